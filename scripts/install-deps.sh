@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that tavrel needs and that are missing.
+#   scripts/install-deps.sh          build and run
+#   scripts/install-deps.sh test     ... and what the tests need
+#   scripts/install-deps.sh bench    ... and what the benchmarks need
+set -euo pipefail
+
+packages=(build-essential cmake pkg-config
+          libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev zlib1g-dev
+          libtiff-dev libwebp-dev libgif-dev libheif-dev libexiv2-dev)
+for group in "$@"; do
+  case "$group" in
+    test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl) ;;
+    bench) packages+=(libbenchmark-dev hyperfine) ;;
+    *) echo "unknown group: $group" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

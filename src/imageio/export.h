@@ -1,0 +1,19 @@
+// Writing a pixel buffer through the exporter that answers to a codec.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "imageio/export_settings.h"
+#include "platform/components.h"
+#include "platform/fsspec.h"
+#include "platform/gworld.h"
+#include "platform/user_data.h"
+
+int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
+                    const std::string& outputPath);
+// The first exporter whose extension or subtype matches the codec, opened,
+// with quality and depth set; nullptr when none answers.
+ComponentInstance FindExporter(const ExportSettings& settings);
+bool CodecMatches(OSType a, OSType b);
+OSErr OutputPathToFSSpec(const std::string& path, FSSpec* spec);

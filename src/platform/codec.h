@@ -1,0 +1,54 @@
+// What a codec component provides. Each codec lives in its own importer and
+// exporter files under platform/codecs/; the registry lists them in order.
+// No codec function throws or prints: library errors become result codes.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/gworld.h"
+#include "platform/mac_types.h"
+#include "platform/user_data.h"
+
+using ByteSpan = std::span<const uint8_t>;
+
+struct ImageHeader {
+  int32_t width = 0;
+  int32_t height = 0;
+  OSType preferredPixelFormat = 0;  // "b48r", "b64a", "b16g", "b32a", or 0 for 32-bit ARGB
+};
+
+struct ImporterCodec {
+  OSType subtype;
+  std::string (*name)();  // format plus library and version
+  bool (*sniff)(ByteSpan file);
+  OSErr (*readHeader)(ByteSpan file, ImageHeader* header);
+  // Decodes the whole image into dst, whose bounds are the natural bounds and
+  // whose format is 32-bit ARGB, "b48r" or "b64a" (16-bit samples most
+  // significant byte first). A format the codec cannot draw answers cDepthErr.
+  OSErr (*draw)(ByteSpan file, GWorld* dst);
+  // Adds the file's metadata items to ud; may be nullptr.
+  OSErr (*readMetaData)(ByteSpan file, UserData ud);
+};
+
+struct ExportRequest {
+  const GWorld* image = nullptr;
+  int32_t quality = 768;  // 0 ... 1023; 1024 and above: lossless where the codec has it
+  int32_t depth = 24;     // 24, 32, 8 or 40 (others: the nearest of these)
+  UserData metaData = nullptr;
+  bool exifEnabled = false;
+};
+
+struct ExporterCodec {
+  OSType subtype;
+  OSType extension;  // padded with blanks, e.g. "jpg "
+  std::string (*name)();
+  // Encodes the whole file into out.
+  OSErr (*encode)(const ExportRequest& request, std::vector<uint8_t>* out);
+};
+
+// The registry's codecs, in registry order.
+const std::vector<const ImporterCodec*>& ImporterCodecs();
+const std::vector<const ExporterCodec*>& ExporterCodecs();

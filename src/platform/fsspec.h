@@ -1,0 +1,16 @@
+// File specifications: an absolute path.
+#pragma once
+
+#include <string>
+
+#include "platform/mac_types.h"
+
+struct FSSpec {
+  std::string path;
+};
+
+// Fills the specification with the absolute form of path (a path that does
+// not begin with "/" is taken against the current directory). Answers fnfErr
+// for a path that names nothing, still filling the specification; paramErr
+// when the path is empty or the current directory cannot be had.
+OSErr FSMakeFSSpec(const std::string& path, FSSpec* spec);

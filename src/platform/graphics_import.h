@@ -1,0 +1,32 @@
+// Graphics importers: an importer is chosen by the file's content, never by
+// its name. Results: fnfErr for a missing file, accessDeniedErr for one that
+// cannot be read for lack of permission, noHandlerErr when no importer
+// recognises the content, codecErr for image data that cannot be decoded.
+#pragma once
+
+#include "platform/components.h"
+#include "platform/fsspec.h"
+#include "platform/gworld.h"
+#include "platform/handle.h"
+#include "platform/user_data.h"
+
+// A description handle holds the image's size and its extensions; only the
+// extension "cspc" (the preferred pixel format, 4 bytes, big-endian) exists.
+using ImageDescriptionHandle = Handle;
+
+constexpr OSType kColorSpaceExtension = FourCC("cspc");
+constexpr int32_t codecLosslessQuality = 1024;
+
+OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer);
+ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* bounds);
+ComponentResult GraphicsImportSetQuality(GraphicsImportComponent ci, int32_t quality);
+ComponentResult GraphicsImportGetImageDescription(GraphicsImportComponent ci,
+                                                  ImageDescriptionHandle* desc);
+OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extension, OSType type,
+                                   int32_t index);
+ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr port,
+                                        GDHandle device);
+// Renders the whole image into the buffer set with GraphicsImportSetGWorld,
+// in that buffer's pixel format; the buffer must have the natural bounds.
+ComponentResult GraphicsImportDraw(GraphicsImportComponent ci);
+ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud);

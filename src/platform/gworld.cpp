@@ -1,0 +1,114 @@
+#include "platform/gworld.h"
+
+#include <cstdlib>
+#include <new>
+
+void MacSetRect(Rect* r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
+  r->top = top;
+  r->left = left;
+  r->bottom = bottom;
+  r->right = right;
+}
+
+int16_t PixelSizeOfFormat(OSType pixelFormat) {
+  switch (pixelFormat) {
+    case k32ARGBPixelFormat:
+      return 32;
+    case k48RGBCodecType:
+      return 48;
+    case k64ARGBPixelFormat:
+      return 64;
+    case k8IndexedPixelFormat:
+    case k8IndexedGrayPixelFormat:
+      return 8;
+    default:
+      return 0;
+  }
+}
+
+namespace {
+
+constexpr uint64_t kRowAlignment = 16;
+// Keeps every row stride and offset within the 32-bit fields that hold them.
+constexpr uint64_t kMaxRowBytes = 0x7FFFFFF0;
+
+struct Layout {
+  int32_t rowBytes = 0;
+  size_t size = 0;
+};
+
+// paramErr for sizes below 1 or unknown formats, memFullErr for sizes that
+// cannot be addressed.
+OSErr ComputeLayout(OSType pixelFormat, const Rect* bounds, Layout* layout) {
+  int16_t bits = PixelSizeOfFormat(pixelFormat);
+  if (bits == 0 || bounds == nullptr) return paramErr;
+  int64_t width = int64_t(bounds->right) - bounds->left;
+  int64_t height = int64_t(bounds->bottom) - bounds->top;
+  if (width < 1 || height < 1) return paramErr;
+  uint64_t row = (uint64_t(width) * uint64_t(bits / 8) + kRowAlignment - 1) & ~(kRowAlignment - 1);
+  if (row > kMaxRowBytes) return memFullErr;
+  if (uint64_t(height) > SIZE_MAX / row) return memFullErr;
+  layout->rowBytes = int32_t(row);
+  layout->size = size_t(row * uint64_t(height));
+  return noErr;
+}
+
+void FillPixMap(GWorld* gw, OSType pixelFormat, const Rect& bounds, int32_t rowBytes) {
+  gw->portRect = bounds;
+  gw->pixMap.bounds = bounds;
+  gw->pixMap.rowBytes = rowBytes;
+  gw->pixMap.pixelFormat = pixelFormat;
+  gw->pixMap.pixelSize = PixelSizeOfFormat(pixelFormat);
+}
+
+}  // namespace
+
+OSErr QTNewGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds, CTabHandle, GDHandle,
+                  GWorldFlags) {
+  if (gw == nullptr) return paramErr;
+  *gw = nullptr;
+  Layout layout;
+  if (OSErr err = ComputeLayout(pixelFormat, bounds, &layout)) return err;
+  // calloc maps large blocks lazily: no page is touched until it is drawn.
+  void* pixels = std::calloc(layout.size, 1);
+  if (pixels == nullptr) return memFullErr;
+  GWorld* world = new (std::nothrow) GWorld;
+  if (world == nullptr) {
+    std::free(pixels);
+    return memFullErr;
+  }
+  FillPixMap(world, pixelFormat, *bounds, layout.rowBytes);
+  world->pixMap.baseAddr = pixels;
+  world->capacity = layout.size;
+  *gw = world;
+  return noErr;
+}
+
+GWorldFlags QTUpdateGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds, CTabHandle,
+                           GDHandle, GWorldFlags) {
+  if (gw == nullptr || *gw == nullptr) return gwFlagErr;
+  Layout layout;
+  if (ComputeLayout(pixelFormat, bounds, &layout) != noErr) return gwFlagErr;
+  GWorld* world = *gw;
+  if (layout.size > world->capacity) {
+    void* pixels = std::malloc(layout.size);
+    if (pixels == nullptr) return gwFlagErr;
+    std::free(world->pixMap.baseAddr);
+    world->pixMap.baseAddr = pixels;
+    world->capacity = layout.size;
+  }
+  FillPixMap(world, pixelFormat, *bounds, layout.rowBytes);
+  return 0;
+}
+
+void DisposeGWorld(GWorldPtr gw) {
+  if (gw == nullptr) return;
+  std::free(gw->pixMap.baseAddr);
+  delete gw;
+}
+
+PixMapHandle GetGWorldPixMap(GWorldPtr gw) { return gw ? &gw->pixMap : nullptr; }
+
+void* GetPixBaseAddr(PixMapHandle pm) { return pm ? pm->baseAddr : nullptr; }
+
+int32_t QTGetPixMapHandleRowBytes(PixMapHandle pm) { return pm ? pm->rowBytes : 0; }

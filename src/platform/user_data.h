@@ -1,0 +1,35 @@
+// Metadata lists: items grouped by type, types kept in the order in which
+// they were first added, items numbered from 1 within their type. Text items
+// (types whose first byte is 0xA9) hold one text per region code.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/handle.h"
+#include "platform/mac_types.h"
+
+struct UserDataRecord;
+using UserData = UserDataRecord*;
+
+constexpr OSErr userDataItemNotFound = -2026;
+
+OSErr NewUserData(UserData* ud);
+OSErr DisposeUserData(UserData ud);
+// The type after previous (0 for the first); 0 at the end.
+OSType GetNextUserDataType(UserData ud, OSType previous);
+int16_t CountUserDataType(UserData ud, OSType type);
+// Copies item index of type into the handle (resized to fit).
+OSErr GetUserData(UserData ud, Handle data, OSType type, int32_t index);
+// Appends the handle's bytes as a new item of type.
+OSErr AddUserData(UserData ud, Handle data, OSType type);
+OSErr RemoveUserData(UserData ud, OSType type, int32_t index);
+// Copies item index of type into data. The item must hold exactly size
+// bytes; any other size answers paramErr and copies nothing.
+OSErr GetUserDataItem(UserData ud, void* data, int32_t size, OSType type, int32_t index);
+// Replaces item index of type (index count + 1 appends a new item).
+OSErr SetUserDataItem(UserData ud, const void* data, int32_t size, OSType type, int32_t index);
+// Sets the text of region code region in item index of type: replaces the
+// text of that region if the item has one, adds it otherwise, and appends a
+// new item when index is count + 1.
+OSErr AddUserDataText(UserData ud, Handle data, OSType type, int32_t index, int16_t region);
+OSErr GetUserDataText(UserData ud, Handle data, OSType type, int32_t index, int16_t region);

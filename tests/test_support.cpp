@@ -1,0 +1,96 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace test {
+
+std::filesystem::path DataPath(const std::string& relative) {
+  return std::filesystem::path(TAVREL_TEST_DATA) / relative;
+}
+
+TempDir::TempDir() {
+  std::string templ = (std::filesystem::temp_directory_path() / "tavrel-test-XXXXXX").string();
+  if (mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = templ;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+namespace {
+
+std::string ReadAll(int fd) {
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      text.append(buf, size_t(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {
+  RunResult result;
+  // Output goes to files, so that neither pipe can fill and stall the child.
+  TempDir dir;
+  std::string outPath = (dir / "out").string();
+  std::string errPath = (dir / "err").string();
+  pid_t pid = fork();
+  if (pid < 0) return result;
+  if (pid == 0) {
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(argv[0].c_str(), args.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  int outFd = open(outPath.c_str(), O_RDONLY);
+  int errFd = open(errPath.c_str(), O_RDONLY);
+  if (outFd >= 0) result.out = ReadAll(outFd), close(outFd);
+  if (errFd >= 0) result.err = ReadAll(errFd), close(errFd);
+  return result;
+}
+
+RunResult RunTavrel(const std::vector<std::string>& args, const std::string& cwd) {
+  std::vector<std::string> argv{TAVREL_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, cwd);
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+}  // namespace test

@@ -1,0 +1,43 @@
+// Helpers shared by the test programs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// The repository's test data folder.
+std::filesystem::path DataPath(const std::string& relative);
+
+// A fresh folder, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// Runs build/tavrel with the words after the program name, in folder cwd
+// (the current one when empty), with no standard input.
+RunResult RunTavrel(const std::vector<std::string>& args, const std::string& cwd = "");
+// Runs any program; argv[0] is the program as started.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "");
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+}  // namespace test
