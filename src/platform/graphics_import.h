@@ -16,6 +16,8 @@ using ImageDescriptionHandle = Handle;
 
 constexpr OSType kColorSpaceExtension = FourCC("cspc");
 constexpr int32_t codecLosslessQuality = 1024;
+// The description holds no extension of the type and index asked for.
+constexpr OSErr codecExtensionNotFoundErr = -8971;
 
 OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer);
 ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* bounds);

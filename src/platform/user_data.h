@@ -1,6 +1,10 @@
 // Metadata lists: items grouped by type, types kept in the order in which
 // they were first added, items numbered from 1 within their type. Text items
-// (types whose first byte is 0xA9) hold one text per region code.
+// (types whose first byte is 0xA9) hold one text per region code. The raw
+// operations (GetUserData, GetUserDataItem) read an item's first text; the
+// raw writes (AddUserData, SetUserDataItem) make the item one value, region 0.
+// An index that names no item (or, where appending is allowed, is not
+// count + 1) answers userDataItemNotFound.
 #pragma once
 
 #include <cstddef>

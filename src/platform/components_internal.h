@@ -1,0 +1,59 @@
+// The registry's records and the open instances, shared by the registry, the
+// start and stop, and the importer and exporter operations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/codec.h"
+#include "platform/components.h"
+#include "platform/fsspec.h"
+
+struct ComponentRecord {
+  ComponentDescription description;
+  std::string name;
+  const ImporterCodec* importer = nullptr;  // set for "grip" components
+  const ExporterCodec* exporter = nullptr;  // set for "grex" components
+};
+
+struct ImporterState {
+  std::vector<uint8_t> file;  // the whole file, read when the importer was chosen
+  bool haveFile = false;
+  bool haveHeader = false;
+  ImageHeader header;
+  int32_t quality = 0;
+  GWorldPtr port = nullptr;
+};
+
+struct ExporterState {
+  int32_t quality = ExportRequest{}.quality;
+  int32_t depth = ExportRequest{}.depth;
+  GWorldPtr input = nullptr;
+  FSSpec output;
+  bool haveOutput = false;
+  bool exifEnabled = false;
+  UserData metaData = nullptr;  // the caller's list, read at export time
+};
+
+struct ComponentInstanceRecord {
+  Component component = nullptr;
+  ImporterState importer;
+  ExporterState exporter;
+};
+
+// Checks that there are codecs and that each has the entries a component
+// needs: kQTNotLoadableErr for none at all, kQTEntryMissingErr for a missing
+// entry.
+OSErr CheckCodecEntries(const std::vector<const ImporterCodec*>& importers,
+                        const std::vector<const ExporterCodec*>& exporters);
+// Builds the registry from the codec lists on the first start; later starts
+// find it built (components handed out earlier stay valid). Called by the
+// start, under its lock.
+OSErr BuildComponentRegistry();
+// Closes every instance still open; called by the last stop.
+void CloseAllComponentInstances();
+// The registry in registry order (empty before the first start).
+const std::vector<ComponentRecord>& ComponentRegistry();
+// The open instance ci when its component has the given type, else nullptr.
+ComponentInstanceRecord* OpenInstanceOfType(ComponentInstance ci, OSType componentType);

@@ -1,0 +1,118 @@
+#include "platform/graphics_export.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "platform/components_internal.h"
+#include "platform/file_write.h"
+#include "platform/quicktime.h"
+
+namespace {
+
+// The exporter state of an open exporter instance, or nullptr; *result says
+// why there is none.
+ExporterState* Exporter(GraphicsExportComponent ci, ComponentResult* result) {
+  if (!QuickTimeIsBound()) {
+    *result = kQTNotBoundErr;
+    return nullptr;
+  }
+  ComponentInstanceRecord* instance = OpenInstanceOfType(ci, GraphicsExporterComponentType);
+  if (instance == nullptr) {
+    *result = badComponentInstance;
+    return nullptr;
+  }
+  *result = noErr;
+  return &instance->exporter;
+}
+
+}  // namespace
+
+ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponent ci,
+                                                          OSType* extension) {
+  ComponentResult result;
+  if (Exporter(ci, &result) == nullptr) return result;
+  if (extension == nullptr) return paramErr;
+  *extension = ci->component->exporter->extension;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, int32_t quality) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  state->quality = quality;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, int32_t depth) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  state->depth = depth;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gw) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  if (gw == nullptr) return paramErr;
+  state->input = gw;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* file) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  if (file == nullptr || file->path.empty()) return paramErr;
+  try {
+    state->output = *file;
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  state->haveOutput = true;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetExifEnabled(GraphicsExportComponent ci, bool enabled) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  state->exifEnabled = enabled;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetMetaData(GraphicsExportComponent ci, UserData ud) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  state->metaData = ud;
+  return noErr;
+}
+
+ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* bytesWritten) {
+  if (bytesWritten != nullptr) *bytesWritten = 0;
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  if (state->input == nullptr || !state->haveOutput) return paramErr;
+  ExportRequest request;
+  request.image = state->input;
+  request.quality = state->quality;
+  request.depth = state->depth;
+  request.metaData = state->metaData;
+  request.exifEnabled = state->exifEnabled;
+  std::vector<uint8_t> encoded;
+  try {
+    if (OSErr err = ci->component->exporter->encode(request, &encoded)) return err;
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  if (OSErr err = WriteFileWhole(state->output.path, encoded)) return err;
+  if (bytesWritten != nullptr) {
+    *bytesWritten = uint32_t(std::min<size_t>(encoded.size(), UINT32_MAX));
+  }
+  return noErr;
+}

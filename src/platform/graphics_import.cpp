@@ -1,0 +1,236 @@
+#include "platform/graphics_import.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/components_internal.h"
+#include "platform/quicktime.h"
+
+namespace {
+
+OSErr OpenErrorFromErrno(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+      return fnfErr;
+    case EACCES:
+    case EPERM:
+      return accessDeniedErr;
+    case ENOMEM:
+      return memFullErr;
+    default:
+      return ioErr;
+  }
+}
+
+// Reads a regular file whole. Anything else (a folder, a device, a pipe) holds
+// no image file and answers noHandlerErr; it is opened without blocking and
+// never read, so that a pipe or an endless device cannot stall or exhaust us.
+OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return OpenErrorFromErrno(errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat info;
+  if (fstat(fd, &info) != 0) return ioErr;
+  if (!S_ISREG(info.st_mode)) return noHandlerErr;
+  try {
+    bytes->resize(size_t(info.st_size));
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  } catch (const std::length_error&) {
+    return memFullErr;
+  }
+  // The file may shrink while it is read; what was there is what counts.
+  size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ioErr;
+    }
+    if (n == 0) break;
+    done += size_t(n);
+  }
+  bytes->resize(done);
+  return noErr;
+}
+
+ImporterState* Importer(GraphicsImportComponent ci) {
+  ComponentInstanceRecord* instance = OpenInstanceOfType(ci, GraphicsImporterComponentType);
+  return instance ? &instance->importer : nullptr;
+}
+
+const ImporterCodec& CodecOf(GraphicsImportComponent ci) {
+  return *ci->component->importer;
+}
+
+ByteSpan FileOf(const ImporterState& state) {
+  return ByteSpan(state.file);
+}
+
+// Reads the header once; the bounds and the description both come from it.
+OSErr LoadHeader(GraphicsImportComponent ci, ImporterState* state) {
+  if (!state->haveFile) return paramErr;
+  if (state->haveHeader) return noErr;
+  ImageHeader header;
+  if (OSErr err = CodecOf(ci).readHeader(FileOf(*state), &header)) return err;
+  if (header.width < 1 || header.height < 1) return codecErr;
+  state->header = header;
+  state->haveHeader = true;
+  return noErr;
+}
+
+// The description's layout: width and height (4 bytes each), then each
+// extension as its size (4 bytes, header included), its type (4 bytes) and
+// its data; all numbers big-endian.
+constexpr size_t kDescriptionHeaderSize = 8;
+constexpr size_t kExtensionHeaderSize = 8;
+
+void PutBigEndian(uint32_t value, uint8_t* out) {
+  out[0] = uint8_t(value >> 24);
+  out[1] = uint8_t(value >> 16);
+  out[2] = uint8_t(value >> 8);
+  out[3] = uint8_t(value);
+}
+
+uint32_t GetBigEndian(const uint8_t* in) {
+  return (uint32_t(in[0]) << 24) | (uint32_t(in[1]) << 16) | (uint32_t(in[2]) << 8) | in[3];
+}
+
+}  // namespace
+
+OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer) {
+  if (importer == nullptr) return paramErr;
+  *importer = nullptr;
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  if (file == nullptr || file->path.empty()) return paramErr;
+  std::vector<uint8_t> bytes;
+  if (OSErr err = ReadWholeFile(file->path, &bytes)) return err;
+  for (const ComponentRecord& record : ComponentRegistry()) {
+    if (record.importer == nullptr || !record.importer->sniff(ByteSpan(bytes))) continue;
+    ComponentInstance instance = OpenComponent(&record);
+    if (instance == nullptr) return memFullErr;
+    instance->importer.file = std::move(bytes);
+    instance->importer.haveFile = true;
+    *importer = instance;
+    return noErr;
+  }
+  return noHandlerErr;
+}
+
+ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* bounds) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  if (bounds == nullptr) return paramErr;
+  if (OSErr err = LoadHeader(ci, state)) return err;
+  MacSetRect(bounds, 0, 0, state->header.width, state->header.height);
+  return noErr;
+}
+
+ComponentResult GraphicsImportSetQuality(GraphicsImportComponent ci, int32_t quality) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  // The codecs always draw at full fidelity; the quality is only kept.
+  state->quality = quality;
+  return noErr;
+}
+
+ComponentResult GraphicsImportGetImageDescription(GraphicsImportComponent ci,
+                                                  ImageDescriptionHandle* desc) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  if (desc == nullptr) return paramErr;
+  *desc = nullptr;
+  if (OSErr err = LoadHeader(ci, state)) return err;
+  const ImageHeader& header = state->header;
+  bool hasFormat = header.preferredPixelFormat != 0;
+  size_t size = kDescriptionHeaderSize + (hasFormat ? kExtensionHeaderSize + 4 : 0);
+  Handle h = NewHandle(size);
+  if (h == nullptr) return memFullErr;
+  auto* out = reinterpret_cast<uint8_t*>(*h);
+  PutBigEndian(uint32_t(header.width), out);
+  PutBigEndian(uint32_t(header.height), out + 4);
+  if (hasFormat) {
+    PutBigEndian(uint32_t(kExtensionHeaderSize + 4), out + 8);
+    PutBigEndian(kColorSpaceExtension, out + 12);
+    PutBigEndian(header.preferredPixelFormat, out + 16);
+  }
+  *desc = h;
+  return noErr;
+}
+
+OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extension, OSType type,
+                                   int32_t index) {
+  if (extension == nullptr) return paramErr;
+  *extension = nullptr;
+  if (desc == nullptr || index < 1) return paramErr;
+  size_t size = GetHandleSize(desc);
+  if (size < kDescriptionHeaderSize) return paramErr;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(*desc);
+  int32_t seen = 0;
+  for (size_t at = kDescriptionHeaderSize; size - at >= kExtensionHeaderSize;) {
+    size_t length = GetBigEndian(bytes + at);
+    if (length < kExtensionHeaderSize || length > size - at) return paramErr;
+    if (GetBigEndian(bytes + at + 4) == type && ++seen == index) {
+      Handle h = NewHandle(0);
+      if (h == nullptr) return memFullErr;
+      if (OSErr err =
+              PtrToXHand(bytes + at + kExtensionHeaderSize, h, length - kExtensionHeaderSize)) {
+        DisposeHandle(h);
+        return err;
+      }
+      *extension = h;
+      return noErr;
+    }
+    at += length;
+  }
+  return codecExtensionNotFoundErr;
+}
+
+ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr port,
+                                        GDHandle /*device*/) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  state->port = port;
+  return noErr;
+}
+
+ComponentResult GraphicsImportDraw(GraphicsImportComponent ci) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  if (state->port == nullptr || state->port->pixMap.baseAddr == nullptr) return paramErr;
+  if (OSErr err = LoadHeader(ci, state)) return err;
+  const Rect& bounds = state->port->pixMap.bounds;
+  if (int64_t(bounds.right) - bounds.left != state->header.width ||
+      int64_t(bounds.bottom) - bounds.top != state->header.height) {
+    return paramErr;
+  }
+  return CodecOf(ci).draw(FileOf(*state), state->port);
+}
+
+ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  if (ud == nullptr || !state->haveFile) return paramErr;
+  const ImporterCodec& codec = CodecOf(ci);
+  if (codec.readMetaData == nullptr) return noErr;
+  return codec.readMetaData(FileOf(*state), ud);
+}
