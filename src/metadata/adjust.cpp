@@ -1,0 +1,86 @@
+#include "metadata/adjust.h"
+
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "metadata/big_endian.h"
+#include "metadata/meta_tags.h"
+#include "metadata/rational.h"
+#include "platform/handle.h"
+
+namespace {
+
+constexpr OSType kPixelXDimensionType = kMetaExifBase + 0xA002;
+constexpr OSType kPixelYDimensionType = kMetaExifBase + 0xA003;
+constexpr OSType kFocalPlaneXResolutionType = kMetaExifBase + 0xA20E;
+constexpr OSType kFocalPlaneYResolutionType = kMetaExifBase + 0xA20F;
+constexpr OSType kSoftwareTextType = 0xA9737772;  // 0xA9 "swr"
+constexpr char kSoftwareName[] = "Kelvane Studio tavrel";
+
+struct HandleDisposer {
+  void operator()(char** h) const { DisposeHandle(h); }
+};
+
+void StoreDimension(UserData ud, OSType type, int32_t extent) {
+  uint8_t bytes[4];
+  WriteBigEndian32(uint32_t(extent), bytes);
+  SetUserDataItem(ud, bytes, sizeof bytes, type, 1);
+}
+
+std::optional<Rational> FetchResolution(UserData ud, OSType type) {
+  uint8_t bytes[8];
+  if (GetUserDataItem(ud, bytes, sizeof bytes, type, 1) != noErr) return std::nullopt;
+  return Rational{ReadBigEndian32(bytes), ReadBigEndian32(bytes + 4)};
+}
+
+void StoreResolution(UserData ud, OSType type, Rational r) {
+  uint8_t bytes[8];
+  WriteBigEndian32(r.numerator, bytes);
+  WriteBigEndian32(r.denominator, bytes + 4);
+  SetUserDataItem(ud, bytes, sizeof bytes, type, 1);
+}
+
+// Pixel intervals, one less than the pixel count, as the unsigned terms the
+// arithmetic works with.
+uint32_t Intervals(int32_t extent) {
+  return uint32_t(int64_t(extent) - 1);
+}
+
+// Rescales resolution by factor and stores it. An axis whose operands or
+// result hold a zero term has no meaningful value: its item stays as it was
+// (absent if it was absent).
+void StoreScaledResolution(UserData ud, OSType type, Rational resolution, Rational factor) {
+  if (HasZeroTerm(resolution) || HasZeroTerm(factor)) return;
+  const Rational scaled = ScaleRational(resolution, factor);
+  if (HasZeroTerm(scaled)) return;
+  StoreResolution(ud, type, scaled);
+}
+
+}  // namespace
+
+void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
+                    int32_t outputHeight, int32_t quarterTurns) {
+  std::unique_ptr<char*, HandleDisposer> text(NewHandle(0));
+
+  StoreDimension(ud, kPixelXDimensionType, outputWidth);
+  StoreDimension(ud, kPixelYDimensionType, outputHeight);
+
+  if (text && PtrToXHand(kSoftwareName, text.get(), std::strlen(kSoftwareName)) == noErr) {
+    AddUserDataText(ud, text.get(), kSoftwareTextType, 1, 0);
+  }
+
+  // One resolution serves both axes: the X item's when there is one.
+  std::optional<Rational> resolution = FetchResolution(ud, kFocalPlaneXResolutionType);
+  if (!resolution) resolution = FetchResolution(ud, kFocalPlaneYResolutionType);
+  if (!resolution) return;
+
+  const bool turnedSideways = quarterTurns % 2 != 0;
+  const int32_t sourceAcross = turnedSideways ? sourceHeight : sourceWidth;
+  const int32_t sourceDown = turnedSideways ? sourceWidth : sourceHeight;
+  const Rational factorX{Intervals(outputWidth), Intervals(sourceAcross)};
+  const Rational factorY{Intervals(outputHeight), Intervals(sourceDown)};
+
+  StoreScaledResolution(ud, kFocalPlaneXResolutionType, *resolution, factorX);
+  StoreScaledResolution(ud, kFocalPlaneYResolutionType, *resolution, factorY);
+}
