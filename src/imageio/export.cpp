@@ -1,0 +1,70 @@
+#include "imageio/export.h"
+
+#include "imageio/import.h"
+#include "platform/graphics_export.h"
+
+namespace {
+
+// Upper case to lower case, a blank to 0, other bytes unchanged.
+uint8_t FoldCodecByte(uint8_t b) {
+  if (b >= 'A' && b <= 'Z') return uint8_t(b + 32);
+  if (b == ' ') return 0;
+  return b;
+}
+
+const ComponentDescription kExporterSearch = {GraphicsExporterComponentType, 0, 0, 0, 1};
+
+}  // namespace
+
+bool CodecMatches(OSType a, OSType b) {
+  for (int shift = 0; shift < 32; shift += 8) {
+    if (FoldCodecByte(uint8_t(a >> shift)) != FoldCodecByte(uint8_t(b >> shift))) return false;
+  }
+  return true;
+}
+
+OSErr OutputPathToFSSpec(const std::string& path, FSSpec* spec) {
+  OSErr err = PathToFSSpec(path, spec);
+  return err == fnfErr ? noErr : err;
+}
+
+ComponentInstance FindExporter(const ExportSettings& settings) {
+  for (Component candidate = FindNextComponent(nullptr, &kExporterSearch); candidate != nullptr;
+       candidate = FindNextComponent(candidate, &kExporterSearch)) {
+    ComponentDescription description;
+    GetComponentInfo(candidate, &description, nullptr, nullptr, nullptr);
+    ComponentInstance instance = OpenComponent(candidate);
+    if (instance == nullptr) continue;
+    OSType extension = 0;
+    bool haveExtension =
+        GraphicsExportGetDefaultFileNameExtension(instance, &extension) == noErr && extension != 0;
+    if ((haveExtension && CodecMatches(settings.codec, extension)) ||
+        CodecMatches(settings.codec, description.componentSubType)) {
+      GraphicsExportSetCompressionQuality(instance, settings.quality);
+      GraphicsExportSetDepth(instance, int32_t(settings.depth));
+      return instance;
+    }
+    CloseComponent(instance);
+  }
+  return nullptr;
+}
+
+int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
+                    const std::string& outputPath) {
+  FSSpec spec;
+  if (OSErr err = OutputPathToFSSpec(outputPath, &spec)) return err;
+  ComponentInstance exporter = FindExporter(settings);
+  if (exporter == nullptr) return noHandlerErr;
+  int32_t result = GraphicsExportSetInputGWorld(exporter, gw);
+  if (result == noErr) result = GraphicsExportSetOutputFile(exporter, &spec);
+  if (result == noErr && ud != nullptr) {
+    GraphicsExportSetExifEnabled(exporter, true);
+    GraphicsExportSetMetaData(exporter, ud);
+  }
+  if (result == noErr) {
+    uint32_t bytesWritten = 0;
+    result = GraphicsExportDoExport(exporter, &bytesWritten);
+  }
+  CloseComponent(exporter);
+  return result;
+}

@@ -1,0 +1,55 @@
+// Reading a pixel buffer's rows in the packed layouts that encoders take.
+// Shared by the exporters so that every format converts pixels alike.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/gworld.h"
+#include "platform/mac_types.h"
+
+// What an export depth asks for: 8 and 40 (and the other grey or indexed
+// depths 1, 2, 4, 33, 34, 36) grey; 32 and 64 colour with alpha; anything
+// else colour without alpha.
+enum class ExportChannels { kGrey, kColour, kColourAlpha };
+ExportChannels ChannelsForDepth(int32_t depth);
+
+// Packed row layouts; 16-bit samples are stored most significant byte first.
+enum class RowLayout { kGrey8, kRGB8, kRGBA8, kRGB16, kRGBA16 };
+int64_t BytesPerPixel(RowLayout layout);
+
+bool IsSixteenBitFormat(OSType pixelFormat);  // "b48r", "b64a"
+
+// 16-bit sample to 8 bits, rounded to nearest: (v * 255 + 32767) / 65535.
+constexpr uint8_t Reduce16To8(uint32_t v) {
+  return uint8_t((v * 255 + 32767) / 65535);
+}
+// Luma of an 8-bit RGB triple with the JPEG (BT.601) weights, in the same
+// 16-bit fixed point that libjpeg uses, so grey PNG and grey JPEG agree.
+constexpr uint8_t Luma8(uint32_t r, uint32_t g, uint32_t b) {
+  return uint8_t((19595 * r + 38470 * g + 7471 * b + 32768) >> 16);
+}
+
+// Converts row y of the buffer into the packed layout at out (width pixels).
+// A buffer format that is none of 32, "b48r", "b64a", 8, 40 answers cDepthErr.
+class RowPacker {
+ public:
+  // Reserves the working row; memFullErr when it cannot be had.
+  OSErr Prepare(const GWorld& src, RowLayout layout);
+  void Pack(int64_t y, uint8_t* out);
+
+ private:
+  struct Sample16 {
+    uint16_t r, g, b, a;
+  };
+  void Fetch(int64_t y);
+  const GWorld* src_ = nullptr;
+  RowLayout layout_ = RowLayout::kRGB8;
+  std::vector<Sample16> row_;
+};
+
+// The buffer's width and height (from its pixel map bounds).
+int64_t BufferWidth(const GWorld& gw);
+int64_t BufferHeight(const GWorld& gw);
+const uint8_t* BufferRow(const GWorld& gw, int64_t y);
+uint8_t* BufferRow(GWorld& gw, int64_t y);

@@ -1,0 +1,121 @@
+// JPEG importer over TurboJPEG: 8-bit images drawn into 32-bit ARGB, grey
+// expanded, CMYK and YCCK converted to RGB.
+#include <bit>
+#include <cstring>
+
+#include "platform/codecs/export_rows.h"
+#include "platform/codecs/jpeg_codec.h"
+
+namespace {
+
+// Progressive files with more scans than this are refused (a known way to
+// make a tiny file cost minutes of decoding).
+constexpr int kDecodeFlags = TJFLAG_LIMITSCANS;
+
+// A native 32-bit ARGB integer is B, G, R, A in memory on little-endian
+// machines and A, R, G, B on big-endian ones; TurboJPEG writes either.
+constexpr int kNativeArgb = std::endian::native == std::endian::little ? TJPF_BGRA : TJPF_ARGB;
+
+bool SniffJpeg(ByteSpan file) {
+  return file.size() >= 3 && file[0] == 0xFF && file[1] == 0xD8 && file[2] == 0xFF;
+}
+
+struct JpegInfo {
+  int width = 0;
+  int height = 0;
+  int colorspace = TJCS_RGB;
+};
+
+OSErr ReadJpegInfo(tjhandle handle, ByteSpan file, JpegInfo* info) {
+  int subsampling = 0;
+  if (tjDecompressHeader3(handle, file.data(), static_cast<unsigned long>(file.size()),
+                          &info->width, &info->height, &subsampling, &info->colorspace) != 0) {
+    return codecErr;
+  }
+  if (info->width < 1 || info->height < 1) return codecErr;
+  return noErr;
+}
+
+OSErr ReadJpegHeader(ByteSpan file, ImageHeader* header) {
+  TurboJpegHandle handle(tjInitDecompress());
+  if (!handle) return memFullErr;
+  JpegInfo info;
+  if (OSErr err = ReadJpegInfo(handle.get(), file, &info)) return err;
+  header->width = info.width;
+  header->height = info.height;
+  header->preferredPixelFormat = 0;
+  return noErr;
+}
+
+// Whether the file carries an Adobe APP14 segment before its first scan.
+// Writers that add it (all libjpeg-based ones, Photoshop) store CMYK
+// inverted, 255 meaning no ink; TurboJPEG does not say whether it saw one.
+bool HasAdobeSegment(ByteSpan file) {
+  size_t pos = 2;
+  while (pos + 4 <= file.size() && file[pos] == 0xFF) {
+    uint8_t marker = file[pos + 1];
+    if (marker == 0xFF) {  // fill byte
+      ++pos;
+      continue;
+    }
+    if (marker == 0xDA || marker == 0xD9) return false;  // start of scan, end of image
+    size_t length = size_t(file[pos + 2]) << 8 | file[pos + 3];
+    if (marker == 0xEE && length >= 7 && pos + 9 <= file.size() &&
+        std::memcmp(file.data() + pos + 4, "Adobe", 5) == 0) {
+      return true;
+    }
+    pos += 2 + length;
+  }
+  return false;
+}
+
+// Turns the C, M, Y, K bytes that TurboJPEG left in each 4-byte pixel into
+// opaque ARGB, in place.
+void ConvertCmykRows(GWorld* dst, bool inverted) {
+  const int64_t width = BufferWidth(*dst);
+  const int64_t height = BufferHeight(*dst);
+  for (int64_t y = 0; y < height; ++y) {
+    uint8_t* row = BufferRow(*dst, y);
+    for (int64_t x = 0; x < width; ++x) {
+      uint8_t* p = row + 4 * x;
+      uint32_t c = p[0], m = p[1], ye = p[2], k = p[3];
+      if (!inverted) {
+        c = 255 - c;
+        m = 255 - m;
+        ye = 255 - ye;
+        k = 255 - k;
+      }
+      // Inverted values are the amounts of light left: R = (255 - C) (255 - K) / 255.
+      uint32_t argb = 0xFF000000u | ((c * k + 127) / 255) << 16 | ((m * k + 127) / 255) << 8 |
+                      (ye * k + 127) / 255;
+      std::memcpy(p, &argb, 4);
+    }
+  }
+}
+
+OSErr DrawJpeg(ByteSpan file, GWorld* dst) {
+  if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
+  if (dst->pixMap.pixelFormat != k32ARGBPixelFormat) return cDepthErr;
+  TurboJpegHandle handle(tjInitDecompress());
+  if (!handle) return memFullErr;
+  JpegInfo info;
+  if (OSErr err = ReadJpegInfo(handle.get(), file, &info)) return err;
+  if (info.width != BufferWidth(*dst) || info.height != BufferHeight(*dst)) return paramErr;
+
+  const bool cmyk = info.colorspace == TJCS_CMYK || info.colorspace == TJCS_YCCK;
+  int status = tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
+                             static_cast<unsigned char*>(dst->pixMap.baseAddr), info.width,
+                             dst->pixMap.rowBytes, info.height, cmyk ? TJPF_CMYK : kNativeArgb,
+                             kDecodeFlags);
+  // A warning (for example data that ends early) leaves the image as far as
+  // it decodes; only a fatal error fails the draw.
+  if (status != 0 && tjGetErrorCode(handle.get()) != TJERR_WARNING) return codecErr;
+  if (cmyk) ConvertCmykRows(dst, HasAdobeSegment(file));
+  return noErr;
+}
+
+}  // namespace
+
+const ImporterCodec kJpegImporter = {
+    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg, nullptr,
+};

@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <jconfig.h>
+#include <turbojpeg.h>
+#include <cstdio>  // before jconfig.h
+
+#include <string>
+
+#include "platform/codec.h"
+#include "platform/codecs/codec_test_util.h"
+#include "test_support.h"
+
+#define TAVREL_STRINGIZE_TEXT(x) #x
+#define TAVREL_STRINGIZE(x) TAVREL_STRINGIZE_TEXT(x)
+
+namespace {
+
+using test::Argb;
+using test::ArgbAt;
+using test::DecodeWith;
+using test::EncodeWith;
+
+const ImporterCodec& JpegImporter() {
+  return *ImporterCodecs().at(0);
+}
+const ExporterCodec& JpegExporter() {
+  return *ExporterCodecs().at(0);
+}
+
+std::vector<uint8_t> DataFile(const std::string& name) {
+  return test::ReadFileBytes(test::DataPath("codecs/" + name));
+}
+
+ByteSpan Span(const std::vector<uint8_t>& v) {
+  return ByteSpan(v.data(), v.size());
+}
+
+struct JpegFacts {
+  int width = 0, height = 0, subsampling = -1, colorspace = -1;
+};
+
+// What TurboJPEG itself says about a file.
+JpegFacts Inspect(const std::vector<uint8_t>& jpeg) {
+  JpegFacts f;
+  tjhandle h = tjInitDecompress();
+  tjDecompressHeader3(h, jpeg.data(), jpeg.size(), &f.width, &f.height, &f.subsampling,
+                      &f.colorspace);
+  tjDestroy(h);
+  return f;
+}
+
+TEST(JpegCodec, Identity) {
+  EXPECT_EQ(JpegImporter().subtype, FourCC("JPEG"));
+  EXPECT_EQ(JpegExporter().subtype, FourCC("JPEG"));
+  EXPECT_EQ(JpegExporter().extension, FourCC("jpg "));
+  EXPECT_EQ(JpegImporter().name(),
+            std::string("JPEG (libjpeg-turbo ") + TAVREL_STRINGIZE(LIBJPEG_TURBO_VERSION) + ")");
+}
+
+TEST(JpegCodec, SniffsByContent) {
+  std::vector<uint8_t> jpeg = DataFile("gradient_baseline.jpg");
+  EXPECT_TRUE(JpegImporter().sniff(Span(jpeg)));
+  std::vector<uint8_t> png = test::ReadFileBytes(test::DataPath("pngsuite/basn2c08.png"));
+  EXPECT_FALSE(JpegImporter().sniff(Span(png)));
+  EXPECT_FALSE(JpegImporter().sniff(ByteSpan()));
+  std::vector<uint8_t> two = {0xFF, 0xD8};
+  EXPECT_FALSE(JpegImporter().sniff(Span(two)));
+}
+
+// The same coefficients, entropy-coded three ways, give djpeg's pixels.
+TEST(JpegCodec, BaselineProgressiveAndArithmeticMatchDjpeg) {
+  std::vector<uint8_t> ppm = DataFile("gradient_djpeg.ppm");
+  const size_t header = std::string("P6\n48 40\n255\n").size();
+  ASSERT_EQ(ppm.size(), header + 48 * 40 * 3);
+  for (const char* name :
+       {"gradient_baseline.jpg", "gradient_progressive.jpg", "gradient_arithmetic.jpg"}) {
+    SCOPED_TRACE(name);
+    test::Decoded d = DecodeWith(JpegImporter(), DataFile(name), k32ARGBPixelFormat);
+    ASSERT_EQ(d.err, noErr);
+    EXPECT_EQ(d.header.width, 48);
+    EXPECT_EQ(d.header.height, 40);
+    EXPECT_EQ(d.header.preferredPixelFormat, 0u);
+    int mismatches = 0;
+    for (int y = 0; y < 40; ++y) {
+      for (int x = 0; x < 48; ++x) {
+        const uint8_t* p = &ppm[header + (size_t(y) * 48 + x) * 3];
+        if (ArgbAt(*d.image, x, y) != Argb(255, p[0], p[1], p[2])) ++mismatches;
+      }
+    }
+    EXPECT_EQ(mismatches, 0);
+  }
+}
+
+TEST(JpegCodec, ColourRoundTrip) {
+  test::OwnedGWorld source = test::MakeTestPicture(61, 37, /*varyAlpha=*/true);
+  struct Case {
+    int32_t quality;
+    double minPsnr;
+  } cases[] = {{1023, 40.0}, {768, 30.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.quality);
+    OSErr err = 1;
+    std::vector<uint8_t> jpeg = EncodeWith(JpegExporter(), *source, c.quality, 32, &err);
+    ASSERT_EQ(err, noErr);
+    JpegFacts facts = Inspect(jpeg);
+    EXPECT_EQ(facts.width, 61);
+    EXPECT_EQ(facts.height, 37);
+    EXPECT_EQ(facts.colorspace, TJCS_YCbCr);
+    test::Decoded d = DecodeWith(JpegImporter(), jpeg, k32ARGBPixelFormat);
+    ASSERT_EQ(d.err, noErr);
+    EXPECT_GT(test::RgbPsnr(*source, *d.image), c.minPsnr);
+    EXPECT_EQ(ArgbAt(*d.image, 60, 36) >> 24, 255u);  // alpha is not kept
+  }
+}
+
+// Quality 0 ... 1023 maps to percent round(q * 100 / 1023) within 1 ... 100;
+// chroma is halved both ways below 90 percent. TurboJPEG given the same
+// settings must write the same bytes.
+TEST(JpegCodec, QualityAndSubsamplingAsTurboJpegWrites) {
+  test::OwnedGWorld source = test::MakeTestPicture(40, 24);
+  struct Case {
+    int32_t quality;
+    int percent;
+    int subsampling;
+  } cases[] = {
+      {-5, 1, TJSAMP_420},     {0, 1, TJSAMP_420},      {5, 1, TJSAMP_420},
+      {6, 1, TJSAMP_420},      {16, 2, TJSAMP_420},     {512, 50, TJSAMP_420},
+      {768, 75, TJSAMP_420},   {915, 89, TJSAMP_420},   {916, 90, TJSAMP_444},
+      {1023, 100, TJSAMP_444}, {5000, 100, TJSAMP_444},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.quality);
+    std::vector<uint8_t> ours = EncodeWith(JpegExporter(), *source, c.quality, 24);
+    tjhandle h = tjInitCompress();
+    unsigned char* theirs = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(h, static_cast<unsigned char*>(source->pixMap.baseAddr), 40,
+                          source->pixMap.rowBytes, 24, TJPF_BGRA, &theirs, &size, c.subsampling,
+                          c.percent, TJFLAG_ACCURATEDCT),
+              0);
+    EXPECT_EQ(ours, std::vector<uint8_t>(theirs, theirs + size));
+    tjFree(theirs);
+    tjDestroy(h);
+  }
+}
+
+TEST(JpegCodec, GreyDepthsWriteGreyJpeg) {
+  test::OwnedGWorld source = test::MakeGWorld(k32ARGBPixelFormat, 16, 8);
+  // Left half red, right half green; luma 0.299 * 255 = 76, 0.587 * 255 = 150.
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 16; ++x) test::SetArgb(*source, x, y, x < 8 ? 0xFFFF0000u : 0xFF00FF00u);
+  }
+  for (int32_t depth : {8, 40}) {
+    SCOPED_TRACE(depth);
+    std::vector<uint8_t> jpeg = EncodeWith(JpegExporter(), *source, 1023, depth);
+    EXPECT_EQ(Inspect(jpeg).colorspace, TJCS_GRAY);
+    test::Decoded d = DecodeWith(JpegImporter(), jpeg, k32ARGBPixelFormat);
+    ASSERT_EQ(d.err, noErr);
+    EXPECT_NEAR(double(ArgbAt(*d.image, 2, 4) & 0xFF), 76, 1);
+    EXPECT_NEAR(double(ArgbAt(*d.image, 13, 4) & 0xFF), 150, 1);
+    uint32_t p = ArgbAt(*d.image, 13, 4);
+    EXPECT_EQ(p >> 24, 255u);
+    EXPECT_EQ((p >> 16) & 0xFF, p & 0xFF);  // grey expanded to equal R, G, B
+    EXPECT_EQ((p >> 8) & 0xFF, p & 0xFF);
+  }
+}
+
+// 16-bit buffers are written at 8 bits, (v * 255 + 32767) / 65535.
+TEST(JpegCodec, SixteenBitBuffersAreReduced) {
+  for (OSType format : {k48RGBCodecType, k64ARGBPixelFormat}) {
+    test::OwnedGWorld source = test::MakeGWorld(format, 16, 16);
+    const int first = format == k64ARGBPixelFormat ? 1 : 0;
+    for (int y = 0; y < 16; ++y) {
+      for (int x = 0; x < 16; ++x) {
+        if (first) test::SetSample16(*source, x, y, 0, 0x1234);  // alpha, dropped
+        test::SetSample16(*source, x, y, first + 0, 0xC000);     // 191.25 -> 191
+        test::SetSample16(*source, x, y, first + 1, 0x2000);     // 31.88 -> 32
+        test::SetSample16(*source, x, y, first + 2, 0x8000);     // 127.5 -> 128
+      }
+    }
+    OSErr err = 1;
+    std::vector<uint8_t> jpeg = EncodeWith(JpegExporter(), *source, 1023, 24, &err);
+    ASSERT_EQ(err, noErr);
+    test::Decoded d = DecodeWith(JpegImporter(), jpeg, k32ARGBPixelFormat);
+    ASSERT_EQ(d.err, noErr);
+    uint32_t p = ArgbAt(*d.image, 7, 7);
+    EXPECT_NEAR(double((p >> 16) & 0xFF), 191, 1);
+    EXPECT_NEAR(double((p >> 8) & 0xFF), 32, 1);
+    EXPECT_NEAR(double(p & 0xFF), 128, 1);
+  }
+}
+
+TEST(JpegCodec, GreyJpegExpandsToEqualChannels) {
+  uint8_t grey[8 * 8];
+  for (int i = 0; i < 64; ++i) grey[i] = uint8_t(i * 4);
+  tjhandle h = tjInitCompress();
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  ASSERT_EQ(tjCompress2(h, grey, 8, 8, 8, TJPF_GRAY, &jpeg, &size, TJSAMP_GRAY, 100, 0), 0);
+  std::vector<uint8_t> file(jpeg, jpeg + size);
+  tjFree(jpeg);
+  tjDestroy(h);
+  test::Decoded d = DecodeWith(JpegImporter(), file, k32ARGBPixelFormat);
+  ASSERT_EQ(d.err, noErr);
+  for (int i : {0, 9, 35, 63}) {
+    uint32_t p = ArgbAt(*d.image, i % 8, i / 8);
+    EXPECT_EQ(p >> 24, 255u);
+    EXPECT_NEAR(double(p & 0xFF), grey[i], 2);
+    EXPECT_EQ((p >> 16) & 0xFF, p & 0xFF);
+    EXPECT_EQ((p >> 8) & 0xFF, p & 0xFF);
+  }
+}
+
+// CMYK written the way libjpeg writers (and Photoshop) do: with the Adobe
+// segment and inverted values, 255 meaning no ink.
+TEST(JpegCodec, AdobeCmykBecomesRgb) {
+  struct Patch {
+    uint8_t c, m, y, k;  // ink amounts
+    uint32_t expected;
+  } patches[] = {
+      {0, 0, 0, 0, 0xFFFFFFFFu},      // paper
+      {0, 255, 255, 0, 0xFFFF0000u},  // magenta + yellow = red
+      {255, 0, 255, 0, 0xFF00FF00u},  // cyan + yellow = green
+      {0, 0, 0, 255, 0xFF000000u},    // black
+      {0, 0, 0, 128, 0xFF7F7F7Fu},    // half black: 255 * 127 / 255
+      {255, 0, 0, 128, 0xFF007F7Fu},
+  };
+  const int n = int(std::size(patches));
+  std::vector<uint8_t> cmyk(size_t(n) * 16 * 16 * 4);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 16 * n; ++x) {
+      const Patch& p = patches[x / 16];
+      uint8_t* q = &cmyk[(size_t(y) * 16 * n + x) * 4];
+      q[0] = 255 - p.c;
+      q[1] = 255 - p.m;
+      q[2] = 255 - p.y;
+      q[3] = 255 - p.k;
+    }
+  }
+  for (int colorspaceSubsampling : {TJSAMP_444, TJSAMP_420}) {
+    tjhandle h = tjInitCompress();
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    ASSERT_EQ(tjCompress2(h, cmyk.data(), 16 * n, 0, 16, TJPF_CMYK, &jpeg, &size,
+                          colorspaceSubsampling, 100, 0),
+              0);
+    std::vector<uint8_t> file(jpeg, jpeg + size);
+    tjFree(jpeg);
+    tjDestroy(h);
+    EXPECT_EQ(Inspect(file).colorspace, TJCS_YCCK);
+    test::Decoded d = DecodeWith(JpegImporter(), file, k32ARGBPixelFormat);
+    ASSERT_EQ(d.err, noErr);
+    for (int i = 0; i < n; ++i) {
+      SCOPED_TRACE(i);
+      uint32_t got = ArgbAt(*d.image, i * 16 + 8, 8);
+      EXPECT_EQ(got >> 24, 255u);
+      for (int shift = 0; shift < 24; shift += 8) {
+        EXPECT_NEAR(double((got >> shift) & 0xFF), double((patches[i].expected >> shift) & 0xFF),
+                    3);
+      }
+    }
+  }
+}
+
+TEST(JpegCodec, TruncatedFileGivesTheRowsThatDecode) {
+  test::OwnedGWorld source = test::MakeTestPicture(64, 256);
+  std::vector<uint8_t> full = EncodeWith(JpegExporter(), *source, 1023, 24);
+  test::Decoded whole = DecodeWith(JpegImporter(), full, k32ARGBPixelFormat);
+  ASSERT_EQ(whole.err, noErr);
+  std::vector<uint8_t> cut(full.begin(), full.begin() + full.size() * 3 / 4);
+  test::Decoded part = DecodeWith(JpegImporter(), cut, k32ARGBPixelFormat);
+  ASSERT_EQ(part.err, noErr);  // a warning from the library, not a failure
+  // The top quarter is well within the data that arrived.
+  const size_t rows = 64 * size_t(whole.image->pixMap.rowBytes);
+  EXPECT_EQ(std::memcmp(part.image->pixMap.baseAddr, whole.image->pixMap.baseAddr, rows), 0);
+}
+
+TEST(JpegCodec, DamagedFilesFailCleanly) {
+  std::vector<uint8_t> full = DataFile("gradient_baseline.jpg");
+  // Only the start of image and the first marker bytes.
+  std::vector<uint8_t> stub(full.begin(), full.begin() + 4);
+  ImageHeader header;
+  EXPECT_EQ(JpegImporter().readHeader(Span(stub), &header), codecErr);
+  // Noise after a valid start of image.
+  std::vector<uint8_t> noise = {0xFF, 0xD8, 0xFF};
+  for (int i = 0; i < 500; ++i) noise.push_back(uint8_t(i * 37 + 11));
+  EXPECT_EQ(JpegImporter().readHeader(Span(noise), &header), codecErr);
+  test::OwnedGWorld dst = test::MakeGWorld(k32ARGBPixelFormat, 48, 40);
+  EXPECT_EQ(JpegImporter().draw(Span(noise), dst.get()), codecErr);
+  // Everything after the frame header cut off: no scan at all.
+  std::vector<uint8_t> headerOnly(full.begin(), full.begin() + 200);
+  test::Decoded d = DecodeWith(JpegImporter(), headerOnly, k32ARGBPixelFormat);
+  EXPECT_NE(d.err, noErr);
+}
+
+TEST(JpegCodec, DrawChecksTheBuffer) {
+  std::vector<uint8_t> jpeg = DataFile("gradient_baseline.jpg");
+  test::OwnedGWorld wide = test::MakeGWorld(k48RGBCodecType, 48, 40);
+  EXPECT_EQ(JpegImporter().draw(Span(jpeg), wide.get()), cDepthErr);
+  test::OwnedGWorld small = test::MakeGWorld(k32ARGBPixelFormat, 47, 40);
+  EXPECT_EQ(JpegImporter().draw(Span(jpeg), small.get()), paramErr);
+  test::OwnedGWorld huge = test::MakeGWorld(k32ARGBPixelFormat, 65501, 1);
+  OSErr err = noErr;
+  EncodeWith(JpegExporter(), *huge, 512, 24, &err);
+  EXPECT_EQ(err, paramErr);  // beyond the format's limit
+}
+
+}  // namespace
