@@ -1,2 +1,9 @@
 // Entry point; the driver owns the whole run.
-int main() { return 0; }
+#include <string>
+#include <vector>
+
+#include "driver/driver.h"
+
+int main(int argc, char** argv) {
+  return RunDriver(std::vector<std::string>(argv, argv + argc));
+}

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-void Rotate90(const void* src, int32_t srcRowBytes, void* dst, int32_t dstRowBytes,
-              int32_t width, int32_t height, int32_t bytesPerPixel);
-void Rotate180(const void* src, int32_t srcRowBytes, void* dst, int32_t dstRowBytes,
-               int32_t width, int32_t height, int32_t bytesPerPixel);
-void Rotate270(const void* src, int32_t srcRowBytes, void* dst, int32_t dstRowBytes,
-               int32_t width, int32_t height, int32_t bytesPerPixel);
+void Rotate90(const void* src, int32_t srcRowBytes, void* dst, int32_t dstRowBytes, int32_t width,
+              int32_t height, int32_t bytesPerPixel);
+void Rotate180(const void* src, int32_t srcRowBytes, void* dst, int32_t dstRowBytes, int32_t width,
+               int32_t height, int32_t bytesPerPixel);
+void Rotate270(const void* src, int32_t srcRowBytes, void* dst, int32_t dstRowBytes, int32_t width,
+               int32_t height, int32_t bytesPerPixel);

@@ -1,0 +1,81 @@
+#include "driver/checks.h"
+
+#include <string>
+
+#include "driver/number_text.h"
+#include "imageio/import.h"
+
+namespace {
+
+// The single-precision 0.01, widened: 0.00999999977648258209228515625.
+constexpr double kPercentFactor = double(0.01f);
+
+void Fail(JobSettings& s, std::vector<Note>& notes, std::string text) {
+  notes.push_back({NoteKind::kMessage, std::move(text)});
+  ++s.errorCount;
+}
+
+// Bounds that let the size arithmetic run when there is nothing to probe.
+void SetStandInBounds(Rect* bounds) {
+  MacSetRect(bounds, 0, 0, 2, 2);
+}
+
+void CheckInput(JobSettings& s, std::vector<Note>& notes) {
+  if (!s.inputPath) {
+    Fail(s, notes, "No input file specified\n");
+    SetStandInBounds(&s.sourceBounds);
+    return;
+  }
+  const int32_t err = ProbeNaturalBounds(*s.inputPath, &s.sourceBounds);
+  if (err == noErr) return;
+  // The sizes worked out below are never used after this, but must not
+  // divide by zero or come from bounds the probe left half-filled.
+  SetStandInBounds(&s.sourceBounds);
+  if (err == fnfErr) {
+    Fail(s, notes,
+         "Error: \"" + *s.inputPath + "\": file not found (" + std::to_string(err) + ")\n");
+  } else {
+    Fail(s, notes, "Error code: \"" + *s.inputPath + "\": " + std::to_string(err) + "\n");
+  }
+}
+
+// (known side of the output, as an unsigned 32-bit value) x (source side
+// along it) / (source side across), rounded half up and cut to 32 bits.
+int32_t ScaleSide(double sourceAlong, int32_t knownSide, double sourceAcross) {
+  if (sourceAcross == 0) return 0;  // an empty source has no aspect ratio
+  return TruncateKeeping32(sourceAlong * double(uint32_t(knownSide)) / sourceAcross + 0.5);
+}
+
+void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
+  if (s.rotation % 90 != 0) Fail(s, notes, "Only N * 90 degree rotation accommodated\n");
+}
+
+}  // namespace
+
+void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
+  const double sourceWidth = double(int64_t(s.sourceBounds.right) - s.sourceBounds.left);
+  const double sourceHeight = double(int64_t(s.sourceBounds.bottom) - s.sourceBounds.top);
+  if (s.percentScale != 0) {
+    if (s.width != 0 || s.height != 0) {
+      Fail(s, notes, "Redundant size specification with percent and width/height\n");
+    } else {
+      const double factor = double(s.percentScale) * kPercentFactor;
+      s.width = TruncateKeeping32(sourceWidth * factor + 0.5);
+      s.height = TruncateKeeping32(sourceHeight * factor + 0.5);
+    }
+  }
+  if (s.width == 0 && s.height == 0) {
+    Fail(s, notes, "Insufficient size specification\n");
+  } else if (s.width == 0) {
+    s.width = ScaleSide(sourceWidth, s.height, sourceHeight);
+  } else if (s.height == 0) {
+    s.height = ScaleSide(sourceHeight, s.width, sourceWidth);
+  }
+}
+
+void RunChecks(JobSettings& s, std::vector<Note>& notes) {
+  CheckInput(s, notes);
+  if (!s.outputPath) Fail(s, notes, "No output file specified\n");
+  ComputeOutputSize(s, notes);
+  CheckRotation(s, notes);
+}

@@ -1,0 +1,16 @@
+// The checks that follow the word scan: input, output, size, rotation.
+// Each failed check leaves its line and adds 1 to the error count; all run.
+#pragma once
+
+#include <vector>
+
+#include "driver/command_line.h"
+#include "driver/job_settings.h"
+
+// Probes the input for its natural bounds (or takes 2 x 2 without one), then
+// runs every check in order.
+void RunChecks(JobSettings& settings, std::vector<Note>& notes);
+
+// The size arithmetic alone, from settings.sourceBounds: a percent scale, or
+// the missing one of width and height from the source's aspect ratio.
+void ComputeOutputSize(JobSettings& settings, std::vector<Note>& notes);

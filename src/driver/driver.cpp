@@ -1,0 +1,79 @@
+#include "driver/driver.h"
+
+#include <cstdio>
+#include <span>
+
+#include "driver/checks.h"
+#include "driver/command_line.h"
+#include "driver/error_line.h"
+#include "driver/image_job.h"
+#include "driver/process_state.h"
+#include "imageio/usage.h"
+#include "metadata/dump.h"
+#include "platform/quicktime.h"
+
+namespace {
+
+constexpr char kVersionBanner[] = "tavrel $Revision: 1.31 $ - resizes one still image\n";
+
+// Stops the imaging services once, on whichever way the run ends.
+struct QuickTimeSession {
+  QuickTimeSession() = default;
+  QuickTimeSession(const QuickTimeSession&) = delete;
+  QuickTimeSession& operator=(const QuickTimeSession&) = delete;
+  ~QuickTimeSession() { StopQuickTime(); }
+};
+
+void Show(const std::vector<Note>& notes) {
+  for (const Note& note : notes) {
+    switch (note.kind) {
+      case NoteKind::kMessage:
+        std::fputs(note.text.c_str(), stderr);
+        break;
+      case NoteKind::kUsage:
+        PrintUsage(Process().programName);
+        break;
+      case NoteKind::kVersion:
+        std::fputs(kVersionBanner, stderr);
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+int32_t RunDriver(const std::vector<std::string>& words) {
+  Process().programName = ProgramNameFromPath(words.empty() ? std::string() : words[0]);
+
+  const OSErr startErr = StartQuickTime(0);
+  QuickTimeSession session;
+  if (startErr != noErr) return startErr;
+
+  JobSettings settings;
+  const std::span<const std::string> rest =
+      words.empty() ? std::span<const std::string>() : std::span(words).subspan(1);
+  ScanOutcome scan = ScanWords(rest, settings);
+  Process().verbose = scan.verbose;
+  Process().trace = scan.trace;
+  Show(scan.notes);
+
+  std::vector<Note> checkNotes;
+  RunChecks(settings, checkNotes);
+  Show(checkNotes);
+  if (settings.errorCount != 0) {
+    PrintUsage(Process().programName);
+    return settings.errorCount;
+  }
+
+  if (settings.dumpTarget) DumpMetaData(*settings.inputPath, *settings.dumpTarget);
+
+  const int32_t code =
+      RunImageJob(*settings.inputPath, *settings.outputPath, settings.width, settings.height,
+                  settings.horizontalEdge, settings.verticalEdge, settings.kernel,
+                  settings.rotation, settings.exportSettings, settings.copyMetadata);
+  if (code != noErr) {
+    const auto file = FileForStage(Process().jobStage, *settings.inputPath, *settings.outputPath);
+    std::fputs(JobErrorLine(code, file).c_str(), stderr);
+  }
+  return code;
+}

@@ -1,0 +1,21 @@
+// One image from the input file to the output file: import, resample, turn,
+// fit the metadata, export. Records its stage in the process state before
+// each step and prints the progress lines; releases everything it made.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "imageio/export_settings.h"
+
+// 0 on success, else the failing step's code, unchanged.
+int32_t RunImageJob(const std::string& inputPath, const std::string& outputPath, int32_t width,
+                    int32_t height, int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
+                    int32_t rotation, const ExportSettings& exportSettings, bool copyMetadata);
+
+// Destination pixel format for an export depth: 48 "b48r", 64 "b64a", else
+// 32-bit ARGB.
+OSType DestinationFormatForDepth(int16_t depth);
+
+// Clockwise quarter turns (0 to 3) for a rotation in degrees, any sign.
+int32_t QuarterTurns(int32_t rotation);
