@@ -1,0 +1,74 @@
+// The record shared by the resampler, its edge fetchers and its row
+// procedures, and the pixel classes that choose the row procedures.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/mac_types.h"
+
+enum PixelClass : uint8_t {
+  kClassARGB32 = 0,  // one native 32-bit word: A in bits 24-31, R, G, B below
+  kClassGray8 = 1,   // one byte of grey
+  kClassRGB48 = 2,   // three native 16-bit words: R, G, B
+  kClassARGB64 = 3,  // four native 16-bit words: A, R, G, B
+  kClassNone = 0xFF,
+};
+constexpr int32_t kPixelClassCount = 4;
+
+// kClassNone for a format the resampler cannot handle.
+PixelClass ClassifyPixelFormat(OSType pixelFormat);
+int32_t ChannelsOfClass(PixelClass cls);
+int32_t BytesPerPixelOfClass(PixelClass cls);
+// Channels of the intermediate rows: 1 with grey on either side, else 3 with
+// "b48r" on either side, else 4.
+int32_t IntermediateChannels(PixelClass source, PixelClass destination);
+
+struct ResampleContext;
+
+// Address of the first pixel of a source or destination row.
+using SourceRowProc = const uint8_t* (*)(const ResampleContext* context, int32_t row);
+using DestRowProc = uint8_t* (*)(const ResampleContext* context, int32_t row);
+// Filters one source row into one intermediate row of destination width.
+using HorizontalProc = void (*)(const ResampleContext* context, const uint8_t* sourceRow,
+                                int16_t* intermediateRow);
+// Filters the entry's count intermediate rows, the first at firstRow and the
+// others one ring row size apart, into one destination row.
+using VerticalProc = void (*)(const ResampleContext* context, const uint8_t* firstRow,
+                              const int16_t* entry, uint8_t* destinationRow);
+
+struct ResampleContext {
+  int32_t sourceWidth = 0;
+  int32_t sourceHeight = 0;
+  int32_t destinationWidth = 0;
+  int32_t destinationHeight = 0;
+  SourceRowProc sourceRow = nullptr;  // null in the sizing call
+  DestRowProc destinationRow = nullptr;
+  HorizontalProc horizontal = nullptr;
+  VerticalProc vertical = nullptr;
+  const int16_t* horizontalTable = nullptr;  // destination width entries
+  int32_t horizontalTaps = 0;
+  int64_t horizontalStride = 0;            // bytes between entries: 2·taps + 6
+  const int16_t* verticalTable = nullptr;  // destination height entries
+  int32_t verticalTaps = 0;                // also the ring's capacity in rows
+  int64_t verticalStride = 0;
+  uint8_t* ring = nullptr;  // first intermediate row
+  int64_t ringRowSize = 0;  // destination width · channels · 2
+  PixelClass sourceClass = kClassNone;
+  PixelClass destinationClass = kClassNone;
+  uint8_t horizontalEdge = 0;
+  uint8_t verticalEdge = 0;
+  int32_t kernel = 0;
+  const uint8_t* sourceBase = nullptr;
+  int64_t sourceRowBytes = 0;
+  uint8_t* destinationBase = nullptr;
+  int64_t destinationRowBytes = 0;
+};
+
+inline const int16_t* HorizontalEntry(const ResampleContext* c, int32_t i) {
+  return reinterpret_cast<const int16_t*>(reinterpret_cast<const uint8_t*>(c->horizontalTable) +
+                                          i * c->horizontalStride);
+}
+inline const int16_t* VerticalEntry(const ResampleContext* c, int32_t i) {
+  return reinterpret_cast<const int16_t*>(reinterpret_cast<const uint8_t*>(c->verticalTable) +
+                                          i * c->verticalStride);
+}
