@@ -50,23 +50,39 @@ class Registry : public testing::Test {
 };
 
 TEST_F(Registry, WalksImportersAndExportersByTheDescriptionRules) {
+  const OSType kTiff = FourCC("TIFF"), kWebp = FourCC("WEBP"), kGif = FourCC("GIF "),
+               kHeic = FourCC("HEIC"), kAvif = FourCC("AVIF");
   EXPECT_EQ(Walk(Looking(GraphicsImporterComponentType)),
             (std::vector<Found>{{GraphicsImporterComponentType, kJpeg},
-                                {GraphicsImporterComponentType, kPng}}));
-  EXPECT_EQ(Walk(Looking(GraphicsExporterComponentType)),
+                                {GraphicsImporterComponentType, kPng},
+                                {GraphicsImporterComponentType, kTiff},
+                                {GraphicsImporterComponentType, kWebp},
+                                {GraphicsImporterComponentType, kGif},
+                                {GraphicsImporterComponentType, kHeic},
+                                {GraphicsImporterComponentType, kAvif}}));
+  // The HEIC and AVIF exporters exist only where libheif has their encoders.
+  std::vector<Found> exporters = Walk(Looking(GraphicsExporterComponentType));
+  ASSERT_GE(exporters.size(), 4u);
+  EXPECT_EQ(std::vector<Found>(exporters.begin(), exporters.begin() + 4),
             (std::vector<Found>{{GraphicsExporterComponentType, kJpeg},
-                                {GraphicsExporterComponentType, kPng}}));
+                                {GraphicsExporterComponentType, kPng},
+                                {GraphicsExporterComponentType, kTiff},
+                                {GraphicsExporterComponentType, kWebp}}));
+  for (size_t i = 4; i < exporters.size(); ++i) {
+    EXPECT_TRUE(exporters[i].subtype == kHeic || exporters[i].subtype == kAvif);
+  }
   // Everything 0 matches every component, importers first.
-  EXPECT_EQ(Walk(Looking(0, 0, 0, 0, 0)).size(), 4u);
+  EXPECT_EQ(Walk(Looking(0, 0, 0, 0, 0)).size(), 7u + exporters.size());
   EXPECT_EQ(Walk(Looking(0, kPng)), (std::vector<Found>{{GraphicsImporterComponentType, kPng},
                                                         {GraphicsExporterComponentType, kPng}}));
-  EXPECT_TRUE(Walk(Looking(GraphicsImporterComponentType, FourCC("GIF "))).empty());
+  EXPECT_TRUE(Walk(Looking(GraphicsExporterComponentType, FourCC("GIF "))).empty());
   EXPECT_TRUE(Walk(Looking(0, 0, FourCC("appl"))).empty());
   // Flags are compared under the mask only: bit 0 set is wanted, and no
   // component has it; unmasked bits do not matter.
   EXPECT_TRUE(Walk(Looking(GraphicsExporterComponentType, 0, 0, 1, 1)).empty());
-  EXPECT_EQ(Walk(Looking(GraphicsExporterComponentType, 0, 0, 0xFFFFFFFE, 1)).size(), 2u);
-  EXPECT_EQ(Walk(Looking(GraphicsExporterComponentType, 0, 0, 1, 0)).size(), 2u);
+  EXPECT_EQ(Walk(Looking(GraphicsExporterComponentType, 0, 0, 0xFFFFFFFE, 1)).size(),
+            exporters.size());
+  EXPECT_EQ(Walk(Looking(GraphicsExporterComponentType, 0, 0, 1, 0)).size(), exporters.size());
 
   ComponentDescription any = Looking(0);
   EXPECT_EQ(FindNextComponent(reinterpret_cast<Component>(&any), &any), nullptr);

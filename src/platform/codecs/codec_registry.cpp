@@ -1,14 +1,27 @@
-// The codecs in registry order: the commonest formats first.
+// The codecs in registry order: the commonest formats first. An exporter
+// whose encoder the machine lacks is left out, so that it is never listed.
 #include "platform/codec.h"
+#include "platform/codecs/gif_codec.h"
+#include "platform/codecs/heif_codec.h"
 #include "platform/codecs/jpeg_codec.h"
 #include "platform/codecs/png_codec.h"
+#include "platform/codecs/tiff_codec.h"
+#include "platform/codecs/webp_codec.h"
 
 const std::vector<const ImporterCodec*>& ImporterCodecs() {
-  static const std::vector<const ImporterCodec*> codecs = {&kJpegImporter, &kPngImporter};
+  static const std::vector<const ImporterCodec*> codecs = {
+      &kJpegImporter, &kPngImporter,  &kTiffImporter, &kWebpImporter,
+      &kGifImporter,  &kHeicImporter, &kAvifImporter};
   return codecs;
 }
 
 const std::vector<const ExporterCodec*>& ExporterCodecs() {
-  static const std::vector<const ExporterCodec*> codecs = {&kJpegExporter, &kPngExporter};
+  static const std::vector<const ExporterCodec*> codecs = [] {
+    std::vector<const ExporterCodec*> list = {&kJpegExporter, &kPngExporter, &kTiffExporter,
+                                              &kWebpExporter};
+    if (HeicEncoderAvailable()) list.push_back(&kHeicExporter);
+    if (AvifEncoderAvailable()) list.push_back(&kAvifExporter);
+    return list;
+  }();
   return codecs;
 }

@@ -1,0 +1,28 @@
+// Writing decoded rows into a pixel buffer of any format an importer draws
+// into: 32-bit ARGB, "b48r" or "b64a". The twin of export_rows.h for the
+// importers that decode into a packed intermediate row.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gworld.h"
+#include "platform/mac_types.h"
+
+// 32-bit ARGB, "b48r" or "b64a".
+bool IsDrawableFormat(OSType pixelFormat);
+
+// 8-bit sample to 16 bits, exactly: 0xAB becomes 0xABAB.
+constexpr uint16_t Widen8To16(uint32_t v) {
+  return uint16_t(v * 257);
+}
+
+// Stores row y of dst from width pixels of packed R, G, B, A: 8-bit samples
+// (rgba8) or native 16-bit samples (rgba16). 16-bit samples reach 32-bit
+// ARGB through Reduce16To8, 8-bit samples reach the 16-bit formats widened;
+// "b48r" drops alpha.
+void StoreRgba8Row(const uint8_t* rgba8, GWorld* dst, int64_t y);
+void StoreRgba16Row(const uint16_t* rgba16, GWorld* dst, int64_t y);
+
+// Premultiplied colour back to straight, in place: c * 65535 / a, rounded;
+// colour under zero alpha becomes zero.
+void UnpremultiplyRgba16Row(uint16_t* rgba16, int64_t width);

@@ -1,0 +1,168 @@
+// TIFF exporter over libtiff: Deflate with horizontal differencing; 8-bit
+// grey, RGB or RGBA (unassociated alpha) from 8-bit buffers, 16-bit RGB or
+// RGBA from "b48r" and "b64a" buffers. Lossless, so the quality is unused.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/codecs/export_rows.h"
+#include "platform/codecs/tiff_codec.h"
+
+namespace {
+
+// Past this many bytes of pixels the file may not fit classic TIFF's 32-bit
+// offsets even after compression, so BigTIFF is written.
+constexpr int64_t kBigTiffThreshold = int64_t(3) << 30;
+
+// The file being written, growing as libtiff writes and seeks.
+struct GrowingStream {
+  std::vector<uint8_t>* out = nullptr;
+  uint64_t position = 0;
+  bool outOfMemory = false;
+};
+
+tmsize_t WriteGrowing(thandle_t handle, void* data, tmsize_t count) {
+  auto* stream = static_cast<GrowingStream*>(handle);
+  if (count <= 0) return 0;
+  const uint64_t end = stream->position + uint64_t(count);
+  if (end > stream->out->size()) {
+    try {
+      stream->out->resize(size_t(end));
+    } catch (const std::exception&) {  // bad_alloc or length_error
+      stream->outOfMemory = true;
+      return -1;
+    }
+  }
+  std::memcpy(stream->out->data() + stream->position, data, size_t(count));
+  stream->position = end;
+  return count;
+}
+
+tmsize_t ReadGrowing(thandle_t handle, void* data, tmsize_t count) {
+  auto* stream = static_cast<GrowingStream*>(handle);
+  const uint64_t size = stream->out->size();
+  if (count <= 0 || stream->position >= size) return 0;
+  const uint64_t n = std::min<uint64_t>(uint64_t(count), size - stream->position);
+  std::memcpy(data, stream->out->data() + stream->position, size_t(n));
+  stream->position += n;
+  return tmsize_t(n);
+}
+
+toff_t SeekGrowing(thandle_t handle, toff_t offset, int whence) {
+  auto* stream = static_cast<GrowingStream*>(handle);
+  const uint64_t base = whence == SEEK_CUR   ? stream->position
+                        : whence == SEEK_END ? stream->out->size()
+                                             : 0;
+  stream->position = base + offset;
+  return stream->position;
+}
+
+int CloseGrowing(thandle_t) {
+  return 0;
+}
+toff_t SizeOfGrowing(thandle_t handle) {
+  return static_cast<GrowingStream*>(handle)->out->size();
+}
+int MapNothing(thandle_t, void**, toff_t*) {
+  return 0;
+}
+void UnmapNothing(thandle_t, void*, toff_t) {}
+
+struct TiffTarget {
+  RowLayout layout = RowLayout::kRGB8;
+  uint16_t bits = 8;
+  uint16_t samples = 3;
+  uint16_t photometric = PHOTOMETRIC_RGB;
+};
+
+TiffTarget ChooseTarget(const GWorld& image, int32_t depth) {
+  const bool sixteen = IsSixteenBitFormat(image.pixMap.pixelFormat);
+  switch (ChannelsForDepth(depth)) {
+    case ExportChannels::kGrey:
+      return {RowLayout::kGrey8, 8, 1, PHOTOMETRIC_MINISBLACK};
+    case ExportChannels::kColourAlpha:
+      if (sixteen) return {RowLayout::kRGBA16, 16, 4, PHOTOMETRIC_RGB};
+      return {RowLayout::kRGBA8, 8, 4, PHOTOMETRIC_RGB};
+    case ExportChannels::kColour:
+      break;
+  }
+  if (sixteen) return {RowLayout::kRGB16, 16, 3, PHOTOMETRIC_RGB};
+  return {RowLayout::kRGB8, 8, 3, PHOTOMETRIC_RGB};
+}
+
+bool SetFields(TIFF* tif, const TiffTarget& target, uint32_t width, uint32_t height) {
+  bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width) &&
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height) &&
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, target.bits) &&
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, target.samples) &&
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, target.photometric) &&
+            TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) &&
+            TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) &&
+            TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE) &&
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+  if (ok && target.samples == 4) {
+    const uint16_t alpha[] = {EXTRASAMPLE_UNASSALPHA};
+    ok = TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, alpha);
+  }
+  return ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+}
+
+// libtiff takes samples in the machine's order; the packed rows hold them
+// most significant byte first.
+void ToNativeOrder(const TiffTarget& target, int64_t width, uint8_t* row) {
+  if (target.bits != 16 || std::endian::native == std::endian::big) return;
+  TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(row), tmsize_t(width * target.samples));
+}
+
+OSErr EncodeTiff(const ExportRequest& request, std::vector<uint8_t>* out) {
+  if (request.image == nullptr || request.image->pixMap.baseAddr == nullptr || out == nullptr) {
+    return paramErr;
+  }
+  const GWorld& image = *request.image;
+  const int64_t width = BufferWidth(image);
+  const int64_t height = BufferHeight(image);
+  if (width < 1 || height < 1) return paramErr;
+  const TiffTarget target = ChooseTarget(image, request.depth);
+  RowPacker packer;
+  if (OSErr err = packer.Prepare(image, target.layout)) return err;
+  const int64_t rowBytes = width * BytesPerPixel(target.layout);
+  std::vector<uint8_t> row;
+  try {
+    row.resize(size_t(rowBytes));
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+
+  out->clear();
+  GrowingStream stream{out, 0, false};
+  TiffOptions options = SilentTiffOptions();
+  if (!options) return memFullErr;
+  const char* mode = rowBytes * height > kBigTiffThreshold ? "w8m" : "wm";
+  TiffHandle tif(TIFFClientOpenExt("memory", mode, &stream, ReadGrowing, WriteGrowing, SeekGrowing,
+                                   CloseGrowing, SizeOfGrowing, MapNothing, UnmapNothing,
+                                   options.get()));
+  bool ok = tif && SetFields(tif.get(), target, uint32_t(width), uint32_t(height));
+  for (int64_t y = 0; ok && y < height; ++y) {
+    packer.Pack(y, row.data());
+    ToNativeOrder(target, width, row.data());
+    ok = TIFFWriteScanline(tif.get(), row.data(), uint32_t(y), 0) == 1;
+  }
+  ok = ok && TIFFFlush(tif.get()) == 1;
+  tif.reset();  // closes; nothing is left to write
+  if (!ok || stream.outOfMemory) {
+    out->clear();
+    return stream.outOfMemory ? memFullErr : codecErr;
+  }
+  return noErr;
+}
+
+}  // namespace
+
+const ExporterCodec kTiffExporter = {
+    FourCC("TIFF"),
+    FourCC("tif "),
+    TiffCodecName,
+    EncodeTiff,
+};
