@@ -6,6 +6,7 @@
 
 #include "platform/components_internal.h"
 #include "platform/file_write.h"
+#include "platform/metadata_io/metadata_io.h"
 #include "platform/quicktime.h"
 
 namespace {
@@ -107,6 +108,11 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   std::vector<uint8_t> encoded;
   try {
     if (OSErr err = ci->component->exporter->encode(request, &encoded)) return err;
+    // The metadata goes into the encoded bytes before the single write; a
+    // file whose metadata cannot be written is still written without it.
+    if (state->metaData != nullptr) {
+      WriteFileMetaData(&encoded, state->metaData, state->exifEnabled);
+    }
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/components_internal.h"
+#include "platform/metadata_io/metadata_io.h"
 #include "platform/quicktime.h"
 
 namespace {
@@ -231,6 +232,7 @@ ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData u
   if (state == nullptr) return badComponentInstance;
   if (ud == nullptr || !state->haveFile) return paramErr;
   const ImporterCodec& codec = CodecOf(ci);
-  if (codec.readMetaData == nullptr) return noErr;
+  // A codec with no reader of its own has its file read through exiv2.
+  if (codec.readMetaData == nullptr) return ReadFileMetaData(FileOf(*state), ud);
   return codec.readMetaData(FileOf(*state), ud);
 }

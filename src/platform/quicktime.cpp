@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/components_internal.h"
+#include "platform/metadata_io/metadata_io.h"
 
 namespace {
 
@@ -24,8 +25,10 @@ OSErr StartQuickTime(int32_t /*flags*/) {
     startCount.fetch_add(1);
     return noErr;
   }
-  // The first start builds the registry; the codec libraries need no
-  // process-wide set-up of their own. A failed start leaves the count at 0.
+  // The first start sets up exiv2 and builds the registry; the codec
+  // libraries need no process-wide set-up of their own. A failed start
+  // leaves the count at 0.
+  InitMetaDataLibrary();
   if (OSErr err = BuildComponentRegistry()) return err;
   startCount.store(1);
   return noErr;

@@ -15,6 +15,7 @@ struct Entry {
 
 struct Item {
   std::vector<Entry> entries;  // never empty
+  uint16_t tiffType = 0;       // the source field's type; 0 for none
 };
 
 struct TypeList {
@@ -77,6 +78,7 @@ OSErr StoreEntry(UserData ud, OSType type, int32_t index, int16_t region,
   Item& item = list.items[size_t(index) - 1];
   if (wholeItem) {
     item.entries.assign(1, std::move(entry));
+    item.tiffType = 0;  // a new value no longer has its source's field type
     return noErr;
   }
   auto same = std::find_if(item.entries.begin(), item.entries.end(),
@@ -187,4 +189,18 @@ OSErr GetUserDataText(UserData ud, Handle data, OSType type, int32_t index, int1
                             [region](const Entry& e) { return e.region == region; });
   if (entry == item->entries.end()) return userDataItemNotFound;
   return PtrToXHand(entry->bytes.data(), data, entry->bytes.size());
+}
+
+OSErr SetUserDataItemTiffType(UserData ud, OSType type, int32_t index, uint16_t tiffType) {
+  if (ud == nullptr) return paramErr;
+  Item* item = FindItem(ud, type, index);
+  if (item == nullptr) return userDataItemNotFound;
+  item->tiffType = tiffType;
+  return noErr;
+}
+
+uint16_t GetUserDataItemTiffType(UserData ud, OSType type, int32_t index) {
+  if (ud == nullptr) return 0;
+  const Item* item = FindItem(ud, type, index);
+  return item ? item->tiffType : 0;
 }

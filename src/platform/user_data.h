@@ -37,3 +37,12 @@ OSErr SetUserDataItem(UserData ud, const void* data, int32_t size, OSType type, 
 // new item when index is count + 1.
 OSErr AddUserDataText(UserData ud, Handle data, OSType type, int32_t index, int16_t region);
 OSErr GetUserDataText(UserData ud, Handle data, OSType type, int32_t index, int16_t region);
+
+// The field type (TIFF numbering: 1 BYTE ... 12 DOUBLE) with which an item
+// was stored in its source file, so that writing the item back keeps it; 0
+// when the item came from no TIFF field. A text item read from an IFD0 text
+// field has type 2 (ASCII). Replacing an item's value (AddUserData,
+// SetUserDataItem) sets its type back to 0; AddUserDataText keeps it.
+OSErr SetUserDataItemTiffType(UserData ud, OSType type, int32_t index, uint16_t tiffType);
+// The item's field type, or 0 when it has none or there is no such item.
+uint16_t GetUserDataItemTiffType(UserData ud, OSType type, int32_t index);

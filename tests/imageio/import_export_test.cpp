@@ -144,16 +144,24 @@ TEST_F(ImageIo, RelativePathsAreTakenFromTheCurrentFolder) {
 TEST_F(ImageIo, FindExporterByExtensionOrSubtype) {
   struct Case {
     const char* codec;
-    OSType subtype;  // 0: none answers
+    OSType extension;  // 0: none answers
   } cases[] = {
-      {"jpeg", FourCC("JPEG")},
-      {"JPEG", FourCC("JPEG")},
-      {"jpg\0", FourCC("JPEG")},
-      {"JPG\0", FourCC("JPEG")},
-      {"png\0", FourCC("PNG ")},
-      {"Png ", FourCC("PNG ")},
+      {"jpeg", FourCC("jpg ")},
+      {"JPEG", FourCC("jpg ")},
+      {"jpg\0", FourCC("jpg ")},
+      {"JPG\0", FourCC("jpg ")},
+      {"png\0", FourCC("png ")},
+      {"Png ", FourCC("png ")},
+      {"tif\0", FourCC("tif ")},
+      {"tiff", FourCC("tif ")},
+      {"TIFF", FourCC("tif ")},
+      {"webp", FourCC("webp")},
+      {"WebP", FourCC("webp")},
+      {"heic", FourCC("heic")},
+      {"avif", FourCC("avif")},
       {"bmp\0", 0},
       {"jpe\0", 0},
+      {"gif\0", 0},  // imported only
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.codec);
@@ -161,14 +169,14 @@ TEST_F(ImageIo, FindExporterByExtensionOrSubtype) {
     settings.codec = OSType(uint8_t(c.codec[0])) << 24 | OSType(uint8_t(c.codec[1])) << 16 |
                      OSType(uint8_t(c.codec[2])) << 8 | uint8_t(c.codec[3]);
     ComponentInstance exporter = FindExporter(settings);
-    if (c.subtype == 0) {
+    if (c.extension == 0) {
       EXPECT_EQ(exporter, nullptr);
       continue;
     }
     ASSERT_NE(exporter, nullptr);
     OSType extension = 0;
     EXPECT_EQ(GraphicsExportGetDefaultFileNameExtension(exporter, &extension), noErr);
-    EXPECT_EQ(extension, c.subtype == FourCC("JPEG") ? FourCC("jpg ") : FourCC("png "));
+    EXPECT_EQ(extension, c.extension);
     CloseComponent(exporter);
   }
 }

@@ -1,0 +1,30 @@
+// exiv2's EXIF data and the EXIF, GPS and IFD0 items of a metadata list.
+#pragma once
+
+#include <exiv2/exif.hpp>
+#include <exiv2/types.hpp>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/user_data.h"
+
+// Adds an item for every field of IFD0, the EXIF IFD and the GPS IFD that is
+// an item (IFD0's text fields as text items). sourceOrder is the byte order
+// the fields were stored in; single-byte fields keep their bytes as stored.
+void AddExifItems(const Exiv2::ExifData& exif, Exiv2::ByteOrder sourceOrder, UserData ud);
+
+// How the IFD0 text items without a field type of their own are placed.
+enum class LooseTextItems {
+  kToIfd0,    // into their IFD0 field
+  kLeaveOut,  // elsewhere (a format with text chunks of its own)
+};
+
+// Replaces the fields of exif that ud has items for with the items' values,
+// each with its recorded field type (or the tag's usual type when it has
+// none). Fields that describe the file's own encoding are never touched.
+void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif);
+
+// The items as an Exif block (a TIFF structure, little-endian), empty when
+// there is nothing to write.
+std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose);

@@ -1,0 +1,59 @@
+#include <exiv2/error.hpp>
+#include <exiv2/image.hpp>
+
+#include <limits>
+#include <new>
+#include <string>
+
+#include "platform/metadata_io/exif_items.h"
+#include "platform/metadata_io/heif_metadata.h"
+#include "platform/metadata_io/item_access.h"
+#include "platform/metadata_io/item_types.h"
+#include "platform/metadata_io/metadata_io.h"
+#include "platform/metadata_io/png_text.h"
+
+namespace {
+
+std::span<const uint8_t> BytesOf(const std::string& s) {
+  return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
+}
+
+// Whatever exiv2 could read before it gave up is taken.
+void AddExiv2Items(ByteSpan file, UserData ud) {
+  if (file.size() > size_t(std::numeric_limits<long>::max())) return;
+  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(file.data(), long(file.size()));
+  if (image.get() == nullptr) return;
+  try {
+    image->readMetadata();
+  } catch (const Exiv2::AnyError&) {
+  } catch (const std::exception&) {
+  }
+  AddExifItems(image->exifData(), image->byteOrder(), ud);
+  if (image->mimeType() == "image/jpeg" && !image->comment().empty()) {
+    AppendTextItem(ud, kCommentItem, BytesOf(image->comment()), 0);
+  }
+  if (!image->xmpPacket().empty()) AppendItem(ud, kXmpItem, BytesOf(image->xmpPacket()), 0);
+  if (image->iccProfileDefined()) {
+    const Exiv2::DataBuf* icc = image->iccProfile();
+    if (icc->size_ > 0) AppendItem(ud, kIccItem, {icc->pData_, size_t(icc->size_)}, 0);
+  }
+}
+
+}  // namespace
+
+OSErr ReadFileMetaData(ByteSpan file, UserData ud) {
+  if (ud == nullptr) return paramErr;
+  InitMetaDataLibrary();
+  try {
+    if (IsHeifFile(file)) {
+      AddHeifItems(file, ud);
+    } else {
+      AddExiv2Items(file, ud);
+    }
+  } catch (const Exiv2::AnyError&) {
+    // Not a format exiv2 knows, or metadata it cannot read: no items.
+  } catch (const std::exception&) {
+  }
+  AddPngTextItems(file, ud);
+  return noErr;
+}

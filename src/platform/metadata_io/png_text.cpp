@@ -1,0 +1,151 @@
+#include "platform/metadata_io/png_text.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "platform/metadata_io/item_access.h"
+#include "platform/metadata_io/item_types.h"
+
+namespace {
+
+constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// Signature, then the header chunk: length, "IHDR", 13 bytes, CRC.
+constexpr size_t kHeaderChunkEnd = 8 + 4 + 4 + 13 + 4;
+
+struct MemoryReader {
+  ByteSpan file;
+  size_t at = 0;
+};
+
+void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
+  auto* reader = static_cast<MemoryReader*>(png_get_io_ptr(png));
+  if (length > reader->file.size() - reader->at) png_error(png, "truncated");
+  std::memcpy(out, reader->file.data() + reader->at, length);
+  reader->at += length;
+}
+
+[[noreturn]] void SilentError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
+void SilentWarning(png_structp, png_const_charp) {}
+
+void AddTexts(png_structp png, png_infop info, UserData ud) noexcept try {
+  png_textp texts = nullptr;
+  int count = png_get_text(png, info, &texts, nullptr);
+  for (int i = 0; i < count; ++i) {
+    const OSType type = TextItemOfPngKeyword(texts[i].key ? texts[i].key : "");
+    if (type == 0 || texts[i].text == nullptr) continue;
+    const size_t length = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE ? texts[i].itxt_length
+                                                                            : texts[i].text_length;
+    AppendTextItem(ud, type, {reinterpret_cast<const uint8_t*>(texts[i].text), length}, 0);
+  }
+} catch (const std::bad_alloc&) {
+  // The texts read so far stay.
+}
+
+// libpng answers errors by a jump back here: no object with a destructor
+// lives in this function.
+void ReadTexts(MemoryReader* reader, UserData ud) {
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, SilentError, SilentWarning);
+  if (png == nullptr) return;
+  png_infop info = png_create_info_struct(png);
+  if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
+    png_set_read_fn(png, reader, ReadFromMemory);
+    png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_read_info(png, info);
+    AddTexts(png, info, ud);
+  }
+  png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+}
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0xFFFFFFFF) {
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+  }
+  return crc;
+}
+
+void Append(std::vector<uint8_t>* out, const void* data, size_t size) {
+  const size_t at = out->size();
+  out->resize(at + size);
+  if (size > 0) std::memcpy(out->data() + at, data, size);
+}
+
+void AppendBigEndian32(std::vector<uint8_t>* out, uint32_t value) {
+  const uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
+                            uint8_t(value)};
+  Append(out, bytes, 4);
+}
+
+void AppendChunk(std::vector<uint8_t>* out, const char (&name)[5], const uint8_t* data,
+                 size_t size) {
+  const size_t start = out->size();
+  AppendBigEndian32(out, uint32_t(size));
+  Append(out, name, 4);
+  Append(out, data, size);
+  AppendBigEndian32(out, Crc32(out->data() + start + 4, out->size() - start - 4) ^ 0xFFFFFFFF);
+}
+
+// A tEXt chunk for Latin-1 text, an uncompressed iTXt chunk (UTF-8) for
+// text with bytes above 0x7F. The text ends at its first zero byte, which
+// neither chunk may hold.
+void AppendTextChunk(std::vector<uint8_t>* out, std::string_view keyword, const ItemBytes& text) {
+  const size_t length = size_t(std::find(text.begin(), text.end(), uint8_t(0)) - text.begin());
+  const bool plain = std::all_of(text.begin(), text.begin() + ptrdiff_t(length),
+                                 [](uint8_t c) { return c < 0x80; });
+  std::vector<uint8_t> body;
+  Append(&body, keyword.data(), keyword.size());
+  constexpr uint8_t kItxtFields[5] = {0, 0, 0, 0, 0};  // key end, not compressed, no language
+  Append(&body, kItxtFields, plain ? 1 : 5);
+  Append(&body, text.data(), length);
+  AppendChunk(out, plain ? "tEXt" : "iTXt", body.data(), body.size());
+}
+
+bool HasHeaderChunk(const std::vector<uint8_t>& png) {
+  return IsPngFile(png) && png.size() >= kHeaderChunkEnd &&
+         std::memcmp(png.data() + 12, "IHDR", 4) == 0;
+}
+
+}  // namespace
+
+bool IsPngFile(ByteSpan file) {
+  return file.size() >= sizeof kPngSignature &&
+         std::equal(std::begin(kPngSignature), std::end(kPngSignature), file.begin());
+}
+
+void AddPngTextItems(ByteSpan file, UserData ud) {
+  if (!IsPngFile(file)) return;
+  MemoryReader reader{file};
+  ReadTexts(&reader, ud);
+}
+
+void PutPngTextItems(UserData ud, std::vector<uint8_t>* png) {
+  if (!HasHeaderChunk(*png)) return;
+  std::vector<uint8_t> chunks;
+  for (OSType type = GetNextUserDataType(ud, 0); type != 0; type = GetNextUserDataType(ud, type)) {
+    const std::string_view keyword = PngKeywordOfTextItem(type);
+    if (keyword.empty()) continue;
+    for (int32_t index = 1; index <= CountUserDataType(ud, type); ++index) {
+      const bool hasIfd0Field =
+          Ifd0TagOfTextItem(type) != 0 && GetUserDataItemTiffType(ud, type, index) == kTiffAscii;
+      if (hasIfd0Field) continue;
+      if (std::optional<ItemBytes> text = ReadItem(ud, type, index)) {
+        AppendTextChunk(&chunks, keyword, *text);
+      }
+    }
+  }
+  png->insert(png->begin() + kHeaderChunkEnd, chunks.begin(), chunks.end());
+}
+
+void PutPngExifChunk(const std::vector<uint8_t>& tiff, std::vector<uint8_t>* png) {
+  if (tiff.empty() || !HasHeaderChunk(*png)) return;
+  std::vector<uint8_t> chunk;
+  AppendChunk(&chunk, "eXIf", tiff.data(), tiff.size());
+  png->insert(png->begin() + kHeaderChunkEnd, chunk.begin(), chunk.end());
+}
