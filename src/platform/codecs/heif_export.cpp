@@ -5,12 +5,17 @@
 // as G, B, R; libheif 1.15 still passes it through YCbCr 4:4:4, which costs
 // at most a level of rounding (alpha stays exact), later versions do not.
 #include <algorithm>
+#include <climits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/heif_codec.h"
+#include "platform/metadata_io/item_access.h"
+#include "platform/metadata_io/item_types.h"
+#include "platform/metadata_io/metadata_io.h"
 
 namespace {
 
@@ -29,6 +34,9 @@ struct ImageRelease {
 };
 struct EncodingOptionsFree {
   void operator()(heif_encoding_options* options) const { heif_encoding_options_free(options); }
+};
+struct HandleRelease {
+  void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
 };
 struct NclxFree {
   void operator()(heif_color_profile_nclx* nclx) const { heif_nclx_color_profile_free(nclx); }
@@ -89,6 +97,30 @@ OSErr ConfigureLossless(heif_encoder* encoder, heif_encoding_options* options,
   return noErr;
 }
 
+// exiv2 cannot write HEIF files, so libheif stores the metadata itself. As
+// in the other formats, metadata libheif refuses is left out and the image
+// is still written.
+void SetIccProfile(UserData ud, heif_image* image) {
+  std::optional<ItemBytes> icc = ReadItem(ud, kIccItem, 1);
+  if (icc && !icc->empty()) {
+    heif_image_set_raw_color_profile(image, "prof", icc->data(), icc->size());
+  }
+}
+
+void AddMetaDataBlocks(UserData ud, bool exifEnabled, heif_context* context,
+                       const heif_image_handle* primary) {
+  if (exifEnabled) {
+    const std::vector<uint8_t> exif = ExifBlockOfItems(ud);
+    if (!exif.empty() && exif.size() <= size_t(INT_MAX)) {
+      heif_context_add_exif_metadata(context, primary, exif.data(), int(exif.size()));
+    }
+  }
+  std::optional<ItemBytes> xmp = ReadItem(ud, kXmpItem, 1);
+  if (xmp && !xmp->empty() && xmp->size() <= size_t(INT_MAX)) {
+    heif_context_add_XMP_metadata(context, primary, xmp->data(), int(xmp->size()));
+  }
+}
+
 struct VectorSink {
   std::vector<uint8_t>* out = nullptr;
   bool outOfMemory = false;
@@ -137,9 +169,15 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format,
 
   std::unique_ptr<heif_image, ImageRelease> image;
   if (OSErr err = MakeImage(source, ChannelsForDepth(request.depth), &image)) return err;
+  if (request.metaData != nullptr) SetIccProfile(request.metaData, image.get());
+  heif_image_handle* rawPrimary = nullptr;
   if (OSErr err = FromHeifError(heif_context_encode_image(context.get(), image.get(), encoder.get(),
-                                                          options.get(), nullptr))) {
+                                                          options.get(), &rawPrimary))) {
     return err;
+  }
+  std::unique_ptr<heif_image_handle, HandleRelease> primary(rawPrimary);
+  if (request.metaData != nullptr) {
+    AddMetaDataBlocks(request.metaData, request.exifEnabled, context.get(), primary.get());
   }
   out->clear();
   VectorSink sink{out, false};

@@ -5,10 +5,13 @@
 #include <bit>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/tiff_codec.h"
+#include "platform/metadata_io/item_access.h"
+#include "platform/metadata_io/item_types.h"
 
 namespace {
 
@@ -109,6 +112,46 @@ bool SetFields(TIFF* tif, const TiffTarget& target, uint32_t width, uint32_t hei
   return ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
 }
 
+uint32_t BigEndian32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+// A RATIONAL item (two big-endian 32-bit terms) as a number, or nothing.
+std::optional<double> RationalItem(UserData ud, uint16_t tag) {
+  std::optional<ItemBytes> bytes = ReadItem(ud, kTiffItemBase + tag, 1);
+  if (!bytes || bytes->size() != 8) return std::nullopt;
+  const uint32_t denominator = BigEndian32(bytes->data() + 4);
+  if (denominator == 0) return std::nullopt;
+  return double(BigEndian32(bytes->data())) / denominator;
+}
+
+// A SHORT item (2 bytes, big-endian), or nothing.
+std::optional<uint16_t> ShortItem(UserData ud, uint16_t tag) {
+  std::optional<ItemBytes> bytes = ReadItem(ud, kTiffItemBase + tag, 1);
+  if (!bytes || bytes->size() != 2) return std::nullopt;
+  return uint16_t((*bytes)[0] << 8 | (*bytes)[1]);
+}
+
+// exiv2 keeps a TIFF file's resolution and YCbCr positioning fields as the
+// encoder wrote them, so the items' values go in here. libtiff holds the
+// resolutions as floats: whole numbers such as 72/1 or 300/1 come back
+// exact, other fractions as libtiff's nearest rational. A value libtiff
+// refuses (a unit or positioning out of range) is left out.
+void SetItemFields(TIFF* tif, UserData ud) {
+  if (std::optional<double> x = RationalItem(ud, TIFFTAG_XRESOLUTION)) {
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, *x);
+  }
+  if (std::optional<double> y = RationalItem(ud, TIFFTAG_YRESOLUTION)) {
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, *y);
+  }
+  if (std::optional<uint16_t> unit = ShortItem(ud, TIFFTAG_RESOLUTIONUNIT)) {
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, *unit);
+  }
+  if (std::optional<uint16_t> positioning = ShortItem(ud, TIFFTAG_YCBCRPOSITIONING)) {
+    TIFFSetField(tif, TIFFTAG_YCBCRPOSITIONING, *positioning);
+  }
+}
+
 // libtiff takes samples in the machine's order; the packed rows hold them
 // most significant byte first.
 void ToNativeOrder(const TiffTarget& target, int64_t width, uint8_t* row) {
@@ -144,6 +187,10 @@ OSErr EncodeTiff(const ExportRequest& request, std::vector<uint8_t>* out) {
                                    CloseGrowing, SizeOfGrowing, MapNothing, UnmapNothing,
                                    options.get()));
   bool ok = tif && SetFields(tif.get(), target, uint32_t(width), uint32_t(height));
+  // IFD0 items travel only with the EXIF ones, as in the other formats.
+  if (ok && request.metaData != nullptr && request.exifEnabled) {
+    SetItemFields(tif.get(), request.metaData);
+  }
   for (int64_t y = 0; ok && y < height; ++y) {
     packer.Pack(y, row.data());
     ToNativeOrder(target, width, row.data());
