@@ -1,0 +1,113 @@
+// Metadata through the real program: items planted with exiv2 in a source
+// image, dumped with /M and carried over with /m, the output read back with
+// exiv2 directly.
+#include <gtest/gtest.h>
+
+#include <exiv2/exiv2.hpp>
+
+#include <string>
+#include <vector>
+
+#include "png_files.h"
+#include "test_support.h"
+
+namespace {
+
+// A 1600 x 1200 PNG whose EXIF holds an orientation, a make and a focal
+// plane X resolution of 2160000/700, and no Y resolution.
+class MetadataRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(test::WritePng(dir_ / "in.png", test::MakeTestPattern(1600, 1200, 8, 3)));
+    auto image = Exiv2::ImageFactory::open((dir_ / "in.png").string());
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Orientation"] = uint16_t(6);
+    exif["Exif.Image.Make"] = "Planted";
+    exif["Exif.Photo.FocalPlaneXResolution"] = Exiv2::URational(2160000, 700);
+    exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 60);
+    image->setExifData(exif);
+    image->writeMetadata();
+  }
+
+  test::RunResult Run(const std::vector<std::string>& args) {
+    return test::RunTavrel(args, dir_.path().string());
+  }
+
+  Exiv2::ExifData Output(const std::string& name) {
+    auto image = Exiv2::ImageFactory::open((dir_ / name).string());
+    image->readMetadata();
+    return image->exifData();
+  }
+
+  static std::string Value(const Exiv2::ExifData& exif, const char* key) {
+    auto it = exif.findKey(Exiv2::ExifKey(key));
+    return it == exif.end() ? "(absent)" : it->value().toString();
+  }
+
+  test::TempDir dir_;
+};
+
+TEST_F(MetadataRun, DumpShowsThePlantedItems) {
+  const test::RunResult run = Run({"/M", "-", "/w", "10", "/o", "out.jpg", "in.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("\nMeta-data:\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("                 Orientation [    2 bytes]: 6\n"), std::string::npos);
+  EXPECT_NE(run.out.find("                        Make [    7 bytes]: Planted\n"),
+            std::string::npos);
+  EXPECT_NE(run.out.find("       FocalPlaneXResolution [    8 bytes]: 2160000/700\n"),
+            std::string::npos);
+  EXPECT_NE(run.out.find("                ExposureTime [    8 bytes]: 1/60\n"), std::string::npos);
+}
+
+TEST_F(MetadataRun, CopyFitsSizesAndResolutionAndKeepsTheRest) {
+  for (const char* format : {"jpeg", "png", "tiff", "webp"}) {
+    SCOPED_TRACE(format);
+    const test::RunResult run =
+        Run({"/m", "/c", format, "/w", "800", "/h", "600", "/o", "out.img", "in.png"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Exiv2::ExifData exif = Output("out.img");
+    EXPECT_EQ(Value(exif, "Exif.Photo.PixelXDimension"), "800");
+    EXPECT_EQ(Value(exif, "Exif.Photo.PixelYDimension"), "600");
+    // 21600/7 times 799/1599 and 599/1199, reduced.
+    EXPECT_EQ(Value(exif, "Exif.Photo.FocalPlaneXResolution"), "5752800/3731");
+    EXPECT_EQ(Value(exif, "Exif.Photo.FocalPlaneYResolution"), "12938400/8393");
+    // A PNG takes the new software text as its own text chunk.
+    if (std::string(format) == "png") {
+      const std::vector<uint8_t> bytes = test::ReadFileBytes(dir_ / "out.img");
+      const std::string chunk("tEXtSoftware\0Kelvane Studio tavrel", 34);
+      EXPECT_NE(std::string(bytes.begin(), bytes.end()).find(chunk), std::string::npos);
+    } else {
+      EXPECT_EQ(Value(exif, "Exif.Image.Software"), "Kelvane Studio tavrel");
+    }
+    EXPECT_EQ(Value(exif, "Exif.Image.Orientation"), "6");
+    EXPECT_EQ(Value(exif, "Exif.Image.Make"), "Planted");
+    EXPECT_EQ(Value(exif, "Exif.Photo.ExposureTime"), "1/60");
+  }
+}
+
+TEST_F(MetadataRun, QuarterTurnSwapsTheFactorsAndKeepsTheOrientation) {
+  for (const char* turn : {"90", "-90"}) {
+    SCOPED_TRACE(turn);
+    const test::RunResult run =
+        Run({"/m", "/r", turn, "/w", "800", "/h", "600", "/o", "out.jpg", "in.png"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Exiv2::ExifData exif = Output("out.jpg");
+    EXPECT_EQ(Value(exif, "Exif.Photo.PixelXDimension"), "600");
+    EXPECT_EQ(Value(exif, "Exif.Photo.PixelYDimension"), "800");
+    EXPECT_EQ(Value(exif, "Exif.Photo.FocalPlaneXResolution"), "12938400/8393");
+    EXPECT_EQ(Value(exif, "Exif.Photo.FocalPlaneYResolution"), "5752800/3731");
+    EXPECT_EQ(Value(exif, "Exif.Image.Orientation"), "6");
+  }
+  const test::RunResult half =
+      Run({"/m", "/r", "180", "/w", "800", "/h", "600", "/o", "half.jpg", "in.png"});
+  ASSERT_EQ(half.status, 0) << half.err;
+  EXPECT_EQ(Value(Output("half.jpg"), "Exif.Photo.FocalPlaneXResolution"), "5752800/3731");
+}
+
+TEST_F(MetadataRun, WithoutCopyTheOutputHasNoExif) {
+  const test::RunResult run = Run({"/w", "800", "/o", "out.jpg", "in.png"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Output("out.jpg").empty());
+}
+
+}  // namespace
