@@ -3,6 +3,7 @@
 #   scripts/install-deps.sh          build and run
 #   scripts/install-deps.sh test     ... and what the tests need
 #   scripts/install-deps.sh bench    ... and what the benchmarks need
+#   scripts/install-deps.sh fuzz     ... and what the fuzz targets need
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config
@@ -12,6 +13,7 @@ for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl) ;;
     bench) packages+=(libbenchmark-dev hyperfine) ;;
+    fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
   esac
 done

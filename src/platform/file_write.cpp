@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/file_write_seam.h"
+#include "platform/stale_temporaries.h"
 
 namespace {
 
@@ -107,7 +108,7 @@ OSErr CreateTemporary(const std::string& folder, std::string* name, int* fd) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    *name = folder + "/.tavrel-" + std::to_string(getpid()) + "-" +
+    *name = folder + "/" + kTemporaryPrefix + std::to_string(getpid()) + "-" +
             std::to_string(counter.fetch_add(1)) + "-" + std::to_string(now.tv_nsec);
     *fd = CurrentFileWriteCalls().open(name->c_str(),
                                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
@@ -134,6 +135,7 @@ OSErr FillTemporary(int fd, std::span<const uint8_t> bytes, const struct stat* e
 OSErr ReplaceThroughTemporary(const std::string& target, std::span<const uint8_t> bytes,
                               const struct stat* existing) {
   std::string folder = FolderOf(target);
+  RemoveStaleTemporaries(folder);
   std::string temporary;
   int rawFd = -1;
   if (OSErr err = CreateTemporary(folder, &temporary, &rawFd)) return err;

@@ -11,6 +11,7 @@
 // written to a temporary file created exclusively in the same folder, flushed
 // and renamed over it, keeping an existing file's permission bits; any other
 // target (a device, a pipe) is written directly. On failure an existing file
-// is untouched and no temporary file remains. Results: fnfErr (no such
-// folder), accessDeniedErr, dskFulErr, ioErr.
+// is untouched and no temporary file remains. Temporary files that killed
+// writers left in the folder are removed first (stale_temporaries.h).
+// Results: fnfErr (no such folder), accessDeniedErr, dskFulErr, ioErr.
 OSErr WriteFileWhole(const std::string& path, std::span<const uint8_t> bytes);

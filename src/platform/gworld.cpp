@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/memory_limit.h"
+
 void MacSetRect(Rect* r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
   r->top = top;
   r->left = left;
@@ -69,12 +71,16 @@ OSErr QTNewGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds, CTabHan
   *gw = nullptr;
   Layout layout;
   if (OSErr err = ComputeLayout(pixelFormat, bounds, &layout)) return err;
+  // Refused before anything is allocated when the buffers held would then
+  // outgrow the machine: the system would otherwise grant the block and fail
+  // only when its pages are touched.
+  if (!ReservePixelBytes(layout.size)) return memFullErr;
   // calloc maps large blocks lazily: no page is touched until it is drawn.
   void* pixels = std::calloc(layout.size, 1);
-  if (pixels == nullptr) return memFullErr;
-  GWorld* world = new (std::nothrow) GWorld;
+  GWorld* world = pixels != nullptr ? new (std::nothrow) GWorld : nullptr;
   if (world == nullptr) {
     std::free(pixels);
+    ReleasePixelBytes(layout.size);
     return memFullErr;
   }
   FillPixMap(world, pixelFormat, *bounds, layout.rowBytes);
@@ -91,8 +97,14 @@ GWorldFlags QTUpdateGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds
   if (ComputeLayout(pixelFormat, bounds, &layout) != noErr) return gwFlagErr;
   GWorld* world = *gw;
   if (layout.size > world->capacity) {
+    // The old block goes as the new one comes; only the growth is counted.
+    const uint64_t growth = layout.size - world->capacity;
+    if (!ReservePixelBytes(growth)) return gwFlagErr;
     void* pixels = std::malloc(layout.size);
-    if (pixels == nullptr) return gwFlagErr;
+    if (pixels == nullptr) {
+      ReleasePixelBytes(growth);
+      return gwFlagErr;
+    }
     std::free(world->pixMap.baseAddr);
     world->pixMap.baseAddr = pixels;
     world->capacity = layout.size;
@@ -104,6 +116,7 @@ GWorldFlags QTUpdateGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds
 void DisposeGWorld(GWorldPtr gw) {
   if (gw == nullptr) return;
   std::free(gw->pixMap.baseAddr);
+  ReleasePixelBytes(gw->capacity);
   delete gw;
 }
 

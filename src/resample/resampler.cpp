@@ -187,8 +187,9 @@ OSErr Resample(ResampleContext* context, double horizontalScale, double horizont
               verticalOrigin);
   context->ring = bytes;
   context->ringRowSize = layout.ringRowSize;
-  context->horizontal = HorizontalProcFor(layout.channels, context->sourceClass);
-  context->vertical = VerticalProcFor(layout.channels, context->destinationClass);
+  const SimdLevel level = ResampleSimdLevel();  // once per resize, never per row
+  context->horizontal = HorizontalProcFor(layout.channels, context->sourceClass, level);
+  context->vertical = VerticalProcFor(layout.channels, context->destinationClass, level);
   assert(context->horizontal != nullptr && context->vertical != nullptr);
 
   const int32_t flags = EdgeFlags(*context);

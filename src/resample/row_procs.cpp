@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "resample/filter_table.h"
+#include "resample/row_procs_simd.h"
 
 namespace {
 
@@ -256,4 +257,18 @@ VerticalProc VerticalProcFor(int32_t channels, PixelClass destinationClass) {
   const int32_t row = ChannelRow(channels);
   if (row < 0 || destinationClass >= kPixelClassCount) return nullptr;
   return kVerticalProcs[row][destinationClass];
+}
+
+HorizontalProc HorizontalProcFor(int32_t channels, PixelClass sourceClass, SimdLevel level) {
+  HorizontalProc proc = nullptr;
+  if (level >= kSimdAvx2) proc = Avx2HorizontalProc(channels, sourceClass);
+  if (proc == nullptr && level >= kSimdSse2) proc = Sse2HorizontalProc(channels, sourceClass);
+  return proc != nullptr ? proc : HorizontalProcFor(channels, sourceClass);
+}
+
+VerticalProc VerticalProcFor(int32_t channels, PixelClass destinationClass, SimdLevel level) {
+  VerticalProc proc = nullptr;
+  if (level >= kSimdAvx2) proc = Avx2VerticalProc(channels, destinationClass);
+  if (proc == nullptr && level >= kSimdSse2) proc = Sse2VerticalProc(channels, destinationClass);
+  return proc != nullptr ? proc : VerticalProcFor(channels, destinationClass);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "resample/resample_context.h"
+#include "resample/simd_level.h"
 
 // Conversions between 32-bit accumulators and samples (shifts round toward
 // minus infinity). Intermediate samples have full scale 16384.
@@ -35,6 +36,12 @@ constexpr int32_t GreyFrom16(int32_t r, int32_t g, int32_t b) {
   return (870 * r + 2931 * g + 295 * b + 2048) >> 12;
 }
 
-// Null for a channel count that the class cannot take part in.
+// The plain procedures, the reference for the vectorised ones. Null for a
+// channel count that the class cannot take part in.
 HorizontalProc HorizontalProcFor(int32_t channels, PixelClass sourceClass);
 VerticalProc VerticalProcFor(int32_t channels, PixelClass destinationClass);
+
+// The fastest procedure that the level allows, the plain one where no
+// vectorised procedure exists. The same bytes at every level.
+HorizontalProc HorizontalProcFor(int32_t channels, PixelClass sourceClass, SimdLevel level);
+VerticalProc VerticalProcFor(int32_t channels, PixelClass destinationClass, SimdLevel level);

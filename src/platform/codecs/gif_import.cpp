@@ -12,6 +12,7 @@
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/gif_codec.h"
 #include "platform/codecs/import_rows.h"
+#include "platform/memory_limit.h"
 
 namespace {
 
@@ -155,6 +156,10 @@ OSErr DrawGif(ByteSpan file, GWorld* dst) {
   std::vector<GifPixelType> indices;
   std::vector<uint8_t> canvasRow;
   std::vector<int64_t> order;
+  const uint64_t workingBytes = uint64_t(image.Width) * sizeof(GifPixelType) +
+                                uint64_t(frame.canvasWidth) * 4 +
+                                uint64_t(image.Height) * sizeof(int64_t);
+  if (!WorkingBytesFit(workingBytes)) return memFullErr;
   try {
     indices.resize(size_t(image.Width));
     canvasRow.resize(size_t(frame.canvasWidth * 4));

@@ -14,6 +14,7 @@
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/heif_codec.h"
 #include "platform/codecs/import_rows.h"
+#include "platform/memory_limit.h"
 
 namespace {
 
@@ -85,6 +86,9 @@ OSErr OpenPrimary(ByteSpan file, PrimaryImage* primary) {
   EnsureHeifInitialised();
   primary->context.reset(heif_context_alloc());
   if (!primary->context) return memFullErr;
+  // libheif's own side limit (32768 by default) would refuse long but
+  // modest images; the area is weighed against memory before decoding.
+  heif_context_set_maximum_image_size_limit(primary->context.get(), kMaxHeifDimension);
   if (OSErr err = FromHeifError(heif_context_read_from_memory_without_copy(
           primary->context.get(), file.data(), file.size(), nullptr))) {
     return err;
@@ -156,6 +160,17 @@ OSErr DrawHeif(ByteSpan file, GWorld* dst) {
   if (OSErr err = OpenPrimary(file, &primary)) return err;
   if (primary.width != BufferWidth(*dst) || primary.height != BufferHeight(*dst)) return paramErr;
 
+  // The decoder holds its planes and the converted interleaved image at once:
+  // at most 8 bytes a pixel each.
+  if (!WorkingBytesFit(uint64_t(primary.width) * uint64_t(primary.height), 2 * 8)) {
+    return memFullErr;
+  }
+  // A grid declares its own canvas, which libheif allocates whatever the
+  // image's stated size: a file of 500 bytes asked for 65535 x 65535. Only
+  // sides up to the weighed size, plus one coding block of padding, decode.
+  constexpr int32_t kCodingBlockSlack = 128;
+  heif_context_set_maximum_image_size_limit(
+      primary.context.get(), std::max(primary.width, primary.height) + kCodingBlockSlack);
   std::unique_ptr<heif_decoding_options, DecodingOptionsFree> options(
       heif_decoding_options_alloc());
   if (!options) return memFullErr;

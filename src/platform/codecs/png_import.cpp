@@ -7,9 +7,16 @@
 #include <vector>
 
 #include "platform/codecs/export_rows.h"
+#include "platform/codecs/png_chunks.h"
 #include "platform/codecs/png_codec.h"
+#include "platform/memory_limit.h"
 
 namespace {
+
+// Bounds on what ancillary chunks may cost: how many are kept, and how
+// large one may grow when its compressed text or profile is expanded.
+constexpr png_uint_32 kMaxAncillaryChunks = 1000;
+constexpr png_alloc_size_t kMaxChunkBytes = 8000000;
 
 // Wider rows than this cannot be held at 8 bytes a pixel within a buffer's
 // 32-bit row stride.
@@ -50,8 +57,9 @@ OSErr CreateReader(ByteSpan file, PngReadHandle* handle) {
   if (state.png == nullptr) return memFullErr;
   state.info = png_create_info_struct(state.png);
   if (state.info == nullptr) return memFullErr;
-  state.data = file.data();
-  state.size = file.size();
+  const ByteSpan shown = PngCompleteChunks(file);
+  state.data = shown.data();
+  state.size = shown.size();
   return noErr;
 }
 
@@ -62,6 +70,8 @@ bool ReadInfoGuarded(PngReadState* state) {
   // The format's own limit; sizes we cannot hold are refused below with
   // memFullErr instead of a decoding error.
   png_set_user_limits(state->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
+  png_set_chunk_cache_max(state->png, kMaxAncillaryChunks);
+  png_set_chunk_malloc_max(state->png, kMaxChunkBytes);
   png_read_info(state->png, state->info);
   return true;
 }
@@ -162,6 +172,7 @@ OSErr DrawPng(ByteSpan file, GWorld* dst) {
   if (png_get_rowbytes(state.png, state.info) != rowBytes) return codecErr;
 
   std::vector<png_bytep> rows;
+  if (!WorkingBytesFit(layout.height, sizeof(png_bytep))) return memFullErr;
   try {
     rows.resize(layout.height);
   } catch (const std::bad_alloc&) {

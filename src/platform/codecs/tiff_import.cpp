@@ -13,6 +13,7 @@
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/tiff_codec.h"
+#include "platform/memory_limit.h"
 
 namespace {
 
@@ -225,6 +226,18 @@ OSErr PrepareBand(TIFF* tif, const TiffLayout& layout, Band* band) {
   const int64_t planeSamples = layout.planar ? 1 : layout.samples;
   band->rowBytes = (int64_t(layout.width) * planeSamples * layout.bits + 7) / 8;
   band->rows = layout.tiled ? layout.tileLength : layout.rowsPerStrip;
+  const uint64_t planes = layout.planar ? layout.samples : 1;
+  const uint64_t tileBytes = layout.tiled ? TIFFTileSize64(tif) : 0;
+  // A strip or tile may claim far more than the image holds; what it costs is
+  // weighed before any of it is allocated. Planes times a plane's row bytes
+  // stays below 2^46 (planar rows hold one sample).
+  uint64_t bandBytes = 0, workingBytes = 0;
+  if (__builtin_mul_overflow(planes * uint64_t(band->rowBytes), uint64_t(band->rows),
+                             &bandBytes) ||
+      __builtin_add_overflow(bandBytes, tileBytes, &workingBytes) ||
+      !WorkingBytesFit(workingBytes)) {
+    return memFullErr;
+  }
   try {
     band->planes.resize(layout.planar ? layout.samples : 1);
     for (auto& plane : band->planes) plane.resize(size_t(band->rowBytes * band->rows));
@@ -428,6 +441,9 @@ OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, GWorld* dst) {
 OSErr DrawThroughRgba(TIFF* tif, const TiffLayout& layout, GWorld* dst) {
   std::vector<uint32_t> raster;
   std::vector<uint16_t> rgba;
+  if (!WorkingBytesFit(uint64_t(layout.width) * layout.height, sizeof(uint32_t))) {
+    return memFullErr;
+  }
   try {
     raster.resize(size_t(layout.width) * layout.height);
     rgba.resize(size_t(layout.width) * 4);

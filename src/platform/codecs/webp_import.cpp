@@ -12,6 +12,7 @@
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/webp_codec.h"
+#include "platform/memory_limit.h"
 
 namespace {
 
@@ -41,10 +42,10 @@ struct IncrementalDecoderDelete {
 
 // Decodes a still image into rgba (R, G, B, A bytes, zero where nothing
 // decoded). A file that ends early keeps the rows that arrived.
-OSErr DecodeStill(ByteSpan file, int64_t width, int64_t height, std::vector<uint8_t>* rgba) {
+OSErr DecodeStill(ByteSpan file, int64_t width, int64_t height, uint8_t* rgba) {
   const int64_t stride = width * 4;
   std::unique_ptr<WebPIDecoder, IncrementalDecoderDelete> decoder(
-      WebPINewRGB(MODE_RGBA, rgba->data(), size_t(stride * height), int(stride)));
+      WebPINewRGB(MODE_RGBA, rgba, size_t(stride * height), int(stride)));
   if (!decoder) return memFullErr;
   const VP8StatusCode status = WebPIAppend(decoder.get(), file.data(), file.size());
   if (status == VP8_STATUS_OK) return noErr;
@@ -55,6 +56,7 @@ OSErr DecodeStill(ByteSpan file, int64_t width, int64_t height, std::vector<uint
       rowsDone < 1) {
     return codecErr;
   }
+  std::memset(rgba + rowsDone * stride, 0, size_t((height - rowsDone) * stride));
   return noErr;
 }
 
@@ -62,8 +64,11 @@ struct AnimDecoderDelete {
   void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
 };
 
-// The first frame of an animation, composed on the canvas.
-OSErr DecodeFirstFrame(ByteSpan file, int64_t width, int64_t height, std::vector<uint8_t>* rgba) {
+// The first frame of an animation, composed on the canvas and stored into
+// dst straight from the decoder's own canvas.
+OSErr DrawFirstFrame(ByteSpan file, int64_t width, int64_t height, GWorld* dst) {
+  // The decoder holds two canvases of its own.
+  if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), 2 * 4)) return memFullErr;
   WebPAnimDecoderOptions options;
   if (!WebPAnimDecoderOptionsInit(&options)) return codecErr;
   options.color_mode = MODE_RGBA;
@@ -81,7 +86,7 @@ OSErr DecodeFirstFrame(ByteSpan file, int64_t width, int64_t height, std::vector
   if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp) || frame == nullptr) {
     return codecErr;
   }
-  std::memcpy(rgba->data(), frame, rgba->size());
+  for (int64_t y = 0; y < height; ++y) StoreRgba8Row(frame + y * width * 4, dst, y);
   return noErr;
 }
 
@@ -93,16 +98,14 @@ OSErr DrawWebp(ByteSpan file, GWorld* dst) {
   const int64_t width = features.width;
   const int64_t height = features.height;
   if (width != BufferWidth(*dst) || height != BufferHeight(*dst)) return paramErr;
-  std::vector<uint8_t> rgba;
-  try {
-    rgba.resize(size_t(width * height * 4));
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  }
-  OSErr err = features.has_animation ? DecodeFirstFrame(file, width, height, &rgba)
-                                     : DecodeStill(file, width, height, &rgba);
-  if (err != noErr) return err;
-  for (int64_t y = 0; y < height; ++y) StoreRgba8Row(rgba.data() + y * width * 4, dst, y);
+  if (features.has_animation) return DrawFirstFrame(file, width, height, dst);
+  if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), 4)) return memFullErr;
+  // Left uninitialised: clearing it first would cost a pass over memory the
+  // image's size even for a file that is all header and fails at once.
+  std::unique_ptr<uint8_t[]> rgba(new (std::nothrow) uint8_t[size_t(width * height * 4)]);
+  if (!rgba) return memFullErr;
+  if (OSErr err = DecodeStill(file, width, height, rgba.get())) return err;
+  for (int64_t y = 0; y < height; ++y) StoreRgba8Row(rgba.get() + y * width * 4, dst, y);
   return noErr;
 }
 

@@ -7,6 +7,7 @@
 #include <new>
 #include <string_view>
 
+#include "platform/codecs/png_chunks.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
 
@@ -15,6 +16,11 @@ namespace {
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 // Signature, then the header chunk: length, "IHDR", 13 bytes, CRC.
 constexpr size_t kHeaderChunkEnd = 8 + 4 + 4 + 13 + 4;
+// Bounds on what the text chunks may cost, as for the image reader: a chunk
+// whose stated length (or expanded text) is larger is skipped, so that a
+// small file cannot make libpng allocate and clear gigabytes.
+constexpr png_uint_32 kMaxTextChunks = 1000;
+constexpr png_alloc_size_t kMaxTextChunkBytes = 8000000;
 
 struct MemoryReader {
   ByteSpan file;
@@ -57,6 +63,8 @@ void ReadTexts(MemoryReader* reader, UserData ud) {
   if (info != nullptr && setjmp(png_jmpbuf(png)) == 0) {
     png_set_read_fn(png, reader, ReadFromMemory);
     png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_QUIET_USE);
+    png_set_chunk_cache_max(png, kMaxTextChunks);
+    png_set_chunk_malloc_max(png, kMaxTextChunkBytes);
     png_read_info(png, info);
     AddTexts(png, info, ud);
   }
@@ -121,7 +129,7 @@ bool IsPngFile(ByteSpan file) {
 
 void AddPngTextItems(ByteSpan file, UserData ud) {
   if (!IsPngFile(file)) return;
-  MemoryReader reader{file};
+  MemoryReader reader{PngCompleteChunks(file)};
   ReadTexts(&reader, ud);
 }
 

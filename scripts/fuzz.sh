@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets into build-fuzz and runs each named target for
+# SECONDS, starting from seeds taken from the test data. A target that stops
+# on a crash, leak or timeout is started again until its time is used up; the
+# findings land in build-fuzz/artifacts/<target>/.
+#   scripts/fuzz.sh SECONDS [target...]     (no target: all of them)
+# Targets: import_jpeg import_png import_tiff import_webp import_gif
+#          import_heif metadata_dump command_line
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-fuzz"
+data="$root/tests/data"
+all=(import_jpeg import_png import_tiff import_webp import_gif import_heif metadata_dump
+     command_line)
+
+if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
+  sed -n 2,8p "$0" >&2
+  exit 2
+fi
+seconds=$1
+shift
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=("${all[@]}")
+
+# Seeds per target: the test files of its format, and everything a fuzzer
+# found before (the regression inputs).
+seed_files() {
+  case "$1" in
+    import_jpeg) ls "$data"/codecs/*.jpg "$data"/exif/*.jpg ;;
+    import_png) ls "$data"/pngsuite/*.png "$data"/exif/*.png ;;
+    import_tiff) ls "$data"/formats/*.tif ;;
+    import_webp) ls "$data"/formats/*.webp ;;
+    import_gif) ls "$data"/formats/*.gif ;;
+    import_heif) ls "$data"/formats/*.heic "$data"/formats/*.avif ;;
+    metadata_dump | command_line) ls "$root"/fuzz/seeds/"$1"/* ;;
+    *) echo "unknown target: $1" >&2; exit 2 ;;
+  esac
+  ls "$data"/fuzz-regressions/"$1"/* 2>/dev/null || true
+}
+
+# Inputs longer than this are cut: big enough for every seed's structure,
+# small enough to keep thousands of runs a second.
+max_len() {
+  case "$1" in
+    import_jpeg) echo 65536 ;;
+    import_gif | metadata_dump) echo 8192 ;;
+    command_line) echo 1024 ;;
+    *) echo 16384 ;;
+  esac
+}
+
+binaries=()
+for t in "${targets[@]}"; do binaries+=("fuzz_$t"); seed_files "$t" >/dev/null; done
+CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$root" -B "$build" -DTAVREL_FUZZ=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" --target "${binaries[@]}" -j2 >/dev/null
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/sanitizer/lsan.supp}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+for t in "${targets[@]}"; do
+  seeds="$build/seeds/$t" corpus="$build/corpus/$t" artifacts="$build/artifacts/$t"
+  logs="$build/logs/$t"
+  rm -rf "$seeds"
+  mkdir -p "$seeds" "$corpus" "$artifacts" "$logs"
+  seed_files "$t" | while read -r f; do cp "$f" "$seeds/"; done
+
+  left=$seconds runs=0 executions=0
+  while [ "$left" -gt 0 ] && [ "$runs" -lt 20 ]; do
+    runs=$((runs + 1))
+    log="$logs/run$runs.log"
+    started=$(date +%s)
+    "$build/fuzz/fuzz_$t" "$corpus" "$seeds" -max_total_time="$left" -rss_limit_mb=2048 \
+      -timeout=10 -max_len="$(max_len "$t")" -print_final_stats=1 \
+      -artifact_prefix="$artifacts/" >"$log" 2>&1 || true
+    left=$((left - ($(date +%s) - started)))
+    n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    executions=$((executions + ${n:-0}))
+    grep -E "^==[0-9]+==ERROR|runtime error|ALARM|out-of-memory|deadly signal" "$log" | head -3 || true
+  done
+  echo "$t: $((seconds - left)) s, $runs run(s), $executions executions," \
+    "corpus $(ls "$corpus" | wc -l) files ($(du -sk "$corpus" | cut -f1) KB)," \
+    "findings $(ls "$artifacts" | wc -l)"
+done

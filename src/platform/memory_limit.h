@@ -1,0 +1,22 @@
+// The limit on pixel memory: the buffers held at once, together with a
+// decoder's working buffers, never exceed the machine's physical memory. A
+// size beyond it is refused before any of it is touched, so that a header
+// claiming a vast image cannot make the machine swap itself to a halt.
+#pragma once
+
+#include <cstdint>
+
+// Bytes of physical memory in the machine (or the test override).
+uint64_t PhysicalMemoryBytes();
+
+// Counts bytes as held by a pixel buffer, unless the bytes already held plus
+// these would exceed the physical memory; then counts nothing and answers false.
+bool ReservePixelBytes(uint64_t bytes);
+void ReleasePixelBytes(uint64_t bytes);
+uint64_t HeldPixelBytes();
+
+// Whether a working buffer of this many bytes fits beside the pixel buffers
+// held. Decoders ask before allocating what a file's header sizes.
+bool WorkingBytesFit(uint64_t bytes);
+// The same for count × size bytes, refusing a product that overflows.
+bool WorkingBytesFit(uint64_t count, uint64_t size);

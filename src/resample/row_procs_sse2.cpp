@@ -1,0 +1,26 @@
+// The row procedures for SSE2, which every x86-64 processor has.
+#include "resample/row_procs_simd.h"
+
+#if defined(__x86_64__)
+
+#include "resample/simd_row_kernels.h"
+
+HorizontalProc Sse2HorizontalProc(int32_t channels, PixelClass sourceClass) {
+  return simd::HorizontalProcOf(channels, sourceClass);
+}
+
+VerticalProc Sse2VerticalProc(int32_t channels, PixelClass destinationClass) {
+  return simd::VerticalProcOf<simd::Sse2>(channels, destinationClass);
+}
+
+#else
+
+HorizontalProc Sse2HorizontalProc(int32_t, PixelClass) {
+  return nullptr;
+}
+
+VerticalProc Sse2VerticalProc(int32_t, PixelClass) {
+  return nullptr;
+}
+
+#endif

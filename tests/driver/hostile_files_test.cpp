@@ -1,0 +1,313 @@
+// Hostile input files through the real program. Each ends in its documented
+// outcome within a few seconds: the input check's error line and the usage
+// text (status 1), the job's error line (its code as the status), or a
+// complete image of the right size; never a crash, never an output file
+// after a failure, never anything else on the standard error. The files
+// are made here at run time or by tests/data/hostile/make_hostile.py.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "png_files.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr auto kTimeLimit = std::chrono::seconds(5);
+constexpr int kCodecError = -8969;
+constexpr int kNoHandler = -2003;
+constexpr int kNotEnoughMemory = -108;
+
+fs::path Hostile(const std::string& name) {
+  return test::DataPath("hostile/" + name);
+}
+
+std::vector<uint8_t> Cut(const std::vector<uint8_t>& bytes, size_t size) {
+  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(size));
+}
+
+// The usage text, as printed after the lines of a failed check.
+const std::string& UsageText() {
+  static const std::string usage = [] {
+    const std::string noWords =
+        "No input file specified\nNo output file specified\nInsufficient size specification\n";
+    std::string err = test::RunTavrel({}).err;
+    return err.compare(0, noWords.size(), noWords) == 0 ? err.substr(noWords.size()) : "";
+  }();
+  return usage;
+}
+
+// One run of the program on input, writing out.png in a fresh folder.
+class HostileRun {
+ public:
+  HostileRun(const fs::path& input, std::vector<std::string> flags = {"/w", "100", "/c", "png"}) {
+    flags.insert(flags.end(), {"/o", Output().string(), input.string()});
+    const auto start = std::chrono::steady_clock::now();
+    result_ = test::RunTavrel(flags, dir_.path().string());
+    elapsed_ = std::chrono::steady_clock::now() - start;
+    name_ = input.string();
+  }
+  // No extension: the codec is chosen by /c alone.
+  fs::path Output() const { return dir_ / "out"; }
+
+  // The input check failed: its line, the usage text, one error counted.
+  void ExpectCheckError(int code) const {
+    ExpectInTime();
+    EXPECT_EQ(result_.status, 1) << name_;
+    EXPECT_EQ(result_.err,
+              "Error code: \"" + name_ + "\": " + std::to_string(code) + "\n" + UsageText())
+        << name_;
+    EXPECT_FALSE(fs::exists(Output())) << name_;
+  }
+  // The job failed while reading: one line, the code as the status.
+  void ExpectReadError(int code) const {
+    ExpectInTime();
+    EXPECT_EQ(result_.status, code & 0xFF) << name_;
+    const std::string line = code == kNotEnoughMemory
+                                 ? "Error: not enough memory (-108)\n"
+                                 : "Error code: \"" + name_ + "\": " + std::to_string(code) + "\n";
+    EXPECT_EQ(result_.err, line) << name_;
+    EXPECT_FALSE(fs::exists(Output())) << name_;
+  }
+  // The job succeeded: an image of the size asked for, nothing on stderr.
+  test::PngPixels ExpectImage(int32_t width, int32_t height) const {
+    ExpectInTime();
+    EXPECT_EQ(result_.status, 0) << name_ << ": " << result_.err;
+    EXPECT_EQ(result_.err, "") << name_;
+    test::PngPixels pixels;
+    EXPECT_TRUE(test::ReadPng(Output(), &pixels)) << name_;
+    EXPECT_EQ(pixels.width, width) << name_;
+    EXPECT_EQ(pixels.height, height) << name_;
+    return pixels;
+  }
+  const test::RunResult& result() const { return result_; }
+
+ private:
+  void ExpectInTime() const { EXPECT_LT(elapsed_, kTimeLimit) << name_; }
+
+  test::TempDir dir_;
+  test::RunResult result_;
+  std::chrono::steady_clock::duration elapsed_{};
+  std::string name_;
+};
+
+TEST(HostileFiles, EmptyFilesFoldersAndDevicesHoldNoImage) {
+  test::TempDir dir;
+  for (const char* name : {"empty.jpg", "empty.png", "empty.tif", "empty.webp", "empty.heic"}) {
+    test::WriteFileBytes(dir / name, {});
+    HostileRun(dir / name).ExpectCheckError(kNoHandler);
+  }
+  fs::create_directory(dir / "folder.jpg");
+  HostileRun(dir / "folder.jpg").ExpectCheckError(kNoHandler);
+  ASSERT_EQ(mkfifo((dir / "pipe.png").c_str(), 0600), 0);
+  HostileRun(dir / "pipe.png").ExpectCheckError(kNoHandler);
+  // Endless and empty devices are never read.
+  HostileRun("/dev/zero").ExpectCheckError(kNoHandler);
+  HostileRun("/dev/null").ExpectCheckError(kNoHandler);
+}
+
+enum class Outcome { kCheckError, kReadError, kImage };
+
+struct TruncatedCase {
+  const char* file;  // under tests/data
+  size_t size;       // bytes kept
+  Outcome outcome;
+  int32_t width = 0;  // of the image, for kImage
+  int32_t height = 0;
+};
+
+// JPEG and GIF give the part of the image that arrived (the decoders' warnings
+// are not failures); PNG, TIFF and HEIF give no partial image. A file cut
+// inside its header fails the input check.
+TEST(HostileFiles, TruncatedFilesFailCleanlyOrGiveWhatArrived) {
+  const TruncatedCase cases[] = {
+      // 1037 bytes; the scan header is at 609, its data from 623.
+      {"codecs/gradient_baseline.jpg", 3, Outcome::kCheckError},
+      {"codecs/gradient_baseline.jpg", 300, Outcome::kCheckError},
+      {"codecs/gradient_baseline.jpg", 700, Outcome::kImage, 48, 40},
+      {"codecs/gradient_baseline.jpg", 1035, Outcome::kImage, 48, 40},
+      // 903 bytes; the first scan's data from 244.
+      {"codecs/gradient_progressive.jpg", 200, Outcome::kCheckError},
+      {"codecs/gradient_progressive.jpg", 451, Outcome::kImage, 48, 40},
+      {"codecs/gradient_arithmetic.jpg", 400, Outcome::kImage, 48, 40},
+      // 145 bytes: IHDR to 33, IDAT data 57 to 129, IEND at 133.
+      {"pngsuite/basn2c08.png", 20, Outcome::kCheckError},
+      {"pngsuite/basn2c08.png", 100, Outcome::kReadError},
+      {"pngsuite/basn2c08.png", 140, Outcome::kImage, 32, 32},
+      {"pngsuite/basi0g08.png", 190, Outcome::kReadError},
+      // The directory is at the end of these files: any cut loses it.
+      {"formats/rgb8_none.tif", 4, Outcome::kCheckError},
+      {"formats/rgb8_none.tif", 652, Outcome::kCheckError},
+      {"formats/rgb8_lzw_bigendian.tif", 1545, Outcome::kCheckError},
+      // 24 x 16, one macroblock row: nothing arrives before the end.
+      {"formats/rgb_lossy.webp", 20, Outcome::kCheckError},
+      {"formats/rgb_lossy.webp", 163, Outcome::kReadError},
+      {"formats/rgb_lossless.webp", 132, Outcome::kReadError},
+      {"formats/animated.webp", 305, Outcome::kReadError},
+      // 64 bytes: the frame's data from 44 to 61, its terminator at 62.
+      {"formats/interlaced.gif", 10, Outcome::kCheckError},
+      {"formats/interlaced.gif", 48, Outcome::kReadError},
+      {"formats/interlaced.gif", 62, Outcome::kImage, 20, 14},
+      {"formats/rgb8.heic", 16, Outcome::kCheckError},
+      {"formats/rgb8.heic", 486, Outcome::kCheckError},
+      {"formats/rgb8.heic", 972, Outcome::kCheckError},
+      {"formats/rgb8.avif", 276, Outcome::kCheckError},
+      {"formats/rgb8.avif", 552, Outcome::kCheckError},
+  };
+  test::TempDir dir;
+  for (const TruncatedCase& c : cases) {
+    const std::vector<uint8_t> whole = test::ReadFileBytes(test::DataPath(c.file));
+    ASSERT_LT(c.size, whole.size()) << c.file;
+    const fs::path cut = dir / (fs::path(c.file).stem().string() + "_" + std::to_string(c.size) +
+                                fs::path(c.file).extension().string());
+    test::WriteFileBytes(cut, Cut(whole, c.size));
+    SCOPED_TRACE(cut.filename().string());
+    switch (c.outcome) {
+      case Outcome::kCheckError:
+        HostileRun(cut).ExpectCheckError(kCodecError);
+        break;
+      case Outcome::kReadError:
+        HostileRun(cut).ExpectReadError(kCodecError);
+        break;
+      case Outcome::kImage:
+        HostileRun(cut, {"/%", "100", "/c", "png"}).ExpectImage(c.width, c.height);
+        break;
+    }
+  }
+}
+
+// A WebP large enough to arrive in part: the rows that arrived, then
+// transparent black.
+TEST(HostileFiles, TruncatedWebpKeepsTheRowsThatArrived) {
+  test::TempDir dir;
+  ASSERT_TRUE(test::WritePng(dir / "in.png", test::MakeTestPattern(256, 256, 8, 3)));
+  test::RunResult made = test::RunTavrel(
+      {"/%", "100", "/c", "webp", "/q", "90", "/o", (dir / "whole.webp").string(), "in.png"},
+      dir.path().string());
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::vector<uint8_t> whole = test::ReadFileBytes(dir / "whole.webp");
+  test::WriteFileBytes(dir / "half.webp", Cut(whole, whole.size() / 2));
+
+  HostileRun run(dir / "half.webp", {"/%", "100", "/b", "32", "/c", "png"});
+  const test::PngPixels pixels = run.ExpectImage(256, 256);
+  ASSERT_EQ(pixels.channels, 4);
+  EXPECT_EQ(pixels.At(0, 0)[3], 255) << "the first rows arrived";
+  for (int32_t x = 0; x < 256; ++x) {
+    EXPECT_EQ(pixels.At(255, x)[3], 0) << "the last row did not arrive";
+    EXPECT_EQ(pixels.At(255, x)[0], 0);
+  }
+}
+
+// Random bytes behind each format's magic number are a codec error, found
+// by the input check or by the read, never an image.
+TEST(HostileFiles, RandomBytesBehindMagicNumbersAreCodecErrors) {
+  const std::vector<std::vector<uint8_t>> magics = {
+      {0xFF, 0xD8, 0xFF},
+      {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'},
+      {'I', 'I', 42, 0},
+      {'M', 'M', 0, 42},
+      {'R', 'I', 'F', 'F', 0xF0, 0xFF, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', ' '},
+      {'R', 'I', 'F', 'F', 0xF0, 0xFF, 0, 0, 'W', 'E', 'B', 'P', 'V', 'P', '8', 'L'},
+      {'G', 'I', 'F', '8', '9', 'a'},
+      {0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c', 0, 0, 0, 0},
+      {0, 0, 0, 24, 'f', 't', 'y', 'p', 'a', 'v', 'i', 'f', 0, 0, 0, 0},
+  };
+  std::mt19937 random(20240607);
+  test::TempDir dir;
+  int index = 0;
+  for (const std::vector<uint8_t>& magic : magics) {
+    for (size_t length : {size_t(64), size_t(6000)}) {
+      std::vector<uint8_t> bytes = magic;
+      while (bytes.size() < length) bytes.push_back(uint8_t(random()));
+      const fs::path file = dir / ("random" + std::to_string(index++));
+      test::WriteFileBytes(file, bytes);
+      HostileRun run(file);
+      if (run.result().status == 1) {
+        run.ExpectCheckError(kCodecError);
+      } else {
+        run.ExpectReadError(kCodecError);
+      }
+    }
+  }
+}
+
+TEST(HostileFiles, HeadersClaimingHugeImagesAreRefusedAtOnce) {
+  // The pixel buffer of 40 GB is refused before any of it is touched.
+  HostileRun(Hostile("huge_100000x100000.png")).ExpectReadError(kNotEnoughMemory);
+  HostileRun(Hostile("huge_100000x100000.tif")).ExpectReadError(kNotEnoughMemory);
+  HostileRun(Hostile("huge_100000x100000.heic")).ExpectReadError(kNotEnoughMemory);
+  HostileRun(Hostile("huge_100000x100000.avif")).ExpectReadError(kNotEnoughMemory);
+  // libwebp refuses canvases of 2^32 pixels or more itself.
+  HostileRun(Hostile("huge_100000x100000_anim.webp")).ExpectCheckError(kCodecError);
+  // 1 GB of pixels that a 34-byte file cannot fill: no pass over them.
+  HostileRun(Hostile("largest_16384x16384_lossless.webp")).ExpectReadError(kCodecError);
+}
+
+TEST(HostileFiles, CompressionBombWithinLimitsGivesTheImage) {
+  // 2 KB of deflated rows that draw into 64 MB: legal, and all black.
+  HostileRun run(Hostile("bomb_4096x4096_1bit.png"));
+  const test::PngPixels pixels = run.ExpectImage(100, 100);
+  for (size_t i = 0; i < pixels.samples.size(); ++i) {
+    const bool alpha = pixels.channels == 4 && i % 4 == 3;
+    ASSERT_EQ(pixels.samples[i], alpha ? 255 : 0) << "sample " << i;
+  }
+}
+
+TEST(HostileFiles, ThousandsOfProgressiveScansAreRefused) {
+  HostileRun(Hostile("progressive_3000_scans.jpg")).ExpectReadError(kCodecError);
+}
+
+// An 8 x 8 grey ramp behind each broken directory structure; the first
+// directory is the image, and the loops are neither followed for ever nor
+// a reason to fail, also when the metadata is copied and printed.
+TEST(HostileFiles, LoopingAndOutOfRangeTiffDirectories) {
+  for (const char* name : {"tiff_ifd_self_loop.tif", "tiff_ifd_two_loop.tif",
+                           "tiff_exif_and_subifd_loop.tif", "tiff_ifds_past_end.tif"}) {
+    for (bool metadata : {false, true}) {
+      std::vector<std::string> flags = {"/%", "100", "/c", "png"};
+      if (metadata) flags.insert(flags.end(), {"/m", "/M", "-"});
+      HostileRun run(Hostile(name), flags);
+      const test::PngPixels pixels = run.ExpectImage(8, 8);
+      for (int32_t y = 0; y < pixels.height; ++y) {
+        for (int32_t x = 0; x < pixels.width; ++x) {
+          // At the same size the filter keeps each sample within one step.
+          ASSERT_NEAR(pixels.At(y, x)[0], (x + y) * 16, 1) << name << " at " << x << ", " << y;
+        }
+      }
+    }
+  }
+  HostileRun(Hostile("tiff_ifd0_past_end.tif")).ExpectCheckError(kCodecError);
+  HostileRun(Hostile("tiff_ifd_huge_count.tif")).ExpectCheckError(kCodecError);
+  HostileRun(Hostile("tiff_strip_past_end.tif")).ExpectReadError(kCodecError);
+}
+
+// Broken Exif blocks in a sound JPEG lose their metadata, never the image:
+// the job succeeds copying the metadata into JPEG and PNG, and printing it.
+TEST(HostileFiles, BrokenExifBlocksStillGiveTheImage) {
+  for (const char* name :
+       {"exif_loops.jpg", "exif_chain_loop.jpg", "exif_huge_counts.jpg",
+        "exif_offsets_past_end.jpg", "exif_thumbnail_past_end.jpg", "exif_ifd0_past_end.jpg"}) {
+    HostileRun png(Hostile(name), {"/%", "100", "/c", "png", "/m", "/M", "-"});
+    png.ExpectImage(48, 40);
+
+    HostileRun jpeg(Hostile(name), {"/%", "100", "/m", "/M", "-"});
+    EXPECT_EQ(jpeg.result().status, 0) << name << ": " << jpeg.result().err;
+    EXPECT_EQ(jpeg.result().err, "") << name;
+    const std::vector<uint8_t> written = test::ReadFileBytes(jpeg.Output());
+    ASSERT_GE(written.size(), 3u) << name;
+    EXPECT_EQ(written[0], 0xFF);
+    EXPECT_EQ(written[1], 0xD8);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// The output file under faults, with the real program: a full device, a
+// kill at any moment, two runs writing the same file at once. The target is
+// always either as it was or complete, and no temporary file is left behind
+// except by a process that was killed (and the next write sweeps that one
+// once it is old).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "png_files.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool IsTemporaryName(const std::string& name) {
+  return name.rfind(".tavrel-", 0) == 0;
+}
+
+std::vector<std::string> Temporaries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (IsTemporaryName(name)) names.push_back(name);
+  }
+  return names;
+}
+
+// Starts the program without waiting for it; its output goes nowhere.
+pid_t StartTavrel(const std::vector<std::string>& args, const fs::path& cwd) {
+  std::vector<std::string> argv{TAVREL_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    std::vector<char*> raw;
+    for (std::string& a : argv) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    execv(raw[0], raw.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int WaitFor(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A folder with in.png, a test pattern of the given size.
+class OutputFaults : public ::testing::Test {
+ protected:
+  void MakeInput(int32_t width, int32_t height) {
+    ASSERT_TRUE(test::WritePng(dir_ / "in.png", test::MakeTestPattern(width, height, 8, 3)));
+  }
+  // Noise, so that the output does not compress and takes a while to write.
+  void MakeNoiseInput(int32_t width, int32_t height) {
+    test::PngPixels noise{width, height, 8, 3, {}};
+    std::mt19937 random(5);
+    noise.samples.resize(size_t(width) * size_t(height) * 3);
+    for (uint16_t& sample : noise.samples) sample = uint16_t(random() & 0xFF);
+    ASSERT_TRUE(test::WritePng(dir_ / "in.png", noise));
+  }
+  // Runs to the end, writing name; gives its bytes.
+  std::vector<uint8_t> Reference(const std::vector<std::string>& flags, const std::string& name) {
+    std::vector<std::string> args = flags;
+    args.insert(args.end(), {"/c", "png", "/o", name, "in.png"});
+    const test::RunResult r = test::RunTavrel(args, dir_.path().string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    return test::ReadFileBytes(dir_ / name);
+  }
+  std::vector<std::string> Job(const std::vector<std::string>& flags, const std::string& name) {
+    std::vector<std::string> args = flags;
+    args.insert(args.end(), {"/c", "png", "/o", name, "in.png"});
+    return args;
+  }
+
+  test::TempDir dir_;
+};
+
+TEST_F(OutputFaults, AFullDeviceIsReportedAsTheWriteFailing) {
+  MakeInput(8, 6);
+  const test::RunResult r =
+      test::RunTavrel({"/w", "4", "/c", "png", "/o", "/dev/full", "in.png"}, dir_.path().string());
+  // dskFulErr, named with the output file as the writing stage does.
+  EXPECT_EQ(r.status, -34 & 0xFF);
+  EXPECT_EQ(r.err, "Error code: \"/dev/full\": -34\n");
+}
+
+TEST_F(OutputFaults, AKillLeavesTheOldFileOrTheWholeNewOne) {
+  MakeNoiseInput(900, 700);
+  const std::vector<std::string> flags = {"/%", "100"};
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<uint8_t> complete = Reference(flags, "complete.png");
+  const auto whole = std::chrono::steady_clock::now() - start;
+  ASSERT_GT(complete.size(), 1000000u) << "large enough to take a while to write";
+  const std::vector<uint8_t> old = Reference({"/w", "10"}, "out.png");
+
+  std::mt19937 random(77);
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(whole).count();
+  std::set<std::string> left;
+  for (int round = 0; round < 6; ++round) {
+    test::WriteFileBytes(dir_ / "out.png", old);
+    const pid_t pid = StartTavrel(Job(flags, "out.png"), dir_.path());
+    if (round % 2 == 0) {
+      // Anywhere in the run.
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % (micros + micros / 4)));
+    } else {
+      // Inside the write: once its temporary file exists, within 3 ms.
+      const std::string mine = ".tavrel-" + std::to_string(pid) + "-";
+      const auto deadline = std::chrono::steady_clock::now() + 4 * whole;
+      auto started = [&] {
+        for (const std::string& name : Temporaries(dir_.path())) {
+          if (name.rfind(mine, 0) == 0) return true;
+        }
+        return false;
+      };
+      while (!started() && std::chrono::steady_clock::now() < deadline) {
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    }
+    kill(pid, SIGKILL);
+    WaitFor(pid);
+
+    const std::vector<uint8_t> now = test::ReadFileBytes(dir_ / "out.png");
+    EXPECT_TRUE(now == old || now == complete) << "round " << round << ": " << now.size();
+    // A killed writer cannot remove its temporary file: at most its one is
+    // new. Earlier ones stay until a write that gets that far sweeps them.
+    int fresh = 0;
+    for (const std::string& name : Temporaries(dir_.path())) {
+      if (!left.insert(name).second) continue;
+      ++fresh;
+      EXPECT_EQ(name.rfind(".tavrel-" + std::to_string(pid) + "-", 0), 0u) << name;
+      // Aged as if the kill were an hour ago, so that a later write sweeps it.
+      const timespec hourAgo{time(nullptr) - 3600, 0};
+      const timespec times[2] = {hourAgo, hourAgo};
+      utimensat(AT_FDCWD, (dir_ / name).c_str(), times, 0);
+    }
+    EXPECT_LE(fresh, 1) << "round " << round;
+  }
+  const test::RunResult last = test::RunTavrel(Job(flags, "out.png"), dir_.path().string());
+  EXPECT_EQ(last.status, 0) << last.err;
+  EXPECT_TRUE(test::ReadFileBytes(dir_ / "out.png") == complete);
+  EXPECT_TRUE(Temporaries(dir_.path()).empty());
+}
+
+TEST_F(OutputFaults, TwoRunsWritingOneFileLeaveOneWholeOutput) {
+  MakeInput(600, 450);
+  const std::vector<uint8_t> wide = Reference({"/w", "550"}, "wide.png");
+  const std::vector<uint8_t> narrow = Reference({"/w", "400"}, "narrow.png");
+  for (int round = 0; round < 3; ++round) {
+    const pid_t first = StartTavrel(Job({"/w", "550"}, "out.png"), dir_.path());
+    const pid_t second = StartTavrel(Job({"/w", "400"}, "out.png"), dir_.path());
+    EXPECT_EQ(WaitFor(first), 0);
+    EXPECT_EQ(WaitFor(second), 0);
+    const std::vector<uint8_t> now = test::ReadFileBytes(dir_ / "out.png");
+    EXPECT_TRUE(now == wide || now == narrow) << "round " << round << ": " << now.size();
+    EXPECT_TRUE(Temporaries(dir_.path()).empty()) << "round " << round;
+  }
+}
+
+}  // namespace
