@@ -151,4 +151,23 @@ TEST_F(MemoryLimit, DecodersWeighTheirWorkingBuffers) {
   }
 }
 
+// A lossless WebP stream is decoded whole into libwebp's own buffer before
+// it is converted, so it needs twice the room of a lossy one.
+TEST_F(MemoryLimit, LosslessWebpCountsTheDecodersOwnImage) {
+  for (const char* file : {"formats/rgb_lossy.webp", "formats/rgb_lossless.webp"}) {
+    SCOPED_TRACE(file);
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(test::DataPath(file));
+    const ByteSpan span(bytes.data(), bytes.size());
+    ImageHeader header;
+    ASSERT_EQ(kWebpImporter.readHeader(span, &header), noErr);
+    OSErr err = noErr;
+    GWorldPtr gw = NewArgb(header.width, header.height, &err);
+    ASSERT_EQ(err, noErr);
+    LeaveRoom(uint64_t(header.width) * uint64_t(header.height) * 4);
+    const bool lossless = std::string(file).find("lossless") != std::string::npos;
+    EXPECT_EQ(kWebpImporter.draw(span, gw), lossless ? memFullErr : noErr);
+    DisposeGWorld(gw);
+  }
+}
+
 }  // namespace

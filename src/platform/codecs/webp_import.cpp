@@ -99,7 +99,9 @@ OSErr DrawWebp(ByteSpan file, GWorld* dst) {
   const int64_t height = features.height;
   if (width != BufferWidth(*dst) || height != BufferHeight(*dst)) return paramErr;
   if (features.has_animation) return DrawFirstFrame(file, width, height, dst);
-  if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), 4)) return memFullErr;
+  // A lossless stream is decoded whole into the decoder's own buffer first.
+  const uint64_t bytesPerPixel = features.format == 2 ? 2 * 4 : 4;
+  if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), bytesPerPixel)) return memFullErr;
   // Left uninitialised: clearing it first would cost a pass over memory the
   // image's size even for a file that is all header and fails at once.
   std::unique_ptr<uint8_t[]> rgba(new (std::nothrow) uint8_t[size_t(width * height * 4)]);
