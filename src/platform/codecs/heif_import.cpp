@@ -15,6 +15,7 @@
 #include "platform/codecs/heif_codec.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/memory_limit.h"
+#include "platform/quiet_stderr.h"
 
 namespace {
 
@@ -175,11 +176,13 @@ OSErr DrawHeif(ByteSpan file, GWorld* dst) {
       heif_decoding_options_alloc());
   if (!options) return memFullErr;
   heif_image* decoded = nullptr;
-  if (OSErr err =
-          FromHeifError(heif_decode_image(primary.handle.get(), &decoded, heif_colorspace_RGB,
-                                          ChromaFor(primary), options.get()))) {
-    return err;
+  heif_error decodeError;
+  {
+    const QuietStderr quiet;  // dav1d reports damaged AV1 data on the standard error
+    decodeError = heif_decode_image(primary.handle.get(), &decoded, heif_colorspace_RGB,
+                                    ChromaFor(primary), options.get());
   }
+  if (OSErr err = FromHeifError(decodeError)) return err;
   std::unique_ptr<heif_image, ImageRelease> image(decoded);
   int stride = 0;
   const uint8_t* plane =

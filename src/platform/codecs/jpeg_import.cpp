@@ -47,10 +47,10 @@ OSErr ReadJpegHeader(ByteSpan file, ImageHeader* header) {
   return noErr;
 }
 
-// Whether the file carries an Adobe APP14 segment before its first scan.
-// Writers that add it (all libjpeg-based ones, Photoshop) store CMYK
-// inverted, 255 meaning no ink; TurboJPEG does not say whether it saw one.
-bool HasAdobeSegment(ByteSpan file) {
+// Calls visit(marker, position, length) for each marker segment before the
+// first scan, until visit answers true; answers whether one did.
+template <class Visit>
+bool VisitHeaderSegments(ByteSpan file, Visit visit) {
   size_t pos = 2;
   while (pos + 4 <= file.size() && file[pos] == 0xFF) {
     uint8_t marker = file[pos + 1];
@@ -60,13 +60,38 @@ bool HasAdobeSegment(ByteSpan file) {
     }
     if (marker == 0xDA || marker == 0xD9) return false;  // start of scan, end of image
     size_t length = size_t(file[pos + 2]) << 8 | file[pos + 3];
-    if (marker == 0xEE && length >= 7 && pos + 9 <= file.size() &&
-        std::memcmp(file.data() + pos + 4, "Adobe", 5) == 0) {
-      return true;
-    }
+    if (visit(marker, pos, length)) return true;
     pos += 2 + length;
   }
   return false;
+}
+
+// Whether the file carries an Adobe APP14 segment before its first scan.
+// Writers that add it (all libjpeg-based ones, Photoshop) store CMYK
+// inverted, 255 meaning no ink; TurboJPEG does not say whether it saw one.
+bool HasAdobeSegment(ByteSpan file) {
+  return VisitHeaderSegments(file, [&](uint8_t marker, size_t pos, size_t length) {
+    return marker == 0xEE && length >= 7 && pos + 9 <= file.size() &&
+           std::memcmp(file.data() + pos + 4, "Adobe", 5) == 0;
+  });
+}
+
+// Whether the frame is Huffman coded (every start-of-frame marker but the
+// arithmetic ones, 0xC9 to 0xCF).
+bool IsHuffmanCoded(ByteSpan file) {
+  return VisitHeaderSegments(file, [](uint8_t marker, size_t, size_t) {
+    return marker >= 0xC0 && marker <= 0xC7 && marker != 0xC4;
+  });
+}
+
+// Huffman coding spends at least one bit on every 8 x 8 block, so a file
+// with fewer bits than the image has blocks cannot hold that image. Such a
+// header claims a picture (up to 65500 x 65500) that the data never paints;
+// decoding it would fill gigabytes of grey for a file of a few bytes.
+bool DataCanHoldImage(ByteSpan file, int64_t width, int64_t height) {
+  if (!IsHuffmanCoded(file)) return true;
+  const uint64_t blocks = uint64_t((width + 7) / 8) * uint64_t((height + 7) / 8);
+  return uint64_t(file.size()) * 8 >= blocks;
 }
 
 // Turns the C, M, Y, K bytes that TurboJPEG left in each 4-byte pixel into
@@ -101,6 +126,7 @@ OSErr DrawJpeg(ByteSpan file, GWorld* dst) {
   JpegInfo info;
   if (OSErr err = ReadJpegInfo(handle.get(), file, &info)) return err;
   if (info.width != BufferWidth(*dst) || info.height != BufferHeight(*dst)) return paramErr;
+  if (!DataCanHoldImage(file, info.width, info.height)) return codecErr;
 
   const bool cmyk = info.colorspace == TJCS_CMYK || info.colorspace == TJCS_YCCK;
   int status = tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()),

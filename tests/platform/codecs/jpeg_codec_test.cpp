@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <jconfig.h>
 #include <turbojpeg.h>
 #include <cstdio>  // before jconfig.h
@@ -291,6 +293,28 @@ TEST(JpegCodec, DamagedFilesFailCleanly) {
   std::vector<uint8_t> headerOnly(full.begin(), full.begin() + 200);
   test::Decoded d = DecodeWith(JpegImporter(), headerOnly, k32ARGBPixelFormat);
   EXPECT_NE(d.err, noErr);
+}
+
+// A few kilobytes whose frame header claims 16000 x 16000: refused at once
+// instead of painting a gigabyte of grey.
+TEST(JpegCodec, HeaderClaimingMoreThanTheDataHoldsIsRefused) {
+  test::OwnedGWorld source = test::MakeTestPicture(48, 40);
+  std::vector<uint8_t> jpeg = EncodeWith(JpegExporter(), *source, 768, 24);
+  size_t sof = 2;
+  while (!(jpeg[sof] == 0xFF && jpeg[sof + 1] == 0xC0))
+    sof += 2 + (jpeg[sof + 2] << 8 | jpeg[sof + 3]);
+  for (size_t at : {sof + 5, sof + 7}) {  // height, then width
+    jpeg[at] = 16000 >> 8;
+    jpeg[at + 1] = 16000 & 255;
+  }
+  ImageHeader header;
+  ASSERT_EQ(JpegImporter().readHeader(Span(jpeg), &header), noErr);
+  ASSERT_EQ(header.width, 16000);
+  test::OwnedGWorld dst = test::MakeGWorld(k32ARGBPixelFormat, 16000, 16000);
+  ASSERT_TRUE(dst);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(JpegImporter().draw(Span(jpeg), dst.get()), codecErr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(JpegCodec, DrawChecksTheBuffer) {
