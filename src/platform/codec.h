@@ -31,6 +31,12 @@ struct ImporterCodec {
   OSErr (*draw)(ByteSpan file, GWorld* dst);
   // Adds the file's metadata items to ud; may be nullptr.
   OSErr (*readMetaData)(ByteSpan file, UserData ud);
+  // Optional, both or neither: a codec that decodes straight from the open
+  // file, so that the file's bytes are never held whole. readSkeleton gives
+  // what readHeader and the metadata readers need (a valid file without its
+  // image data); drawFromFile does what draw does, reading fd as it goes.
+  OSErr (*readSkeleton)(int fd, uint64_t size, std::vector<uint8_t>* skeleton) = nullptr;
+  OSErr (*drawFromFile)(int fd, uint64_t size, GWorld* dst) = nullptr;
 };
 
 struct ExportRequest {

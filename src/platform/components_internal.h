@@ -17,8 +17,24 @@ struct ComponentRecord {
   const ExporterCodec* exporter = nullptr;  // set for "grex" components
 };
 
+// Closes its descriptor when the instance goes.
+struct FileDescriptor {
+  int fd = -1;
+  FileDescriptor() = default;
+  explicit FileDescriptor(int open) : fd(open) {}
+  FileDescriptor(FileDescriptor&& other) noexcept : fd(other.fd) { other.fd = -1; }
+  FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  ~FileDescriptor();
+};
+
 struct ImporterState {
-  std::vector<uint8_t> file;  // the whole file, read when the importer was chosen
+  // The whole file, read when the importer was chosen; for a codec that
+  // draws from the file, only its skeleton, and the file stays open.
+  std::vector<uint8_t> file;
+  FileDescriptor openFile;
+  uint64_t openFileSize = 0;
   bool haveFile = false;
   bool haveHeader = false;
   ImageHeader header;

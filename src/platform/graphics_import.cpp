@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <stdexcept>
@@ -33,30 +34,34 @@ OSErr OpenErrorFromErrno(int error) {
   }
 }
 
-// Reads a regular file whole. Anything else (a folder, a device, a pipe) holds
-// no image file and answers noHandlerErr; it is opened without blocking and
-// never read, so that a pipe or an endless device cannot stall or exhaust us.
-OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return OpenErrorFromErrno(errno);
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
+// Opens a regular file for reading. Anything else (a folder, a device, a
+// pipe) holds no image file and answers noHandlerErr; it is opened without
+// blocking and never read, so that a pipe or an endless device cannot stall
+// or exhaust us.
+OSErr OpenRegularFile(const std::string& path, FileDescriptor* file, uint64_t* size) {
+  FileDescriptor opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (opened.fd < 0) return OpenErrorFromErrno(errno);
   struct stat info;
-  if (fstat(fd, &info) != 0) return ioErr;
+  if (fstat(opened.fd, &info) != 0) return ioErr;
   if (!S_ISREG(info.st_mode)) return noHandlerErr;
+  *size = uint64_t(info.st_size);
+  *file = std::move(opened);
+  return noErr;
+}
+
+// Reads up to limit bytes from the start of the file. The file may shrink
+// while it is read; what was there is what counts.
+OSErr ReadFileStart(int fd, uint64_t limit, std::vector<uint8_t>* bytes) {
   try {
-    bytes->resize(size_t(info.st_size));
+    bytes->resize(size_t(limit));
   } catch (const std::bad_alloc&) {
     return memFullErr;
   } catch (const std::length_error&) {
     return memFullErr;
   }
-  // The file may shrink while it is read; what was there is what counts.
   size_t done = 0;
   while (done < bytes->size()) {
-    ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
+    ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done, off_t(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return ioErr;
@@ -66,6 +71,16 @@ OSErr ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
   }
   bytes->resize(done);
   return noErr;
+}
+
+// Enough of the file to tell the codecs apart.
+constexpr uint64_t kSniffBytes = 4096;
+
+const ComponentRecord* SniffedComponent(ByteSpan bytes) {
+  for (const ComponentRecord& record : ComponentRegistry()) {
+    if (record.importer != nullptr && record.importer->sniff(bytes)) return &record;
+  }
+  return nullptr;
 }
 
 ImporterState* Importer(GraphicsImportComponent ci) {
@@ -112,23 +127,49 @@ uint32_t GetBigEndian(const uint8_t* in) {
 
 }  // namespace
 
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+  if (this != &other) {
+    if (fd >= 0) ::close(fd);
+    fd = other.fd;
+    other.fd = -1;
+  }
+  return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+  if (fd >= 0) ::close(fd);
+}
+
 OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer) {
   if (importer == nullptr) return paramErr;
   *importer = nullptr;
   if (!QuickTimeIsBound()) return kQTNotBoundErr;
   if (file == nullptr || file->path.empty()) return paramErr;
+  FileDescriptor opened;
+  uint64_t size = 0;
+  if (OSErr err = OpenRegularFile(file->path, &opened, &size)) return err;
   std::vector<uint8_t> bytes;
-  if (OSErr err = ReadWholeFile(file->path, &bytes)) return err;
-  for (const ComponentRecord& record : ComponentRegistry()) {
-    if (record.importer == nullptr || !record.importer->sniff(ByteSpan(bytes))) continue;
-    ComponentInstance instance = OpenComponent(&record);
-    if (instance == nullptr) return memFullErr;
-    instance->importer.file = std::move(bytes);
-    instance->importer.haveFile = true;
-    *importer = instance;
-    return noErr;
+  if (OSErr err = ReadFileStart(opened.fd, std::min(size, kSniffBytes), &bytes)) return err;
+  const ComponentRecord* record = SniffedComponent(ByteSpan(bytes));
+  const bool streams = record != nullptr && record->importer->drawFromFile != nullptr;
+  if (streams) {
+    if (OSErr err = record->importer->readSkeleton(opened.fd, size, &bytes)) return err;
+  } else if (size > bytes.size()) {
+    // Every other codec reads its file from memory, whole.
+    if (OSErr err = ReadFileStart(opened.fd, size, &bytes)) return err;
+    record = SniffedComponent(ByteSpan(bytes));
   }
-  return noHandlerErr;
+  if (record == nullptr) return noHandlerErr;
+  ComponentInstance instance = OpenComponent(record);
+  if (instance == nullptr) return memFullErr;
+  instance->importer.file = std::move(bytes);
+  instance->importer.haveFile = true;
+  if (streams) {
+    instance->importer.openFile = std::move(opened);
+    instance->importer.openFileSize = size;
+  }
+  *importer = instance;
+  return noErr;
 }
 
 ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* bounds) {
@@ -223,7 +264,11 @@ ComponentResult GraphicsImportDraw(GraphicsImportComponent ci) {
       int64_t(bounds.bottom) - bounds.top != state->header.height) {
     return paramErr;
   }
-  return CodecOf(ci).draw(FileOf(*state), state->port);
+  const ImporterCodec& codec = CodecOf(ci);
+  if (state->openFile.fd >= 0) {
+    return codec.drawFromFile(state->openFile.fd, state->openFileSize, state->port);
+  }
+  return codec.draw(FileOf(*state), state->port);
 }
 
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud) {

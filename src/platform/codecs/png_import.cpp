@@ -1,9 +1,14 @@
 // PNG importer over libpng: every colour type and depth, interlaced or not,
 // drawn into 32-bit ARGB, "b48r" or "b64a". 16-bit images say which of the
 // 16-bit formats keeps all they hold.
+#include <unistd.h>
+
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "platform/codecs/export_rows.h"
@@ -26,47 +31,180 @@ bool SniffPng(ByteSpan file) {
   return file.size() >= 8 && png_sig_cmp(file.data(), 0, 8) == 0;
 }
 
+// The file is read from memory, or from an open file through a window of
+// kFileWindowBytes; either way only its first size bytes are shown.
+constexpr size_t kFileWindowBytes = 64 * 1024;
+
 // Plain state that the guarded functions share; no destructors.
 struct PngReadState {
   png_structp png = nullptr;
   png_infop info = nullptr;
-  const uint8_t* data = nullptr;
-  size_t size = 0;
-  size_t position = 0;
+  const uint8_t* data = nullptr;  // the file, or the window onto it
+  uint64_t size = 0;
+  uint64_t position = 0;
+  int fd = -1;               // -1: data holds the whole file
+  uint64_t windowStart = 0;  // the file offset of data[0]
+  size_t windowSize = 0;
 };
 
-// Owns libpng's read structures.
+// Owns libpng's read structures and the file window.
 struct PngReadHandle {
   PngReadState state;
+  std::vector<uint8_t> window;
   ~PngReadHandle() {
     if (state.png != nullptr) png_destroy_read_struct(&state.png, &state.info, nullptr);
   }
 };
 
-void ReadFromMemory(png_structp png, png_bytep out, size_t length) {
-  auto* state = static_cast<PngReadState*>(png_get_io_ptr(png));
-  if (length > state->size - state->position) png_error(png, "truncated");
-  std::memcpy(out, state->data + state->position, length);
-  state->position += length;
+// Moves the window to start at the read position; false on a read error or
+// when the file has shrunk below what it showed.
+bool RefillWindow(PngReadState* state) {
+  const size_t want = size_t(std::min<uint64_t>(kFileWindowBytes, state->size - state->position));
+  auto* window = const_cast<uint8_t*>(state->data);
+  size_t done = 0;
+  while (done < want) {
+    const ssize_t n = ::pread(state->fd, window + done, want - done, off_t(state->position + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  state->windowStart = state->position;
+  state->windowSize = done;
+  return true;
 }
 
-OSErr CreateReader(ByteSpan file, PngReadHandle* handle) {
+void ReadFromSource(png_structp png, png_bytep out, size_t length) {
+  auto* state = static_cast<PngReadState*>(png_get_io_ptr(png));
+  if (length > state->size - state->position) png_error(png, "truncated");
+  if (state->fd < 0) {
+    std::memcpy(out, state->data + state->position, length);
+    state->position += length;
+    return;
+  }
+  while (length > 0) {
+    if (state->position >= state->windowStart + state->windowSize && !RefillWindow(state)) {
+      png_error(png, "read failed");
+    }
+    const size_t at = size_t(state->position - state->windowStart);
+    const size_t piece = std::min(length, state->windowSize - at);
+    std::memcpy(out, state->data + at, piece);
+    out += piece;
+    length -= piece;
+    state->position += piece;
+  }
+}
+
+OSErr CreateLibpngReader(PngReadHandle* handle) {
   PngReadState& state = handle->state;
   state.png =
       png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngSilentError, PngSilentWarning);
   if (state.png == nullptr) return memFullErr;
   state.info = png_create_info_struct(state.png);
   if (state.info == nullptr) return memFullErr;
+  return noErr;
+}
+
+OSErr CreateReader(ByteSpan file, PngReadHandle* handle) {
+  if (OSErr err = CreateLibpngReader(handle)) return err;
   const ByteSpan shown = PngCompleteChunks(file);
-  state.data = shown.data();
-  state.size = shown.size();
+  handle->state.data = shown.data();
+  handle->state.size = shown.size();
+  return noErr;
+}
+
+// Reads the big-endian length and the type of the chunk at offset; false
+// when the file holds no whole chunk header there.
+bool ReadChunkHeader(int fd, uint64_t offset, uint8_t header[8]) {
+  size_t done = 0;
+  while (done < 8) {
+    const ssize_t n = ::pread(fd, header + done, 8 - done, off_t(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+// Walks the chunks of the open file by the rule of PngCompleteChunks and
+// answers how much of it libpng may be shown. With skeleton, also collects
+// the file without its image data: every other chunk as it is, the image
+// data chunks replaced by one empty one.
+OSErr WalkChunks(int fd, uint64_t size, uint64_t* shown, std::vector<uint8_t>* skeleton) {
+  constexpr uint64_t kSignatureSize = 8;
+  constexpr uint64_t kChunkOverhead = 12;  // length, type, CRC
+  constexpr uint8_t kEmptyImageData[12] = {0, 0, 0, 0, 'I', 'D', 'A', 'T', 0x35, 0xAF, 0x06, 0x1E};
+  *shown = size;
+  uint64_t copyFrom = 0;  // the start of the chunks not yet copied
+  bool sawImageData = false;
+  auto copy = [&](uint64_t end) -> OSErr {
+    if (skeleton == nullptr || end <= copyFrom) return noErr;
+    const size_t at = skeleton->size();
+    skeleton->resize(at + size_t(end - copyFrom));
+    size_t done = 0;
+    while (done < end - copyFrom) {
+      const ssize_t n = ::pread(fd, skeleton->data() + at + done, size_t(end - copyFrom) - done,
+                                off_t(copyFrom + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return ioErr;
+      done += size_t(n);
+    }
+    return noErr;
+  };
+  try {
+    if (size < kSignatureSize) return copy(size);
+    uint64_t at = kSignatureSize;
+    while (size - at >= kChunkOverhead) {
+      uint8_t header[8];
+      if (!ReadChunkHeader(fd, at, header)) return ioErr;
+      const uint64_t length = (uint64_t(header[0]) << 24) | (uint64_t(header[1]) << 16) |
+                              (uint64_t(header[2]) << 8) | uint64_t(header[3]);
+      const bool imageData = std::memcmp(header + 4, "IDAT", 4) == 0;
+      if (length > size - at - kChunkOverhead) {
+        if (imageData) {
+          // Shown as it is: the readers fail at this chunk, as with the file.
+          if (OSErr err = copy(at + 8)) return err;
+          return noErr;
+        }
+        *shown = at;
+        return copy(at);
+      }
+      const uint64_t next = at + kChunkOverhead + length;
+      if (imageData) {
+        if (OSErr err = copy(at)) return err;
+        if (skeleton != nullptr && !sawImageData) {
+          skeleton->insert(skeleton->end(), std::begin(kEmptyImageData), std::end(kEmptyImageData));
+        }
+        sawImageData = true;
+        copyFrom = next;
+      }
+      at = next;
+    }
+    return copy(size);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  } catch (const std::length_error&) {
+    return memFullErr;
+  }
+}
+
+OSErr CreateFileReader(int fd, uint64_t size, PngReadHandle* handle) {
+  if (OSErr err = CreateLibpngReader(handle)) return err;
+  PngReadState& state = handle->state;
+  if (OSErr err = WalkChunks(fd, size, &state.size, nullptr)) return err;
+  try {
+    handle->window.resize(kFileWindowBytes);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  state.data = handle->window.data();
+  state.fd = fd;
   return noErr;
 }
 
 // Guarded: reads the chunks up to the image data.
 bool ReadInfoGuarded(PngReadState* state) {
   if (setjmp(png_jmpbuf(state->png))) return false;
-  png_set_read_fn(state->png, state, ReadFromMemory);
+  png_set_read_fn(state->png, state, ReadFromSource);
   // The format's own limit; sizes we cannot hold are refused below with
   // memFullErr instead of a decoding error.
   png_set_user_limits(state->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
@@ -84,8 +222,8 @@ struct PngLayout {
   bool hasAlpha = false;  // an alpha channel or a transparent colour (tRNS)
 };
 
-OSErr ReadLayout(ByteSpan file, PngReadHandle* handle, PngLayout* layout) {
-  if (OSErr err = CreateReader(file, handle)) return err;
+// Reads the layout with a reader made by CreateReader or CreateFileReader.
+OSErr ReadLayout(PngReadHandle* handle, PngLayout* layout) {
   PngReadState& state = handle->state;
   if (!ReadInfoGuarded(&state)) return codecErr;
   layout->width = png_get_image_width(state.png, state.info);
@@ -110,7 +248,8 @@ OSType PreferredFormat(const PngLayout& layout) {
 OSErr ReadPngHeader(ByteSpan file, ImageHeader* header) {
   PngReadHandle handle;
   PngLayout layout;
-  if (OSErr err = ReadLayout(file, &handle, &layout)) return err;
+  if (OSErr err = CreateReader(file, &handle)) return err;
+  if (OSErr err = ReadLayout(&handle, &layout)) return err;
   header->width = int32_t(layout.width);
   header->height = int32_t(layout.height);
   header->preferredPixelFormat = PreferredFormat(layout);
@@ -156,15 +295,20 @@ bool ReadImageGuarded(PngReadState* state, png_bytepp rows) {
   return true;
 }
 
-OSErr DrawPng(ByteSpan file, GWorld* dst) {
+OSErr CheckDrawTarget(const GWorld* dst) {
   if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
   const OSType format = dst->pixMap.pixelFormat;
   if (format != k32ARGBPixelFormat && format != k48RGBCodecType && format != k64ARGBPixelFormat) {
     return cDepthErr;
   }
-  PngReadHandle handle;
+  return noErr;
+}
+
+// Decodes through a reader made by CreateReader or CreateFileReader.
+OSErr DrawWithReader(PngReadHandle& handle, GWorld* dst) {
+  const OSType format = dst->pixMap.pixelFormat;
   PngLayout layout;
-  if (OSErr err = ReadLayout(file, &handle, &layout)) return err;
+  if (OSErr err = ReadLayout(&handle, &layout)) return err;
   if (layout.width != BufferWidth(*dst) || layout.height != BufferHeight(*dst)) return paramErr;
   PngReadState& state = handle.state;
   if (!ConfigureGuarded(&state, format, layout.hasAlpha)) return codecErr;
@@ -183,8 +327,29 @@ OSErr DrawPng(ByteSpan file, GWorld* dst) {
   return noErr;
 }
 
+OSErr DrawPng(ByteSpan file, GWorld* dst) {
+  if (OSErr err = CheckDrawTarget(dst)) return err;
+  PngReadHandle handle;
+  if (OSErr err = CreateReader(file, &handle)) return err;
+  return DrawWithReader(handle, dst);
+}
+
+OSErr DrawPngFromFile(int fd, uint64_t size, GWorld* dst) {
+  if (OSErr err = CheckDrawTarget(dst)) return err;
+  PngReadHandle handle;
+  if (OSErr err = CreateFileReader(fd, size, &handle)) return err;
+  return DrawWithReader(handle, dst);
+}
+
+OSErr ReadPngSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
+  skeleton->clear();
+  uint64_t shown = 0;
+  return WalkChunks(fd, size, &shown, skeleton);
+}
+
 }  // namespace
 
 const ImporterCodec kPngImporter = {
-    FourCC("PNG "), PngCodecName, SniffPng, ReadPngHeader, DrawPng, nullptr,
+    FourCC("PNG "), PngCodecName, SniffPng,        ReadPngHeader,
+    DrawPng,        nullptr,      ReadPngSkeleton, DrawPngFromFile,
 };

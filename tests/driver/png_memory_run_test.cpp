@@ -1,0 +1,82 @@
+// A large PNG is decoded straight from its file: the run holds the two
+// pixel buffers and little more, never the file's bytes as well.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+// Runs tavrel with the words given; answers its exit status and its peak
+// resident set in KiB.
+[[maybe_unused]] std::pair<int, int64_t> RunForPeak(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{TAVREL_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> words;
+  for (std::string& a : argv) words.push_back(a.data());
+  words.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) return {-1, 0};
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    execv(words[0], words.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss};
+}
+
+// 8-bit RGB noise, which no compressor shrinks: the file is about as large
+// as its pixels.
+[[maybe_unused]] bool WriteNoisyPng(const std::string& path, uint32_t width, uint32_t height) {
+  std::vector<uint8_t> pixels(size_t(width) * height * 3);
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  for (uint8_t& p : pixels) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    p = uint8_t(state >> 56);
+  }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = PNG_FORMAT_RGB;
+  const bool written = png_image_write_to_file(&image, path.c_str(), 0, pixels.data(), 0, nullptr);
+  png_image_free(&image);
+  return written;
+}
+
+TEST(PngMemoryRun, LargePngTakesLittleMoreThanItsTwoBuffers) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory hides what the program takes";
+#else
+  test::TempDir dir;
+  const std::string input = (dir / "noise.png").string();
+  ASSERT_TRUE(WriteNoisyPng(input, 4000, 3000));
+  ASSERT_GT(std::filesystem::file_size(input), 30u * 1000 * 1000);
+  const std::string output = (dir / "half.png").string();
+  const auto [status, peakKiB] = RunForPeak({"/w", "2000", "/h", "1500", "/o", output, input});
+  ASSERT_EQ(status, 0);
+  EXPECT_TRUE(std::filesystem::exists(output));
+  constexpr int64_t kBuffersKiB = (int64_t(4000) * 3000 * 4 + int64_t(2000) * 1500 * 4) / 1024;
+  EXPECT_LT(peakKiB, kBuffersKiB + 24 * 1024);
+#endif
+}
+
+}  // namespace
