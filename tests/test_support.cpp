@@ -1,9 +1,11 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -50,6 +52,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   TempDir dir;
   std::string outPath = (dir / "out").string();
   std::string errPath = (dir / "err").string();
+  const auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid < 0) return result;
   if (pid == 0) {
@@ -67,8 +70,11 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
     _exit(127);
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  rusage usage{};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.peakKiB = usage.ru_maxrss;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   int outFd = open(outPath.c_str(), O_RDONLY);
   int errFd = open(errPath.c_str(), O_RDONLY);

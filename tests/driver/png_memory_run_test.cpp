@@ -1,14 +1,8 @@
 // A large PNG is decoded straight from its file: the run holds the two
 // pixel buffers and little more, never the file's bytes as well.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -17,31 +11,6 @@
 #include "test_support.h"
 
 namespace {
-
-// Runs tavrel with the words given; answers its exit status and its peak
-// resident set in KiB.
-[[maybe_unused]] std::pair<int, int64_t> RunForPeak(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{TAVREL_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> words;
-  for (std::string& a : argv) words.push_back(a.data());
-  words.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) return {-1, 0};
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(null, 1);
-    dup2(null, 2);
-    execv(words[0], words.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss};
-}
 
 // 8-bit RGB noise, which no compressor shrinks: the file is about as large
 // as its pixels.
@@ -71,11 +40,11 @@ TEST(PngMemoryRun, LargePngTakesLittleMoreThanItsTwoBuffers) {
   ASSERT_TRUE(WriteNoisyPng(input, 4000, 3000));
   ASSERT_GT(std::filesystem::file_size(input), 30u * 1000 * 1000);
   const std::string output = (dir / "half.png").string();
-  const auto [status, peakKiB] = RunForPeak({"/w", "2000", "/h", "1500", "/o", output, input});
-  ASSERT_EQ(status, 0);
+  const test::RunResult run = test::RunTavrel({"/w", "2000", "/h", "1500", "/o", output, input});
+  ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(std::filesystem::exists(output));
   constexpr int64_t kBuffersKiB = (int64_t(4000) * 3000 * 4 + int64_t(2000) * 1500 * 4) / 1024;
-  EXPECT_LT(peakKiB, kBuffersKiB + 24 * 1024);
+  EXPECT_LT(run.peakKiB, kBuffersKiB + 24 * 1024);
 #endif
 }
 
