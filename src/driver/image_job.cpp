@@ -1,17 +1,24 @@
 #include "driver/image_job.h"
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <system_error>
+#include <thread>
 
 #include "driver/process_state.h"
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "metadata/adjust.h"
 #include "platform/gworld.h"
+#include "platform/row_gate.h"
 #include "platform/user_data.h"
 #include "resample/resample.h"
 #include "resample/rotate.h"
 
 namespace {
+
+std::atomic<bool> jobOverlap{true};
 
 // The job's working set. At most two pixel buffers exist: an odd turn
 // reshapes the source, no longer needed after resampling, as its target.
@@ -22,12 +29,24 @@ struct JobRecord {
   UserData userData = nullptr;
   OSType destinationFormat = k32ARGBPixelFormat;
   Rect bounds;
+  // The source's drawing, while it goes on beside the resampling.
+  ImportAheadPtr ahead;
+  // The resampling, while it goes on beside the encoding, and how far its
+  // rows are final (and in their stored byte order).
+  PreparedResamplePtr resampling;
+  std::thread resampler;
+  RowGate destinationGate;
+  int32_t rowsFinished = 0;
 
   JobRecord() = default;
   JobRecord(const JobRecord&) = delete;
   JobRecord& operator=(const JobRecord&) = delete;
   // Clean-up on every way out, in this order.
   ~JobRecord() {
+    // Threads end before the buffers they use go: the resampler first, as
+    // it may be following the drawing.
+    if (resampler.joinable()) resampler.join();
+    ahead.reset();
     if (source != nullptr) DisposeGWorld(source);
     if (destination != nullptr) DisposeGWorld(destination);
     if (userData != nullptr) DisposeUserData(userData);
@@ -49,16 +68,64 @@ void SetStage(JobStage stage) {
   Process().jobStage = stage;
 }
 
-int32_t Resample(JobRecord& job, int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel) {
+// The reading's own result once its drawing has ended, else laterResult:
+// a failed reading is reported as the reading's, as if it had ended before
+// anything after it began.
+int32_t FinishReading(JobRecord& job, int32_t laterResult) {
+  if (job.ahead == nullptr) return laterResult;
+  const int32_t result = FinishImport(job.ahead.get());
+  job.ahead.reset();
+  if (result == noErr) return laterResult;
+  SetStage(kStageReading);
+  return result;
+}
+
+// Destination rows [0, rows) are final: their 16-bit samples go into the
+// stored byte order, then an encoder following them may read them.
+void FinishDestinationRows(void* cookie, int32_t rows) {
+  JobRecord& job = *static_cast<JobRecord*>(cookie);
+  if (rows <= job.rowsFinished) return;
+  if (job.bytesPerPixel > 4) SwapSampleBytesRows(job.destination, job.rowsFinished, rows);
+  job.rowsFinished = rows;
+  job.destinationGate.Publish(rows);
+}
+
+// The rows, then the source back in its stored byte order.
+void ResampleRows(JobRecord& job, bool wideSource) {
+  RunPreparedResample(job.resampling.get(), FinishDestinationRows, &job);
+  if (wideSource) SwapSampleBytes(job.source);
+  job.destinationGate.Close();
+}
+
+// Everything of the resampling that can fail happens here, before any row.
+// With encodeAhead the rows are then filtered on another thread, which the
+// encoder follows through the destination's gate; otherwise here.
+int32_t Resample(JobRecord& job, int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
+                 bool encodeAhead) {
   // The resampler reads and writes 16-bit samples in the machine's order.
   const bool wideSource = HoldsWideSamples(job.source);
   if (wideSource) SwapSampleBytes(job.source);
-  const int32_t err =
-      ResampleGWorld(job.source, job.destination, horizontalEdge, verticalEdge, kernel);
-  if (err != noErr) return err;
-  if (wideSource) SwapSampleBytes(job.source);
-  if (job.bytesPerPixel > 4) SwapSampleBytes(job.destination);
+  if (const int32_t err = PrepareResampleGWorld(job.source, job.destination, horizontalEdge,
+                                                verticalEdge, kernel, &job.resampling)) {
+    return err;
+  }
+  if (encodeAhead) {
+    job.destination->drawGate = &job.destinationGate;
+    try {
+      job.resampler = std::thread(ResampleRows, std::ref(job), wideSource);
+      return noErr;
+    } catch (const std::system_error&) {
+      job.destination->drawGate = nullptr;  // no thread to spare
+    }
+  }
+  ResampleRows(job, wideSource);
   return noErr;
+}
+
+// Waits for rows resampled on another thread; the buffer is whole after.
+void FinishResampling(JobRecord& job) {
+  if (job.resampler.joinable()) job.resampler.join();
+  if (job.destination != nullptr) job.destination->drawGate = nullptr;
 }
 
 int32_t Rotate(JobRecord& job, int32_t quarterTurns) {
@@ -112,7 +179,12 @@ int32_t RunSteps(JobRecord& job, const std::string& inputPath, const std::string
   if (copyMetadata) {
     if (const OSErr err = NewUserData(&job.userData)) return err;
   }
-  if (const int32_t err = ImportImage(inputPath, &job.source, job.userData)) return err;
+  // Without progress lines nothing shows when the drawing ends, so the
+  // resampler may follow it row by row on another core.
+  const bool drawAhead = jobOverlap.load() && !ShowProgress() && !Process().trace;
+  const int32_t read = drawAhead ? StartImport(inputPath, &job.source, job.userData, &job.ahead)
+                                 : ImportImage(inputPath, &job.source, job.userData);
+  if (read != noErr) return read;
   const Rect imported = job.source->portRect;
   if (ShowProgress()) {
     std::fprintf(stderr, "Resizing %dx%d to %dx%d\n", imported.right, imported.bottom, width,
@@ -124,16 +196,20 @@ int32_t RunSteps(JobRecord& job, const std::string& inputPath, const std::string
   MacSetRect(&job.bounds, 0, 0, width, height);
   if (const OSErr err = QTNewGWorld(&job.destination, job.destinationFormat, &job.bounds, nullptr,
                                     nullptr, kNativeEndianPixMap)) {
-    return err;
+    return FinishReading(job, err);
   }
 
   SetStage(kStageResampling);
   if (Process().trace) {
     std::fprintf(stderr, "Resizing (%d, %d, %d)\n", horizontalEdge, verticalEdge, kernel);
   }
-  if (const int32_t err = Resample(job, horizontalEdge, verticalEdge, kernel)) return err;
-
+  // Turning needs the whole image; else the encoder may follow the rows.
   const int32_t quarterTurns = QuarterTurns(rotation);
+  const bool encodeAhead =
+      jobOverlap.load() && quarterTurns == 0 && ExportEncodesInBands(exportSettings);
+  const int32_t resampled = Resample(job, horizontalEdge, verticalEdge, kernel, encodeAhead);
+  if (const int32_t err = FinishReading(job, resampled)) return err;
+
   if (quarterTurns != 0) {
     if (const int32_t err = Rotate(job, quarterTurns)) return err;
   }
@@ -147,10 +223,16 @@ int32_t RunSteps(JobRecord& job, const std::string& inputPath, const std::string
   ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.
   if (job.bytesPerPixel > 4) settings.depth = int16_t(settings.depth / 2);
-  return ExportImage(job.destination, settings, job.userData, outputPath);
+  const int32_t written = ExportImage(job.destination, settings, job.userData, outputPath);
+  FinishResampling(job);
+  return written;
 }
 
 }  // namespace
+
+void SetImageJobOverlap(bool allowed) {
+  jobOverlap.store(allowed);
+}
 
 OSType DestinationFormatForDepth(int16_t depth) {
   if (depth == 48) return k48RGBCodecType;

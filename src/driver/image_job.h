@@ -13,6 +13,11 @@ int32_t RunImageJob(const std::string& inputPath, const std::string& outputPath,
                     int32_t height, int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
                     int32_t rotation, const ExportSettings& exportSettings, bool copyMetadata);
 
+// Whether jobs may overlap their steps on other threads (the source drawn
+// while it is resampled, the rows encoded while they are filtered); on by
+// default. Results are the same either way; tests and benchmarks compare.
+void SetImageJobOverlap(bool allowed);
+
 // Destination pixel format for an export depth: 48 "b48r", 64 "b64a", else
 // 32-bit ARGB.
 OSType DestinationFormatForDepth(int16_t depth);

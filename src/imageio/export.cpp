@@ -68,3 +68,11 @@ int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
   CloseComponent(exporter);
   return result;
 }
+
+bool ExportEncodesInBands(const ExportSettings& settings) {
+  ComponentInstance exporter = FindExporter(settings);
+  if (exporter == nullptr) return false;
+  const bool inBands = GraphicsExportEncodesInBands(exporter);
+  CloseComponent(exporter);
+  return inBands;
+}

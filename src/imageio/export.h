@@ -16,4 +16,7 @@ int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
 // with quality and depth set; nullptr when none answers.
 ComponentInstance FindExporter(const ExportSettings& settings);
 bool CodecMatches(OSType a, OSType b);
+// Whether the exporter that answers to the settings' codec reads the
+// buffer's rows from the top, following a buffer still being filled.
+bool ExportEncodesInBands(const ExportSettings& settings);
 OSErr OutputPathToFSSpec(const std::string& path, FSSpec* spec);

@@ -1,8 +1,13 @@
 #include "imageio/import.h"
 
+#include <new>
+#include <system_error>
+#include <thread>
+
 #include "platform/components.h"
 #include "platform/graphics_import.h"
 #include "platform/handle.h"
+#include "platform/row_gate.h"
 
 int32_t ProbeNaturalBounds(const std::string& path, Rect* bounds) {
   FSSpec spec;
@@ -50,33 +55,143 @@ int32_t DrawInto(GraphicsImportComponent importer, OSType format, const Rect& bo
   return result;
 }
 
+// The importer, chosen and with its bounds and buffer format known.
+struct OpenedImport {
+  GraphicsImportComponent importer = nullptr;
+  Rect bounds;
+  OSType format = k32ARGBPixelFormat;
+  OpenedImport() = default;
+  OpenedImport(const OpenedImport&) = delete;
+  OpenedImport& operator=(const OpenedImport&) = delete;
+  ~OpenedImport() {
+    if (importer != nullptr) CloseComponent(importer);
+  }
+};
+
+int32_t OpenImport(const std::string& path, OpenedImport* opened) {
+  FSSpec spec;
+  int32_t result = PathToFSSpec(path, &spec);
+  if (result == noErr) result = GetGraphicsImporterForFile(&spec, &opened->importer);
+  if (result == noErr) result = GraphicsImportGetNaturalBounds(opened->importer, &opened->bounds);
+  if (result == noErr) {
+    GraphicsImportSetQuality(opened->importer, codecLosslessQuality);
+    opened->format = ChoosePixelFormat(opened->importer);
+  }
+  return result;
+}
+
+// Draws, metadata and all, on this thread.
+int32_t DrawNow(OpenedImport& opened, GWorldPtr* source, UserData ud) {
+  int32_t result = DrawInto(opened.importer, opened.format, opened.bounds, source);
+  if (result != noErr && opened.format != k32ARGBPixelFormat) {
+    // A 16-bit buffer that cannot be had or drawn is silently replaced.
+    DisposeGWorld(*source);
+    *source = nullptr;
+    result = DrawInto(opened.importer, k32ARGBPixelFormat, opened.bounds, source);
+  }
+  if (result == noErr && ud != nullptr) GraphicsImportGetMetaData(opened.importer, ud);
+  return result;
+}
+
 }  // namespace
+
+class ImportAhead {
+ public:
+  ImportAhead(OpenedImport&& opened, GWorldPtr source, UserData ud) : source_(source), ud_(ud) {
+    std::swap(importer_, opened.importer);
+    source_->drawGate = &gate_;
+  }
+  ~ImportAhead() {
+    Wait();
+    if (importer_ != nullptr) CloseComponent(importer_);
+  }
+  // False when no thread can be had; the caller then draws with Finish.
+  bool Draw() {
+    try {
+      drawer_ = std::thread([this] { DrawAndClose(); });
+    } catch (const std::system_error&) {
+      return false;
+    }
+    return true;
+  }
+  int32_t Finish() {
+    if (!drawer_.joinable() && !drawn_) DrawAndClose();
+    Wait();
+    if (result_ == noErr && ud_ != nullptr) GraphicsImportGetMetaData(importer_, ud_);
+    return result_;
+  }
+
+ private:
+  void DrawAndClose() {
+    result_ = GraphicsImportDraw(importer_);
+    drawn_ = true;
+    gate_.Close();
+  }
+  void Wait() {
+    if (drawer_.joinable()) drawer_.join();
+    source_->drawGate = nullptr;
+  }
+  GraphicsImportComponent importer_ = nullptr;
+  GWorldPtr source_;
+  UserData ud_;
+  RowGate gate_;
+  std::thread drawer_;
+  int32_t result_ = noErr;
+  bool drawn_ = false;
+};
+
+void ImportAheadDeleter::operator()(ImportAhead* ahead) const {
+  delete ahead;
+}
 
 int32_t ImportImage(const std::string& path, GWorldPtr* source, UserData ud) {
   if (source == nullptr) return paramErr;
   *source = nullptr;
-  GraphicsImportComponent importer = nullptr;
-  Rect bounds;
-  FSSpec spec;
-  int32_t result = PathToFSSpec(path, &spec);
-  if (result == noErr) result = GetGraphicsImporterForFile(&spec, &importer);
-  if (result == noErr) result = GraphicsImportGetNaturalBounds(importer, &bounds);
-  if (result == noErr) {
-    GraphicsImportSetQuality(importer, codecLosslessQuality);
-    OSType format = ChoosePixelFormat(importer);
-    result = DrawInto(importer, format, bounds, source);
-    if (result != noErr && format != k32ARGBPixelFormat) {
-      // A 16-bit buffer that cannot be had or drawn is silently replaced.
-      DisposeGWorld(*source);
-      *source = nullptr;
-      result = DrawInto(importer, k32ARGBPixelFormat, bounds, source);
-    }
-  }
-  if (result == noErr && ud != nullptr) GraphicsImportGetMetaData(importer, ud);
-  if (importer != nullptr) CloseComponent(importer);
+  OpenedImport opened;
+  int32_t result = OpenImport(path, &opened);
+  if (result == noErr) result = DrawNow(opened, source, ud);
   if (result != noErr && *source != nullptr) {
     DisposeGWorld(*source);
     *source = nullptr;
   }
   return result;
+}
+
+int32_t StartImport(const std::string& path, GWorldPtr* source, UserData ud,
+                    ImportAheadPtr* ahead) {
+  if (source == nullptr || ahead == nullptr) return paramErr;
+  *source = nullptr;
+  ahead->reset();
+  OpenedImport opened;
+  int32_t result = OpenImport(path, &opened);
+  if (result == noErr && opened.format == k32ARGBPixelFormat &&
+      GraphicsImportDrawsInBands(opened.importer)) {
+    result =
+        QTNewGWorld(source, opened.format, &opened.bounds, nullptr, nullptr, kNativeEndianPixMap);
+    if (result == noErr) result = GraphicsImportSetGWorld(opened.importer, *source, nullptr);
+    if (result == noErr) {
+      ImportAhead* started = new (std::nothrow) ImportAhead(std::move(opened), *source, ud);
+      if (started == nullptr) {
+        result = memFullErr;
+      } else {
+        ahead->reset(started);
+        if (!started->Draw()) {
+          // No thread to spare: draw here instead.
+          result = started->Finish();
+          ahead->reset();
+        }
+      }
+    }
+  } else if (result == noErr) {
+    result = DrawNow(opened, source, ud);
+  }
+  if (result != noErr && *source != nullptr) {
+    DisposeGWorld(*source);
+    *source = nullptr;
+  }
+  return result;
+}
+
+int32_t FinishImport(ImportAhead* ahead) {
+  return ahead != nullptr ? ahead->Finish() : paramErr;
 }

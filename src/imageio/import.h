@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/fsspec.h"
@@ -15,5 +16,28 @@ int32_t ProbeNaturalBounds(const std::string& path, Rect* bounds);
 // (32-bit ARGB, "b48r" or "b64a"), falling back silently to 32-bit ARGB; adds
 // the file's metadata to ud when given. On failure *source is nullptr.
 int32_t ImportImage(const std::string& path, GWorldPtr* source, UserData ud);
+
+// An import whose pixels are still being drawn on another thread. Rows are
+// published through the buffer's drawGate as they are finished; Finish (or
+// the destructor) waits for the drawing to end.
+class ImportAhead;
+struct ImportAheadDeleter {
+  void operator()(ImportAhead* ahead) const;
+};
+using ImportAheadPtr = std::unique_ptr<ImportAhead, ImportAheadDeleter>;
+
+// Does what ImportImage does, except that for an image drawn as 32-bit ARGB
+// by an importer that draws in bands, it returns once the buffer exists and
+// leaves the drawing to another thread: *ahead is then set, and the image's
+// success, and its metadata, come from FinishImport. Results of the reading
+// are the same either way; only when they are known differs.
+int32_t StartImport(const std::string& path, GWorldPtr* source, UserData ud, ImportAheadPtr* ahead);
+// Waits for the drawing and answers its result, then adds the metadata to
+// the ud given to StartImport. The buffer is no longer gated afterwards.
+int32_t FinishImport(ImportAhead* ahead);
+
 // Swaps the two bytes of every 16-bit sample within the buffer's bounds.
 void SwapSampleBytes(GWorldPtr gw);
+// The same over rows [firstRow, endRow) of the bounds only, so that the
+// pass can follow rows as they are finished.
+void SwapSampleBytesRows(GWorldPtr gw, int64_t firstRow, int64_t endRow);

@@ -37,6 +37,10 @@ struct ImporterCodec {
   // image data); drawFromFile does what draw does, reading fd as it goes.
   OSErr (*readSkeleton)(int fd, uint64_t size, std::vector<uint8_t>* skeleton) = nullptr;
   OSErr (*drawFromFile)(int fd, uint64_t size, GWorld* dst) = nullptr;
+  // Whether draw publishes rows to the buffer's gate as it finishes them,
+  // from the top, rather than all at once when it ends, and needs no
+  // working memory of a size that the buffers held could make it refuse.
+  bool drawsInBands = false;
 };
 
 struct ExportRequest {
@@ -53,6 +57,10 @@ struct ExporterCodec {
   std::string (*name)();
   // Encodes the whole file into out.
   OSErr (*encode)(const ExportRequest& request, std::vector<uint8_t>* out);
+  // Whether encode reads the image's rows from the top, waiting on the
+  // buffer's gate for each (see GWorld::drawGate), so that another thread
+  // may still be filling them.
+  bool encodesInBands = false;
 };
 
 // The registry's codecs, in registry order.

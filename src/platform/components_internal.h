@@ -9,6 +9,7 @@
 #include "platform/codec.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
+#include "platform/large_block.h"
 
 struct ComponentRecord {
   ComponentDescription description;
@@ -32,7 +33,7 @@ struct FileDescriptor {
 struct ImporterState {
   // The whole file, read when the importer was chosen; for a codec that
   // draws from the file, only its skeleton, and the file stays open.
-  std::vector<uint8_t> file;
+  LargeByteVector file;
   FileDescriptor openFile;
   uint64_t openFileSize = 0;
   bool haveFile = false;

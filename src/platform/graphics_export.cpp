@@ -122,3 +122,8 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   }
   return noErr;
 }
+
+bool GraphicsExportEncodesInBands(GraphicsExportComponent ci) {
+  ComponentResult result;
+  return Exporter(ci, &result) != nullptr && ci->component->exporter->encodesInBands;
+}

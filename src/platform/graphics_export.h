@@ -9,11 +9,13 @@
 
 ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponent ci,
                                                           OSType* extension);
-ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci,
-                                                    int32_t quality);
+ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, int32_t quality);
 ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, int32_t depth);
 ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gw);
 ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* file);
 ComponentResult GraphicsExportSetExifEnabled(GraphicsExportComponent ci, bool enabled);
 ComponentResult GraphicsExportSetMetaData(GraphicsExportComponent ci, UserData ud);
 ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* bytesWritten);
+// Whether the exporter reads the input buffer's rows from the top as it
+// encodes, waiting on the buffer's gate (see GWorld::drawGate) for each.
+bool GraphicsExportEncodesInBands(GraphicsExportComponent ci);

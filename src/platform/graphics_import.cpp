@@ -13,6 +13,7 @@
 
 #include "platform/components_internal.h"
 #include "platform/metadata_io/metadata_io.h"
+#include "platform/page_populator.h"
 #include "platform/quicktime.h"
 
 namespace {
@@ -51,7 +52,7 @@ OSErr OpenRegularFile(const std::string& path, FileDescriptor* file, uint64_t* s
 
 // Reads up to limit bytes from the start of the file. The file may shrink
 // while it is read; what was there is what counts.
-OSErr ReadFileStart(int fd, uint64_t limit, std::vector<uint8_t>* bytes) {
+OSErr ReadFileStart(int fd, uint64_t limit, LargeByteVector* bytes) {
   try {
     bytes->resize(size_t(limit));
   } catch (const std::bad_alloc&) {
@@ -148,12 +149,14 @@ OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* im
   FileDescriptor opened;
   uint64_t size = 0;
   if (OSErr err = OpenRegularFile(file->path, &opened, &size)) return err;
-  std::vector<uint8_t> bytes;
+  LargeByteVector bytes;
   if (OSErr err = ReadFileStart(opened.fd, std::min(size, kSniffBytes), &bytes)) return err;
   const ComponentRecord* record = SniffedComponent(ByteSpan(bytes));
   const bool streams = record != nullptr && record->importer->drawFromFile != nullptr;
   if (streams) {
-    if (OSErr err = record->importer->readSkeleton(opened.fd, size, &bytes)) return err;
+    std::vector<uint8_t> skeleton;
+    if (OSErr err = record->importer->readSkeleton(opened.fd, size, &skeleton)) return err;
+    bytes.assign(skeleton.begin(), skeleton.end());
   } else if (size > bytes.size()) {
     // Every other codec reads its file from memory, whole.
     if (OSErr err = ReadFileStart(opened.fd, size, &bytes)) return err;
@@ -265,10 +268,15 @@ ComponentResult GraphicsImportDraw(GraphicsImportComponent ci) {
     return paramErr;
   }
   const ImporterCodec& codec = CodecOf(ci);
+  PagePopulator populator(state->port->pixMap.baseAddr, state->port->capacity);
   if (state->openFile.fd >= 0) {
     return codec.drawFromFile(state->openFile.fd, state->openFileSize, state->port);
   }
   return codec.draw(FileOf(*state), state->port);
+}
+
+bool GraphicsImportDrawsInBands(GraphicsImportComponent ci) {
+  return Importer(ci) != nullptr && CodecOf(ci).drawsInBands;
 }
 
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud) {

@@ -31,4 +31,8 @@ ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr po
 // Renders the whole image into the buffer set with GraphicsImportSetGWorld,
 // in that buffer's pixel format; the buffer must have the natural bounds.
 ComponentResult GraphicsImportDraw(GraphicsImportComponent ci);
+// Whether the importer's drawing publishes finished rows from the top to the
+// buffer's gate as it goes (see GWorld::drawGate), so that a reader on
+// another thread can follow it.
+bool GraphicsImportDrawsInBands(GraphicsImportComponent ci);
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud);

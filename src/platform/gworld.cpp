@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/large_block.h"
 #include "platform/memory_limit.h"
 
 void MacSetRect(Rect* r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
@@ -75,11 +76,11 @@ OSErr QTNewGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds, CTabHan
   // outgrow the machine: the system would otherwise grant the block and fail
   // only when its pages are touched.
   if (!ReservePixelBytes(layout.size)) return memFullErr;
-  // calloc maps large blocks lazily: no page is touched until it is drawn.
-  void* pixels = std::calloc(layout.size, 1);
+  // No page is touched until it is drawn.
+  void* pixels = AllocateLargeBlock(layout.size);
   GWorld* world = pixels != nullptr ? new (std::nothrow) GWorld : nullptr;
   if (world == nullptr) {
-    std::free(pixels);
+    FreeLargeBlock(pixels, layout.size);
     ReleasePixelBytes(layout.size);
     return memFullErr;
   }
@@ -100,12 +101,12 @@ GWorldFlags QTUpdateGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds
     // The old block goes as the new one comes; only the growth is counted.
     const uint64_t growth = layout.size - world->capacity;
     if (!ReservePixelBytes(growth)) return gwFlagErr;
-    void* pixels = std::malloc(layout.size);
+    void* pixels = AllocateLargeBlock(layout.size);
     if (pixels == nullptr) {
       ReleasePixelBytes(growth);
       return gwFlagErr;
     }
-    std::free(world->pixMap.baseAddr);
+    FreeLargeBlock(world->pixMap.baseAddr, world->capacity);
     world->pixMap.baseAddr = pixels;
     world->capacity = layout.size;
   }
@@ -115,13 +116,19 @@ GWorldFlags QTUpdateGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds
 
 void DisposeGWorld(GWorldPtr gw) {
   if (gw == nullptr) return;
-  std::free(gw->pixMap.baseAddr);
+  FreeLargeBlock(gw->pixMap.baseAddr, gw->capacity);
   ReleasePixelBytes(gw->capacity);
   delete gw;
 }
 
-PixMapHandle GetGWorldPixMap(GWorldPtr gw) { return gw ? &gw->pixMap : nullptr; }
+PixMapHandle GetGWorldPixMap(GWorldPtr gw) {
+  return gw ? &gw->pixMap : nullptr;
+}
 
-void* GetPixBaseAddr(PixMapHandle pm) { return pm ? pm->baseAddr : nullptr; }
+void* GetPixBaseAddr(PixMapHandle pm) {
+  return pm ? pm->baseAddr : nullptr;
+}
 
-int32_t QTGetPixMapHandleRowBytes(PixMapHandle pm) { return pm ? pm->rowBytes : 0; }
+int32_t QTGetPixMapHandleRowBytes(PixMapHandle pm) {
+  return pm ? pm->rowBytes : 0;
+}

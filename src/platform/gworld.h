@@ -16,10 +16,15 @@ struct PixMap {
 };
 using PixMapHandle = PixMap*;
 
+class RowGate;
+
 struct GWorld {
   Rect portRect;
   PixMap pixMap;
   size_t capacity = 0;  // bytes owned at pixMap.baseAddr
+  // Set while another thread draws the rows: how far it has got. Drawers
+  // publish through it; readers of the rows wait on it.
+  RowGate* drawGate = nullptr;
 };
 using GWorldPtr = GWorld*;
 using CTabHandle = void*;
@@ -38,8 +43,8 @@ OSErr QTNewGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds, CTabHan
                   GDHandle device, GWorldFlags flags);
 // Reshapes a buffer to new bounds and format; its pixels are then undefined.
 // Answers gwFlagErr on failure, leaving the buffer as it was.
-GWorldFlags QTUpdateGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds,
-                           CTabHandle cTable, GDHandle device, GWorldFlags flags);
+GWorldFlags QTUpdateGWorld(GWorldPtr* gw, OSType pixelFormat, const Rect* bounds, CTabHandle cTable,
+                           GDHandle device, GWorldFlags flags);
 void DisposeGWorld(GWorldPtr gw);
 PixMapHandle GetGWorldPixMap(GWorldPtr gw);
 void* GetPixBaseAddr(PixMapHandle pm);

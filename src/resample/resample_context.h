@@ -24,6 +24,7 @@ int32_t BytesPerPixelOfClass(PixelClass cls);
 int32_t IntermediateChannels(PixelClass source, PixelClass destination);
 
 struct ResampleContext;
+class RowGate;
 
 // Address of the first pixel of a source or destination row.
 using SourceRowProc = const uint8_t* (*)(const ResampleContext* context, int32_t row);
@@ -60,6 +61,11 @@ struct ResampleContext {
   int32_t kernel = 0;
   const uint8_t* sourceBase = nullptr;
   int64_t sourceRowBytes = 0;
+  const RowGate* sourceGate = nullptr;  // set while another thread draws the source
+  // Told that destination rows [0, rows) are final, before each row is
+  // written and once more at the end; may be null.
+  void (*rowsDone)(void* cookie, int32_t rows) = nullptr;
+  void* rowsDoneCookie = nullptr;
   uint8_t* destinationBase = nullptr;
   int64_t destinationRowBytes = 0;
 };

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
+#include "platform/row_gate.h"
 #include "resample/edge_fetch.h"
 #include "resample/filter_table.h"
 #include "resample/kernels.h"
@@ -72,10 +74,14 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
 
 const uint8_t* BufferSourceRow(const ResampleContext* c, int32_t row) {
   assert(row >= 0 && row < c->sourceHeight);
+  if (c->sourceGate != nullptr) c->sourceGate->WaitFor(int64_t(row) + 1);
   return c->sourceBase + int64_t(row) * c->sourceRowBytes;
 }
 
 uint8_t* BufferDestinationRow(const ResampleContext* c, int32_t row) {
+  if (c->rowsDone != nullptr) {
+    c->rowsDone(c->rowsDoneCookie, row == kEndOfRowsMark ? c->destinationHeight : row);
+  }
   if (row == kEndOfRowsMark) return nullptr;
   assert(row >= 0 && row < c->destinationHeight);
   return c->destinationBase + int64_t(row) * c->destinationRowBytes;
@@ -239,8 +245,21 @@ void ResampleRows(const ResampleContext* context) {
   context->destinationRow(context, kEndOfRowsMark);
 }
 
-OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
-                     int32_t verticalEdge, int32_t kernel) {
+struct PreparedResample {
+  ResampleContext context;
+  double horizontalScale = 0;
+  double verticalScale = 0;
+  std::unique_ptr<void, FreeDeleter> block;
+};
+
+void PreparedResampleDeleter::operator()(PreparedResample* prepared) const {
+  delete prepared;
+}
+
+OSErr PrepareResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
+                            int32_t verticalEdge, int32_t kernel, PreparedResamplePtr* prepared) {
+  if (prepared == nullptr) return paramErr;
+  prepared->reset();
   if (source == nullptr || destination == nullptr) return paramErr;
   const BufferView from = ViewOf(source);
   if (from.cls == kClassNone) return cDepthErr;
@@ -248,7 +267,9 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontal
   if (to.cls == kClassNone) return cDepthErr;
   if (from.width < 1 || from.height < 1 || to.width < 1 || to.height < 1) return paramErr;
 
-  ResampleContext context;
+  PreparedResamplePtr p(new (std::nothrow) PreparedResample);
+  if (p == nullptr) return memFullErr;
+  ResampleContext& context = p->context;
   context.sourceWidth = from.width;
   context.sourceHeight = from.height;
   context.destinationWidth = to.width;
@@ -258,16 +279,18 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontal
   context.horizontalEdge = uint8_t(horizontalEdge);
   context.verticalEdge = uint8_t(verticalEdge);
   context.kernel = kernel;
-  const double hScale = CornerAlignedScale(from.width, to.width);
-  const double vScale = CornerAlignedScale(from.height, to.height);
+  p->horizontalScale = CornerAlignedScale(from.width, to.width);
+  p->verticalScale = CornerAlignedScale(from.height, to.height);
 
   int64_t size = 0;
-  if (OSErr err = Resample(&context, hScale, 0.0, vScale, 0.0, &size)) return err;
+  if (OSErr err = Resample(&context, p->horizontalScale, 0.0, p->verticalScale, 0.0, &size)) {
+    return err;
+  }
   if (size <= 0 || uint64_t(size) > uint64_t(std::numeric_limits<ptrdiff_t>::max())) {
     return memFullErr;
   }
-  std::unique_ptr<void, FreeDeleter> block(std::malloc(size_t(size)));
-  if (block == nullptr) return memFullErr;
+  p->block.reset(std::malloc(size_t(size)));
+  if (p->block == nullptr) return memFullErr;
 
   context.sourceBase = from.base;
   context.sourceRowBytes = from.rowBytes;
@@ -275,5 +298,30 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontal
   context.destinationRowBytes = to.rowBytes;
   context.sourceRow = BufferSourceRow;
   context.destinationRow = BufferDestinationRow;
-  return Resample(&context, hScale, 0.0, vScale, 0.0, block.get());
+  context.sourceGate = source->drawGate;
+  *prepared = std::move(p);
+  return noErr;
+}
+
+void RunPreparedResample(PreparedResample* prepared, void (*rowsDone)(void* cookie, int32_t rows),
+                         void* cookie) {
+  ResampleContext& context = prepared->context;
+  context.rowsDone = rowsDone;
+  context.rowsDoneCookie = cookie;
+  // The sizes were laid out when the block was sized: this call cannot fail.
+  const OSErr err = Resample(&context, prepared->horizontalScale, 0.0, prepared->verticalScale, 0.0,
+                             prepared->block.get());
+  assert(err == noErr);
+  (void)err;
+}
+
+OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
+                     int32_t verticalEdge, int32_t kernel) {
+  PreparedResamplePtr prepared;
+  if (OSErr err = PrepareResampleGWorld(source, destination, horizontalEdge, verticalEdge, kernel,
+                                        &prepared)) {
+    return err;
+  }
+  RunPreparedResample(prepared.get(), nullptr, nullptr);
+  return noErr;
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/row_gate.h"
+
 ExportChannels ChannelsForDepth(int32_t depth) {
   switch (depth) {
     case 1:
@@ -131,6 +133,7 @@ void RowPacker::Fetch(int64_t y) {
 }
 
 void RowPacker::Pack(int64_t y, uint8_t* out) {
+  WaitForDrawnRows(*src_, y + 1);
   Fetch(y);
   switch (layout_) {
     case RowLayout::kGrey8:
@@ -171,4 +174,8 @@ void RowPacker::Pack(int64_t y, uint8_t* out) {
       }
       break;
   }
+}
+
+void WaitForDrawnRows(const GWorld& gw, int64_t rows) {
+  if (gw.drawGate != nullptr) gw.drawGate->WaitFor(rows);
 }

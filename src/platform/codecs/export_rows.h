@@ -48,6 +48,10 @@ class RowPacker {
   std::vector<Sample16> row_;
 };
 
+// Waits until rows [0, rows) of a buffer that another thread is filling
+// (its drawGate set) are final; returns at once for any other buffer.
+void WaitForDrawnRows(const GWorld& gw, int64_t rows);
+
 // The buffer's width and height (from its pixel map bounds).
 int64_t BufferWidth(const GWorld& gw);
 int64_t BufferHeight(const GWorld& gw);

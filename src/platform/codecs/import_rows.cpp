@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/codecs/export_rows.h"
+#include "platform/row_gate.h"
 
 namespace {
 
@@ -89,4 +90,8 @@ void UnpremultiplyRgba16Row(uint16_t* rgba, int64_t width) {
       rgba[c] = a == 0 ? 0 : uint16_t(std::min<uint32_t>(65535, (rgba[c] * 65535u + a / 2) / a));
     }
   }
+}
+
+void PublishDrawnRows(GWorld* dst, int64_t rows) {
+  if (dst->drawGate != nullptr) dst->drawGate->Publish(rows);
 }

@@ -26,3 +26,7 @@ void StoreRgba16Row(const uint16_t* rgba16, GWorld* dst, int64_t y);
 // Premultiplied colour back to straight, in place: c * 65535 / a, rounded;
 // colour under zero alpha becomes zero.
 void UnpremultiplyRgba16Row(uint16_t* rgba16, int64_t width);
+
+// Tells a reader waiting on dst (another thread) that rows [0, rows) are
+// final. Drawers call it as they go; without a waiting reader it does nothing.
+void PublishDrawnRows(GWorld* dst, int64_t rows);

@@ -1,19 +1,31 @@
-// JPEG exporter over TurboJPEG: colour (depth 24 and 32) or grey (8, 40);
-// 16-bit buffers are reduced to 8 bits, alpha is dropped.
+// JPEG exporter over libjpeg's scan-line interface: colour (depth 24 and 32)
+// or grey (8, 40); 16-bit buffers are reduced to 8 bits, alpha is dropped.
+// Rows are read in place, a band at a time, so that the encoder can follow
+// a resampler still filling the buffer on another thread. The settings are
+// TurboJPEG's (accurate DCT, its subsampling factors), and so are the bytes.
 #include <algorithm>
 #include <bit>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h expects it
+#include <cstdlib>
+#include <memory>
 #include <new>
+#include <vector>
+
+#include <jpeglib.h>
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/jpeg_codec.h"
 
 namespace {
 
-constexpr int kNativeArgb = std::endian::native == std::endian::little ? TJPF_BGRA : TJPF_ARGB;
+constexpr J_COLOR_SPACE kNativeArgb =
+    std::endian::native == std::endian::little ? JCS_EXT_BGRA : JCS_EXT_ARGB;
 constexpr int64_t kMaxJpegDimension = 65500;  // libjpeg's limit
 // From this quality on, chroma keeps full resolution; below it 4:2:0 costs
 // less than the quantisation already does.
 constexpr int kFullChromaPercent = 90;
+constexpr int kBandRows = 16;
 
 // round(quality * 100 / 1023), within 1 ... 100; lossless requests (1024 and
 // above) get the best JPEG there is.
@@ -22,57 +34,116 @@ int QualityPercent(int32_t quality) {
   return int(std::clamp<int64_t>((q * 200 + 1023) / 2046, 1, 100));
 }
 
-// The pixels as TurboJPEG reads them: the buffer itself where its layout is
-// one TurboJPEG knows, else a packed 8-bit RGB copy.
-struct JpegSource {
-  const unsigned char* pixels = nullptr;
-  int pitch = 0;
-  int pixelFormat = TJPF_RGB;
-  std::vector<uint8_t> packed;
+enum class Chroma { kGrey, k444, k420 };
+
+// How the buffer's rows reach libjpeg: in place where their layout is one
+// libjpeg reads, else packed to 8-bit RGB a row at a time.
+struct RowSource {
+  J_COLOR_SPACE space = JCS_RGB;
+  int components = 3;
+  bool packed = false;
 };
 
-OSErr PrepareSource(const GWorld& image, JpegSource* source) {
+OSErr ChooseRowSource(const GWorld& image, RowSource* source) {
   switch (image.pixMap.pixelFormat) {
     case k32ARGBPixelFormat:
+      *source = {kNativeArgb, 4, false};
+      return noErr;
     case k8IndexedPixelFormat:
     case k8IndexedGrayPixelFormat:
-      source->pixels = static_cast<const unsigned char*>(image.pixMap.baseAddr);
-      source->pitch = image.pixMap.rowBytes;
-      source->pixelFormat =
-          image.pixMap.pixelFormat == k32ARGBPixelFormat ? kNativeArgb : TJPF_GRAY;
+      *source = {JCS_GRAYSCALE, 1, false};
       return noErr;
     case k48RGBCodecType:
     case k64ARGBPixelFormat:
-      break;
+      *source = {JCS_RGB, 3, true};
+      return noErr;
     default:
       return cDepthErr;
   }
-  RowPacker packer;
-  if (OSErr err = packer.Prepare(image, RowLayout::kRGB8)) return err;
-  const int64_t rowBytes = BufferWidth(image) * 3;
-  try {
-    source->packed.resize(size_t(rowBytes * BufferHeight(image)));
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  }
-  for (int64_t y = 0; y < BufferHeight(image); ++y) {
-    packer.Pack(y, source->packed.data() + y * rowBytes);
-  }
-  source->pixels = source->packed.data();
-  source->pitch = int(rowBytes);
-  source->pixelFormat = TJPF_RGB;
-  return noErr;
 }
 
-int ChooseSubsampling(const JpegSource& source, int32_t depth, int percent) {
-  if (source.pixelFormat == TJPF_GRAY) return TJSAMP_GRAY;
-  if (ChannelsForDepth(depth) == ExportChannels::kGrey) return TJSAMP_GRAY;
-  return percent >= kFullChromaPercent ? TJSAMP_444 : TJSAMP_420;
+Chroma ChooseChroma(const RowSource& source, int32_t depth, int percent) {
+  if (source.space == JCS_GRAYSCALE) return Chroma::kGrey;
+  if (ChannelsForDepth(depth) == ExportChannels::kGrey) return Chroma::kGrey;
+  return percent >= kFullChromaPercent ? Chroma::k444 : Chroma::k420;
 }
 
-struct TurboJpegBufferFree {
-  void operator()(unsigned char* p) const { tjFree(p); }
+struct Encoder {
+  jpeg_compress_struct info{};
+  jpeg_error_mgr errors{};
+  std::jmp_buf failed;
+  unsigned char* encoded = nullptr;  // libjpeg's memory destination
+  unsigned long encodedSize = 0;
+  bool created = false;
+  Encoder() = default;
+  Encoder(const Encoder&) = delete;
+  Encoder& operator=(const Encoder&) = delete;
+  ~Encoder() {
+    if (created) jpeg_destroy_compress(&info);
+    std::free(encoded);
+  }
 };
+
+[[noreturn]] void Fail(j_common_ptr info) {
+  std::longjmp(static_cast<Encoder*>(info->client_data)->failed, 1);
+}
+
+// libjpeg would print its messages on the standard error.
+void Silent(j_common_ptr) {}
+
+void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chroma, int percent) {
+  info->in_color_space = source.space;
+  info->input_components = source.components;
+  jpeg_set_defaults(info);
+  jpeg_set_quality(info, percent, TRUE);
+  info->dct_method = JDCT_ISLOW;
+  jpeg_set_colorspace(info, chroma == Chroma::kGrey ? JCS_GRAYSCALE : JCS_YCbCr);
+  const int factor = chroma == Chroma::k420 ? 2 : 1;
+  info->comp_info[0].h_samp_factor = factor;
+  info->comp_info[0].v_samp_factor = factor;
+  if (chroma != Chroma::kGrey) {
+    for (int c = 1; c < 3; ++c) {
+      info->comp_info[c].h_samp_factor = 1;
+      info->comp_info[c].v_samp_factor = 1;
+    }
+  }
+}
+
+// Guarded: everything that can reach Fail happens in here, with nothing on
+// the stack that needs unwinding.
+bool EncodeGuarded(Encoder* e, const GWorld& image, const RowSource& source, Chroma chroma,
+                   int percent, RowPacker* packer, uint8_t* packedRows) {
+  if (setjmp(e->failed)) return false;
+  jpeg_create_compress(&e->info);  // clears all but the error manager
+  e->created = true;
+  e->info.client_data = e;
+  jpeg_mem_dest(&e->info, &e->encoded, &e->encodedSize);
+  e->info.image_width = JDIMENSION(BufferWidth(image));
+  e->info.image_height = JDIMENSION(BufferHeight(image));
+  Configure(&e->info, source, chroma, percent);
+  jpeg_start_compress(&e->info, TRUE);
+  const int64_t height = BufferHeight(image);
+  const int64_t packedRowBytes = BufferWidth(image) * 3;
+  while (e->info.next_scanline < e->info.image_height) {
+    const int64_t first = e->info.next_scanline;
+    const int count = int(std::min<int64_t>(kBandRows, height - first));
+    JSAMPROW rows[kBandRows];
+    if (source.packed) {
+      for (int i = 0; i < count; ++i) {
+        rows[i] = packedRows + i * packedRowBytes;
+        packer->Pack(first + i, rows[i]);
+      }
+    } else {
+      WaitForDrawnRows(image, first + count);
+      for (int i = 0; i < count; ++i) {
+        rows[i] = const_cast<JSAMPROW>(BufferRow(image, first + i));
+      }
+    }
+    jpeg_write_scanlines(&e->info, rows, JDIMENSION(count));
+  }
+  jpeg_finish_compress(&e->info);
+  return true;
+}
 
 OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
   if (request.image == nullptr || request.image->pixMap.baseAddr == nullptr || out == nullptr) {
@@ -84,23 +155,32 @@ OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
   if (width < 1 || height < 1 || width > kMaxJpegDimension || height > kMaxJpegDimension) {
     return paramErr;
   }
-  JpegSource source;
-  if (OSErr err = PrepareSource(image, &source)) return err;
+  RowSource source;
+  if (OSErr err = ChooseRowSource(image, &source)) return err;
   const int percent = QualityPercent(request.quality);
-  const int subsampling = ChooseSubsampling(source, request.depth, percent);
+  const Chroma chroma = ChooseChroma(source, request.depth, percent);
 
-  TurboJpegHandle handle(tjInitCompress());
-  if (!handle) return memFullErr;
-  unsigned char* encoded = nullptr;
-  unsigned long encodedSize = 0;
-  int status = tjCompress2(handle.get(), source.pixels, int(width), source.pitch, int(height),
-                           source.pixelFormat, &encoded, &encodedSize, subsampling, percent,
-                           TJFLAG_ACCURATEDCT);
-  std::unique_ptr<unsigned char, TurboJpegBufferFree> owned(encoded);
-  if (status != 0 && tjGetErrorCode(handle.get()) != TJERR_WARNING) return codecErr;
-  if (encoded == nullptr) return codecErr;
+  RowPacker packer;
+  std::vector<uint8_t> packedRows;
+  if (source.packed) {
+    if (OSErr err = packer.Prepare(image, RowLayout::kRGB8)) return err;
+    try {
+      packedRows.resize(size_t(width * 3 * kBandRows));
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
+  }
+  Encoder e;
+  e.info.err = jpeg_std_error(&e.errors);
+  e.errors.error_exit = Fail;
+  e.errors.output_message = Silent;
+  e.info.client_data = &e;
+  if (!EncodeGuarded(&e, image, source, chroma, percent, &packer, packedRows.data())) {
+    return codecErr;
+  }
+  if (e.encoded == nullptr) return codecErr;
   try {
-    out->assign(encoded, encoded + encodedSize);
+    out->assign(e.encoded, e.encoded + e.encodedSize);
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
@@ -110,8 +190,5 @@ OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
 }  // namespace
 
 const ExporterCodec kJpegExporter = {
-    FourCC("JPEG"),
-    FourCC("jpg "),
-    JpegCodecName,
-    EncodeJpeg,
+    FourCC("JPEG"), FourCC("jpg "), JpegCodecName, EncodeJpeg, true,
 };

@@ -1,20 +1,12 @@
 // JPEG importer over TurboJPEG: 8-bit images drawn into 32-bit ARGB, grey
 // expanded, CMYK and YCCK converted to RGB.
-#include <bit>
 #include <cstring>
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/jpeg_codec.h"
+#include "platform/codecs/jpeg_rows.h"
 
 namespace {
-
-// Progressive files with more scans than this are refused (a known way to
-// make a tiny file cost minutes of decoding).
-constexpr int kDecodeFlags = TJFLAG_LIMITSCANS;
-
-// A native 32-bit ARGB integer is B, G, R, A in memory on little-endian
-// machines and A, R, G, B on big-endian ones; TurboJPEG writes either.
-constexpr int kNativeArgb = std::endian::native == std::endian::little ? TJPF_BGRA : TJPF_ARGB;
 
 bool SniffJpeg(ByteSpan file) {
   return file.size() >= 3 && file[0] == 0xFF && file[1] == 0xD8 && file[2] == 0xFF;
@@ -94,30 +86,6 @@ bool DataCanHoldImage(ByteSpan file, int64_t width, int64_t height) {
   return uint64_t(file.size()) * 8 >= blocks;
 }
 
-// Turns the C, M, Y, K bytes that TurboJPEG left in each 4-byte pixel into
-// opaque ARGB, in place.
-void ConvertCmykRows(GWorld* dst, bool inverted) {
-  const int64_t width = BufferWidth(*dst);
-  const int64_t height = BufferHeight(*dst);
-  for (int64_t y = 0; y < height; ++y) {
-    uint8_t* row = BufferRow(*dst, y);
-    for (int64_t x = 0; x < width; ++x) {
-      uint8_t* p = row + 4 * x;
-      uint32_t c = p[0], m = p[1], ye = p[2], k = p[3];
-      if (!inverted) {
-        c = 255 - c;
-        m = 255 - m;
-        ye = 255 - ye;
-        k = 255 - k;
-      }
-      // Inverted values are the amounts of light left: R = (255 - C) (255 - K) / 255.
-      uint32_t argb = 0xFF000000u | ((c * k + 127) / 255) << 16 | ((m * k + 127) / 255) << 8 |
-                      (ye * k + 127) / 255;
-      std::memcpy(p, &argb, 4);
-    }
-  }
-}
-
 OSErr DrawJpeg(ByteSpan file, GWorld* dst) {
   if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
   if (dst->pixMap.pixelFormat != k32ARGBPixelFormat) return cDepthErr;
@@ -129,19 +97,12 @@ OSErr DrawJpeg(ByteSpan file, GWorld* dst) {
   if (!DataCanHoldImage(file, info.width, info.height)) return codecErr;
 
   const bool cmyk = info.colorspace == TJCS_CMYK || info.colorspace == TJCS_YCCK;
-  int status = tjDecompress2(handle.get(), file.data(), static_cast<unsigned long>(file.size()),
-                             static_cast<unsigned char*>(dst->pixMap.baseAddr), info.width,
-                             dst->pixMap.rowBytes, info.height, cmyk ? TJPF_CMYK : kNativeArgb,
-                             kDecodeFlags);
-  // A warning (for example data that ends early) leaves the image as far as
-  // it decodes; only a fatal error fails the draw.
-  if (status != 0 && tjGetErrorCode(handle.get()) != TJERR_WARNING) return codecErr;
-  if (cmyk) ConvertCmykRows(dst, HasAdobeSegment(file));
-  return noErr;
+  return DecodeJpegRows(file, cmyk, cmyk && HasAdobeSegment(file), dst);
 }
 
 }  // namespace
 
 const ImporterCodec kJpegImporter = {
-    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg, nullptr,
+    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg,
+    nullptr,        nullptr,       nullptr,   true,
 };

@@ -115,8 +115,5 @@ OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
 }  // namespace
 
 const ExporterCodec kPngExporter = {
-    FourCC("PNG "),
-    FourCC("png "),
-    PngCodecName,
-    EncodePng,
+    FourCC("PNG "), FourCC("png "), PngCodecName, EncodePng, true,
 };

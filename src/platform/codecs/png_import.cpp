@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/codecs/export_rows.h"
+#include "platform/codecs/import_rows.h"
 #include "platform/codecs/png_chunks.h"
 #include "platform/codecs/png_codec.h"
-#include "platform/memory_limit.h"
 
 namespace {
 
@@ -288,10 +288,19 @@ bool ConfigureGuarded(PngReadState* state, OSType pixelFormat, bool hasAlpha) {
   return true;
 }
 
-// Guarded: decodes every row (all passes of an interlaced image).
-bool ReadImageGuarded(PngReadState* state, png_bytepp rows) {
+// Guarded: decodes every row into dst. Rows of an image in one pass are
+// published as they come; an interlaced image is final only after its last
+// pass.
+bool ReadImageGuarded(PngReadState* state, GWorld* dst) {
   if (setjmp(png_jmpbuf(state->png))) return false;
-  png_read_image(state->png, rows);
+  const int passes = png_set_interlace_handling(state->png);
+  const int64_t height = BufferHeight(*dst);
+  for (int pass = 0; pass < passes; ++pass) {
+    for (int64_t y = 0; y < height; ++y) {
+      png_read_row(state->png, BufferRow(*dst, y), nullptr);
+      if (passes == 1 && (y % 16 == 15 || y + 1 == height)) PublishDrawnRows(dst, y + 1);
+    }
+  }
   return true;
 }
 
@@ -315,15 +324,7 @@ OSErr DrawWithReader(PngReadHandle& handle, GWorld* dst) {
   const size_t rowBytes = size_t(layout.width) * size_t(dst->pixMap.pixelSize / 8);
   if (png_get_rowbytes(state.png, state.info) != rowBytes) return codecErr;
 
-  std::vector<png_bytep> rows;
-  if (!WorkingBytesFit(layout.height, sizeof(png_bytep))) return memFullErr;
-  try {
-    rows.resize(layout.height);
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  }
-  for (png_uint_32 y = 0; y < layout.height; ++y) rows[y] = BufferRow(*dst, y);
-  if (!ReadImageGuarded(&state, rows.data())) return codecErr;
+  if (!ReadImageGuarded(&state, dst)) return codecErr;
   return noErr;
 }
 
@@ -350,6 +351,6 @@ OSErr ReadPngSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
 }  // namespace
 
 const ImporterCodec kPngImporter = {
-    FourCC("PNG "), PngCodecName, SniffPng,        ReadPngHeader,
-    DrawPng,        nullptr,      ReadPngSkeleton, DrawPngFromFile,
+    FourCC("PNG "), PngCodecName,    SniffPng,        ReadPngHeader, DrawPng,
+    nullptr,        ReadPngSkeleton, DrawPngFromFile, true,
 };

@@ -130,19 +130,60 @@ TEST(JpegCodec, QualityAndSubsamplingAsTurboJpegWrites) {
       {768, 75, TJSAMP_420},   {915, 89, TJSAMP_420},   {916, 90, TJSAMP_444},
       {1023, 100, TJSAMP_444}, {5000, 100, TJSAMP_444},
   };
+  // The larger picture is written in several bands of rows, the last short.
+  test::OwnedGWorld large = test::MakeTestPicture(131, 67);
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.quality);
-    std::vector<uint8_t> ours = EncodeWith(JpegExporter(), *source, c.quality, 24);
+    for (const GWorld* picture : {source.get(), large.get()}) {
+      const int width = int(picture->pixMap.bounds.right);
+      const int height = int(picture->pixMap.bounds.bottom);
+      SCOPED_TRACE(std::to_string(c.quality) + " at " + std::to_string(width));
+      std::vector<uint8_t> ours = EncodeWith(JpegExporter(), *picture, c.quality, 24);
+      tjhandle h = tjInitCompress();
+      unsigned char* theirs = nullptr;
+      unsigned long size = 0;
+      ASSERT_EQ(tjCompress2(h, static_cast<unsigned char*>(picture->pixMap.baseAddr), width,
+                            picture->pixMap.rowBytes, height, TJPF_BGRA, &theirs, &size,
+                            c.subsampling, c.percent, TJFLAG_ACCURATEDCT),
+                0);
+      EXPECT_EQ(ours, std::vector<uint8_t>(theirs, theirs + size));
+      tjFree(theirs);
+      tjDestroy(h);
+    }
+  }
+}
+
+// Drawing a band of rows at a time gives the pixels of TurboJPEG's
+// whole-image decode, for every chroma layout and a last band cut short.
+TEST(JpegCodec, DrawsWhatTurboJpegDecodes) {
+  test::OwnedGWorld source = test::MakeTestPicture(131, 67);
+  for (int subsampling : {TJSAMP_420, TJSAMP_422, TJSAMP_444, TJSAMP_GRAY, TJSAMP_440}) {
+    SCOPED_TRACE(subsampling);
     tjhandle h = tjInitCompress();
-    unsigned char* theirs = nullptr;
+    unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    ASSERT_EQ(tjCompress2(h, static_cast<unsigned char*>(source->pixMap.baseAddr), 40,
-                          source->pixMap.rowBytes, 24, TJPF_BGRA, &theirs, &size, c.subsampling,
-                          c.percent, TJFLAG_ACCURATEDCT),
+    ASSERT_EQ(tjCompress2(h, static_cast<unsigned char*>(source->pixMap.baseAddr), 131,
+                          source->pixMap.rowBytes, 67, TJPF_BGRA, &jpeg, &size, subsampling, 80,
+                          TJFLAG_ACCURATEDCT),
               0);
-    EXPECT_EQ(ours, std::vector<uint8_t>(theirs, theirs + size));
-    tjFree(theirs);
+    const std::vector<uint8_t> file(jpeg, jpeg + size);
+    tjFree(jpeg);
     tjDestroy(h);
+    std::vector<uint8_t> theirs(131 * 4 * 67);
+    tjhandle d = tjInitDecompress();
+    ASSERT_EQ(
+        tjDecompress2(d, file.data(), file.size(), theirs.data(), 131, 131 * 4, 67, TJPF_BGRA, 0),
+        0);
+    tjDestroy(d);
+    test::Decoded ours = DecodeWith(JpegImporter(), file, k32ARGBPixelFormat);
+    ASSERT_EQ(ours.err, noErr);
+    for (int y = 0; y < 67; ++y) {
+      for (int x = 0; x < 131; ++x) {
+        const uint8_t* t = &theirs[(y * 131 + x) * 4];
+        const uint32_t expected =
+            uint32_t(t[3]) << 24 | uint32_t(t[2]) << 16 | uint32_t(t[1]) << 8 | t[0];
+        ASSERT_EQ(ArgbAt(*ours.image, x, y), expected) << x << ", " << y;
+      }
+    }
   }
 }
 

@@ -1,0 +1,130 @@
+#include "platform/codecs/jpeg_rows.h"
+
+#include <bit>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h expects it
+#include <cstring>
+
+#include <jpeglib.h>
+
+#include "platform/codecs/export_rows.h"
+#include "platform/codecs/import_rows.h"
+
+namespace {
+
+// Rows asked of libjpeg at a time: its own band for 4:2:0 is 16.
+constexpr int kBandRows = 16;
+
+// A native 32-bit ARGB integer is B, G, R, A in memory on little-endian
+// machines and A, R, G, B on big-endian ones.
+constexpr J_COLOR_SPACE kNativeArgb =
+    std::endian::native == std::endian::little ? JCS_EXT_BGRA : JCS_EXT_ARGB;
+
+struct Decoder {
+  jpeg_decompress_struct info{};
+  jpeg_error_mgr errors{};
+  jpeg_progress_mgr progress{};
+  std::jmp_buf failed;
+  bool created = false;
+  bool warned = false;
+  Decoder() = default;
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+  ~Decoder() {
+    if (created) jpeg_destroy_decompress(&info);
+  }
+};
+
+Decoder* DecoderOf(j_common_ptr info) {
+  return reinterpret_cast<Decoder*>(info->client_data);
+}
+
+[[noreturn]] void Fail(j_common_ptr info) {
+  std::longjmp(DecoderOf(info)->failed, 1);
+}
+
+// libjpeg would print warnings and errors on the standard error.
+void Silent(j_common_ptr) {}
+
+// Levels below 0 are warnings; the others are trace messages.
+void NoteWarning(j_common_ptr info, int level) {
+  if (level < 0) DecoderOf(info)->warned = true;
+}
+
+// Too many scans is fatal whatever came before.
+void LimitScans(j_common_ptr info) {
+  if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kJpegMaxScans) {
+    DecoderOf(info)->warned = false;
+    Fail(info);
+  }
+}
+
+// C, M, Y, K bytes to opaque ARGB, in place. Inverted values are the
+// amounts of light left: R = (255 - C) (255 - K) / 255 = C' K' / 255.
+void ConvertCmykRow(uint8_t* row, int64_t width, bool inverted) {
+  for (int64_t x = 0; x < width; ++x) {
+    uint8_t* p = row + 4 * x;
+    uint32_t c = p[0], m = p[1], y = p[2], k = p[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    const uint32_t argb = 0xFF000000u | ((c * k + 127) / 255) << 16 | ((m * k + 127) / 255) << 8 |
+                          (y * k + 127) / 255;
+    std::memcpy(p, &argb, 4);
+  }
+}
+
+// Guarded: everything that can reach Fail happens in here, with nothing on
+// the stack that needs unwinding.
+bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, GWorld* dst) {
+  if (setjmp(d->failed)) return false;
+  jpeg_create_decompress(&d->info);  // clears all but the error manager
+  d->created = true;
+  d->info.client_data = d;
+  d->info.progress = &d->progress;
+  jpeg_mem_src(&d->info, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(&d->info, TRUE);
+  d->info.out_color_space = cmyk ? JCS_CMYK : kNativeArgb;
+  jpeg_start_decompress(&d->info);
+  if (d->info.output_width != BufferWidth(*dst) || d->info.output_height != BufferHeight(*dst) ||
+      d->info.output_components != 4) {
+    return false;
+  }
+  const int64_t width = BufferWidth(*dst);
+  while (d->info.output_scanline < d->info.output_height) {
+    const JDIMENSION first = d->info.output_scanline;
+    JSAMPROW rows[kBandRows];
+    int count = 0;
+    while (count < kBandRows && first + JDIMENSION(count) < d->info.output_height) {
+      rows[count] = BufferRow(*dst, first + count);
+      ++count;
+    }
+    const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
+    if (read == 0) return false;  // cannot happen with a memory source
+    if (cmyk) {
+      for (JDIMENSION i = 0; i < read; ++i) ConvertCmykRow(rows[i], width, invertedCmyk);
+    }
+    PublishDrawnRows(dst, first + read);
+  }
+  jpeg_finish_decompress(&d->info);
+  return true;
+}
+
+}  // namespace
+
+OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, GWorld* dst) {
+  Decoder d;
+  d.info.err = jpeg_std_error(&d.errors);
+  d.errors.error_exit = Fail;
+  d.errors.output_message = Silent;
+  d.errors.emit_message = NoteWarning;
+  d.info.client_data = &d;
+  d.progress.progress_monitor = LimitScans;
+  if (DecodeGuarded(&d, file, cmyk, invertedCmyk, dst)) return noErr;
+  // As TurboJPEG does: an error after a warning (data that ended early, then
+  // a decoder that could not go on) still leaves the rows decoded so far.
+  return d.warned ? noErr : codecErr;
+}

@@ -1,0 +1,49 @@
+// Big zeroed blocks for pixel buffers. Pages stay untouched until written,
+// as with calloc, but come in 2 MB pages where the system offers them: a
+// 24-megapixel buffer is then faulted in 48 times instead of 24000, which on
+// a virtual machine was half the time of a whole resize.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A zeroed block of size bytes, or nullptr.
+void* AllocateLargeBlock(size_t size);
+// Releases a block from AllocateLargeBlock; size must be the size asked for.
+void FreeLargeBlock(void* block, size_t size);
+
+#include <new>
+#include <utility>
+#include <vector>
+
+// Allocator for byte vectors that are filled right after they are sized
+// (a file read whole): growing one leaves the new bytes as the block gives
+// them, without a second pass to zero them.
+template <class T>
+struct LargeBlockAllocator {
+  using value_type = T;
+  LargeBlockAllocator() = default;
+  template <class U>
+  LargeBlockAllocator(const LargeBlockAllocator<U>&) noexcept {}
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    void* block = AllocateLargeBlock(n * sizeof(T));
+    if (block == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* block, size_t n) noexcept { FreeLargeBlock(block, n * sizeof(T)); }
+  template <class U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+  template <class U>
+  bool operator==(const LargeBlockAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+using LargeByteVector = std::vector<uint8_t, LargeBlockAllocator<uint8_t>>;
