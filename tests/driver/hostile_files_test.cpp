@@ -259,6 +259,17 @@ TEST(HostileFiles, HeadersClaimingHugeImagesAreRefusedAtOnce) {
   HostileRun(Hostile("largest_16384x16384_lossless.webp")).ExpectReadError(kCodecError);
 }
 
+// Screens and canvases of hundreds of millions of pixels around a tiny first
+// frame, or a vast frame with a few hundred bytes of data: refused at the
+// header, instead of gigabytes allocated, cleared and resized for minutes.
+TEST(HostileFiles, CanvasesThatNoDataPaintsAreRefusedAtOnce) {
+  for (const char* name :
+       {"gif_screen_65535x65535_frame_1x1.gif", "gif_screen_20000x20000_frame_100x100.gif",
+        "gif_frame_20000x20000_one_row.gif", "canvas_16383x16383_frame_1x1.webp"}) {
+    HostileRun(Hostile(name)).ExpectCheckError(kCodecError);
+  }
+}
+
 TEST(HostileFiles, CompressionBombWithinLimitsGivesTheImage) {
   // 2 KB of deflated rows that draw into 64 MB: legal, and all black.
   HostileRun run(Hostile("bomb_4096x4096_1bit.png"));

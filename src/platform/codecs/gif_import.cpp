@@ -2,13 +2,15 @@
 // (which grows to hold a frame that lies outside it); everything outside the
 // frame and the frame's transparent colour are transparent black. Interlaced
 // frames are put back in order. A frame whose data ends early keeps the rows
-// that arrived.
+// that arrived. A screen far larger than its first frame or that frame's
+// data could paint is refused (canvas_rule.h).
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
+#include "platform/codecs/canvas_rule.h"
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/gif_codec.h"
 #include "platform/codecs/import_rows.h"
@@ -75,7 +77,9 @@ OSErr OpenFirstFrame(MemoryStream* stream, GifHandle* handle, FirstFrame* frame)
   handle->reset(DGifOpen(stream, ReadMemory, &error));
   GifFileType* gif = handle->get();
   if (gif == nullptr) return error == D_GIF_ERR_NOT_ENOUGH_MEM ? memFullErr : codecErr;
+  size_t descriptorStart = 0;
   for (;;) {
+    descriptorStart = stream->position;
     GifRecordType record = UNDEFINED_RECORD_TYPE;
     if (DGifGetRecordType(gif, &record) != GIF_OK) return codecErr;
     if (record == EXTENSION_RECORD_TYPE) {
@@ -91,6 +95,13 @@ OSErr OpenFirstFrame(MemoryStream* stream, GifHandle* handle, FirstFrame* frame)
   if (image.Width < 1 || image.Height < 1 || image.Left < 0 || image.Top < 0) return codecErr;
   frame->canvasWidth = std::max<int64_t>(gif->SWidth, int64_t(image.Left) + image.Width);
   frame->canvasHeight = std::max<int64_t>(gif->SHeight, int64_t(image.Top) + image.Height);
+  // A vast screen around a tiny frame, or a vast frame with a few bytes of
+  // data, is refused here, before the screen is allocated.
+  if (!FirstFrameFillsCanvas(frame->canvasWidth, frame->canvasHeight, image.Width,
+                             image.Height) ||
+      !LzwDataCanPaint(int64_t(image.Width) * image.Height, stream->size - descriptorStart)) {
+    return codecErr;
+  }
   return noErr;
 }
 

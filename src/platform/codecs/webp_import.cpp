@@ -1,7 +1,8 @@
 // WebP importer over libwebp: lossy and lossless, with or without alpha,
 // drawn into 32-bit ARGB (or widened into "b48r"/"b64a"). A truncated still
 // image gives the rows that arrived, the rest transparent black. An animation
-// gives its first frame as composed on the canvas, through the demux API.
+// gives its first frame as composed on the canvas, through the demux API; a
+// canvas far larger than that frame is refused (canvas_rule.h).
 #include <cstring>
 #include <memory>
 #include <new>
@@ -9,6 +10,7 @@
 
 #include <webp/demux.h>
 
+#include "platform/codecs/canvas_rule.h"
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/webp_codec.h"
@@ -21,9 +23,33 @@ bool SniffWebp(ByteSpan file) {
          std::memcmp(file.data() + 8, "WEBP", 4) == 0;
 }
 
+struct DemuxDelete {
+  void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
+};
+
+// Whether an animation's first frame covers enough of its canvas to have
+// the canvas drawn at all; only the chunk headers are read. A still image
+// is as large as its canvas (libwebp checks that).
+bool AnimationCanvasIsPainted(ByteSpan file, int64_t width, int64_t height) {
+  if (width * height <= kLargeCanvasPixels) return true;  // no need to look
+  const WebPData data = {file.data(), file.size()};
+  WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+  std::unique_ptr<WebPDemuxer, DemuxDelete> demux(WebPDemuxPartial(&data, &state));
+  if (!demux) return false;
+  WebPIterator frame;
+  if (!WebPDemuxGetFrame(demux.get(), 1, &frame)) return false;
+  const bool painted = FirstFrameFillsCanvas(width, height, frame.width, frame.height);
+  WebPDemuxReleaseIterator(&frame);
+  return painted;
+}
+
 OSErr ReadFeatures(ByteSpan file, WebPBitstreamFeatures* features) {
   if (WebPGetFeatures(file.data(), file.size(), features) != VP8_STATUS_OK) return codecErr;
   if (features->width < 1 || features->height < 1) return codecErr;
+  if (features->has_animation &&
+      !AnimationCanvasIsPainted(file, features->width, features->height)) {
+    return codecErr;
+  }
   return noErr;
 }
 

@@ -144,22 +144,98 @@ def webp(chunks):
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
-def make_webp_files():
-    # An animation whose canvas is 100000 x 100000 (the canvas size has 24
-    # bits), with one 1 x 1 lossless frame.
-    vp8x = struct.pack("<B3x", 0x02) + (100000 - 1).to_bytes(3, "little") * 2
+def one_pixel_animation(canvas_size):
+    """An animation on a square canvas with one 1 x 1 lossless frame."""
+    vp8x = struct.pack("<B3x", 0x02) + (canvas_size - 1).to_bytes(3, "little") * 2
     anim = struct.pack("<IH", 0, 0)
     # A 1 x 1 lossless bitstream (one grey-brown pixel, as cwebp writes it).
     vp8l = bytes.fromhex("2f000000000750a00216a4ff8188e87f00")
     # Frame at (0, 0), 1 x 1, 100 ms, no blending.
     frame = b"\0" * 12 + (100).to_bytes(3, "little") + b"\x02"
     anmf = frame + riff_chunk(b"VP8L", vp8l)
-    write("huge_100000x100000_anim.webp",
-          webp([riff_chunk(b"VP8X", vp8x), riff_chunk(b"ANIM", anim), riff_chunk(b"ANMF", anmf)]))
+    return webp([riff_chunk(b"VP8X", vp8x), riff_chunk(b"ANIM", anim), riff_chunk(b"ANMF", anmf)])
+
+
+def make_webp_files():
+    # A canvas of 100000 x 100000 (the canvas size has 24 bits): 10^10
+    # pixels, beyond the 2^32 that libwebp accepts.
+    write("huge_100000x100000_anim.webp", one_pixel_animation(100000))
+    # A canvas of 16383 x 16383, 268 million pixels that libwebp would
+    # allocate and clear (twice) around the one pixel the data paints.
+    write("canvas_16383x16383_frame_1x1.webp", one_pixel_animation(16383))
     # A still lossless image of the largest size the format has, 16384 x
     # 16384, whose data stops after the header.
     header = bytes([0x2F]) + ((16384 - 1) | (16384 - 1) << 14).to_bytes(4, "little")
     write("largest_16384x16384_lossless.webp", webp([riff_chunk(b"VP8L", header + b"\0" * 8)]))
+
+
+# ---------------------------------------------------------------- GIF
+
+def lzw_gif_data(indices, min_code_size):
+    """GIF LZW image data: the code size byte, sub-blocks, the terminator."""
+    clear, end = 1 << min_code_size, (1 << min_code_size) + 1
+    codes, width = [], min_code_size + 1
+    table, next_code = {}, end + 1
+    out_bits, bit_count, out = 0, 0, bytearray()
+
+    def emit(code):
+        nonlocal out_bits, bit_count
+        out_bits |= code << bit_count
+        bit_count += width
+        while bit_count >= 8:
+            out.append(out_bits & 0xFF)
+            out_bits >>= 8
+            bit_count -= 8
+
+    emit(clear)
+    prefix = (indices[0],)
+    for index in indices[1:]:
+        longer = prefix + (index,)
+        if longer in table:
+            prefix = longer
+            continue
+        emit(table[prefix] if len(prefix) > 1 else prefix[0])
+        if next_code < 4096:
+            table[longer] = next_code
+            next_code += 1
+            if next_code > (1 << width) and width < 12:
+                width += 1
+        else:
+            emit(clear)
+            table, next_code, width = {}, end + 1, min_code_size + 1
+        prefix = (index,)
+    emit(table[prefix] if len(prefix) > 1 else prefix[0])
+    emit(end)
+    if bit_count:
+        out.append(out_bits & 0xFF)
+    blocks = b"".join(bytes([len(out[i:i + 255])]) + out[i:i + 255]
+                      for i in range(0, len(out), 255))
+    return bytes([min_code_size]) + blocks + b"\0"
+
+
+def gif(screen_width, screen_height, frame_width, frame_height, image_data):
+    """A GIF89a with a black and white global palette and one frame at
+    (0, 0) whose image data (code size byte to terminator) is given."""
+    screen = struct.pack("<HHBBB", screen_width, screen_height, 0x80, 0, 0)
+    palette = b"\0\0\0\xff\xff\xff"
+    descriptor = b"," + struct.pack("<HHHHB", 0, 0, frame_width, frame_height, 0)
+    return b"GIF89a" + screen + palette + descriptor + image_data + b";"
+
+
+def make_gif_files():
+    # A 65535 x 65535 screen (4 G pixels, 17 GB drawn) around one black pixel.
+    write("gif_screen_65535x65535_frame_1x1.gif",
+          gif(65535, 65535, 1, 1, lzw_gif_data([0], 2)))
+    # A 20000 x 20000 screen (1.6 GB drawn) around a 100 x 100 checkerboard.
+    board = [(x // 10 + y // 10) % 2 for y in range(100) for x in range(100)]
+    write("gif_screen_20000x20000_frame_100x100.gif",
+          gif(20000, 20000, 100, 100, lzw_gif_data(board, 2)))
+    # A frame as large as its 20000 x 20000 screen whose data ends after the
+    # first row: a few KB, while 400 million pixels need at least 146 KB
+    # (4096 pixels at most from each 12-bit code).
+    row = [(x // 10) % 2 for x in range(20000)]
+    write("gif_frame_20000x20000_one_row.gif",
+          gif(20000, 20000, 20000, 20000, lzw_gif_data(row, 2)))
 
 
 # ---------------------------------------------------------------- HEIF
@@ -304,6 +380,7 @@ def main():
     make_png_files()
     make_tiff_files()
     make_webp_files()
+    make_gif_files()
     make_heif_files()
     make_many_scans_jpeg()
     make_exif_files()
