@@ -1,13 +1,17 @@
-// PNG exporter over libpng: 8-bit grey, RGB or RGBA from 8-bit buffers, and
-// 16-bit RGB or RGBA from "b48r" and "b64a" buffers.
+// PNG exporter: 8-bit grey, RGB or RGBA from 8-bit buffers, and 16-bit RGB
+// or RGBA from "b48r" and "b64a" buffers. libpng writes the chunks; the
+// image data is filtered and compressed on two threads (png_idat.h).
+#include <algorithm>
 #include <new>
 #include <vector>
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/png_codec.h"
+#include "platform/codecs/png_idat.h"
 
 namespace {
 
+// zlib's default level, libpng's and the peers' default too.
 constexpr int kCompressionLevel = 6;
 
 // Plain state that the guarded function shares; no destructors.
@@ -60,22 +64,44 @@ PngTarget ChooseTarget(const GWorld& image, int32_t depth) {
   return {RowLayout::kRGB8, 8, PNG_COLOR_TYPE_RGB};
 }
 
-// Guarded: writes the whole file, one packed row at a time.
-bool WriteGuarded(PngWriteState* state, const PngTarget& target, RowPacker* packer,
-                  png_uint_32 width, png_uint_32 height, uint8_t* row) {
+// Guarded: the signature and every chunk before the image data.
+bool WriteHeaderGuarded(PngWriteState* state, const PngTarget& target, png_uint_32 width,
+                        png_uint_32 height) {
   png_structp png = state->png;
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, state, WriteToMemory, FlushMemory);
   png_set_IHDR(png, state->info, width, height, target.bitDepth, target.colorType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, kCompressionLevel);
   png_write_info(png, state->info);
-  for (png_uint_32 y = 0; y < height; ++y) {
-    packer->Pack(y, row);
-    png_write_row(png, row);
-  }
-  png_write_end(png, nullptr);
   return true;
+}
+
+// Packs, filters and compresses every row into IDAT chunks at the end of
+// file, then ends it. Rows are read as they are finished when another
+// thread is still filling the buffer.
+OSErr WriteImageData(const GWorld& image, const PngTarget& target, RowPacker* packer,
+                     std::vector<uint8_t>* file) {
+  const int64_t width = BufferWidth(image);
+  const int64_t rowBytes = width * BytesPerPixel(target.layout);
+  std::vector<uint8_t> row;
+  try {
+    row.resize(size_t(rowBytes));
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  IdatCompressor compressor(rowBytes, int(BytesPerPixel(target.layout)), kCompressionLevel, file);
+  for (int64_t y = 0; y < BufferHeight(image); ++y) {
+    packer->Pack(y, row.data());
+    if (OSErr err = compressor.AddRow(row.data())) return err;
+  }
+  if (OSErr err = compressor.Finish()) return err;
+  static const uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  try {
+    file->insert(file->end(), kEnd, kEnd + 12);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
 }
 
 OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
@@ -89,13 +115,6 @@ OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
   const PngTarget target = ChooseTarget(image, request.depth);
   RowPacker packer;
   if (OSErr err = packer.Prepare(image, target.layout)) return err;
-  std::vector<uint8_t> row;
-  try {
-    row.resize(size_t(width * BytesPerPixel(target.layout)));
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  }
-
   out->clear();
   PngWriteHandle handle;
   PngWriteState& state = handle.state;
@@ -105,9 +124,13 @@ OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
   if (state.png == nullptr) return memFullErr;
   state.info = png_create_info_struct(state.png);
   if (state.info == nullptr) return memFullErr;
-  if (!WriteGuarded(&state, target, &packer, png_uint_32(width), png_uint_32(height), row.data())) {
+  if (!WriteHeaderGuarded(&state, target, png_uint_32(width), png_uint_32(height))) {
     out->clear();
     return state.outOfMemory ? memFullErr : codecErr;
+  }
+  if (OSErr err = WriteImageData(image, target, &packer, out)) {
+    out->clear();
+    return err;
   }
   return noErr;
 }
