@@ -12,7 +12,8 @@ packages=(build-essential cmake pkg-config
 for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl) ;;
-    bench) packages+=(libbenchmark-dev hyperfine) ;;
+    bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
+                      python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
   esac
