@@ -26,36 +26,43 @@ uint8_t Paeth(int a, int b, int c) {
   return uint8_t(pb <= pc ? b : c);
 }
 
+// A filtered byte's weight in libpng's measure: its value taken as signed.
+inline uint32_t Weight(uint8_t v) {
+  return v < 128 ? v : 256u - v;
+}
+
 // Writes row filtered with filter to out (row length n, bpp bytes a pixel)
-// and answers the sum of its bytes as signed values, libpng's measure.
+// and answers the sum of the weights of its bytes. One loop per filter, so
+// that each is simple enough for the compiler to vectorise.
 uint64_t FilterRow(Filter filter, const uint8_t* row, const uint8_t* above, int64_t n, int bpp,
                    uint8_t* out) {
-  uint64_t sum = 0;
-  for (int64_t i = 0; i < n; ++i) {
-    const int left = i >= bpp ? row[i - bpp] : 0;
-    const int up = above[i];
-    const int upLeft = i >= bpp ? above[i - bpp] : 0;
-    uint8_t predicted = 0;
-    switch (filter) {
-      case kNone:
-        break;
-      case kSub:
-        predicted = uint8_t(left);
-        break;
-      case kUp:
-        predicted = uint8_t(up);
-        break;
-      case kAverage:
-        predicted = uint8_t((left + up) >> 1);
-        break;
-      case kPaeth:
-        predicted = Paeth(left, up, upLeft);
-        break;
-    }
-    const uint8_t v = uint8_t(row[i] - predicted);
-    out[i] = v;
-    sum += v < 128 ? v : 256 - v;
+  const int64_t head = std::min<int64_t>(bpp, n);  // pixels with nothing to their left
+  switch (filter) {
+    case kNone:
+      std::copy(row, row + n, out);
+      break;
+    case kSub:
+      std::copy(row, row + head, out);
+      for (int64_t i = head; i < n; ++i) out[i] = uint8_t(row[i] - row[i - bpp]);
+      break;
+    case kUp:
+      for (int64_t i = 0; i < n; ++i) out[i] = uint8_t(row[i] - above[i]);
+      break;
+    case kAverage:
+      for (int64_t i = 0; i < head; ++i) out[i] = uint8_t(row[i] - (above[i] >> 1));
+      for (int64_t i = head; i < n; ++i) {
+        out[i] = uint8_t(row[i] - ((unsigned(row[i - bpp]) + above[i]) >> 1));
+      }
+      break;
+    case kPaeth:
+      for (int64_t i = 0; i < head; ++i) out[i] = uint8_t(row[i] - above[i]);
+      for (int64_t i = head; i < n; ++i) {
+        out[i] = uint8_t(row[i] - Paeth(row[i - bpp], above[i], above[i - bpp]));
+      }
+      break;
   }
+  uint64_t sum = 0;
+  for (int64_t i = 0; i < n; ++i) sum += Weight(out[i]);
   return sum;
 }
 
