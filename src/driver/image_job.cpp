@@ -29,8 +29,11 @@ struct JobRecord {
   UserData userData = nullptr;
   OSType destinationFormat = k32ARGBPixelFormat;
   Rect bounds;
-  // The source's drawing, while it goes on beside the resampling.
+  // The source's drawing, while it goes on beside the resampling, and the
+  // gate through which its rows are released.
   ImportAheadPtr ahead;
+  RowGate sourceGate;
+  bool drawnAhead = false;
   // The resampling, while it goes on beside the encoding, and how far its
   // rows are final (and in their stored byte order).
   PreparedResamplePtr resampling;
@@ -80,6 +83,13 @@ int32_t FinishReading(JobRecord& job, int32_t laterResult) {
   return result;
 }
 
+// Source rows [from, to) are drawn: 16-bit samples go into the machine's
+// order, on the drawing thread, before the resampler may read them.
+void PrepareSourceRows(void* cookie, int64_t from, int64_t to) {
+  JobRecord& job = *static_cast<JobRecord*>(cookie);
+  if (HoldsWideSamples(job.source)) SwapSampleBytesRows(job.source, from, to);
+}
+
 // Destination rows [0, rows) are final: their 16-bit samples go into the
 // stored byte order, then an encoder following them may read them.
 void FinishDestinationRows(void* cookie, int32_t rows) {
@@ -90,10 +100,14 @@ void FinishDestinationRows(void* cookie, int32_t rows) {
   job.destinationGate.Publish(rows);
 }
 
-// The rows, then the source back in its stored byte order.
+// The rows, then the source back in its stored byte order once every row
+// of it is drawn (the resampler may not have needed the last ones).
 void ResampleRows(JobRecord& job, bool wideSource) {
   RunPreparedResample(job.resampling.get(), FinishDestinationRows, &job);
-  if (wideSource) SwapSampleBytes(job.source);
+  if (wideSource) {
+    if (job.drawnAhead) job.sourceGate.WaitFor(HeightOf(job.source->portRect));
+    SwapSampleBytes(job.source);
+  }
   job.destinationGate.Close();
 }
 
@@ -104,7 +118,7 @@ int32_t Resample(JobRecord& job, int32_t horizontalEdge, int32_t verticalEdge, i
                  bool encodeAhead) {
   // The resampler reads and writes 16-bit samples in the machine's order.
   const bool wideSource = HoldsWideSamples(job.source);
-  if (wideSource) SwapSampleBytes(job.source);
+  if (wideSource && !job.drawnAhead) SwapSampleBytes(job.source);  // else done as it is drawn
   if (const int32_t err = PrepareResampleGWorld(job.source, job.destination, horizontalEdge,
                                                 verticalEdge, kernel, &job.resampling)) {
     return err;
@@ -182,9 +196,12 @@ int32_t RunSteps(JobRecord& job, const std::string& inputPath, const std::string
   // Without progress lines nothing shows when the drawing ends, so the
   // resampler may follow it row by row on another core.
   const bool drawAhead = jobOverlap.load() && !ShowProgress() && !Process().trace;
-  const int32_t read = drawAhead ? StartImport(inputPath, &job.source, job.userData, &job.ahead)
-                                 : ImportImage(inputPath, &job.source, job.userData);
+  job.sourceGate.SetPrepare(PrepareSourceRows, &job);
+  const int32_t read =
+      drawAhead ? StartImport(inputPath, &job.source, job.userData, &job.sourceGate, &job.ahead)
+                : ImportImage(inputPath, &job.source, job.userData);
   if (read != noErr) return read;
+  job.drawnAhead = job.ahead != nullptr;
   const Rect imported = job.source->portRect;
   if (ShowProgress()) {
     std::fprintf(stderr, "Resizing %dx%d to %dx%d\n", imported.right, imported.bottom, width,

@@ -97,9 +97,10 @@ int32_t DrawNow(OpenedImport& opened, GWorldPtr* source, UserData ud) {
 
 class ImportAhead {
  public:
-  ImportAhead(OpenedImport&& opened, GWorldPtr source, UserData ud) : source_(source), ud_(ud) {
+  ImportAhead(OpenedImport&& opened, GWorldPtr source, UserData ud, RowGate* gate)
+      : source_(source), ud_(ud), gate_(gate) {
     std::swap(importer_, opened.importer);
-    source_->drawGate = &gate_;
+    source_->drawGate = gate_;
   }
   ~ImportAhead() {
     Wait();
@@ -122,10 +123,13 @@ class ImportAhead {
   }
 
  private:
+  // Rows the drawer did not publish (all of them, for some) are released
+  // here, prepared like the others.
   void DrawAndClose() {
     result_ = GraphicsImportDraw(importer_);
     drawn_ = true;
-    gate_.Close();
+    gate_->Publish(int64_t(source_->portRect.bottom) - source_->portRect.top);
+    gate_->Close();
   }
   void Wait() {
     if (drawer_.joinable()) drawer_.join();
@@ -134,7 +138,7 @@ class ImportAhead {
   GraphicsImportComponent importer_ = nullptr;
   GWorldPtr source_;
   UserData ud_;
-  RowGate gate_;
+  RowGate* gate_;
   std::thread drawer_;
   int32_t result_ = noErr;
   bool drawn_ = false;
@@ -157,20 +161,22 @@ int32_t ImportImage(const std::string& path, GWorldPtr* source, UserData ud) {
   return result;
 }
 
-int32_t StartImport(const std::string& path, GWorldPtr* source, UserData ud,
+int32_t StartImport(const std::string& path, GWorldPtr* source, UserData ud, RowGate* gate,
                     ImportAheadPtr* ahead) {
-  if (source == nullptr || ahead == nullptr) return paramErr;
+  if (source == nullptr || gate == nullptr || ahead == nullptr) return paramErr;
   *source = nullptr;
   ahead->reset();
   OpenedImport opened;
   int32_t result = OpenImport(path, &opened);
-  if (result == noErr && opened.format == k32ARGBPixelFormat &&
-      GraphicsImportDrawsInBands(opened.importer)) {
-    result =
-        QTNewGWorld(source, opened.format, &opened.bounds, nullptr, nullptr, kNativeEndianPixMap);
-    if (result == noErr) result = GraphicsImportSetGWorld(opened.importer, *source, nullptr);
+  // A 16-bit buffer that cannot be had falls back to 32 bits as in
+  // ImportImage. Drawing into one fails or not with the data alone, never
+  // with the buffer's format, so no fallback is needed once it has begun.
+  if (result == noErr && GraphicsImportDrawsInBands(opened.importer) &&
+      QTNewGWorld(source, opened.format, &opened.bounds, nullptr, nullptr, kNativeEndianPixMap) ==
+          noErr) {
+    result = GraphicsImportSetGWorld(opened.importer, *source, nullptr);
     if (result == noErr) {
-      ImportAhead* started = new (std::nothrow) ImportAhead(std::move(opened), *source, ud);
+      ImportAhead* started = new (std::nothrow) ImportAhead(std::move(opened), *source, ud, gate);
       if (started == nullptr) {
         result = memFullErr;
       } else {

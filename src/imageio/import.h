@@ -7,6 +7,7 @@
 
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
+#include "platform/row_gate.h"
 #include "platform/user_data.h"
 
 OSErr PathToFSSpec(const std::string& path, FSSpec* spec);
@@ -26,12 +27,14 @@ struct ImportAheadDeleter {
 };
 using ImportAheadPtr = std::unique_ptr<ImportAhead, ImportAheadDeleter>;
 
-// Does what ImportImage does, except that for an image drawn as 32-bit ARGB
-// by an importer that draws in bands, it returns once the buffer exists and
-// leaves the drawing to another thread: *ahead is then set, and the image's
-// success, and its metadata, come from FinishImport. Results of the reading
-// are the same either way; only when they are known differs.
-int32_t StartImport(const std::string& path, GWorldPtr* source, UserData ud, ImportAheadPtr* ahead);
+// Does what ImportImage does, except that for an image drawn by an importer
+// that draws in bands, it returns once the buffer exists and leaves the
+// drawing to another thread, publishing rows through gate (which must
+// outlive every reader): *ahead is then set, and the image's success, and
+// its metadata, come from FinishImport. Results of the reading are the same
+// either way; only when they are known differs.
+int32_t StartImport(const std::string& path, GWorldPtr* source, UserData ud, RowGate* gate,
+                    ImportAheadPtr* ahead);
 // Waits for the drawing and answers its result, then adds the metadata to
 // the ud given to StartImport. The buffer is no longer gated afterwards.
 int32_t FinishImport(ImportAhead* ahead);
