@@ -92,6 +92,11 @@ TEST(DrawAhead, FailuresHalfWayAreTheReadingsAsWhenDrawnFirst) {
   // does gives the image as far as it decodes.
   ExpectSameBothWays(dir, {"/w", "100", "/h", "100"}, CutCopy(dir, png, 0.6), false);
   ExpectSameBothWays(dir, {"/w", "100", "/h", "100", "/p", "vw"}, CutCopy(dir, png, 0.3), false);
+  const fs::path png16 = dir / "pattern16.png";
+  ASSERT_TRUE(test::WritePng(png16, test::MakeTestPattern(300, 200, 16, 3)));
+  ExpectSameBothWays(dir, {"/w", "100", "/h", "100", "/b", "48", "/c", "png"},
+                     CutCopy(dir, png16, 0.5), false);
+  ExpectSameBothWays(dir, {"/w", "100", "/h", "100", "/b", "64", "/c", "png"}, png16, true);
   ExpectSameBothWays(dir, {"/w", "100", "/h", "100"},
                      CutCopy(dir, test::DataPath("exif/gps_DSCN0010.jpg"), 0.5), true);
   // A destination that cannot be had, while a good source is being drawn,
