@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <cstring>
 
+#include "resample/rotate_simd.h"
+#include "resample/simd_level.h"
+
 namespace {
 
 // Quarter turns work through blocks of this many source rows and columns, so
@@ -147,10 +150,27 @@ const TurnProcs* ProcsForPixelSize(int32_t bytesPerPixel) {
   }
 }
 
+// The vectorised quarter turn the level allows, or null for the plain one.
+QuarterTurnProc FastQuarterTurn(bool clockwise, int32_t bytesPerPixel, SimdLevel level) {
+  QuarterTurnProc proc = nullptr;
+  if (level >= kSimdAvx2) proc = Avx2QuarterTurn(clockwise, bytesPerPixel);
+  if (proc == nullptr && level >= kSimdSse2) proc = Sse2QuarterTurn(clockwise, bytesPerPixel);
+  return proc;
+}
+
 void Run(TurnProc TurnProcs::*which, const void* src, int32_t srcRowBytes, void* dst,
          int32_t dstRowBytes, int32_t width, int32_t height, int32_t bytesPerPixel) {
   const TurnProcs* procs = ProcsForPixelSize(bytesPerPixel);
   if (procs == nullptr || src == nullptr || dst == nullptr || width < 1 || height < 1) return;
+  if (which != &TurnProcs::turn180) {
+    const QuarterTurnProc fast =
+        FastQuarterTurn(which == &TurnProcs::turn90, bytesPerPixel, ResampleSimdLevel());
+    if (fast != nullptr) {
+      fast(static_cast<const uint8_t*>(src), srcRowBytes, static_cast<uint8_t*>(dst), dstRowBytes,
+           width, height);
+      return;
+    }
+  }
   SourcePlane from{static_cast<const unsigned char*>(src), srcRowBytes};
   Plane to{static_cast<unsigned char*>(dst), dstRowBytes};
   (procs->*which)(from, to, width, height);

@@ -530,6 +530,148 @@ void FilterGreyRowHorizontally(const ResampleContext* context, const uint8_t* so
   }
 }
 
+// Grey from colour: per tap the grey level of a pixel, 0 … 65535 (16-bit
+// channels) or 0 … 65280 (256 times the 8-bit level), weighted like a 16-bit
+// sample, so taken less 32768 with 32768 · Σ weight added back. A reader
+// gives four pixels' grey levels as 32-bit lanes, and one pixel's in scalar
+// code for the last taps, the same integer arithmetic as the plain reader.
+
+// pmaddwd pairs each hold two coefficients: low word, high word.
+__m128i CoefficientPairs(int16_t low, int16_t high) {
+  return _mm_set1_epi32(PairWeights(low, high));
+}
+
+// Sums the two 32-bit lanes of each pixel: lanes 0, 1 of a are pixel 0, …,
+// lanes 2, 3 of b pixel 3. Returns the four pixels' sums in order.
+__m128i AddLanePairs(__m128i a, __m128i b) {
+  const __m128 fa = _mm_castsi128_ps(a), fb = _mm_castsi128_ps(b);
+  const __m128i even = _mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(2, 0, 2, 0)));
+  const __m128i odd = _mm_castps_si128(_mm_shuffle_ps(fa, fb, _MM_SHUFFLE(3, 1, 3, 1)));
+  return _mm_add_epi32(even, odd);
+}
+
+// Native ARGB words: (870 r + 2931 g + 295 b + 8) >> 4.
+struct GreyOfARGB32 {
+  static constexpr int32_t kBytes = 4;
+  static __m128i Four(const uint8_t* p) {
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i byteMask = _mm_set1_epi32(0x00FF00FF);
+    const __m128i blueRed = _mm_and_si128(w, byteMask);                        // b | r << 16
+    const __m128i greenAlpha = _mm_and_si128(_mm_srli_epi32(w, 8), byteMask);  // g | a << 16
+    const __m128i sum = _mm_add_epi32(_mm_madd_epi16(blueRed, CoefficientPairs(295, 870)),
+                                      _mm_madd_epi16(greenAlpha, CoefficientPairs(2931, 0)));
+    return _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(8)), 4);
+  }
+  static int32_t One(const uint8_t* p) {
+    const uint32_t w = Get32(p);
+    const int32_t r = int32_t((w >> 16) & 255), g = int32_t((w >> 8) & 255), b = int32_t(w & 255);
+    return (870 * r + 2931 * g + 295 * b + 8) >> 4;
+  }
+};
+
+// 16-bit channels: (870 r + 2931 g + 295 b + 2048) >> 12. The channels are
+// taken less 32768, which takes 4096 · 32768 from the sum.
+__m128i GreyOf16(__m128i biasedSums) {
+  return _mm_srai_epi32(_mm_add_epi32(biasedSums, _mm_set1_epi32((4096 << 15) + 2048)), 12);
+}
+int32_t GreyOf16(int32_t r, int32_t g, int32_t b) {
+  return (870 * r + 2931 * g + 295 * b + 2048) >> 12;
+}
+__m128i FlipTop16(__m128i v) {
+  return _mm_xor_si128(v, _mm_set1_epi16(int16_t(-32768)));
+}
+
+// Native 16-bit A, R, G, B.
+struct GreyOfARGB64 {
+  static constexpr int32_t kBytes = 8;
+  static __m128i Four(const uint8_t* p) {
+    const __m128i coefficients = _mm_setr_epi16(0, 870, 2931, 295, 0, 870, 2931, 295);
+    const __m128i first = FlipTop16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+    const __m128i second = FlipTop16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)));
+    return GreyOf16(
+        AddLanePairs(_mm_madd_epi16(first, coefficients), _mm_madd_epi16(second, coefficients)));
+  }
+  static int32_t One(const uint8_t* p) {
+    return GreyOf16(Get16(p + 2), Get16(p + 4), Get16(p + 6));
+  }
+};
+
+// Native 16-bit R, G, B: each pair of pixels is spread to R, G, B and an
+// unused word per 64 bits. Reads only the four pixels' 24 bytes.
+struct GreyOfRGB48 {
+  static constexpr int32_t kBytes = 6;
+  static __m128i Four(const uint8_t* p) {
+    const __m128i coefficients = _mm_setr_epi16(870, 2931, 295, 0, 870, 2931, 295, 0);
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));       // words 0-7
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));  // words 4-11
+    const __m128i first = FlipTop16(_mm_unpacklo_epi64(low, _mm_srli_si128(low, 6)));
+    const __m128i second =
+        FlipTop16(_mm_unpacklo_epi64(_mm_srli_si128(high, 4), _mm_srli_si128(high, 10)));
+    return GreyOf16(
+        AddLanePairs(_mm_madd_epi16(first, coefficients), _mm_madd_epi16(second, coefficients)));
+  }
+  static int32_t One(const uint8_t* p) { return GreyOf16(Get16(p), Get16(p + 2), Get16(p + 4)); }
+};
+
+// The grey levels of four pixels as the words pmaddwd takes, less 32768, in
+// the low half; the high half zero.
+__m128i BiasedGreyWords(__m128i greys) {
+  const __m128i biased = _mm_sub_epi32(greys, _mm_set1_epi32(32768));
+  return _mm_packs_epi32(biased, Zero128());  // exact: -32768 … 32767
+}
+
+// Σ weight · grey over taps k … count - 1 of an entry, added to the 32-bit
+// lanes acc and bias (16384 · pairs of weights). Eight taps per step, then
+// four, then the last ones in scalar code, in unsigned arithmetic, which
+// wraps exactly like the vector lanes.
+template <typename Reader>
+uint32_t SumGreyTaps(const uint8_t* pixel, const int16_t* w, int32_t k, int32_t count, __m128i acc,
+                     __m128i bias) {
+  constexpr int32_t kBytes = Reader::kBytes;
+  const __m128i half = HalfBiasWords();
+  for (; k + 7 < count; k += 8, pixel += 8 * kBytes) {
+    const __m128i low = BiasedGreyWords(Reader::Four(pixel));
+    const __m128i high = BiasedGreyWords(Reader::Four(pixel + 4 * kBytes));
+    const __m128i weights = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + k));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(_mm_unpacklo_epi64(low, high), weights));
+    bias = _mm_add_epi32(bias, _mm_madd_epi16(weights, half));
+  }
+  if (k + 3 < count) {
+    const __m128i weights = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w + k));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(BiasedGreyWords(Reader::Four(pixel)), weights));
+    bias = _mm_add_epi32(bias, _mm_madd_epi16(weights, half));
+    k += 4;
+    pixel += 4 * kBytes;
+  }
+  acc = _mm_add_epi32(acc, _mm_slli_epi32(bias, 1));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, _MM_SHUFFLE(1, 0, 3, 2)));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, _MM_SHUFFLE(2, 3, 0, 1)));
+  uint32_t sum = uint32_t(_mm_cvtsi128_si32(acc));
+  for (; k < count; ++k, pixel += kBytes) sum += uint32_t(w[k] * Reader::One(pixel));
+  return sum;
+}
+
+template <typename Reader, int32_t (*kFetch)(int32_t)>
+void FilterGreyFromColourHorizontally(const ResampleContext* context, const uint8_t* sourceRow,
+                                      int16_t* intermediateRow) {
+  const int16_t* table = context->horizontalTable;
+  const int64_t stride = context->horizontalStride;
+  for (int64_t i = 0; i < context->destinationWidth; ++i) {
+    const Entry entry = ReadEntry(EntryAt(table, stride, i));
+    const uint8_t* pixel = sourceRow + int64_t(entry.start) * Reader::kBytes;
+    const uint32_t sum =
+        SumGreyTaps<Reader>(pixel, entry.weights, 0, entry.count, Zero128(), Zero128());
+    intermediateRow[i] = int16_t(kFetch(int32_t(sum)));
+  }
+}
+
+int32_t FetchGrey8(int32_t acc) {
+  return (acc + (acc >> 8)) >> 16;
+}
+int32_t FetchGrey16(int32_t acc) {
+  return acc >> 16;
+}
+
 HorizontalProc HorizontalProcOf(int32_t channels, PixelClass sourceClass) {
   switch (channels * 8 + sourceClass) {
     case 4 * 8 + kClassARGB32:
@@ -544,8 +686,14 @@ HorizontalProc HorizontalProcOf(int32_t channels, PixelClass sourceClass) {
       return FilterRowHorizontally<FromARGB64To3>;
     case 1 * 8 + kClassGray8:
       return FilterGreyRowHorizontally;
+    case 1 * 8 + kClassARGB32:
+      return FilterGreyFromColourHorizontally<GreyOfARGB32, FetchGrey8>;
+    case 1 * 8 + kClassRGB48:
+      return FilterGreyFromColourHorizontally<GreyOfRGB48, FetchGrey16>;
+    case 1 * 8 + kClassARGB64:
+      return FilterGreyFromColourHorizontally<GreyOfARGB64, FetchGrey16>;
     default:
-      return nullptr;  // grey from colour keeps the plain procedures
+      return nullptr;
   }
 }
 
