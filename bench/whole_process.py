@@ -205,8 +205,10 @@ def vips_command(item, name, out, make):
 def programs_for(item, tavrel, src, out_dir, floor_ppm):
     """Every installed program's command line for the item. PNG outputs use
     each program's default compression: zlib level 6 for tavrel, vips and
-    Pillow; level 7 with adaptive filtering for ImageMagick and
-    GraphicsMagick (their default -quality 75)."""
+    Pillow; level 7 for ImageMagick and GraphicsMagick (their default
+    -quality 75). tavrel, ImageMagick and GraphicsMagick filter rows as
+    libpng chooses; vips leaves them unfiltered unless asked, so it runs
+    both ways."""
     w, h = item.width, item.height
     source = SOURCES[item.source]
     out = lambda name: out_dir / (name + (".jpg" if item.jpeg else ".png"))
@@ -225,6 +227,16 @@ def programs_for(item, tavrel, src, out_dir, floor_ppm):
             "--kernel", "lanczos2"])
         progs.append(Program("vips resize", argv, out("vips"),
                              "lanczos2, default gap 2 (box shrink first)" + extra))
+        if not item.jpeg:
+            # vips writes PNG rows unfiltered by default: quicker to deflate,
+            # but a larger file. With libpng's adaptive filters, as tavrel,
+            # ImageMagick and GraphicsMagick write them, the files match.
+            argv, extra = vips_command(item, "vips-filtered", out("vips-filtered"),
+                                       lambda target: [
+                "vips", "resize", src, f"{target}[filter=248]", w / source.width,
+                "--vscale", h / source.height, "--kernel", "lanczos2"])
+            progs.append(Program("vips resize, adaptive filters", argv, out("vips-filtered"),
+                                 "as vips resize, rows filtered as libpng chooses" + extra))
     if shutil.which("vipsthumbnail"):
         argv, extra = vips_command(item, "vipsthumbnail", out("vipsthumbnail"), lambda target: [
             "vipsthumbnail", src, "--size", f"{w}x{h}!", "-o", target])
@@ -283,6 +295,7 @@ class Result:
     times: list = field(default_factory=list)
     peaks_kib: list = field(default_factory=list)
     problem: str = ""
+    out_bytes: int = 0
 
 
 def run_once(prog, expected, err_path, result):
@@ -308,6 +321,8 @@ def run_once(prog, expected, err_path, result):
             result.problem = "no readable output"
         elif header != expected:
             result.problem = "wrong output: {}x{} {}-bit".format(*header)
+        else:
+            result.out_bytes = prog.out.stat().st_size
 
 
 def measure(item, progs, out_dir, runs):
@@ -323,6 +338,7 @@ def measure(item, progs, out_dir, runs):
             result = results[prog.name] if rnd else Result()
             run_once(prog, expected, out_dir / "stderr.txt", result)
             results[prog.name].problem = results[prog.name].problem or result.problem
+            results[prog.name].out_bytes = result.out_bytes
     return results
 
 
@@ -334,28 +350,30 @@ def table(item, progs, results):
     tavrel = results.get("tavrel")
     base = statistics.median(tavrel.times) if tavrel and not tavrel.problem else None
 
-    def row(name, median, minimum, peak_kib, note):
+    def row(name, median, minimum, peak_kib, out_bytes, note):
         ratios = [f"{median / to:.2f}" if to else "" for to in (base, floor)]
-        return (f"| {name} | {median:.3f} | {minimum:.3f} | {peak_kib / 1024:.0f} | "
+        size = f"{out_bytes / 2**20:.2f}" if out_bytes else ""
+        return (f"| {name} | {median:.3f} | {minimum:.3f} | {peak_kib / 1024:.0f} | {size} | "
                 f"{ratios[0]} | {ratios[1]} | {note} |")
 
     lines = [f"### {item.name}: {item.title}", "",
-             "| program | median s | min s | peak MiB | × tavrel | × floor | note |",
-             "|---|---:|---:|---:|---:|---:|---|"]
+             "| program | median s | min s | peak MiB | output MiB | × tavrel | × floor | note |",
+             "|---|---:|---:|---:|---:|---:|---:|---|"]
     for prog in progs:
         r = results.get(prog.name)
         if not prog.argv:
-            lines.append(f"| {prog.name} | n/a | | | | | {prog.note} |")
+            lines.append(f"| {prog.name} | n/a | | | | | | {prog.note} |")
         elif not prog.floor_part:
             note = "; ".join(filter(None, [r.problem and f"**{r.problem}**", prog.note]))
             lines.append(row(prog.name, statistics.median(r.times), min(r.times),
-                             max(r.peaks_kib), note))
+                             max(r.peaks_kib), r.out_bytes, note))
     if parts:  # decode and encode timed apart, summed
         lines.append(row("floor: djpeg + cjpeg -quality 75", floor,
                          sum(min(r.times) for r in parts), max(max(r.peaks_kib) for r in parts),
+                         results["cjpeg"].out_bytes,
                          "decode of the input, encode of a prepared PPM"))
     else:
-        lines.append("| floor | n/a | | | | | zlib-bound, no fair tool |")
+        lines.append("| floor | n/a | | | | | | zlib-bound, no fair tool |")
     return "\n".join(lines) + "\n"
 
 

@@ -34,6 +34,7 @@ struct JobRecord {
   ImportAheadPtr ahead;
   RowGate sourceGate;
   bool drawnAhead = false;
+  int32_t readResult = noErr;  // the drawing's, once it has ended
   // The resampling, while it goes on beside the encoding, and how far its
   // rows are final (and in their stored byte order).
   PreparedResamplePtr resampling;
@@ -71,13 +72,22 @@ void SetStage(JobStage stage) {
   Process().jobStage = stage;
 }
 
+// Waits for a drawing still going on and answers its result. Also the
+// exporter's last check before it writes the file.
+OSErr WaitForReading(void* cookie) {
+  JobRecord& job = *static_cast<JobRecord*>(cookie);
+  if (job.ahead != nullptr) {
+    job.readResult = FinishImport(job.ahead.get());
+    job.ahead.reset();
+  }
+  return OSErr(job.readResult);
+}
+
 // The reading's own result once its drawing has ended, else laterResult:
 // a failed reading is reported as the reading's, as if it had ended before
 // anything after it began.
 int32_t FinishReading(JobRecord& job, int32_t laterResult) {
-  if (job.ahead == nullptr) return laterResult;
-  const int32_t result = FinishImport(job.ahead.get());
-  job.ahead.reset();
+  const int32_t result = WaitForReading(&job);
   if (result == noErr) return laterResult;
   SetStage(kStageReading);
   return result;
@@ -225,7 +235,12 @@ int32_t RunSteps(JobRecord& job, const std::string& inputPath, const std::string
   const bool encodeAhead =
       jobOverlap.load() && quarterTurns == 0 && ExportEncodesInBands(exportSettings);
   const int32_t resampled = Resample(job, horizontalEdge, verticalEdge, kernel, encodeAhead);
-  if (const int32_t err = FinishReading(job, resampled)) return err;
+  if (resampled != noErr) return FinishReading(job, resampled);
+  // An encoder that follows the rows may start before the drawing ends: it
+  // asks for the reading's result before it writes the file.
+  if (!encodeAhead) {
+    if (const int32_t err = FinishReading(job, noErr)) return err;
+  }
 
   if (quarterTurns != 0) {
     if (const int32_t err = Rotate(job, quarterTurns)) return err;
@@ -240,9 +255,10 @@ int32_t RunSteps(JobRecord& job, const std::string& inputPath, const std::string
   ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.
   if (job.bytesPerPixel > 4) settings.depth = int16_t(settings.depth / 2);
-  const int32_t written = ExportImage(job.destination, settings, job.userData, outputPath);
+  const int32_t written =
+      ExportImage(job.destination, settings, job.userData, outputPath, WaitForReading, &job);
   FinishResampling(job);
-  return written;
+  return FinishReading(job, written);
 }
 
 }  // namespace

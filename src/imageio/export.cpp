@@ -50,7 +50,8 @@ ComponentInstance FindExporter(const ExportSettings& settings) {
 }
 
 int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
-                    const std::string& outputPath) {
+                    const std::string& outputPath, OSErr (*beforeWrite)(void* cookie),
+                    void* cookie) {
   FSSpec spec;
   if (OSErr err = OutputPathToFSSpec(outputPath, &spec)) return err;
   ComponentInstance exporter = FindExporter(settings);
@@ -60,6 +61,9 @@ int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
   if (result == noErr && ud != nullptr) {
     GraphicsExportSetExifEnabled(exporter, true);
     GraphicsExportSetMetaData(exporter, ud);
+  }
+  if (result == noErr && beforeWrite != nullptr) {
+    result = GraphicsExportSetBeforeWrite(exporter, beforeWrite, cookie);
   }
   if (result == noErr) {
     uint32_t bytesWritten = 0;

@@ -10,8 +10,11 @@
 #include "platform/gworld.h"
 #include "platform/user_data.h"
 
+// beforeWrite, when given, is asked after encoding and before the file is
+// written; anything but noErr is answered instead, with no file written.
 int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
-                    const std::string& outputPath);
+                    const std::string& outputPath, OSErr (*beforeWrite)(void* cookie) = nullptr,
+                    void* cookie = nullptr);
 // The first exporter whose extension or subtype matches the codec, opened,
 // with quality and depth set; nullptr when none answers.
 ComponentInstance FindExporter(const ExportSettings& settings);

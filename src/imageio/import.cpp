@@ -97,10 +97,14 @@ int32_t DrawNow(OpenedImport& opened, GWorldPtr* source, UserData ud) {
 
 class ImportAhead {
  public:
+  // The metadata is read here, before the drawing starts, so that it is
+  // there for a writer that follows the drawing; the file's bytes are then
+  // only ever read by one thread at a time.
   ImportAhead(OpenedImport&& opened, GWorldPtr source, UserData ud, RowGate* gate)
-      : source_(source), ud_(ud), gate_(gate) {
+      : source_(source), gate_(gate) {
     std::swap(importer_, opened.importer);
     source_->drawGate = gate_;
+    if (ud != nullptr) GraphicsImportGetMetaData(importer_, ud);
   }
   ~ImportAhead() {
     Wait();
@@ -118,7 +122,6 @@ class ImportAhead {
   int32_t Finish() {
     if (!drawer_.joinable() && !drawn_) DrawAndClose();
     Wait();
-    if (result_ == noErr && ud_ != nullptr) GraphicsImportGetMetaData(importer_, ud_);
     return result_;
   }
 
@@ -137,7 +140,6 @@ class ImportAhead {
   }
   GraphicsImportComponent importer_ = nullptr;
   GWorldPtr source_;
-  UserData ud_;
   RowGate* gate_;
   std::thread drawer_;
   int32_t result_ = noErr;

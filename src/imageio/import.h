@@ -30,13 +30,13 @@ using ImportAheadPtr = std::unique_ptr<ImportAhead, ImportAheadDeleter>;
 // Does what ImportImage does, except that for an image drawn by an importer
 // that draws in bands, it returns once the buffer exists and leaves the
 // drawing to another thread, publishing rows through gate (which must
-// outlive every reader): *ahead is then set, and the image's success, and
-// its metadata, come from FinishImport. Results of the reading are the same
-// either way; only when they are known differs.
+// outlive every reader): *ahead is then set, the metadata is in ud, and the
+// image's success comes from FinishImport. Results of the reading are the
+// same either way; only when they are known differs.
 int32_t StartImport(const std::string& path, GWorldPtr* source, UserData ud, RowGate* gate,
                     ImportAheadPtr* ahead);
-// Waits for the drawing and answers its result, then adds the metadata to
-// the ud given to StartImport. The buffer is no longer gated afterwards.
+// Waits for the drawing and answers its result. The buffer is no longer
+// gated afterwards.
 int32_t FinishImport(ImportAhead* ahead);
 
 // Swaps the two bytes of every 16-bit sample within the buffer's bounds.

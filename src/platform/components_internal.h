@@ -51,6 +51,10 @@ struct ExporterState {
   bool haveOutput = false;
   bool exifEnabled = false;
   UserData metaData = nullptr;  // the caller's list, read at export time
+  // Asked after encoding, before the file is written: anything but noErr
+  // ends the export with that code and no file.
+  OSErr (*beforeWrite)(void* cookie) = nullptr;
+  void* beforeWriteCookie = nullptr;
 };
 
 struct ComponentInstanceRecord {

@@ -116,10 +116,23 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
+  if (state->beforeWrite != nullptr) {
+    if (OSErr err = state->beforeWrite(state->beforeWriteCookie)) return err;
+  }
   if (OSErr err = WriteFileWhole(state->output.path, encoded)) return err;
   if (bytesWritten != nullptr) {
     *bytesWritten = uint32_t(std::min<size_t>(encoded.size(), UINT32_MAX));
   }
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetBeforeWrite(GraphicsExportComponent ci,
+                                             OSErr (*check)(void* cookie), void* cookie) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  state->beforeWrite = check;
+  state->beforeWriteCookie = cookie;
   return noErr;
 }
 

@@ -16,6 +16,12 @@ ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FS
 ComponentResult GraphicsExportSetExifEnabled(GraphicsExportComponent ci, bool enabled);
 ComponentResult GraphicsExportSetMetaData(GraphicsExportComponent ci, UserData ud);
 ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* bytesWritten);
+// A last check after encoding, before the file is written: when it answers
+// anything but noErr, DoExport answers that and writes nothing. For a
+// caller whose input may still turn out unusable (its drawing goes on
+// elsewhere).
+ComponentResult GraphicsExportSetBeforeWrite(GraphicsExportComponent ci,
+                                             OSErr (*check)(void* cookie), void* cookie);
 // Whether the exporter reads the input buffer's rows from the top as it
 // encodes, waiting on the buffer's gate (see GWorld::drawGate) for each.
 bool GraphicsExportEncodesInBands(GraphicsExportComponent ci);

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -112,18 +113,38 @@ OSErr CreateReader(ByteSpan file, PngReadHandle* handle) {
   return noErr;
 }
 
-// Reads the big-endian length and the type of the chunk at offset; false
-// when the file holds no whole chunk header there.
-bool ReadChunkHeader(int fd, uint64_t offset, uint8_t header[8]) {
-  size_t done = 0;
-  while (done < 8) {
-    const ssize_t n = ::pread(fd, header + done, 8 - done, off_t(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
+// Reads chunk headers (big-endian length and type) through a window of the
+// file, so that a file of many small chunks costs a few reads, not one each.
+class ChunkHeaderReader {
+ public:
+  explicit ChunkHeaderReader(int fd) : fd_(fd) {}
+  // False when the file holds no whole chunk header at offset.
+  bool Read(uint64_t offset, uint8_t header[8]) {
+    if (offset < start_ || offset + 8 > start_ + filled_) {
+      if (!Fill(offset)) return false;
+    }
+    std::memcpy(header, window_ + (offset - start_), 8);
+    return true;
   }
-  return true;
-}
+
+ private:
+  bool Fill(uint64_t offset) {
+    start_ = offset;
+    filled_ = 0;
+    while (filled_ < sizeof(window_)) {
+      const ssize_t n =
+          ::pread(fd_, window_ + filled_, sizeof(window_) - filled_, off_t(offset + filled_));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      filled_ += size_t(n);
+    }
+    return filled_ >= 8;
+  }
+  int fd_;
+  uint64_t start_ = 0;
+  size_t filled_ = 0;
+  uint8_t window_[65536];
+};
 
 // Walks the chunks of the open file by the rule of PngCompleteChunks and
 // answers how much of it libpng may be shown. With skeleton, also collects
@@ -153,9 +174,10 @@ OSErr WalkChunks(int fd, uint64_t size, uint64_t* shown, std::vector<uint8_t>* s
   try {
     if (size < kSignatureSize) return copy(size);
     uint64_t at = kSignatureSize;
+    auto headers = std::make_unique<ChunkHeaderReader>(fd);
     while (size - at >= kChunkOverhead) {
       uint8_t header[8];
-      if (!ReadChunkHeader(fd, at, header)) return ioErr;
+      if (!headers->Read(at, header)) return ioErr;
       const uint64_t length = (uint64_t(header[0]) << 24) | (uint64_t(header[1]) << 16) |
                               (uint64_t(header[2]) << 8) | uint64_t(header[3]);
       const bool imageData = std::memcmp(header + 4, "IDAT", 4) == 0;
