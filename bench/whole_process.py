@@ -406,7 +406,10 @@ def main():
     parser.add_argument("--inputs", type=Path, default=REPO / "bench" / ".inputs",
                         help="cache folder for the generated inputs")
     parser.add_argument("--markdown", type=Path, help="append the tables and the machine here")
+    parser.add_argument("--skip", default="",
+                        help="comma-separated programs to leave out, e.g. 'ImageMagick 6'")
     args = parser.parse_args()
+    skipped = {name.strip() for name in args.skip.split(",") if name.strip()}
 
     by_name = {i.name: i for i in ITEMS}
     unknown = [n for n in args.items.split(",") if n not in by_name]
@@ -427,7 +430,8 @@ def main():
         for item in items:
             src = cache / SOURCES[item.source].name
             floor_ppm = ensure_floor_ppm(cache, item, src) if item.jpeg else None
-            progs = programs_for(item, args.tavrel.resolve(), src, Path(work), floor_ppm)
+            progs = [p for p in programs_for(item, args.tavrel.resolve(), src, Path(work),
+                                             floor_ppm) if p.name not in skipped]
             print(f"{item.name}: {args.runs} round(s) of {len(progs)} programs",
                   file=sys.stderr)
             tables.append(table(item, progs, measure(item, progs, Path(work), args.runs)))

@@ -1,6 +1,7 @@
 #include "platform/codecs/export_rows.h"
 
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "platform/row_gate.h"
@@ -173,6 +174,16 @@ void RowPacker::Pack(int64_t y, uint8_t* out) {
         out += 8;
       }
       break;
+  }
+}
+
+void ReserveEncodedBytes(std::vector<uint8_t>* out, int64_t rawBytes) {
+  // Deflate and JPEG both stay within a small margin of the raw size.
+  const int64_t bound = rawBytes + rawBytes / 64 + (int64_t(1) << 20);
+  try {
+    out->reserve(size_t(bound));
+  } catch (const std::exception&) {
+    // Only an optimisation.
   }
 }
 

@@ -48,6 +48,12 @@ class RowPacker {
   std::vector<Sample16> row_;
 };
 
+// Reserves room for an encoded file of at most about rawBytes (the image's
+// packed size) plus its headers, so that the file grows in place: pages of
+// the reservation that are never written are never touched. Without the
+// room nothing is reserved and the file grows as usual.
+void ReserveEncodedBytes(std::vector<uint8_t>* out, int64_t rawBytes);
+
 // Waits until rows [0, rows) of a buffer that another thread is filling
 // (its drawGate set) are final; returns at once for any other buffer.
 void WaitForDrawnRows(const GWorld& gw, int64_t rows);

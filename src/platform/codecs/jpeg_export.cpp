@@ -68,24 +68,61 @@ Chroma ChooseChroma(const RowSource& source, int32_t depth, int percent) {
   return percent >= kFullChromaPercent ? Chroma::k444 : Chroma::k420;
 }
 
+// The encoded bytes go straight into the caller's vector, which grows a
+// step at a time within the room reserved for it.
+constexpr size_t kOutputStep = size_t(1) << 16;
+
 struct Encoder {
   jpeg_compress_struct info{};
   jpeg_error_mgr errors{};
+  jpeg_destination_mgr destination{};
   std::jmp_buf failed;
-  unsigned char* encoded = nullptr;  // libjpeg's memory destination
-  unsigned long encodedSize = 0;
+  std::vector<uint8_t>* out = nullptr;
+  bool outOfMemory = false;
   bool created = false;
   Encoder() = default;
   Encoder(const Encoder&) = delete;
   Encoder& operator=(const Encoder&) = delete;
   ~Encoder() {
     if (created) jpeg_destroy_compress(&info);
-    std::free(encoded);
   }
 };
 
+Encoder* EncoderOf(j_common_ptr info) {
+  return static_cast<Encoder*>(info->client_data);
+}
+
 [[noreturn]] void Fail(j_common_ptr info) {
-  std::longjmp(static_cast<Encoder*>(info->client_data)->failed, 1);
+  std::longjmp(EncoderOf(info)->failed, 1);
+}
+
+// Gives libjpeg the next step of the vector; false when it cannot grow.
+bool GrowOutput(Encoder* e, size_t used) {
+  try {
+    e->out->resize(used + kOutputStep);
+  } catch (const std::bad_alloc&) {
+    e->outOfMemory = true;
+    return false;
+  }
+  e->destination.next_output_byte = e->out->data() + used;
+  e->destination.free_in_buffer = kOutputStep;
+  return true;
+}
+
+void StartOutput(j_compress_ptr info) {
+  Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
+  if (!GrowOutput(e, 0)) Fail(reinterpret_cast<j_common_ptr>(info));
+}
+
+boolean NextOutput(j_compress_ptr info) {
+  Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
+  if (!GrowOutput(e, e->out->size())) Fail(reinterpret_cast<j_common_ptr>(info));
+  return TRUE;
+}
+
+void EndOutput(j_compress_ptr info) {
+  Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
+  e->out->resize(e->out->size() - e->destination.free_in_buffer);
 }
 
 // libjpeg would print its messages on the standard error.
@@ -117,7 +154,10 @@ bool EncodeGuarded(Encoder* e, const GWorld& image, const RowSource& source, Chr
   jpeg_create_compress(&e->info);  // clears all but the error manager
   e->created = true;
   e->info.client_data = e;
-  jpeg_mem_dest(&e->info, &e->encoded, &e->encodedSize);
+  e->destination.init_destination = StartOutput;
+  e->destination.empty_output_buffer = NextOutput;
+  e->destination.term_destination = EndOutput;
+  e->info.dest = &e->destination;
   e->info.image_width = JDIMENSION(BufferWidth(image));
   e->info.image_height = JDIMENSION(BufferHeight(image));
   Configure(&e->info, source, chroma, percent);
@@ -170,19 +210,17 @@ OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
       return memFullErr;
     }
   }
+  out->clear();
+  ReserveEncodedBytes(out, width * height * source.components);
   Encoder e;
+  e.out = out;
   e.info.err = jpeg_std_error(&e.errors);
   e.errors.error_exit = Fail;
   e.errors.output_message = Silent;
   e.info.client_data = &e;
   if (!EncodeGuarded(&e, image, source, chroma, percent, &packer, packedRows.data())) {
-    return codecErr;
-  }
-  if (e.encoded == nullptr) return codecErr;
-  try {
-    out->assign(e.encoded, e.encoded + e.encodedSize);
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
+    out->clear();
+    return e.outOfMemory ? memFullErr : codecErr;
   }
   return noErr;
 }

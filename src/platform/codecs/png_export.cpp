@@ -116,6 +116,7 @@ OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
   RowPacker packer;
   if (OSErr err = packer.Prepare(image, target.layout)) return err;
   out->clear();
+  ReserveEncodedBytes(out, width * height * BytesPerPixel(target.layout));
   PngWriteHandle handle;
   PngWriteState& state = handle.state;
   state.out = out;

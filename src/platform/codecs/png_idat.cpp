@@ -11,8 +11,9 @@
 namespace {
 
 // Filtered bytes per strip: large enough that the strips' seams cost
-// nothing measurable, small enough to keep the extra memory at a few MB.
-constexpr int64_t kStripBytes = int64_t(1) << 20;
+// nothing measurable, small enough to keep the extra memory at about 2 MB
+// and the last strips, compressed after the last row, short.
+constexpr int64_t kStripBytes = int64_t(1) << 19;
 constexpr size_t kWindowBytes = 32768;
 
 enum Filter : uint8_t { kNone = 0, kSub = 1, kUp = 2, kAverage = 3, kPaeth = 4 };
