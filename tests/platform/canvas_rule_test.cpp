@@ -11,6 +11,7 @@
 
 #include "platform/codecs/canvas_rule.h"
 #include "platform/codecs/codec_test_util.h"
+#include "platform/codecs/format_test_util.h"
 #include "platform/codecs/gif_codec.h"
 #include "platform/codecs/webp_codec.h"
 #include "platform/graphics_import.h"
@@ -67,14 +68,7 @@ std::vector<uint8_t> WriteGif(int screenWidth, int screenHeight, int left, int t
                               int height) {
   std::vector<uint8_t> out;
   int error = 0;
-  GifFileType* gif = EGifOpen(
-      &out,
-      [](GifFileType* g, const GifByteType* data, int n) {
-        auto* bytes = static_cast<std::vector<uint8_t>*>(g->UserData);
-        bytes->insert(bytes->end(), data, data + n);
-        return n;
-      },
-      &error);
+  GifFileType* gif = test::OpenGifWriter(&out, &error);
   GifColorType colours[2] = {{0, 0, 0}, {255, 0, 0}};
   ColorMapObject* map = GifMakeMapObject(2, colours);
   EGifPutScreenDesc(gif, screenWidth, screenHeight, 1, 0, map);

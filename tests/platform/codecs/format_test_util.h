@@ -2,6 +2,7 @@
 // under tests/data/formats and their reference pixels.
 #pragma once
 
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,6 +16,18 @@
 #include "test_support.h"
 
 namespace test {
+
+// A giflib writer whose bytes are appended to *out.
+inline GifFileType* OpenGifWriter(std::vector<uint8_t>* out, int* error) {
+  return EGifOpen(
+      out,
+      [](GifFileType* g, const GifByteType* data, int n) {
+        auto* bytes = static_cast<std::vector<uint8_t>*>(g->UserData);
+        bytes->insert(bytes->end(), data, data + n);
+        return n;
+      },
+      error);
+}
 
 inline std::vector<uint8_t> FormatFile(const std::string& name) {
   return ReadFileBytes(DataPath("formats/" + name));

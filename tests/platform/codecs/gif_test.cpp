@@ -79,14 +79,7 @@ int RampIndex(int x, int y) {
 std::vector<uint8_t> WriteInterlacedGif() {
   std::vector<uint8_t> out;
   int error = 0;
-  GifFileType* gif = EGifOpen(
-      &out,
-      [](GifFileType* g, const GifByteType* data, int n) {
-        auto* bytes = static_cast<std::vector<uint8_t>*>(g->UserData);
-        bytes->insert(bytes->end(), data, data + n);
-        return n;
-      },
-      &error);
+  GifFileType* gif = test::OpenGifWriter(&out, &error);
   std::vector<GifColorType> ramp(16);
   for (int i = 0; i < 16; ++i) ramp[i] = {uint8_t(17 * i), uint8_t(17 * i), uint8_t(17 * i)};
   ColorMapObject* map = GifMakeMapObject(16, ramp.data());
