@@ -178,7 +178,7 @@ void FilterSamples(const uint8_t* firstRow, int64_t rowSize, const int16_t* weig
   if (j == n) return;
   const int64_t rest = n - j;
   const auto padded = [rest](const uint8_t* p, int32_t) {
-    alignas(32) int16_t samples[kLanes] = {};
+    alignas(32) int16_t samples[S::kLanes] = {};
     std::memcpy(samples, p, size_t(rest) * 2);
     return S::Load(samples);
   };
