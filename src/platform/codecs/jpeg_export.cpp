@@ -7,8 +7,6 @@
 #include <bit>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h expects it
-#include <cstdlib>
-#include <memory>
 #include <new>
 #include <vector>
 
