@@ -6,15 +6,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
+#include <utility>
+#include <vector>
 
 // A zeroed block of size bytes, or nullptr.
 void* AllocateLargeBlock(size_t size);
 // Releases a block from AllocateLargeBlock; size must be the size asked for.
 void FreeLargeBlock(void* block, size_t size);
-
-#include <new>
-#include <utility>
-#include <vector>
 
 // Allocator for byte vectors that are filled right after they are sized
 // (a file read whole): growing one leaves the new bytes as the block gives
