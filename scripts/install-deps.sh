@@ -4,20 +4,33 @@
 #   scripts/install-deps.sh test     ... and what the tests need
 #   scripts/install-deps.sh bench    ... and what the benchmarks need
 #   scripts/install-deps.sh fuzz     ... and what the fuzz targets need
+#   scripts/install-deps.sh --list GROUP...   prints the packages, installs nothing
 set -euo pipefail
+
+list=false
+if [ "${1:-}" = "--list" ]; then
+  list=true
+  shift
+fi
 
 packages=(build-essential cmake pkg-config
           libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev zlib1g-dev
           libtiff-dev libwebp-dev libgif-dev libheif-dev libexiv2-dev)
 for group in "$@"; do
   case "$group" in
-    test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl) ;;
+    test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
+                     libtiff-tools webp) ;;
     bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
   esac
 done
+
+if $list; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 namespace test {
 
 std::filesystem::path DataPath(const std::string& relative) {
@@ -44,10 +46,45 @@ std::string ReadAll(int fd) {
   return text;
 }
 
+// The program that execvp would start for name, or empty when there is none.
+std::string FindProgram(const std::string& name) {
+  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : "";
+  const char* path = std::getenv("PATH");
+  std::string folders = path ? path : "/usr/bin:/bin";
+  for (size_t start = 0; start <= folders.size();) {
+    size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    std::string candidate = folders.substr(start, end - start) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+// Names each program a test starts in the file $TAVREL_TEST_PROGRAM_LOG, so
+// that CI can check that the install script provides every one of them.
+void LogProgram(const std::string& program) {
+  const char* log = std::getenv("TAVREL_TEST_PROGRAM_LOG");
+  if (log == nullptr || *log == '\0') return;
+  int fd = open(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  const std::string line = program + "\n";
+  [[maybe_unused]] ssize_t n = write(fd, line.data(), line.size());
+  close(fd);
+}
+
 }  // namespace
 
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {
   RunResult result;
+  const std::string program = FindProgram(argv.at(0));
+  if (program.empty()) {
+    ADD_FAILURE() << "the test needs the program \"" << argv[0]
+                  << "\", which is not installed (scripts/install-deps.sh test installs it)";
+    result.err = "not installed: " + argv[0];
+    return result;
+  }
+  LogProgram(program);
   // Output goes to files, so that neither pipe can fill and stall the child.
   TempDir dir;
   std::string outPath = (dir / "out").string();

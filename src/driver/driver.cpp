@@ -1,5 +1,6 @@
 #include "driver/driver.h"
 
+#include <csignal>
 #include <cstdio>
 #include <span>
 
@@ -43,6 +44,9 @@ void Show(const std::vector<Note>& notes) {
 }  // namespace
 
 int32_t RunDriver(const std::vector<std::string>& words) {
+  // A dump whose reader has gone must not end the run before the image is
+  // written: a write to a closed pipe fails quietly instead.
+  std::signal(SIGPIPE, SIG_IGN);
   Process().programName = ProgramNameFromPath(words.empty() ? std::string() : words[0]);
 
   const OSErr startErr = StartQuickTime(0);
@@ -76,4 +80,10 @@ int32_t RunDriver(const std::vector<std::string>& words) {
     std::fputs(JobErrorLine(code, file).c_str(), stderr);
   }
   return code;
+}
+
+int ExitStatus(int32_t code) {
+  // The system keeps the low byte alone; a failure must never read as 0.
+  const int status = int(uint32_t(code) & 0xFF);
+  return code != 0 && status == 0 ? 255 : status;
 }

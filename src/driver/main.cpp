@@ -5,5 +5,5 @@
 #include "driver/driver.h"
 
 int main(int argc, char** argv) {
-  return RunDriver(std::vector<std::string>(argv, argv + argc));
+  return ExitStatus(RunDriver(std::vector<std::string>(argv, argv + argc)));
 }

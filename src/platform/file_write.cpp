@@ -44,7 +44,7 @@ OSErr ErrorFromErrno(int error) {
       return dskFulErr;
     case ENOMEM:
       return memFullErr;
-    default:
+    default:  // ENXIO too: a pipe with no reader
       return ioErr;
   }
 }
@@ -86,10 +86,13 @@ OSErr WriteAll(int fd, std::span<const uint8_t> bytes) {
   return noErr;
 }
 
-// Devices, pipes and sockets are written in place: there is nothing to rename.
-OSErr WriteDirectly(const std::string& path, std::span<const uint8_t> bytes) {
-  FileDescriptor fd(CurrentFileWriteCalls().open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY, 0));
-  if (fd.get() < 0) return ErrorFromErrno(errno);
+// Devices, pipes and sockets are written in place through the descriptor
+// that was opened to check them: there is nothing to rename.
+OSErr WriteDirectly(FileDescriptor& fd, std::span<const uint8_t> bytes) {
+  // Opened without blocking so that a pipe without a reader could not stall
+  // us; once open, writes may wait for the reader as usual.
+  int flags = fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return ErrorFromErrno(errno);
   if (OSErr err = WriteAll(fd.get(), bytes)) return err;
   return fd.Close();
 }
@@ -153,16 +156,33 @@ OSErr ReplaceThroughTemporary(const std::string& target, std::span<const uint8_t
   return noErr;
 }
 
-// A link to an existing file is followed, so that the file it names is
-// replaced and the link stays.
-std::string ResolvedTarget(const std::string& path) {
-  struct stat link;
-  if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return path;
-  std::string target = resolved;
-  std::free(resolved);
-  return target;
+// The file an open descriptor refers to, after every link the kernel
+// followed to open it.
+std::string OpenedPath(int fd) {
+  std::string link = "/proc/self/fd/" + std::to_string(fd);
+  std::string path(PATH_MAX, '\0');
+  ssize_t n = readlink(link.c_str(), path.data(), path.size());
+  if (n <= 0 || size_t(n) >= path.size()) return std::string();
+  path.resize(size_t(n));
+  return path;
+}
+
+// An existing target is opened for writing first, without truncating and
+// without blocking, so that the kernel's own rules decide whether we may
+// replace it: mode bits, ownership, links planted in sticky folders. A
+// target that cannot be opened at once (a pipe without a reader) is an
+// error, not a wait.
+OSErr ReplaceExisting(const std::string& path, std::span<const uint8_t> bytes) {
+  FileDescriptor fd(
+      CurrentFileWriteCalls().open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0));
+  if (fd.get() < 0) return ErrorFromErrno(errno);
+  struct stat info;
+  if (fstat(fd.get(), &info) != 0) return ErrorFromErrno(errno);
+  if (!S_ISREG(info.st_mode)) return WriteDirectly(fd, bytes);
+  // A link is followed: the file it names is replaced and the link stays.
+  const std::string target = OpenedPath(fd.get());
+  if (target.empty()) return ioErr;
+  return ReplaceThroughTemporary(target, bytes, &info);
 }
 
 }  // namespace
@@ -185,8 +205,7 @@ OSErr WriteFileWhole(const std::string& path, std::span<const uint8_t> bytes) {
       return ReplaceThroughTemporary(path, bytes, nullptr);
     }
     if (S_ISDIR(info.st_mode)) return accessDeniedErr;
-    if (!S_ISREG(info.st_mode)) return WriteDirectly(path, bytes);
-    return ReplaceThroughTemporary(ResolvedTarget(path), bytes, &info);
+    return ReplaceExisting(path, bytes);
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }

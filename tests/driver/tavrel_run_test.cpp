@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/driver.h"
 #include "png_files.h"
 #include "test_support.h"
 
@@ -70,6 +71,11 @@ TEST_F(TavrelRun, CommandLineErrorsAreCountedAndNothingIsWritten) {
   EXPECT_EQ(o.status, 2);
   EXPECT_TRUE(StartsWith(o.err, "Expected argument for flag \"-o\"\nNo output file specified\n"))
       << o.err;
+
+  // 256 errors: the status must not wrap around to success.
+  RunResult many = Run({"/" + std::string(256, 'j'), "/w", "4", "/o", "out.png", "in.png"});
+  EXPECT_EQ(many.status, 255) << many.err.substr(0, 200);
+  EXPECT_FALSE(Exists("out.png"));
 
   RunResult out = Run({"/w", "4", "in.png", "--out"});
   EXPECT_EQ(out.status, 1);
@@ -289,6 +295,18 @@ TEST_F(TavrelRun, AbsolutePathsAreInputsNotFlags) {
   RunResult m = RunTavrel({"/w", "4", "/c", "png", "/o", output, missing});
   EXPECT_EQ(m.status, 1);
   EXPECT_TRUE(StartsWith(m.err, "Error: \"" + missing + "\": file not found (-43)\n")) << m.err;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ExitStatus, IsTheLowByteButNeverZeroForAFailure) {
+  EXPECT_EQ(ExitStatus(0), 0);
+  EXPECT_EQ(ExitStatus(3), 3);
+  EXPECT_EQ(ExitStatus(-8969), 247);
+  EXPECT_EQ(ExitStatus(256), 255);
+  EXPECT_EQ(ExitStatus(int32_t(0x80000000)), 255);
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 #include "platform/file_write.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -131,6 +134,71 @@ TEST(WriteFileWhole, DevicesAreWrittenInPlace) {
   struct stat info;
   ASSERT_EQ(stat("/dev/null", &info), 0);
   EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+// Runs WriteFileWhole as the given user (the unprivileged "nobody" when
+// run as root), in a child so that the test keeps its own rights.
+OSErr WriteAs(uid_t user, const fs::path& path, const std::string& text) {
+  int result[2];
+  if (pipe(result) != 0) return ioErr;
+  pid_t pid = fork();
+  if (pid == 0) {
+    OSErr err = paramErr;
+    if (setgroups(0, nullptr) == 0 && setgid(user) == 0 && setuid(user) == 0) {
+      err = WriteFileWhole(path.string(), Bytes(text));
+    }
+    [[maybe_unused]] ssize_t n = write(result[1], &err, sizeof err);
+    _exit(0);
+  }
+  close(result[1]);
+  OSErr err = ioErr;
+  if (read(result[0], &err, sizeof err) != sizeof err) err = ioErr;
+  close(result[0]);
+  waitpid(pid, nullptr, 0);
+  return err;
+}
+
+constexpr uid_t kNobody = 65534;
+
+}  // namespace
+
+namespace {
+
+// The kernel decides what may be replaced, as it does for cp: a file the
+// caller may not write is refused and left as it was.
+TEST(WriteFileWhole, TargetsTheCallerMayNotWriteAreRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  test::TempDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  test::WriteFileBytes(dir / "read-only.jpg", Bytes("keep"));
+  ASSERT_EQ(chown((dir / "read-only.jpg").c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(chmod((dir / "read-only.jpg").c_str(), 0444), 0);
+  test::WriteFileBytes(dir / "roots.jpg", Bytes("keep"));  // 0644, owned by root
+  for (const char* name : {"read-only.jpg", "roots.jpg"}) {
+    EXPECT_EQ(WriteAs(kNobody, dir / name, "replaced"), accessDeniedErr) << name;
+    EXPECT_EQ(test::ReadFileBytes(dir / name), Bytes("keep")) << name;
+  }
+  EXPECT_EQ(WriteAs(kNobody, dir / "new.jpg", "new"), noErr);
+  EXPECT_EQ(Names(dir.path()).size(), 3u) << "no temporary file is left";
+
+  // A link that another user planted in a sticky folder is not followed by
+  // root where the system protects such links.
+  std::ifstream protectedLinks("/proc/sys/fs/protected_symlinks");
+  int protection = 0;
+  if ((protectedLinks >> protection) && protection != 0) {
+    fs::create_directory(dir / "sticky");
+    ASSERT_EQ(chmod((dir / "sticky").c_str(), 01777), 0);
+    fs::create_symlink(dir / "roots.jpg", dir / "sticky/planted.jpg");
+    ASSERT_EQ(lchown((dir / "sticky/planted.jpg").c_str(), kNobody, kNobody), 0);
+    EXPECT_EQ(WriteFileWhole((dir / "sticky/planted.jpg").string(), Bytes("x")), accessDeniedErr);
+    EXPECT_EQ(test::ReadFileBytes(dir / "roots.jpg"), Bytes("keep"));
+  }
+}
+
+TEST(WriteFileWhole, APipeWithoutAReaderIsAnErrorNotAWait) {
+  test::TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+  EXPECT_EQ(WriteFileWhole((dir / "fifo").string(), Bytes("x")), ioErr);
 }
 
 }  // namespace

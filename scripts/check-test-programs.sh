@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Fails when a test started a program that scripts/install-deps.sh does not
+# install: every program named in LOG (one path a line, written by the tests
+# when $TAVREL_TEST_PROGRAM_LOG is set) must come from a package in the
+# script's test group, or from an essential package that every Debian has.
+#   scripts/check-test-programs.sh LOG
+set -euo pipefail
+cd "$(dirname "$0")/.."
+log=${1:?usage: scripts/check-test-programs.sh LOG}
+root=$(pwd)
+mapfile -t listed < <(scripts/install-deps.sh --list test)
+
+owner() {  # the package that installed a file, trying its /usr-merged twin too
+  local path=$1 alt
+  case "$path" in
+    /usr/bin/* | /usr/sbin/*) alt=${path#/usr} ;;
+    /bin/* | /sbin/*) alt=/usr$path ;;
+    *) alt=$path ;;
+  esac
+  { dpkg -S "$path" 2>/dev/null || dpkg -S "$alt" 2>/dev/null; } | head -1 | cut -d: -f1
+}
+
+failed=0 checked=0
+while read -r program; do
+  case "$program" in "$root"/*) continue ;; esac  # our own build
+  checked=$((checked + 1))
+  package=$(owner "$program")
+  if [ -z "$package" ]; then
+    echo "check-test-programs: $program belongs to no installed package" >&2
+    failed=1
+    continue
+  fi
+  essential=$(dpkg-query -W -f='${Essential}' "$package" 2>/dev/null || true)
+  if [ "$essential" != yes ] && ! printf '%s\n' "${listed[@]}" | grep -qx "$package"; then
+    echo "check-test-programs: the tests start $program (package $package)," \
+      "which scripts/install-deps.sh test does not install" >&2
+    failed=1
+  fi
+done < <(sort -u "$log")
+echo "check-test-programs: $checked program(s) checked"
+exit $failed
