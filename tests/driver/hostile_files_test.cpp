@@ -132,20 +132,25 @@ struct TruncatedCase {
   int32_t height = 0;
 };
 
-// JPEG and GIF give the part of the image that arrived (the decoders' warnings
-// are not failures); PNG, TIFF and HEIF give no partial image. A file cut
-// inside its header fails the input check.
-TEST(HostileFiles, TruncatedFilesFailCleanlyOrGiveWhatArrived) {
+// A file cut inside its header fails the input check; one whose image data
+// ends before its last row, or its last scan, fails the reading. Only the
+// markers that close the data may be missing: JPEG's end of image, GIF's
+// empty block and trailer.
+TEST(HostileFiles, TruncatedFilesFailCleanly) {
   const TruncatedCase cases[] = {
-      // 1037 bytes; the scan header is at 609, its data from 623.
+      // 1037 bytes; the scan header is at 609, its data from 623 to 1035.
       {"codecs/gradient_baseline.jpg", 3, Outcome::kCheckError},
       {"codecs/gradient_baseline.jpg", 300, Outcome::kCheckError},
-      {"codecs/gradient_baseline.jpg", 700, Outcome::kImage, 48, 40},
+      {"codecs/gradient_baseline.jpg", 700, Outcome::kReadError},
+      {"codecs/gradient_baseline.jpg", 933, Outcome::kReadError},
       {"codecs/gradient_baseline.jpg", 1035, Outcome::kImage, 48, 40},
-      // 903 bytes; the first scan's data from 244.
+      // 903 bytes; the first scan's data from 244, the last scan's header at 827.
       {"codecs/gradient_progressive.jpg", 200, Outcome::kCheckError},
-      {"codecs/gradient_progressive.jpg", 451, Outcome::kImage, 48, 40},
-      {"codecs/gradient_arithmetic.jpg", 400, Outcome::kImage, 48, 40},
+      {"codecs/gradient_progressive.jpg", 451, Outcome::kReadError},
+      {"codecs/gradient_progressive.jpg", 827, Outcome::kReadError},
+      {"codecs/gradient_progressive.jpg", 901, Outcome::kImage, 48, 40},
+      // 513 bytes, three rows of blocks; the first two end before 400.
+      {"codecs/gradient_arithmetic.jpg", 400, Outcome::kReadError},
       // 145 bytes: IHDR to 33, IDAT data 57 to 129, IEND at 133.
       {"pngsuite/basn2c08.png", 20, Outcome::kCheckError},
       {"pngsuite/basn2c08.png", 100, Outcome::kReadError},
