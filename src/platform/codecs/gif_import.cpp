@@ -1,8 +1,8 @@
 // GIF importer over giflib: the first frame, composed on the logical screen
 // (which grows to hold a frame that lies outside it); everything outside the
 // frame and the frame's transparent colour are transparent black. Interlaced
-// frames are put back in order. A frame whose data ends early keeps the rows
-// that arrived. A screen far larger than its first frame or that frame's
+// frames are put back in order. A frame whose data ends before its last row
+// is damaged. A screen far larger than its first frame or that frame's
 // data could paint is refused (canvas_rule.h).
 #include <algorithm>
 #include <cstring>
@@ -22,11 +22,21 @@ struct MemoryStream {
   const uint8_t* data = nullptr;
   size_t size = 0;
   size_t position = 0;
+  // When set, a read from the very end finds one empty block, which closes
+  // a frame's data: a frame whose last code arrived without its terminator
+  // is whole, while giflib, wanting more codes, takes the block for a defect.
+  bool emptyBlockAtEnd = false;
 };
 
 int ReadMemory(GifFileType* gif, GifByteType* out, int count) {
   auto* stream = static_cast<MemoryStream*>(gif->UserData);
   if (count <= 0) return 0;
+  if (stream->position >= stream->size) {
+    if (!stream->emptyBlockAtEnd || stream->position > stream->size) return 0;
+    out[0] = 0;
+    ++stream->position;  // given once
+    return 1;
+  }
   const size_t n = std::min(size_t(count), stream->size - stream->position);
   std::memcpy(out, stream->data + stream->position, n);
   stream->position += n;
@@ -97,8 +107,7 @@ OSErr OpenFirstFrame(MemoryStream* stream, GifHandle* handle, FirstFrame* frame)
   frame->canvasHeight = std::max<int64_t>(gif->SHeight, int64_t(image.Top) + image.Height);
   // A vast screen around a tiny frame, or a vast frame with a few bytes of
   // data, is refused here, before the screen is allocated.
-  if (!FirstFrameFillsCanvas(frame->canvasWidth, frame->canvasHeight, image.Width,
-                             image.Height) ||
+  if (!FirstFrameFillsCanvas(frame->canvasWidth, frame->canvasHeight, image.Width, image.Height) ||
       !LzwDataCanPaint(int64_t(image.Width) * image.Height, stream->size - descriptorStart)) {
     return codecErr;
   }
@@ -179,15 +188,14 @@ OSErr DrawGif(ByteSpan file, GWorld* dst) {
     return memFullErr;
   }
   for (int64_t y = 0; y < frame.canvasHeight; ++y) StoreRgba8Row(canvasRow.data(), dst, y);
-  int64_t rowsDone = 0;
+  stream.emptyBlockAtEnd = true;
   for (int64_t frameRow : order) {
-    if (DGifGetLine(gif, indices.data(), image.Width) != GIF_OK) break;
+    if (DGifGetLine(gif, indices.data(), image.Width) != GIF_OK) return codecErr;
     ExpandIndices(indices.data(), image.Width, *colours, frame.transparentIndex,
                   canvasRow.data() + int64_t(image.Left) * 4);
     StoreRgba8Row(canvasRow.data(), dst, image.Top + frameRow);
-    ++rowsDone;
   }
-  return rowsDone > 0 ? noErr : codecErr;
+  return noErr;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>  // jpeglib.h expects it
 #include <cstring>
 
+#include <jerror.h>
 #include <jpeglib.h>
 
 #include "platform/codecs/export_rows.h"
@@ -27,6 +28,9 @@ struct Decoder {
   std::jmp_buf failed;
   bool created = false;
   bool warned = false;
+  bool endedEarly = false;            // the data stopped before its end-of-image marker
+  bool cut = false;                   // and before the image did
+  bool scanned[MAX_COMPONENTS] = {};  // components some scan has carried
   Decoder() = default;
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
@@ -46,17 +50,50 @@ Decoder* DecoderOf(j_common_ptr info) {
 // libjpeg would print warnings and errors on the standard error.
 void Silent(j_common_ptr) {}
 
-// Levels below 0 are warnings; the others are trace messages.
+// Levels below 0 are warnings; the others are trace messages. Where the
+// data stops, libjpeg warns and makes believe an end-of-image marker
+// follows. A Huffman-coded scan that then still needs bits was cut, and
+// decoding on would only paint grey. Arithmetic coding says nothing when
+// it runs dry, and may end its last row of blocks early by design; a
+// scan that stops before that row was cut either way.
 void NoteWarning(j_common_ptr info, int level) {
-  if (level < 0) DecoderOf(info)->warned = true;
+  if (level >= 0) return;
+  Decoder* d = DecoderOf(info);
+  d->warned = true;
+  const int code = info->err->msg_code;
+  if (code == JWRN_JPEG_EOF) {
+    d->endedEarly = true;
+    d->cut = d->info.input_iMCU_row + 1 < d->info.total_iMCU_rows;
+  }
+  if (code == JWRN_HIT_MARKER && d->endedEarly) d->cut = true;
+  if (d->cut) Fail(info);
 }
 
-// Too many scans is fatal whatever came before.
-void LimitScans(j_common_ptr info) {
-  if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kJpegMaxScans) {
-    DecoderOf(info)->warned = false;
+// Notes the components of the scan being read; too many scans is fatal
+// whatever came before.
+void WatchScans(j_common_ptr info) {
+  auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+  Decoder* d = DecoderOf(info);
+  for (int i = 0; i < decompress->comps_in_scan; ++i) {
+    d->scanned[decompress->cur_comp_info[i]->component_index] = true;
+  }
+  if (decompress->input_scan_number > kJpegMaxScans) {
+    d->warned = false;
     Fail(info);
   }
+}
+
+// Whether every component arrived, and in a progressive file every
+// coefficient down to its last bit: a file cut between scans lacks some.
+bool AllScansArrived(const Decoder& d) {
+  for (int c = 0; c < d.info.num_components; ++c) {
+    if (!d.scanned[c]) return false;
+    if (!d.info.progressive_mode) continue;
+    for (int k = 0; k < DCTSIZE2; ++k) {
+      if (d.info.coef_bits[c][k] != 0) return false;
+    }
+  }
+  return true;
 }
 
 // C, M, Y, K bytes to opaque ARGB, in place. Inverted values are the
@@ -88,7 +125,11 @@ bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, GWor
   jpeg_mem_src(&d->info, file.data(), static_cast<unsigned long>(file.size()));
   jpeg_read_header(&d->info, TRUE);
   d->info.out_color_space = cmyk ? JCS_CMYK : kNativeArgb;
-  jpeg_start_decompress(&d->info);
+  jpeg_start_decompress(&d->info);  // reads all of a file of several scans
+  if (d->endedEarly && jpeg_has_multiple_scans(&d->info) && !AllScansArrived(*d)) {
+    d->cut = true;
+    return false;
+  }
   if (d->info.output_width != BufferWidth(*dst) || d->info.output_height != BufferHeight(*dst) ||
       d->info.output_components != 4) {
     return false;
@@ -122,9 +163,11 @@ OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, GWorld* dst) {
   d.errors.output_message = Silent;
   d.errors.emit_message = NoteWarning;
   d.info.client_data = &d;
-  d.progress.progress_monitor = LimitScans;
-  if (DecodeGuarded(&d, file, cmyk, invertedCmyk, dst)) return noErr;
-  // As TurboJPEG does: an error after a warning (data that ended early, then
-  // a decoder that could not go on) still leaves the rows decoded so far.
+  d.progress.progress_monitor = WatchScans;
+  const bool decoded = DecodeGuarded(&d, file, cmyk, invertedCmyk, dst);
+  if (d.cut || (d.endedEarly && !decoded)) return codecErr;
+  if (decoded) return noErr;
+  // As TurboJPEG does: an error after a warning about damaged data (then a
+  // decoder that could not go on) still leaves the rows decoded so far.
   return d.warned ? noErr : codecErr;
 }

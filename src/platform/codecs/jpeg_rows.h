@@ -13,7 +13,9 @@ constexpr int kJpegMaxScans = 500;
 
 // Decodes file into dst, whose size is the image's, as opaque native ARGB.
 // CMYK and YCCK become RGB; invertedCmyk says the file stores 255 for no
-// ink (Adobe's writers and libjpeg's). A warning (data that ends early)
-// leaves the image as far as it decodes; only a fatal error answers
-// codecErr. Rows are published to dst's gate as they are finished.
+// ink (Adobe's writers and libjpeg's). Data that ends before the last row
+// or the last scan answers codecErr; data that lacks only its end-of-image
+// marker is whole. Other damage the library only warns about leaves the
+// image as far as it decodes. Rows are published to dst's gate as they are
+// finished.
 OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, GWorld* dst);

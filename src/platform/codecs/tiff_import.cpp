@@ -95,6 +95,7 @@ struct TiffLayout {
   uint32_t tileWidth = 0;
   uint32_t tileLength = 0;
   uint32_t rowsPerStrip = 0;
+  uint16_t compression = COMPRESSION_NONE;
 };
 
 // The colour channels a photometric interpretation has, or kOther.
@@ -158,12 +159,11 @@ OSErr ReadLayout(TIFF* tif, TiffLayout* layout) {
     return codecErr;
   }
   if (layout->width > kMaxTiffDimension || layout->height > kMaxTiffDimension) return memFullErr;
-  uint16_t planar = PLANARCONFIG_CONTIG, compression = COMPRESSION_NONE,
-           sampleFormat = SAMPLEFORMAT_UINT, photometric = 0xFFFF;
+  uint16_t planar = PLANARCONFIG_CONTIG, sampleFormat = SAMPLEFORMAT_UINT, photometric = 0xFFFF;
   TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &layout->bits);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &layout->samples);
   TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &layout->compression);
   TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
   TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
   layout->planar = planar == PLANARCONFIG_SEPARATE && layout->samples > 1;
@@ -177,7 +177,7 @@ OSErr ReadLayout(TIFF* tif, TiffLayout* layout) {
     layout->rowsPerStrip = std::clamp<uint32_t>(layout->rowsPerStrip, 1, layout->height);
   }
   int colourSamples = 0;
-  layout->kind = KindOf(tif, photometric, compression, &colourSamples);
+  layout->kind = KindOf(tif, photometric, layout->compression, &colourSamples);
   if (layout->kind == TiffKind::kOther || layout->samples < colourSamples) {
     layout->kind = TiffKind::kOther;
     return noErr;
@@ -232,8 +232,7 @@ OSErr PrepareBand(TIFF* tif, const TiffLayout& layout, Band* band) {
   // weighed before any of it is allocated. Planes times a plane's row bytes
   // stays below 2^46 (planar rows hold one sample).
   uint64_t bandBytes = 0, workingBytes = 0;
-  if (__builtin_mul_overflow(planes * uint64_t(band->rowBytes), uint64_t(band->rows),
-                             &bandBytes) ||
+  if (__builtin_mul_overflow(planes * uint64_t(band->rowBytes), uint64_t(band->rows), &bandBytes) ||
       __builtin_add_overflow(bandBytes, tileBytes, &workingBytes) ||
       !WorkingBytesFit(workingBytes)) {
     return memFullErr;
@@ -470,6 +469,38 @@ OSErr DrawThroughRgba(TIFF* tif, const TiffLayout& layout, GWorld* dst) {
   return noErr;
 }
 
+// The bytes uncompressed strip or tile i holds; perPlane strips make a plane.
+uint64_t UncompressedBytes(TIFF* tif, const TiffLayout& layout, uint32_t i, uint32_t perPlane) {
+  if (layout.tiled) return TIFFTileSize64(tif);
+  const uint64_t y0 =
+      std::min<uint64_t>(uint64_t(i % perPlane) * layout.rowsPerStrip, layout.height);
+  return TIFFVStripSize64(tif,
+                          uint32_t(std::min<uint64_t>(layout.rowsPerStrip, layout.height - y0)));
+}
+
+// Whether every strip or tile is recorded and lies within the file, and the
+// file holds all the bytes the uncompressed ones need. libtiff gives a list
+// shorter than the image needs empty entries at offset 0, and reads
+// uncompressed data by the size its rows need, not the size recorded: it
+// would decode the file's header, or the same bytes over and over, as
+// millions of rows.
+bool StripsLieInFile(TIFF* tif, const TiffLayout& layout, uint64_t fileSize) {
+  // Old-style JPEG may find its data through tags of its own.
+  if (layout.compression == COMPRESSION_OJPEG) return true;
+  const uint32_t count = layout.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+  const uint32_t perPlane = layout.planar ? std::max<uint32_t>(count / layout.samples, 1) : count;
+  uint64_t uncompressed = 0;  // up to fileSize, then one more strip at most
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint64_t offset = TIFFGetStrileOffset(tif, i);
+    const uint64_t bytes = TIFFGetStrileByteCount(tif, i);
+    if (bytes == 0 || offset > fileSize || bytes > fileSize - offset) return false;
+    if (layout.compression != COMPRESSION_NONE) continue;
+    uncompressed += UncompressedBytes(tif, layout, i, perPlane);
+    if (uncompressed > fileSize) return false;
+  }
+  return true;
+}
+
 OSErr DrawTiff(ByteSpan file, GWorld* dst) {
   if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->pixMap.pixelFormat)) return cDepthErr;
@@ -479,6 +510,7 @@ OSErr DrawTiff(ByteSpan file, GWorld* dst) {
   TiffLayout layout;
   if (OSErr err = ReadLayout(tif.get(), &layout)) return err;
   if (layout.width != BufferWidth(*dst) || layout.height != BufferHeight(*dst)) return paramErr;
+  if (!StripsLieInFile(tif.get(), layout, file.size())) return codecErr;
   if (layout.kind == TiffKind::kOther) return DrawThroughRgba(tif.get(), layout, dst);
   return DrawSamples(tif.get(), layout, dst);
 }

@@ -1,8 +1,8 @@
 // WebP importer over libwebp: lossy and lossless, with or without alpha,
-// drawn into 32-bit ARGB (or widened into "b48r"/"b64a"). A truncated still
-// image gives the rows that arrived, the rest transparent black. An animation
-// gives its first frame as composed on the canvas, through the demux API; a
-// canvas far larger than that frame is refused (canvas_rule.h).
+// drawn into 32-bit ARGB (or widened into "b48r"/"b64a"). A still image whose
+// data ends before its last row is damaged. An animation gives its first
+// frame as composed on the canvas, through the demux API; a canvas far larger
+// than that frame is refused (canvas_rule.h).
 #include <cstring>
 #include <memory>
 #include <new>
@@ -66,8 +66,8 @@ struct IncrementalDecoderDelete {
   void operator()(WebPIDecoder* decoder) const { WebPIDelete(decoder); }
 };
 
-// Decodes a still image into rgba (R, G, B, A bytes, zero where nothing
-// decoded). A file that ends early keeps the rows that arrived.
+// Decodes a still image into rgba (R, G, B, A bytes). Where the data stops
+// before the last row the incremental decoder suspends, wanting more.
 OSErr DecodeStill(ByteSpan file, int64_t width, int64_t height, uint8_t* rgba) {
   const int64_t stride = width * 4;
   std::unique_ptr<WebPIDecoder, IncrementalDecoderDelete> decoder(
@@ -75,15 +75,7 @@ OSErr DecodeStill(ByteSpan file, int64_t width, int64_t height, uint8_t* rgba) {
   if (!decoder) return memFullErr;
   const VP8StatusCode status = WebPIAppend(decoder.get(), file.data(), file.size());
   if (status == VP8_STATUS_OK) return noErr;
-  if (status == VP8_STATUS_OUT_OF_MEMORY) return memFullErr;
-  if (status != VP8_STATUS_SUSPENDED) return codecErr;
-  int rowsDone = 0;
-  if (WebPIDecGetRGB(decoder.get(), &rowsDone, nullptr, nullptr, nullptr) == nullptr ||
-      rowsDone < 1) {
-    return codecErr;
-  }
-  std::memset(rgba + rowsDone * stride, 0, size_t((height - rowsDone) * stride));
-  return noErr;
+  return status == VP8_STATUS_OUT_OF_MEMORY ? memFullErr : codecErr;
 }
 
 struct AnimDecoderDelete {

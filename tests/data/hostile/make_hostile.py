@@ -88,6 +88,15 @@ def grey_entries(width, height, strip_offset, strip_bytes):
     ]
 
 
+def with_rows_per_strip(entries, rows):
+    return [e for e in entries if struct.unpack("<H", e[:2])[0] != 278] + [
+        tiff_entry(278, LONG, 1, rows)]
+
+
+def ramp(size):
+    return bytes(i * 16 % 256 for i in range(size))
+
+
 IFD0 = 8 + 64  # after the header and an 8 x 8 grey image at offset 8
 
 
@@ -126,6 +135,25 @@ def make_tiff_files():
     data = bytearray(small_tiff())
     data[IFD0:IFD0 + 2] = struct.pack("<H", 0xFFFF)
     write("tiff_ifd_huge_count.tif", bytes(data))
+    # 56 x 1048616 grey in strips of 40 rows, of which only the first is
+    # listed (ImageLength raised from 40): libtiff makes up the other 26215
+    # as empty strips at offset 0, and would read the header for each.
+    entries = with_rows_per_strip(grey_entries(56, 1048616, 8, 56 * 40), 40)
+    write("tiff_strips_missing_1048616_rows.tif",
+          b"II*\0" + struct.pack("<I", 8 + 56 * 40) + ramp(56 * 40) + tiff_ifd(entries, 0))
+    # 8 x 4000 grey in 500 strips of 8 rows that all name the same 64 bytes:
+    # 32000 bytes of rows from a file of 4 KB.
+    strips = 500
+    ifd = IFD0
+    arrays = ifd + ifd_size(9)
+    entries = [e for e in with_rows_per_strip(grey_entries(8, 4000, 0, 0), 8)
+               if struct.unpack("<H", e[:2])[0] not in (273, 279)]
+    entries += [tiff_entry(273, LONG, strips, arrays),
+                tiff_entry(279, LONG, strips, arrays + 4 * strips)]
+    write("tiff_strips_repeated_4000_rows.tif",
+          b"II*\0" + struct.pack("<I", ifd) + ramp(64) + tiff_ifd(entries, 0) +
+          struct.pack("<%dI" % strips, *[8] * strips) +
+          struct.pack("<%dI" % strips, *[64] * strips))
     # A header claiming 100000 x 100000 grey pixels in one strip of 64 bytes.
     write("huge_100000x100000.tif",
           b"II*\0" + struct.pack("<I", IFD0) + b"\0" * 64 +

@@ -305,17 +305,23 @@ TEST(JpegCodec, AdobeCmykBecomesRgb) {
   }
 }
 
-TEST(JpegCodec, TruncatedFileGivesTheRowsThatDecode) {
+// Data that ends before the last row is damage; data that lacks only its
+// end-of-image marker is the whole image.
+TEST(JpegCodec, TruncatedFileFailsUnlessOnlyTheEndMarkerIsMissing) {
   test::OwnedGWorld source = test::MakeTestPicture(64, 256);
   std::vector<uint8_t> full = EncodeWith(JpegExporter(), *source, 1023, 24);
   test::Decoded whole = DecodeWith(JpegImporter(), full, k32ARGBPixelFormat);
   ASSERT_EQ(whole.err, noErr);
-  std::vector<uint8_t> cut(full.begin(), full.begin() + full.size() * 3 / 4);
-  test::Decoded part = DecodeWith(JpegImporter(), cut, k32ARGBPixelFormat);
-  ASSERT_EQ(part.err, noErr);  // a warning from the library, not a failure
-  // The top quarter is well within the data that arrived.
-  const size_t rows = 64 * size_t(whole.image->pixMap.rowBytes);
-  EXPECT_EQ(std::memcmp(part.image->pixMap.baseAddr, whole.image->pixMap.baseAddr, rows), 0);
+  std::vector<uint8_t> cut(full.begin(), full.begin() + full.size() * 9 / 10);
+  EXPECT_EQ(DecodeWith(JpegImporter(), cut, k32ARGBPixelFormat).err, codecErr);
+
+  ASSERT_EQ(full.end()[-2], 0xFF);
+  ASSERT_EQ(full.end()[-1], 0xD9);
+  std::vector<uint8_t> noEnd(full.begin(), full.end() - 2);
+  test::Decoded unended = DecodeWith(JpegImporter(), noEnd, k32ARGBPixelFormat);
+  ASSERT_EQ(unended.err, noErr);
+  const size_t bytes = 256 * size_t(whole.image->pixMap.rowBytes);
+  EXPECT_EQ(std::memcmp(unended.image->pixMap.baseAddr, whole.image->pixMap.baseAddr, bytes), 0);
 }
 
 TEST(JpegCodec, DamagedFilesFailCleanly) {

@@ -147,8 +147,7 @@ TEST(WebpCodec, SixteenBitAndGreySources) {
   EXPECT_EQ(ArgbAt(*grey.image, 0, 0), test::Argb(255, 76, 76, 76));
 }
 
-// A still image cut short keeps the rows that arrived; the rest is
-// transparent black. Damaged coding or a cut inside the headers fails.
+// A still image cut short, damaged coding or a cut inside the headers fails.
 TEST(WebpCodec, DamagedInput) {
   test::OwnedGWorld source = test::MakeTestPicture(64, 96);
   const std::vector<uint8_t> whole = EncodeWith(kWebpExporter, *source, 900, 24);
@@ -156,10 +155,8 @@ TEST(WebpCodec, DamagedInput) {
   ASSERT_EQ(full.err, noErr);
 
   const std::string printed = test::StderrOf([&] {
-    test::Decoded cut = DecodeWith(kWebpImporter, test::Truncated(whole, 0.6), k32ARGBPixelFormat);
-    ASSERT_EQ(cut.err, noErr);
-    EXPECT_EQ(ArgbAt(*cut.image, 10, 0), ArgbAt(*full.image, 10, 0));
-    EXPECT_EQ(ArgbAt(*cut.image, 10, 95), 0u);
+    EXPECT_EQ(DecodeWith(kWebpImporter, test::Truncated(whole, 0.6), k32ARGBPixelFormat).err,
+              codecErr);
 
     ImageHeader header;
     std::vector<uint8_t> headerOnly(whole.begin(), whole.begin() + 16);
