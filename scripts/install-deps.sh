@@ -11,7 +11,8 @@ packages=(build-essential cmake pkg-config
           libtiff-dev libwebp-dev libgif-dev libheif-dev libexiv2-dev)
 for group in "$@"; do
   case "$group" in
-    test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl) ;;
+    test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
+                     libtiff-tools webp) ;;
     bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;

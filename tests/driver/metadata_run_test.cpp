@@ -26,6 +26,10 @@ class MetadataRun : public ::testing::Test {
     exif["Exif.Photo.FocalPlaneXResolution"] = Exiv2::URational(2160000, 700);
     exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 60);
     image->setExifData(exif);
+    Exiv2::XmpData xmp;
+    xmp["Xmp.exif.PixelXDimension"] = uint32_t(1600);
+    xmp["Xmp.tiff.ImageLength"] = uint32_t(1200);
+    image->setXmpData(xmp);
     image->writeMetadata();
   }
 
@@ -37,6 +41,16 @@ class MetadataRun : public ::testing::Test {
     auto image = Exiv2::ImageFactory::open((dir_ / name).string());
     image->readMetadata();
     return image->exifData();
+  }
+
+  Exiv2::XmpData OutputXmp(const std::string& name) {
+    auto image = Exiv2::ImageFactory::open((dir_ / name).string());
+    image->readMetadata();
+    return image->xmpData();
+  }
+
+  std::string ExifTool(const std::string& name, const std::string& tag) {
+    return test::RunProgram({"exiftool", "-s3", "-n", "-" + tag, (dir_ / name).string()}).out;
   }
 
   static std::string Value(const Exiv2::ExifData& exif, const char* key) {
@@ -82,7 +96,31 @@ TEST_F(MetadataRun, CopyFitsSizesAndResolutionAndKeepsTheRest) {
     EXPECT_EQ(Value(exif, "Exif.Image.Orientation"), "6");
     EXPECT_EQ(Value(exif, "Exif.Image.Make"), "Planted");
     EXPECT_EQ(Value(exif, "Exif.Photo.ExposureTime"), "1/60");
+    Exiv2::XmpData xmp = OutputXmp("out.img");
+    EXPECT_EQ(xmp["Xmp.exif.PixelXDimension"].toString(), "800");
+    EXPECT_EQ(xmp["Xmp.tiff.ImageLength"].toString(), "600");
   }
+}
+
+// The JFIF density of a JPEG source stays in the output's JFIF header,
+// unless an EXIF resolution travels.
+TEST_F(MetadataRun, JfifDensityTravelsWhenNoExifResolutionSaysOtherwise) {
+  ASSERT_EQ(Run({"/w", "100", "/o", "plain.jpg", "in.png"}).status, 0);
+  const auto SetTags = [&](const std::vector<std::string>& tags) {
+    std::vector<std::string> argv = {"exiftool", "-q", "-overwrite_original"};
+    argv.insert(argv.end(), tags.begin(), tags.end());
+    argv.push_back((dir_ / "plain.jpg").string());
+    ASSERT_EQ(test::RunProgram(argv).status, 0);
+  };
+  SetTags({"-JFIF:XResolution=300", "-JFIF:YResolution=150", "-JFIF:ResolutionUnit=inches"});
+  ASSERT_EQ(Run({"/m", "/w", "50", "/o", "out.jpg", "plain.jpg"}).status, 0);
+  EXPECT_EQ(ExifTool("out.jpg", "JFIF:XResolution"), "300\n");
+  EXPECT_EQ(ExifTool("out.jpg", "JFIF:YResolution"), "150\n");
+  EXPECT_EQ(ExifTool("out.jpg", "JFIF:ResolutionUnit"), "1\n");
+  SetTags({"-IFD0:XResolution=72", "-IFD0:YResolution=72", "-IFD0:ResolutionUnit=inches"});
+  ASSERT_EQ(Run({"/m", "/w", "50", "/o", "exif.jpg", "plain.jpg"}).status, 0);
+  EXPECT_EQ(ExifTool("exif.jpg", "JFIF:XResolution"), "1\n");
+  EXPECT_EQ(ExifTool("exif.jpg", "IFD0:XResolution"), "72\n");
 }
 
 TEST_F(MetadataRun, QuarterTurnSwapsTheFactorsAndKeepsTheOrientation) {
