@@ -3,10 +3,12 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "metadata/big_endian.h"
 #include "metadata/meta_tags.h"
 #include "metadata/rational.h"
+#include "metadata/xmp_size.h"
 #include "platform/handle.h"
 
 namespace {
@@ -16,6 +18,7 @@ constexpr OSType kPixelYDimensionType = kMetaExifBase + 0xA003;
 constexpr OSType kFocalPlaneXResolutionType = kMetaExifBase + 0xA20E;
 constexpr OSType kFocalPlaneYResolutionType = kMetaExifBase + 0xA20F;
 constexpr OSType kSoftwareTextType = 0xA9737772;  // 0xA9 "swr"
+constexpr OSType kXmpPacketType = FourCC("xmp ");
 constexpr char kSoftwareName[] = "Kelvane Studio tavrel";
 
 struct HandleDisposer {
@@ -39,6 +42,19 @@ void StoreResolution(UserData ud, OSType type, Rational r) {
   WriteBigEndian32(r.numerator, bytes);
   WriteBigEndian32(r.denominator, bytes + 4);
   SetUserDataItem(ud, bytes, sizeof bytes, type, 1);
+}
+
+// The XMP packet's copies of the size say what the EXIF items say.
+void StoreXmpDimensions(UserData ud, int32_t width, int32_t height) {
+  std::unique_ptr<char*, HandleDisposer> packet(NewHandle(0));
+  if (!packet || GetUserData(ud, packet.get(), kXmpPacketType, 1) != noErr) return;
+  const std::string fitted =
+      RefitXmpImageSize({*packet.get(), GetHandleSize(packet.get())}, width, height);
+  if (fitted.size() == GetHandleSize(packet.get()) &&
+      std::memcmp(fitted.data(), *packet.get(), fitted.size()) == 0) {
+    return;
+  }
+  SetUserDataItem(ud, fitted.data(), int32_t(fitted.size()), kXmpPacketType, 1);
 }
 
 // Pixel intervals, one less than the pixel count, as the unsigned terms the
@@ -65,6 +81,7 @@ void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int3
 
   StoreDimension(ud, kPixelXDimensionType, outputWidth);
   StoreDimension(ud, kPixelYDimensionType, outputHeight);
+  StoreXmpDimensions(ud, outputWidth, outputHeight);
 
   if (text && PtrToXHand(kSoftwareName, text.get(), std::strlen(kSoftwareName)) == noErr) {
     AddUserDataText(ud, text.get(), kSoftwareTextType, 1, 0);

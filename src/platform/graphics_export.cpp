@@ -108,10 +108,13 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   std::vector<uint8_t> encoded;
   try {
     if (OSErr err = ci->component->exporter->encode(request, &encoded)) return err;
-    // The metadata goes into the encoded bytes before the single write; a
-    // file whose metadata cannot be written is still written without it.
+    // The metadata goes into the encoded bytes before the single write. An
+    // item that cannot go in is left out by the writer; a file it cannot
+    // rewrite at all is a failed export, not one silently without metadata.
     if (state->metaData != nullptr) {
-      WriteFileMetaData(&encoded, state->metaData, state->exifEnabled);
+      if (OSErr err = WriteFileMetaData(&encoded, state->metaData, state->exifEnabled)) {
+        return err;
+      }
     }
   } catch (const std::bad_alloc&) {
     return memFullErr;

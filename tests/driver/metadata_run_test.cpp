@@ -3,8 +3,10 @@
 // exiv2 directly.
 #include <gtest/gtest.h>
 
+#include <libheif/heif.h>
 #include <exiv2/exiv2.hpp>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,10 @@ class MetadataRun : public ::testing::Test {
     exif["Exif.Photo.FocalPlaneXResolution"] = Exiv2::URational(2160000, 700);
     exif["Exif.Photo.ExposureTime"] = Exiv2::URational(1, 60);
     image->setExifData(exif);
+    Exiv2::XmpData xmp;
+    xmp["Xmp.exif.PixelXDimension"] = uint32_t(1600);
+    xmp["Xmp.tiff.ImageLength"] = uint32_t(1200);
+    image->setXmpData(xmp);
     image->writeMetadata();
   }
 
@@ -37,6 +43,16 @@ class MetadataRun : public ::testing::Test {
     auto image = Exiv2::ImageFactory::open((dir_ / name).string());
     image->readMetadata();
     return image->exifData();
+  }
+
+  Exiv2::XmpData OutputXmp(const std::string& name) {
+    auto image = Exiv2::ImageFactory::open((dir_ / name).string());
+    image->readMetadata();
+    return image->xmpData();
+  }
+
+  std::string ExifTool(const std::string& name, const std::string& tag) {
+    return test::RunProgram({"exiftool", "-s3", "-n", "-" + tag, (dir_ / name).string()}).out;
   }
 
   static std::string Value(const Exiv2::ExifData& exif, const char* key) {
@@ -82,6 +98,92 @@ TEST_F(MetadataRun, CopyFitsSizesAndResolutionAndKeepsTheRest) {
     EXPECT_EQ(Value(exif, "Exif.Image.Orientation"), "6");
     EXPECT_EQ(Value(exif, "Exif.Image.Make"), "Planted");
     EXPECT_EQ(Value(exif, "Exif.Photo.ExposureTime"), "1/60");
+    Exiv2::XmpData xmp = OutputXmp("out.img");
+    EXPECT_EQ(xmp["Xmp.exif.PixelXDimension"].toString(), "800");
+    EXPECT_EQ(xmp["Xmp.tiff.ImageLength"].toString(), "600");
+  }
+}
+
+// The JFIF density of a JPEG source stays in the output's JFIF header,
+// unless an EXIF resolution travels.
+TEST_F(MetadataRun, JfifDensityTravelsWhenNoExifResolutionSaysOtherwise) {
+  ASSERT_EQ(Run({"/w", "100", "/o", "plain.jpg", "in.png"}).status, 0);
+  const auto SetTags = [&](const std::vector<std::string>& tags) {
+    std::vector<std::string> argv = {"exiftool", "-q", "-overwrite_original"};
+    argv.insert(argv.end(), tags.begin(), tags.end());
+    argv.push_back((dir_ / "plain.jpg").string());
+    ASSERT_EQ(test::RunProgram(argv).status, 0);
+  };
+  SetTags({"-JFIF:XResolution=300", "-JFIF:YResolution=150", "-JFIF:ResolutionUnit=inches"});
+  ASSERT_EQ(Run({"/m", "/w", "50", "/o", "out.jpg", "plain.jpg"}).status, 0);
+  EXPECT_EQ(ExifTool("out.jpg", "JFIF:XResolution"), "300\n");
+  EXPECT_EQ(ExifTool("out.jpg", "JFIF:YResolution"), "150\n");
+  EXPECT_EQ(ExifTool("out.jpg", "JFIF:ResolutionUnit"), "1\n");
+  SetTags({"-IFD0:XResolution=72", "-IFD0:YResolution=72", "-IFD0:ResolutionUnit=inches"});
+  ASSERT_EQ(Run({"/m", "/w", "50", "/o", "exif.jpg", "plain.jpg"}).status, 0);
+  EXPECT_EQ(ExifTool("exif.jpg", "JFIF:XResolution"), "1\n");
+  EXPECT_EQ(ExifTool("exif.jpg", "IFD0:XResolution"), "72\n");
+}
+
+struct HeifContextFree {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+
+// A 32 x 16 picture, red on the left and blue on the right, stored with a
+// container rotation of a quarter turn clockwise and an EXIF orientation 6,
+// as phones write them. False when libheif has no encoder for the format.
+bool WriteSidewaysHeif(const std::filesystem::path& path, heif_compression_format format) {
+  std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
+  heif_encoder* encoder = nullptr;
+  if (heif_context_get_encoder_for_format(context.get(), format, &encoder).code != 0) return false;
+  heif_image* image = nullptr;
+  heif_image_create(32, 16, heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+  heif_image_add_plane(image, heif_channel_interleaved, 32, 16, 8);
+  int stride = 0;
+  uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 32; ++x) {
+      uint8_t* p = plane + y * stride + x * 3;
+      p[0] = x < 16 ? 255 : 0;
+      p[1] = 0;
+      p[2] = x < 16 ? 0 : 255;
+    }
+  }
+  heif_encoder_set_lossy_quality(encoder, 90);
+  heif_encoding_options* options = heif_encoding_options_alloc();
+  options->image_orientation = heif_orientation_rotate_90_cw;
+  heif_image_handle* handle = nullptr;
+  bool ok = heif_context_encode_image(context.get(), image, encoder, options, &handle).code == 0;
+  heif_encoding_options_free(options);
+  heif_encoder_release(encoder);
+  heif_image_release(image);
+  Exiv2::ExifData exif;
+  exif["Exif.Image.Orientation"] = uint16_t(6);
+  Exiv2::Blob blob;
+  Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+  ok = ok &&
+       heif_context_add_exif_metadata(context.get(), handle, blob.data(), int(blob.size())).code ==
+           0;
+  heif_image_handle_release(handle);
+  return ok && heif_context_write_to_file(context.get(), path.c_str()).code == 0;
+}
+
+// The importer turns the pixels upright: the orientation copied says so.
+TEST_F(MetadataRun, ContainerRotationIsNotAppliedTwice) {
+  for (auto [format, name] :
+       {std::pair{heif_compression_HEVC, "in.heic"}, std::pair{heif_compression_AV1, "in.avif"}}) {
+    SCOPED_TRACE(name);
+    if (!WriteSidewaysHeif(dir_ / name, format)) continue;
+    const test::RunResult run = Run({"/m", "/c", "png", "/w", "16", "/o", "out.png", name});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ExifTool("out.png", "IFD0:Orientation"), "1\n");
+    test::PngPixels pixels;
+    ASSERT_TRUE(test::ReadPng(dir_ / "out.png", &pixels));
+    ASSERT_EQ(pixels.width, 16);
+    ASSERT_EQ(pixels.height, 32);
+    // The left half, turned clockwise, is the top half.
+    EXPECT_GT(pixels.At(4, 8)[0], pixels.At(4, 8)[2]);
+    EXPECT_LT(pixels.At(28, 8)[0], pixels.At(28, 8)[2]);
   }
 }
 

@@ -55,7 +55,8 @@ class DumpMetaDataTest : public testing::Test {
   void SetUp() override { ASSERT_EQ(StartQuickTime(0), noErr); }
   void TearDown() override { StopQuickTime(); }
 
-  const std::string plainPng_ = test::DataPath("pngsuite/basn0g08.png").string();
+  // No chunk but the image's own (basn0g08.png has a gAMA chunk, an item).
+  const std::string plainPng_ = test::DataPath("pngsuite/f00n0g08.png").string();
   const fs::path canon_ = test::DataPath("exif/Canon_40D.jpg");
   test::TempDir dir_;
 };

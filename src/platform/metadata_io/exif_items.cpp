@@ -24,6 +24,7 @@ constexpr std::array kGroups = std::to_array<Group>({
     {kTiffItemBase, "Image"},
     {kExifItemBase, "Photo"},
     {kGpsItemBase, "GPSInfo"},
+    {kInteropItemBase, "Iop"},
 });
 
 const Group* GroupOfName(const std::string& name) {
@@ -39,9 +40,9 @@ const Group* GroupOfItem(OSType type) {
 }
 
 // IFD0 fields that describe how the file's own image is stored, point to
-// other structures, or travel as items of their own (XMP, ICC profile).
-// Written into another file they would misdescribe it.
-constexpr std::array<uint16_t, 38> kIfd0NonItems = {
+// other structures, or travel as items of their own (XMP, ICC profile,
+// IPTC). Written into another file they would misdescribe it.
+constexpr std::array<uint16_t, 39> kIfd0NonItems = {
     0x00FE, 0x00FF,                          // NewSubfileType, SubfileType
     0x0100, 0x0101, 0x0102, 0x0103, 0x0106,  // size, bits, compression, photometric
     0x010A, 0x0111, 0x0115, 0x0116, 0x0117,  // FillOrder, strips, samples
@@ -50,7 +51,7 @@ constexpr std::array<uint16_t, 38> kIfd0NonItems = {
     0x014A, 0x0152, 0x0153, 0x015B,          // SubIFDs, ExtraSamples, SampleFormat, JPEGTables
     0x0200, 0x0201, 0x0202, 0x0203, 0x0205,  // old JPEG and the interchange pointers
     0x0206, 0x0207, 0x0208, 0x0209,          //
-    0x02BC, 0x8773,                          // XMP packet, ICC profile
+    0x02BC, 0x8773, 0x83BB,                  // XMP packet, ICC profile, IPTC
     0x8769, 0x8825,                          // EXIF and GPS IFD pointers
 };
 constexpr uint16_t kInteropPointer = 0xA005;
@@ -176,7 +177,8 @@ void AddExifItems(const Exiv2::ExifData& exif, Exiv2::ByteOrder sourceOrder, Use
   }
 }
 
-void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif) {
+void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
+                  Ifd0FieldFilter takesIfd0) {
   std::vector<Field> fields;
   std::set<uint16_t> textTags;
   for (OSType type = GetNextUserDataType(ud, 0); type != 0; type = GetNextUserDataType(ud, type)) {
@@ -191,6 +193,11 @@ void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif) {
   std::erase_if(fields, [&](const Field& f) {
     return !f.fromText && f.key.groupName() == "Image" && textTags.count(f.key.tag()) != 0;
   });
+  if (takesIfd0 != nullptr) {
+    std::erase_if(fields, [takesIfd0](const Field& f) {
+      return f.key.groupName() == "Image" && !takesIfd0(f.key.tag(), uint16_t(f.type));
+    });
+  }
   for (const Field& field : fields) EraseKey(exif, field.key.key());
   for (const Field& field : fields) {
     try {

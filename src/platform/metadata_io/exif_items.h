@@ -1,4 +1,5 @@
-// exiv2's EXIF data and the EXIF, GPS and IFD0 items of a metadata list.
+// exiv2's EXIF data and the EXIF, GPS, IFD0 and interoperability items of a
+// metadata list.
 #pragma once
 
 #include <exiv2/exif.hpp>
@@ -9,9 +10,9 @@
 
 #include "platform/user_data.h"
 
-// Adds an item for every field of IFD0, the EXIF IFD and the GPS IFD that is
-// an item (IFD0's text fields as text items). sourceOrder is the byte order
-// the fields were stored in; single-byte fields keep their bytes as stored.
+// Adds an item for every field of IFD0, the EXIF IFD, the GPS IFD and the
+// interoperability IFD that is an item (IFD0's text fields as text items). sourceOrder is the byte
+// order the fields were stored in; single-byte fields keep their bytes as stored.
 void AddExifItems(const Exiv2::ExifData& exif, Exiv2::ByteOrder sourceOrder, UserData ud);
 
 // How the IFD0 text items without a field type of their own are placed.
@@ -20,10 +21,15 @@ enum class LooseTextItems {
   kLeaveOut,  // elsewhere (a format with text chunks of its own)
 };
 
+// Whether an IFD0 field of this tag and type may go into the file.
+using Ifd0FieldFilter = bool (*)(uint16_t tag, uint16_t tiffType);
+
 // Replaces the fields of exif that ud has items for with the items' values,
 // each with its recorded field type (or the tag's usual type when it has
-// none). Fields that describe the file's own encoding are never touched.
-void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif);
+// none). Fields that describe the file's own encoding are never touched;
+// IFD0 fields that takesIfd0 (when given) refuses are left out.
+void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
+                  Ifd0FieldFilter takesIfd0 = nullptr);
 
 // The items as an Exif block (a TIFF structure, little-endian), empty when
 // there is nothing to write.

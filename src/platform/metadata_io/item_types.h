@@ -6,11 +6,22 @@
 
 #include "platform/mac_types.h"
 
-constexpr OSType kExifItemBase = 0x65780000;  // "ex" + EXIF IFD tag
-constexpr OSType kGpsItemBase = 0x67700000;   // "gp" + GPS IFD tag
-constexpr OSType kTiffItemBase = 0x74690000;  // "ti" + IFD0 tag
+constexpr OSType kExifItemBase = 0x65780000;     // "ex" + EXIF IFD tag
+constexpr OSType kGpsItemBase = 0x67700000;      // "gp" + GPS IFD tag
+constexpr OSType kTiffItemBase = 0x74690000;     // "ti" + IFD0 tag
+constexpr OSType kInteropItemBase = 0x696F0000;  // "io" + interoperability IFD tag
 constexpr OSType kXmpItem = FourCC("xmp ");
 constexpr OSType kIccItem = FourCC("iccp");
+constexpr OSType kIptcItem = FourCC("iptc");  // the IPTC records (datasets) as stored
+// A JPEG source's JFIF density: unit (0 aspect only, 1 per inch, 2 per
+// centimetre), then the horizontal and vertical density, 2 bytes each.
+constexpr OSType kJfifDensityItem = FourCC("jfif");
+// PNG chunks that describe the image's pixels, each holding the chunk's data.
+constexpr OSType kPngPhysItem = FourCC("pHYs");
+constexpr OSType kPngGammaItem = FourCC("gAMA");
+constexpr OSType kPngChromaItem = FourCC("cHRM");
+constexpr OSType kPngSrgbItem = FourCC("sRGB");
+constexpr OSType kPngSignificantBitsItem = FourCC("sBIT");
 constexpr uint8_t kTextTypeByte = 0xA9;
 constexpr uint16_t kTiffAscii = 2;
 

@@ -1,5 +1,6 @@
 #include <exiv2/error.hpp>
 #include <exiv2/image.hpp>
+#include <exiv2/iptc.hpp>
 
 #include <limits>
 #include <new>
@@ -9,7 +10,9 @@
 #include "platform/metadata_io/heif_metadata.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
+#include "platform/metadata_io/jfif_density.h"
 #include "platform/metadata_io/metadata_io.h"
+#include "platform/metadata_io/png_image_chunks.h"
 #include "platform/metadata_io/png_text.h"
 
 namespace {
@@ -33,6 +36,10 @@ void AddExiv2Items(ByteSpan file, UserData ud) {
     AppendTextItem(ud, kCommentItem, BytesOf(image->comment()), 0);
   }
   if (!image->xmpPacket().empty()) AppendItem(ud, kXmpItem, BytesOf(image->xmpPacket()), 0);
+  if (!image->iptcData().empty()) {
+    const Exiv2::DataBuf iptc = Exiv2::IptcParser::encode(image->iptcData());
+    if (iptc.size_ > 0) AppendItem(ud, kIptcItem, {iptc.pData_, size_t(iptc.size_)}, 0);
+  }
   if (image->iccProfileDefined()) {
     const Exiv2::DataBuf* icc = image->iccProfile();
     if (icc->size_ > 0) AppendItem(ud, kIccItem, {icc->pData_, size_t(icc->size_)}, 0);
@@ -55,5 +62,7 @@ OSErr ReadFileMetaData(ByteSpan file, UserData ud) {
   } catch (const std::exception&) {
   }
   AddPngTextItems(file, ud);
+  AddPngImageChunkItems(file, ud);
+  AddJfifDensityItem(file, ud);
   return noErr;
 }

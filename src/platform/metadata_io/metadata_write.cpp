@@ -1,19 +1,35 @@
 #include <exiv2/basicio.hpp>
 #include <exiv2/error.hpp>
 #include <exiv2/image.hpp>
+#include <exiv2/iptc.hpp>
 
+#include <cstring>
 #include <limits>
 #include <new>
 #include <string>
 
 #include "platform/metadata_io/exif_items.h"
+#include "platform/metadata_io/heif_metadata.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
+#include "platform/metadata_io/jfif_density.h"
 #include "platform/metadata_io/metadata_io.h"
+#include "platform/metadata_io/png_image_chunks.h"
 #include "platform/metadata_io/png_text.h"
+#include "platform/metadata_io/tiff_field_fit.h"
 #include "platform/metadata_io/webp_metadata.h"
 
 namespace {
+
+// What exiv2 writes, one bit each: a part exiv2 refuses is left out alone.
+enum Part : unsigned {
+  kExifPart = 1,
+  kXmpPart = 2,
+  kIccPart = 4,
+  kCommentPart = 8,
+  kIptcPart = 16,
+};
+constexpr Part kParts[] = {kExifPart, kXmpPart, kIccPart, kCommentPart, kIptcPart};
 
 std::string TextOf(const ItemBytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
@@ -23,18 +39,27 @@ bool Holds(const Exiv2::Image& image, Exiv2::MetadataId kind) {
   return image.supportsMetadata(kind);
 }
 
+bool IsTiff(const Exiv2::Image& image) {
+  return image.mimeType() == "image/tiff";
+}
+
+// libtiff reads back what tavrel and most readers read TIFF files with.
 void PutExif(UserData ud, Exiv2::Image* image) {
   if (!Holds(*image, Exiv2::mdExif)) return;
   Exiv2::ExifData exif = image->exifData();
-  PutExifItems(ud, LooseTextItems::kToIfd0, &exif);
+  PutExifItems(ud, LooseTextItems::kToIfd0, &exif, IsTiff(*image) ? LibtiffTakesField : nullptr);
   image->setExifData(exif);
 }
 
+// The packet goes in as it came, without exiv2 parsing it (setXmpPacket
+// would): a packet its parser refuses (other programs write some) is still
+// the source's.
 void PutXmp(UserData ud, Exiv2::Image* image) {
   if (!Holds(*image, Exiv2::mdXmp)) return;
   if (std::optional<ItemBytes> xmp = ReadItem(ud, kXmpItem, 1)) {
-    image->setXmpPacket(TextOf(*xmp));
-    image->writeXmpFromPacket(true);  // the packet as it came, not re-serialised
+    image->xmpPacket() = TextOf(*xmp);
+    image->xmpData().setPacket(image->xmpPacket());  // where the TIFF writer takes it from
+    image->writeXmpFromPacket(true);
   }
 }
 
@@ -44,11 +69,7 @@ void PutIcc(UserData ud, Exiv2::Image* image) {
   std::optional<ItemBytes> icc = ReadItem(ud, kIccItem, 1);
   if (!icc || icc->size() > size_t(std::numeric_limits<long>::max())) return;
   Exiv2::DataBuf profile(icc->data(), long(icc->size()));
-  try {
-    image->setIccProfile(profile, true);
-  } catch (const Exiv2::AnyError&) {
-    // A profile exiv2 finds malformed is left out; the rest is written.
-  }
+  image->setIccProfile(profile, true);
 }
 
 // Only JPEG has a comment of its own; PNG gets its comment as a text chunk.
@@ -59,26 +80,86 @@ void PutComment(UserData ud, Exiv2::Image* image) {
   }
 }
 
-// JPEG and TIFF take everything through exiv2; PNG only the XMP packet and
-// the ICC profile (exiv2 would write the Exif block in the older hexadecimal
-// text form, which hides the maker note's bytes).
-OSErr WriteWithExiv2(std::vector<uint8_t>* encoded, UserData ud, bool putExif) {
-  if (encoded->size() > size_t(std::numeric_limits<long>::max())) return paramErr;
-  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(encoded->data(), long(encoded->size()));
-  if (image.get() == nullptr) return paramErr;
+// JPEG (a Photoshop resource in APP13) and TIFF (tag 33723); PNG has no
+// place of its own for the records.
+void PutIptc(UserData ud, Exiv2::Image* image) {
+  if (image->mimeType() != "image/jpeg" && !IsTiff(*image)) return;
+  std::optional<ItemBytes> iptc = ReadItem(ud, kIptcItem, 1);
+  if (!iptc || iptc->size() > size_t(std::numeric_limits<uint32_t>::max())) return;
+  Exiv2::IptcData records;
+  if (Exiv2::IptcParser::decode(records, iptc->data(), uint32_t(iptc->size())) != 0) return;
+  image->setIptcData(records);
+}
+
+void PutPart(Part part, UserData ud, Exiv2::Image* image) {
+  switch (part) {
+    case kExifPart:
+      return PutExif(ud, image);
+    case kXmpPart:
+      return PutXmp(ud, image);
+    case kIccPart:
+      return PutIcc(ud, image);
+    case kCommentPart:
+      return PutComment(ud, image);
+    case kIptcPart:
+      return PutIptc(ud, image);
+  }
+}
+
+// The file rewritten by exiv2 with the given parts; throws what exiv2
+// throws.
+std::vector<uint8_t> Rewrite(const std::vector<uint8_t>& encoded, UserData ud, unsigned parts) {
+  Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(encoded.data(), long(encoded.size()));
+  if (image.get() == nullptr) throw Exiv2::Error(Exiv2::kerMemoryContainsUnknownImageType);
   image->readMetadata();
-  if (putExif) PutExif(ud, image.get());
-  PutXmp(ud, image.get());
-  PutIcc(ud, image.get());
-  PutComment(ud, image.get());
+  for (Part part : kParts) {
+    if ((parts & part) != 0) PutPart(part, ud, image.get());
+  }
   image->writeMetadata();
   Exiv2::BasicIo& io = image->io();
-  if (io.open() != 0) return ioErr;
+  if (io.open() != 0) throw Exiv2::Error(Exiv2::kerDataSourceOpenFailed, "memory");
   std::vector<uint8_t> written(io.size());
   const long got = written.empty() ? 0 : io.read(written.data(), long(written.size()));
   io.close();
-  if (got != long(written.size())) return ioErr;
-  *encoded = std::move(written);
+  if (got != long(written.size())) throw Exiv2::Error(Exiv2::kerInputDataReadFailed);
+  return written;
+}
+
+// JPEG and TIFF take everything through exiv2; PNG only the XMP packet and
+// the ICC profile (exiv2 would write the Exif block in the older hexadecimal
+// text form, which hides the maker note's bytes). When exiv2 refuses the
+// whole, the parts go in one at a time, each kept if exiv2 takes it; only a
+// file it will not rewrite even bare is an error.
+OSErr WriteWithExiv2(std::vector<uint8_t>* encoded, UserData ud, unsigned parts) {
+  if (encoded->size() > size_t(std::numeric_limits<long>::max())) return paramErr;
+  try {
+    *encoded = Rewrite(*encoded, ud, parts);
+    return noErr;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {  // exiv2's errors among them
+  }
+  std::vector<uint8_t> best;
+  try {
+    best = Rewrite(*encoded, ud, 0);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+    return codecErr;
+  }
+  unsigned taken = 0;
+  for (Part part : kParts) {
+    if ((parts & part) == 0) continue;
+    try {
+      best = Rewrite(*encoded, ud, taken | part);
+      taken |= part;
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const std::exception&) {
+      // This part is left out; the others still go in.
+    }
+  }
+  *encoded = std::move(best);
   return noErr;
 }
 
@@ -94,13 +175,27 @@ OSErr WriteWebp(std::vector<uint8_t>* webp, UserData ud, bool exifEnabled) {
   return PutWebpChunks(chunks, webp) ? noErr : codecErr;
 }
 
-// PNG: the Exif block as an eXIf chunk, texts as text chunks, the rest
-// through exiv2.
+// PNG: the Exif block as an eXIf chunk, texts and the chunks describing
+// the pixels as chunks of their own, the rest through exiv2.
 OSErr WritePng(std::vector<uint8_t>* png, UserData ud, bool exifEnabled) {
-  if (OSErr err = WriteWithExiv2(png, ud, false)) return err;
+  if (OSErr err = WriteWithExiv2(png, ud, kXmpPart | kIccPart)) return err;
   if (exifEnabled) PutPngExifChunk(EncodeExifItems(ud, LooseTextItems::kLeaveOut), png);
   PutPngTextItems(ud, png);
+  PutPngImageChunkItems(ud, png);
   return noErr;
+}
+
+OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled) {
+  const unsigned parts = kXmpPart | kIccPart | kCommentPart | kIptcPart;
+  if (OSErr err = WriteWithExiv2(file, ud, exifEnabled ? parts | kExifPart : parts)) return err;
+  PutJfifDensityItem(ud, file);
+  return noErr;
+}
+
+// BigTIFF: "II" or "MM", then 43.
+bool IsBigTiff(ByteSpan file) {
+  return file.size() >= 4 && ((std::memcmp(file.data(), "II\x2B\x00", 4) == 0) ||
+                              (std::memcmp(file.data(), "MM\x00\x2B", 4) == 0));
 }
 
 }  // namespace
@@ -108,12 +203,13 @@ OSErr WritePng(std::vector<uint8_t>* png, UserData ud, bool exifEnabled) {
 OSErr WriteFileMetaData(std::vector<uint8_t>* encoded, UserData ud, bool exifEnabled) {
   if (encoded == nullptr || ud == nullptr) return paramErr;
   InitMetaDataLibrary();
+  if (IsHeifFile(*encoded) || IsBigTiff(*encoded)) return noErr;
   std::vector<uint8_t> result;
   try {
     result = *encoded;
     OSErr err = IsWebpFile(result)  ? WriteWebp(&result, ud, exifEnabled)
                 : IsPngFile(result) ? WritePng(&result, ud, exifEnabled)
-                                    : WriteWithExiv2(&result, ud, exifEnabled);
+                                    : WriteJpegOrTiff(&result, ud, exifEnabled);
     if (err != noErr) return err;
   } catch (const Exiv2::AnyError&) {
     return codecErr;

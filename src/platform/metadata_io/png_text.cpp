@@ -10,12 +10,10 @@
 #include "platform/codecs/png_chunks.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
+#include "platform/metadata_io/png_chunk_write.h"
 
 namespace {
 
-constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-// Signature, then the header chunk: length, "IHDR", 13 bytes, CRC.
-constexpr size_t kHeaderChunkEnd = 8 + 4 + 4 + 13 + 4;
 // Bounds on what the text chunks may cost, as for the image reader: a chunk
 // whose stated length (or expanded text) is larger is skipped, so that a
 // small file cannot make libpng allocate and clear gigabytes.
@@ -71,35 +69,6 @@ void ReadTexts(MemoryReader* reader, UserData ud) {
   png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
 }
 
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0xFFFFFFFF) {
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
-  }
-  return crc;
-}
-
-void Append(std::vector<uint8_t>* out, const void* data, size_t size) {
-  const size_t at = out->size();
-  out->resize(at + size);
-  if (size > 0) std::memcpy(out->data() + at, data, size);
-}
-
-void AppendBigEndian32(std::vector<uint8_t>* out, uint32_t value) {
-  const uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
-                            uint8_t(value)};
-  Append(out, bytes, 4);
-}
-
-void AppendChunk(std::vector<uint8_t>* out, const char (&name)[5], const uint8_t* data,
-                 size_t size) {
-  const size_t start = out->size();
-  AppendBigEndian32(out, uint32_t(size));
-  Append(out, name, 4);
-  Append(out, data, size);
-  AppendBigEndian32(out, Crc32(out->data() + start + 4, out->size() - start - 4) ^ 0xFFFFFFFF);
-}
-
 // A tEXt chunk for Latin-1 text, an uncompressed iTXt chunk (UTF-8) for
 // text with bytes above 0x7F. The text ends at its first zero byte, which
 // neither chunk may hold.
@@ -108,24 +77,14 @@ void AppendTextChunk(std::vector<uint8_t>* out, std::string_view keyword, const 
   const bool plain = std::all_of(text.begin(), text.begin() + ptrdiff_t(length),
                                  [](uint8_t c) { return c < 0x80; });
   std::vector<uint8_t> body;
-  Append(&body, keyword.data(), keyword.size());
+  AppendBytes(&body, keyword.data(), keyword.size());
   constexpr uint8_t kItxtFields[5] = {0, 0, 0, 0, 0};  // key end, not compressed, no language
-  Append(&body, kItxtFields, plain ? 1 : 5);
-  Append(&body, text.data(), length);
-  AppendChunk(out, plain ? "tEXt" : "iTXt", body.data(), body.size());
-}
-
-bool HasHeaderChunk(const std::vector<uint8_t>& png) {
-  return IsPngFile(png) && png.size() >= kHeaderChunkEnd &&
-         std::memcmp(png.data() + 12, "IHDR", 4) == 0;
+  AppendBytes(&body, kItxtFields, plain ? 1 : 5);
+  AppendBytes(&body, text.data(), length);
+  AppendPngChunk(out, plain ? "tEXt" : "iTXt", body.data(), body.size());
 }
 
 }  // namespace
-
-bool IsPngFile(ByteSpan file) {
-  return file.size() >= sizeof kPngSignature &&
-         std::equal(std::begin(kPngSignature), std::end(kPngSignature), file.begin());
-}
 
 void AddPngTextItems(ByteSpan file, UserData ud) {
   if (!IsPngFile(file)) return;
@@ -134,7 +93,7 @@ void AddPngTextItems(ByteSpan file, UserData ud) {
 }
 
 void PutPngTextItems(UserData ud, std::vector<uint8_t>* png) {
-  if (!HasHeaderChunk(*png)) return;
+  if (!HasPngHeaderChunk(*png)) return;
   std::vector<uint8_t> chunks;
   for (OSType type = GetNextUserDataType(ud, 0); type != 0; type = GetNextUserDataType(ud, type)) {
     const std::string_view keyword = PngKeywordOfTextItem(type);
@@ -148,12 +107,12 @@ void PutPngTextItems(UserData ud, std::vector<uint8_t>* png) {
       }
     }
   }
-  png->insert(png->begin() + kHeaderChunkEnd, chunks.begin(), chunks.end());
+  png->insert(png->begin() + kPngHeaderChunkEnd, chunks.begin(), chunks.end());
 }
 
 void PutPngExifChunk(const std::vector<uint8_t>& tiff, std::vector<uint8_t>* png) {
-  if (tiff.empty() || !HasHeaderChunk(*png)) return;
+  if (tiff.empty() || !HasPngHeaderChunk(*png)) return;
   std::vector<uint8_t> chunk;
-  AppendChunk(&chunk, "eXIf", tiff.data(), tiff.size());
-  png->insert(png->begin() + kHeaderChunkEnd, chunk.begin(), chunk.end());
+  AppendPngChunk(&chunk, "eXIf", tiff.data(), tiff.size());
+  png->insert(png->begin() + kPngHeaderChunkEnd, chunk.begin(), chunk.end());
 }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/codec.h"
+#include "platform/metadata_io/png_chunk_write.h"  // IsPngFile
 
-bool IsPngFile(ByteSpan file);
 // Adds a text item for each text chunk before the image data whose keyword
 // has a text item type.
 void AddPngTextItems(ByteSpan file, UserData ud);

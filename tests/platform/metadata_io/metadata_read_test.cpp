@@ -17,11 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-constexpr OSType kTiffBase = 0x74690000, kExifBase = 0x65780000, kGpsBase = 0x67700000;
+constexpr OSType kTiffBase = 0x74690000, kExifBase = 0x65780000, kGpsBase = 0x67700000,
+                 kInteropBase = 0x696F0000;
 
 const std::map<std::string, OSType>& GroupBases() {
   static const std::map<std::string, OSType> bases = {
-      {"IFD0", kTiffBase}, {"ExifIFD", kExifBase}, {"GPS", kGpsBase}};
+      {"IFD0", kTiffBase}, {"ExifIFD", kExifBase}, {"GPS", kGpsBase}, {"InteropIFD", kInteropBase}};
   return bases;
 }
 
@@ -107,11 +108,12 @@ bool ExifToolConvertsValue(OSType type) {
   return std::find(std::begin(converted), std::end(converted), type) != std::end(converted);
 }
 
-// Every IFD0, EXIF and GPS tag exiftool reports has its item, with the same
+// Every IFD0, EXIF, GPS and interoperability tag exiftool reports has its item, with the same
 // field type and value; and every such item is one that exiftool reports.
 void ExpectItemsMatchExifTool(const fs::path& file, UserData ud) {
   SCOPED_TRACE(file.string());
-  const std::vector<test::ExifToolTag> tags = test::ExifToolTags(file, {"IFD0", "ExifIFD", "GPS"});
+  const std::vector<test::ExifToolTag> tags =
+      test::ExifToolTags(file, {"IFD0", "ExifIFD", "GPS", "InteropIFD"});
   ASSERT_FALSE(tags.empty());
   size_t numericTags = 0, textTags = 0;
   for (const test::ExifToolTag& tag : tags) {
@@ -153,7 +155,8 @@ void ExpectItemsMatchExifTool(const fs::path& file, UserData ud) {
   size_t ourNumeric = 0, ourText = 0;
   for (OSType type = GetNextUserDataType(ud, 0); type != 0; type = GetNextUserDataType(ud, type)) {
     const OSType high = type & 0xFFFF0000;
-    if ((high == kTiffBase || high == kExifBase || high == kGpsBase) && type != 0x6578927C) {
+    if ((high == kTiffBase || high == kExifBase || high == kGpsBase || high == kInteropBase) &&
+        type != 0x6578927C) {
       ourNumeric += size_t(CountUserDataType(ud, type));
     }
     if (std::any_of(TextTags().begin(), TextTags().end(),

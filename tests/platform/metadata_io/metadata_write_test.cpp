@@ -14,7 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using test::Bytes;
 
-const std::vector<std::string> kExifGroups = {"IFD0", "ExifIFD", "GPS"};
+const std::vector<std::string> kExifGroups = {"IFD0", "ExifIFD", "GPS", "InteropIFD"};
 
 std::set<std::string> LinesOf(const fs::path& file) {
   const std::vector<std::string> lines = test::ExifToolLines(file, kExifGroups);

@@ -1,0 +1,14 @@
+// The image size an XMP packet states, fitted to the output as the EXIF
+// PixelXDimension and PixelYDimension items are.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// The packet with the values of exif:PixelXDimension, tiff:ImageWidth
+// (width) and exif:PixelYDimension, tiff:ImageLength (height) replaced, as
+// attributes or as elements, under whatever prefixes the packet binds to
+// those namespaces. The rest of the packet is kept byte for byte, so that a
+// packet no parser takes is still fitted.
+std::string RefitXmpImageSize(std::string_view packet, int32_t width, int32_t height);

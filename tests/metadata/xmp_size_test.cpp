@@ -1,0 +1,33 @@
+#include <gtest/gtest.h>
+
+#include "metadata/xmp_size.h"
+
+namespace {
+
+constexpr const char* kExif = " xmlns:exif='http://ns.adobe.com/exif/1.0/'";
+constexpr const char* kTiff = " xmlns:t=\"http://ns.adobe.com/tiff/1.0/\"";
+
+TEST(XmpImageSize, SizesAreRefittedWhereverTheyAreWritten) {
+  struct Case {
+    std::string packet, fitted;
+  } cases[] = {
+      // Attributes, elements, a prefix of the packet's own choosing.
+      {std::string("<d") + kExif + " exif:PixelXDimension='4000' exif:PixelYDimension = \"3000\"/>",
+       std::string("<d") + kExif + " exif:PixelXDimension='80' exif:PixelYDimension = \"60\"/>"},
+      {std::string("<d") + kTiff + "><t:ImageWidth> 4000 </t:ImageWidth><t:ImageLength>3000" +
+           "</t:ImageLength></d>",
+       std::string("<d") + kTiff + "><t:ImageWidth> 80 </t:ImageWidth><t:ImageLength>60" +
+           "</t:ImageLength></d>"},
+      // Not the namespace, a longer name, a value that is no number: kept.
+      {"<d xmlns:exif='urn:other'><exif:PixelXDimension>4000</exif:PixelXDimension></d>",
+       "<d xmlns:exif='urn:other'><exif:PixelXDimension>4000</exif:PixelXDimension></d>"},
+      {std::string("<d") + kExif + " exif:PixelXDimensionOld='4000' exif:PixelXDimension='x'/>",
+       std::string("<d") + kExif + " exif:PixelXDimensionOld='4000' exif:PixelXDimension='x'/>"},
+      // A packet no parser takes is refitted all the same.
+      {std::string("<d") + kExif + "><exif:PixelYDimension>3000</exif:PixelYDimension><foo:x>",
+       std::string("<d") + kExif + "><exif:PixelYDimension>60</exif:PixelYDimension><foo:x>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RefitXmpImageSize(c.packet, 80, 60), c.fitted);
+}
+
+}  // namespace
