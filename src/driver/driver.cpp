@@ -71,10 +71,7 @@ int32_t RunDriver(const std::vector<std::string>& words) {
 
   if (settings.dumpTarget) DumpMetaData(*settings.inputPath, *settings.dumpTarget);
 
-  const int32_t code =
-      RunImageJob(*settings.inputPath, *settings.outputPath, settings.width, settings.height,
-                  settings.horizontalEdge, settings.verticalEdge, settings.kernel,
-                  settings.rotation, settings.exportSettings, settings.copyMetadata);
+  const int32_t code = RunImageJob(settings);
   if (code != noErr) {
     const auto file = FileForStage(Process().jobStage, *settings.inputPath, *settings.outputPath);
     std::fputs(JobErrorLine(code, file).c_str(), stderr);

@@ -1,21 +1,21 @@
 // One image from the input file to the output file: import, resample, turn,
 // fit the metadata, export. Records its stage in the process state before
 // each step and prints the progress lines; releases everything it made.
+// How the steps overlap is the pipeline's (pipeline/pipeline.h).
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-#include "imageio/export_settings.h"
+#include "driver/job_settings.h"
 
-// 0 on success, else the failing step's code, unchanged.
-int32_t RunImageJob(const std::string& inputPath, const std::string& outputPath, int32_t width,
-                    int32_t height, int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
-                    int32_t rotation, const ExportSettings& exportSettings, bool copyMetadata);
+// 0 on success, else the failing step's code, unchanged. The settings have
+// passed the command line's checks (both paths are set).
+int32_t RunImageJob(const JobSettings& settings);
 
-// Whether jobs may overlap their steps on other threads (the source drawn
-// while it is resampled, the rows encoded while they are filtered); on by
-// default. Results are the same either way; tests and benchmarks compare.
+// Whether jobs may overlap their steps on other threads and hold only bands
+// of rows (the source drawn while it is resampled, the rows encoded while
+// they are filtered); on by default. Results are the same either way; tests
+// and benchmarks compare.
 void SetImageJobOverlap(bool allowed);
 
 // Destination pixel format for an export depth: 48 "b48r", 64 "b64a", else

@@ -1,5 +1,7 @@
 #include "imageio/export.h"
 
+#include <utility>
+
 #include "imageio/import.h"
 #include "platform/graphics_export.h"
 
@@ -49,21 +51,23 @@ ComponentInstance FindExporter(const ExportSettings& settings) {
   return nullptr;
 }
 
-int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
-                    const std::string& outputPath, OSErr (*beforeWrite)(void* cookie),
-                    void* cookie) {
+namespace {
+
+int32_t Export(GWorldPtr gw, RowBand* rows, const ExportSettings& settings, UserData ud,
+               const std::string& outputPath, std::function<OSErr()> beforeWrite) {
   FSSpec spec;
   if (OSErr err = OutputPathToFSSpec(outputPath, &spec)) return err;
   ComponentInstance exporter = FindExporter(settings);
   if (exporter == nullptr) return noHandlerErr;
-  int32_t result = GraphicsExportSetInputGWorld(exporter, gw);
+  int32_t result = gw != nullptr ? GraphicsExportSetInputGWorld(exporter, gw)
+                                 : GraphicsExportSetInputRows(exporter, rows);
   if (result == noErr) result = GraphicsExportSetOutputFile(exporter, &spec);
   if (result == noErr && ud != nullptr) {
     GraphicsExportSetExifEnabled(exporter, true);
     GraphicsExportSetMetaData(exporter, ud);
   }
-  if (result == noErr && beforeWrite != nullptr) {
-    result = GraphicsExportSetBeforeWrite(exporter, beforeWrite, cookie);
+  if (result == noErr && beforeWrite) {
+    result = GraphicsExportSetBeforeWrite(exporter, std::move(beforeWrite));
   }
   if (result == noErr) {
     uint32_t bytesWritten = 0;
@@ -73,10 +77,16 @@ int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
   return result;
 }
 
-bool ExportEncodesInBands(const ExportSettings& settings) {
-  ComponentInstance exporter = FindExporter(settings);
-  if (exporter == nullptr) return false;
-  const bool inBands = GraphicsExportEncodesInBands(exporter);
-  CloseComponent(exporter);
-  return inBands;
+}  // namespace
+
+int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
+                    const std::string& outputPath) {
+  if (gw == nullptr) return paramErr;
+  return Export(gw, nullptr, settings, ud, outputPath, nullptr);
+}
+
+int32_t ExportRows(RowBand* rows, const ExportSettings& settings, UserData ud,
+                   const std::string& outputPath, std::function<OSErr()> beforeWrite) {
+  if (rows == nullptr) return paramErr;
+  return Export(nullptr, rows, settings, ud, outputPath, std::move(beforeWrite));
 }

@@ -2,12 +2,12 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
+#include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
-#include "platform/row_gate.h"
+#include "platform/row_band.h"
 #include "platform/user_data.h"
 
 OSErr PathToFSSpec(const std::string& path, FSSpec* spec);
@@ -18,29 +18,21 @@ int32_t ProbeNaturalBounds(const std::string& path, Rect* bounds);
 // the file's metadata to ud when given. On failure *source is nullptr.
 int32_t ImportImage(const std::string& path, GWorldPtr* source, UserData ud);
 
-// An import whose pixels are still being drawn on another thread. Rows are
-// published through the buffer's drawGate as they are finished; Finish (or
-// the destructor) waits for the drawing to end.
-class ImportAhead;
-struct ImportAheadDeleter {
-  void operator()(ImportAhead* ahead) const;
+// An importer chosen for a file, with its bounds and the buffer format the
+// image prefers known; closed when the record goes.
+struct OpenedImport {
+  GraphicsImportComponent importer = nullptr;
+  Rect bounds;
+  OSType format = k32ARGBPixelFormat;
+  OpenedImport() = default;
+  OpenedImport(const OpenedImport&) = delete;
+  OpenedImport& operator=(const OpenedImport&) = delete;
+  ~OpenedImport();
 };
-using ImportAheadPtr = std::unique_ptr<ImportAhead, ImportAheadDeleter>;
-
-// Does what ImportImage does, except that for an image drawn by an importer
-// that draws in bands, it returns once the buffer exists and leaves the
-// drawing to another thread, publishing rows through gate (which must
-// outlive every reader): *ahead is then set, the metadata is in ud, and the
-// image's success comes from FinishImport. Results of the reading are the
-// same either way; only when they are known differs.
-int32_t StartImport(const std::string& path, GWorldPtr* source, UserData ud, RowGate* gate,
-                    ImportAheadPtr* ahead);
-// Waits for the drawing and answers its result. The buffer is no longer
-// gated afterwards.
-int32_t FinishImport(ImportAhead* ahead);
+int32_t OpenImport(const std::string& path, OpenedImport* opened);
 
 // Swaps the two bytes of every 16-bit sample within the buffer's bounds.
 void SwapSampleBytes(GWorldPtr gw);
-// The same over rows [firstRow, endRow) of the bounds only, so that the
-// pass can follow rows as they are finished.
-void SwapSampleBytesRows(GWorldPtr gw, int64_t firstRow, int64_t endRow);
+// The same over rows [firstRow, endRow) of a band, so that the pass can
+// follow rows as they are finished.
+void SwapSampleBytesRows(const RowBand& rows, int64_t firstRow, int64_t endRow);

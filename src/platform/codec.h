@@ -10,6 +10,7 @@
 
 #include "platform/gworld.h"
 #include "platform/mac_types.h"
+#include "platform/row_band.h"
 #include "platform/user_data.h"
 
 using ByteSpan = std::span<const uint8_t>;
@@ -18,6 +19,10 @@ struct ImageHeader {
   int32_t width = 0;
   int32_t height = 0;
   OSType preferredPixelFormat = 0;  // "b48r", "b64a", "b16g", "b32a", or 0 for 32-bit ARGB
+  // Whether draw writes each row once, from the top, publishing rows as
+  // they are final and holding at most RowBand::kRowsInFlight unpublished,
+  // so that it can draw into a ring of rows that a reader follows.
+  bool drawsRowsInOrder = false;
 };
 
 struct ImporterCodec {
@@ -25,10 +30,10 @@ struct ImporterCodec {
   std::string (*name)();  // format plus library and version
   bool (*sniff)(ByteSpan file);
   OSErr (*readHeader)(ByteSpan file, ImageHeader* header);
-  // Decodes the whole image into dst, whose bounds are the natural bounds and
+  // Decodes the whole image into dst, whose size is the natural size and
   // whose format is 32-bit ARGB, "b48r" or "b64a" (16-bit samples most
   // significant byte first). A format the codec cannot draw answers cDepthErr.
-  OSErr (*draw)(ByteSpan file, GWorld* dst);
+  OSErr (*draw)(ByteSpan file, RowBand* dst);
   // Adds the file's metadata items to ud; may be nullptr.
   OSErr (*readMetaData)(ByteSpan file, UserData ud);
   // Optional, both or neither: a codec that decodes straight from the open
@@ -36,17 +41,13 @@ struct ImporterCodec {
   // what readHeader and the metadata readers need (a valid file without its
   // image data); drawFromFile does what draw does, reading fd as it goes.
   OSErr (*readSkeleton)(int fd, uint64_t size, std::vector<uint8_t>* skeleton) = nullptr;
-  OSErr (*drawFromFile)(int fd, uint64_t size, GWorld* dst) = nullptr;
-  // Whether draw publishes rows to the buffer's gate as it finishes them,
-  // from the top, rather than all at once when it ends, and needs no
-  // working memory of a size that the buffers held could make it refuse.
-  bool drawsInBands = false;
+  OSErr (*drawFromFile)(int fd, uint64_t size, RowBand* dst) = nullptr;
 };
 
 struct ExportRequest {
-  const GWorld* image = nullptr;
-  int32_t quality = 768;  // 0 ... 1023; 1024 and above: lossless where the codec has it
-  int32_t depth = 24;     // 24, 32, 8 or 40 (others: the nearest of these)
+  RowBand* image = nullptr;  // read from the top, released as it is encoded
+  int32_t quality = 768;     // 0 ... 1023; 1024 and above: lossless where the codec has it
+  int32_t depth = 24;        // 24, 32, 8 or 40 (others: the nearest of these)
   UserData metaData = nullptr;
   bool exifEnabled = false;
 };
@@ -57,9 +58,9 @@ struct ExporterCodec {
   std::string (*name)();
   // Encodes the whole file into out.
   OSErr (*encode)(const ExportRequest& request, std::vector<uint8_t>* out);
-  // Whether encode reads the image's rows from the top, waiting on the
-  // buffer's gate for each (see GWorld::drawGate), so that another thread
-  // may still be filling them.
+  // Whether encode reads the image's rows once, from the top, releasing
+  // each when it is done with it (at most RowBand::kRowsInFlight held), so
+  // that the image may be a ring of rows that another thread still fills.
   bool encodesInBands = false;
 };
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,15 +47,15 @@ struct ImporterState {
 struct ExporterState {
   int32_t quality = ExportRequest{}.quality;
   int32_t depth = ExportRequest{}.depth;
-  GWorldPtr input = nullptr;
+  GWorldPtr input = nullptr;  // a whole buffer, read as one complete band
+  RowBand* inputRows = nullptr;  // or rows that another stage may still be filling
   FSSpec output;
   bool haveOutput = false;
   bool exifEnabled = false;
   UserData metaData = nullptr;  // the caller's list, read at export time
   // Asked after encoding, before the file is written: anything but noErr
   // ends the export with that code and no file.
-  OSErr (*beforeWrite)(void* cookie) = nullptr;
-  void* beforeWriteCookie = nullptr;
+  std::function<OSErr()> beforeWrite;
 };
 
 struct ComponentInstanceRecord {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "platform/components_internal.h"
@@ -60,6 +61,17 @@ ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldP
   if (state == nullptr) return result;
   if (gw == nullptr) return paramErr;
   state->input = gw;
+  state->inputRows = nullptr;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetInputRows(GraphicsExportComponent ci, RowBand* rows) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  if (rows == nullptr) return paramErr;
+  state->input = nullptr;
+  state->inputRows = rows;
   return noErr;
 }
 
@@ -98,9 +110,13 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   ComponentResult result;
   ExporterState* state = Exporter(ci, &result);
   if (state == nullptr) return result;
-  if (state->input == nullptr || !state->haveOutput) return paramErr;
+  if ((state->input == nullptr && state->inputRows == nullptr) || !state->haveOutput) {
+    return paramErr;
+  }
+  RowBand whole;
+  if (state->input != nullptr) whole.AttachWhole(state->input, true);
   ExportRequest request;
-  request.image = state->input;
+  request.image = state->input != nullptr ? &whole : state->inputRows;
   request.quality = state->quality;
   request.depth = state->depth;
   request.metaData = state->metaData;
@@ -119,8 +135,8 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
-  if (state->beforeWrite != nullptr) {
-    if (OSErr err = state->beforeWrite(state->beforeWriteCookie)) return err;
+  if (state->beforeWrite) {
+    if (OSErr err = state->beforeWrite()) return err;
   }
   if (OSErr err = WriteFileWhole(state->output.path, encoded)) return err;
   if (bytesWritten != nullptr) {
@@ -130,16 +146,14 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
 }
 
 ComponentResult GraphicsExportSetBeforeWrite(GraphicsExportComponent ci,
-                                             OSErr (*check)(void* cookie), void* cookie) {
+                                             std::function<OSErr()> check) {
   ComponentResult result;
   ExporterState* state = Exporter(ci, &result);
   if (state == nullptr) return result;
-  state->beforeWrite = check;
-  state->beforeWriteCookie = cookie;
+  try {
+    state->beforeWrite = std::move(check);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
   return noErr;
-}
-
-bool GraphicsExportEncodesInBands(GraphicsExportComponent ci) {
-  ComponentResult result;
-  return Exporter(ci, &result) != nullptr && ci->component->exporter->encodesInBands;
 }

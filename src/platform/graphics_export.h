@@ -2,9 +2,12 @@
 // and replaces the output file whole through a temporary file and a rename.
 #pragma once
 
+#include <functional>
+
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
+#include "platform/row_band.h"
 #include "platform/user_data.h"
 
 ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponent ci,
@@ -12,6 +15,10 @@ ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponen
 ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, int32_t quality);
 ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, int32_t depth);
 ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gw);
+// Rows to encode instead of a buffer: read once from the top, each released
+// when the encoder is done with it, so that another stage may still be
+// filling a ring of them.
+ComponentResult GraphicsExportSetInputRows(GraphicsExportComponent ci, RowBand* rows);
 ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* file);
 ComponentResult GraphicsExportSetExifEnabled(GraphicsExportComponent ci, bool enabled);
 ComponentResult GraphicsExportSetMetaData(GraphicsExportComponent ci, UserData ud);
@@ -21,7 +28,4 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
 // caller whose input may still turn out unusable (its drawing goes on
 // elsewhere).
 ComponentResult GraphicsExportSetBeforeWrite(GraphicsExportComponent ci,
-                                             OSErr (*check)(void* cookie), void* cookie);
-// Whether the exporter reads the input buffer's rows from the top as it
-// encodes, waiting on the buffer's gate (see GWorld::drawGate) for each.
-bool GraphicsExportEncodesInBands(GraphicsExportComponent ci);
+                                             std::function<OSErr()> check);

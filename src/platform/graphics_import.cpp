@@ -13,7 +13,6 @@
 
 #include "platform/components_internal.h"
 #include "platform/metadata_io/metadata_io.h"
-#include "platform/page_populator.h"
 #include "platform/quicktime.h"
 
 namespace {
@@ -256,27 +255,54 @@ ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr po
   return noErr;
 }
 
+namespace {
+
+ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  if (rows == nullptr) return paramErr;
+  if (OSErr err = LoadHeader(ci, state)) return err;
+  if (rows->Width() != state->header.width || rows->Height() != state->header.height) {
+    return paramErr;
+  }
+  const ImporterCodec& codec = CodecOf(ci);
+  if (state->openFile.fd >= 0) {
+    return codec.drawFromFile(state->openFile.fd, state->openFileSize, rows);
+  }
+  return codec.draw(FileOf(*state), rows);
+}
+
+}  // namespace
+
+ComponentResult GraphicsImportDrawRows(GraphicsImportComponent ci, RowBand* rows) {
+  const ComponentResult result = DrawRows(ci, rows);
+  if (rows != nullptr) {
+    // Rows the drawer did not publish (all of them, for some) are released
+    // here, prepared like the others.
+    if (result == noErr) {
+      rows->Publish(rows->Height());
+      rows->Close();
+    } else {
+      rows->Abandon();
+    }
+  }
+  return result;
+}
+
 ComponentResult GraphicsImportDraw(GraphicsImportComponent ci) {
   if (!QuickTimeIsBound()) return kQTNotBoundErr;
   ImporterState* state = Importer(ci);
   if (state == nullptr) return badComponentInstance;
   if (state->port == nullptr || state->port->pixMap.baseAddr == nullptr) return paramErr;
-  if (OSErr err = LoadHeader(ci, state)) return err;
-  const Rect& bounds = state->port->pixMap.bounds;
-  if (int64_t(bounds.right) - bounds.left != state->header.width ||
-      int64_t(bounds.bottom) - bounds.top != state->header.height) {
-    return paramErr;
-  }
-  const ImporterCodec& codec = CodecOf(ci);
-  PagePopulator populator(state->port->pixMap.baseAddr, state->port->capacity);
-  if (state->openFile.fd >= 0) {
-    return codec.drawFromFile(state->openFile.fd, state->openFileSize, state->port);
-  }
-  return codec.draw(FileOf(*state), state->port);
+  RowBand whole;
+  whole.AttachWhole(state->port, false);
+  return GraphicsImportDrawRows(ci, &whole);
 }
 
-bool GraphicsImportDrawsInBands(GraphicsImportComponent ci) {
-  return Importer(ci) != nullptr && CodecOf(ci).drawsInBands;
+bool GraphicsImportDrawsRowsInOrder(GraphicsImportComponent ci) {
+  ImporterState* state = Importer(ci);
+  return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawsRowsInOrder;
 }
 
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud) {

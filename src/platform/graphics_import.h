@@ -8,6 +8,7 @@
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
 #include "platform/handle.h"
+#include "platform/row_band.h"
 #include "platform/user_data.h"
 
 // A description handle holds the image's size and its extensions; only the
@@ -31,8 +32,12 @@ ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr po
 // Renders the whole image into the buffer set with GraphicsImportSetGWorld,
 // in that buffer's pixel format; the buffer must have the natural bounds.
 ComponentResult GraphicsImportDraw(GraphicsImportComponent ci);
-// Whether the importer's drawing publishes finished rows from the top to the
-// buffer's gate as it goes (see GWorld::drawGate), so that a reader on
-// another thread can follow it.
-bool GraphicsImportDrawsInBands(GraphicsImportComponent ci);
+// Renders the whole image into the rows of a band of the natural size, in
+// the band's pixel format: rows are published as they are final (all of
+// them once the drawing succeeds) and the band is closed whatever happens.
+// A ring band may be drawn into only when GraphicsImportDrawsRowsInOrder.
+ComponentResult GraphicsImportDrawRows(GraphicsImportComponent ci, RowBand* rows);
+// Whether the drawing writes each row once, from the top, so that it can
+// draw into a ring of rows that a reader on another thread follows.
+bool GraphicsImportDrawsRowsInOrder(GraphicsImportComponent ci);
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud);

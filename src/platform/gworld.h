@@ -16,15 +16,10 @@ struct PixMap {
 };
 using PixMapHandle = PixMap*;
 
-class RowGate;
-
 struct GWorld {
   Rect portRect;
   PixMap pixMap;
   size_t capacity = 0;  // bytes owned at pixMap.baseAddr
-  // Set while another thread draws the rows: how far it has got. Drawers
-  // publish through it; readers of the rows wait on it.
-  RowGate* drawGate = nullptr;
 };
 using GWorldPtr = GWorld*;
 using CTabHandle = void*;

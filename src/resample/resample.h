@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/gworld.h"
+#include "platform/row_band.h"
 
 enum EdgeMode : int32_t {
   kEdgeDefault = 0,  // border samples repeat
@@ -21,6 +22,13 @@ enum KernelKind : int32_t {
 
 constexpr int32_t kWeightOne = 16384;
 
+// The size and pixel format of an image on either side of a resize.
+struct ImageShape {
+  int32_t width = 0;
+  int32_t height = 0;
+  OSType pixelFormat = 0;
+};
+
 // A resize whose working block and tables are ready: everything that can
 // fail has been done, only the rows are left.
 struct PreparedResample;
@@ -29,15 +37,24 @@ struct PreparedResampleDeleter {
 };
 using PreparedResamplePtr = std::unique_ptr<PreparedResample, PreparedResampleDeleter>;
 
-// What ResampleGWorld does up to the first row, with the same results.
-OSErr PrepareResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
-                            int32_t verticalEdge, int32_t kernel, PreparedResamplePtr* prepared);
-// Fills the destination, on any one thread. rowsDone(cookie, rows), when
-// given, hears that rows [0, rows) are final as the rows go by, from the
-// top, and at the end with the destination's height. A source being drawn
-// on another thread (its drawGate set) is followed row by row.
-void RunPreparedResample(PreparedResample* prepared, void (*rowsDone)(void* cookie, int32_t rows),
-                         void* cookie);
+// What ResampleGWorld does up to the first row, with the same results, for
+// images of these shapes.
+OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
+                      int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
+                      PreparedResamplePtr* prepared);
+// The most source rows the resize needs at once: a ring of this many rows
+// (plus what its writer holds unpublished) is enough for a source that is
+// drawn while it is resized, when SourceMayBeRing says so.
+int32_t SourceRowsHeld(const PreparedResample* prepared);
+// Whether the source rows are needed in an order a ring can follow: not so
+// for vertical wrapping, which needs the last rows first.
+bool SourceMayBeRing(int32_t verticalEdge);
+// Fills the destination from the top, on any one thread, reading the source
+// rows as they are published (a band drawn on another thread is followed
+// row by row) and letting go of those no longer needed; publishes each
+// destination row as it is final and closes the destination at the end.
+// The bands' shapes are the prepared ones; 16-bit samples in native order.
+void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* destination);
 
 // 0, cDepthErr for a buffer of a format without a class, memFullErr when the
 // working block cannot be had. 16-bit samples must be in native byte order.

@@ -24,7 +24,17 @@ int32_t BytesPerPixelOfClass(PixelClass cls);
 int32_t IntermediateChannels(PixelClass source, PixelClass destination);
 
 struct ResampleContext;
-class RowGate;
+class RowBand;
+
+// Where the rows come from and go to, and when source rows may be let go:
+// keepFrom[j] is the first source row that the j-th fetch or any later one
+// needs (null when the source holds every row and nothing need be let go).
+struct RowStreams {
+  RowBand* source = nullptr;
+  RowBand* destination = nullptr;
+  const int32_t* keepFrom = nullptr;
+  int64_t fetches = 0;
+};
 
 // Address of the first pixel of a source or destination row.
 using SourceRowProc = const uint8_t* (*)(const ResampleContext* context, int32_t row);
@@ -59,15 +69,7 @@ struct ResampleContext {
   uint8_t horizontalEdge = 0;
   uint8_t verticalEdge = 0;
   int32_t kernel = 0;
-  const uint8_t* sourceBase = nullptr;
-  int64_t sourceRowBytes = 0;
-  const RowGate* sourceGate = nullptr;  // set while another thread draws the source
-  // Told that destination rows [0, rows) are final, before each row is
-  // written and once more at the end; may be null.
-  void (*rowsDone)(void* cookie, int32_t rows) = nullptr;
-  void* rowsDoneCookie = nullptr;
-  uint8_t* destinationBase = nullptr;
-  int64_t destinationRowBytes = 0;
+  RowStreams* streams = nullptr;
 };
 
 inline const int16_t* HorizontalEntry(const ResampleContext* c, int32_t i) {

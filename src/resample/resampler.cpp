@@ -7,8 +7,9 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
-#include "platform/row_gate.h"
+#include "platform/row_band.h"
 #include "resample/edge_fetch.h"
 #include "resample/filter_table.h"
 #include "resample/kernels.h"
@@ -72,19 +73,36 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
   return noErr;
 }
 
-const uint8_t* BufferSourceRow(const ResampleContext* c, int32_t row) {
+// Source rows come in fetch order; before each, the rows that neither it nor
+// any later fetch needs are let go, so that the writer of a ring may reuse them.
+const uint8_t* StreamSourceRow(const ResampleContext* c, int32_t row) {
   assert(row >= 0 && row < c->sourceHeight);
-  if (c->sourceGate != nullptr) c->sourceGate->WaitFor(int64_t(row) + 1);
-  return c->sourceBase + int64_t(row) * c->sourceRowBytes;
+  RowStreams* s = c->streams;
+  if (s->keepFrom != nullptr) s->source->Release(s->keepFrom[s->fetches++]);
+  return s->source->RowToRead(row);
 }
 
-uint8_t* BufferDestinationRow(const ResampleContext* c, int32_t row) {
-  if (c->rowsDone != nullptr) {
-    c->rowsDone(c->rowsDoneCookie, row == kEndOfRowsMark ? c->destinationHeight : row);
+// Rows before the one asked for are final.
+uint8_t* StreamDestinationRow(const ResampleContext* c, int32_t row) {
+  RowBand* destination = c->streams->destination;
+  if (row == kEndOfRowsMark) {
+    destination->Publish(c->destinationHeight);
+    return nullptr;
   }
-  if (row == kEndOfRowsMark) return nullptr;
   assert(row >= 0 && row < c->destinationHeight);
-  return c->destinationBase + int64_t(row) * c->destinationRowBytes;
+  destination->Publish(row);
+  return destination->RowToWrite(row);
+}
+
+// The source row behind virtual row `row` of the vertical table, as the
+// edge fetchers map it.
+int32_t MappedSourceRow(int32_t verticalMode, int32_t row, int32_t height) {
+  if (verticalMode == kEdgeWrap) return WrapRowIndex(row, height);
+  if (verticalMode == kEdgePinch) {
+    const int32_t rho = PinchRowIndex(row, height);
+    return rho >= 0 ? rho : -1 - rho;
+  }
+  return row;
 }
 
 void BuildTables(ResampleContext* c, const BlockLayout& l, uint8_t* block, double hScale,
@@ -111,28 +129,6 @@ int32_t EdgeFlags(const ResampleContext& c) {
   if (VerticalMode(c.verticalEdge) == kEdgeWrap) flags |= kFetchWrapRows;
   if (VerticalMode(c.verticalEdge) == kEdgePinch) flags |= kFetchPinchRows;
   return flags;
-}
-
-struct BufferView {
-  int32_t width = 0;
-  int32_t height = 0;
-  PixelClass cls = kClassNone;
-  uint8_t* base = nullptr;  // first pixel of the port rectangle
-  int64_t rowBytes = 0;
-};
-
-BufferView ViewOf(GWorldPtr world) {
-  BufferView v;
-  const Rect& port = world->portRect;
-  v.width = port.right - port.left;
-  v.height = port.bottom - port.top;
-  PixMapHandle pixMap = GetGWorldPixMap(world);
-  v.cls = ClassifyPixelFormat(pixMap->pixelFormat);
-  v.rowBytes = QTGetPixMapHandleRowBytes(pixMap);
-  const int64_t left = int64_t(port.left - pixMap->bounds.left) * pixMap->pixelSize / 8;
-  const int64_t top = int64_t(port.top - pixMap->bounds.top) * v.rowBytes;
-  v.base = static_cast<uint8_t*>(GetPixBaseAddr(pixMap)) + left + top;
-  return v;
 }
 
 struct FreeDeleter {
@@ -222,6 +218,8 @@ void ResampleRows(const ResampleContext* context) {
   int64_t base = EntryStart(VerticalEntry(context, 0));  // source row in ring slot 0
   int64_t next = base;                                   // next source row to fetch
   for (int32_t i = 0; i < context->destinationHeight; ++i) {
+    // A source whose drawing failed gives nothing worth filtering.
+    if (context->streams != nullptr && context->streams->source->Abandoned()) break;
     const int16_t* entry = VerticalEntry(context, i);
     const int64_t start = EntryStart(entry);
     const int64_t count = EntryCount(entry);
@@ -245,42 +243,89 @@ void ResampleRows(const ResampleContext* context) {
   context->destinationRow(context, kEndOfRowsMark);
 }
 
+std::vector<int32_t> SourceFetchOrder(const ResampleContext* context) {
+  std::vector<int32_t> order;
+  order.reserve(size_t(context->sourceHeight) + size_t(context->verticalTaps));
+  const int32_t mode = VerticalMode(context->verticalEdge);
+  // The same walk as ResampleRows: every virtual row once, from the top.
+  int64_t base = EntryStart(VerticalEntry(context, 0));
+  int64_t next = base;
+  for (int32_t i = 0; i < context->destinationHeight; ++i) {
+    const int16_t* entry = VerticalEntry(context, i);
+    const int64_t start = EntryStart(entry);
+    base = std::max(base, start);
+    next = std::max(next, base);
+    for (; next < start + EntryCount(entry); ++next) {
+      order.push_back(MappedSourceRow(mode, int32_t(next), context->sourceHeight));
+    }
+  }
+  return order;
+}
+
 struct PreparedResample {
   ResampleContext context;
   double horizontalScale = 0;
   double verticalScale = 0;
   std::unique_ptr<void, FreeDeleter> block;
+  RowStreams streams;
+  std::vector<int32_t> keepFrom;  // per fetch: the first row still needed
+  int32_t sourceRowsHeld = 0;
 };
 
 void PreparedResampleDeleter::operator()(PreparedResample* prepared) const {
   delete prepared;
 }
 
-OSErr PrepareResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
-                            int32_t verticalEdge, int32_t kernel, PreparedResamplePtr* prepared) {
+namespace {
+
+// Works out, from the fetch order, when each source row may be let go and
+// how many rows are held at most.
+void PlanSourceRows(PreparedResample* p) {
+  std::vector<int32_t> order = SourceFetchOrder(&p->context);
+  p->keepFrom.resize(order.size());
+  int32_t lowest = INT32_MAX;
+  for (size_t j = order.size(); j-- > 0;) {
+    lowest = std::min(lowest, order[j]);
+    p->keepFrom[j] = lowest;
+  }
+  int32_t highest = 0;
+  int32_t held = 1;
+  for (size_t j = 0; j < order.size(); ++j) {
+    highest = std::max(highest, order[j]);
+    held = std::max(held, highest - p->keepFrom[j] + 1);
+  }
+  p->sourceRowsHeld = held;
+}
+
+}  // namespace
+
+OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
+                      int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
+                      PreparedResamplePtr* prepared) {
   if (prepared == nullptr) return paramErr;
   prepared->reset();
-  if (source == nullptr || destination == nullptr) return paramErr;
-  const BufferView from = ViewOf(source);
-  if (from.cls == kClassNone) return cDepthErr;
-  const BufferView to = ViewOf(destination);
-  if (to.cls == kClassNone) return cDepthErr;
-  if (from.width < 1 || from.height < 1 || to.width < 1 || to.height < 1) return paramErr;
+  const PixelClass fromClass = ClassifyPixelFormat(source.pixelFormat);
+  if (fromClass == kClassNone) return cDepthErr;
+  const PixelClass toClass = ClassifyPixelFormat(destination.pixelFormat);
+  if (toClass == kClassNone) return cDepthErr;
+  if (source.width < 1 || source.height < 1 || destination.width < 1 || destination.height < 1) {
+    return paramErr;
+  }
 
   PreparedResamplePtr p(new (std::nothrow) PreparedResample);
   if (p == nullptr) return memFullErr;
   ResampleContext& context = p->context;
-  context.sourceWidth = from.width;
-  context.sourceHeight = from.height;
-  context.destinationWidth = to.width;
-  context.destinationHeight = to.height;
-  context.sourceClass = from.cls;
-  context.destinationClass = to.cls;
+  context.sourceWidth = source.width;
+  context.sourceHeight = source.height;
+  context.destinationWidth = destination.width;
+  context.destinationHeight = destination.height;
+  context.sourceClass = fromClass;
+  context.destinationClass = toClass;
   context.horizontalEdge = uint8_t(horizontalEdge);
   context.verticalEdge = uint8_t(verticalEdge);
   context.kernel = kernel;
-  p->horizontalScale = CornerAlignedScale(from.width, to.width);
-  p->verticalScale = CornerAlignedScale(from.height, to.height);
+  p->horizontalScale = CornerAlignedScale(source.width, destination.width);
+  p->verticalScale = CornerAlignedScale(source.height, destination.height);
 
   int64_t size = 0;
   if (OSErr err = Resample(&context, p->horizontalScale, 0.0, p->verticalScale, 0.0, &size)) {
@@ -291,37 +336,62 @@ OSErr PrepareResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t hor
   }
   p->block.reset(std::malloc(size_t(size)));
   if (p->block == nullptr) return memFullErr;
-
-  context.sourceBase = from.base;
-  context.sourceRowBytes = from.rowBytes;
-  context.destinationBase = to.base;
-  context.destinationRowBytes = to.rowBytes;
-  context.sourceRow = BufferSourceRow;
-  context.destinationRow = BufferDestinationRow;
-  context.sourceGate = source->drawGate;
+  // The tables are built here to plan the source rows, and again, the same,
+  // when the rows are run.
+  BlockLayout layout;
+  LayOutBlock(context, p->horizontalScale, 0.0, p->verticalScale, 0.0, &layout);
+  BuildTables(&context, layout, static_cast<uint8_t*>(p->block.get()), p->horizontalScale, 0.0,
+              p->verticalScale, 0.0);
+  try {
+    PlanSourceRows(p.get());
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  context.sourceRow = StreamSourceRow;
+  context.destinationRow = StreamDestinationRow;
+  context.streams = &p->streams;
   *prepared = std::move(p);
   return noErr;
 }
 
-void RunPreparedResample(PreparedResample* prepared, void (*rowsDone)(void* cookie, int32_t rows),
-                         void* cookie) {
+int32_t SourceRowsHeld(const PreparedResample* prepared) {
+  return prepared->sourceRowsHeld;
+}
+
+bool SourceMayBeRing(int32_t verticalEdge) {
+  return VerticalMode(verticalEdge) != kEdgeWrap;
+}
+
+void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* destination) {
   ResampleContext& context = prepared->context;
-  context.rowsDone = rowsDone;
-  context.rowsDoneCookie = cookie;
+  RowStreams& streams = prepared->streams;
+  streams.source = source;
+  streams.destination = destination;
+  streams.keepFrom = source->IsWhole() ? nullptr : prepared->keepFrom.data();
+  streams.fetches = 0;
   // The sizes were laid out when the block was sized: this call cannot fail.
   const OSErr err = Resample(&context, prepared->horizontalScale, 0.0, prepared->verticalScale, 0.0,
                              prepared->block.get());
   assert(err == noErr);
   (void)err;
+  source->Release(RowBand::kAllRows);
+  destination->Close();
 }
 
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
                      int32_t verticalEdge, int32_t kernel) {
+  if (source == nullptr || destination == nullptr) return paramErr;
+  RowBand sourceRows;
+  sourceRows.AttachWhole(source, true);
+  RowBand destinationRows;
+  destinationRows.AttachWhole(destination, false);
   PreparedResamplePtr prepared;
-  if (OSErr err = PrepareResampleGWorld(source, destination, horizontalEdge, verticalEdge, kernel,
-                                        &prepared)) {
+  if (OSErr err = PrepareResample(
+          {sourceRows.Width(), sourceRows.Height(), sourceRows.PixelFormat()},
+          {destinationRows.Width(), destinationRows.Height(), destinationRows.PixelFormat()},
+          horizontalEdge, verticalEdge, kernel, &prepared)) {
     return err;
   }
-  RunPreparedResample(prepared.get(), nullptr, nullptr);
+  RunPreparedResample(prepared.get(), &sourceRows, &destinationRows);
   return noErr;
 }

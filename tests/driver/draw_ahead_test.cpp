@@ -122,8 +122,18 @@ std::vector<uint8_t> RunJob(const test::TempDir& dir, const JobCase& c, bool ove
                             int32_t* result) {
   SetImageJobOverlap(overlap);
   const fs::path out = dir / (overlap ? "overlap.out" : "inturn.out");
-  *result = RunImageJob(c.input, out.string(), c.width, c.height, c.edges & 0xFF, c.edges >> 8,
-                        c.kernel, c.rotation, c.settings, true);
+  JobSettings settings;
+  settings.inputPath = c.input;
+  settings.outputPath = out.string();
+  settings.width = c.width;
+  settings.height = c.height;
+  settings.horizontalEdge = c.edges & 0xFF;
+  settings.verticalEdge = c.edges >> 8;
+  settings.kernel = c.kernel;
+  settings.rotation = c.rotation;
+  settings.exportSettings = c.settings;
+  settings.copyMetadata = true;
+  *result = RunImageJob(settings);
   SetImageJobOverlap(true);
   return fs::exists(out) ? test::ReadFileBytes(out) : std::vector<uint8_t>();
 }

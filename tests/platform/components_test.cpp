@@ -186,7 +186,7 @@ bool Sniff(ByteSpan) {
 OSErr Header(ByteSpan, ImageHeader*) {
   return noErr;
 }
-OSErr Draw(ByteSpan, GWorld*) {
+OSErr Draw(ByteSpan, RowBand*) {
   return noErr;
 }
 OSErr Encode(const ExportRequest&, std::vector<uint8_t>*) {

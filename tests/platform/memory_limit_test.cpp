@@ -143,9 +143,9 @@ TEST_F(MemoryLimit, DecodersWeighTheirWorkingBuffers) {
     GWorldPtr gw = NewArgb(header.width, header.height, &err);
     ASSERT_EQ(err, noErr);
     LeaveRoom(0);
-    EXPECT_EQ(codec->draw(span, gw), memFullErr);
+    EXPECT_EQ(test::DrawGWorld(codec, span, gw), memFullErr);
     OverridePhysicalMemoryBytes(0);
-    EXPECT_EQ(codec->draw(span, gw), noErr);
+    EXPECT_EQ(test::DrawGWorld(codec, span, gw), noErr);
     DisposeGWorld(gw);
   }
 }
@@ -163,7 +163,7 @@ TEST_F(MemoryLimit, PngNeedsNoRoomBesideTheImage) {
     GWorldPtr gw = NewArgb(header.width, header.height, &err);
     ASSERT_EQ(err, noErr);
     LeaveRoom(0);
-    EXPECT_EQ(kPngImporter.draw(span, gw), noErr);
+    EXPECT_EQ(test::DrawGWorld(kPngImporter, span, gw), noErr);
     DisposeGWorld(gw);
   }
 }
@@ -182,7 +182,7 @@ TEST_F(MemoryLimit, LosslessWebpCountsTheDecodersOwnImage) {
     ASSERT_EQ(err, noErr);
     LeaveRoom(uint64_t(header.width) * uint64_t(header.height) * 4);
     const bool lossless = std::string(file).find("lossless") != std::string::npos;
-    EXPECT_EQ(kWebpImporter.draw(span, gw), lossless ? memFullErr : noErr);
+    EXPECT_EQ(test::DrawGWorld(kWebpImporter, span, gw), lossless ? memFullErr : noErr);
     DisposeGWorld(gw);
   }
 }

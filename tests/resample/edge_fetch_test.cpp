@@ -82,6 +82,7 @@ TEST(EdgeFetch, PaddingReadsModuloAnyWidth) {
 }
 
 // A 3 × 2 grey source behind the fetchers.
+const uint8_t* source_pixels = nullptr;
 struct FetcherFixture {
   uint8_t pixels[6] = {1, 2, 3, 4, 5, 6};
   ResampleContext source;
@@ -91,15 +92,14 @@ struct FetcherFixture {
   static const uint8_t* RowOf(const ResampleContext* c, int32_t row) {
     EXPECT_GE(row, 0);
     EXPECT_LT(row, c->sourceHeight);
-    return c->sourceBase + row * c->sourceRowBytes;
+    return source_pixels + row * 3;
   }
 
   explicit FetcherFixture(int32_t flags) {
     source.sourceWidth = 3;
     source.sourceHeight = 2;
     source.sourceClass = kClassGray8;
-    source.sourceBase = pixels;
-    source.sourceRowBytes = 3;
+    source_pixels = pixels;
     source.sourceRow = RowOf;
     const int64_t margin = (flags & kFetchPad) ? 2 : 0;
     fetcher = EdgeFetcher{source, &source, rowBuffer + margin, 3, 2, margin};

@@ -4,8 +4,6 @@
 #include <exception>
 #include <new>
 
-#include "platform/row_gate.h"
-
 ExportChannels ChannelsForDepth(int32_t depth) {
   switch (depth) {
     case 1:
@@ -78,8 +76,8 @@ uint16_t Widen8To16(uint32_t v) {
 
 }  // namespace
 
-OSErr RowPacker::Prepare(const GWorld& src, RowLayout layout) {
-  switch (src.pixMap.pixelFormat) {
+OSErr RowPacker::Prepare(RowBand& src, RowLayout layout) {
+  switch (src.PixelFormat()) {
     case k32ARGBPixelFormat:
     case k48RGBCodecType:
     case k64ARGBPixelFormat:
@@ -92,7 +90,7 @@ OSErr RowPacker::Prepare(const GWorld& src, RowLayout layout) {
   src_ = &src;
   layout_ = layout;
   try {
-    row_.resize(size_t(BufferWidth(src)));
+    row_.resize(size_t(src.Width()));
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
@@ -101,9 +99,9 @@ OSErr RowPacker::Prepare(const GWorld& src, RowLayout layout) {
 
 // Brings one source row to 16-bit RGBA in native order; one loop per format.
 void RowPacker::Fetch(int64_t y) {
-  const uint8_t* in = BufferRow(*src_, y);
+  const uint8_t* in = src_->RowToRead(y);
   const size_t width = row_.size();
-  switch (src_->pixMap.pixelFormat) {
+  switch (src_->PixelFormat()) {
     case k32ARGBPixelFormat:
       for (size_t x = 0; x < width; ++x) {
         uint32_t argb;
@@ -134,8 +132,8 @@ void RowPacker::Fetch(int64_t y) {
 }
 
 void RowPacker::Pack(int64_t y, uint8_t* out) {
-  WaitForDrawnRows(*src_, y + 1);
   Fetch(y);
+  src_->Release(y + 1);
   switch (layout_) {
     case RowLayout::kGrey8:
       for (const Sample16& s : row_) {
@@ -185,8 +183,4 @@ void ReserveEncodedBytes(std::vector<uint8_t>* out, int64_t rawBytes) {
   } catch (const std::exception&) {
     // Only an optimisation.
   }
-}
-
-void WaitForDrawnRows(const GWorld& gw, int64_t rows) {
-  if (gw.drawGate != nullptr) gw.drawGate->WaitFor(rows);
 }

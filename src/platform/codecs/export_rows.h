@@ -7,6 +7,7 @@
 
 #include "platform/gworld.h"
 #include "platform/mac_types.h"
+#include "platform/row_band.h"
 
 // What an export depth asks for: 8 and 40 (and the other grey or indexed
 // depths 1, 2, 4, 33, 34, 36) grey; 32 and 64 colour with alpha; anything
@@ -30,12 +31,13 @@ constexpr uint8_t Luma8(uint32_t r, uint32_t g, uint32_t b) {
   return uint8_t((19595 * r + 38470 * g + 7471 * b + 32768) >> 16);
 }
 
-// Converts row y of the buffer into the packed layout at out (width pixels).
-// A buffer format that is none of 32, "b48r", "b64a", 8, 40 answers cDepthErr.
+// Converts the image's rows, from the top, into the packed layout at out
+// (width pixels), releasing each row of the band once it is packed. A format
+// that is none of 32, "b48r", "b64a", 8, 40 answers cDepthErr.
 class RowPacker {
  public:
   // Reserves the working row; memFullErr when it cannot be had.
-  OSErr Prepare(const GWorld& src, RowLayout layout);
+  OSErr Prepare(RowBand& src, RowLayout layout);
   void Pack(int64_t y, uint8_t* out);
 
  private:
@@ -43,7 +45,7 @@ class RowPacker {
     uint16_t r, g, b, a;
   };
   void Fetch(int64_t y);
-  const GWorld* src_ = nullptr;
+  RowBand* src_ = nullptr;
   RowLayout layout_ = RowLayout::kRGB8;
   std::vector<Sample16> row_;
 };
@@ -54,10 +56,12 @@ class RowPacker {
 // room nothing is reserved and the file grows as usual.
 void ReserveEncodedBytes(std::vector<uint8_t>* out, int64_t rawBytes);
 
-// Waits until rows [0, rows) of a buffer that another thread is filling
-// (its drawGate set) are final; returns at once for any other buffer.
-void WaitForDrawnRows(const GWorld& gw, int64_t rows);
-
+inline int64_t BufferWidth(const RowBand& band) {
+  return band.Width();
+}
+inline int64_t BufferHeight(const RowBand& band) {
+  return band.Height();
+}
 // The buffer's width and height (from its pixel map bounds).
 int64_t BufferWidth(const GWorld& gw);
 int64_t BufferHeight(const GWorld& gw);

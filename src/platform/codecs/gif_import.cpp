@@ -158,9 +158,9 @@ void ExpandIndices(const GifPixelType* indices, int64_t count, const ColorMapObj
   }
 }
 
-OSErr DrawGif(ByteSpan file, GWorld* dst) {
-  if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
-  if (!IsDrawableFormat(dst->pixMap.pixelFormat)) return cDepthErr;
+OSErr DrawGif(ByteSpan file, RowBand* dst) {
+  if (dst == nullptr) return paramErr;
+  if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   MemoryStream stream{file.data(), file.size(), 0};
   GifHandle handle;
   FirstFrame frame;

@@ -49,7 +49,7 @@ OSErr FromHeifError(const heif_error& error) {
 
 // The buffer as an 8-bit interleaved RGB or RGBA libheif image; grey is
 // spread to R, G, B.
-OSErr MakeImage(const GWorld& source, ExportChannels channels,
+OSErr MakeImage(RowBand& source, ExportChannels channels,
                 std::unique_ptr<heif_image, ImageRelease>* image) {
   const int64_t width = BufferWidth(source);
   const int64_t height = BufferHeight(source);
@@ -140,10 +140,10 @@ heif_error WriteToVector(heif_context*, const void* data, size_t size, void* use
 
 OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format,
                  std::vector<uint8_t>* out) {
-  if (request.image == nullptr || request.image->pixMap.baseAddr == nullptr || out == nullptr) {
+  if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
-  const GWorld& source = *request.image;
+  RowBand& source = *request.image;
   const int64_t width = BufferWidth(source);
   const int64_t height = BufferHeight(source);
   if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX) return paramErr;

@@ -115,6 +115,7 @@ OSErr ReadHeifHeader(ByteSpan file, ImageHeader* header) {
   header->width = primary.width;
   header->height = primary.height;
   header->preferredPixelFormat = 0;
+  header->drawsRowsInOrder = true;
   if (primary.bits > 8) {
     header->preferredPixelFormat = primary.hasAlpha ? k64ARGBPixelFormat : k48RGBCodecType;
   }
@@ -154,9 +155,9 @@ void RowToRgba16(const uint8_t* in, int64_t width, int channels, int bits, uint1
   }
 }
 
-OSErr DrawHeif(ByteSpan file, GWorld* dst) {
-  if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
-  if (!IsDrawableFormat(dst->pixMap.pixelFormat)) return cDepthErr;
+OSErr DrawHeif(ByteSpan file, RowBand* dst) {
+  if (dst == nullptr) return paramErr;
+  if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   PrimaryImage primary;
   if (OSErr err = OpenPrimary(file, &primary)) return err;
   if (primary.width != BufferWidth(*dst) || primary.height != BufferHeight(*dst)) return paramErr;
@@ -206,6 +207,7 @@ OSErr DrawHeif(ByteSpan file, GWorld* dst) {
     RowToRgba16(plane + y * stride, primary.width, channels, bits, rgba.data());
     if (premultiplied) UnpremultiplyRgba16Row(rgba.data(), primary.width);
     StoreRgba16Row(rgba.data(), dst, y);
+    PublishDrawnRows(dst, y + 1);
   }
   return noErr;
 }

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "platform/codecs/export_rows.h"
-#include "platform/row_gate.h"
 
 namespace {
 
@@ -25,10 +24,10 @@ bool IsDrawableFormat(OSType pixelFormat) {
          pixelFormat == k64ARGBPixelFormat;
 }
 
-void StoreRgba8Row(const uint8_t* in, GWorld* dst, int64_t y) {
+void StoreRgba8Row(const uint8_t* in, RowBand* dst, int64_t y) {
   uint8_t* out = BufferRow(*dst, y);
   const int64_t width = BufferWidth(*dst);
-  switch (dst->pixMap.pixelFormat) {
+  switch (dst->PixelFormat()) {
     case k32ARGBPixelFormat:
       for (int64_t x = 0; x < width; ++x, in += 4, out += 4)
         PutArgb(in[3], in[0], in[1], in[2], out);
@@ -53,10 +52,10 @@ void StoreRgba8Row(const uint8_t* in, GWorld* dst, int64_t y) {
   }
 }
 
-void StoreRgba16Row(const uint16_t* in, GWorld* dst, int64_t y) {
+void StoreRgba16Row(const uint16_t* in, RowBand* dst, int64_t y) {
   uint8_t* out = BufferRow(*dst, y);
   const int64_t width = BufferWidth(*dst);
-  switch (dst->pixMap.pixelFormat) {
+  switch (dst->PixelFormat()) {
     case k32ARGBPixelFormat:
       for (int64_t x = 0; x < width; ++x, in += 4, out += 4) {
         PutArgb(Reduce16To8(in[3]), Reduce16To8(in[0]), Reduce16To8(in[1]), Reduce16To8(in[2]),
@@ -90,8 +89,4 @@ void UnpremultiplyRgba16Row(uint16_t* rgba, int64_t width) {
       rgba[c] = a == 0 ? 0 : uint16_t(std::min<uint32_t>(65535, (rgba[c] * 65535u + a / 2) / a));
     }
   }
-}
-
-void PublishDrawnRows(GWorld* dst, int64_t rows) {
-  if (dst->drawGate != nullptr) dst->drawGate->Publish(rows);
 }

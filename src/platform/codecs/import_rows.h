@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "platform/gworld.h"
 #include "platform/mac_types.h"
+#include "platform/row_band.h"
 
 // 32-bit ARGB, "b48r" or "b64a".
 bool IsDrawableFormat(OSType pixelFormat);
@@ -20,13 +20,20 @@ constexpr uint16_t Widen8To16(uint32_t v) {
 // (rgba8) or native 16-bit samples (rgba16). 16-bit samples reach 32-bit
 // ARGB through Reduce16To8, 8-bit samples reach the 16-bit formats widened;
 // "b48r" drops alpha.
-void StoreRgba8Row(const uint8_t* rgba8, GWorld* dst, int64_t y);
-void StoreRgba16Row(const uint16_t* rgba16, GWorld* dst, int64_t y);
+void StoreRgba8Row(const uint8_t* rgba8, RowBand* dst, int64_t y);
+void StoreRgba16Row(const uint16_t* rgba16, RowBand* dst, int64_t y);
 
 // Premultiplied colour back to straight, in place: c * 65535 / a, rounded;
 // colour under zero alpha becomes zero.
 void UnpremultiplyRgba16Row(uint16_t* rgba16, int64_t width);
 
-// Tells a reader waiting on dst (another thread) that rows [0, rows) are
-// final. Drawers call it as they go; without a waiting reader it does nothing.
-void PublishDrawnRows(GWorld* dst, int64_t rows);
+// Tells a reader of dst, perhaps on another thread, that rows [0, rows) are
+// final. Drawers call it as they go, at least every RowBand::kRowsInFlight rows.
+inline void PublishDrawnRows(RowBand* dst, int64_t rows) {
+  dst->Publish(rows);
+}
+
+// Row y's storage for the drawing, waiting for room in a ring.
+inline uint8_t* BufferRow(RowBand& band, int64_t y) {
+  return band.RowToWrite(y);
+}

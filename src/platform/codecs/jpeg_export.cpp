@@ -42,8 +42,8 @@ struct RowSource {
   bool packed = false;
 };
 
-OSErr ChooseRowSource(const GWorld& image, RowSource* source) {
-  switch (image.pixMap.pixelFormat) {
+OSErr ChooseRowSource(RowBand& image, RowSource* source) {
+  switch (image.PixelFormat()) {
     case k32ARGBPixelFormat:
       *source = {kNativeArgb, 4, false};
       return noErr;
@@ -146,8 +146,8 @@ void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chrom
 
 // Guarded: everything that can reach Fail happens in here, with nothing on
 // the stack that needs unwinding.
-bool EncodeGuarded(Encoder* e, const GWorld& image, const RowSource& source, Chroma chroma,
-                   int percent, RowPacker* packer, uint8_t* packedRows) {
+bool EncodeGuarded(Encoder* e, RowBand& image, const RowSource& source, Chroma chroma, int percent,
+                   RowPacker* packer, uint8_t* packedRows) {
   if (setjmp(e->failed)) return false;
   jpeg_create_compress(&e->info);  // clears all but the error manager
   e->created = true;
@@ -172,22 +172,22 @@ bool EncodeGuarded(Encoder* e, const GWorld& image, const RowSource& source, Chr
         packer->Pack(first + i, rows[i]);
       }
     } else {
-      WaitForDrawnRows(image, first + count);
       for (int i = 0; i < count; ++i) {
-        rows[i] = const_cast<JSAMPROW>(BufferRow(image, first + i));
+        rows[i] = const_cast<JSAMPROW>(image.RowToRead(first + i));
       }
     }
     jpeg_write_scanlines(&e->info, rows, JDIMENSION(count));
+    if (!source.packed) image.Release(first + count);
   }
   jpeg_finish_compress(&e->info);
   return true;
 }
 
 OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
-  if (request.image == nullptr || request.image->pixMap.baseAddr == nullptr || out == nullptr) {
+  if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
-  const GWorld& image = *request.image;
+  RowBand& image = *request.image;
   const int64_t width = BufferWidth(image);
   const int64_t height = BufferHeight(image);
   if (width < 1 || height < 1 || width > kMaxJpegDimension || height > kMaxJpegDimension) {
@@ -226,5 +226,8 @@ OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
 }  // namespace
 
 const ExporterCodec kJpegExporter = {
-    FourCC("JPEG"), FourCC("jpg "), JpegCodecName, EncodeJpeg, true,
+    FourCC("JPEG"),
+    FourCC("jpg "),
+    JpegCodecName,
+    EncodeJpeg,
 };

@@ -36,6 +36,7 @@ OSErr ReadJpegHeader(ByteSpan file, ImageHeader* header) {
   header->width = info.width;
   header->height = info.height;
   header->preferredPixelFormat = 0;
+  header->drawsRowsInOrder = true;
   return noErr;
 }
 
@@ -86,9 +87,9 @@ bool DataCanHoldImage(ByteSpan file, int64_t width, int64_t height) {
   return uint64_t(file.size()) * 8 >= blocks;
 }
 
-OSErr DrawJpeg(ByteSpan file, GWorld* dst) {
-  if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
-  if (dst->pixMap.pixelFormat != k32ARGBPixelFormat) return cDepthErr;
+OSErr DrawJpeg(ByteSpan file, RowBand* dst) {
+  if (dst == nullptr) return paramErr;
+  if (dst->PixelFormat() != k32ARGBPixelFormat) return cDepthErr;
   TurboJpegHandle handle(tjInitDecompress());
   if (!handle) return memFullErr;
   JpegInfo info;
@@ -103,6 +104,5 @@ OSErr DrawJpeg(ByteSpan file, GWorld* dst) {
 }  // namespace
 
 const ImporterCodec kJpegImporter = {
-    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg,
-    nullptr,        nullptr,       nullptr,   true,
+    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg, nullptr,
 };

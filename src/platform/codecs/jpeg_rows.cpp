@@ -116,7 +116,7 @@ void ConvertCmykRow(uint8_t* row, int64_t width, bool inverted) {
 
 // Guarded: everything that can reach Fail happens in here, with nothing on
 // the stack that needs unwinding.
-bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, GWorld* dst) {
+bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) {
   if (setjmp(d->failed)) return false;
   jpeg_create_decompress(&d->info);  // clears all but the error manager
   d->created = true;
@@ -156,7 +156,7 @@ bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, GWor
 
 }  // namespace
 
-OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, GWorld* dst) {
+OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) {
   Decoder d;
   d.info.err = jpeg_std_error(&d.errors);
   d.errors.error_exit = Fail;

@@ -16,6 +16,5 @@ constexpr int kJpegMaxScans = 500;
 // ink (Adobe's writers and libjpeg's). Data that ends before the last row
 // or the last scan answers codecErr; data that lacks only its end-of-image
 // marker is whole. Other damage the library only warns about leaves the
-// image as far as it decodes. Rows are published to dst's gate as they are
-// finished.
-OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, GWorld* dst);
+// image as far as it decodes. Rows are published to dst as they are final.
+OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst);

@@ -49,8 +49,8 @@ struct PngTarget {
   int colorType = PNG_COLOR_TYPE_RGB;
 };
 
-PngTarget ChooseTarget(const GWorld& image, int32_t depth) {
-  const bool sixteen = IsSixteenBitFormat(image.pixMap.pixelFormat);
+PngTarget ChooseTarget(RowBand& image, int32_t depth) {
+  const bool sixteen = IsSixteenBitFormat(image.PixelFormat());
   switch (ChannelsForDepth(depth)) {
     case ExportChannels::kGrey:
       return {RowLayout::kGrey8, 8, PNG_COLOR_TYPE_GRAY};
@@ -79,7 +79,7 @@ bool WriteHeaderGuarded(PngWriteState* state, const PngTarget& target, png_uint_
 // Packs, filters and compresses every row into IDAT chunks at the end of
 // file, then ends it. Rows are read as they are finished when another
 // thread is still filling the buffer.
-OSErr WriteImageData(const GWorld& image, const PngTarget& target, RowPacker* packer,
+OSErr WriteImageData(RowBand& image, const PngTarget& target, RowPacker* packer,
                      std::vector<uint8_t>* file) {
   const int64_t width = BufferWidth(image);
   const int64_t rowBytes = width * BytesPerPixel(target.layout);
@@ -105,10 +105,10 @@ OSErr WriteImageData(const GWorld& image, const PngTarget& target, RowPacker* pa
 }
 
 OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
-  if (request.image == nullptr || request.image->pixMap.baseAddr == nullptr || out == nullptr) {
+  if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
-  const GWorld& image = *request.image;
+  RowBand& image = *request.image;
   const int64_t width = BufferWidth(image);
   const int64_t height = BufferHeight(image);
   if (width < 1 || height < 1) return paramErr;
@@ -139,5 +139,8 @@ OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
 }  // namespace
 
 const ExporterCodec kPngExporter = {
-    FourCC("PNG "), FourCC("png "), PngCodecName, EncodePng, true,
+    FourCC("PNG "),
+    FourCC("png "),
+    PngCodecName,
+    EncodePng,
 };

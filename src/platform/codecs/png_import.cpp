@@ -275,6 +275,9 @@ OSErr ReadPngHeader(ByteSpan file, ImageHeader* header) {
   header->width = int32_t(layout.width);
   header->height = int32_t(layout.height);
   header->preferredPixelFormat = PreferredFormat(layout);
+  // An interlaced image is final only after its last pass.
+  header->drawsRowsInOrder =
+      png_get_interlace_type(handle.state.png, handle.state.info) == PNG_INTERLACE_NONE;
   return noErr;
 }
 
@@ -313,7 +316,7 @@ bool ConfigureGuarded(PngReadState* state, OSType pixelFormat, bool hasAlpha) {
 // Guarded: decodes every row into dst. Rows of an image in one pass are
 // published as they come; an interlaced image is final only after its last
 // pass.
-bool ReadImageGuarded(PngReadState* state, GWorld* dst) {
+bool ReadImageGuarded(PngReadState* state, RowBand* dst) {
   if (setjmp(png_jmpbuf(state->png))) return false;
   const int passes = png_set_interlace_handling(state->png);
   const int64_t height = BufferHeight(*dst);
@@ -326,9 +329,9 @@ bool ReadImageGuarded(PngReadState* state, GWorld* dst) {
   return true;
 }
 
-OSErr CheckDrawTarget(const GWorld* dst) {
-  if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
-  const OSType format = dst->pixMap.pixelFormat;
+OSErr CheckDrawTarget(const RowBand* dst) {
+  if (dst == nullptr) return paramErr;
+  const OSType format = dst->PixelFormat();
   if (format != k32ARGBPixelFormat && format != k48RGBCodecType && format != k64ARGBPixelFormat) {
     return cDepthErr;
   }
@@ -336,28 +339,28 @@ OSErr CheckDrawTarget(const GWorld* dst) {
 }
 
 // Decodes through a reader made by CreateReader or CreateFileReader.
-OSErr DrawWithReader(PngReadHandle& handle, GWorld* dst) {
-  const OSType format = dst->pixMap.pixelFormat;
+OSErr DrawWithReader(PngReadHandle& handle, RowBand* dst) {
+  const OSType format = dst->PixelFormat();
   PngLayout layout;
   if (OSErr err = ReadLayout(&handle, &layout)) return err;
   if (layout.width != BufferWidth(*dst) || layout.height != BufferHeight(*dst)) return paramErr;
   PngReadState& state = handle.state;
   if (!ConfigureGuarded(&state, format, layout.hasAlpha)) return codecErr;
-  const size_t rowBytes = size_t(layout.width) * size_t(dst->pixMap.pixelSize / 8);
+  const size_t rowBytes = size_t(layout.width) * size_t(dst->PixelSize() / 8);
   if (png_get_rowbytes(state.png, state.info) != rowBytes) return codecErr;
 
   if (!ReadImageGuarded(&state, dst)) return codecErr;
   return noErr;
 }
 
-OSErr DrawPng(ByteSpan file, GWorld* dst) {
+OSErr DrawPng(ByteSpan file, RowBand* dst) {
   if (OSErr err = CheckDrawTarget(dst)) return err;
   PngReadHandle handle;
   if (OSErr err = CreateReader(file, &handle)) return err;
   return DrawWithReader(handle, dst);
 }
 
-OSErr DrawPngFromFile(int fd, uint64_t size, GWorld* dst) {
+OSErr DrawPngFromFile(int fd, uint64_t size, RowBand* dst) {
   if (OSErr err = CheckDrawTarget(dst)) return err;
   PngReadHandle handle;
   if (OSErr err = CreateFileReader(fd, size, &handle)) return err;
@@ -373,6 +376,6 @@ OSErr ReadPngSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
 }  // namespace
 
 const ImporterCodec kPngImporter = {
-    FourCC("PNG "), PngCodecName,    SniffPng,        ReadPngHeader, DrawPng,
-    nullptr,        ReadPngSkeleton, DrawPngFromFile, true,
+    FourCC("PNG "), PngCodecName, SniffPng,        ReadPngHeader,
+    DrawPng,        nullptr,      ReadPngSkeleton, DrawPngFromFile,
 };

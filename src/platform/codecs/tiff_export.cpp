@@ -80,8 +80,8 @@ struct TiffTarget {
   uint16_t photometric = PHOTOMETRIC_RGB;
 };
 
-TiffTarget ChooseTarget(const GWorld& image, int32_t depth) {
-  const bool sixteen = IsSixteenBitFormat(image.pixMap.pixelFormat);
+TiffTarget ChooseTarget(RowBand& image, int32_t depth) {
+  const bool sixteen = IsSixteenBitFormat(image.PixelFormat());
   switch (ChannelsForDepth(depth)) {
     case ExportChannels::kGrey:
       return {RowLayout::kGrey8, 8, 1, PHOTOMETRIC_MINISBLACK};
@@ -160,10 +160,10 @@ void ToNativeOrder(const TiffTarget& target, int64_t width, uint8_t* row) {
 }
 
 OSErr EncodeTiff(const ExportRequest& request, std::vector<uint8_t>* out) {
-  if (request.image == nullptr || request.image->pixMap.baseAddr == nullptr || out == nullptr) {
+  if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
-  const GWorld& image = *request.image;
+  RowBand& image = *request.image;
   const int64_t width = BufferWidth(image);
   const int64_t height = BufferHeight(image);
   if (width < 1 || height < 1) return paramErr;

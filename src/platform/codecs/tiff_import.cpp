@@ -208,6 +208,7 @@ OSErr ReadTiffHeader(ByteSpan file, ImageHeader* header) {
   header->width = int32_t(layout.width);
   header->height = int32_t(layout.height);
   header->preferredPixelFormat = PreferredFormat(layout);
+  header->drawsRowsInOrder = true;
   return noErr;
 }
 
@@ -402,7 +403,7 @@ OSErr ReadPalette(TIFF* tif, const TiffLayout& layout, Palette* palette) {
   return noErr;
 }
 
-OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, GWorld* dst) {
+OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, RowBand* dst) {
   Palette palette;
   if (layout.kind == TiffKind::kPalette) {
     if (OSErr err = ReadPalette(tif, layout, &palette)) return err;
@@ -429,6 +430,7 @@ OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, GWorld* dst) {
       convert(layout, palette, samples.data(), rgba.data());
       if (layout.associatedAlpha) UnpremultiplyRgba16Row(rgba.data(), layout.width);
       StoreRgba16Row(rgba.data(), dst, y0 + r);
+      PublishDrawnRows(dst, y0 + r + 1);
     }
     if (rows < band.rows) break;
   }
@@ -437,7 +439,7 @@ OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, GWorld* dst) {
 
 // libtiff's RGBA reader, for what the reading above does not know. It hands
 // back premultiplied colour whenever there is alpha; straightened here.
-OSErr DrawThroughRgba(TIFF* tif, const TiffLayout& layout, GWorld* dst) {
+OSErr DrawThroughRgba(TIFF* tif, const TiffLayout& layout, RowBand* dst) {
   std::vector<uint32_t> raster;
   std::vector<uint16_t> rgba;
   if (!WorkingBytesFit(uint64_t(layout.width) * layout.height, sizeof(uint32_t))) {
@@ -465,6 +467,7 @@ OSErr DrawThroughRgba(TIFF* tif, const TiffLayout& layout, GWorld* dst) {
     }
     if (layout.hasAlpha) UnpremultiplyRgba16Row(rgba.data(), layout.width);
     StoreRgba16Row(rgba.data(), dst, y);
+    PublishDrawnRows(dst, y + 1);
   }
   return noErr;
 }
@@ -501,9 +504,9 @@ bool StripsLieInFile(TIFF* tif, const TiffLayout& layout, uint64_t fileSize) {
   return true;
 }
 
-OSErr DrawTiff(ByteSpan file, GWorld* dst) {
-  if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
-  if (!IsDrawableFormat(dst->pixMap.pixelFormat)) return cDepthErr;
+OSErr DrawTiff(ByteSpan file, RowBand* dst) {
+  if (dst == nullptr) return paramErr;
+  if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   MemoryStream stream{file.data(), file.size(), 0};
   TiffHandle tif = OpenTiff(&stream);
   if (!tif) return codecErr;

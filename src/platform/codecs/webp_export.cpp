@@ -25,7 +25,7 @@ int QualityPercent(int32_t quality) {
 }
 
 // The picture as packed 8-bit RGB or RGBA rows; grey is spread to R, G, B.
-OSErr PackPixels(const GWorld& image, ExportChannels channels, std::vector<uint8_t>* pixels) {
+OSErr PackPixels(RowBand& image, ExportChannels channels, std::vector<uint8_t>* pixels) {
   const int64_t width = BufferWidth(image);
   const int64_t height = BufferHeight(image);
   const RowLayout layout = channels == ExportChannels::kColourAlpha ? RowLayout::kRGBA8
@@ -56,10 +56,10 @@ struct MemoryWriterClear {
 };
 
 OSErr EncodeWebp(const ExportRequest& request, std::vector<uint8_t>* out) {
-  if (request.image == nullptr || request.image->pixMap.baseAddr == nullptr || out == nullptr) {
+  if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
-  const GWorld& image = *request.image;
+  RowBand& image = *request.image;
   const int64_t width = BufferWidth(image);
   const int64_t height = BufferHeight(image);
   if (width < 1 || height < 1 || width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {

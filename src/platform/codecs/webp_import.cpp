@@ -59,6 +59,7 @@ OSErr ReadWebpHeader(ByteSpan file, ImageHeader* header) {
   header->width = features.width;
   header->height = features.height;
   header->preferredPixelFormat = 0;
+  header->drawsRowsInOrder = true;
   return noErr;
 }
 
@@ -84,7 +85,7 @@ struct AnimDecoderDelete {
 
 // The first frame of an animation, composed on the canvas and stored into
 // dst straight from the decoder's own canvas.
-OSErr DrawFirstFrame(ByteSpan file, int64_t width, int64_t height, GWorld* dst) {
+OSErr DrawFirstFrame(ByteSpan file, int64_t width, int64_t height, RowBand* dst) {
   // The decoder holds two canvases of its own.
   if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), 2 * 4)) return memFullErr;
   WebPAnimDecoderOptions options;
@@ -104,13 +105,16 @@ OSErr DrawFirstFrame(ByteSpan file, int64_t width, int64_t height, GWorld* dst) 
   if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp) || frame == nullptr) {
     return codecErr;
   }
-  for (int64_t y = 0; y < height; ++y) StoreRgba8Row(frame + y * width * 4, dst, y);
+  for (int64_t y = 0; y < height; ++y) {
+    StoreRgba8Row(frame + y * width * 4, dst, y);
+    PublishDrawnRows(dst, y + 1);
+  }
   return noErr;
 }
 
-OSErr DrawWebp(ByteSpan file, GWorld* dst) {
-  if (dst == nullptr || dst->pixMap.baseAddr == nullptr) return paramErr;
-  if (!IsDrawableFormat(dst->pixMap.pixelFormat)) return cDepthErr;
+OSErr DrawWebp(ByteSpan file, RowBand* dst) {
+  if (dst == nullptr) return paramErr;
+  if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   WebPBitstreamFeatures features;
   if (OSErr err = ReadFeatures(file, &features)) return err;
   const int64_t width = features.width;
@@ -125,7 +129,10 @@ OSErr DrawWebp(ByteSpan file, GWorld* dst) {
   std::unique_ptr<uint8_t[]> rgba(new (std::nothrow) uint8_t[size_t(width * height * 4)]);
   if (!rgba) return memFullErr;
   if (OSErr err = DecodeStill(file, width, height, rgba.get())) return err;
-  for (int64_t y = 0; y < height; ++y) StoreRgba8Row(rgba.get() + y * width * 4, dst, y);
+  for (int64_t y = 0; y < height; ++y) {
+    StoreRgba8Row(rgba.get() + y * width * 4, dst, y);
+    PublishDrawnRows(dst, y + 1);
+  }
   return noErr;
 }
 

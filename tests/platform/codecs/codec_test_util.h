@@ -59,6 +59,16 @@ inline constexpr uint32_t Argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
   return a << 24 | r << 16 | g << 8 | b;
 }
 
+// Draws into a whole buffer, as the importers' callers do.
+inline OSErr DrawGWorld(const ImporterCodec& codec, ByteSpan file, GWorld* gw) {
+  RowBand rows;
+  rows.AttachWhole(gw, false);
+  return codec.draw(file, &rows);
+}
+inline OSErr DrawGWorld(const ImporterCodec* codec, ByteSpan file, GWorld* gw) {
+  return DrawGWorld(*codec, file, gw);
+}
+
 struct Decoded {
   OSErr err = noErr;
   ImageHeader header;
@@ -78,14 +88,16 @@ inline Decoded DecodeWith(const ImporterCodec& codec, const std::vector<uint8_t>
     d.err = memFullErr;
     return d;
   }
-  d.err = codec.draw(bytes, d.image.get());
+  d.err = DrawGWorld(codec, bytes, d.image.get());
   return d;
 }
 
 inline std::vector<uint8_t> EncodeWith(const ExporterCodec& codec, const GWorld& image,
                                        int32_t quality, int32_t depth, OSErr* err = nullptr) {
+  RowBand rows;
+  rows.AttachWhole(const_cast<GWorld*>(&image), true);
   ExportRequest request;
-  request.image = &image;
+  request.image = &rows;
   request.quality = quality;
   request.depth = depth;
   std::vector<uint8_t> out;

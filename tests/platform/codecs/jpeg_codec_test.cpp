@@ -335,7 +335,7 @@ TEST(JpegCodec, DamagedFilesFailCleanly) {
   for (int i = 0; i < 500; ++i) noise.push_back(uint8_t(i * 37 + 11));
   EXPECT_EQ(JpegImporter().readHeader(Span(noise), &header), codecErr);
   test::OwnedGWorld dst = test::MakeGWorld(k32ARGBPixelFormat, 48, 40);
-  EXPECT_EQ(JpegImporter().draw(Span(noise), dst.get()), codecErr);
+  EXPECT_EQ(test::DrawGWorld(JpegImporter(), Span(noise), dst.get()), codecErr);
   // Everything after the frame header cut off: no scan at all.
   std::vector<uint8_t> headerOnly(full.begin(), full.begin() + 200);
   test::Decoded d = DecodeWith(JpegImporter(), headerOnly, k32ARGBPixelFormat);
@@ -360,16 +360,16 @@ TEST(JpegCodec, HeaderClaimingMoreThanTheDataHoldsIsRefused) {
   test::OwnedGWorld dst = test::MakeGWorld(k32ARGBPixelFormat, 16000, 16000);
   ASSERT_TRUE(dst);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(JpegImporter().draw(Span(jpeg), dst.get()), codecErr);
+  EXPECT_EQ(test::DrawGWorld(JpegImporter(), Span(jpeg), dst.get()), codecErr);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(JpegCodec, DrawChecksTheBuffer) {
   std::vector<uint8_t> jpeg = DataFile("gradient_baseline.jpg");
   test::OwnedGWorld wide = test::MakeGWorld(k48RGBCodecType, 48, 40);
-  EXPECT_EQ(JpegImporter().draw(Span(jpeg), wide.get()), cDepthErr);
+  EXPECT_EQ(test::DrawGWorld(JpegImporter(), Span(jpeg), wide.get()), cDepthErr);
   test::OwnedGWorld small = test::MakeGWorld(k32ARGBPixelFormat, 47, 40);
-  EXPECT_EQ(JpegImporter().draw(Span(jpeg), small.get()), paramErr);
+  EXPECT_EQ(test::DrawGWorld(JpegImporter(), Span(jpeg), small.get()), paramErr);
   test::OwnedGWorld huge = test::MakeGWorld(k32ARGBPixelFormat, 65501, 1);
   OSErr err = noErr;
   EncodeWith(JpegExporter(), *huge, 512, 24, &err);

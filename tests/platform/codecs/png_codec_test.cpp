@@ -404,9 +404,9 @@ TEST(PngCodec, AbsurdSizesAreRefused) {
 TEST(PngCodec, DrawChecksTheBuffer) {
   std::vector<uint8_t> png = Suite("basn2c08");
   test::OwnedGWorld grey = test::MakeGWorld(k8IndexedGrayPixelFormat, 32, 32);
-  EXPECT_EQ(PngImporter().draw(Span(png), grey.get()), cDepthErr);
+  EXPECT_EQ(test::DrawGWorld(PngImporter(), Span(png), grey.get()), cDepthErr);
   test::OwnedGWorld small = test::MakeGWorld(k32ARGBPixelFormat, 32, 31);
-  EXPECT_EQ(PngImporter().draw(Span(png), small.get()), paramErr);
+  EXPECT_EQ(test::DrawGWorld(PngImporter(), Span(png), small.get()), paramErr);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ Outcome FromMemory(const std::vector<uint8_t>& bytes) {
   const ByteSpan file(bytes.data(), bytes.size());
   ImageHeader header;
   const OSErr err = PngImporter().readHeader(file, &header);
-  return Draw(header, err, [&](GWorld* gw) { return PngImporter().draw(file, gw); });
+  return Draw(header, err, [&](GWorld* gw) { return test::DrawGWorld(PngImporter(), file, gw); });
 }
 
 Outcome FromFile(const fs::path& path) {
@@ -85,8 +85,11 @@ Outcome FromFile(const fs::path& path) {
   if (outcome.headerErr == noErr) {
     ImageHeader header;
     const OSErr err = PngImporter().readHeader(ByteSpan(skeleton.data(), skeleton.size()), &header);
-    outcome =
-        Draw(header, err, [&](GWorld* gw) { return PngImporter().drawFromFile(fd, size, gw); });
+    outcome = Draw(header, err, [&](GWorld* gw) {
+      RowBand rows;
+      rows.AttachWhole(gw, false);
+      return PngImporter().drawFromFile(fd, size, &rows);
+    });
   }
   close(fd);
   return outcome;

@@ -1,0 +1,235 @@
+#include "pipeline/pipeline.h"
+
+#include <system_error>
+#include <utility>
+
+#include "imageio/export.h"
+#include "platform/graphics_import.h"
+#include "resample/rotate.h"
+
+namespace {
+
+// Rows the destination ring holds: the encoder takes up to
+// RowBand::kRowsInFlight at once while the resampler writes the next ones.
+constexpr int32_t kDestinationRingRows = 4 * RowBand::kRowsInFlight;
+
+bool HoldsWideSamples(const RowBand& rows) {
+  return rows.PixelSize() > 32;
+}
+
+// The resampler works on 16-bit samples in the machine's order; the stored
+// order is most significant byte first. Rows are turned as they are
+// published, on the writer's thread, before any reader sees them.
+void SwapWideRows(RowBand* rows) {
+  if (HoldsWideSamples(*rows)) rows->SetPrepare(SwapSampleBytesRows);
+}
+
+// Starts fn on a thread of its own; false when no thread can be had.
+template <class Fn>
+bool StartThread(std::thread* thread, Fn fn) {
+  try {
+    *thread = std::thread(std::move(fn));
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Pipeline::~Pipeline() {
+  StopResampling();
+  source_.Release(RowBand::kAllRows);
+  if (drawer_.joinable()) drawer_.join();
+  source_.Clear();
+  destination_.Clear();
+  if (sourceBuffer_ != nullptr) DisposeGWorld(sourceBuffer_);
+  if (destinationBuffer_ != nullptr) DisposeGWorld(destinationBuffer_);
+}
+
+int32_t Pipeline::PrepareResize(OSType sourceFormat) {
+  const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, sourceFormat};
+  const ImageShape to{request_.width, request_.height, request_.destinationFormat};
+  resizeResult_ = PrepareResample(from, to, request_.horizontalEdge, request_.verticalEdge,
+                                  request_.kernel, &resize_);
+  return resizeResult_;
+}
+
+// A ring just large enough for the resize, or the whole image; a 16-bit
+// buffer that cannot be had is silently replaced by a 32-bit one.
+int32_t Pipeline::AllocateSource(bool ring) {
+  const int32_t width = sourceBounds_.right;
+  const int32_t height = sourceBounds_.bottom;
+  int32_t result = memFullErr;
+  for (OSType format : {import_.format, OSType(k32ARGBPixelFormat)}) {
+    if (ring) {
+      const int32_t rows = SourceRowsHeld(resize_.get()) + RowBand::kRowsInFlight;
+      result = source_.AllocateRing(width, height, format, rows);
+    } else {
+      result = QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr,
+                           kNativeEndianPixMap);
+      if (result == noErr) source_.AttachWhole(sourceBuffer_, false);
+    }
+    if (result == noErr) break;
+  }
+  if (result != noErr) return result;
+  SwapWideRows(&source_);
+  // The resize was prepared for the preferred format.
+  if (source_.PixelFormat() != import_.format) PrepareResize(source_.PixelFormat());
+  return noErr;
+}
+
+// The reference reading: the whole image, drawn here. A 16-bit buffer that
+// cannot be drawn is silently replaced by a 32-bit one.
+int32_t Pipeline::DrawHere() {
+  readResult_ = GraphicsImportDrawRows(import_.importer, &source_);
+  if (readResult_ != noErr && source_.PixelFormat() != k32ARGBPixelFormat) {
+    DisposeGWorld(sourceBuffer_);
+    sourceBuffer_ = nullptr;
+    readResult_ = QTNewGWorld(&sourceBuffer_, k32ARGBPixelFormat, &sourceBounds_, nullptr, nullptr,
+                              kNativeEndianPixMap);
+    if (readResult_ == noErr) {
+      source_.AttachWhole(sourceBuffer_, false);
+      source_.SetPrepare(nullptr);
+      PrepareResize(k32ARGBPixelFormat);
+      readResult_ = GraphicsImportDrawRows(import_.importer, &source_);
+    }
+  }
+  readingKnown_ = true;
+  return readResult_;
+}
+
+int32_t Pipeline::StartReading(const std::string& path, UserData ud, const ResizeRequest& request) {
+  request_ = request;
+  if (const int32_t err = OpenImport(path, &import_)) return err;
+  sourceBounds_ = import_.bounds;
+  // Read before the drawing starts, so that the file's bytes are only ever
+  // read by one thread at a time.
+  if (ud != nullptr) GraphicsImportGetMetaData(import_.importer, ud);
+  PrepareResize(import_.format);  // its failure is the resampling's, reported later
+
+  const bool ring = overlap_ && resizeResult_ == noErr &&
+                    GraphicsImportDrawsRowsInOrder(import_.importer) &&
+                    SourceMayBeRing(request_.verticalEdge);
+  if (const int32_t err = AllocateSource(ring)) return err;
+  if (!overlap_) return DrawHere();
+  if (StartThread(&drawer_,
+                  [this] { readResult_ = GraphicsImportDrawRows(import_.importer, &source_); })) {
+    return noErr;
+  }
+  // No thread to spare: the whole image, drawn here.
+  if (ring) {
+    source_.Clear();
+    if (const int32_t err = AllocateSource(false)) return err;
+  }
+  return DrawHere();
+}
+
+void Pipeline::StopResampling() {
+  // The encoder is done: a resampler waiting for room must not wait for ever.
+  destination_.Release(RowBand::kAllRows);
+  if (resampler_.joinable()) resampler_.join();
+}
+
+int32_t Pipeline::FinishReading() {
+  StopResampling();
+  // Nobody reads the source any more: a drawer waiting for room goes on.
+  source_.Release(RowBand::kAllRows);
+  if (drawer_.joinable()) drawer_.join();
+  readingKnown_ = true;
+  return readResult_;
+}
+
+int32_t Pipeline::AllocateDestination() {
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, request_.width, request_.height);
+  if (overlap_ && request_.quarterTurns == 0) {
+    if (const int32_t err = destination_.AllocateRing(
+            request_.width, request_.height, request_.destinationFormat, kDestinationRingRows)) {
+      return err;
+    }
+    destinationStreams_ = true;
+  } else {
+    if (const int32_t err = QTNewGWorld(&destinationBuffer_, request_.destinationFormat, &bounds,
+                                        nullptr, nullptr, kNativeEndianPixMap)) {
+      return err;
+    }
+    destination_.AttachWhole(destinationBuffer_, false);
+  }
+  SwapWideRows(&destination_);
+  return noErr;
+}
+
+int32_t Pipeline::Resample() {
+  if (resizeResult_ != noErr) return resizeResult_;
+  if (DestinationStreams()) {
+    if (StartThread(&resampler_,
+                    [this] { RunPreparedResample(resize_.get(), &source_, &destination_); })) {
+      return noErr;
+    }
+    // No thread to spare: the whole destination, filled here.
+    destination_.Clear();
+    destinationStreams_ = false;
+    Rect bounds;
+    MacSetRect(&bounds, 0, 0, request_.width, request_.height);
+    if (const int32_t err = QTNewGWorld(&destinationBuffer_, request_.destinationFormat, &bounds,
+                                        nullptr, nullptr, kNativeEndianPixMap)) {
+      return err;
+    }
+    destination_.AttachWhole(destinationBuffer_, false);
+    SwapWideRows(&destination_);
+  }
+  RunPreparedResample(resize_.get(), &source_, &destination_);
+  return noErr;
+}
+
+int32_t Pipeline::ReshapeForTurn(Rect* turnedBounds) {
+  MacSetRect(turnedBounds, 0, 0, request_.height, request_.width);
+  // The source is no longer needed: its buffer, or its memory, is reused.
+  source_.Clear();
+  const OSType format = request_.destinationFormat;
+  if (sourceBuffer_ != nullptr) {
+    if (QTUpdateGWorld(&sourceBuffer_, format, turnedBounds, nullptr, nullptr, 0) & gwFlagErr) {
+      return int32_t(gwFlagErr);
+    }
+  } else if (QTNewGWorld(&sourceBuffer_, format, turnedBounds, nullptr, nullptr,
+                         kNativeEndianPixMap) != noErr) {
+    return int32_t(gwFlagErr);
+  }
+  return noErr;
+}
+
+void Pipeline::Turn() {
+  const int32_t width = request_.width;
+  const int32_t height = request_.height;
+  const int32_t pixelBytes = PixelSizeOfFormat(request_.destinationFormat) / 8;
+  GWorld& from = *destinationBuffer_;
+  const int32_t fromRowBytes = from.pixMap.rowBytes;
+  switch (request_.quarterTurns) {
+    case 1:
+    case 3: {
+      // Sizes are the turned image's.
+      GWorld& to = *sourceBuffer_;
+      (request_.quarterTurns == 1 ? Rotate90 : Rotate270)(from.pixMap.baseAddr, fromRowBytes,
+                                                          to.pixMap.baseAddr, to.pixMap.rowBytes,
+                                                          height, width, pixelBytes);
+      std::swap(sourceBuffer_, destinationBuffer_);
+      break;
+    }
+    case 2:
+      Rotate180(from.pixMap.baseAddr, fromRowBytes, from.pixMap.baseAddr, fromRowBytes, width,
+                height, pixelBytes);
+      break;
+  }
+}
+
+int32_t Pipeline::Export(const ExportSettings& settings, UserData ud, const std::string& outputPath,
+                         std::function<OSErr()> beforeWrite) {
+  if (DestinationStreams()) {
+    const int32_t result = ExportRows(&destination_, settings, ud, outputPath, beforeWrite);
+    // However the encoder ended, the resampler must not wait for it.
+    StopResampling();
+    return result;
+  }
+  return ExportImage(destinationBuffer_, settings, ud, outputPath);
+}

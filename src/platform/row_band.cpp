@@ -1,0 +1,130 @@
+#include "platform/row_band.h"
+
+#include <cstdlib>
+#include <utility>
+
+#include "platform/memory_limit.h"
+
+namespace {
+
+constexpr int64_t kRowAlignment = 64;
+
+}  // namespace
+
+RowBand::~RowBand() {
+  FreeRing();
+}
+
+void RowBand::FreeRing() {
+  if (whole_ == nullptr && base_ != nullptr) {
+    std::free(base_);
+    ReleasePixelBytes(ringBytes_);
+  }
+  base_ = nullptr;
+  ringBytes_ = 0;
+}
+
+void RowBand::Clear() {
+  FreeRing();
+  whole_ = nullptr;
+  width_ = height_ = capacity_ = 0;
+  rowBytes_ = 0;
+  prepare_ = nullptr;
+}
+
+void RowBand::AttachWhole(GWorld* gw, bool complete) {
+  FreeRing();
+  whole_ = gw;
+  // The port rectangle within the pixel map.
+  const PixMap& map = gw->pixMap;
+  const Rect& port = gw->portRect;
+  width_ = port.right - port.left;
+  height_ = port.bottom - port.top;
+  pixelFormat_ = map.pixelFormat;
+  pixelSize_ = map.pixelSize;
+  capacity_ = height_;
+  rowBytes_ = map.rowBytes;
+  base_ = static_cast<uint8_t*>(map.baseAddr) + int64_t(port.top - map.bounds.top) * rowBytes_ +
+          int64_t(port.left - map.bounds.left) * (map.pixelSize / 8);
+  published_.store(complete ? kAllRows : 0);
+  released_.store(0);
+  abandoned_.store(false);
+}
+
+OSErr RowBand::AllocateRing(int32_t width, int32_t height, OSType pixelFormat, int32_t rows) {
+  FreeRing();
+  whole_ = nullptr;
+  const int16_t bits = PixelSizeOfFormat(pixelFormat);
+  if (bits == 0 || width < 1 || height < 1 || rows < 1) return paramErr;
+  if (rows > height) rows = height;
+  const int64_t rowBytes = (int64_t(width) * (bits / 8) + kRowAlignment - 1) & ~(kRowAlignment - 1);
+  const uint64_t bytes = uint64_t(rowBytes) * uint64_t(rows);
+  if (!ReservePixelBytes(bytes)) return memFullErr;
+  void* block = std::aligned_alloc(size_t(kRowAlignment), size_t(bytes));
+  if (block == nullptr) {
+    ReleasePixelBytes(bytes);
+    return memFullErr;
+  }
+  width_ = width;
+  height_ = height;
+  pixelFormat_ = pixelFormat;
+  pixelSize_ = bits;
+  capacity_ = rows;
+  rowBytes_ = rowBytes;
+  base_ = static_cast<uint8_t*>(block);
+  ringBytes_ = size_t(bytes);
+  published_.store(0);
+  released_.store(0);
+  abandoned_.store(false);
+  return noErr;
+}
+
+void RowBand::SetPrepare(Prepare prepare) {
+  prepare_ = std::move(prepare);
+}
+
+void RowBand::WaitUntil(const std::atomic<int64_t>& value, int64_t atLeast) const {
+  if (value.load(std::memory_order_acquire) >= atLeast) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return value.load(std::memory_order_acquire) >= atLeast; });
+}
+
+void RowBand::Raise(std::atomic<int64_t>& value, int64_t to) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (to <= value.load(std::memory_order_relaxed)) return;
+    value.store(to, std::memory_order_release);
+  }
+  changed_.notify_all();
+}
+
+uint8_t* RowBand::RowToWrite(int64_t y) const {
+  // Row y overwrites row y - capacity, which the reader must have let go.
+  WaitUntil(released_, y - capacity_ + 1);
+  return RowAddress(y);
+}
+
+void RowBand::Publish(int64_t rows) {
+  // Only the writer publishes, so the rows from the last mark on are its own.
+  const int64_t from = published_.load(std::memory_order_relaxed);
+  if (prepare_ != nullptr && rows != kAllRows && rows > from) prepare_(*this, from, rows);
+  Raise(published_, rows);
+}
+
+void RowBand::Close() {
+  Raise(published_, kAllRows);
+}
+
+void RowBand::Abandon() {
+  abandoned_.store(true, std::memory_order_release);
+  Close();
+}
+
+const uint8_t* RowBand::RowToRead(int64_t y) const {
+  WaitUntil(published_, y + 1);
+  return RowAddress(y);
+}
+
+void RowBand::Release(int64_t rows) {
+  Raise(released_, rows);
+}

@@ -1,0 +1,103 @@
+// Rows of an image handed from one stage to the next: a writer fills them
+// from the top while a reader takes them from the top, each on its own
+// thread. A band holds either every row of a pixel buffer (a whole image:
+// the writer never waits for room) or a ring of a few rows that it owns, in
+// which the writer waits until the reader has let go of the row it would
+// overwrite, and the reader waits until the row it wants is final.
+//
+// The writer ends with Close, also when it fails, so that no reader waits
+// for ever; a reader that needs no more rows releases them all
+// (Release(kAllRows)), so that no writer does.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "platform/gworld.h"
+#include "platform/mac_types.h"
+
+class RowBand {
+ public:
+  static constexpr int64_t kAllRows = INT64_MAX;
+
+  RowBand() = default;
+  ~RowBand();
+  RowBand(const RowBand&) = delete;
+  RowBand& operator=(const RowBand&) = delete;
+
+  // Every row of gw's port rectangle; gw must outlive the band. With complete, the rows
+  // are final already (a buffer drawn before): readers never wait.
+  void AttachWhole(GWorld* gw, bool complete);
+  // A ring of `rows` rows (at most the height) for an image of width x
+  // height in a buffer format, counted against the pixel memory limit.
+  // paramErr for sizes below 1 or an unknown format, memFullErr.
+  OSErr AllocateRing(int32_t width, int32_t height, OSType pixelFormat, int32_t rows);
+
+  // Lets go of a ring's memory; the band holds nothing afterwards.
+  void Clear();
+
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  OSType PixelFormat() const { return pixelFormat_; }
+  int16_t PixelSize() const { return pixelSize_; }
+  // Rows held at once: the height for a whole image.
+  int32_t Capacity() const { return capacity_; }
+  bool IsWhole() const { return whole_ != nullptr; }
+  // The whole buffer, or nullptr for a ring.
+  GWorld* WholeBuffer() const { return whole_; }
+
+  // Row y's storage, without waiting: for work on rows the caller knows to
+  // be its own (the writer's prepare step, a whole image's owner).
+  uint8_t* RowAddress(int64_t y) const {
+    return base_ + (whole_ != nullptr ? y : y % capacity_) * rowBytes_;
+  }
+
+  // The writer's side. Waits until row y may be written.
+  uint8_t* RowToWrite(int64_t y) const;
+  // Rows [0, rows) are final. A writer keeps at most kRowsInFlight rows
+  // written but not yet published.
+  void Publish(int64_t rows);
+  // No more rows will come: every wait for a row returns.
+  void Close();
+  // The same when the writer failed: the rows will never be right, and a
+  // reader may stop early.
+  void Abandon();
+  bool Abandoned() const { return abandoned_.load(std::memory_order_acquire); }
+  // Work done on the writer's thread to rows [from, to) as they are
+  // published, before any reader sees them (a byte-order pass, say).
+  using Prepare = std::function<void(const RowBand& band, int64_t from, int64_t to)>;
+  void SetPrepare(Prepare prepare);
+
+  // The reader's side. Waits until row y is final or the band is closed.
+  const uint8_t* RowToRead(int64_t y) const;
+  // The reader is done with rows [0, rows); kAllRows when it needs no more.
+  void Release(int64_t rows);
+
+  // Rows a writer may hold written but unpublished, and so the room a ring
+  // needs beyond what its reader holds.
+  static constexpr int32_t kRowsInFlight = 16;
+
+ private:
+  void WaitUntil(const std::atomic<int64_t>& value, int64_t atLeast) const;
+  void Raise(std::atomic<int64_t>& value, int64_t to);
+  void FreeRing();
+
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  OSType pixelFormat_ = 0;
+  int16_t pixelSize_ = 0;
+  int32_t capacity_ = 0;
+  int64_t rowBytes_ = 0;
+  uint8_t* base_ = nullptr;
+  GWorld* whole_ = nullptr;
+  size_t ringBytes_ = 0;  // owned at base_ when a ring
+  Prepare prepare_;
+  std::atomic<int64_t> published_{0};
+  std::atomic<int64_t> released_{0};
+  std::atomic<bool> abandoned_{false};
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+};
