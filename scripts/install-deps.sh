@@ -19,7 +19,7 @@ packages=(build-essential cmake pkg-config
 for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
-                     libtiff-tools webp) ;;
+                     libtiff-tools webp man-db) ;;
     bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
