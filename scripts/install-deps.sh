@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that tavrel needs and that are missing.
-#   scripts/install-deps.sh          build and run
+#   scripts/install-deps.sh          build, run and package (cpack -G DEB)
 #   scripts/install-deps.sh test     ... and what the tests need
 #   scripts/install-deps.sh bench    ... and what the benchmarks need
 #   scripts/install-deps.sh fuzz     ... and what the fuzz targets need
@@ -13,13 +13,14 @@ if [ "${1:-}" = "--list" ]; then
   shift
 fi
 
-packages=(build-essential cmake pkg-config
+# dpkg-dev and file: cpack's Debian generator works out Depends with them.
+packages=(build-essential cmake pkg-config dpkg-dev file
           libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev zlib1g-dev
           libtiff-dev libwebp-dev libgif-dev libheif-dev libexiv2-dev)
 for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
-                     libtiff-tools webp) ;;
+                     libtiff-tools webp man-db) ;;
     bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
+#include <string_view>
 
 namespace {
 
@@ -15,12 +17,23 @@ SimdLevel ProbeProcessor() {
 #endif
 }
 
+// The first request is the environment's, when it names a level.
 std::atomic<int32_t>& RequestedLevel() {
-  static std::atomic<int32_t> level{kSimdAvx2};
+  static std::atomic<int32_t> level{
+      SimdLevelNamed(std::getenv(kSimdEnvironmentVariable)).value_or(kSimdAvx2)};
   return level;
 }
 
 }  // namespace
+
+std::optional<SimdLevel> SimdLevelNamed(const char* value) {
+  if (value == nullptr) return std::nullopt;
+  const std::string_view name(value);
+  if (name == "plain") return kSimdNone;
+  if (name == "sse2") return kSimdSse2;
+  if (name == "avx2") return kSimdAvx2;
+  return std::nullopt;
+}
 
 SimdLevel DetectedSimdLevel() {
   static const SimdLevel detected = ProbeProcessor();

@@ -334,4 +334,15 @@ TEST(SimdRowProcs, WholeResizesAreIdenticalAtEveryLevel) {
   }
 }
 
+// TAVREL_SIMD's values, spelled exactly; anything else leaves the level alone.
+TEST(SimdLevel, EnvironmentValuesNameTheLevels) {
+  EXPECT_EQ(SimdLevelNamed("plain"), kSimdNone);
+  EXPECT_EQ(SimdLevelNamed("sse2"), kSimdSse2);
+  EXPECT_EQ(SimdLevelNamed("avx2"), kSimdAvx2);
+  for (const char* ignored : {"", "AVX2", "none", "sse", "avx512", "avx2 ", "0"}) {
+    EXPECT_EQ(SimdLevelNamed(ignored), std::nullopt) << '"' << ignored << '"';
+  }
+  EXPECT_EQ(SimdLevelNamed(nullptr), std::nullopt);
+}
+
 }  // namespace

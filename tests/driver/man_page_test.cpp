@@ -1,0 +1,74 @@
+// The manual page: clean under man's warnings, and naming every flag that the
+// usage text lists, as the usage text spells it.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+bool IsLetter(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) != 0;
+}
+
+// The flags of the usage text's lines: each line's first word, and the long
+// options it mentions ("also //out <file>").
+std::vector<std::string> UsageFlags(const std::string& usage) {
+  std::vector<std::string> flags;
+  const std::string heading = "where flags are\n";
+  const size_t start = usage.find(heading);
+  if (start == std::string::npos) return flags;
+  std::istringstream lines(usage.substr(start + heading.size()));
+  for (std::string line; std::getline(lines, line) && !line.empty();) {
+    flags.push_back(line.substr(0, line.find_first_of(" \t")));
+    for (size_t at = line.find("//", 1); at != std::string::npos; at = line.find("//", at + 2)) {
+      size_t end = at + 2;
+      while (end < line.size() && IsLetter(line[end])) ++end;
+      flags.push_back(line.substr(at, end - at));
+    }
+  }
+  return flags;
+}
+
+// The page's source with the escapes that may sit inside a flag taken out.
+std::string PlainSource() {
+  std::string text;
+  for (const uint8_t byte : test::ReadFileBytes(TAVREL_MAN_PAGE)) text += char(byte);
+  for (const std::string escape : {"\\-", "\\fB", "\\fI", "\\fR", "\\fP", "\\&"}) {
+    const std::string with = escape == "\\-" ? "-" : "";
+    for (size_t at; (at = text.find(escape)) != std::string::npos;) {
+      text.replace(at, escape.size(), with);
+    }
+  }
+  return text;
+}
+
+// The flag as a word of its own: "/o" is not named by "/out" or "//o".
+bool Names(const std::string& page, const std::string& flag) {
+  for (size_t at = page.find(flag); at != std::string::npos; at = page.find(flag, at + 1)) {
+    const size_t end = at + flag.size();
+    const bool startsWord = at == 0 || (page[at - 1] != '/' && !IsLetter(page[at - 1]));
+    if (startsWord && (end == page.size() || !IsLetter(page[end]))) return true;
+  }
+  return false;
+}
+
+TEST(ManPage, FormatsWithoutWarnings) {
+  const test::RunResult run = test::RunProgram({"man", "--warnings", "-l", TAVREL_MAN_PAGE});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_NE(run.out.find("EXIT STATUS"), std::string::npos);
+}
+
+TEST(ManPage, NamesEveryFlagOfTheUsageText) {
+  const std::vector<std::string> flags = UsageFlags(test::RunTavrel({"/?"}).err);
+  ASSERT_GE(flags.size(), 15u);
+  const std::string page = PlainSource();
+  for (const std::string& flag : flags) EXPECT_TRUE(Names(page, flag)) << flag;
+}
+
+}  // namespace
