@@ -14,12 +14,12 @@ if [ "${1:-}" = "--list" ]; then
 fi
 
 packages=(build-essential cmake pkg-config
-          libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev zlib1g-dev
+          libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev zlib1g-dev libdeflate-dev libisal-dev
           libtiff-dev libwebp-dev libgif-dev libheif-dev libexiv2-dev)
 for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
-                     libtiff-tools webp) ;;
+                     libtiff-tools webp pngcheck) ;;
     bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
