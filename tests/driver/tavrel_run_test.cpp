@@ -211,6 +211,28 @@ TEST_F(TavrelRun, SixteenBitDepthsWriteSixteenBitPng) {
   EXPECT_EQ(Output("o32.png").bitDepth, 8);
 }
 
+// Files of several compressed strips, noisy (ISA-L's) and smooth
+// (libdeflate's), pass pngcheck and read with libpng.
+TEST_F(TavrelRun, LargePngOutputsPassPngcheck) {
+  test::PngPixels noisy = test::MakeTestPattern(900, 700, 16, 3);
+  uint32_t seed = 7;
+  for (uint16_t& v : noisy.samples) v = uint16_t((seed = seed * 1103515245u + 12345u) >> 16);
+  ASSERT_TRUE(test::WritePng(dir_ / "noisy.png", noisy));
+  ASSERT_TRUE(test::WritePng(dir_ / "smooth.png", test::MakeTestPattern(900, 700, 16, 3)));
+  for (const char* input : {"noisy.png", "smooth.png"}) {
+    for (const char* depth : {"24", "48"}) {
+      SCOPED_TRACE(std::string(input) + " depth " + depth);
+      RunResult run = Run({"/b", depth, "/%", "100", "/c", "png", "/o", "out.png", input});
+      ASSERT_EQ(run.status, 0) << run.err;
+      RunResult check = test::RunProgram({"pngcheck", "-q", (dir_ / "out.png").string()});
+      EXPECT_EQ(check.status, 0) << check.out << check.err;
+      const test::PngPixels out = Output("out.png");
+      EXPECT_EQ(out.width, 900);
+      EXPECT_EQ(out.bitDepth, std::string(depth) == "48" ? 16 : 8);
+    }
+  }
+}
+
 TEST_F(TavrelRun, OutputSizesFromTheCommandLine) {
   const test::PngPixels big = test::MakeTestPattern(640, 480, 8, 3);
   ASSERT_TRUE(test::WritePng(dir_ / "big.png", big));

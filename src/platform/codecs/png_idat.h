@@ -1,9 +1,14 @@
 // The image data of a PNG file: rows filtered as libpng would choose them
-// (the filter whose bytes sum smallest as signed values) and compressed
-// with zlib in strips of rows, two strips at a time on two threads. Each
-// strip starts from the previous one's last 32 KB as its dictionary and
-// ends on a byte boundary, so that the strips together are one zlib stream
-// compressed almost as tightly as in one piece.
+// (the filter whose bytes sum smallest as signed values) and compressed in
+// strips of rows, two strips at a time on two threads. Each strip ends on a
+// byte boundary, so that the strips together are one zlib stream.
+//
+// Two compressors, both faster than zlib: ISA-L, several times faster and
+// as tight as zlib's level 6 on noisy data, starting each strip from the
+// previous one's last 32 KB; and libdeflate, tighter than zlib at the same
+// level on smooth data, whose strips start afresh. The first strip is
+// compressed both ways and the smaller one's compressor does the rest, so
+// the choice depends on the image alone.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +32,9 @@ class IdatCompressor {
   // Ends the stream: its last chunks, checksum and all, are in the file.
   OSErr Finish();
 
+  enum class Encoder { kUndecided, kIsal, kLibdeflate };
+  struct Encoders;  // one thread's compressors
+
  private:
   struct Strip;
   OSErr FlushStrip(bool last);
@@ -42,7 +50,9 @@ class IdatCompressor {
   std::unique_ptr<Strip> inFlight_;  // being compressed on the other thread
   std::vector<uint8_t> dictionary_;  // the last 32 KB before the strip filling
   std::vector<uint8_t>* file_;
-  bool started_ = false;  // the zlib header is out
+  Encoder encoder_ = Encoder::kUndecided;
+  std::unique_ptr<Encoders> encoders_[2];  // this thread's, the other thread's
+  bool started_ = false;                   // the zlib header is out
   uint32_t adler_;
   bool failed_ = false;
 };

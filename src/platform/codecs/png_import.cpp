@@ -16,6 +16,7 @@
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/png_chunks.h"
 #include "platform/codecs/png_codec.h"
+#include "platform/codecs/png_inflate.h"
 
 namespace {
 
@@ -46,12 +47,14 @@ struct PngReadState {
   int fd = -1;               // -1: data holds the whole file
   uint64_t windowStart = 0;  // the file offset of data[0]
   size_t windowSize = 0;
+  IdatInflater* imageData = nullptr;  // serves libpng the image data, once set
 };
 
 // Owns libpng's read structures and the file window.
 struct PngReadHandle {
   PngReadState state;
   std::vector<uint8_t> window;
+  std::unique_ptr<IdatInflater> imageData;
   ~PngReadHandle() {
     if (state.png != nullptr) png_destroy_read_struct(&state.png, &state.info, nullptr);
   }
@@ -74,17 +77,17 @@ bool RefillWindow(PngReadState* state) {
   return true;
 }
 
-void ReadFromSource(png_structp png, png_bytep out, size_t length) {
-  auto* state = static_cast<PngReadState*>(png_get_io_ptr(png));
-  if (length > state->size - state->position) png_error(png, "truncated");
+// False on a read error or past what libpng may be shown.
+bool ReadSource(PngReadState* state, uint8_t* out, size_t length) {
+  if (length > state->size - state->position) return false;
   if (state->fd < 0) {
     std::memcpy(out, state->data + state->position, length);
     state->position += length;
-    return;
+    return true;
   }
   while (length > 0) {
     if (state->position >= state->windowStart + state->windowSize && !RefillWindow(state)) {
-      png_error(png, "read failed");
+      return false;
     }
     const size_t at = size_t(state->position - state->windowStart);
     const size_t piece = std::min(length, state->windowSize - at);
@@ -93,6 +96,47 @@ void ReadFromSource(png_structp png, png_bytep out, size_t length) {
     length -= piece;
     state->position += piece;
   }
+  return true;
+}
+
+void ReadFromSource(png_structp png, png_bytep out, size_t length) {
+  auto* state = static_cast<PngReadState*>(png_get_io_ptr(png));
+  const bool ok = state->imageData != nullptr ? state->imageData->Read(out, length)
+                                              : ReadSource(state, out, length);
+  if (!ok) png_error(png, "read failed");
+}
+
+bool ReadSourceFor(void* state, uint8_t* out, size_t length) {
+  return ReadSource(static_cast<PngReadState*>(state), out, length);
+}
+
+// From the first image data chunk on, libpng reads the image data through
+// an IdatInflater. libpng has just read that chunk's header.
+OSErr StartImageData(PngReadHandle* handle) {
+  PngReadState& state = handle->state;
+  uint8_t header[8];
+  const uint64_t at = state.position - 8;
+  if (state.fd < 0) {
+    std::memcpy(header, state.data + at, 8);
+  } else if (::pread(state.fd, header, 8, off_t(at)) != 8) {
+    return noErr;  // libpng reads on as it would
+  }
+  if (std::memcmp(header + 4, "IDAT", 4) != 0) return noErr;
+  const uint32_t length = (uint32_t(header[0]) << 24) | (uint32_t(header[1]) << 16) |
+                          (uint32_t(header[2]) << 8) | uint32_t(header[3]);
+  try {
+    handle->imageData = std::make_unique<IdatInflater>(ReadSourceFor, &state, length);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  state.imageData = handle->imageData.get();
+  // The chunks libpng now reads hold stored blocks: their checksums are
+  // checked on the file's chunks instead, and a whole shown chunk is one
+  // read.
+  png_set_crc_action(state.png, PNG_CRC_QUIET_USE, PNG_CRC_NO_CHANGE);
+  png_set_option(state.png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
+  png_set_compression_buffer_size(state.png, 65535 + 5);
+  return noErr;
 }
 
 OSErr CreateLibpngReader(PngReadHandle* handle) {
@@ -345,6 +389,7 @@ OSErr DrawWithReader(PngReadHandle& handle, RowBand* dst) {
   if (OSErr err = ReadLayout(&handle, &layout)) return err;
   if (layout.width != BufferWidth(*dst) || layout.height != BufferHeight(*dst)) return paramErr;
   PngReadState& state = handle.state;
+  if (OSErr err = StartImageData(&handle)) return err;
   if (!ConfigureGuarded(&state, format, layout.hasAlpha)) return codecErr;
   const size_t rowBytes = size_t(layout.width) * size_t(dst->PixelSize() / 8);
   if (png_get_rowbytes(state.png, state.info) != rowBytes) return codecErr;

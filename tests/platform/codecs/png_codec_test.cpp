@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -30,6 +32,56 @@ ByteSpan Span(const std::vector<uint8_t>& v) {
 
 std::vector<uint8_t> Suite(const std::string& name) {
   return test::ReadFileBytes(test::DataPath("pngsuite/" + name + ".png"));
+}
+
+uint32_t BigEndian32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+// The zlib stream of a file's image data chunks.
+std::vector<uint8_t> ImageData(const std::vector<uint8_t>& png) {
+  std::vector<uint8_t> data;
+  for (size_t at = 8; at + 12 <= png.size(); at += 12 + BigEndian32(&png[at])) {
+    const size_t length = BigEndian32(&png[at]);
+    if (std::equal(&png[at + 4], &png[at + 8], "IDAT")) {
+      data.insert(data.end(), &png[at + 8], &png[at + 8 + length]);
+    }
+  }
+  return data;
+}
+
+// png with its image data replaced by data, in chunks of the given sizes
+// and the rest in one last chunk.
+std::vector<uint8_t> WithImageData(const std::vector<uint8_t>& png,
+                                   const std::vector<uint8_t>& data, std::vector<size_t> sizes) {
+  std::vector<uint8_t> out(png.begin(), png.begin() + 8);
+  size_t used = 0;
+  sizes.push_back(data.size());
+  for (size_t at = 8; at + 12 <= png.size(); at += 12 + BigEndian32(&png[at])) {
+    const size_t length = BigEndian32(&png[at]);
+    if (!std::equal(&png[at + 4], &png[at + 8], "IDAT")) {
+      out.insert(out.end(), &png[at], &png[at + 12 + length]);
+      continue;
+    }
+    for (size_t size : sizes) {
+      if (used == data.size()) break;
+      size = std::min(size, data.size() - used);
+      std::vector<uint8_t> chunk = {uint8_t(size >> 24),
+                                    uint8_t(size >> 16),
+                                    uint8_t(size >> 8),
+                                    uint8_t(size),
+                                    'I',
+                                    'D',
+                                    'A',
+                                    'T'};
+      chunk.insert(chunk.end(), &data[used], &data[used] + size);
+      const uint32_t crc = uint32_t(crc32(0, &chunk[4], uInt(size + 4)));
+      for (int shift : {24, 16, 8, 0}) chunk.push_back(uint8_t(crc >> shift));
+      out.insert(out.end(), chunk.begin(), chunk.end());
+      used += size;
+    }
+  }
+  return out;
 }
 
 // Bit depth and colour type straight from the IHDR chunk, which the format
@@ -123,11 +175,14 @@ TEST(PngCodec, LargeImagesStayExactAcrossCompressedStrips) {
   struct Case {
     OSType format;
     int32_t width, height, depth;
+    int kind = -1;  // every row of one kind; by default all three in turn
   } cases[] = {
       {k64ARGBPixelFormat, 700, 900, 32},  // 5 MB of rows: an odd number of strips
       {k48RGBCodecType, 1000, 700, 24},
       {k32ARGBPixelFormat, 1500, 1200, 24},
       {k32ARGBPixelFormat, 1, 1, 8},
+      {k48RGBCodecType, 1000, 700, 24, 0},     // noise: ISA-L's strips
+      {k32ARGBPixelFormat, 1500, 800, 24, 1},  // smooth: libdeflate's, joined
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " depth " << c.depth);
@@ -135,7 +190,8 @@ TEST(PngCodec, LargeImagesStayExactAcrossCompressedStrips) {
     uint32_t seed = 12345;
     auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
     for (int y = 0; y < c.height; ++y) {
-      const int kind = (y / 37) % 3;  // noise, a smooth ramp, or a repeat of an earlier row
+      // Noise, a smooth ramp, or a repeat of an earlier row.
+      const int kind = c.kind >= 0 ? c.kind : (y / 37) % 3;
       for (int x = 0; x < c.width; ++x) {
         const int from = std::max(0, y - 211);
         if (c.format == k32ARGBPixelFormat) {
@@ -156,6 +212,15 @@ TEST(PngCodec, LargeImagesStayExactAcrossCompressedStrips) {
     OSErr err = 1;
     std::vector<uint8_t> png = EncodeWith(PngExporter(), *source, 768, c.depth, &err);
     ASSERT_EQ(err, noErr);
+    // zlib reads the strips as one stream, Adler-32 and all.
+    const std::vector<uint8_t> data = ImageData(png);
+    const int64_t channels = c.depth == 8 ? 1 : c.depth == 32 ? 4 : 3;
+    const int64_t filtered =
+        c.height * (1 + c.width * channels * (c.format == k32ARGBPixelFormat ? 1 : 2));
+    std::vector<uint8_t> rows(size_t(filtered) + 1);
+    uLongf rowBytes = uLongf(rows.size());
+    EXPECT_EQ(uncompress(rows.data(), &rowBytes, data.data(), uLong(data.size())), Z_OK);
+    EXPECT_EQ(int64_t(rowBytes), filtered);
     test::Decoded d = DecodeWith(PngImporter(), png, c.format);
     ASSERT_EQ(d.err, noErr);
     int64_t mismatches = 0;
@@ -366,6 +431,70 @@ TEST(PngCodec, DamagedFilesFailCleanly) {
   std::vector<uint8_t> flipped = good;
   flipped[good.size() / 2] ^= 0x10;
   EXPECT_EQ(DecodeWith(PngImporter(), flipped, k32ARGBPixelFormat).err, codecErr);
+}
+
+// The image data reads the same however it is cut into chunks and whatever
+// window its stream declares; a broken CRC, a broken Adler-32, a flipped
+// bit or a missing last chunk fail.
+TEST(PngCodec, ImageDataChunksAndDamage) {
+  test::OwnedGWorld source = test::MakeGWorld(k32ARGBPixelFormat, 600, 300);
+  uint32_t seed = 99;
+  for (int y = 0; y < 300; ++y) {
+    for (int x = 0; x < 600; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      test::SetArgb(*source, x, y,
+                    0xFF000000u | (y < 150 ? seed >> 8 : uint32_t(x + y) * 0x10101u));
+    }
+  }
+  OSErr err = 1;
+  const std::vector<uint8_t> png = EncodeWith(PngExporter(), *source, 768, 24, &err);
+  ASSERT_EQ(err, noErr);
+  const std::vector<uint8_t> data = ImageData(png);
+  const test::Decoded want = DecodeWith(PngImporter(), png, k32ARGBPixelFormat);
+  ASSERT_EQ(want.err, noErr);
+  const size_t bytes = size_t(want.image->pixMap.rowBytes) * 300;
+
+  std::vector<uint8_t> narrow(data.size() * 2);
+  {
+    std::vector<uint8_t> rows(300 * (1 + 600 * 3));
+    uLongf n = uLongf(rows.size());
+    ASSERT_EQ(uncompress(rows.data(), &n, data.data(), uLong(data.size())), Z_OK);
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 9, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = rows.data();
+    z.avail_in = uInt(n);
+    z.next_out = narrow.data();
+    z.avail_out = uInt(narrow.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    narrow.resize(z.total_out);
+    deflateEnd(&z);
+  }
+  std::vector<size_t> tiny;  // empty and one-byte chunks, then odd sizes
+  for (size_t i = 0; i < 40; ++i) tiny.push_back(i % 3 == 0 ? 0 : i % 7 == 0 ? 70001 : i * 131);
+  for (const auto& [stream, sizes] :
+       {std::pair{data, tiny}, std::pair{narrow, std::vector<size_t>(200, 997)}}) {
+    const test::Decoded got =
+        DecodeWith(PngImporter(), WithImageData(png, stream, sizes), k32ARGBPixelFormat);
+    ASSERT_EQ(got.err, noErr);
+    EXPECT_EQ(std::memcmp(got.image->pixMap.baseAddr, want.image->pixMap.baseAddr, bytes), 0);
+  }
+
+  const std::vector<size_t> halves = {data.size() / 2};
+  std::vector<uint8_t> brokenCrc = WithImageData(png, data, halves);
+  const char* type = "IDAT";
+  const size_t first =
+      size_t(std::search(brokenCrc.begin(), brokenCrc.end(), type, type + 4) - brokenCrc.begin());
+  brokenCrc[first + 4 + data.size() / 2 + 2] ^= 1;  // in the first chunk's CRC
+  std::vector<uint8_t> brokenAdler = data;
+  brokenAdler.back() ^= 1;
+  std::vector<uint8_t> flipped = data;
+  flipped[data.size() / 3] ^= 0x08;
+  const std::vector<uint8_t> cut(data.begin(), data.end() - 100);
+  for (const std::vector<uint8_t>& file :
+       {brokenCrc, WithImageData(png, brokenAdler, halves), WithImageData(png, flipped, halves),
+        WithImageData(png, cut, halves)}) {
+    EXPECT_EQ(DecodeWith(PngImporter(), file, k32ARGBPixelFormat).err, codecErr);
+  }
 }
 
 // A header claiming a size no buffer can hold is refused before anything is
