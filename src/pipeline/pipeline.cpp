@@ -5,6 +5,7 @@
 
 #include "imageio/export.h"
 #include "platform/graphics_import.h"
+#include "platform/memory_limit.h"
 #include "resample/rotate.h"
 
 namespace {
@@ -106,7 +107,14 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
   // Read before the drawing starts, so that the file's bytes are only ever
   // read by one thread at a time.
   if (ud != nullptr) GraphicsImportGetMetaData(import_.importer, ud);
-  PrepareResize(import_.format);  // its failure is the resampling's, reported later
+  // Its failure is the resampling's, reported later. A destination that
+  // cannot be had fails first, so the resize is not even sized for it: its
+  // tables alone could take minutes.
+  if (DestinationFits()) {
+    PrepareResize(import_.format);
+  } else {
+    resizeResult_ = memFullErr;
+  }
 
   const bool ring = overlap_ && resizeResult_ == noErr &&
                     GraphicsImportDrawsRowsInOrder(import_.importer) &&
@@ -140,12 +148,22 @@ int32_t Pipeline::FinishReading() {
   return readResult_;
 }
 
+int32_t Pipeline::DestinationRows() const {
+  return overlap_ && request_.quarterTurns == 0 ? kDestinationRingRows : request_.height;
+}
+
+bool Pipeline::DestinationFits() const {
+  const uint64_t rowBytes =
+      uint64_t(request_.width) * uint64_t(PixelSizeOfFormat(request_.destinationFormat) / 8);
+  return WorkingBytesFit(rowBytes, uint64_t(std::min(DestinationRows(), request_.height)));
+}
+
 int32_t Pipeline::AllocateDestination() {
   Rect bounds;
   MacSetRect(&bounds, 0, 0, request_.width, request_.height);
-  if (overlap_ && request_.quarterTurns == 0) {
+  if (DestinationRows() < request_.height) {
     if (const int32_t err = destination_.AllocateRing(
-            request_.width, request_.height, request_.destinationFormat, kDestinationRingRows)) {
+            request_.width, request_.height, request_.destinationFormat, DestinationRows())) {
       return err;
     }
     destinationStreams_ = true;

@@ -76,6 +76,9 @@ class Pipeline {
 
  private:
   int32_t AllocateSource(bool ring);
+  // Rows the destination holds: a ring's, or the height when it is whole.
+  int32_t DestinationRows() const;
+  bool DestinationFits() const;
   int32_t PrepareResize(OSType sourceFormat);
   int32_t DrawHere();
   void StopResampling();
