@@ -13,6 +13,10 @@ namespace {
 // Rows the destination ring holds: the encoder takes up to
 // RowBand::kRowsInFlight at once while the resampler writes the next ones.
 constexpr int32_t kDestinationRingRows = 4 * RowBand::kRowsInFlight;
+// Rows a source ring holds beyond those the resize needs at once: what the
+// drawer holds unpublished, what the resampler lets go of in one batch, and
+// room for the drawer to run ahead, so that neither waits at every row.
+constexpr int32_t kSourceRingSlack = 8 * RowBand::kRowsInFlight;
 
 bool HoldsWideSamples(const RowBand& rows) {
   return rows.PixelSize() > 32;
@@ -64,7 +68,7 @@ int32_t Pipeline::AllocateSource(bool ring) {
   int32_t result = memFullErr;
   for (OSType format : {import_.format, OSType(k32ARGBPixelFormat)}) {
     if (ring) {
-      const int32_t rows = SourceRowsHeld(resize_.get()) + RowBand::kRowsInFlight;
+      const int32_t rows = SourceRowsHeld(resize_.get()) + kSourceRingSlack;
       result = source_.AllocateRing(width, height, format, rows);
     } else {
       result = QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr,

@@ -46,8 +46,8 @@ void RowBand::AttachWhole(GWorld* gw, bool complete) {
   rowBytes_ = map.rowBytes;
   base_ = static_cast<uint8_t*>(map.baseAddr) + int64_t(port.top - map.bounds.top) * rowBytes_ +
           int64_t(port.left - map.bounds.left) * (map.pixelSize / 8);
-  published_.store(complete ? kAllRows : 0);
-  released_.store(0);
+  published_.value.store(complete ? kAllRows : 0);
+  released_.value.store(0);
   abandoned_.store(false);
 }
 
@@ -73,8 +73,8 @@ OSErr RowBand::AllocateRing(int32_t width, int32_t height, OSType pixelFormat, i
   rowBytes_ = rowBytes;
   base_ = static_cast<uint8_t*>(block);
   ringBytes_ = size_t(bytes);
-  published_.store(0);
-  released_.store(0);
+  published_.value.store(0);
+  released_.value.store(0);
   abandoned_.store(false);
   return noErr;
 }
@@ -83,19 +83,26 @@ void RowBand::SetPrepare(Prepare prepare) {
   prepare_ = std::move(prepare);
 }
 
-void RowBand::WaitUntil(const std::atomic<int64_t>& value, int64_t atLeast) const {
-  if (value.load(std::memory_order_acquire) >= atLeast) return;
+// The waiter says what it wants before it looks at the value once more,
+// and the raiser looks at what is wanted after it has raised the value, so
+// one of the two always sees the other: no wake-up is lost, and a raise
+// that nobody waits for takes no lock.
+void RowBand::WaitUntil(const Mark& mark, int64_t atLeast) const {
+  if (mark.value.load(std::memory_order_acquire) >= atLeast) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return value.load(std::memory_order_acquire) >= atLeast; });
+  mark.wanted.store(atLeast);
+  while (mark.value.load() < atLeast) changed_.wait(lock);
+  mark.wanted.store(INT64_MAX);
 }
 
-void RowBand::Raise(std::atomic<int64_t>& value, int64_t to) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (to <= value.load(std::memory_order_relaxed)) return;
-    value.store(to, std::memory_order_release);
+void RowBand::Raise(Mark& mark, int64_t to) {
+  int64_t value = mark.value.load();
+  while (value < to && !mark.value.compare_exchange_weak(value, to)) {
   }
-  changed_.notify_all();
+  if (to >= mark.wanted.load()) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    changed_.notify_all();
+  }
 }
 
 uint8_t* RowBand::RowToWrite(int64_t y) const {
@@ -106,7 +113,7 @@ uint8_t* RowBand::RowToWrite(int64_t y) const {
 
 void RowBand::Publish(int64_t rows) {
   // Only the writer publishes, so the rows from the last mark on are its own.
-  const int64_t from = published_.load(std::memory_order_relaxed);
+  const int64_t from = published_.value.load(std::memory_order_relaxed);
   if (prepare_ != nullptr && rows != kAllRows && rows > from) prepare_(*this, from, rows);
   Raise(published_, rows);
 }

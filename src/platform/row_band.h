@@ -73,6 +73,8 @@ class RowBand {
 
   // The reader's side. Waits until row y is final or the band is closed.
   const uint8_t* RowToRead(int64_t y) const;
+  // Whether RowToRead(y) would answer at once.
+  bool IsFinal(int64_t y) const { return published_.value.load(std::memory_order_acquire) > y; }
   // The reader is done with rows [0, rows); kAllRows when it needs no more.
   void Release(int64_t rows);
 
@@ -81,8 +83,15 @@ class RowBand {
   static constexpr int32_t kRowsInFlight = 16;
 
  private:
-  void WaitUntil(const std::atomic<int64_t>& value, int64_t atLeast) const;
-  void Raise(std::atomic<int64_t>& value, int64_t to);
+  // A count that only grows, and the level its one waiter (the reader or
+  // the writer) needs: it is woken only when that level is reached, not at
+  // every row.
+  struct Mark {
+    std::atomic<int64_t> value{0};
+    mutable std::atomic<int64_t> wanted{INT64_MAX};
+  };
+  void WaitUntil(const Mark& mark, int64_t atLeast) const;
+  void Raise(Mark& mark, int64_t to);
   void FreeRing();
 
   int32_t width_ = 0;
@@ -95,8 +104,8 @@ class RowBand {
   GWorld* whole_ = nullptr;
   size_t ringBytes_ = 0;  // owned at base_ when a ring
   Prepare prepare_;
-  std::atomic<int64_t> published_{0};
-  std::atomic<int64_t> released_{0};
+  Mark published_;
+  Mark released_;
   std::atomic<bool> abandoned_{false};
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;

@@ -34,6 +34,7 @@ struct RowStreams {
   RowBand* destination = nullptr;
   const int32_t* keepFrom = nullptr;
   int64_t fetches = 0;
+  int32_t released = 0;  // rows let go so far
 };
 
 // Address of the first pixel of a source or destination row.

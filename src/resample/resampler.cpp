@@ -73,12 +73,22 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
   return noErr;
 }
 
-// Source rows come in fetch order; before each, the rows that neither it nor
-// any later fetch needs are let go, so that the writer of a ring may reuse them.
+// Source rows come in fetch order. Rows that neither this fetch nor any
+// later one needs are let go, so that the writer of a ring may reuse them:
+// in batches, so that a writer waiting for room is not woken at every row,
+// and always before waiting for a row, so that the writer is never kept
+// waiting for room that could be had.
 const uint8_t* StreamSourceRow(const ResampleContext* c, int32_t row) {
   assert(row >= 0 && row < c->sourceHeight);
   RowStreams* s = c->streams;
-  if (s->keepFrom != nullptr) s->source->Release(s->keepFrom[s->fetches++]);
+  if (s->keepFrom != nullptr) {
+    constexpr int32_t kReleaseBatch = RowBand::kRowsInFlight;
+    const int32_t keep = s->keepFrom[s->fetches++];
+    if (keep - s->released >= kReleaseBatch || !s->source->IsFinal(row)) {
+      s->source->Release(keep);
+      s->released = keep;
+    }
+  }
   return s->source->RowToRead(row);
 }
 
@@ -369,6 +379,7 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   streams.destination = destination;
   streams.keepFrom = source->IsWhole() ? nullptr : prepared->keepFrom.data();
   streams.fetches = 0;
+  streams.released = 0;
   // The sizes were laid out when the block was sized: this call cannot fail.
   const OSErr err = Resample(&context, prepared->horizontalScale, 0.0, prepared->verticalScale, 0.0,
                              prepared->block.get());

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/image_job.h"
-#include "platform/quicktime.h"
 #include "png_files.h"
 #include "test_support.h"
 
@@ -104,77 +102,6 @@ TEST(DrawAhead, FailuresHalfWayAreTheReadingsAsWhenDrawnFirst) {
   // is the allocation's failure; with a failing source, the reading's.
   ExpectSameBothWays(dir, {"/w", "2000000000", "/h", "2000000000"}, png, false);
   ExpectSameBothWays(dir, {"/w", "2000000000", "/h", "2000000000"}, CutCopy(dir, png, 0.6), false);
-}
-
-// In this process, so that the overlap can be switched off for the
-// reference run.
-struct JobCase {
-  std::string input;
-  int32_t width;
-  int32_t height;
-  int32_t edges;  // horizontal in the low byte, vertical above
-  int32_t kernel;
-  int32_t rotation;
-  ExportSettings settings;
-};
-
-std::vector<uint8_t> RunJob(const test::TempDir& dir, const JobCase& c, bool overlap,
-                            int32_t* result) {
-  SetImageJobOverlap(overlap);
-  const fs::path out = dir / (overlap ? "overlap.out" : "inturn.out");
-  JobSettings settings;
-  settings.inputPath = c.input;
-  settings.outputPath = out.string();
-  settings.width = c.width;
-  settings.height = c.height;
-  settings.horizontalEdge = c.edges & 0xFF;
-  settings.verticalEdge = c.edges >> 8;
-  settings.kernel = c.kernel;
-  settings.rotation = c.rotation;
-  settings.exportSettings = c.settings;
-  settings.copyMetadata = true;
-  *result = RunImageJob(settings);
-  SetImageJobOverlap(true);
-  return fs::exists(out) ? test::ReadFileBytes(out) : std::vector<uint8_t>();
-}
-
-TEST(DrawAhead, EncodingWhileResamplingWritesTheSameFile) {
-  ASSERT_EQ(StartQuickTime(0), noErr);
-  test::TempDir dir;
-  const std::string camera = test::DataPath("exif/gps_DSCN0010.jpg").string();
-  const fs::path png16 = dir / "pattern16.png";
-  ASSERT_TRUE(test::WritePng(png16, test::MakeTestPattern(120, 90, 16, 4)));
-  const ExportSettings jpeg{FourCC("jpeg"), 0, 24, 767};
-  const ExportSettings greyJpeg{FourCC("jpeg"), 0, 8, 1000};
-  const ExportSettings png{FourCC("png "), 0, 32, 768};
-  const ExportSettings png64{FourCC("png "), 0, 64, 768};
-  const ExportSettings png48{FourCC("png "), 0, 48, 768};
-  const ExportSettings jpeg64{FourCC("jpeg"), 0, 64, 500};
-  const ExportSettings tiff64{FourCC("tiff"), 0, 64, 768};
-  const JobCase cases[] = {
-      {camera, 320, 240, 0, 0, 0, jpeg},
-      {camera, 1280, 33, 0x0300, 1, 0, greyJpeg},  // vertical wrap reads the bottom first
-      {camera, 97, 501, 0x0403, 2, 0, png},
-      {camera, 200, 150, 0, 0, 0, png64},
-      {png16.string(), 301, 17, 0, 0, 0, png48},
-      {png16.string(), 64, 480, 0x0400, 0, 0, png64},
-      {png16.string(), 64, 48, 0, 0, 0, jpeg64},
-      {png16.string(), 64, 48, 0, 0, 0, tiff64},  // an encoder that needs the whole image
-      {png16.string(), 64, 48, 0, 0, 90, png64},  // a turn needs it too
-  };
-  for (const JobCase& c : cases) {
-    SCOPED_TRACE(fs::path(c.input).filename().string() + " to " + std::to_string(c.width) + "x" +
-                 std::to_string(c.height));
-    int32_t inTurn = 1;
-    int32_t overlapped = 1;
-    const std::vector<uint8_t> reference = RunJob(dir, c, false, &inTurn);
-    const std::vector<uint8_t> output = RunJob(dir, c, true, &overlapped);
-    EXPECT_EQ(inTurn, noErr);
-    EXPECT_EQ(overlapped, noErr);
-    EXPECT_FALSE(reference.empty());
-    EXPECT_TRUE(output == reference) << "the output files differ";
-  }
-  StopQuickTime();
 }
 
 }  // namespace
