@@ -1,6 +1,12 @@
 // JPEG importer over TurboJPEG: 8-bit images drawn into 32-bit ARGB, grey
 // expanded, CMYK and YCCK converted to RGB.
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <new>
+#include <stdexcept>
+#include <vector>
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/jpeg_codec.h"
@@ -81,28 +87,105 @@ bool IsHuffmanCoded(ByteSpan file) {
 // with fewer bits than the image has blocks cannot hold that image. Such a
 // header claims a picture (up to 65500 x 65500) that the data never paints;
 // decoding it would fill gigabytes of grey for a file of a few bytes.
-bool DataCanHoldImage(ByteSpan file, int64_t width, int64_t height) {
-  if (!IsHuffmanCoded(file)) return true;
+bool DataCanHoldImage(ByteSpan header, uint64_t fileSize, int64_t width, int64_t height) {
+  if (!IsHuffmanCoded(header)) return true;
   const uint64_t blocks = uint64_t((width + 7) / 8) * uint64_t((height + 7) / 8);
-  return uint64_t(file.size()) * 8 >= blocks;
+  return fileSize * 8 >= blocks;
 }
 
-OSErr DrawJpeg(ByteSpan file, RowBand* dst) {
+// What the decoding needs to know before it starts, from the segments
+// before the first scan.
+struct DrawPlan {
+  bool cmyk = false;
+  bool invertedCmyk = false;
+};
+
+OSErr PlanDraw(ByteSpan header, uint64_t fileSize, const RowBand* dst, DrawPlan* plan) {
   if (dst == nullptr) return paramErr;
   if (dst->PixelFormat() != k32ARGBPixelFormat) return cDepthErr;
   TurboJpegHandle handle(tjInitDecompress());
   if (!handle) return memFullErr;
   JpegInfo info;
-  if (OSErr err = ReadJpegInfo(handle.get(), file, &info)) return err;
+  if (OSErr err = ReadJpegInfo(handle.get(), header, &info)) return err;
   if (info.width != BufferWidth(*dst) || info.height != BufferHeight(*dst)) return paramErr;
-  if (!DataCanHoldImage(file, info.width, info.height)) return codecErr;
+  if (!DataCanHoldImage(header, fileSize, info.width, info.height)) return codecErr;
+  plan->cmyk = info.colorspace == TJCS_CMYK || info.colorspace == TJCS_YCCK;
+  plan->invertedCmyk = plan->cmyk && HasAdobeSegment(header);
+  return noErr;
+}
 
-  const bool cmyk = info.colorspace == TJCS_CMYK || info.colorspace == TJCS_YCCK;
-  return DecodeJpegRows(file, cmyk, cmyk && HasAdobeSegment(file), dst);
+OSErr DrawJpeg(ByteSpan file, RowBand* dst) {
+  DrawPlan plan;
+  if (OSErr err = PlanDraw(file, file.size(), dst, &plan)) return err;
+  return DecodeJpegRows(file, plan.cmyk, plan.invertedCmyk, dst);
+}
+
+// Header segments are read from the file this many bytes at a time; a file
+// whose segments before the first scan cannot be walked is read whole, as
+// the memory path would take it.
+constexpr uint64_t kSkeletonLimit = uint64_t(16) << 20;
+
+bool ReadAt(int fd, uint64_t offset, size_t count, std::vector<uint8_t>* out) {
+  const size_t start = out->size();
+  out->resize(start + count);
+  size_t done = 0;
+  while (done < count) {
+    const ssize_t n = ::pread(fd, out->data() + start + done, count - done, off_t(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+// The segments before the first scan, that scan's header and an end marker:
+// a valid file without its image data, for the header and metadata readers.
+OSErr ReadJpegSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
+  skeleton->clear();
+  try {
+    uint64_t pos = 2;
+    bool walked = ReadAt(fd, 0, 2, skeleton);
+    while (walked) {
+      std::vector<uint8_t> head;
+      if (pos + 4 > size || !ReadAt(fd, pos, 4, &head) || head[0] != 0xFF || head[1] == 0xFF ||
+          head[1] == 0xD9) {
+        walked = false;
+        break;
+      }
+      const uint64_t length = uint64_t(head[2]) << 8 | head[3];
+      if (length < 2 || pos + 2 + length > size || skeleton->size() + length > kSkeletonLimit ||
+          !ReadAt(fd, pos, size_t(2 + length), skeleton)) {
+        walked = false;
+        break;
+      }
+      pos += 2 + length;
+      if (head[1] == 0xDA) break;  // start of scan
+    }
+    if (!walked) {
+      skeleton->clear();
+      if (!ReadAt(fd, 0, size_t(size), skeleton)) return ioErr;
+      return noErr;
+    }
+    skeleton->insert(skeleton->end(), {0xFF, 0xD9});
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  } catch (const std::length_error&) {
+    return memFullErr;
+  }
+  return noErr;
+}
+
+OSErr DrawJpegFromFile(int fd, uint64_t size, RowBand* dst) {
+  std::vector<uint8_t> header;
+  if (OSErr err = ReadJpegSkeleton(fd, size, &header)) return err;
+  DrawPlan plan;
+  if (OSErr err = PlanDraw(ByteSpan(header), size, dst, &plan)) return err;
+  return DecodeJpegRowsFromFile(fd, size, plan.cmyk, plan.invertedCmyk, dst);
 }
 
 }  // namespace
 
 const ImporterCodec kJpegImporter = {
-    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg, nullptr,
+    FourCC("JPEG"), JpegCodecName, SniffJpeg,        ReadJpegHeader,
+    DrawJpeg,       nullptr,       ReadJpegSkeleton, DrawJpegFromFile,
 };

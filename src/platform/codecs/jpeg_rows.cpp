@@ -1,9 +1,15 @@
 #include "platform/codecs/jpeg_rows.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h expects it
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -114,15 +120,81 @@ void ConvertCmykRow(uint8_t* row, int64_t width, bool inverted) {
   }
 }
 
+// A source manager that reads the open file as it goes, a window at a time,
+// so that the file is never held whole. Where the data ends it does what
+// libjpeg's own sources do: warns, and makes believe an end-of-image marker
+// follows.
+struct FileSource {
+  jpeg_source_mgr manager{};
+  int fd = -1;
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  JOCTET window[1 << 16];
+};
+
+// Where the compressed data comes from: bytes in memory, or the open file.
+struct JpegInput {
+  ByteSpan bytes;
+  FileSource* fileSource = nullptr;
+};
+
+void StartFileSource(j_decompress_ptr) {}
+void EndFileSource(j_decompress_ptr) {}
+
+boolean FillFromFile(j_decompress_ptr info) {
+  FileSource* source = reinterpret_cast<FileSource*>(info->src);
+  ssize_t n = -1;
+  if (source->offset < source->size) {
+    const size_t want =
+        size_t(std::min<uint64_t>(sizeof source->window, source->size - source->offset));
+    do {
+      n = ::pread(source->fd, source->window, want, off_t(source->offset));
+    } while (n < 0 && errno == EINTR);
+  }
+  if (n <= 0) {
+    WARNMS(info, JWRN_JPEG_EOF);
+    source->window[0] = 0xFF;
+    source->window[1] = JPEG_EOI;
+    n = 2;
+  } else {
+    source->offset += uint64_t(n);
+  }
+  source->manager.next_input_byte = source->window;
+  source->manager.bytes_in_buffer = size_t(n);
+  return TRUE;
+}
+
+void SkipInFile(j_decompress_ptr info, long count) {
+  jpeg_source_mgr* manager = info->src;
+  while (count > 0 && size_t(count) > manager->bytes_in_buffer) {
+    count -= long(manager->bytes_in_buffer);
+    FillFromFile(info);
+  }
+  if (count > 0) {
+    manager->next_input_byte += count;
+    manager->bytes_in_buffer -= size_t(count);
+  }
+}
+
 // Guarded: everything that can reach Fail happens in here, with nothing on
 // the stack that needs unwinding.
-bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) {
+bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedCmyk, RowBand* dst) {
   if (setjmp(d->failed)) return false;
   jpeg_create_decompress(&d->info);  // clears all but the error manager
   d->created = true;
   d->info.client_data = d;
   d->info.progress = &d->progress;
-  jpeg_mem_src(&d->info, file.data(), static_cast<unsigned long>(file.size()));
+  if (input.fileSource != nullptr) {
+    FileSource* source = input.fileSource;
+    source->manager.init_source = StartFileSource;
+    source->manager.fill_input_buffer = FillFromFile;
+    source->manager.skip_input_data = SkipInFile;
+    source->manager.resync_to_restart = jpeg_resync_to_restart;
+    source->manager.term_source = EndFileSource;
+    d->info.src = &source->manager;
+  } else {
+    jpeg_mem_src(&d->info, input.bytes.data(), static_cast<unsigned long>(input.bytes.size()));
+  }
   jpeg_read_header(&d->info, TRUE);
   d->info.out_color_space = cmyk ? JCS_CMYK : kNativeArgb;
   jpeg_start_decompress(&d->info);  // reads all of a file of several scans
@@ -144,7 +216,7 @@ bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, RowB
       ++count;
     }
     const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
-    if (read == 0) return false;  // cannot happen with a memory source
+    if (read == 0) return false;  // cannot happen: the sources never suspend
     if (cmyk) {
       for (JDIMENSION i = 0; i < read; ++i) ConvertCmykRow(rows[i], width, invertedCmyk);
     }
@@ -156,7 +228,9 @@ bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, RowB
 
 }  // namespace
 
-OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) {
+namespace {
+
+OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, RowBand* dst) {
   Decoder d;
   d.info.err = jpeg_std_error(&d.errors);
   d.errors.error_exit = Fail;
@@ -164,10 +238,24 @@ OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) 
   d.errors.emit_message = NoteWarning;
   d.info.client_data = &d;
   d.progress.progress_monitor = WatchScans;
-  const bool decoded = DecodeGuarded(&d, file, cmyk, invertedCmyk, dst);
+  const bool decoded = DecodeGuarded(&d, input, cmyk, invertedCmyk, dst);
   if (d.cut || (d.endedEarly && !decoded)) return codecErr;
   if (decoded) return noErr;
   // As TurboJPEG does: an error after a warning about damaged data (then a
   // decoder that could not go on) still leaves the rows decoded so far.
   return d.warned ? noErr : codecErr;
+}
+
+}  // namespace
+
+OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) {
+  return Decode(JpegInput{file, nullptr}, cmyk, invertedCmyk, dst);
+}
+
+OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk, RowBand* dst) {
+  std::unique_ptr<FileSource> source(new (std::nothrow) FileSource);
+  if (source == nullptr) return memFullErr;
+  source->fd = fd;
+  source->size = size;
+  return Decode(JpegInput{ByteSpan(), source.get()}, cmyk, invertedCmyk, dst);
 }

@@ -18,3 +18,5 @@ constexpr int kJpegMaxScans = 500;
 // marker is whole. Other damage the library only warns about leaves the
 // image as far as it decodes. Rows are published to dst as they are final.
 OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst);
+// The same, reading the open file fd of size bytes as it goes.
+OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk, RowBand* dst);
