@@ -34,13 +34,18 @@ PEER_PACKAGES = ["libvips-tools", "imagemagick-6.q16", "graphicsmagick",
                  "python3-pil", "libjpeg-turbo-progs", "zlib1g"]
 
 
-Source = namedtuple("Source", "name width height kind")  # kind: jpeg, png8, png16
+# kind: jpeg, png8, png16. A panorama-sized source is the sample upscaled
+# in one streamed vips step, without the noise and texture of the others:
+# their intermediate float images would take tens of gigabytes.
+Source = namedtuple("Source", "name width height kind plain", defaults=[False])
 
 SOURCES = {
     "jpeg24": Source("photo-6000x4000-q90.jpg", 6000, 4000, "jpeg"),
     "jpeg12": Source("photo-4000x3000-q90.jpg", 4000, 3000, "jpeg"),
     "png24": Source("photo-6000x4000.png", 6000, 4000, "png8"),
     "png16": Source("photo-4000x3000-16bit.png", 4000, 3000, "png16"),
+    "jpeg675": Source("panorama-30000x22500-q90.jpg", 30000, 22500, "jpeg", plain=True),
+    "png300": Source("panorama-20000x15000.png", 20000, 15000, "png8", plain=True),
 }
 
 
@@ -52,6 +57,7 @@ class Item:
     width: int  # before the turn
     height: int
     rotate: bool = False
+    big: bool = False  # only the peers that stream run it
 
     @property
     def jpeg(self):
@@ -73,6 +79,9 @@ ITEMS = [
     Item("P16", "16-bit PNG 4000x3000 -> 2000x1500 16-bit PNG", "png16", 2000, 1500),
     Item("R90", "J1 plus a quarter turn clockwise -> 1000x1500 JPEG q75",
          "jpeg24", 1500, 1000, rotate=True),
+    Item("G1", "675 MP JPEG 30000x22500 -> 3000x2250 JPEG q75", "jpeg675", 3000, 2250,
+         big=True),
+    Item("G2", "300 MP PNG 20000x15000 -> 3000x2250 PNG", "png300", 3000, 2250, big=True),
 ]
 
 
@@ -126,9 +135,14 @@ def ensure_sources(cache, names):
         print(f"making {path}", file=sys.stderr)
         with tempfile.TemporaryDirectory(dir=cache) as tmp:
             tmp = Path(tmp)
-            photo = make_photo(tmp, source.width, source.height)
             partial = tmp / ("partial" + path.suffix)
-            save_source(photo, tmp, source, partial)
+            if source.plain:
+                options = "[Q=90,strip]" if source.kind == "jpeg" else "[strip]"
+                vips("resize", SAMPLE, f"{partial}{options}", source.width / 640,
+                     "--vscale", source.height / 480, "--kernel", "cubic")
+            else:
+                photo = make_photo(tmp, source.width, source.height)
+                save_source(photo, tmp, source, partial)
             partial.rename(path)
 
 
@@ -246,6 +260,8 @@ def programs_for(item, tavrel, src, out_dir, floor_ppm):
 
     magick_tail = (["-rotate", "90"] if item.rotate else []) + (
         ["-quality", "75"] if item.jpeg else [])
+    if item.big:  # the others hold the whole image: minutes and gigabytes
+        return progs + floor_programs(item, src, out, floor_ppm)
     if os.path.exists(IM6):
         note = "Lanczos2"
         limit = im6_memory_limit()
@@ -265,11 +281,15 @@ def programs_for(item, tavrel, src, out_dir, floor_ppm):
                                         w, h, int(item.rotate)], out("pillow"),
                              "LANCZOS, 3 lobes"))
 
-    if item.jpeg and shutil.which("djpeg") and shutil.which("cjpeg"):
-        progs.append(Program("djpeg", ["djpeg", "-outfile", "/dev/null", src], floor_part=True))
-        progs.append(Program("cjpeg", ["cjpeg", "-quality", "75", "-outfile", out("floor"),
-                                       floor_ppm], out("floor"), floor_part=True))
-    return progs
+    return progs + floor_programs(item, src, out, floor_ppm)
+
+
+def floor_programs(item, src, out, floor_ppm):
+    if not (item.jpeg and shutil.which("djpeg") and shutil.which("cjpeg")):
+        return []
+    return [Program("djpeg", ["djpeg", "-outfile", "/dev/null", src], floor_part=True),
+            Program("cjpeg", ["cjpeg", "-quality", "75", "-outfile", out("floor"), floor_ppm],
+                    out("floor"), floor_part=True)]
 
 
 # --- running and checking ---------------------------------------------------

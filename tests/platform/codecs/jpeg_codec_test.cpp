@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 
@@ -322,6 +324,48 @@ TEST(JpegCodec, TruncatedFileFailsUnlessOnlyTheEndMarkerIsMissing) {
   ASSERT_EQ(unended.err, noErr);
   const size_t bytes = 256 * size_t(whole.image->pixMap.rowBytes);
   EXPECT_EQ(std::memcmp(unended.image->pixMap.baseAddr, whole.image->pixMap.baseAddr, bytes), 0);
+}
+
+// Drawing from the open file, with only the segments before the first scan
+// held, ends as drawing from the whole file in memory: the same result and
+// the same pixels, for whole, cut and unended files, and for one whose
+// segments cannot be walked (stray bytes before a marker).
+TEST(JpegCodec, DrawingFromTheFileEqualsDrawingFromMemory) {
+  test::OwnedGWorld source = test::MakeTestPicture(64, 256);
+  const std::vector<uint8_t> full = EncodeWith(JpegExporter(), *source, 900, 24);
+  std::vector<uint8_t> stray = full;
+  stray.insert(stray.begin() + 2, {0x00, 0x00});
+  const std::vector<std::vector<uint8_t>> files = {
+      full, DataFile("gradient_progressive.jpg"),
+      std::vector<uint8_t>(full.begin(), full.begin() + full.size() * 9 / 10),
+      std::vector<uint8_t>(full.begin(), full.end() - 2), stray};
+  test::TempDir dir;
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(i);
+    const test::Decoded memory = DecodeWith(JpegImporter(), files[i], k32ARGBPixelFormat);
+    test::WriteFileBytes(dir / "in.jpg", files[i]);
+    const int fd = open((dir / "in.jpg").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::vector<uint8_t> skeleton;
+    ASSERT_EQ(JpegImporter().readSkeleton(fd, files[i].size(), &skeleton), noErr);
+    EXPECT_LE(skeleton.size(), files[i].size() + 2);
+    ImageHeader header;
+    EXPECT_EQ(JpegImporter().readHeader(Span(skeleton), &header),
+              memory.header.width > 0 ? noErr : codecErr);
+    EXPECT_EQ(header.width, memory.header.width);
+    EXPECT_EQ(header.height, memory.header.height);
+    if (memory.image) {
+      test::OwnedGWorld drawn = test::MakeGWorld(k32ARGBPixelFormat, header.width, header.height);
+      RowBand rows;
+      rows.AttachWhole(drawn.get(), false);
+      EXPECT_EQ(JpegImporter().drawFromFile(fd, files[i].size(), &rows), memory.err);
+      const size_t bytes = size_t(header.height) * size_t(drawn->pixMap.rowBytes);
+      if (memory.err == noErr) {
+        EXPECT_EQ(std::memcmp(drawn->pixMap.baseAddr, memory.image->pixMap.baseAddr, bytes), 0);
+      }
+    }
+    close(fd);
+  }
 }
 
 TEST(JpegCodec, DamagedFilesFailCleanly) {
