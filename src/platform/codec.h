@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_sink.h"
 #include "platform/gworld.h"
 #include "platform/mac_types.h"
 #include "platform/row_band.h"
@@ -56,8 +57,9 @@ struct ExporterCodec {
   OSType subtype;
   OSType extension;  // padded with blanks, e.g. "jpg "
   std::string (*name)();
-  // Encodes the whole file into out.
-  OSErr (*encode)(const ExportRequest& request, std::vector<uint8_t>* out);
+  // Encodes the whole file into out, from its start. On failure, what is
+  // already there is the caller's to discard.
+  OSErr (*encode)(const ExportRequest& request, ByteSink* out);
   // Whether encode reads the image's rows once, from the top, releasing
   // each when it is done with it (at most RowBand::kRowsInFlight held), so
   // that the image may be a ring of rows that another thread still fills.

@@ -1,4 +1,4 @@
-// Test seam of WriteFileWhole: the system calls that create and write files,
+// Test seam of OutputFile: the system calls that create and write files,
 // replaceable so that tests can make them fail (a full disk, a refused
 // folder) without needing such a disk or an unprivileged user.
 #pragma once

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/byte_sink.h"
 #include "platform/components_internal.h"
 #include "platform/file_write.h"
 #include "platform/metadata_io/metadata_io.h"
@@ -105,6 +106,40 @@ ComponentResult GraphicsExportSetMetaData(GraphicsExportComponent ci, UserData u
   return noErr;
 }
 
+namespace {
+
+// Encodes the whole file into memory and puts the metadata into it: exiv2
+// rewrites whole files only. An item that cannot go in is left out by the
+// writer; a file it cannot rewrite at all is a failed export, not one
+// silently without metadata.
+OSErr EncodeIntoMemory(const ExporterCodec& codec, const ExportRequest& request,
+                       std::vector<uint8_t>* encoded) {
+  try {
+    ByteSink sink(encoded);
+    if (OSErr err = codec.encode(request, &sink)) return err;
+    if (request.metaData != nullptr) {
+      if (OSErr err = WriteFileMetaData(encoded, request.metaData, request.exifEnabled)) {
+        return err;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
+}
+
+OSErr AskBeforeWrite(const ExporterState& state) {
+  return state.beforeWrite ? state.beforeWrite() : noErr;
+}
+
+}  // namespace
+
+// Without metadata, the common case, the encoder writes straight into the
+// temporary file that replaces the target, so the encoded file is never
+// held whole; it takes the target's name only once beforeWrite agrees.
+// With metadata, or to a device or pipe, which shows every byte as it is
+// written, the file is encoded into memory first and written after
+// beforeWrite.
 ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* bytesWritten) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
   ComponentResult result;
@@ -113,6 +148,7 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   if ((state->input == nullptr && state->inputRows == nullptr) || !state->haveOutput) {
     return paramErr;
   }
+  const ExporterCodec& codec = *ci->component->exporter;
   RowBand whole;
   if (state->input != nullptr) whole.AttachWhole(state->input, true);
   ExportRequest request;
@@ -121,27 +157,30 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   request.depth = state->depth;
   request.metaData = state->metaData;
   request.exifEnabled = state->exifEnabled;
-  std::vector<uint8_t> encoded;
-  try {
-    if (OSErr err = ci->component->exporter->encode(request, &encoded)) return err;
-    // The metadata goes into the encoded bytes before the single write. An
-    // item that cannot go in is left out by the writer; a file it cannot
-    // rewrite at all is a failed export, not one silently without metadata.
-    if (state->metaData != nullptr) {
-      if (OSErr err = WriteFileMetaData(&encoded, state->metaData, state->exifEnabled)) {
-        return err;
-      }
+  uint64_t size = 0;
+  if (state->metaData != nullptr) {
+    std::vector<uint8_t> encoded;
+    if (OSErr err = EncodeIntoMemory(codec, request, &encoded)) return err;
+    if (OSErr err = AskBeforeWrite(*state)) return err;
+    if (OSErr err = WriteFileWhole(state->output.path, encoded)) return err;
+    size = encoded.size();
+  } else {
+    OutputFile file;
+    if (OSErr err = file.Open(state->output.path)) return err;
+    if (file.Direct()) {
+      std::vector<uint8_t> encoded;
+      if (OSErr err = EncodeIntoMemory(codec, request, &encoded)) return err;
+      if (OSErr err = AskBeforeWrite(*state)) return err;
+      if (OSErr err = file.Write(encoded)) return err;
+    } else {
+      ByteSink sink(&file);
+      if (OSErr err = codec.encode(request, &sink)) return err;
+      if (OSErr err = AskBeforeWrite(*state)) return err;
     }
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
+    if (OSErr err = file.Commit()) return err;
+    size = file.Size();
   }
-  if (state->beforeWrite) {
-    if (OSErr err = state->beforeWrite()) return err;
-  }
-  if (OSErr err = WriteFileWhole(state->output.path, encoded)) return err;
-  if (bytesWritten != nullptr) {
-    *bytesWritten = uint32_t(std::min<size_t>(encoded.size(), UINT32_MAX));
-  }
+  if (bytesWritten != nullptr) *bytesWritten = uint32_t(std::min<uint64_t>(size, UINT32_MAX));
   return noErr;
 }
 

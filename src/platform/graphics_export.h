@@ -1,5 +1,6 @@
-// Graphics exporters. The exporter encodes into memory, metadata included,
-// and replaces the output file whole through a temporary file and a rename.
+// Graphics exporters. The exporter replaces the output file whole through
+// a temporary file and a rename, encoding straight into the temporary
+// file, or into memory first when metadata goes in.
 #pragma once
 
 #include <functional>
@@ -23,9 +24,9 @@ ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FS
 ComponentResult GraphicsExportSetExifEnabled(GraphicsExportComponent ci, bool enabled);
 ComponentResult GraphicsExportSetMetaData(GraphicsExportComponent ci, UserData ud);
 ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* bytesWritten);
-// A last check after encoding, before the file is written: when it answers
-// anything but noErr, DoExport answers that and writes nothing. For a
-// caller whose input may still turn out unusable (its drawing goes on
-// elsewhere).
+// A last check after encoding, before the file takes the target's place:
+// when it answers anything but noErr, DoExport answers that, the target is
+// as it was and no temporary file remains. For a caller whose input may
+// still turn out unusable (its drawing goes on elsewhere).
 ComponentResult GraphicsExportSetBeforeWrite(GraphicsExportComponent ci,
                                              std::function<OSErr()> check);

@@ -1,4 +1,4 @@
-// Temporary files that a killed writer left behind. WriteFileWhole writes to
+// Temporary files that a killed writer left behind. OutputFile writes to
 // "<folder>/.tavrel-<pid>-<counter>-<nanoseconds>" and renames that over the
 // target; a process killed in between cannot remove its temporary file, so
 // the next write into the same folder removes the ones that are surely stale.

@@ -189,7 +189,7 @@ OSErr Header(ByteSpan, ImageHeader*) {
 OSErr Draw(ByteSpan, RowBand*) {
   return noErr;
 }
-OSErr Encode(const ExportRequest&, std::vector<uint8_t>*) {
+OSErr Encode(const ExportRequest&, ByteSink*) {
   return noErr;
 }
 

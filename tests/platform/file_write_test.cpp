@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -104,6 +105,74 @@ TEST(WriteFileWhole, AFailedWriteLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(WriteFileWhole((dir / "keep.png").string(), std::vector<uint8_t>(100000, 7)),
               dskFulErr);
     EXPECT_EQ(WriteFileWhole((dir / "fresh.png").string(), std::vector<uint8_t>(10, 7)), dskFulErr);
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir / "keep.png"), Bytes("old"));
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"keep.png"});
+}
+
+// Small pieces gathered, large ones passed through, a header filled in
+// after the data, a gap past the end: the file holds exactly what a vector
+// written the same way would, and can be read back while it is made.
+TEST(OutputFile, WritesAppendedAndFilledInMakeTheFile) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "out.tif", Bytes("old"));
+  std::vector<uint8_t> expected(8, 0);
+  OutputFile file;
+  ASSERT_EQ(file.Open((dir / "out.tif").string()), noErr);
+  EXPECT_FALSE(file.Direct());
+  ASSERT_EQ(file.Write(std::vector<uint8_t>(8, 0)), noErr);
+  for (int piece = 0; piece < 3000; ++piece) {
+    const std::vector<uint8_t> bytes(size_t(piece % 700), uint8_t(piece));
+    ASSERT_EQ(file.Write(bytes), noErr);
+    expected.insert(expected.end(), bytes.begin(), bytes.end());
+  }
+  const std::vector<uint8_t> large(3u << 20, 0x5A);
+  ASSERT_EQ(file.Write(large), noErr);
+  expected.insert(expected.end(), large.begin(), large.end());
+  ASSERT_EQ(file.Write(Bytes("tail")), noErr);  // buffered when filled in below
+  expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
+  const std::vector<uint8_t> header = Bytes("HEADER");
+  ASSERT_EQ(file.WriteAt(2, header), noErr);
+  std::copy(header.begin(), header.end(), expected.begin() + 2);
+  ASSERT_EQ(file.Write(Bytes("after")), noErr);
+  expected.insert(expected.end(), {'a', 'f', 't', 'e', 'r'});
+  ASSERT_EQ(file.WriteAt(expected.size() + 3, Bytes("end")), noErr);
+  expected.insert(expected.end(), {0, 0, 0, 'e', 'n', 'd'});
+  ASSERT_EQ(file.Size(), expected.size());
+
+  std::vector<uint8_t> back(10);
+  size_t got = 0;
+  ASSERT_EQ(file.ReadAt(expected.size() - 8, back, &got), noErr);
+  EXPECT_EQ(got, 8u);
+  EXPECT_TRUE(std::equal(back.begin(), back.begin() + 8, expected.end() - 8));
+  EXPECT_EQ(test::ReadFileBytes(dir / "out.tif"), Bytes("old")) << "not in place before Commit";
+  ASSERT_EQ(file.Commit(), noErr);
+  EXPECT_EQ(test::ReadFileBytes(dir / "out.tif"), expected);
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"out.tif"});
+}
+
+// A write that fails part of the way through a streamed file, or a file
+// given up before Commit, leaves the old file and no temporary.
+TEST(OutputFile, FailingOrAbandonedLeavesTheOldFileAndNoTemporary) {
+  test::TempDir dir;
+  test::WriteFileBytes(dir / "keep.png", Bytes("old"));
+  {
+    FailingCalls full(nullptr, HalfThenFull);
+    OutputFile file;
+    ASSERT_EQ(file.Open((dir / "keep.png").string()), noErr);
+    OSErr err = noErr;
+    for (int piece = 0; piece < 64 && err == noErr; ++piece) {
+      err = file.Write(std::vector<uint8_t>(100000, 7));
+    }
+    EXPECT_EQ(err, dskFulErr) << "the failure shows while writing, not only at the end";
+    EXPECT_EQ(file.Write(Bytes("more")), dskFulErr);
+    EXPECT_EQ(file.Commit(), dskFulErr);
+  }
+  {
+    OutputFile file;
+    ASSERT_EQ(file.Open((dir / "keep.png").string()), noErr);
+    ASSERT_EQ(file.Write(std::vector<uint8_t>(3u << 20, 7)), noErr);
+    EXPECT_EQ(Names(dir.path()).size(), 2u) << "the temporary file is being filled";
   }
   EXPECT_EQ(test::ReadFileBytes(dir / "keep.png"), Bytes("old"));
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"keep.png"});

@@ -121,25 +121,22 @@ void AddMetaDataBlocks(UserData ud, bool exifEnabled, heif_context* context,
   }
 }
 
-struct VectorSink {
-  std::vector<uint8_t>* out = nullptr;
-  bool outOfMemory = false;
+struct SinkWrite {
+  ByteSink* out = nullptr;
+  OSErr error = noErr;
 };
 
-heif_error WriteToVector(heif_context*, const void* data, size_t size, void* userdata) {
-  auto* sink = static_cast<VectorSink*>(userdata);
-  try {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    sink->out->insert(sink->out->end(), bytes, bytes + size);
-  } catch (const std::exception&) {
-    sink->outOfMemory = true;
-    return {heif_error_Memory_allocation_error, heif_suberror_Unspecified, "out of memory"};
+// libheif gives the file in one piece.
+heif_error WriteToSink(heif_context*, const void* data, size_t size, void* userdata) {
+  auto* sink = static_cast<SinkWrite*>(userdata);
+  sink->error = sink->out->Append(data, size);
+  if (sink->error != noErr) {
+    return {heif_error_Encoding_error, heif_suberror_Cannot_write_output_data, "cannot write"};
   }
   return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
-OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format,
-                 std::vector<uint8_t>* out) {
+OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, ByteSink* out) {
   if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
@@ -179,21 +176,19 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format,
   if (request.metaData != nullptr) {
     AddMetaDataBlocks(request.metaData, request.exifEnabled, context.get(), primary.get());
   }
-  out->clear();
-  VectorSink sink{out, false};
-  heif_writer writer = {1, WriteToVector};
+  SinkWrite sink{out, noErr};
+  heif_writer writer = {1, WriteToSink};
   if (heif_context_write(context.get(), &writer, &sink).code != heif_error_Ok) {
-    out->clear();
-    return sink.outOfMemory ? memFullErr : codecErr;
+    return sink.error != noErr ? sink.error : codecErr;
   }
   return noErr;
 }
 
-OSErr EncodeHeic(const ExportRequest& request, std::vector<uint8_t>* out) {
+OSErr EncodeHeic(const ExportRequest& request, ByteSink* out) {
   return EncodeHeif(request, heif_compression_HEVC, out);
 }
 
-OSErr EncodeAvif(const ExportRequest& request, std::vector<uint8_t>* out) {
+OSErr EncodeAvif(const ExportRequest& request, ByteSink* out) {
   return EncodeHeif(request, heif_compression_AV1, out);
 }
 

@@ -66,8 +66,8 @@ Chroma ChooseChroma(const RowSource& source, int32_t depth, int percent) {
   return percent >= kFullChromaPercent ? Chroma::k444 : Chroma::k420;
 }
 
-// The encoded bytes go straight into the caller's vector, which grows a
-// step at a time within the room reserved for it.
+// libjpeg fills a buffer of this size, which is handed to the sink each
+// time it is full.
 constexpr size_t kOutputStep = size_t(1) << 16;
 
 struct Encoder {
@@ -75,8 +75,9 @@ struct Encoder {
   jpeg_error_mgr errors{};
   jpeg_destination_mgr destination{};
   std::jmp_buf failed;
-  std::vector<uint8_t>* out = nullptr;
-  bool outOfMemory = false;
+  ByteSink* out = nullptr;
+  uint8_t* buffer = nullptr;
+  OSErr sinkError = noErr;
   bool created = false;
   Encoder() = default;
   Encoder(const Encoder&) = delete;
@@ -94,33 +95,30 @@ Encoder* EncoderOf(j_common_ptr info) {
   std::longjmp(EncoderOf(info)->failed, 1);
 }
 
-// Gives libjpeg the next step of the vector; false when it cannot grow.
-bool GrowOutput(Encoder* e, size_t used) {
-  try {
-    e->out->resize(used + kOutputStep);
-  } catch (const std::bad_alloc&) {
-    e->outOfMemory = true;
-    return false;
-  }
-  e->destination.next_output_byte = e->out->data() + used;
-  e->destination.free_in_buffer = kOutputStep;
-  return true;
-}
-
 void StartOutput(j_compress_ptr info) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
-  if (!GrowOutput(e, 0)) Fail(reinterpret_cast<j_common_ptr>(info));
+  e->destination.next_output_byte = e->buffer;
+  e->destination.free_in_buffer = kOutputStep;
 }
 
-boolean NextOutput(j_compress_ptr info) {
+// Hands the first used bytes of the buffer to the sink and starts it over.
+void PassOn(j_compress_ptr info, size_t used) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
-  if (!GrowOutput(e, e->out->size())) Fail(reinterpret_cast<j_common_ptr>(info));
+  e->sinkError = e->out->Append(e->buffer, used);
+  if (e->sinkError != noErr) Fail(reinterpret_cast<j_common_ptr>(info));
+  StartOutput(info);
+}
+
+// libjpeg calls this only when the whole buffer is used, whatever
+// free_in_buffer says.
+boolean NextOutput(j_compress_ptr info) {
+  PassOn(info, kOutputStep);
   return TRUE;
 }
 
 void EndOutput(j_compress_ptr info) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
-  e->out->resize(e->out->size() - e->destination.free_in_buffer);
+  PassOn(info, kOutputStep - e->destination.free_in_buffer);
 }
 
 // libjpeg would print its messages on the standard error.
@@ -183,7 +181,7 @@ bool EncodeGuarded(Encoder* e, RowBand& image, const RowSource& source, Chroma c
   return true;
 }
 
-OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
+OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
   if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
@@ -200,25 +198,29 @@ OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
 
   RowPacker packer;
   std::vector<uint8_t> packedRows;
-  if (source.packed) {
-    if (OSErr err = packer.Prepare(image, RowLayout::kRGB8)) return err;
-    try {
+  std::vector<uint8_t> buffer;
+  try {
+    if (source.packed) {
+      if (OSErr err = packer.Prepare(image, RowLayout::kRGB8)) return err;
       packedRows.resize(size_t(width * 3 * kBandRows));
-    } catch (const std::bad_alloc&) {
-      return memFullErr;
     }
+    buffer.resize(kOutputStep);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
   }
-  out->clear();
-  ReserveEncodedBytes(out, width * height * source.components);
+  if (std::vector<uint8_t>* memory = out->Memory()) {
+    memory->clear();
+    ReserveEncodedBytes(memory, width * height * source.components);
+  }
   Encoder e;
   e.out = out;
+  e.buffer = buffer.data();
   e.info.err = jpeg_std_error(&e.errors);
   e.errors.error_exit = Fail;
   e.errors.output_message = Silent;
   e.info.client_data = &e;
   if (!EncodeGuarded(&e, image, source, chroma, percent, &packer, packedRows.data())) {
-    out->clear();
-    return e.outOfMemory ? memFullErr : codecErr;
+    return e.sinkError != noErr ? e.sinkError : codecErr;
   }
   return noErr;
 }

@@ -1,6 +1,7 @@
 // PNG exporter: 8-bit grey, RGB or RGBA from 8-bit buffers, and 16-bit RGB
 // or RGBA from "b48r" and "b64a" buffers. libpng writes the chunks; the
-// image data is filtered and compressed on two threads (png_idat.h).
+// image data is filtered and compressed on two threads (png_idat.h), its
+// strips passed on to the sink as they are done.
 #include <algorithm>
 #include <new>
 #include <vector>
@@ -18,8 +19,8 @@ constexpr int kCompressionLevel = 6;
 struct PngWriteState {
   png_structp png = nullptr;
   png_infop info = nullptr;
-  std::vector<uint8_t>* out = nullptr;
-  bool outOfMemory = false;
+  ByteSink* out = nullptr;
+  OSErr sinkError = noErr;
 };
 
 // Owns libpng's write structures.
@@ -30,18 +31,13 @@ struct PngWriteHandle {
   }
 };
 
-void WriteToMemory(png_structp png, png_bytep data, size_t length) {
+void WriteToSink(png_structp png, png_bytep data, size_t length) {
   auto* state = static_cast<PngWriteState*>(png_get_io_ptr(png));
-  try {
-    state->out->insert(state->out->end(), data, data + length);
-  } catch (const std::bad_alloc&) {
-    state->outOfMemory = true;
-  }
-  // Outside the handler: the jump must not leave a caught exception behind.
-  if (state->outOfMemory) png_error(png, "out of memory");
+  state->sinkError = state->out->Append(data, length);
+  if (state->sinkError != noErr) png_error(png, "cannot write");
 }
 
-void FlushMemory(png_structp) {}
+void FlushNothing(png_structp) {}
 
 struct PngTarget {
   RowLayout layout = RowLayout::kRGB8;
@@ -69,7 +65,7 @@ bool WriteHeaderGuarded(PngWriteState* state, const PngTarget& target, png_uint_
                         png_uint_32 height) {
   png_structp png = state->png;
   if (setjmp(png_jmpbuf(png))) return false;
-  png_set_write_fn(png, state, WriteToMemory, FlushMemory);
+  png_set_write_fn(png, state, WriteToSink, FlushNothing);
   png_set_IHDR(png, state->info, width, height, target.bitDepth, target.colorType,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, state->info);
@@ -79,8 +75,7 @@ bool WriteHeaderGuarded(PngWriteState* state, const PngTarget& target, png_uint_
 // Packs, filters and compresses every row into IDAT chunks at the end of
 // file, then ends it. Rows are read as they are finished when another
 // thread is still filling the buffer.
-OSErr WriteImageData(RowBand& image, const PngTarget& target, RowPacker* packer,
-                     std::vector<uint8_t>* file) {
+OSErr WriteImageData(RowBand& image, const PngTarget& target, RowPacker* packer, ByteSink* file) {
   const int64_t width = BufferWidth(image);
   const int64_t rowBytes = width * BytesPerPixel(target.layout);
   std::vector<uint8_t> row;
@@ -96,15 +91,10 @@ OSErr WriteImageData(RowBand& image, const PngTarget& target, RowPacker* packer,
   }
   if (OSErr err = compressor.Finish()) return err;
   static const uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-  try {
-    file->insert(file->end(), kEnd, kEnd + 12);
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  }
-  return noErr;
+  return file->Append(kEnd, 12);
 }
 
-OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
+OSErr EncodePng(const ExportRequest& request, ByteSink* out) {
   if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
@@ -115,8 +105,10 @@ OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
   const PngTarget target = ChooseTarget(image, request.depth);
   RowPacker packer;
   if (OSErr err = packer.Prepare(image, target.layout)) return err;
-  out->clear();
-  ReserveEncodedBytes(out, width * height * BytesPerPixel(target.layout));
+  if (std::vector<uint8_t>* memory = out->Memory()) {
+    memory->clear();
+    ReserveEncodedBytes(memory, width * height * BytesPerPixel(target.layout));
+  }
   PngWriteHandle handle;
   PngWriteState& state = handle.state;
   state.out = out;
@@ -126,14 +118,9 @@ OSErr EncodePng(const ExportRequest& request, std::vector<uint8_t>* out) {
   state.info = png_create_info_struct(state.png);
   if (state.info == nullptr) return memFullErr;
   if (!WriteHeaderGuarded(&state, target, png_uint_32(width), png_uint_32(height))) {
-    out->clear();
-    return state.outOfMemory ? memFullErr : codecErr;
+    return state.sinkError != noErr ? state.sinkError : codecErr;
   }
-  if (OSErr err = WriteImageData(image, target, &packer, out)) {
-    out->clear();
-    return err;
-  }
-  return noErr;
+  return WriteImageData(image, target, &packer, out);
 }
 
 }  // namespace

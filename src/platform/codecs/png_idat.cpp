@@ -214,8 +214,7 @@ struct IdatCompressor::Strip {
   }
 };
 
-IdatCompressor::IdatCompressor(int64_t rowBytes, int bytesPerPixel, int level,
-                               std::vector<uint8_t>* file)
+IdatCompressor::IdatCompressor(int64_t rowBytes, int bytesPerPixel, int level, ByteSink* file)
     : rowBytes_(rowBytes),
       bytesPerPixel_(std::max(bytesPerPixel, 1)),
       level_(level),
@@ -337,16 +336,12 @@ OSErr IdatCompressor::AppendChunk(const uint8_t* prefix, size_t prefixBytes, con
                            'A',
                            'T'};
   const uint8_t tail[4] = {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)};
-  try {
-    file_->insert(file_->end(), head, head + 8);
-    file_->insert(file_->end(), prefix, prefix + prefixBytes);
-    file_->insert(file_->end(), data, data + bytes);
-    file_->insert(file_->end(), tail, tail + 4);
-  } catch (const std::bad_alloc&) {
-    failed_ = true;
-    return memFullErr;
-  }
-  return noErr;
+  OSErr err = file_->Append(head, 8);
+  if (err == noErr) err = file_->Append(prefix, prefixBytes);
+  if (err == noErr) err = file_->Append(data, bytes);
+  if (err == noErr) err = file_->Append(tail, 4);
+  if (err != noErr) failed_ = true;
+  return err;
 }
 
 OSErr IdatCompressor::Collect(Strip* strip) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/byte_sink.h"
 #include "platform/mac_types.h"
 
 class IdatCompressor {
@@ -22,7 +23,7 @@ class IdatCompressor {
   // rowBytes: bytes of one packed row (without the filter byte); bytes
   // per pixel as the filters count them (at least 1). The IDAT chunks are
   // appended to *file as strips are done.
-  IdatCompressor(int64_t rowBytes, int bytesPerPixel, int level, std::vector<uint8_t>* file);
+  IdatCompressor(int64_t rowBytes, int bytesPerPixel, int level, ByteSink* file);
   ~IdatCompressor();
   IdatCompressor(const IdatCompressor&) = delete;
   IdatCompressor& operator=(const IdatCompressor&) = delete;
@@ -49,7 +50,7 @@ class IdatCompressor {
   std::unique_ptr<Strip> filling_;
   std::unique_ptr<Strip> inFlight_;  // being compressed on the other thread
   std::vector<uint8_t> dictionary_;  // the last 32 KB before the strip filling
-  std::vector<uint8_t>* file_;
+  ByteSink* file_;
   Encoder encoder_ = Encoder::kUndecided;
   std::unique_ptr<Encoders> encoders_[2];  // this thread's, the other thread's
   bool started_ = false;                   // the zlib header is out

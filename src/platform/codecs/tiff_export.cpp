@@ -19,54 +19,53 @@ namespace {
 // offsets even after compression, so BigTIFF is written.
 constexpr int64_t kBigTiffThreshold = int64_t(3) << 30;
 
-// The file being written, growing as libtiff writes and seeks.
-struct GrowingStream {
-  std::vector<uint8_t>* out = nullptr;
+// The file being written, where libtiff writes and seeks: it appends the
+// strips and goes back to fill in the header's offset.
+struct SinkStream {
+  ByteSink* out = nullptr;
   uint64_t position = 0;
-  bool outOfMemory = false;
+  OSErr error = noErr;
 };
 
-tmsize_t WriteGrowing(thandle_t handle, void* data, tmsize_t count) {
-  auto* stream = static_cast<GrowingStream*>(handle);
+tmsize_t WriteSink(thandle_t handle, void* data, tmsize_t count) {
+  auto* stream = static_cast<SinkStream*>(handle);
   if (count <= 0) return 0;
-  const uint64_t end = stream->position + uint64_t(count);
-  if (end > stream->out->size()) {
-    try {
-      stream->out->resize(size_t(end));
-    } catch (const std::exception&) {  // bad_alloc or length_error
-      stream->outOfMemory = true;
-      return -1;
-    }
+  const OSErr err = stream->out->WriteAt(stream->position, data, size_t(count));
+  if (err != noErr) {
+    if (stream->error == noErr) stream->error = err;
+    return -1;
   }
-  std::memcpy(stream->out->data() + stream->position, data, size_t(count));
-  stream->position = end;
+  stream->position += uint64_t(count);
   return count;
 }
 
-tmsize_t ReadGrowing(thandle_t handle, void* data, tmsize_t count) {
-  auto* stream = static_cast<GrowingStream*>(handle);
-  const uint64_t size = stream->out->size();
-  if (count <= 0 || stream->position >= size) return 0;
-  const uint64_t n = std::min<uint64_t>(uint64_t(count), size - stream->position);
-  std::memcpy(data, stream->out->data() + stream->position, size_t(n));
-  stream->position += n;
-  return tmsize_t(n);
+tmsize_t ReadSink(thandle_t handle, void* data, tmsize_t count) {
+  auto* stream = static_cast<SinkStream*>(handle);
+  if (count <= 0) return 0;
+  size_t got = 0;
+  const OSErr err = stream->out->ReadAt(stream->position, data, size_t(count), &got);
+  if (err != noErr) {
+    if (stream->error == noErr) stream->error = err;
+    return -1;
+  }
+  stream->position += got;
+  return tmsize_t(got);
 }
 
-toff_t SeekGrowing(thandle_t handle, toff_t offset, int whence) {
-  auto* stream = static_cast<GrowingStream*>(handle);
+toff_t SeekSink(thandle_t handle, toff_t offset, int whence) {
+  auto* stream = static_cast<SinkStream*>(handle);
   const uint64_t base = whence == SEEK_CUR   ? stream->position
-                        : whence == SEEK_END ? stream->out->size()
+                        : whence == SEEK_END ? stream->out->Size()
                                              : 0;
   stream->position = base + offset;
   return stream->position;
 }
 
-int CloseGrowing(thandle_t) {
+int CloseSink(thandle_t) {
   return 0;
 }
-toff_t SizeOfGrowing(thandle_t handle) {
-  return static_cast<GrowingStream*>(handle)->out->size();
+toff_t SizeOfSink(thandle_t handle) {
+  return static_cast<SinkStream*>(handle)->out->Size();
 }
 int MapNothing(thandle_t, void**, toff_t*) {
   return 0;
@@ -159,7 +158,7 @@ void ToNativeOrder(const TiffTarget& target, int64_t width, uint8_t* row) {
   TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(row), tmsize_t(width * target.samples));
 }
 
-OSErr EncodeTiff(const ExportRequest& request, std::vector<uint8_t>* out) {
+OSErr EncodeTiff(const ExportRequest& request, ByteSink* out) {
   if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
@@ -178,14 +177,13 @@ OSErr EncodeTiff(const ExportRequest& request, std::vector<uint8_t>* out) {
     return memFullErr;
   }
 
-  out->clear();
-  GrowingStream stream{out, 0, false};
+  if (std::vector<uint8_t>* memory = out->Memory()) memory->clear();
+  SinkStream stream{out, 0, noErr};
   TiffOptions options = SilentTiffOptions();
   if (!options) return memFullErr;
   const char* mode = rowBytes * height > kBigTiffThreshold ? "w8m" : "wm";
-  TiffHandle tif(TIFFClientOpenExt("memory", mode, &stream, ReadGrowing, WriteGrowing, SeekGrowing,
-                                   CloseGrowing, SizeOfGrowing, MapNothing, UnmapNothing,
-                                   options.get()));
+  TiffHandle tif(TIFFClientOpenExt("output", mode, &stream, ReadSink, WriteSink, SeekSink,
+                                   CloseSink, SizeOfSink, MapNothing, UnmapNothing, options.get()));
   bool ok = tif && SetFields(tif.get(), target, uint32_t(width), uint32_t(height));
   // IFD0 items travel only with the EXIF ones, as in the other formats.
   if (ok && request.metaData != nullptr && request.exifEnabled) {
@@ -198,11 +196,8 @@ OSErr EncodeTiff(const ExportRequest& request, std::vector<uint8_t>* out) {
   }
   ok = ok && TIFFFlush(tif.get()) == 1;
   tif.reset();  // closes; nothing is left to write
-  if (!ok || stream.outOfMemory) {
-    out->clear();
-    return stream.outOfMemory ? memFullErr : codecErr;
-  }
-  return noErr;
+  if (stream.error != noErr) return stream.error;
+  return ok ? noErr : codecErr;
 }
 
 }  // namespace

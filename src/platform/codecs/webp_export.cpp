@@ -55,7 +55,7 @@ struct MemoryWriterClear {
   void operator()(WebPMemoryWriter* writer) const { WebPMemoryWriterClear(writer); }
 };
 
-OSErr EncodeWebp(const ExportRequest& request, std::vector<uint8_t>* out) {
+OSErr EncodeWebp(const ExportRequest& request, ByteSink* out) {
   if (request.image == nullptr || out == nullptr) {
     return paramErr;
   }
@@ -99,12 +99,8 @@ OSErr EncodeWebp(const ExportRequest& request, std::vector<uint8_t>* out) {
   if (!WebPEncode(&config, &picture)) {
     return picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY ? memFullErr : codecErr;
   }
-  try {
-    out->assign(writer.mem, writer.mem + writer.size);
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  }
-  return noErr;
+  // libwebp gives the file in one piece.
+  return out->Append(writer.mem, writer.size);
 }
 
 }  // namespace

@@ -101,7 +101,8 @@ inline std::vector<uint8_t> EncodeWith(const ExporterCodec& codec, const GWorld&
   request.quality = quality;
   request.depth = depth;
   std::vector<uint8_t> out;
-  OSErr result = codec.encode(request, &out);
+  ByteSink sink(&out);
+  OSErr result = codec.encode(request, &sink);
   if (err != nullptr) *err = result;
   return out;
 }
