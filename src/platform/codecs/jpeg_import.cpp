@@ -1,6 +1,7 @@
 // JPEG importer over TurboJPEG: 8-bit images drawn into 32-bit ARGB, grey
 // expanded, CMYK and YCCK converted to RGB.
 #include <cstring>
+#include <vector>
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/jpeg_codec.h"
@@ -87,7 +88,56 @@ bool DataCanHoldImage(ByteSpan file, int64_t width, int64_t height) {
   return uint64_t(file.size()) * 8 >= blocks;
 }
 
-OSErr DrawJpeg(ByteSpan file, RowBand* dst) {
+// The ICC profile carried in APP2 segments: "ICC_PROFILE", a zero, the
+// segment's number from 1 and their count, then its piece. Empty when a
+// piece is missing or repeated.
+std::vector<uint8_t> ReadIccProfile(ByteSpan file) {
+  constexpr char kTag[] = "ICC_PROFILE";  // with its zero, 12 bytes
+  constexpr size_t kHeader = 2 + sizeof(kTag) + 2;
+  std::vector<ByteSpan> pieces;
+  VisitHeaderSegments(file, [&](uint8_t marker, size_t pos, size_t length) {
+    if (marker != 0xE2 || length < kHeader || pos + 2 + length > file.size() ||
+        std::memcmp(file.data() + pos + 4, kTag, sizeof(kTag)) != 0) {
+      return false;
+    }
+    const uint8_t number = file[pos + 4 + sizeof(kTag)];
+    const uint8_t count = file[pos + 5 + sizeof(kTag)];
+    if (pieces.empty()) pieces.resize(count);
+    if (number < 1 || number > pieces.size() || count != pieces.size() ||
+        !pieces[number - 1].empty()) {
+      pieces.assign(1, {});  // damaged: no profile
+      return true;
+    }
+    pieces[number - 1] = file.subspan(pos + 2 + kHeader, length - kHeader);
+    return false;
+  });
+  std::vector<uint8_t> profile;
+  for (ByteSpan piece : pieces) {
+    if (piece.empty()) return {};
+    profile.insert(profile.end(), piece.begin(), piece.end());
+  }
+  return profile;
+}
+
+void ReadJpegColour(ByteSpan file, ColourSource* colour) {
+  TurboJpegHandle handle(tjInitDecompress());
+  JpegInfo info;
+  if (!handle || ReadJpegInfo(handle.get(), file, &info) != noErr) return;
+  switch (info.colorspace) {
+    case TJCS_GRAY:
+      colour->model = ColourModel::kGrey;
+      break;
+    case TJCS_CMYK:
+    case TJCS_YCCK:
+      colour->model = ColourModel::kCmyk;
+      break;
+    default:
+      colour->model = ColourModel::kRgb;
+  }
+  colour->icc = ReadIccProfile(file);
+}
+
+OSErr DrawJpeg(ByteSpan file, RowBand* dst, const ColourMatch* cmykMatch) {
   if (dst == nullptr) return paramErr;
   if (dst->PixelFormat() != k32ARGBPixelFormat) return cDepthErr;
   TurboJpegHandle handle(tjInitDecompress());
@@ -98,11 +148,12 @@ OSErr DrawJpeg(ByteSpan file, RowBand* dst) {
   if (!DataCanHoldImage(file, info.width, info.height)) return codecErr;
 
   const bool cmyk = info.colorspace == TJCS_CMYK || info.colorspace == TJCS_YCCK;
-  return DecodeJpegRows(file, cmyk, cmyk && HasAdobeSegment(file), dst);
+  return DecodeJpegRows(file, cmyk, cmyk && HasAdobeSegment(file), cmykMatch, dst);
 }
 
 }  // namespace
 
 const ImporterCodec kJpegImporter = {
-    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg, nullptr,
+    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg,
+    nullptr,        nullptr,       nullptr,   ReadJpegColour,
 };

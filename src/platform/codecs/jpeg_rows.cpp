@@ -4,6 +4,8 @@
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h expects it
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -114,9 +116,25 @@ void ConvertCmykRow(uint8_t* row, int64_t width, bool inverted) {
   }
 }
 
+// C, M, Y, K bytes to opaque ARGB through the file's profile, in place;
+// rgb holds a row of R, G, B.
+void MatchCmykRow(const ColourMatch& match, uint8_t* row, int64_t width, bool inverted,
+                  uint8_t* rgb) {
+  if (inverted) {
+    for (int64_t i = 0; i < 4 * width; ++i) row[i] = uint8_t(~row[i]);
+  }
+  match.MatchCmyk(row, rgb, width);
+  for (int64_t x = 0; x < width; ++x) {
+    const uint8_t* p = rgb + 3 * x;
+    const uint32_t argb = 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    std::memcpy(row + 4 * x, &argb, 4);
+  }
+}
+
 // Guarded: everything that can reach Fail happens in here, with nothing on
 // the stack that needs unwinding.
-bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) {
+bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk,
+                   const ColourMatch* cmykMatch, uint8_t* rgb, RowBand* dst) {
   if (setjmp(d->failed)) return false;
   jpeg_create_decompress(&d->info);  // clears all but the error manager
   d->created = true;
@@ -145,8 +163,12 @@ bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, RowB
     }
     const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
     if (read == 0) return false;  // cannot happen with a memory source
-    if (cmyk) {
-      for (JDIMENSION i = 0; i < read; ++i) ConvertCmykRow(rows[i], width, invertedCmyk);
+    for (JDIMENSION i = 0; cmyk && i < read; ++i) {
+      if (cmykMatch != nullptr) {
+        MatchCmykRow(*cmykMatch, rows[i], width, invertedCmyk, rgb);
+      } else {
+        ConvertCmykRow(rows[i], width, invertedCmyk);
+      }
     }
     PublishDrawnRows(dst, first + read);
   }
@@ -156,7 +178,16 @@ bool DecodeGuarded(Decoder* d, ByteSpan file, bool cmyk, bool invertedCmyk, RowB
 
 }  // namespace
 
-OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) {
+OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
+                     RowBand* dst) {
+  std::vector<uint8_t> rgb;
+  if (cmyk && cmykMatch != nullptr) {
+    try {
+      rgb.resize(size_t(BufferWidth(*dst)) * 3);
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
+  }
   Decoder d;
   d.info.err = jpeg_std_error(&d.errors);
   d.errors.error_exit = Fail;
@@ -164,7 +195,7 @@ OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) 
   d.errors.emit_message = NoteWarning;
   d.info.client_data = &d;
   d.progress.progress_monitor = WatchScans;
-  const bool decoded = DecodeGuarded(&d, file, cmyk, invertedCmyk, dst);
+  const bool decoded = DecodeGuarded(&d, file, cmyk, invertedCmyk, cmykMatch, rgb.data(), dst);
   if (d.cut || (d.endedEarly && !decoded)) return codecErr;
   if (decoded) return noErr;
   // As TurboJPEG does: an error after a warning about damaged data (then a
