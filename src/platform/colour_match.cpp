@@ -183,9 +183,11 @@ struct ColourTransform {
   cmsHTRANSFORM lcms = nullptr;
   int pixelBytes = 0;
   bool tables = false;
-  // Linear light of each 8-bit input, times the matrix row and the encode
-  // table's size, in 1/kFraction steps.
-  std::array<std::array<std::array<int32_t, 256>, 3>, 3> weighted{};
+  // Linear light of each 8-bit input of each channel, times the matrix's
+  // column (the input's share of each output) and the encode table's size,
+  // in 1/2^kFractionBits steps; the fourth lane is padding.
+  using Lanes = int32_t __attribute__((vector_size(16)));
+  std::array<std::array<Lanes, 256>, 3> weighted{};
   std::vector<uint8_t> encode;  // kEncodeSteps + 1 entries
   ~ColourTransform() {
     if (lcms != nullptr) cmsDeleteTransform(lcms);
@@ -241,9 +243,10 @@ bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
     for (int v = 0; v < 256; ++v) {
       const double linear = cmsEvalToneCurveFloat(curve, cmsFloat32Number(v / 255.0));
       for (int r = 0; r < 3; ++r) {
-        t->weighted[r][c][v] =
+        t->weighted[c][v][r] =
             int32_t(std::lround(m[r][c] * linear * (kEncodeSteps << kFractionBits)));
       }
+      t->weighted[c][v][3] = 0;
     }
   }
   t->encode.resize(kEncodeSteps + 1);
@@ -260,17 +263,12 @@ void MatchArgbThroughTables(const ColourTransform& t, uint8_t* row, int64_t widt
   constexpr int32_t kHalf = 1 << (kFractionBits - 1);
   const uint8_t* encode = t.encode.data();
   for (int64_t x = 0; x < width; ++x, row += 4) {
-    const uint8_t r = row[kR], g = row[kG], b = row[kB];
-    int32_t out[3];
-    for (int o = 0; o < 3; ++o) {
-      const int32_t sum =
-          (t.weighted[o][0][r] + t.weighted[o][1][g] + t.weighted[o][2][b] + kHalf) >>
-          kFractionBits;
-      out[o] = std::clamp(sum, 0, kEncodeSteps);
-    }
-    row[kR] = encode[out[0]];
-    row[kG] = encode[out[1]];
-    row[kB] = encode[out[2]];
+    const ColourTransform::Lanes sum =
+        (t.weighted[0][row[kR]] + t.weighted[1][row[kG]] + t.weighted[2][row[kB]] + kHalf) >>
+        kFractionBits;
+    row[kR] = encode[std::clamp(sum[0], 0, kEncodeSteps)];
+    row[kG] = encode[std::clamp(sum[1], 0, kEncodeSteps)];
+    row[kB] = encode[std::clamp(sum[2], 0, kEncodeSteps)];
   }
 }
 
