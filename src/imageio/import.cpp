@@ -72,6 +72,8 @@ namespace {
 
 // Draws, metadata and all, on this thread.
 int32_t DrawNow(OpenedImport& opened, GWorldPtr* source, UserData ud) {
+  // With metadata the profile travels with the samples, untouched.
+  GraphicsImportSetColorMatching(opened.importer, ud == nullptr);
   int32_t result = DrawInto(opened.importer, opened.format, opened.bounds, source);
   if (result != noErr && opened.format != k32ARGBPixelFormat) {
     // A 16-bit buffer that cannot be had or drawn is silently replaced.

@@ -111,6 +111,8 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
   // Read before the drawing starts, so that the file's bytes are only ever
   // read by one thread at a time.
   if (ud != nullptr) GraphicsImportGetMetaData(import_.importer, ud);
+  // With metadata the profile travels with the samples, untouched.
+  GraphicsImportSetColorMatching(import_.importer, ud == nullptr);
   // Its failure is the resampling's, reported later. A destination that
   // cannot be had fails first, so the resize is not even sized for it: its
   // tables alone could take minutes.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/byte_sink.h"
+#include "platform/colour_match.h"
 #include "platform/gworld.h"
 #include "platform/mac_types.h"
 #include "platform/row_band.h"
@@ -34,7 +35,9 @@ struct ImporterCodec {
   // Decodes the whole image into dst, whose size is the natural size and
   // whose format is 32-bit ARGB, "b48r" or "b64a" (16-bit samples most
   // significant byte first). A format the codec cannot draw answers cDepthErr.
-  OSErr (*draw)(ByteSpan file, RowBand* dst);
+  // cmyk, when not null, converts CMYK samples (see readColour); other
+  // colour matching happens on the rows as they are published.
+  OSErr (*draw)(ByteSpan file, RowBand* dst, const ColourMatch* cmyk);
   // Adds the file's metadata items to ud; may be nullptr.
   OSErr (*readMetaData)(ByteSpan file, UserData ud);
   // Optional, both or neither: a codec that decodes straight from the open
@@ -42,7 +45,11 @@ struct ImporterCodec {
   // what readHeader and the metadata readers need (a valid file without its
   // image data); drawFromFile does what draw does, reading fd as it goes.
   OSErr (*readSkeleton)(int fd, uint64_t size, std::vector<uint8_t>* skeleton) = nullptr;
-  OSErr (*drawFromFile)(int fd, uint64_t size, RowBand* dst) = nullptr;
+  OSErr (*drawFromFile)(int fd, uint64_t size, RowBand* dst, const ColourMatch* cmyk) = nullptr;
+  // Optional: what the stored samples are and how their colours are
+  // described (an ICC profile, HEIF's coded description); from the file or
+  // its skeleton.
+  void (*readColour)(ByteSpan file, ColourSource* colour) = nullptr;
 };
 
 struct ExportRequest {

@@ -42,12 +42,13 @@ struct ImporterState {
   ImageHeader header;
   int32_t quality = 0;
   GWorldPtr port = nullptr;
+  bool matchColour = true;  // drawn as sRGB from the source's colour description
 };
 
 struct ExporterState {
   int32_t quality = ExportRequest{}.quality;
   int32_t depth = ExportRequest{}.depth;
-  GWorldPtr input = nullptr;  // a whole buffer, read as one complete band
+  GWorldPtr input = nullptr;     // a whole buffer, read as one complete band
   RowBand* inputRows = nullptr;  // or rows that another stage may still be filling
   FSSpec output;
   bool haveOutput = false;

@@ -255,9 +255,40 @@ ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr po
   return noErr;
 }
 
+ComponentResult GraphicsImportSetColorMatching(GraphicsImportComponent ci, bool match) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  state->matchColour = match;
+  return noErr;
+}
+
 namespace {
 
-ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows) {
+// The matches a drawing needs: one the codec applies to CMYK samples, one
+// applied to the rows drawn as RGB.
+struct DrawMatches {
+  ColourMatch cmyk;
+  ColourMatch rows;
+};
+
+DrawMatches MatchesFor(const ImporterState& state, const ImporterCodec& codec, OSType format) {
+  DrawMatches matches;
+  if (!state.matchColour || codec.readColour == nullptr) return matches;
+  ColourSource source;
+  codec.readColour(FileOf(state), &source);
+  if (source.model == ColourModel::kCmyk) {
+    // 8-bit CMYK is JPEG's, always drawn into 32-bit ARGB; TIFF converts
+    // through 16 bits.
+    const bool jpeg = format == k32ARGBPixelFormat && codec.subtype == FourCC("JPEG");
+    matches.cmyk = MatchForCmyk(source, jpeg ? CmykLayout::k8 : CmykLayout::k16);
+  } else {
+    matches.rows = MatchForBand(source, format);
+  }
+  return matches;
+}
+
+ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows, DrawMatches* matches) {
   if (!QuickTimeIsBound()) return kQTNotBoundErr;
   ImporterState* state = Importer(ci);
   if (state == nullptr) return badComponentInstance;
@@ -267,16 +298,29 @@ ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows) {
     return paramErr;
   }
   const ImporterCodec& codec = CodecOf(ci);
-  if (state->openFile.fd >= 0) {
-    return codec.drawFromFile(state->openFile.fd, state->openFileSize, rows);
+  *matches = MatchesFor(*state, codec, rows->PixelFormat());
+  if (!matches->rows.Empty()) {
+    // On the stored rows, before any other preparation (a byte-order pass).
+    const ColourMatch* match = &matches->rows;
+    rows->SetPrepare(
+        [match, next = rows->GetPrepare()](const RowBand& band, int64_t from, int64_t to) {
+          match->MatchRows(band, from, to);
+          if (next) next(band, from, to);
+        });
   }
-  return codec.draw(FileOf(*state), rows);
+  const ColourMatch* cmyk = matches->cmyk.Empty() ? nullptr : &matches->cmyk;
+  if (state->openFile.fd >= 0) {
+    return codec.drawFromFile(state->openFile.fd, state->openFileSize, rows, cmyk);
+  }
+  return codec.draw(FileOf(*state), rows, cmyk);
 }
 
 }  // namespace
 
 ComponentResult GraphicsImportDrawRows(GraphicsImportComponent ci, RowBand* rows) {
-  const ComponentResult result = DrawRows(ci, rows);
+  const RowBand::Prepare prepare = rows != nullptr ? rows->GetPrepare() : nullptr;
+  DrawMatches matches;
+  const ComponentResult result = DrawRows(ci, rows, &matches);
   if (rows != nullptr) {
     // Rows the drawer did not publish (all of them, for some) are released
     // here, prepared like the others.
@@ -286,6 +330,8 @@ ComponentResult GraphicsImportDrawRows(GraphicsImportComponent ci, RowBand* rows
     } else {
       rows->Abandon();
     }
+    // The band may be drawn again; the match goes with this drawing.
+    rows->SetPrepare(prepare);
   }
   return result;
 }

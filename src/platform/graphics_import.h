@@ -40,4 +40,9 @@ ComponentResult GraphicsImportDrawRows(GraphicsImportComponent ci, RowBand* rows
 // Whether the drawing writes each row once, from the top, so that it can
 // draw into a ring of rows that a reader on another thread follows.
 bool GraphicsImportDrawsRowsInOrder(GraphicsImportComponent ci);
+// Whether the drawing converts the source's colours, as its embedded ICC
+// profile or coded description gives them, to sRGB (the default), or draws
+// the samples as stored. sRGB and undescribed sources are drawn as stored
+// either way.
+ComponentResult GraphicsImportSetColorMatching(GraphicsImportComponent ci, bool match);
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud);

@@ -70,6 +70,7 @@ class RowBand {
   // published, before any reader sees them (a byte-order pass, say).
   using Prepare = std::function<void(const RowBand& band, int64_t from, int64_t to)>;
   void SetPrepare(Prepare prepare);
+  const Prepare& GetPrepare() const { return prepare_; }
 
   // The reader's side. Waits until row y is final or the band is closed.
   const uint8_t* RowToRead(int64_t y) const;

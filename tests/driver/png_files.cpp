@@ -17,7 +17,7 @@ using File = std::unique_ptr<FILE, FileCloser>;
 }  // namespace
 
 PngPixels MakeTestPattern(int32_t width, int32_t height, int32_t bitDepth, int32_t channels) {
-  PngPixels p{width, height, bitDepth, channels, {}};
+  PngPixels p{width, height, bitDepth, channels, {}, {}};
   const uint32_t range = bitDepth == 16 ? 65536u : 256u;
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x)
@@ -57,6 +57,10 @@ bool WritePng(const std::filesystem::path& path, const PngPixels& pixels) {
   png_set_IHDR(png, info, png_uint_32(pixels.width), png_uint_32(pixels.height), pixels.bitDepth,
                pixels.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (!pixels.icc.empty()) {
+    png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, pixels.icc.data(),
+                 png_uint_32(pixels.icc.size()));
+  }
   png_write_info(png, info);
   for (int32_t y = 0; y < pixels.height; ++y) png_write_row(png, &rows[size_t(y) * rowBytes]);
   png_write_end(png, nullptr);

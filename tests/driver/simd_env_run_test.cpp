@@ -20,7 +20,7 @@ struct SimdJob {
 
 // Random samples, alpha too, so that every channel takes part.
 test::PngPixels RandomPng(const SimdJob& job, std::mt19937& rng) {
-  test::PngPixels p{job.width, job.height, job.bitDepth, job.channels, {}};
+  test::PngPixels p{job.width, job.height, job.bitDepth, job.channels, {}, {}};
   std::uniform_int_distribution<uint32_t> sample(0, job.bitDepth == 16 ? 65535 : 255);
   p.samples.resize(size_t(job.width) * size_t(job.height) * size_t(job.channels));
   for (uint16_t& s : p.samples) s = uint16_t(sample(rng));

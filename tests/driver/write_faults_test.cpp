@@ -73,7 +73,7 @@ class OutputFaults : public ::testing::Test {
   }
   // Noise, so that the output does not compress and takes a while to write.
   void MakeNoiseInput(int32_t width, int32_t height) {
-    test::PngPixels noise{width, height, 8, 3, {}};
+    test::PngPixels noise{width, height, 8, 3, {}, {}};
     std::mt19937 random(5);
     noise.samples.resize(size_t(width) * size_t(height) * 3);
     for (uint16_t& sample : noise.samples) sample = uint16_t(random() & 0xFF);

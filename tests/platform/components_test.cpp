@@ -186,7 +186,7 @@ bool Sniff(ByteSpan) {
 OSErr Header(ByteSpan, ImageHeader*) {
   return noErr;
 }
-OSErr Draw(ByteSpan, RowBand*) {
+OSErr Draw(ByteSpan, RowBand*, const ColourMatch*) {
   return noErr;
 }
 OSErr Encode(const ExportRequest&, ByteSink*) {

@@ -158,7 +158,7 @@ void ExpandIndices(const GifPixelType* indices, int64_t count, const ColorMapObj
   }
 }
 
-OSErr DrawGif(ByteSpan file, RowBand* dst) {
+OSErr DrawGif(ByteSpan file, RowBand* dst, const ColourMatch*) {
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   MemoryStream stream{file.data(), file.size(), 0};

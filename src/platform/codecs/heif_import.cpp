@@ -155,7 +155,33 @@ void RowToRgba16(const uint8_t* in, int64_t width, int channels, int bits, uint1
   }
 }
 
-OSErr DrawHeif(ByteSpan file, RowBand* dst) {
+// An ICC profile (colr of type prof or rICC) before the coded description
+// (nclx).
+void ReadHeifColour(ByteSpan file, ColourSource* colour) {
+  PrimaryImage primary;
+  if (OpenPrimary(file, &primary) != noErr) return;
+  colour->model = ColourModel::kRgb;
+  const heif_image_handle* handle = primary.handle.get();
+  const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+  if (size > 0) {
+    std::vector<uint8_t> profile(size);
+    if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) {
+      colour->icc = std::move(profile);
+      return;
+    }
+  }
+  heif_color_profile_nclx* nclx = nullptr;
+  if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok ||
+      nclx == nullptr) {
+    return;
+  }
+  colour->hasNclx = true;
+  colour->primaries = uint16_t(nclx->color_primaries);
+  colour->transfer = uint16_t(nclx->transfer_characteristics);
+  heif_nclx_color_profile_free(nclx);
+}
+
+OSErr DrawHeif(ByteSpan file, RowBand* dst, const ColourMatch*) {
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   PrimaryImage primary;
@@ -231,9 +257,11 @@ void EnsureHeifInitialised() {
 }
 
 const ImporterCodec kHeicImporter = {
-    FourCC("HEIC"), HeicCodecName, SniffHeic, ReadHeifHeader, DrawHeif, nullptr,
+    FourCC("HEIC"), HeicCodecName, SniffHeic, ReadHeifHeader, DrawHeif,
+    nullptr,        nullptr,       nullptr,   ReadHeifColour,
 };
 
 const ImporterCodec kAvifImporter = {
-    FourCC("AVIF"), AvifCodecName, SniffAvif, ReadHeifHeader, DrawHeif, nullptr,
+    FourCC("AVIF"), AvifCodecName, SniffAvif, ReadHeifHeader, DrawHeif,
+    nullptr,        nullptr,       nullptr,   ReadHeifColour,
 };

@@ -93,6 +93,55 @@ bool DataCanHoldImage(ByteSpan header, uint64_t fileSize, int64_t width, int64_t
   return fileSize * 8 >= blocks;
 }
 
+// The ICC profile carried in APP2 segments: "ICC_PROFILE", a zero, the
+// segment's number from 1 and their count, then its piece. Empty when a
+// piece is missing or repeated.
+std::vector<uint8_t> ReadIccProfile(ByteSpan file) {
+  constexpr char kTag[] = "ICC_PROFILE";  // with its zero, 12 bytes
+  constexpr size_t kHeader = 2 + sizeof(kTag) + 2;
+  std::vector<ByteSpan> pieces;
+  VisitHeaderSegments(file, [&](uint8_t marker, size_t pos, size_t length) {
+    if (marker != 0xE2 || length < kHeader || pos + 2 + length > file.size() ||
+        std::memcmp(file.data() + pos + 4, kTag, sizeof(kTag)) != 0) {
+      return false;
+    }
+    const uint8_t number = file[pos + 4 + sizeof(kTag)];
+    const uint8_t count = file[pos + 5 + sizeof(kTag)];
+    if (pieces.empty()) pieces.resize(count);
+    if (number < 1 || number > pieces.size() || count != pieces.size() ||
+        !pieces[number - 1].empty()) {
+      pieces.assign(1, {});  // damaged: no profile
+      return true;
+    }
+    pieces[number - 1] = file.subspan(pos + 2 + kHeader, length - kHeader);
+    return false;
+  });
+  std::vector<uint8_t> profile;
+  for (ByteSpan piece : pieces) {
+    if (piece.empty()) return {};
+    profile.insert(profile.end(), piece.begin(), piece.end());
+  }
+  return profile;
+}
+
+void ReadJpegColour(ByteSpan file, ColourSource* colour) {
+  TurboJpegHandle handle(tjInitDecompress());
+  JpegInfo info;
+  if (!handle || ReadJpegInfo(handle.get(), file, &info) != noErr) return;
+  switch (info.colorspace) {
+    case TJCS_GRAY:
+      colour->model = ColourModel::kGrey;
+      break;
+    case TJCS_CMYK:
+    case TJCS_YCCK:
+      colour->model = ColourModel::kCmyk;
+      break;
+    default:
+      colour->model = ColourModel::kRgb;
+  }
+  colour->icc = ReadIccProfile(file);
+}
+
 // What the decoding needs to know before it starts, from the segments
 // before the first scan.
 struct DrawPlan {
@@ -114,10 +163,10 @@ OSErr PlanDraw(ByteSpan header, uint64_t fileSize, const RowBand* dst, DrawPlan*
   return noErr;
 }
 
-OSErr DrawJpeg(ByteSpan file, RowBand* dst) {
+OSErr DrawJpeg(ByteSpan file, RowBand* dst, const ColourMatch* cmykMatch) {
   DrawPlan plan;
   if (OSErr err = PlanDraw(file, file.size(), dst, &plan)) return err;
-  return DecodeJpegRows(file, plan.cmyk, plan.invertedCmyk, dst);
+  return DecodeJpegRows(file, plan.cmyk, plan.invertedCmyk, cmykMatch, dst);
 }
 
 // Header segments are read from the file this many bytes at a time; a file
@@ -175,17 +224,17 @@ OSErr ReadJpegSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
   return noErr;
 }
 
-OSErr DrawJpegFromFile(int fd, uint64_t size, RowBand* dst) {
+OSErr DrawJpegFromFile(int fd, uint64_t size, RowBand* dst, const ColourMatch* cmykMatch) {
   std::vector<uint8_t> header;
   if (OSErr err = ReadJpegSkeleton(fd, size, &header)) return err;
   DrawPlan plan;
   if (OSErr err = PlanDraw(ByteSpan(header), size, dst, &plan)) return err;
-  return DecodeJpegRowsFromFile(fd, size, plan.cmyk, plan.invertedCmyk, dst);
+  return DecodeJpegRowsFromFile(fd, size, plan.cmyk, plan.invertedCmyk, cmykMatch, dst);
 }
 
 }  // namespace
 
 const ImporterCodec kJpegImporter = {
-    FourCC("JPEG"), JpegCodecName, SniffJpeg,        ReadJpegHeader,
-    DrawJpeg,       nullptr,       ReadJpegSkeleton, DrawJpegFromFile,
+    FourCC("JPEG"), JpegCodecName, SniffJpeg, ReadJpegHeader, DrawJpeg, nullptr,
+    ReadJpegSkeleton, DrawJpegFromFile, ReadJpegColour,
 };

@@ -120,6 +120,21 @@ void ConvertCmykRow(uint8_t* row, int64_t width, bool inverted) {
   }
 }
 
+// C, M, Y, K bytes to opaque ARGB through the file's profile, in place;
+// rgb holds a row of R, G, B.
+void MatchCmykRow(const ColourMatch& match, uint8_t* row, int64_t width, bool inverted,
+                  uint8_t* rgb) {
+  if (inverted) {
+    for (int64_t i = 0; i < 4 * width; ++i) row[i] = uint8_t(~row[i]);
+  }
+  match.MatchCmyk(row, rgb, width);
+  for (int64_t x = 0; x < width; ++x) {
+    const uint8_t* p = rgb + 3 * x;
+    const uint32_t argb = 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    std::memcpy(row + 4 * x, &argb, 4);
+  }
+}
+
 // A source manager that reads the open file as it goes, a window at a time,
 // so that the file is never held whole. Where the data ends it does what
 // libjpeg's own sources do: warns, and makes believe an end-of-image marker
@@ -178,7 +193,8 @@ void SkipInFile(j_decompress_ptr info, long count) {
 
 // Guarded: everything that can reach Fail happens in here, with nothing on
 // the stack that needs unwinding.
-bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedCmyk, RowBand* dst) {
+bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedCmyk,
+                   const ColourMatch* cmykMatch, uint8_t* rgb, RowBand* dst) {
   if (setjmp(d->failed)) return false;
   jpeg_create_decompress(&d->info);  // clears all but the error manager
   d->created = true;
@@ -217,8 +233,12 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedC
     }
     const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
     if (read == 0) return false;  // cannot happen: the sources never suspend
-    if (cmyk) {
-      for (JDIMENSION i = 0; i < read; ++i) ConvertCmykRow(rows[i], width, invertedCmyk);
+    for (JDIMENSION i = 0; cmyk && i < read; ++i) {
+      if (cmykMatch != nullptr) {
+        MatchCmykRow(*cmykMatch, rows[i], width, invertedCmyk, rgb);
+      } else {
+        ConvertCmykRow(rows[i], width, invertedCmyk);
+      }
     }
     PublishDrawnRows(dst, first + read);
   }
@@ -230,7 +250,16 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedC
 
 namespace {
 
-OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, RowBand* dst) {
+OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
+             RowBand* dst) {
+  std::vector<uint8_t> rgb;
+  if (cmyk && cmykMatch != nullptr) {
+    try {
+      rgb.resize(size_t(BufferWidth(*dst)) * 3);
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
+  }
   Decoder d;
   d.info.err = jpeg_std_error(&d.errors);
   d.errors.error_exit = Fail;
@@ -238,7 +267,7 @@ OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, RowBand* dst)
   d.errors.emit_message = NoteWarning;
   d.info.client_data = &d;
   d.progress.progress_monitor = WatchScans;
-  const bool decoded = DecodeGuarded(&d, input, cmyk, invertedCmyk, dst);
+  const bool decoded = DecodeGuarded(&d, input, cmyk, invertedCmyk, cmykMatch, rgb.data(), dst);
   if (d.cut || (d.endedEarly && !decoded)) return codecErr;
   if (decoded) return noErr;
   // As TurboJPEG does: an error after a warning about damaged data (then a
@@ -248,14 +277,16 @@ OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, RowBand* dst)
 
 }  // namespace
 
-OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst) {
-  return Decode(JpegInput{file, nullptr}, cmyk, invertedCmyk, dst);
+OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
+                     RowBand* dst) {
+  return Decode(JpegInput{file, nullptr}, cmyk, invertedCmyk, cmykMatch, dst);
 }
 
-OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk, RowBand* dst) {
+OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk,
+                             const ColourMatch* cmykMatch, RowBand* dst) {
   std::unique_ptr<FileSource> source(new (std::nothrow) FileSource);
   if (source == nullptr) return memFullErr;
   source->fd = fd;
   source->size = size;
-  return Decode(JpegInput{ByteSpan(), source.get()}, cmyk, invertedCmyk, dst);
+  return Decode(JpegInput{ByteSpan(), source.get()}, cmyk, invertedCmyk, cmykMatch, dst);
 }

@@ -17,6 +17,9 @@ constexpr int kJpegMaxScans = 500;
 // or the last scan answers codecErr; data that lacks only its end-of-image
 // marker is whole. Other damage the library only warns about leaves the
 // image as far as it decodes. Rows are published to dst as they are final.
-OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, RowBand* dst);
+// With cmykMatch, CMYK goes to RGB through the file's profile.
+OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
+                     RowBand* dst);
 // The same, reading the open file fd of size bytes as it goes.
-OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk, RowBand* dst);
+OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk,
+                             const ColourMatch* cmykMatch, RowBand* dst);

@@ -398,14 +398,31 @@ OSErr DrawWithReader(PngReadHandle& handle, RowBand* dst) {
   return noErr;
 }
 
-OSErr DrawPng(ByteSpan file, RowBand* dst) {
+// Grey images are drawn grey in every channel; a palette is RGB.
+void ReadPngColour(ByteSpan file, ColourSource* colour) {
+  PngReadHandle handle;
+  PngLayout layout;
+  if (CreateReader(file, &handle) != noErr || ReadLayout(&handle, &layout) != noErr) return;
+  colour->model =
+      (layout.colorType & PNG_COLOR_MASK_COLOR) != 0 ? ColourModel::kRgb : ColourModel::kGrey;
+  png_charp name = nullptr;
+  int compression = 0;
+  png_bytep profile = nullptr;
+  png_uint_32 length = 0;
+  if (png_get_iCCP(handle.state.png, handle.state.info, &name, &compression, &profile, &length) &&
+      profile != nullptr) {
+    colour->icc.assign(profile, profile + length);
+  }
+}
+
+OSErr DrawPng(ByteSpan file, RowBand* dst, const ColourMatch*) {
   if (OSErr err = CheckDrawTarget(dst)) return err;
   PngReadHandle handle;
   if (OSErr err = CreateReader(file, &handle)) return err;
   return DrawWithReader(handle, dst);
 }
 
-OSErr DrawPngFromFile(int fd, uint64_t size, RowBand* dst) {
+OSErr DrawPngFromFile(int fd, uint64_t size, RowBand* dst, const ColourMatch*) {
   if (OSErr err = CheckDrawTarget(dst)) return err;
   PngReadHandle handle;
   if (OSErr err = CreateFileReader(fd, size, &handle)) return err;
@@ -421,6 +438,6 @@ OSErr ReadPngSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
 }  // namespace
 
 const ImporterCodec kPngImporter = {
-    FourCC("PNG "), PngCodecName, SniffPng,        ReadPngHeader,
-    DrawPng,        nullptr,      ReadPngSkeleton, DrawPngFromFile,
+    FourCC("PNG "), PngCodecName,    SniffPng,        ReadPngHeader, DrawPng,
+    nullptr,        ReadPngSkeleton, DrawPngFromFile, ReadPngColour,
 };

@@ -403,17 +403,37 @@ OSErr ReadPalette(TIFF* tif, const TiffLayout& layout, Palette* palette) {
   return noErr;
 }
 
-OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, RowBand* dst) {
+// CMYK samples (scaled to 16 bits, as CmykToRgba takes them) through the
+// file's profile; cmyk and rgb are rows of 4 and 3 samples.
+void MatchCmykToRgba(const ColourMatch& match, const TiffLayout& layout, const uint16_t* in,
+                     uint16_t* cmyk, uint16_t* rgb, uint16_t* out) {
+  const uint32_t scale = ScaleOf(layout);
+  for (uint32_t x = 0; x < layout.width; ++x) {
+    for (int c = 0; c < 4; ++c) cmyk[4 * x + c] = uint16_t(in[x * layout.samples + c] * scale);
+  }
+  match.MatchCmyk(cmyk, rgb, layout.width);
+  for (uint32_t x = 0; x < layout.width; ++x, out += 4) {
+    for (int c = 0; c < 3; ++c) out[c] = rgb[3 * x + c];
+    out[3] = layout.hasAlpha ? uint16_t(in[x * layout.samples + 4] * scale) : 0xFFFF;
+  }
+}
+
+OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, const ColourMatch* cmykMatch, RowBand* dst) {
+  if (layout.kind != TiffKind::kCmyk) cmykMatch = nullptr;
   Palette palette;
   if (layout.kind == TiffKind::kPalette) {
     if (OSErr err = ReadPalette(tif, layout, &palette)) return err;
   }
   Band band;
   if (OSErr err = PrepareBand(tif, layout, &band)) return err;
-  std::vector<uint16_t> samples, rgba;
+  std::vector<uint16_t> samples, rgba, cmyk, rgb;
   try {
     samples.resize(size_t(layout.width) * layout.samples);
     rgba.resize(size_t(layout.width) * 4);
+    if (cmykMatch != nullptr) {
+      cmyk.resize(size_t(layout.width) * 4);
+      rgb.resize(size_t(layout.width) * 3);
+    }
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
@@ -427,7 +447,11 @@ OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, RowBand* dst) {
     }
     for (int64_t r = 0; r < rows; ++r) {
       GatherSamples(layout, band, r, samples.data());
-      convert(layout, palette, samples.data(), rgba.data());
+      if (cmykMatch != nullptr) {
+        MatchCmykToRgba(*cmykMatch, layout, samples.data(), cmyk.data(), rgb.data(), rgba.data());
+      } else {
+        convert(layout, palette, samples.data(), rgba.data());
+      }
       if (layout.associatedAlpha) UnpremultiplyRgba16Row(rgba.data(), layout.width);
       StoreRgba16Row(rgba.data(), dst, y0 + r);
       PublishDrawnRows(dst, y0 + r + 1);
@@ -504,7 +528,35 @@ bool StripsLieInFile(TIFF* tif, const TiffLayout& layout, uint64_t fileSize) {
   return true;
 }
 
-OSErr DrawTiff(ByteSpan file, RowBand* dst) {
+// Grey that stores white as zero is left alone: its profile's sense is
+// unclear. A palette is RGB.
+void ReadTiffColour(ByteSpan file, ColourSource* colour) {
+  MemoryStream stream{file.data(), file.size(), 0};
+  TiffHandle tif = OpenTiff(&stream);
+  TiffLayout layout;
+  if (!tif || ReadLayout(tif.get(), &layout) != noErr) return;
+  switch (layout.kind) {
+    case TiffKind::kGrey:
+      if (!layout.minIsWhite) colour->model = ColourModel::kGrey;
+      break;
+    case TiffKind::kPalette:
+    case TiffKind::kRgb:
+      colour->model = ColourModel::kRgb;
+      break;
+    case TiffKind::kCmyk:
+      colour->model = ColourModel::kCmyk;
+      break;
+    default:
+      return;
+  }
+  uint32_t size = 0;
+  const uint8_t* profile = nullptr;
+  if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &size, &profile) && profile != nullptr) {
+    colour->icc.assign(profile, profile + size);
+  }
+}
+
+OSErr DrawTiff(ByteSpan file, RowBand* dst, const ColourMatch* cmykMatch) {
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   MemoryStream stream{file.data(), file.size(), 0};
@@ -515,7 +567,7 @@ OSErr DrawTiff(ByteSpan file, RowBand* dst) {
   if (layout.width != BufferWidth(*dst) || layout.height != BufferHeight(*dst)) return paramErr;
   if (!StripsLieInFile(tif.get(), layout, file.size())) return codecErr;
   if (layout.kind == TiffKind::kOther) return DrawThroughRgba(tif.get(), layout, dst);
-  return DrawSamples(tif.get(), layout, dst);
+  return DrawSamples(tif.get(), layout, cmykMatch, dst);
 }
 
 int SwallowMessage(TIFF*, void*, const char*, const char*, va_list) {
@@ -549,5 +601,6 @@ TiffOptions SilentTiffOptions() {
 }
 
 const ImporterCodec kTiffImporter = {
-    FourCC("TIFF"), TiffCodecName, SniffTiff, ReadTiffHeader, DrawTiff, nullptr,
+    FourCC("TIFF"), TiffCodecName, SniffTiff, ReadTiffHeader, DrawTiff,
+    nullptr,        nullptr,       nullptr,   ReadTiffColour,
 };

@@ -112,7 +112,18 @@ OSErr DrawFirstFrame(ByteSpan file, int64_t width, int64_t height, RowBand* dst)
   return noErr;
 }
 
-OSErr DrawWebp(ByteSpan file, RowBand* dst) {
+void ReadWebpColour(ByteSpan file, ColourSource* colour) {
+  colour->model = ColourModel::kRgb;
+  const WebPData data = {file.data(), file.size()};
+  std::unique_ptr<WebPDemuxer, DemuxDelete> demux(WebPDemux(&data));
+  if (!demux || (WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & ICCP_FLAG) == 0) return;
+  WebPChunkIterator chunk;
+  if (!WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) return;
+  colour->icc.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+  WebPDemuxReleaseChunkIterator(&chunk);
+}
+
+OSErr DrawWebp(ByteSpan file, RowBand* dst, const ColourMatch*) {
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   WebPBitstreamFeatures features;
@@ -139,5 +150,6 @@ OSErr DrawWebp(ByteSpan file, RowBand* dst) {
 }  // namespace
 
 const ImporterCodec kWebpImporter = {
-    FourCC("WEBP"), WebpCodecName, SniffWebp, ReadWebpHeader, DrawWebp, nullptr,
+    FourCC("WEBP"), WebpCodecName, SniffWebp, ReadWebpHeader, DrawWebp,
+    nullptr,        nullptr,       nullptr,   ReadWebpColour,
 };

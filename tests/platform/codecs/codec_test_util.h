@@ -63,7 +63,7 @@ inline constexpr uint32_t Argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
 inline OSErr DrawGWorld(const ImporterCodec& codec, ByteSpan file, GWorld* gw) {
   RowBand rows;
   rows.AttachWhole(gw, false);
-  return codec.draw(file, &rows);
+  return codec.draw(file, &rows, nullptr);
 }
 inline OSErr DrawGWorld(const ImporterCodec* codec, ByteSpan file, GWorld* gw) {
   return DrawGWorld(*codec, file, gw);

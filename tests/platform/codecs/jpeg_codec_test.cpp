@@ -358,7 +358,7 @@ TEST(JpegCodec, DrawingFromTheFileEqualsDrawingFromMemory) {
       test::OwnedGWorld drawn = test::MakeGWorld(k32ARGBPixelFormat, header.width, header.height);
       RowBand rows;
       rows.AttachWhole(drawn.get(), false);
-      EXPECT_EQ(JpegImporter().drawFromFile(fd, files[i].size(), &rows), memory.err);
+      EXPECT_EQ(JpegImporter().drawFromFile(fd, files[i].size(), &rows, nullptr), memory.err);
       const size_t bytes = size_t(header.height) * size_t(drawn->pixMap.rowBytes);
       if (memory.err == noErr) {
         EXPECT_EQ(std::memcmp(drawn->pixMap.baseAddr, memory.image->pixMap.baseAddr, bytes), 0);

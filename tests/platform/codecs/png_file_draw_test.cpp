@@ -88,7 +88,7 @@ Outcome FromFile(const fs::path& path) {
     outcome = Draw(header, err, [&](GWorld* gw) {
       RowBand rows;
       rows.AttachWhole(gw, false);
-      return PngImporter().drawFromFile(fd, size, &rows);
+      return PngImporter().drawFromFile(fd, size, &rows, nullptr);
     });
   }
   close(fd);
