@@ -28,10 +28,10 @@ bool PutWebpChunks(const WebpChunks& chunks, std::vector<uint8_t>* webp) {
   const WebPData file{webp->data(), webp->size()};
   std::unique_ptr<WebPMux, MuxDeleter> mux(WebPMuxCreate(&file, 1));
   if (!mux) return false;
-  if (!SetChunk(mux.get(), "EXIF", chunks.exif) || !SetChunk(mux.get(), "XMP ", chunks.xmp) ||
-      !SetChunk(mux.get(), "ICCP", chunks.icc)) {
-    return false;
-  }
+  // A chunk the library refuses costs that chunk only.
+  SetChunk(mux.get(), "EXIF", chunks.exif);
+  SetChunk(mux.get(), "XMP ", chunks.xmp);
+  SetChunk(mux.get(), "ICCP", chunks.icc);
   WebPData assembled{nullptr, 0};
   if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK) return false;
   webp->assign(assembled.bytes, assembled.bytes + assembled.size);

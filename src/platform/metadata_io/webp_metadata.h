@@ -16,6 +16,7 @@ struct WebpChunks {
   std::vector<uint8_t> icc;
 };
 
-// Replaces the file with one holding the chunks as well; false, and the file
-// unchanged, when libwebpmux refuses it.
+// Replaces the file with one holding the chunks as well; a chunk that
+// libwebpmux refuses is left out. False, and the file unchanged, when it
+// refuses the file itself.
 bool PutWebpChunks(const WebpChunks& chunks, std::vector<uint8_t>* webp);
