@@ -206,6 +206,19 @@ TEST_F(MetadataRun, QuarterTurnSwapsTheFactorsAndKeepsTheOrientation) {
   EXPECT_EQ(Value(Output("half.jpg"), "Exif.Photo.FocalPlaneXResolution"), "5752800/3731");
 }
 
+// A PNG's iCCP chunk needs a profile name: without one, readers reject it
+// and the profile is lost.
+TEST_F(MetadataRun, PngOutputCarriesTheProfileUnderAName) {
+  const std::string camera = test::DataPath("exif/Canon_40D.jpg").string();
+  const test::RunResult run = Run({"/m", "/w", "100", "/c", "png", "/o", "icc.png", camera});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string png = (dir_ / "icc.png").string();
+  const test::RunResult check = test::RunProgram({"pngcheck", png});
+  EXPECT_EQ(check.status, 0) << check.out;
+  EXPECT_EQ(test::RunProgram({"exiftool", "-b", "-ICC_Profile", png}).out,
+            test::RunProgram({"exiftool", "-b", "-ICC_Profile", camera}).out);
+}
+
 TEST_F(MetadataRun, WithoutCopyTheOutputHasNoExif) {
   const test::RunResult run = Run({"/w", "800", "/o", "out.jpg", "in.png"});
   ASSERT_EQ(run.status, 0) << run.err;

@@ -178,7 +178,8 @@ OSErr WriteWebp(std::vector<uint8_t>* webp, UserData ud, bool exifEnabled) {
 // PNG: the Exif block as an eXIf chunk, texts and the chunks describing
 // the pixels as chunks of their own, the rest through exiv2.
 OSErr WritePng(std::vector<uint8_t>* png, UserData ud, bool exifEnabled) {
-  if (OSErr err = WriteWithExiv2(png, ud, kXmpPart | kIccPart)) return err;
+  if (OSErr err = WriteWithExiv2(png, ud, kXmpPart)) return err;
+  PutPngIccChunk(ud, png);
   if (exifEnabled) PutPngExifChunk(EncodeExifItems(ud, LooseTextItems::kLeaveOut), png);
   PutPngTextItems(ud, png);
   PutPngImageChunkItems(ud, png);

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
 #include "platform/metadata_io/png_chunk_write.h"
@@ -99,4 +101,21 @@ void PutPngImageChunkItems(UserData ud, std::vector<uint8_t>* png) {
     AppendPngChunk(&chunks, kind.name, data->data(), data->size());
   }
   png->insert(png->begin() + kPngHeaderChunkEnd, chunks.begin(), chunks.end());
+}
+
+void PutPngIccChunk(UserData ud, std::vector<uint8_t>* png) {
+  const std::optional<ItemBytes> icc = ReadItem(ud, kIccItem, 1);
+  if (!icc || icc->empty() || !HasPngHeaderChunk(*png)) return;
+  // Name, its terminating zero, compression method 0, the deflated profile.
+  constexpr char kName[] = "ICC profile";
+  std::vector<uint8_t> data(kName, kName + sizeof kName);
+  data.push_back(0);
+  uLongf packed = compressBound(uLong(icc->size()));
+  const size_t head = data.size();
+  data.resize(head + packed);
+  if (compress2(data.data() + head, &packed, icc->data(), uLong(icc->size()), 9) != Z_OK) return;
+  data.resize(head + packed);
+  std::vector<uint8_t> chunk;
+  AppendPngChunk(&chunk, "iCCP", data.data(), data.size());
+  png->insert(png->begin() + std::ptrdiff_t(kPngHeaderChunkEnd), chunk.begin(), chunk.end());
 }

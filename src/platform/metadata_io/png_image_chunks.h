@@ -15,3 +15,6 @@ void AddPngImageChunkItems(ByteSpan file, UserData ud);
 // refitted to the file's colour type and bit depth. A file that is not PNG,
 // or that has the chunk already, is left as it is.
 void PutPngImageChunkItems(UserData ud, std::vector<uint8_t>* png);
+// Adds the ICC profile item as an iCCP chunk after the header chunk. exiv2
+// writes it with an empty profile name, which readers reject.
+void PutPngIccChunk(UserData ud, std::vector<uint8_t>* png);
