@@ -13,18 +13,12 @@
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/heif_codec.h"
+#include "platform/codecs/quality.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
 #include "platform/metadata_io/metadata_io.h"
 
 namespace {
-
-constexpr int32_t kLosslessQuality = 1024;
-
-int QualityPercent(int32_t quality) {
-  const int64_t q = std::clamp<int64_t>(quality, 0, 1023);
-  return int(std::clamp<int64_t>((q * 200 + 1023) / 2046, 1, 100));
-}
 
 struct EncoderRelease {
   void operator()(heif_encoder* encoder) const { heif_encoder_release(encoder); }
@@ -160,7 +154,7 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format,
       heif_encoding_options_alloc());
   if (!options) return memFullErr;
   std::unique_ptr<heif_color_profile_nclx, NclxFree> nclx;
-  if (request.quality >= kLosslessQuality) {
+  if (request.quality >= codecLosslessQuality) {
     if (OSErr err = ConfigureLossless(encoder.get(), options.get(), &nclx)) return err;
   } else if (OSErr err = FromHeifError(
                  heif_encoder_set_lossy_quality(encoder.get(), QualityPercent(request.quality)))) {

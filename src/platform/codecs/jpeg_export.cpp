@@ -14,6 +14,7 @@
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/jpeg_codec.h"
+#include "platform/codecs/quality.h"
 
 namespace {
 
@@ -24,13 +25,6 @@ constexpr int64_t kMaxJpegDimension = 65500;  // libjpeg's limit
 // less than the quantisation already does.
 constexpr int kFullChromaPercent = 90;
 constexpr int kBandRows = 16;
-
-// round(quality * 100 / 1023), within 1 ... 100; lossless requests (1024 and
-// above) get the best JPEG there is.
-int QualityPercent(int32_t quality) {
-  int64_t q = std::clamp<int64_t>(quality, 0, 1023);
-  return int(std::clamp<int64_t>((q * 200 + 1023) / 2046, 1, 100));
-}
 
 enum class Chroma { kGrey, k444, k420 };
 
@@ -195,6 +189,7 @@ OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
   }
   RowSource source;
   if (OSErr err = ChooseRowSource(image, &source)) return err;
+  // Lossless requests (1024 and above) get the best JPEG there is.
   const int percent = QualityPercent(request.quality);
   const Chroma chroma = ChooseChroma(source, request.depth, percent);
 
