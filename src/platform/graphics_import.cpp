@@ -12,27 +12,11 @@
 #include <vector>
 
 #include "platform/components_internal.h"
+#include "platform/errno_error.h"
 #include "platform/metadata_io/metadata_io.h"
 #include "platform/quicktime.h"
 
 namespace {
-
-OSErr OpenErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-      return fnfErr;
-    case EACCES:
-    case EPERM:
-      return accessDeniedErr;
-    case ENOMEM:
-      return memFullErr;
-    default:
-      return ioErr;
-  }
-}
 
 // Opens a regular file for reading. Anything else (a folder, a device, a
 // pipe) holds no image file and answers noHandlerErr; it is opened without
@@ -40,7 +24,7 @@ OSErr OpenErrorFromErrno(int error) {
 // or exhaust us.
 OSErr OpenRegularFile(const std::string& path, FileDescriptor* file, uint64_t* size) {
   FileDescriptor opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (opened.fd < 0) return OpenErrorFromErrno(errno);
+  if (opened.fd < 0) return ErrorFromErrno(errno);
   struct stat info;
   if (fstat(opened.fd, &info) != 0) return ioErr;
   if (!S_ISREG(info.st_mode)) return noHandlerErr;
