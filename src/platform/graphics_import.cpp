@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/big_endian.h"
 #include "platform/components_internal.h"
 #include "platform/errno_error.h"
 #include "platform/metadata_io/metadata_io.h"
@@ -98,17 +99,6 @@ OSErr LoadHeader(GraphicsImportComponent ci, ImporterState* state) {
 constexpr size_t kDescriptionHeaderSize = 8;
 constexpr size_t kExtensionHeaderSize = 8;
 
-void PutBigEndian(uint32_t value, uint8_t* out) {
-  out[0] = uint8_t(value >> 24);
-  out[1] = uint8_t(value >> 16);
-  out[2] = uint8_t(value >> 8);
-  out[3] = uint8_t(value);
-}
-
-uint32_t GetBigEndian(const uint8_t* in) {
-  return (uint32_t(in[0]) << 24) | (uint32_t(in[1]) << 16) | (uint32_t(in[2]) << 8) | in[3];
-}
-
 }  // namespace
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
@@ -191,12 +181,12 @@ ComponentResult GraphicsImportGetImageDescription(GraphicsImportComponent ci,
   Handle h = NewHandle(size);
   if (h == nullptr) return memFullErr;
   auto* out = reinterpret_cast<uint8_t*>(*h);
-  PutBigEndian(uint32_t(header.width), out);
-  PutBigEndian(uint32_t(header.height), out + 4);
+  WriteBigEndian32(uint32_t(header.width), out);
+  WriteBigEndian32(uint32_t(header.height), out + 4);
   if (hasFormat) {
-    PutBigEndian(uint32_t(kExtensionHeaderSize + 4), out + 8);
-    PutBigEndian(kColorSpaceExtension, out + 12);
-    PutBigEndian(header.preferredPixelFormat, out + 16);
+    WriteBigEndian32(uint32_t(kExtensionHeaderSize + 4), out + 8);
+    WriteBigEndian32(kColorSpaceExtension, out + 12);
+    WriteBigEndian32(header.preferredPixelFormat, out + 16);
   }
   *desc = h;
   return noErr;
@@ -212,9 +202,9 @@ OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extensio
   const auto* bytes = reinterpret_cast<const uint8_t*>(*desc);
   int32_t seen = 0;
   for (size_t at = kDescriptionHeaderSize; size - at >= kExtensionHeaderSize;) {
-    size_t length = GetBigEndian(bytes + at);
+    size_t length = ReadBigEndian32(bytes + at);
     if (length < kExtensionHeaderSize || length > size - at) return paramErr;
-    if (GetBigEndian(bytes + at + 4) == type && ++seen == index) {
+    if (ReadBigEndian32(bytes + at + 4) == type && ++seen == index) {
       Handle h = NewHandle(0);
       if (h == nullptr) return memFullErr;
       if (OSErr err =

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/codecs/sample_depth.h"
 #include "platform/gworld.h"
 #include "platform/mac_types.h"
 #include "platform/row_band.h"
@@ -21,10 +22,6 @@ int64_t BytesPerPixel(RowLayout layout);
 
 bool IsSixteenBitFormat(OSType pixelFormat);  // "b48r", "b64a"
 
-// 16-bit sample to 8 bits, rounded to nearest: (v * 255 + 32767) / 65535.
-constexpr uint8_t Reduce16To8(uint32_t v) {
-  return uint8_t((v * 255 + 32767) / 65535);
-}
 // Luma of an 8-bit RGB triple with the JPEG (BT.601) weights, in the same
 // 16-bit fixed point that libjpeg uses, so grey PNG and grey JPEG agree.
 constexpr uint8_t Luma8(uint32_t r, uint32_t g, uint32_t b) {

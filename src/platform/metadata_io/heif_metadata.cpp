@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/big_endian.h"
 #include "platform/metadata_io/exif_items.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
@@ -32,8 +33,7 @@ std::vector<uint8_t> Block(const heif_image_handle* handle, heif_item_id id) {
 // byte to the TIFF header.
 void AddExifBlock(const std::vector<uint8_t>& block, UserData ud) {
   if (block.size() < 4) return;
-  const uint32_t offset =
-      uint32_t(block[0]) << 24 | uint32_t(block[1]) << 16 | uint32_t(block[2]) << 8 | block[3];
+  const uint32_t offset = ReadBigEndian32(block.data());
   if (offset > block.size() - 4 || block.size() - 4 - offset > size_t(UINT32_MAX)) return;
   Exiv2::ExifData exif;
   const uint8_t* tiff = block.data() + 4 + offset;

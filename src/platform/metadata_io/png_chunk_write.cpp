@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/big_endian.h"
+
 namespace {
 
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -16,8 +18,8 @@ uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0xFFFFFFFF) {
 }
 
 void AppendBigEndian32(std::vector<uint8_t>* out, uint32_t value) {
-  const uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
-                            uint8_t(value)};
+  uint8_t bytes[4];
+  WriteBigEndian32(value, bytes);
   AppendBytes(out, bytes, 4);
 }
 
