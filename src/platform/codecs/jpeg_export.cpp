@@ -14,6 +14,7 @@
 
 #include "platform/codecs/export_rows.h"
 #include "platform/codecs/jpeg_codec.h"
+#include "platform/codecs/jpeg_errors.h"
 #include "platform/codecs/quality.h"
 
 namespace {
@@ -66,9 +67,8 @@ constexpr size_t kOutputStep = size_t(1) << 16;
 
 struct Encoder {
   jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
+  JpegErrors errors;
   jpeg_destination_mgr destination{};
-  std::jmp_buf failed;
   std::vector<uint8_t>* out = nullptr;
   bool outOfMemory = false;
   bool created = false;
@@ -82,10 +82,6 @@ struct Encoder {
 
 Encoder* EncoderOf(j_common_ptr info) {
   return static_cast<Encoder*>(info->client_data);
-}
-
-[[noreturn]] void Fail(j_common_ptr info) {
-  std::longjmp(EncoderOf(info)->failed, 1);
 }
 
 // Gives libjpeg the next step of the vector; false when it cannot grow.
@@ -103,12 +99,12 @@ bool GrowOutput(Encoder* e, size_t used) {
 
 void StartOutput(j_compress_ptr info) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
-  if (!GrowOutput(e, 0)) Fail(reinterpret_cast<j_common_ptr>(info));
+  if (!GrowOutput(e, 0)) JpegFail(reinterpret_cast<j_common_ptr>(info));
 }
 
 boolean NextOutput(j_compress_ptr info) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
-  if (!GrowOutput(e, e->out->size())) Fail(reinterpret_cast<j_common_ptr>(info));
+  if (!GrowOutput(e, e->out->size())) JpegFail(reinterpret_cast<j_common_ptr>(info));
   return TRUE;
 }
 
@@ -116,9 +112,6 @@ void EndOutput(j_compress_ptr info) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
   e->out->resize(e->out->size() - e->destination.free_in_buffer);
 }
-
-// libjpeg would print its messages on the standard error.
-void Silent(j_common_ptr) {}
 
 void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chroma, int percent) {
   info->in_color_space = source.space;
@@ -142,7 +135,7 @@ void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chrom
 // the stack that needs unwinding.
 bool EncodeGuarded(Encoder* e, RowBand& image, const RowSource& source, Chroma chroma, int percent,
                    RowPacker* packer, uint8_t* packedRows) {
-  if (setjmp(e->failed)) return false;
+  if (setjmp(e->errors.failed)) return false;
   jpeg_create_compress(&e->info);  // clears all but the error manager
   e->created = true;
   e->info.client_data = e;
@@ -207,9 +200,7 @@ OSErr EncodeJpeg(const ExportRequest& request, std::vector<uint8_t>* out) {
   ReserveEncodedBytes(out, width * height * source.components);
   Encoder e;
   e.out = out;
-  e.info.err = jpeg_std_error(&e.errors);
-  e.errors.error_exit = Fail;
-  e.errors.output_message = Silent;
+  e.info.err = QuietJpegErrors(&e.errors);
   e.info.client_data = &e;
   if (!EncodeGuarded(&e, image, source, chroma, percent, &packer, packedRows.data())) {
     out->clear();
