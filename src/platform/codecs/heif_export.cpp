@@ -11,9 +11,10 @@
 #include <optional>
 #include <vector>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/heif_codec.h"
 #include "platform/codecs/quality.h"
+#include "platform/codecs/row_packer.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
 #include "platform/metadata_io/metadata_io.h"

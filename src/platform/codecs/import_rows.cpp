@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/big_endian.h"
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Writing decoded rows into a pixel buffer of any format an importer draws
-// into: 32-bit ARGB, "b48r" or "b64a". The twin of export_rows.h for the
+// into: 32-bit ARGB, "b48r" or "b64a". The twin of row_packer.h for the
 // importers that decode into a packed intermediate row.
 #pragma once
 

@@ -12,10 +12,12 @@
 
 #include <jpeglib.h>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
+#include "platform/codecs/encoded_bytes.h"
 #include "platform/codecs/jpeg_codec.h"
 #include "platform/codecs/jpeg_errors.h"
 #include "platform/codecs/quality.h"
+#include "platform/codecs/row_packer.h"
 
 namespace {
 

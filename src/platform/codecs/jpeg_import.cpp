@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/big_endian.h"
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/jpeg_codec.h"
 #include "platform/codecs/jpeg_rows.h"
 

@@ -14,7 +14,7 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/jpeg_errors.h"
 

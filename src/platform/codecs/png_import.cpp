@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/big_endian.h"
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/png_chunks.h"
 #include "platform/codecs/png_codec.h"

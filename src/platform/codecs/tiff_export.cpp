@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "platform/big_endian.h"
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
+#include "platform/codecs/row_packer.h"
 #include "platform/codecs/tiff_codec.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"

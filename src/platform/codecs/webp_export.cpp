@@ -9,8 +9,9 @@
 
 #include <webp/encode.h>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/quality.h"
+#include "platform/codecs/row_packer.h"
 #include "platform/codecs/webp_codec.h"
 
 namespace {

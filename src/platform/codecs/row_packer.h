@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/codecs/sample_depth.h"
-#include "platform/gworld.h"
 #include "platform/mac_types.h"
 #include "platform/row_band.h"
 
@@ -46,21 +45,3 @@ class RowPacker {
   RowLayout layout_ = RowLayout::kRGB8;
   std::vector<Sample16> row_;
 };
-
-// Reserves room for an encoded file of at most about rawBytes (the image's
-// packed size) plus its headers, so that the file grows in place: pages of
-// the reservation that are never written are never touched. Without the
-// room nothing is reserved and the file grows as usual.
-void ReserveEncodedBytes(std::vector<uint8_t>* out, int64_t rawBytes);
-
-inline int64_t BufferWidth(const RowBand& band) {
-  return band.Width();
-}
-inline int64_t BufferHeight(const RowBand& band) {
-  return band.Height();
-}
-// The buffer's width and height (from its pixel map bounds).
-int64_t BufferWidth(const GWorld& gw);
-int64_t BufferHeight(const GWorld& gw);
-const uint8_t* BufferRow(const GWorld& gw, int64_t y);
-uint8_t* BufferRow(GWorld& gw, int64_t y);

@@ -1,7 +1,6 @@
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/row_packer.h"
 
 #include <cstring>
-#include <exception>
 #include <new>
 
 #include "platform/big_endian.h"
@@ -43,22 +42,6 @@ int64_t BytesPerPixel(RowLayout layout) {
 
 bool IsSixteenBitFormat(OSType pixelFormat) {
   return pixelFormat == k48RGBCodecType || pixelFormat == k64ARGBPixelFormat;
-}
-
-int64_t BufferWidth(const GWorld& gw) {
-  return int64_t(gw.pixMap.bounds.right) - gw.pixMap.bounds.left;
-}
-
-int64_t BufferHeight(const GWorld& gw) {
-  return int64_t(gw.pixMap.bounds.bottom) - gw.pixMap.bounds.top;
-}
-
-const uint8_t* BufferRow(const GWorld& gw, int64_t y) {
-  return static_cast<const uint8_t*>(gw.pixMap.baseAddr) + y * int64_t(gw.pixMap.rowBytes);
-}
-
-uint8_t* BufferRow(GWorld& gw, int64_t y) {
-  return static_cast<uint8_t*>(gw.pixMap.baseAddr) + y * int64_t(gw.pixMap.rowBytes);
 }
 
 OSErr RowPacker::Prepare(RowBand& src, RowLayout layout) {
@@ -158,15 +141,5 @@ void RowPacker::Pack(int64_t y, uint8_t* out) {
         out += 8;
       }
       break;
-  }
-}
-
-void ReserveEncodedBytes(std::vector<uint8_t>* out, int64_t rawBytes) {
-  // Deflate and JPEG both stay within a small margin of the raw size.
-  const int64_t bound = rawBytes + rawBytes / 64 + (int64_t(1) << 20);
-  try {
-    out->reserve(size_t(bound));
-  } catch (const std::exception&) {
-    // Only an optimisation.
   }
 }
