@@ -1,5 +1,6 @@
 #include "imageio/import.h"
 
+#include "imageio/path_to_fsspec.h"
 #include "platform/big_endian.h"
 #include "platform/components.h"
 #include "platform/graphics_import.h"
