@@ -50,7 +50,7 @@ class ByteReader {
 inline OSType DrawItemType(uint8_t selector, ByteReader& in) {
   switch (selector & 3) {
     case 2:
-      return (OSType(kMetaTextTypeByte) << 24) | in.BigEndian(3);
+      return (OSType(kTextTypeByte) << 24) | in.BigEndian(3);
     case 3:
       return in.BigEndian(4);
     default: {
@@ -77,7 +77,7 @@ inline bool BuildItemList(std::span<const uint8_t> bytes, UserData ud) {
     }
     if (!item.empty()) std::copy(item.begin(), item.end(), reinterpret_cast<uint8_t*>(*data));
     OSErr err;
-    if (IsMetaTextType(type)) {
+    if (IsTextItemType(type)) {
       const int16_t region = int16_t(selector >> 2);
       err = AddUserDataText(ud, data, type, CountUserDataType(ud, type) + 1, region);
     } else {
@@ -96,7 +96,7 @@ inline bool FormatEveryItem(UserData ud) {
   Handle scratch = NewHandle(0);
   if (scratch == nullptr) return false;
   for (OSType type = GetNextUserDataType(ud, 0); type != 0; type = GetNextUserDataType(ud, type)) {
-    if (IsMetaTextType(type)) continue;
+    if (IsTextItemType(type)) continue;
     for (int32_t index = 1; index <= CountUserDataType(ud, type); ++index) {
       if (GetUserData(ud, scratch, type, index) != noErr) {
         clean = false;

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "imageio/import.h"
+#include "imageio/path_to_fsspec.h"
 #include "platform/graphics_export.h"
 
 namespace {

@@ -1,5 +1,7 @@
 #include "imageio/import.h"
 
+#include "imageio/path_to_fsspec.h"
+#include "platform/big_endian.h"
 #include "platform/components.h"
 #include "platform/graphics_import.h"
 #include "platform/handle.h"
@@ -28,8 +30,7 @@ OSType ChoosePixelFormat(GraphicsImportComponent importer) {
       extension != nullptr && GetHandleSize(extension) >= 4) {
     HLock(extension);
     const auto* bytes = reinterpret_cast<const uint8_t*>(*extension);
-    OSType preferred =
-        OSType(bytes[0]) << 24 | OSType(bytes[1]) << 16 | OSType(bytes[2]) << 8 | OSType(bytes[3]);
+    OSType preferred = ReadBigEndian32(bytes);
     HUnlock(extension);
     if (preferred == k16GrayCodecType || preferred == k48RGBCodecType) {
       chosen = k48RGBCodecType;

@@ -5,12 +5,9 @@
 #include <string>
 
 #include "platform/components.h"
-#include "platform/fsspec.h"
 #include "platform/gworld.h"
-#include "platform/row_band.h"
 #include "platform/user_data.h"
 
-OSErr PathToFSSpec(const std::string& path, FSSpec* spec);
 // The image's natural bounds (top-left at 0, 0).
 int32_t ProbeNaturalBounds(const std::string& path, Rect* bounds);
 // Draws the whole image into a new buffer in the format the image prefers
@@ -30,9 +27,3 @@ struct OpenedImport {
   ~OpenedImport();
 };
 int32_t OpenImport(const std::string& path, OpenedImport* opened);
-
-// Swaps the two bytes of every 16-bit sample within the buffer's bounds.
-void SwapSampleBytes(GWorldPtr gw);
-// The same over rows [firstRow, endRow) of a band, so that the pass can
-// follow rows as they are finished.
-void SwapSampleBytesRows(const RowBand& rows, int64_t firstRow, int64_t endRow);

@@ -1,4 +1,4 @@
-#include "imageio/import.h"
+#include "imageio/path_to_fsspec.h"
 
 // The platform takes paths of any length and makes relative ones absolute
 // against the current directory; a path it cannot make absolute answers

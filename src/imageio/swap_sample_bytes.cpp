@@ -1,4 +1,4 @@
-#include "imageio/import.h"
+#include "imageio/swap_sample_bytes.h"
 
 #include <algorithm>
 #include <utility>

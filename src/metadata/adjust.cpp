@@ -5,18 +5,18 @@
 #include <optional>
 #include <string>
 
-#include "metadata/big_endian.h"
 #include "metadata/meta_tags.h"
 #include "metadata/rational.h"
 #include "metadata/xmp_size.h"
+#include "platform/big_endian.h"
 #include "platform/handle.h"
 
 namespace {
 
-constexpr OSType kPixelXDimensionType = kMetaExifBase + 0xA002;
-constexpr OSType kPixelYDimensionType = kMetaExifBase + 0xA003;
-constexpr OSType kFocalPlaneXResolutionType = kMetaExifBase + 0xA20E;
-constexpr OSType kFocalPlaneYResolutionType = kMetaExifBase + 0xA20F;
+constexpr OSType kPixelXDimensionType = kExifItemBase + 0xA002;
+constexpr OSType kPixelYDimensionType = kExifItemBase + 0xA003;
+constexpr OSType kFocalPlaneXResolutionType = kExifItemBase + 0xA20E;
+constexpr OSType kFocalPlaneYResolutionType = kExifItemBase + 0xA20F;
 constexpr OSType kSoftwareTextType = 0xA9737772;  // 0xA9 "swr"
 constexpr OSType kXmpPacketType = FourCC("xmp ");
 constexpr char kSoftwareName[] = "Kelvane Studio tavrel";

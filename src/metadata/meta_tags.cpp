@@ -5,19 +5,17 @@
 namespace {
 
 constexpr OSType Tiff(uint16_t tag) {
-  return kMetaTiffBase + tag;
+  return kTiffItemBase + tag;
 }
 constexpr OSType Exif(uint16_t tag) {
-  return kMetaExifBase + tag;
+  return kExifItemBase + tag;
 }
 constexpr OSType Gps(uint16_t tag) {
-  return kMetaGpsBase + tag;
+  return kGpsItemBase + tag;
 }
 
-// The byte 0xA9 followed by three letters.
 constexpr OSType Text(const char (&s)[4]) {
-  return (OSType(kMetaTextTypeByte) << 24) | (OSType(uint8_t(s[0])) << 16) |
-         (OSType(uint8_t(s[1])) << 8) | OSType(uint8_t(s[2]));
+  return TextItemType(s);
 }
 
 constexpr std::array kTags = std::to_array<MetaDataTag>({

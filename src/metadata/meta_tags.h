@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/mac_types.h"
+#include "platform/metadata_io/item_types.h"
 
 enum MetaDataKind : int32_t {
   kMetaOpaque = 0,       // shown as a hex dump
@@ -24,16 +25,6 @@ struct MetaDataTag {
   MetaDataKind kind;
   const char* name;
 };
-
-// Item type bases: the tag number of the standard is added to them.
-constexpr OSType kMetaTiffBase = 0x74690000;  // "ti"
-constexpr OSType kMetaExifBase = 0x65780000;  // "ex"
-constexpr OSType kMetaGpsBase = 0x67700000;   // "gp"
-constexpr uint8_t kMetaTextTypeByte = 0xA9;   // first byte of a text item's type
-
-constexpr bool IsMetaTextType(OSType type) {
-  return (type >> 24) == kMetaTextTypeByte;
-}
 
 // The known types, ending with an entry of type 0 and an empty name.
 extern const std::span<const MetaDataTag> MetaDataTags;

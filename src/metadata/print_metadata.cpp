@@ -57,7 +57,7 @@ void PrintMetaData(UserData ud, Handle scratch, std::FILE* out) {
   for (; type != 0; type = GetNextUserDataType(ud, type)) {
     const int32_t count = CountUserDataType(ud, type);
     for (int32_t index = 1; index <= count; ++index) {
-      if (IsMetaTextType(type)) {
+      if (IsTextItemType(type)) {
         PrintTextItem(ud, scratch, type, index, out);
       } else {
         PrintOtherItem(ud, scratch, type, index, out);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "imageio/export.h"
+#include "imageio/swap_sample_bytes.h"
 #include "platform/graphics_import.h"
 #include "platform/memory_limit.h"
 #include "resample/rotate.h"

@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 
+#include "platform/errno_error.h"
 #include "platform/file_write_seam.h"
 #include "platform/stale_temporaries.h"
 
@@ -23,30 +24,6 @@ int SystemOpen(const char* path, int flags, mode_t mode) {
 }
 ssize_t SystemWrite(int fd, const void* data, size_t size) {
   return ::write(fd, data, size);
-}
-
-OSErr ErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-      return fnfErr;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ETXTBSY:
-    case EISDIR:
-      return accessDeniedErr;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-      return dskFulErr;
-    case ENOMEM:
-      return memFullErr;
-    default:  // ENXIO too: a pipe with no reader
-      return ioErr;
-  }
 }
 
 // Closes the descriptor on every way out unless released.

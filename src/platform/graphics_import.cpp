@@ -1,87 +1,15 @@
 #include "platform/graphics_import.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <new>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "platform/components_internal.h"
+#include "platform/image_description.h"
+#include "platform/import_file.h"
 #include "platform/metadata_io/metadata_io.h"
 #include "platform/quicktime.h"
 
 namespace {
-
-OSErr OpenErrorFromErrno(int error) {
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-      return fnfErr;
-    case EACCES:
-    case EPERM:
-      return accessDeniedErr;
-    case ENOMEM:
-      return memFullErr;
-    default:
-      return ioErr;
-  }
-}
-
-// Opens a regular file for reading. Anything else (a folder, a device, a
-// pipe) holds no image file and answers noHandlerErr; it is opened without
-// blocking and never read, so that a pipe or an endless device cannot stall
-// or exhaust us.
-OSErr OpenRegularFile(const std::string& path, FileDescriptor* file, uint64_t* size) {
-  FileDescriptor opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (opened.fd < 0) return OpenErrorFromErrno(errno);
-  struct stat info;
-  if (fstat(opened.fd, &info) != 0) return ioErr;
-  if (!S_ISREG(info.st_mode)) return noHandlerErr;
-  *size = uint64_t(info.st_size);
-  *file = std::move(opened);
-  return noErr;
-}
-
-// Reads up to limit bytes from the start of the file. The file may shrink
-// while it is read; what was there is what counts.
-OSErr ReadFileStart(int fd, uint64_t limit, LargeByteVector* bytes) {
-  try {
-    bytes->resize(size_t(limit));
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  } catch (const std::length_error&) {
-    return memFullErr;
-  }
-  size_t done = 0;
-  while (done < bytes->size()) {
-    ssize_t n = ::pread(fd, bytes->data() + done, bytes->size() - done, off_t(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return ioErr;
-    }
-    if (n == 0) break;
-    done += size_t(n);
-  }
-  bytes->resize(done);
-  return noErr;
-}
-
-// Enough of the file to tell the codecs apart.
-constexpr uint64_t kSniffBytes = 4096;
-
-const ComponentRecord* SniffedComponent(ByteSpan bytes) {
-  for (const ComponentRecord& record : ComponentRegistry()) {
-    if (record.importer != nullptr && record.importer->sniff(bytes)) return &record;
-  }
-  return nullptr;
-}
 
 ImporterState* Importer(GraphicsImportComponent ci) {
   ComponentInstanceRecord* instance = OpenInstanceOfType(ci, GraphicsImporterComponentType);
@@ -108,37 +36,7 @@ OSErr LoadHeader(GraphicsImportComponent ci, ImporterState* state) {
   return noErr;
 }
 
-// The description's layout: width and height (4 bytes each), then each
-// extension as its size (4 bytes, header included), its type (4 bytes) and
-// its data; all numbers big-endian.
-constexpr size_t kDescriptionHeaderSize = 8;
-constexpr size_t kExtensionHeaderSize = 8;
-
-void PutBigEndian(uint32_t value, uint8_t* out) {
-  out[0] = uint8_t(value >> 24);
-  out[1] = uint8_t(value >> 16);
-  out[2] = uint8_t(value >> 8);
-  out[3] = uint8_t(value);
-}
-
-uint32_t GetBigEndian(const uint8_t* in) {
-  return (uint32_t(in[0]) << 24) | (uint32_t(in[1]) << 16) | (uint32_t(in[2]) << 8) | in[3];
-}
-
 }  // namespace
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) {
-    if (fd >= 0) ::close(fd);
-    fd = other.fd;
-    other.fd = -1;
-  }
-  return *this;
-}
-
-FileDescriptor::~FileDescriptor() {
-  if (fd >= 0) ::close(fd);
-}
 
 OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer) {
   if (importer == nullptr) return paramErr;
@@ -201,49 +99,7 @@ ComponentResult GraphicsImportGetImageDescription(GraphicsImportComponent ci,
   if (desc == nullptr) return paramErr;
   *desc = nullptr;
   if (OSErr err = LoadHeader(ci, state)) return err;
-  const ImageHeader& header = state->header;
-  bool hasFormat = header.preferredPixelFormat != 0;
-  size_t size = kDescriptionHeaderSize + (hasFormat ? kExtensionHeaderSize + 4 : 0);
-  Handle h = NewHandle(size);
-  if (h == nullptr) return memFullErr;
-  auto* out = reinterpret_cast<uint8_t*>(*h);
-  PutBigEndian(uint32_t(header.width), out);
-  PutBigEndian(uint32_t(header.height), out + 4);
-  if (hasFormat) {
-    PutBigEndian(uint32_t(kExtensionHeaderSize + 4), out + 8);
-    PutBigEndian(kColorSpaceExtension, out + 12);
-    PutBigEndian(header.preferredPixelFormat, out + 16);
-  }
-  *desc = h;
-  return noErr;
-}
-
-OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extension, OSType type,
-                                   int32_t index) {
-  if (extension == nullptr) return paramErr;
-  *extension = nullptr;
-  if (desc == nullptr || index < 1) return paramErr;
-  size_t size = GetHandleSize(desc);
-  if (size < kDescriptionHeaderSize) return paramErr;
-  const auto* bytes = reinterpret_cast<const uint8_t*>(*desc);
-  int32_t seen = 0;
-  for (size_t at = kDescriptionHeaderSize; size - at >= kExtensionHeaderSize;) {
-    size_t length = GetBigEndian(bytes + at);
-    if (length < kExtensionHeaderSize || length > size - at) return paramErr;
-    if (GetBigEndian(bytes + at + 4) == type && ++seen == index) {
-      Handle h = NewHandle(0);
-      if (h == nullptr) return memFullErr;
-      if (OSErr err =
-              PtrToXHand(bytes + at + kExtensionHeaderSize, h, length - kExtensionHeaderSize)) {
-        DisposeHandle(h);
-        return err;
-      }
-      *extension = h;
-      return noErr;
-    }
-    at += length;
-  }
-  return codecExtensionNotFoundErr;
+  return NewImageDescription(state->header, desc);
 }
 
 ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr port,

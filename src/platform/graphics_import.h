@@ -4,6 +4,7 @@
 // recognises the content, codecErr for image data that cannot be decoded.
 #pragma once
 
+#include "platform/codecs/quality.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
@@ -16,7 +17,6 @@
 using ImageDescriptionHandle = Handle;
 
 constexpr OSType kColorSpaceExtension = FourCC("cspc");
-constexpr int32_t codecLosslessQuality = 1024;
 // The description holds no extension of the type and index asked for.
 constexpr OSErr codecExtensionNotFoundErr = -8971;
 

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int32_t kEdgeTreatmentMask = 7;
-
 // Sum of weights w[from … to-1] in 16-bit arithmetic.
 int16_t SumWeights16(const int16_t* w, int32_t from, int32_t to) {
   int16_t sum = 0;

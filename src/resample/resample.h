@@ -13,6 +13,8 @@ enum EdgeMode : int32_t {
   kEdgePinch = 4,    // vertical: continued mirrored and turned by half its width
   kEdgeVertical = 8,
 };
+// The bits of an edge mode that choose the treatment; kEdgeVertical is a flag.
+constexpr int32_t kEdgeTreatmentMask = 7;
 
 enum KernelKind : int32_t {
   kKernelSinc = 0,

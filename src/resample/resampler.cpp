@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr int32_t kEdgeTreatmentMask = 7;
 constexpr int32_t kEndOfRowsMark = std::numeric_limits<int32_t>::min();
 
 // Edge treatment in force per direction. A horizontal pinch has no fetcher

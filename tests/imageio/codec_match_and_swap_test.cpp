@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "imageio/export.h"
-#include "imageio/import.h"
+#include "imageio/swap_sample_bytes.h"
 #include "platform/codecs/codec_test_util.h"
 
 namespace {

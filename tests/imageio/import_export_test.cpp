@@ -15,6 +15,7 @@
 
 #include "imageio/export.h"
 #include "imageio/import.h"
+#include "imageio/path_to_fsspec.h"
 #include "imageio/usage.h"
 #include "platform/codecs/codec_test_util.h"
 #include "platform/graphics_export.h"

@@ -10,8 +10,8 @@
 #include <new>
 #include <vector>
 
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/canvas_rule.h"
-#include "platform/codecs/export_rows.h"
 #include "platform/codecs/gif_codec.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/memory_limit.h"

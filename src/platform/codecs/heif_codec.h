@@ -10,6 +10,7 @@
 #include <libheif/heif.h>
 
 #include "platform/codec.h"
+#include "platform/codecs/heif_release.h"
 
 // "HEIC (libheif x.y.z)" and "AVIF (libheif x.y.z)", with the version linked
 // at run time.
@@ -18,11 +19,6 @@ std::string AvifCodecName();
 
 // libheif's plug-ins are loaded on first use; never unloaded.
 void EnsureHeifInitialised();
-
-struct HeifContextFree {
-  void operator()(heif_context* context) const { heif_context_free(context); }
-};
-using HeifContext = std::unique_ptr<heif_context, HeifContextFree>;
 
 // Whether libheif on this machine can write HEVC (HEIC) or AV1 (AVIF); the
 // registry lists an exporter only when it can.

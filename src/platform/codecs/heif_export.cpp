@@ -11,36 +11,15 @@
 #include <optional>
 #include <vector>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/heif_codec.h"
+#include "platform/codecs/quality.h"
+#include "platform/codecs/row_packer.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
 #include "platform/metadata_io/metadata_io.h"
 
 namespace {
-
-constexpr int32_t kLosslessQuality = 1024;
-
-int QualityPercent(int32_t quality) {
-  const int64_t q = std::clamp<int64_t>(quality, 0, 1023);
-  return int(std::clamp<int64_t>((q * 200 + 1023) / 2046, 1, 100));
-}
-
-struct EncoderRelease {
-  void operator()(heif_encoder* encoder) const { heif_encoder_release(encoder); }
-};
-struct ImageRelease {
-  void operator()(heif_image* image) const { heif_image_release(image); }
-};
-struct EncodingOptionsFree {
-  void operator()(heif_encoding_options* options) const { heif_encoding_options_free(options); }
-};
-struct HandleRelease {
-  void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
-};
-struct NclxFree {
-  void operator()(heif_color_profile_nclx* nclx) const { heif_nclx_color_profile_free(nclx); }
-};
 
 OSErr FromHeifError(const heif_error& error) {
   if (error.code == heif_error_Ok) return noErr;
@@ -50,7 +29,7 @@ OSErr FromHeifError(const heif_error& error) {
 // The buffer as an 8-bit interleaved RGB or RGBA libheif image; grey is
 // spread to R, G, B.
 OSErr MakeImage(RowBand& source, ExportChannels channels,
-                std::unique_ptr<heif_image, ImageRelease>* image) {
+                std::unique_ptr<heif_image, HeifRelease>* image) {
   const int64_t width = BufferWidth(source);
   const int64_t height = BufferHeight(source);
   const bool alpha = channels == ExportChannels::kColourAlpha;
@@ -84,7 +63,7 @@ OSErr MakeImage(RowBand& source, ExportChannels channels,
 
 // Lossless coding with the identity matrix and 4:4:4 chroma.
 OSErr ConfigureLossless(heif_encoder* encoder, heif_encoding_options* options,
-                        std::unique_ptr<heif_color_profile_nclx, NclxFree>* nclx) {
+                        std::unique_ptr<heif_color_profile_nclx, HeifRelease>* nclx) {
   if (OSErr err = FromHeifError(heif_encoder_set_lossless(encoder, 1))) return err;
   heif_encoder_set_parameter_string(encoder, "chroma", "444");
   nclx->reset(heif_nclx_color_profile_alloc());
@@ -152,19 +131,18 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, B
       heif_error_Ok) {
     return codecErr;
   }
-  std::unique_ptr<heif_encoder, EncoderRelease> encoder(rawEncoder);
-  std::unique_ptr<heif_encoding_options, EncodingOptionsFree> options(
-      heif_encoding_options_alloc());
+  std::unique_ptr<heif_encoder, HeifRelease> encoder(rawEncoder);
+  std::unique_ptr<heif_encoding_options, HeifRelease> options(heif_encoding_options_alloc());
   if (!options) return memFullErr;
-  std::unique_ptr<heif_color_profile_nclx, NclxFree> nclx;
-  if (request.quality >= kLosslessQuality) {
+  std::unique_ptr<heif_color_profile_nclx, HeifRelease> nclx;
+  if (request.quality >= codecLosslessQuality) {
     if (OSErr err = ConfigureLossless(encoder.get(), options.get(), &nclx)) return err;
   } else if (OSErr err = FromHeifError(
                  heif_encoder_set_lossy_quality(encoder.get(), QualityPercent(request.quality)))) {
     return err;
   }
 
-  std::unique_ptr<heif_image, ImageRelease> image;
+  std::unique_ptr<heif_image, HeifRelease> image;
   if (OSErr err = MakeImage(source, ChannelsForDepth(request.depth), &image)) return err;
   if (request.metaData != nullptr) SetIccProfile(request.metaData, image.get());
   heif_image_handle* rawPrimary = nullptr;
@@ -172,7 +150,7 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, B
                                                           options.get(), &rawPrimary))) {
     return err;
   }
-  std::unique_ptr<heif_image_handle, HandleRelease> primary(rawPrimary);
+  std::unique_ptr<heif_image_handle, HeifRelease> primary(rawPrimary);
   if (request.metaData != nullptr) {
     AddMetaDataBlocks(request.metaData, request.exifEnabled, context.get(), primary.get());
   }

@@ -11,7 +11,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/heif_codec.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/memory_limit.h"
@@ -64,19 +64,9 @@ OSErr FromHeifError(const heif_error& error) {
   return codecErr;
 }
 
-struct HandleRelease {
-  void operator()(heif_image_handle* handle) const { heif_image_handle_release(handle); }
-};
-struct ImageRelease {
-  void operator()(heif_image* image) const { heif_image_release(image); }
-};
-struct DecodingOptionsFree {
-  void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
-};
-
 struct PrimaryImage {
   HeifContext context;
-  std::unique_ptr<heif_image_handle, HandleRelease> handle;
+  std::unique_ptr<heif_image_handle, HeifRelease> handle;
   int width = 0;
   int height = 0;
   int bits = 8;
@@ -199,8 +189,7 @@ OSErr DrawHeif(ByteSpan file, RowBand* dst, const ColourMatch*) {
   constexpr int32_t kCodingBlockSlack = 128;
   heif_context_set_maximum_image_size_limit(
       primary.context.get(), std::max(primary.width, primary.height) + kCodingBlockSlack);
-  std::unique_ptr<heif_decoding_options, DecodingOptionsFree> options(
-      heif_decoding_options_alloc());
+  std::unique_ptr<heif_decoding_options, HeifRelease> options(heif_decoding_options_alloc());
   if (!options) return memFullErr;
   heif_image* decoded = nullptr;
   heif_error decodeError;
@@ -210,7 +199,7 @@ OSErr DrawHeif(ByteSpan file, RowBand* dst, const ColourMatch*) {
                                     ChromaFor(primary), options.get());
   }
   if (OSErr err = FromHeifError(decodeError)) return err;
-  std::unique_ptr<heif_image, ImageRelease> image(decoded);
+  std::unique_ptr<heif_image, HeifRelease> image(decoded);
   int stride = 0;
   const uint8_t* plane =
       heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);

@@ -3,14 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/big_endian.h"
+#include "platform/codecs/buffer_rows.h"
 
 namespace {
-
-void PutBigEndian16(uint16_t v, uint8_t* p) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
 
 void PutArgb(uint32_t a, uint32_t r, uint32_t g, uint32_t b, uint8_t* p) {
   const uint32_t argb = a << 24 | r << 16 | g << 8 | b;
@@ -34,17 +30,17 @@ void StoreRgba8Row(const uint8_t* in, RowBand* dst, int64_t y) {
       break;
     case k48RGBCodecType:
       for (int64_t x = 0; x < width; ++x, in += 4, out += 6) {
-        PutBigEndian16(Widen8To16(in[0]), out);
-        PutBigEndian16(Widen8To16(in[1]), out + 2);
-        PutBigEndian16(Widen8To16(in[2]), out + 4);
+        WriteBigEndian16(Widen8To16(in[0]), out);
+        WriteBigEndian16(Widen8To16(in[1]), out + 2);
+        WriteBigEndian16(Widen8To16(in[2]), out + 4);
       }
       break;
     case k64ARGBPixelFormat:
       for (int64_t x = 0; x < width; ++x, in += 4, out += 8) {
-        PutBigEndian16(Widen8To16(in[3]), out);
-        PutBigEndian16(Widen8To16(in[0]), out + 2);
-        PutBigEndian16(Widen8To16(in[1]), out + 4);
-        PutBigEndian16(Widen8To16(in[2]), out + 6);
+        WriteBigEndian16(Widen8To16(in[3]), out);
+        WriteBigEndian16(Widen8To16(in[0]), out + 2);
+        WriteBigEndian16(Widen8To16(in[1]), out + 4);
+        WriteBigEndian16(Widen8To16(in[2]), out + 6);
       }
       break;
     default:
@@ -64,17 +60,17 @@ void StoreRgba16Row(const uint16_t* in, RowBand* dst, int64_t y) {
       break;
     case k48RGBCodecType:
       for (int64_t x = 0; x < width; ++x, in += 4, out += 6) {
-        PutBigEndian16(in[0], out);
-        PutBigEndian16(in[1], out + 2);
-        PutBigEndian16(in[2], out + 4);
+        WriteBigEndian16(in[0], out);
+        WriteBigEndian16(in[1], out + 2);
+        WriteBigEndian16(in[2], out + 4);
       }
       break;
     case k64ARGBPixelFormat:
       for (int64_t x = 0; x < width; ++x, in += 4, out += 8) {
-        PutBigEndian16(in[3], out);
-        PutBigEndian16(in[0], out + 2);
-        PutBigEndian16(in[1], out + 4);
-        PutBigEndian16(in[2], out + 6);
+        WriteBigEndian16(in[3], out);
+        WriteBigEndian16(in[0], out + 2);
+        WriteBigEndian16(in[1], out + 4);
+        WriteBigEndian16(in[2], out + 6);
       }
       break;
     default:

@@ -1,20 +1,16 @@
 // Writing decoded rows into a pixel buffer of any format an importer draws
-// into: 32-bit ARGB, "b48r" or "b64a". The twin of export_rows.h for the
+// into: 32-bit ARGB, "b48r" or "b64a". The twin of row_packer.h for the
 // importers that decode into a packed intermediate row.
 #pragma once
 
 #include <cstdint>
 
+#include "platform/codecs/sample_depth.h"
 #include "platform/mac_types.h"
 #include "platform/row_band.h"
 
 // 32-bit ARGB, "b48r" or "b64a".
 bool IsDrawableFormat(OSType pixelFormat);
-
-// 8-bit sample to 16 bits, exactly: 0xAB becomes 0xABAB.
-constexpr uint16_t Widen8To16(uint32_t v) {
-  return uint16_t(v * 257);
-}
 
 // Stores row y of dst from width pixels of packed R, G, B, A: 8-bit samples
 // (rgba8) or native 16-bit samples (rgba16). 16-bit samples reach 32-bit

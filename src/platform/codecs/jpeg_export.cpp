@@ -12,8 +12,12 @@
 
 #include <jpeglib.h>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
+#include "platform/codecs/encoded_bytes.h"
 #include "platform/codecs/jpeg_codec.h"
+#include "platform/codecs/jpeg_errors.h"
+#include "platform/codecs/quality.h"
+#include "platform/codecs/row_packer.h"
 
 namespace {
 
@@ -24,13 +28,6 @@ constexpr int64_t kMaxJpegDimension = 65500;  // libjpeg's limit
 // less than the quantisation already does.
 constexpr int kFullChromaPercent = 90;
 constexpr int kBandRows = 16;
-
-// round(quality * 100 / 1023), within 1 ... 100; lossless requests (1024 and
-// above) get the best JPEG there is.
-int QualityPercent(int32_t quality) {
-  int64_t q = std::clamp<int64_t>(quality, 0, 1023);
-  return int(std::clamp<int64_t>((q * 200 + 1023) / 2046, 1, 100));
-}
 
 enum class Chroma { kGrey, k444, k420 };
 
@@ -72,9 +69,8 @@ constexpr size_t kOutputStep = size_t(1) << 16;
 
 struct Encoder {
   jpeg_compress_struct info{};
-  jpeg_error_mgr errors{};
+  JpegErrors errors;
   jpeg_destination_mgr destination{};
-  std::jmp_buf failed;
   ByteSink* out = nullptr;
   uint8_t* buffer = nullptr;
   OSErr sinkError = noErr;
@@ -91,10 +87,6 @@ Encoder* EncoderOf(j_common_ptr info) {
   return static_cast<Encoder*>(info->client_data);
 }
 
-[[noreturn]] void Fail(j_common_ptr info) {
-  std::longjmp(EncoderOf(info)->failed, 1);
-}
-
 void StartOutput(j_compress_ptr info) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
   e->destination.next_output_byte = e->buffer;
@@ -105,7 +97,7 @@ void StartOutput(j_compress_ptr info) {
 void PassOn(j_compress_ptr info, size_t used) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
   e->sinkError = e->out->Append(e->buffer, used);
-  if (e->sinkError != noErr) Fail(reinterpret_cast<j_common_ptr>(info));
+  if (e->sinkError != noErr) JpegFail(reinterpret_cast<j_common_ptr>(info));
   StartOutput(info);
 }
 
@@ -120,9 +112,6 @@ void EndOutput(j_compress_ptr info) {
   Encoder* e = EncoderOf(reinterpret_cast<j_common_ptr>(info));
   PassOn(info, kOutputStep - e->destination.free_in_buffer);
 }
-
-// libjpeg would print its messages on the standard error.
-void Silent(j_common_ptr) {}
 
 void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chroma, int percent) {
   info->in_color_space = source.space;
@@ -146,7 +135,7 @@ void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chrom
 // the stack that needs unwinding.
 bool EncodeGuarded(Encoder* e, RowBand& image, const RowSource& source, Chroma chroma, int percent,
                    RowPacker* packer, uint8_t* packedRows) {
-  if (setjmp(e->failed)) return false;
+  if (setjmp(e->errors.failed)) return false;
   jpeg_create_compress(&e->info);  // clears all but the error manager
   e->created = true;
   e->info.client_data = e;
@@ -193,6 +182,7 @@ OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
   }
   RowSource source;
   if (OSErr err = ChooseRowSource(image, &source)) return err;
+  // Lossless requests (1024 and above) get the best JPEG there is.
   const int percent = QualityPercent(request.quality);
   const Chroma chroma = ChooseChroma(source, request.depth, percent);
 
@@ -215,9 +205,7 @@ OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
   Encoder e;
   e.out = out;
   e.buffer = buffer.data();
-  e.info.err = jpeg_std_error(&e.errors);
-  e.errors.error_exit = Fail;
-  e.errors.output_message = Silent;
+  e.info.err = QuietJpegErrors(&e.errors);
   e.info.client_data = &e;
   if (!EncodeGuarded(&e, image, source, chroma, percent, &packer, packedRows.data())) {
     return e.sinkError != noErr ? e.sinkError : codecErr;

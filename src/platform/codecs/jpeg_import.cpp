@@ -8,7 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/big_endian.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/jpeg_codec.h"
 #include "platform/codecs/jpeg_rows.h"
 
@@ -58,7 +59,7 @@ bool VisitHeaderSegments(ByteSpan file, Visit visit) {
       continue;
     }
     if (marker == 0xDA || marker == 0xD9) return false;  // start of scan, end of image
-    size_t length = size_t(file[pos + 2]) << 8 | file[pos + 3];
+    size_t length = ReadBigEndian16(file.data() + pos + 2);
     if (visit(marker, pos, length)) return true;
     pos += 2 + length;
   }
@@ -201,7 +202,7 @@ OSErr ReadJpegSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
         walked = false;
         break;
       }
-      const uint64_t length = uint64_t(head[2]) << 8 | head[3];
+      const uint64_t length = ReadBigEndian16(head.data() + 2);
       if (length < 2 || pos + 2 + length > size || skeleton->size() + length > kSkeletonLimit ||
           !ReadAt(fd, pos, size_t(2 + length), skeleton)) {
         walked = false;

@@ -14,8 +14,9 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/import_rows.h"
+#include "platform/codecs/jpeg_errors.h"
 
 namespace {
 
@@ -29,9 +30,8 @@ constexpr J_COLOR_SPACE kNativeArgb =
 
 struct Decoder {
   jpeg_decompress_struct info{};
-  jpeg_error_mgr errors{};
+  JpegErrors errors;
   jpeg_progress_mgr progress{};
-  std::jmp_buf failed;
   bool created = false;
   bool warned = false;
   bool endedEarly = false;            // the data stopped before its end-of-image marker
@@ -49,13 +49,6 @@ Decoder* DecoderOf(j_common_ptr info) {
   return reinterpret_cast<Decoder*>(info->client_data);
 }
 
-[[noreturn]] void Fail(j_common_ptr info) {
-  std::longjmp(DecoderOf(info)->failed, 1);
-}
-
-// libjpeg would print warnings and errors on the standard error.
-void Silent(j_common_ptr) {}
-
 // Levels below 0 are warnings; the others are trace messages. Where the
 // data stops, libjpeg warns and makes believe an end-of-image marker
 // follows. A Huffman-coded scan that then still needs bits was cut, and
@@ -72,7 +65,7 @@ void NoteWarning(j_common_ptr info, int level) {
     d->cut = d->info.input_iMCU_row + 1 < d->info.total_iMCU_rows;
   }
   if (code == JWRN_HIT_MARKER && d->endedEarly) d->cut = true;
-  if (d->cut) Fail(info);
+  if (d->cut) JpegFail(info);
 }
 
 // Notes the components of the scan being read; too many scans is fatal
@@ -85,7 +78,7 @@ void WatchScans(j_common_ptr info) {
   }
   if (decompress->input_scan_number > kJpegMaxScans) {
     d->warned = false;
-    Fail(info);
+    JpegFail(info);
   }
 }
 
@@ -195,7 +188,7 @@ void SkipInFile(j_decompress_ptr info, long count) {
 // the stack that needs unwinding.
 bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedCmyk,
                    const ColourMatch* cmykMatch, uint8_t* rgb, RowBand* dst) {
-  if (setjmp(d->failed)) return false;
+  if (setjmp(d->errors.failed)) return false;
   jpeg_create_decompress(&d->info);  // clears all but the error manager
   d->created = true;
   d->info.client_data = d;
@@ -261,10 +254,8 @@ OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, const ColourM
     }
   }
   Decoder d;
-  d.info.err = jpeg_std_error(&d.errors);
-  d.errors.error_exit = Fail;
-  d.errors.output_message = Silent;
-  d.errors.emit_message = NoteWarning;
+  d.info.err = QuietJpegErrors(&d.errors);
+  d.errors.manager.emit_message = NoteWarning;
   d.info.client_data = &d;
   d.progress.progress_monitor = WatchScans;
   const bool decoded = DecodeGuarded(&d, input, cmyk, invertedCmyk, cmykMatch, rgb.data(), dst);

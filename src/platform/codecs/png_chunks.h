@@ -11,14 +11,15 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/big_endian.h"
+
 inline std::span<const uint8_t> PngCompleteChunks(std::span<const uint8_t> file) {
   constexpr size_t kSignatureSize = 8;
   constexpr size_t kChunkOverhead = 12;  // length, type, CRC
   if (file.size() < kSignatureSize) return file;
   size_t at = kSignatureSize;
   while (file.size() - at >= kChunkOverhead) {
-    const uint64_t length = (uint64_t(file[at]) << 24) | (uint64_t(file[at + 1]) << 16) |
-                            (uint64_t(file[at + 2]) << 8) | uint64_t(file[at + 3]);
+    const uint64_t length = ReadBigEndian32(file.data() + at);
     if (length > file.size() - at - kChunkOverhead) {
       const bool imageData =
           file[at + 4] == 'I' && file[at + 5] == 'D' && file[at + 6] == 'A' && file[at + 7] == 'T';

@@ -6,9 +6,11 @@
 #include <new>
 #include <vector>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
+#include "platform/codecs/encoded_bytes.h"
 #include "platform/codecs/png_codec.h"
 #include "platform/codecs/png_idat.h"
+#include "platform/codecs/row_packer.h"
 
 namespace {
 

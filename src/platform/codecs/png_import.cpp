@@ -12,7 +12,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/big_endian.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/png_chunks.h"
 #include "platform/codecs/png_codec.h"
@@ -122,8 +123,7 @@ OSErr StartImageData(PngReadHandle* handle) {
     return noErr;  // libpng reads on as it would
   }
   if (std::memcmp(header + 4, "IDAT", 4) != 0) return noErr;
-  const uint32_t length = (uint32_t(header[0]) << 24) | (uint32_t(header[1]) << 16) |
-                          (uint32_t(header[2]) << 8) | uint32_t(header[3]);
+  const uint32_t length = ReadBigEndian32(header);
   try {
     handle->imageData = std::make_unique<IdatInflater>(ReadSourceFor, &state, length);
   } catch (const std::bad_alloc&) {
@@ -222,8 +222,7 @@ OSErr WalkChunks(int fd, uint64_t size, uint64_t* shown, std::vector<uint8_t>* s
     while (size - at >= kChunkOverhead) {
       uint8_t header[8];
       if (!headers->Read(at, header)) return ioErr;
-      const uint64_t length = (uint64_t(header[0]) << 24) | (uint64_t(header[1]) << 16) |
-                              (uint64_t(header[2]) << 8) | uint64_t(header[3]);
+      const uint64_t length = ReadBigEndian32(header);
       const bool imageData = std::memcmp(header + 4, "IDAT", 4) == 0;
       if (length > size - at - kChunkOverhead) {
         if (imageData) {

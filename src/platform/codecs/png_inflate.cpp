@@ -6,16 +6,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/big_endian.h"
+
 namespace {
 
 constexpr size_t kInputBytes = size_t(1) << 16;
 constexpr size_t kStoredBytes = 65535;  // the most a stored block holds
 constexpr size_t kStoredHeader = 5;
 constexpr size_t kFillerBytes = 4096;
-
-uint32_t BigEndian32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
 
 }  // namespace
 
@@ -191,10 +189,10 @@ bool IdatInflater::Refill() {
 // must be image data: the stream is not over.
 bool IdatInflater::EndChunk() {
   uint8_t tail[4];
-  if (!read_(source_, tail, 4) || BigEndian32(tail) != crc_) return false;
+  if (!read_(source_, tail, 4) || ReadBigEndian32(tail) != crc_) return false;
   uint8_t header[8];
   if (!read_(source_, header, 8) || std::memcmp(header + 4, "IDAT", 4) != 0) return false;
-  chunkLeft_ = BigEndian32(header);
+  chunkLeft_ = ReadBigEndian32(header);
   if (chunkLeft_ > 0x7FFFFFFFu) return false;
   crc_ = libdeflate_crc32(0, header + 4, 4);
   return true;
@@ -210,7 +208,7 @@ bool IdatInflater::FinishLastChunk() {
     chunkLeft_ -= piece;
   }
   uint8_t tail[4];
-  if (!read_(source_, tail, 4) || BigEndian32(tail) != crc_) return false;
+  if (!read_(source_, tail, 4) || ReadBigEndian32(tail) != crc_) return false;
   ended_ = true;
   isal_->state.avail_in = 0;
   return true;

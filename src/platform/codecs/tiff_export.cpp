@@ -8,7 +8,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/big_endian.h"
+#include "platform/codecs/buffer_rows.h"
+#include "platform/codecs/row_packer.h"
 #include "platform/codecs/tiff_codec.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
@@ -111,24 +113,20 @@ bool SetFields(TIFF* tif, const TiffTarget& target, uint32_t width, uint32_t hei
   return ok && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
 }
 
-uint32_t BigEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 // A RATIONAL item (two big-endian 32-bit terms) as a number, or nothing.
 std::optional<double> RationalItem(UserData ud, uint16_t tag) {
   std::optional<ItemBytes> bytes = ReadItem(ud, kTiffItemBase + tag, 1);
   if (!bytes || bytes->size() != 8) return std::nullopt;
-  const uint32_t denominator = BigEndian32(bytes->data() + 4);
+  const uint32_t denominator = ReadBigEndian32(bytes->data() + 4);
   if (denominator == 0) return std::nullopt;
-  return double(BigEndian32(bytes->data())) / denominator;
+  return double(ReadBigEndian32(bytes->data())) / denominator;
 }
 
 // A SHORT item (2 bytes, big-endian), or nothing.
 std::optional<uint16_t> ShortItem(UserData ud, uint16_t tag) {
   std::optional<ItemBytes> bytes = ReadItem(ud, kTiffItemBase + tag, 1);
   if (!bytes || bytes->size() != 2) return std::nullopt;
-  return uint16_t((*bytes)[0] << 8 | (*bytes)[1]);
+  return ReadBigEndian16(bytes->data());
 }
 
 // exiv2 keeps a TIFF file's resolution and YCbCr positioning fields as the

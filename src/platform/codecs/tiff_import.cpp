@@ -10,7 +10,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/tiff_codec.h"
 #include "platform/memory_limit.h"

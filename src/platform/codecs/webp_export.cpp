@@ -9,20 +9,16 @@
 
 #include <webp/encode.h>
 
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/buffer_rows.h"
+#include "platform/codecs/quality.h"
+#include "platform/codecs/row_packer.h"
 #include "platform/codecs/webp_codec.h"
 
 namespace {
 
-constexpr int32_t kLosslessQuality = 1024;
 // The effort libwebp's own tools spend by default.
 constexpr int kMethod = 4;
 constexpr float kLosslessEffort = 75.0f;
-
-int QualityPercent(int32_t quality) {
-  const int64_t q = std::clamp<int64_t>(quality, 0, 1023);
-  return int(std::clamp<int64_t>((q * 200 + 1023) / 2046, 1, 100));
-}
 
 // The picture as packed 8-bit RGB or RGBA rows; grey is spread to R, G, B.
 OSErr PackPixels(RowBand& image, ExportChannels channels, std::vector<uint8_t>* pixels) {
@@ -71,7 +67,7 @@ OSErr EncodeWebp(const ExportRequest& request, ByteSink* out) {
 
   WebPConfig config;
   if (!WebPConfigInit(&config)) return codecErr;
-  const bool lossless = request.quality >= kLosslessQuality;
+  const bool lossless = request.quality >= codecLosslessQuality;
   config.lossless = lossless ? 1 : 0;
   config.quality = lossless ? kLosslessEffort : float(QualityPercent(request.quality));
   config.method = kMethod;

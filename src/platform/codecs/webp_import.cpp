@@ -10,8 +10,8 @@
 
 #include <webp/demux.h>
 
+#include "platform/codecs/buffer_rows.h"
 #include "platform/codecs/canvas_rule.h"
-#include "platform/codecs/export_rows.h"
 #include "platform/codecs/import_rows.h"
 #include "platform/codecs/webp_codec.h"
 #include "platform/memory_limit.h"

@@ -9,18 +9,13 @@
 #include <memory>
 #include <vector>
 
+#include "platform/big_endian.h"
+#include "platform/codecs/heif_release.h"
 #include "platform/metadata_io/exif_items.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
 
 namespace {
-
-struct ContextFree {
-  void operator()(heif_context* c) const { heif_context_free(c); }
-};
-struct HandleRelease {
-  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-};
 
 std::vector<uint8_t> Block(const heif_image_handle* handle, heif_item_id id) {
   std::vector<uint8_t> data(heif_image_handle_get_metadata_size(handle, id));
@@ -32,8 +27,7 @@ std::vector<uint8_t> Block(const heif_image_handle* handle, heif_item_id id) {
 // byte to the TIFF header.
 void AddExifBlock(const std::vector<uint8_t>& block, UserData ud) {
   if (block.size() < 4) return;
-  const uint32_t offset =
-      uint32_t(block[0]) << 24 | uint32_t(block[1]) << 16 | uint32_t(block[2]) << 8 | block[3];
+  const uint32_t offset = ReadBigEndian32(block.data());
   if (offset > block.size() - 4 || block.size() - 4 - offset > size_t(UINT32_MAX)) return;
   Exiv2::ExifData exif;
   const uint8_t* tiff = block.data() + 4 + offset;
@@ -92,7 +86,7 @@ bool IsHeifFile(ByteSpan file) {
 }
 
 void AddHeifItems(ByteSpan file, UserData ud) {
-  std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
+  HeifContext context(heif_context_alloc());
   if (!context ||
       heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)
               .code != 0) {
@@ -100,7 +94,7 @@ void AddHeifItems(ByteSpan file, UserData ud) {
   }
   heif_image_handle* primary = nullptr;
   if (heif_context_get_primary_image_handle(context.get(), &primary).code != 0) return;
-  std::unique_ptr<heif_image_handle, HandleRelease> handle(primary);
+  std::unique_ptr<heif_image_handle, HeifRelease> handle(primary);
   AddMetadataBlocks(handle.get(), ud);
   AddIccProfile(handle.get(), ud);
   SetOrientationUpright(ud);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/big_endian.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
 
@@ -17,7 +18,7 @@ constexpr uint16_t kIfd0XResolution = 0x011A;
 bool HasJfifHeader(ByteSpan file) {
   static constexpr uint8_t kStart[] = {0xFF, 0xD8, 0xFF, 0xE0};
   return file.size() >= kUnitAt + kDensityBytes && std::memcmp(file.data(), kStart, 4) == 0 &&
-         (size_t(file[4]) << 8 | file[5]) >= 16 && std::memcmp(file.data() + 6, "JFIF", 5) == 0;
+         ReadBigEndian16(file.data() + 4) >= 16 && std::memcmp(file.data() + 6, "JFIF", 5) == 0;
 }
 
 bool IsDefaultOrBad(ByteSpan density) {

@@ -1,23 +1,19 @@
 #include "platform/metadata_io/png_chunk_write.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
+
+#include "platform/big_endian.h"
 
 namespace {
 
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0xFFFFFFFF) {
-  for (size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
-  }
-  return crc;
-}
-
 void AppendBigEndian32(std::vector<uint8_t>* out, uint32_t value) {
-  const uint8_t bytes[4] = {uint8_t(value >> 24), uint8_t(value >> 16), uint8_t(value >> 8),
-                            uint8_t(value)};
+  uint8_t bytes[4];
+  WriteBigEndian32(value, bytes);
   AppendBytes(out, bytes, 4);
 }
 
@@ -45,5 +41,5 @@ void AppendPngChunk(std::vector<uint8_t>* out, const char (&name)[5], const uint
   AppendBigEndian32(out, uint32_t(size));
   AppendBytes(out, name, 4);
   AppendBytes(out, data, size);
-  AppendBigEndian32(out, Crc32(out->data() + start + 4, out->size() - start - 4) ^ 0xFFFFFFFF);
+  AppendBigEndian32(out, uint32_t(crc32_z(0, out->data() + start + 4, out->size() - start - 4)));
 }

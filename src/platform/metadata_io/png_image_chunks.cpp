@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "platform/big_endian.h"
 #include "platform/metadata_io/item_access.h"
 #include "platform/metadata_io/item_types.h"
 #include "platform/metadata_io/png_chunk_write.h"
@@ -33,16 +34,12 @@ const ChunkKind* KindOf(const uint8_t* name) {
   return it == kKinds.end() ? nullptr : &*it;
 }
 
-uint32_t BigEndian32(const uint8_t* p) {
-  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
 // Calls visit(name, data) for each whole chunk before the image data.
 template <typename Visit>
 void ForEachChunkBeforeImage(ByteSpan png, Visit visit) {
   size_t at = 8;
   while (png.size() - at >= 12) {
-    const uint32_t length = BigEndian32(png.data() + at);
+    const uint32_t length = ReadBigEndian32(png.data() + at);
     const uint8_t* name = png.data() + at + 4;
     if (std::memcmp(name, "IDAT", 4) == 0 || length > png.size() - at - 12) return;
     visit(name, png.subspan(at + 8, length));

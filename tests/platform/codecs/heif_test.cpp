@@ -122,6 +122,24 @@ TEST(HeifCodec, TenBitFilesPreferSixteenBitFormats) {
   }
 }
 
+// /q reaches the encoder as round(q * 100 / 1023): 880, 885 and 890 come to
+// 86.02, 86.51 and 87.00, so 885 must encode as 890 does and not as 880
+// (libheif's AV1 settings differ between 86 and 87 percent).
+TEST(HeifCodec, QualityIsRoundedToAWholePercent) {
+  if (!heif_have_encoder_for_format(heif_compression_AV1)) {
+    GTEST_SKIP() << "libheif has no AV1 encoder here";
+  }
+  test::OwnedGWorld source = test::MakeTestPicture(64, 48);
+  std::vector<uint8_t> files[3];
+  const int32_t qualities[3] = {880, 885, 890};
+  test::StderrOf([&] {
+    for (int i = 0; i < 3; ++i) files[i] = EncodeWith(kAvifExporter, *source, qualities[i], 24);
+  });
+  ASSERT_FALSE(files[0].empty());
+  EXPECT_NE(files[0], files[1]);
+  EXPECT_EQ(files[1], files[2]);
+}
+
 TEST(HeifCodec, RoundTrips) {
   test::OwnedGWorld source = test::MakeTestPicture(40, 28, /*varyAlpha=*/true);
   struct Case {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <webp/decode.h>
+#include <webp/encode.h>
 
 #include <string>
 #include <vector>
@@ -121,6 +122,41 @@ TEST(WebpCodec, RoundTrips) {
       EXPECT_EQ(alphaMismatches, 0);
       EXPECT_GT(test::RgbPsnr(*source, *d.image), c.quality >= 900 ? 35.0 : 28.0);
     }
+  }
+}
+
+// /q reaches libwebp as round(q * 100 / 1023): 895, 900 and 905 come to
+// 87.49, 87.98 and 88.47, and each file is libwebp's own at the whole
+// percent. 1023 is still lossy; 1024 is lossless.
+TEST(WebpCodec, QualityIsRoundedToAWholePercent) {
+  test::OwnedGWorld source = test::MakeTestPicture(64, 48);
+  std::vector<uint8_t> rgb;
+  for (int y = 0; y < 48; ++y) {
+    for (int x = 0; x < 64; ++x) {
+      const uint32_t argb = ArgbAt(*source, x, y);
+      rgb.insert(rgb.end(), {uint8_t(argb >> 16), uint8_t(argb >> 8), uint8_t(argb)});
+    }
+  }
+  const struct {
+    int32_t quality;
+    float percent;
+  } cases[] = {{895, 87}, {900, 88}, {905, 88}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.quality);
+    OSErr err = 1;
+    const std::vector<uint8_t> file = EncodeWith(kWebpExporter, *source, c.quality, 24, &err);
+    ASSERT_EQ(err, noErr);
+    uint8_t* encoded = nullptr;
+    const size_t size = WebPEncodeRGB(rgb.data(), 64, 48, 64 * 3, c.percent, &encoded);
+    const std::vector<uint8_t> reference(encoded, encoded + size);
+    WebPFree(encoded);
+    EXPECT_EQ(file, reference);
+  }
+  for (int32_t quality : {1023, 1024}) {
+    const std::vector<uint8_t> file = EncodeWith(kWebpExporter, *source, quality, 24);
+    WebPBitstreamFeatures features;
+    ASSERT_EQ(WebPGetFeatures(file.data(), file.size(), &features), VP8_STATUS_OK);
+    EXPECT_EQ(features.format, quality >= 1024 ? 2 : 1) << quality;  // 2 lossless, 1 lossy
   }
 }
 

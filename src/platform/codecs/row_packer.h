@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/gworld.h"
+#include "platform/codecs/sample_depth.h"
 #include "platform/mac_types.h"
 #include "platform/row_band.h"
 
@@ -21,10 +21,6 @@ int64_t BytesPerPixel(RowLayout layout);
 
 bool IsSixteenBitFormat(OSType pixelFormat);  // "b48r", "b64a"
 
-// 16-bit sample to 8 bits, rounded to nearest: (v * 255 + 32767) / 65535.
-constexpr uint8_t Reduce16To8(uint32_t v) {
-  return uint8_t((v * 255 + 32767) / 65535);
-}
 // Luma of an 8-bit RGB triple with the JPEG (BT.601) weights, in the same
 // 16-bit fixed point that libjpeg uses, so grey PNG and grey JPEG agree.
 constexpr uint8_t Luma8(uint32_t r, uint32_t g, uint32_t b) {
@@ -49,21 +45,3 @@ class RowPacker {
   RowLayout layout_ = RowLayout::kRGB8;
   std::vector<Sample16> row_;
 };
-
-// Reserves room for an encoded file of at most about rawBytes (the image's
-// packed size) plus its headers, so that the file grows in place: pages of
-// the reservation that are never written are never touched. Without the
-// room nothing is reserved and the file grows as usual.
-void ReserveEncodedBytes(std::vector<uint8_t>* out, int64_t rawBytes);
-
-inline int64_t BufferWidth(const RowBand& band) {
-  return band.Width();
-}
-inline int64_t BufferHeight(const RowBand& band) {
-  return band.Height();
-}
-// The buffer's width and height (from its pixel map bounds).
-int64_t BufferWidth(const GWorld& gw);
-int64_t BufferHeight(const GWorld& gw);
-const uint8_t* BufferRow(const GWorld& gw, int64_t y);
-uint8_t* BufferRow(GWorld& gw, int64_t y);

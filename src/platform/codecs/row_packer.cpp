@@ -1,8 +1,9 @@
-#include "platform/codecs/export_rows.h"
+#include "platform/codecs/row_packer.h"
 
 #include <cstring>
-#include <exception>
 #include <new>
+
+#include "platform/big_endian.h"
 
 ExportChannels ChannelsForDepth(int32_t depth) {
   switch (depth) {
@@ -43,39 +44,6 @@ bool IsSixteenBitFormat(OSType pixelFormat) {
   return pixelFormat == k48RGBCodecType || pixelFormat == k64ARGBPixelFormat;
 }
 
-int64_t BufferWidth(const GWorld& gw) {
-  return int64_t(gw.pixMap.bounds.right) - gw.pixMap.bounds.left;
-}
-
-int64_t BufferHeight(const GWorld& gw) {
-  return int64_t(gw.pixMap.bounds.bottom) - gw.pixMap.bounds.top;
-}
-
-const uint8_t* BufferRow(const GWorld& gw, int64_t y) {
-  return static_cast<const uint8_t*>(gw.pixMap.baseAddr) + y * int64_t(gw.pixMap.rowBytes);
-}
-
-uint8_t* BufferRow(GWorld& gw, int64_t y) {
-  return static_cast<uint8_t*>(gw.pixMap.baseAddr) + y * int64_t(gw.pixMap.rowBytes);
-}
-
-namespace {
-
-uint16_t BigEndian16(const uint8_t* p) {
-  return uint16_t((p[0] << 8) | p[1]);
-}
-
-void PutBigEndian16(uint16_t v, uint8_t* p) {
-  p[0] = uint8_t(v >> 8);
-  p[1] = uint8_t(v);
-}
-
-uint16_t Widen8To16(uint32_t v) {
-  return uint16_t(v * 257);
-}
-
-}  // namespace
-
 OSErr RowPacker::Prepare(RowBand& src, RowLayout layout) {
   switch (src.PixelFormat()) {
     case k32ARGBPixelFormat:
@@ -113,13 +81,14 @@ void RowPacker::Fetch(int64_t y) {
     case k48RGBCodecType:
       for (size_t x = 0; x < width; ++x) {
         const uint8_t* p = in + 6 * x;
-        row_[x] = {BigEndian16(p), BigEndian16(p + 2), BigEndian16(p + 4), 0xFFFF};
+        row_[x] = {ReadBigEndian16(p), ReadBigEndian16(p + 2), ReadBigEndian16(p + 4), 0xFFFF};
       }
       break;
     case k64ARGBPixelFormat:
       for (size_t x = 0; x < width; ++x) {
         const uint8_t* p = in + 8 * x;
-        row_[x] = {BigEndian16(p + 2), BigEndian16(p + 4), BigEndian16(p + 6), BigEndian16(p)};
+        row_[x] = {ReadBigEndian16(p + 2), ReadBigEndian16(p + 4), ReadBigEndian16(p + 6),
+                   ReadBigEndian16(p)};
       }
       break;
     default:  // 8-bit grey
@@ -157,30 +126,20 @@ void RowPacker::Pack(int64_t y, uint8_t* out) {
       break;
     case RowLayout::kRGB16:
       for (const Sample16& s : row_) {
-        PutBigEndian16(s.r, out);
-        PutBigEndian16(s.g, out + 2);
-        PutBigEndian16(s.b, out + 4);
+        WriteBigEndian16(s.r, out);
+        WriteBigEndian16(s.g, out + 2);
+        WriteBigEndian16(s.b, out + 4);
         out += 6;
       }
       break;
     case RowLayout::kRGBA16:
       for (const Sample16& s : row_) {
-        PutBigEndian16(s.r, out);
-        PutBigEndian16(s.g, out + 2);
-        PutBigEndian16(s.b, out + 4);
-        PutBigEndian16(s.a, out + 6);
+        WriteBigEndian16(s.r, out);
+        WriteBigEndian16(s.g, out + 2);
+        WriteBigEndian16(s.b, out + 4);
+        WriteBigEndian16(s.a, out + 6);
         out += 8;
       }
       break;
-  }
-}
-
-void ReserveEncodedBytes(std::vector<uint8_t>* out, int64_t rawBytes) {
-  // Deflate and JPEG both stay within a small margin of the raw size.
-  const int64_t bound = rawBytes + rawBytes / 64 + (int64_t(1) << 20);
-  try {
-    out->reserve(size_t(bound));
-  } catch (const std::exception&) {
-    // Only an optimisation.
   }
 }

@@ -1,10 +1,16 @@
-// Reading and writing the big-endian fields that metadata items hold.
+// Reading and writing big-endian fields: file structures, descriptions,
+// metadata items and 16-bit samples.
 #pragma once
 
 #include <cstdint>
 
 inline uint16_t ReadBigEndian16(const uint8_t* p) {
   return uint16_t((p[0] << 8) | p[1]);
+}
+
+inline void WriteBigEndian16(uint16_t value, uint8_t* p) {
+  p[0] = uint8_t(value >> 8);
+  p[1] = uint8_t(value);
 }
 
 inline uint32_t ReadBigEndian32(const uint8_t* p) {

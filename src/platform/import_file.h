@@ -1,0 +1,25 @@
+// Opening, reading and sniffing the file an importer is chosen for.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/codec.h"
+#include "platform/components_internal.h"
+#include "platform/large_block.h"
+
+// Enough of the file to tell the codecs apart.
+constexpr uint64_t kSniffBytes = 4096;
+
+// Opens a regular file for reading. Anything else (a folder, a device, a
+// pipe) holds no image file and answers noHandlerErr; it is opened without
+// blocking and never read, so that a pipe or an endless device cannot stall
+// or exhaust us.
+OSErr OpenRegularFile(const std::string& path, FileDescriptor* file, uint64_t* size);
+
+// Reads up to limit bytes from the start of the file. The file may shrink
+// while it is read; what was there is what counts.
+OSErr ReadFileStart(int fd, uint64_t limit, LargeByteVector* bytes);
+
+// The first importer in the registry that recognises the bytes, or nullptr.
+const ComponentRecord* SniffedComponent(ByteSpan bytes);
