@@ -165,22 +165,25 @@ bool Pipeline::DestinationFits() const {
   return WorkingBytesFit(rowBytes, uint64_t(std::min(DestinationRows(), request_.height)));
 }
 
-int32_t Pipeline::AllocateDestination() {
+int32_t Pipeline::AllocateWholeDestination() {
   Rect bounds;
   MacSetRect(&bounds, 0, 0, request_.width, request_.height);
-  if (DestinationRows() < request_.height) {
-    if (const int32_t err = destination_.AllocateRing(
-            request_.width, request_.height, request_.destinationFormat, DestinationRows())) {
-      return err;
-    }
-    destinationStreams_ = true;
-  } else {
-    if (const int32_t err = QTNewGWorld(&destinationBuffer_, request_.destinationFormat, &bounds,
-                                        nullptr, nullptr, kNativeEndianPixMap)) {
-      return err;
-    }
-    destination_.AttachWhole(destinationBuffer_, false);
+  if (const int32_t err = QTNewGWorld(&destinationBuffer_, request_.destinationFormat, &bounds,
+                                      nullptr, nullptr, kNativeEndianPixMap)) {
+    return err;
   }
+  destination_.AttachWhole(destinationBuffer_, false);
+  SwapWideRows(&destination_);
+  return noErr;
+}
+
+int32_t Pipeline::AllocateDestination() {
+  if (DestinationRows() >= request_.height) return AllocateWholeDestination();
+  if (const int32_t err = destination_.AllocateRing(
+          request_.width, request_.height, request_.destinationFormat, DestinationRows())) {
+    return err;
+  }
+  destinationStreams_ = true;
   SwapWideRows(&destination_);
   return noErr;
 }
@@ -195,14 +198,7 @@ int32_t Pipeline::Resample() {
     // No thread to spare: the whole destination, filled here.
     destination_.Clear();
     destinationStreams_ = false;
-    Rect bounds;
-    MacSetRect(&bounds, 0, 0, request_.width, request_.height);
-    if (const int32_t err = QTNewGWorld(&destinationBuffer_, request_.destinationFormat, &bounds,
-                                        nullptr, nullptr, kNativeEndianPixMap)) {
-      return err;
-    }
-    destination_.AttachWhole(destinationBuffer_, false);
-    SwapWideRows(&destination_);
+    if (const int32_t err = AllocateWholeDestination()) return err;
   }
   RunPreparedResample(resize_.get(), &source_, &destination_);
   return noErr;

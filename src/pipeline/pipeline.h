@@ -78,6 +78,7 @@ class Pipeline {
   int32_t AllocateSource(bool ring);
   // Rows the destination holds: a ring's, or the height when it is whole.
   int32_t DestinationRows() const;
+  int32_t AllocateWholeDestination();
   bool DestinationFits() const;
   int32_t PrepareResize(OSType sourceFormat);
   int32_t DrawHere();
