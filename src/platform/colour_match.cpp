@@ -181,14 +181,23 @@ constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 // faster than the library's general path).
 struct ColourTransform {
   cmsHTRANSFORM lcms = nullptr;
-  int pixelBytes = 0;
   bool tables = false;
-  // Linear light of each 8-bit input of each channel, times the matrix's
-  // column (the input's share of each output) and the encode table's size,
-  // in 1/2^kFractionBits steps; the fourth lane is padding.
-  using Lanes = int32_t __attribute__((vector_size(16)));
-  std::array<std::array<Lanes, 256>, 3> weighted{};
-  std::vector<uint8_t> encode;  // kEncodeSteps + 1 entries
+  // For each input channel and 8-bit value, its share of the three outputs
+  // in linear light, in quarter steps of the encode table, each raised by a
+  // bias so that it is not negative, packed in 21-bit fields: the sum of
+  // the three inputs' words holds the three outputs' sums, none carrying
+  // into the next.
+  std::array<std::array<uint64_t, 256>, 3> shares{};
+  // The sRGB encoding of every sum a field can hold, clamped to [0, 1];
+  // encodeOf[o] is where output o's field 0 falls (its bias taken back).
+  std::vector<uint8_t> encode;
+  std::array<const uint8_t*, 3> encodeOf{};
+  // When red and blue are sRGB's primaries (Adobe RGB and its likes, the
+  // usual wide gamut of cameras), red depends on red and green alone, green
+  // on green, blue on green and blue: the outputs of the arithmetic above
+  // for every such pair, indexed by the pair's two bytes as they lie in a
+  // pixel, in half the time.
+  std::vector<uint8_t> redOfRedGreen, greenOfGreen, blueOfGreenBlue;
   ~ColourTransform() {
     if (lcms != nullptr) cmsDeleteTransform(lcms);
   }
@@ -198,7 +207,9 @@ namespace {
 
 constexpr int kEncodeBits = 14;
 constexpr int32_t kEncodeSteps = 1 << kEncodeBits;
-constexpr int kFractionBits = 6;
+constexpr int kFractionBits = 2;
+constexpr int kFieldBits = 21;
+constexpr uint64_t kFieldMask = (uint64_t(1) << kFieldBits) - 1;
 
 bool Invert(const double a[3][3], double out[3][3]) {
   const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
@@ -212,6 +223,64 @@ bool Invert(const double a[3][3], double out[3][3]) {
     }
   }
   return true;
+}
+
+// Native 32-bit ARGB in place through the tables. Read as a native word, a
+// pixel is A, R, G, B from the top byte down on either byte order.
+void MatchArgbThroughShares(const ColourTransform& t, uint8_t* row, int64_t width) {
+  constexpr int kR = 16, kG = 8, kB = 0;
+  constexpr uint32_t kAlpha = 0xff000000u;
+  const auto& shares = t.shares;
+  const uint8_t* toRed = t.encodeOf[0];
+  const uint8_t* toGreen = t.encodeOf[1];
+  const uint8_t* toBlue = t.encodeOf[2];
+  for (int64_t x = 0; x < width; ++x, row += 4) {
+    uint32_t pixel;
+    std::memcpy(&pixel, row, 4);
+    const uint64_t sum = shares[0][(pixel >> kR) & 0xff] + shares[1][(pixel >> kG) & 0xff] +
+                         shares[2][(pixel >> kB) & 0xff];
+    pixel =
+        (pixel & kAlpha) |
+        uint32_t(toRed[(sum >> kFractionBits) & (kFieldMask >> kFractionBits)]) << kR |
+        uint32_t(toGreen[(sum >> (kFieldBits + kFractionBits)) & (kFieldMask >> kFractionBits)])
+            << kG |
+        uint32_t(toBlue[(sum >> (2 * kFieldBits + kFractionBits)) & (kFieldMask >> kFractionBits)])
+            << kB;
+    std::memcpy(row, &pixel, 4);
+  }
+}
+
+// The pair tables, filled by the shares themselves, so that both give the
+// same bytes.
+void BuildPairTables(ColourTransform* t) {
+  constexpr uint32_t kOpaque = 0xff000000u;
+  t->redOfRedGreen.resize(1 << 16);
+  t->blueOfGreenBlue.resize(1 << 16);
+  t->greenOfGreen.resize(1 << 8);
+  for (uint32_t high = 0; high < 256; ++high) {
+    for (uint32_t low = 0; low < 256; ++low) {
+      uint32_t redGreen = kOpaque | high << 16 | low << 8;
+      uint32_t greenBlue = kOpaque | high << 8 | low;
+      MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(&redGreen), 1);
+      MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(&greenBlue), 1);
+      t->redOfRedGreen[high << 8 | low] = uint8_t(redGreen >> 16);
+      t->blueOfGreenBlue[high << 8 | low] = uint8_t(greenBlue);
+      if (low == 0) t->greenOfGreen[high] = uint8_t(greenBlue >> 8);
+    }
+  }
+}
+
+void MatchArgbThroughPairs(const ColourTransform& t, uint8_t* row, int64_t width) {
+  const uint8_t* red = t.redOfRedGreen.data();
+  const uint8_t* green = t.greenOfGreen.data();
+  const uint8_t* blue = t.blueOfGreenBlue.data();
+  for (int64_t x = 0; x < width; ++x, row += 4) {
+    uint32_t pixel;
+    std::memcpy(&pixel, row, 4);
+    pixel = (pixel & 0xff000000u) | uint32_t(red[(pixel >> 8) & 0xffff]) << 16 |
+            uint32_t(green[(pixel >> 8) & 0xff]) << 8 | blue[pixel & 0xffff];
+    std::memcpy(row, &pixel, 4);
+  }
 }
 
 // The tables for a plain matrix-shaper source into sRGB, when its black is
@@ -235,41 +304,66 @@ bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
     for (int c = 0; c < 3; ++c) {
       m[r][c] = 0;
       for (int k = 0; k < 3; ++k) m[r][c] += inverse[r][k] * from[k][c];
+      // The colorant tags carry 16 fraction bits: a coefficient this small
+      // is their rounding, not colour.
+      if (std::fabs(m[r][c]) < 1.0 / (1 << 14)) m[r][c] = 0;
     }
   }
+  // shares[c][v] for output o before packing, rounding folded into input 0.
+  int64_t share[3][256][3];
   for (int c = 0; c < 3; ++c) {
     const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, kCurves[c]));
     if (curve == nullptr || cmsEvalToneCurveFloat(curve, 0) > 1e-6f) return false;
     for (int v = 0; v < 256; ++v) {
       const double linear = cmsEvalToneCurveFloat(curve, cmsFloat32Number(v / 255.0));
-      for (int r = 0; r < 3; ++r) {
-        t->weighted[c][v][r] =
-            int32_t(std::lround(m[r][c] * linear * (kEncodeSteps << kFractionBits)));
+      for (int o = 0; o < 3; ++o) {
+        share[c][v][o] = std::llround(m[o][c] * linear * (kEncodeSteps << kFractionBits)) +
+                         (c == 0 ? 1 << (kFractionBits - 1) : 0);
       }
-      t->weighted[c][v][3] = 0;
     }
   }
-  t->encode.resize(kEncodeSteps + 1);
-  for (int32_t i = 0; i <= kEncodeSteps; ++i) {
-    t->encode[size_t(i)] = uint8_t(std::lround(255 * SrgbEncode(double(i) / kEncodeSteps)));
+  // Each field is biased by its inputs' least shares; the bias is kept a
+  // whole step so that dropping the fraction of a field drops the sum's.
+  int64_t lowest = INT64_MAX, highest = INT64_MIN;
+  int64_t bias[3][3], fieldBias[3];
+  for (int o = 0; o < 3; ++o) {
+    int64_t total = 0, span = 0;
+    for (int c = 0; c < 3; ++c) {
+      int64_t least = INT64_MAX, most = INT64_MIN;
+      for (int v = 0; v < 256; ++v) {
+        least = std::min(least, share[c][v][o]);
+        most = std::max(most, share[c][v][o]);
+      }
+      bias[c][o] = least;
+      total += least;
+      span += most - least;
+    }
+    const int64_t round = total & ((1 << kFractionBits) - 1);
+    bias[0][o] -= round;
+    fieldBias[o] = (total - round) >> kFractionBits;
+    span += round;
+    if (span > int64_t(kFieldMask)) return false;
+    lowest = std::min(lowest, fieldBias[o]);
+    highest = std::max(highest, fieldBias[o] + (span >> kFractionBits));
   }
+  for (int c = 0; c < 3; ++c) {
+    for (int v = 0; v < 256; ++v) {
+      uint64_t word = 0;
+      for (int o = 0; o < 3; ++o) {
+        word |= uint64_t(share[c][v][o] - bias[c][o]) << (o * kFieldBits);
+      }
+      t->shares[size_t(c)][size_t(v)] = word;
+    }
+  }
+  t->encode.resize(size_t(highest - lowest + 1));
+  for (int64_t i = lowest; i <= highest; ++i) {
+    const double linear = double(std::clamp<int64_t>(i, 0, kEncodeSteps)) / kEncodeSteps;
+    t->encode[size_t(i - lowest)] = uint8_t(std::lround(255 * SrgbEncode(linear)));
+  }
+  for (int o = 0; o < 3; ++o) t->encodeOf[size_t(o)] = t->encode.data() + (fieldBias[o] - lowest);
   t->tables = true;
+  if (m[0][2] == 0 && m[1][0] == 0 && m[1][2] == 0 && m[2][0] == 0) BuildPairTables(t);
   return true;
-}
-
-// Native 32-bit ARGB in place through the tables.
-void MatchArgbThroughTables(const ColourTransform& t, uint8_t* row, int64_t width) {
-  constexpr int kR = kLittleEndian ? 2 : 1, kG = kLittleEndian ? 1 : 2, kB = kLittleEndian ? 0 : 3;
-  constexpr int32_t kHalf = 1 << (kFractionBits - 1);
-  const uint8_t* encode = t.encode.data();
-  for (int64_t x = 0; x < width; ++x, row += 4) {
-    const ColourTransform::Lanes sum =
-        (t.weighted[0][row[kR]] + t.weighted[1][row[kG]] + t.weighted[2][row[kB]] + kHalf) >>
-        kFractionBits;
-    row[kR] = encode[std::clamp(sum[0], 0, kEncodeSteps)];
-    row[kG] = encode[std::clamp(sum[1], 0, kEncodeSteps)];
-    row[kB] = encode[std::clamp(sum[2], 0, kEncodeSteps)];
-  }
 }
 
 // The library's layout of a band's pixels, as RGB or as grey (one of the
@@ -311,8 +405,10 @@ void ColourMatch::MatchRows(const RowBand& band, int64_t from, int64_t to) const
   const int64_t width = band.Width();
   for (int64_t y = from; y < to; ++y) {
     uint8_t* row = band.RowAddress(y);
-    if (transform_->tables) {
-      MatchArgbThroughTables(*transform_, row, width);
+    if (!transform_->redOfRedGreen.empty()) {
+      MatchArgbThroughPairs(*transform_, row, width);
+    } else if (transform_->tables) {
+      MatchArgbThroughShares(*transform_, row, width);
     } else {
       cmsDoTransform(transform_->lcms, row, row, cmsUInt32Number(width));
     }

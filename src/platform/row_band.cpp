@@ -1,5 +1,6 @@
 #include "platform/row_band.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -46,9 +47,17 @@ void RowBand::AttachWhole(GWorld* gw, bool complete) {
   rowBytes_ = map.rowBytes;
   base_ = static_cast<uint8_t*>(map.baseAddr) + int64_t(port.top - map.bounds.top) * rowBytes_ +
           int64_t(port.left - map.bounds.left) * (map.pixelSize / 8);
-  published_.value.store(complete ? kAllRows : 0);
+  ResetMarks(complete ? kAllRows : 0);
+}
+
+void RowBand::ResetMarks(int64_t published) {
+  published_.value.store(published);
   released_.value.store(0);
   abandoned_.store(false);
+  drawn_ = claimed_ = 0;
+  claimsUnderWay_ = 0;
+  done_.clear();
+  closing_ = false;
 }
 
 OSErr RowBand::AllocateRing(int32_t width, int32_t height, OSType pixelFormat, int32_t rows) {
@@ -73,9 +82,7 @@ OSErr RowBand::AllocateRing(int32_t width, int32_t height, OSType pixelFormat, i
   rowBytes_ = rowBytes;
   base_ = static_cast<uint8_t*>(block);
   ringBytes_ = size_t(bytes);
-  published_.value.store(0);
-  released_.value.store(0);
-  abandoned_.store(false);
+  ResetMarks(0);
   return noErr;
 }
 
@@ -112,23 +119,88 @@ uint8_t* RowBand::RowToWrite(int64_t y) const {
 }
 
 void RowBand::Publish(int64_t rows) {
-  // Only the writer publishes, so the rows from the last mark on are its own.
-  const int64_t from = published_.value.load(std::memory_order_relaxed);
-  if (prepare_ != nullptr && rows != kAllRows && rows > from) prepare_(*this, from, rows);
-  Raise(published_, rows);
+  if (prepare_ == nullptr || rows == kAllRows) {
+    Raise(published_, rows);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (rows <= drawn_ || published_.value.load() == kAllRows) return;
+  drawn_ = std::min<int64_t>(rows, height_);
+  // The rows are the reader's to prepare, unless it falls behind.
+  if (published_.wanted.load() != INT64_MAX) changed_.notify_all();
+  while (drawn_ - claimed_ > kPrepareBacklog && PrepareNextRows(lock, kRowsInFlight)) {
+  }
+}
+
+// Claims the next published rows not yet claimed (at most maxRows of them)
+// and prepares them, without the lock; false when there are none.
+bool RowBand::PrepareNextRows(std::unique_lock<std::mutex>& lock, int64_t maxRows) const {
+  if (closing_ || claimed_ >= drawn_) return false;
+  const int64_t from = claimed_;
+  const int64_t to = drawn_ - from > maxRows ? from + maxRows : drawn_;
+  claimed_ = to;
+  ++claimsUnderWay_;
+  lock.unlock();
+  prepare_(*this, from, to);
+  lock.lock();
+  --claimsUnderWay_;
+  FinishPrepared(from, to);
+  return true;
+}
+
+// Rows become final in order: a claim that finishes before the one above
+// it waits for it.
+void RowBand::FinishPrepared(int64_t from, int64_t to) const {
+  done_.emplace_back(from, to);
+  int64_t final = published_.value.load();
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (size_t i = 0; i < done_.size(); ++i) {
+      if (done_[i].first == final) {
+        final = done_[i].second;
+        done_.erase(done_.begin() + std::ptrdiff_t(i));
+        moved = true;
+        break;
+      }
+    }
+  }
+  published_.value.store(final);
+  changed_.notify_all();
 }
 
 void RowBand::Close() {
+  if (prepare_ != nullptr) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (PrepareNextRows(lock, kRowsInFlight)) {
+    }
+    closing_ = true;
+    changed_.wait(lock, [this] { return claimsUnderWay_ == 0; });
+  }
   Raise(published_, kAllRows);
 }
 
 void RowBand::Abandon() {
   abandoned_.store(true, std::memory_order_release);
-  Close();
+  if (prepare_ != nullptr) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    closing_ = true;
+    changed_.wait(lock, [this] { return claimsUnderWay_ == 0; });
+  }
+  Raise(published_, kAllRows);
 }
 
 const uint8_t* RowBand::RowToRead(int64_t y) const {
-  WaitUntil(published_, y + 1);
+  if (published_.value.load(std::memory_order_acquire) > y) return RowAddress(y);
+  // Rows are left to the reader only by a writer with a prepare step, under
+  // the lock: prepare_ is not looked at here, as the writer may set it.
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (published_.value.load() <= y) {
+    if (PrepareNextRows(lock, kRowsInFlight)) continue;
+    // As in WaitUntil: a raise without the lock sees the wish or is seen.
+    published_.wanted.store(y + 1);
+    if (published_.value.load() <= y) changed_.wait(lock);
+    published_.wanted.store(INT64_MAX);
+  }
   return RowAddress(y);
 }
 

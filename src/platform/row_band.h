@@ -8,6 +8,13 @@
 // The writer ends with Close, also when it fails, so that no reader waits
 // for ever; a reader that needs no more rows releases them all
 // (Release(kAllRows)), so that no writer does.
+//
+// A band may have a prepare step, work done to rows between their drawing
+// and their reading (colour matching, a byte-order pass), shared so that
+// neither side idles while the other works: the reader prepares published
+// rows as it comes to them, and the writer takes over those waiting when
+// more than kPrepareBacklog rows wait. Rows are final, and seen by the
+// reader, once every row above them is prepared.
 #pragma once
 
 #include <atomic>
@@ -15,6 +22,8 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/gworld.h"
 #include "platform/mac_types.h"
@@ -57,17 +66,19 @@ class RowBand {
 
   // The writer's side. Waits until row y may be written.
   uint8_t* RowToWrite(int64_t y) const;
-  // Rows [0, rows) are final. A writer keeps at most kRowsInFlight rows
-  // written but not yet published.
+  // Rows [0, rows) are drawn; final once prepared. A writer keeps at most
+  // kRowsInFlight rows written but not yet published.
   void Publish(int64_t rows);
-  // No more rows will come: every wait for a row returns.
+  // No more rows will come: every wait for a row returns. Rows published
+  // and not yet prepared are prepared first, so that the prepare step is
+  // not used after Close returns.
   void Close();
   // The same when the writer failed: the rows will never be right, and a
-  // reader may stop early.
+  // reader may stop early. Waits only for preparation under way.
   void Abandon();
   bool Abandoned() const { return abandoned_.load(std::memory_order_acquire); }
-  // Work done on the writer's thread to rows [from, to) as they are
-  // published, before any reader sees them (a byte-order pass, say).
+  // The prepare step for rows [from, to), run on the writer's or the
+  // reader's thread, on disjoint rows at the same time.
   using Prepare = std::function<void(const RowBand& band, int64_t from, int64_t to)>;
   void SetPrepare(Prepare prepare);
   const Prepare& GetPrepare() const { return prepare_; }
@@ -82,6 +93,8 @@ class RowBand {
   // Rows a writer may hold written but unpublished, and so the room a ring
   // needs beyond what its reader holds.
   static constexpr int32_t kRowsInFlight = 16;
+  // Rows published and not yet prepared beyond which the writer prepares.
+  static constexpr int32_t kPrepareBacklog = 2 * kRowsInFlight;
 
  private:
   // A count that only grows, and the level its one waiter (the reader or
@@ -94,6 +107,11 @@ class RowBand {
   void WaitUntil(const Mark& mark, int64_t atLeast) const;
   void Raise(Mark& mark, int64_t to);
   void FreeRing();
+  void ResetMarks(int64_t published);
+  // Preparing published rows, from either side, with mutex_ held (and let
+  // go of while a claim is worked on).
+  bool PrepareNextRows(std::unique_lock<std::mutex>& lock, int64_t maxRows) const;
+  void FinishPrepared(int64_t from, int64_t to) const;
 
   int32_t width_ = 0;
   int32_t height_ = 0;
@@ -105,7 +123,15 @@ class RowBand {
   GWorld* whole_ = nullptr;
   size_t ringBytes_ = 0;  // owned at base_ when a ring
   Prepare prepare_;
-  Mark published_;
+  // With a prepare step, under mutex_: rows [0, drawn_) are published by
+  // the writer, [0, claimed_) are prepared or being prepared, and prepared
+  // claims that finished before one above them wait in done_.
+  mutable int64_t drawn_ = 0;
+  mutable int64_t claimed_ = 0;
+  mutable int32_t claimsUnderWay_ = 0;
+  mutable std::vector<std::pair<int64_t, int64_t>> done_;
+  bool closing_ = false;
+  mutable Mark published_;
   Mark released_;
   std::atomic<bool> abandoned_{false};
   mutable std::mutex mutex_;
