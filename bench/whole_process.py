@@ -37,10 +37,14 @@ PEER_PACKAGES = ["libvips-tools", "imagemagick-6.q16", "graphicsmagick",
 # kind: jpeg, png8, png16. A panorama-sized source is the sample upscaled
 # in one streamed vips step, without the noise and texture of the others:
 # their intermediate float images would take tens of gigabytes.
-Source = namedtuple("Source", "name width height kind plain", defaults=[False])
+Source = namedtuple("Source", "name width height kind plain tagged_from",
+                    defaults=[False, None])
+ADOBE_RGB = Path("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc")  # icc-profiles-free
 
 SOURCES = {
     "jpeg24": Source("photo-6000x4000-q90.jpg", 6000, 4000, "jpeg"),
+    "jpeg24adobe": Source("photo-6000x4000-q90-adobe-rgb.jpg", 6000, 4000, "jpeg",
+                          tagged_from="jpeg24"),
     "jpeg12": Source("photo-4000x3000-q90.jpg", 4000, 3000, "jpeg"),
     "png24": Source("photo-6000x4000.png", 6000, 4000, "png8"),
     "png16": Source("photo-4000x3000-16bit.png", 4000, 3000, "png16"),
@@ -73,6 +77,8 @@ class Item:
 
 ITEMS = [
     Item("J1", "24 MP JPEG -> 1500x1000 JPEG q75", "jpeg24", 1500, 1000),
+    Item("J1A", "J1's input with an Adobe RGB profile, matched to sRGB", "jpeg24adobe",
+         1500, 1000),
     Item("J2", "24 MP JPEG -> 3000x2000 JPEG q75", "jpeg24", 3000, 2000),
     Item("J3", "12 MP JPEG -> 8000x6000 JPEG q75 (upscale)", "jpeg12", 8000, 6000),
     Item("P1", "24 MP 8-bit PNG -> 1500x1000 PNG", "png24", 1500, 1000),
@@ -125,9 +131,18 @@ def save_source(photo, tmp, source, path):
         vips("pngsave", tmp / "u8.v", path, "--strip")
 
 
+def embed_icc_profile(jpeg, profile, path):
+    """The JPEG with the ICC profile in an APP2 segment right after SOI."""
+    data, icc = jpeg.read_bytes(), profile.read_bytes()
+    body = b"ICC_PROFILE\0" + bytes([1, 1]) + icc
+    path.write_bytes(data[:2] + b"\xff\xe2" + struct.pack(">H", len(body) + 2) + body + data[2:])
+
+
 def ensure_sources(cache, names):
     cache.mkdir(parents=True, exist_ok=True)
-    for key in names:
+    # A tagged source is its untagged one with a profile added.
+    names = set(names) | {SOURCES[n].tagged_from for n in names if SOURCES[n].tagged_from}
+    for key in sorted(names, key=lambda n: SOURCES[n].tagged_from is not None):
         source = SOURCES[key]
         path = cache / source.name
         if path.exists():
@@ -136,7 +151,9 @@ def ensure_sources(cache, names):
         with tempfile.TemporaryDirectory(dir=cache) as tmp:
             tmp = Path(tmp)
             partial = tmp / ("partial" + path.suffix)
-            if source.plain:
+            if source.tagged_from:
+                embed_icc_profile(cache / SOURCES[source.tagged_from].name, ADOBE_RGB, partial)
+            elif source.plain:
                 options = "[Q=90,strip]" if source.kind == "jpeg" else "[strip]"
                 vips("resize", SAMPLE, f"{partial}{options}", source.width / 640,
                      "--vscale", source.height / 480, "--kernel", "cubic")
