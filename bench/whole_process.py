@@ -77,6 +77,7 @@ class Item:
 
 ITEMS = [
     Item("J1", "24 MP JPEG -> 1500x1000 JPEG q75", "jpeg24", 1500, 1000),
+    # tavrel and vipsthumbnail convert to sRGB; the others carry the profile.
     Item("J1A", "J1's input with an Adobe RGB profile, matched to sRGB", "jpeg24adobe",
          1500, 1000),
     Item("J2", "24 MP JPEG -> 3000x2000 JPEG q75", "jpeg24", 3000, 2000),
@@ -269,10 +270,14 @@ def programs_for(item, tavrel, src, out_dir, floor_ppm):
             progs.append(Program("vips resize, adaptive filters", argv, out("vips-filtered"),
                                  "as vips resize, rows filtered as libpng chooses" + extra))
     if shutil.which("vipsthumbnail"):
+        # Left alone, vipsthumbnail carries a profile over; asked, it
+        # converts to sRGB after the shrink.
+        export = ["--export-profile", "srgb"] if source.tagged_from else []
         argv, extra = vips_command(item, "vipsthumbnail", out("vipsthumbnail"), lambda target: [
-            "vipsthumbnail", src, "--size", f"{w}x{h}!", "-o", target])
+            "vipsthumbnail", src, "--size", f"{w}x{h}!", *export, "-o", target])
         note = "lanczos3 (no kernel option)"
         note += "; JPEG shrink-on-load where it pays" if item.jpeg else ""
+        note += "; to sRGB after the shrink" if export else ""
         progs.append(Program("vipsthumbnail", argv, out("vipsthumbnail"), note + extra))
 
     magick_tail = (["-rotate", "90"] if item.rotate else []) + (
