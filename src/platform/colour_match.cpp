@@ -389,8 +389,10 @@ cmsUInt32Number LcmsFormat(OSType pixelFormat, bool grey) {
 cmsHTRANSFORM Transform(cmsHPROFILE source, cmsUInt32Number in, cmsUInt32Number out) {
   Profile srgb(cmsCreate_sRGBProfile());
   if (!srgb || in == 0 || out == 0) return nullptr;
+  // Without the one-pixel cache, which a transform used on two threads at
+  // once (as the rows of a band are) would share.
   return cmsCreateTransform(source, in, srgb.get(), out, INTENT_RELATIVE_COLORIMETRIC,
-                            cmsFLAGS_BLACKPOINTCOMPENSATION);
+                            cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE);
 }
 
 }  // namespace

@@ -95,7 +95,9 @@ const uint8_t* StreamSourceRow(const ResampleContext* c, int32_t row) {
 uint8_t* StreamDestinationRow(const ResampleContext* c, int32_t row) {
   RowBand* destination = c->streams->destination;
   if (row == kEndOfRowsMark) {
-    destination->Publish(c->destinationHeight);
+    // After a failed drawing the rows below were never written: they are
+    // not published (nor prepared), the band is abandoned instead.
+    if (!c->streams->source->Abandoned()) destination->Publish(c->destinationHeight);
     return nullptr;
   }
   assert(row >= 0 && row < c->destinationHeight);
@@ -385,7 +387,11 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   assert(err == noErr);
   (void)err;
   source->Release(RowBand::kAllRows);
-  destination->Close();
+  if (source->Abandoned()) {
+    destination->Abandon();
+  } else {
+    destination->Close();
+  }
 }
 
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
