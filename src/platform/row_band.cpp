@@ -1,6 +1,7 @@
 #include "platform/row_band.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdlib>
 #include <utility>
 
@@ -54,7 +55,7 @@ void RowBand::ResetMarks(int64_t published) {
   published_.value.store(published);
   released_.value.store(0);
   abandoned_.store(false);
-  drawn_ = claimed_ = 0;
+  drawn_ = claimed_ = rowsGranted_ = 0;
   claimsUnderWay_ = 0;
   done_.clear();
   closing_ = false;
@@ -115,10 +116,14 @@ void RowBand::Raise(Mark& mark, int64_t to) {
 uint8_t* RowBand::RowToWrite(int64_t y) const {
   // Row y overwrites row y - capacity, which the reader must have let go.
   WaitUntil(released_, y - capacity_ + 1);
+  if (y >= rowsGranted_) rowsGranted_ = y + 1;
   return RowAddress(y);
 }
 
 void RowBand::Publish(int64_t rows) {
+  // A ring's rows are final only once written: the slot of a row never
+  // asked for may still hold one the reader has not let go of.
+  assert(whole_ != nullptr || rows == kAllRows || rows <= rowsGranted_);
   if (prepare_ == nullptr || rows == kAllRows) {
     Raise(published_, rows);
     return;

@@ -127,6 +127,7 @@ class RowBand {
   // the writer, [0, claimed_) are prepared or being prepared, and prepared
   // claims that finished before one above them wait in done_.
   mutable int64_t drawn_ = 0;
+  mutable int64_t rowsGranted_ = 0;  // the writer's own: rows RowToWrite let it have
   mutable int64_t claimed_ = 0;
   mutable int32_t claimsUnderWay_ = 0;
   mutable std::vector<std::pair<int64_t, int64_t>> done_;
