@@ -39,6 +39,10 @@ double SrgbEncode(double linear) {
   return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
 }
 
+double SrgbDecode(double encoded) {
+  return encoded <= 0.04045 ? encoded / 12.92 : std::pow((encoded + 0.055) / 1.055, 2.4);
+}
+
 // ISO/IEC 23091-2 colour primaries as x, y of red, green and blue; the
 // white is D65 for all of these.
 bool PrimariesOf(uint16_t code, cmsCIExyYTRIPLE* out) {
@@ -251,22 +255,26 @@ void MatchArgbThroughShares(const ColourTransform& t, uint8_t* row, int64_t widt
 }
 
 // The pair tables, filled by the shares themselves, so that both give the
-// same bytes.
+// same bytes: row `high` of a table is the shares' output for the 256
+// pixels that pair `high` with every `low`.
 void BuildPairTables(ColourTransform* t) {
   constexpr uint32_t kOpaque = 0xff000000u;
   t->redOfRedGreen.resize(1 << 16);
   t->blueOfGreenBlue.resize(1 << 16);
   t->greenOfGreen.resize(1 << 8);
+  std::array<uint32_t, 256> redGreen, greenBlue;
   for (uint32_t high = 0; high < 256; ++high) {
     for (uint32_t low = 0; low < 256; ++low) {
-      uint32_t redGreen = kOpaque | high << 16 | low << 8;
-      uint32_t greenBlue = kOpaque | high << 8 | low;
-      MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(&redGreen), 1);
-      MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(&greenBlue), 1);
-      t->redOfRedGreen[high << 8 | low] = uint8_t(redGreen >> 16);
-      t->blueOfGreenBlue[high << 8 | low] = uint8_t(greenBlue);
-      if (low == 0) t->greenOfGreen[high] = uint8_t(greenBlue >> 8);
+      redGreen[low] = kOpaque | high << 16 | low << 8;
+      greenBlue[low] = kOpaque | high << 8 | low;
     }
+    MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(redGreen.data()), 256);
+    MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(greenBlue.data()), 256);
+    for (uint32_t low = 0; low < 256; ++low) {
+      t->redOfRedGreen[high << 8 | low] = uint8_t(redGreen[low] >> 16);
+      t->blueOfGreenBlue[high << 8 | low] = uint8_t(greenBlue[low]);
+    }
+    t->greenOfGreen[high] = uint8_t(greenBlue[0] >> 8);
   }
 }
 
@@ -355,10 +363,19 @@ bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
       t->shares[size_t(c)][size_t(v)] = word;
     }
   }
+  // An 8-bit value v covers the steps from where the encoding reaches
+  // v - 1/2 on: 255 powers instead of one a step.
+  std::array<int64_t, 257> firstStepOf{};
+  for (int v = 1; v <= 255; ++v) {
+    firstStepOf[size_t(v)] = int64_t(std::ceil(SrgbDecode((v - 0.5) / 255) * kEncodeSteps));
+  }
+  firstStepOf[256] = INT64_MAX;
   t->encode.resize(size_t(highest - lowest + 1));
+  int v = 0;
   for (int64_t i = lowest; i <= highest; ++i) {
-    const double linear = double(std::clamp<int64_t>(i, 0, kEncodeSteps)) / kEncodeSteps;
-    t->encode[size_t(i - lowest)] = uint8_t(std::lround(255 * SrgbEncode(linear)));
+    const int64_t step = std::clamp<int64_t>(i, 0, kEncodeSteps);
+    while (step >= firstStepOf[size_t(v + 1)]) ++v;
+    t->encode[size_t(i - lowest)] = uint8_t(v);
   }
   for (int o = 0; o < 3; ++o) t->encodeOf[size_t(o)] = t->encode.data() + (fieldBias[o] - lowest);
   t->tables = true;
