@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
 #include <mutex>
 
 #include <lcms2.h>
+
+#include "platform/colour_match_seam.h"
 
 namespace {
 
@@ -196,18 +199,22 @@ struct ColourTransform {
   // encodeOf[o] is where output o's field 0 falls (its bias taken back).
   std::vector<uint8_t> encode;
   std::array<const uint8_t*, 3> encodeOf{};
-  // When red and blue are sRGB's primaries (Adobe RGB and its likes, the
-  // usual wide gamut of cameras), red depends on red and green alone, green
-  // on green, blue on green and blue: the outputs of the arithmetic above
-  // for every such pair, indexed by the pair's two bytes as they lie in a
-  // pixel, in half the time.
-  std::vector<uint8_t> redOfRedGreen, greenOfGreen, blueOfGreenBlue;
+  // When blue is sRGB's primary (Adobe RGB, Display P3), red and green
+  // depend on red and green alone; when red is too (Adobe RGB, the usual
+  // wide gamut of cameras), blue depends on green and blue alone. The
+  // outputs of the arithmetic above for every such pair, indexed by the
+  // pair's two bytes as they lie in a pixel, take half the time. Empty when
+  // they do not apply.
+  std::vector<uint16_t> redGreenOfRedGreen;  // red's output above green's
+  std::vector<uint8_t> blueOfGreenBlue;
   ~ColourTransform() {
     if (lcms != nullptr) cmsDeleteTransform(lcms);
   }
 };
 
 namespace {
+
+std::atomic<bool> pairTablesInUse{true};
 
 constexpr int kEncodeBits = 14;
 constexpr int32_t kEncodeSteps = 1 << kEncodeBits;
@@ -257,11 +264,10 @@ void MatchArgbThroughShares(const ColourTransform& t, uint8_t* row, int64_t widt
 // The pair tables, filled by the shares themselves, so that both give the
 // same bytes: row `high` of a table is the shares' output for the 256
 // pixels that pair `high` with every `low`.
-void BuildPairTables(ColourTransform* t) {
+void BuildPairTables(ColourTransform* t, bool blueToo) {
   constexpr uint32_t kOpaque = 0xff000000u;
-  t->redOfRedGreen.resize(1 << 16);
-  t->blueOfGreenBlue.resize(1 << 16);
-  t->greenOfGreen.resize(1 << 8);
+  t->redGreenOfRedGreen.resize(1 << 16);
+  if (blueToo) t->blueOfGreenBlue.resize(1 << 16);
   std::array<uint32_t, 256> redGreen, greenBlue;
   for (uint32_t high = 0; high < 256; ++high) {
     for (uint32_t low = 0; low < 256; ++low) {
@@ -271,22 +277,36 @@ void BuildPairTables(ColourTransform* t) {
     MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(redGreen.data()), 256);
     MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(greenBlue.data()), 256);
     for (uint32_t low = 0; low < 256; ++low) {
-      t->redOfRedGreen[high << 8 | low] = uint8_t(redGreen[low] >> 16);
-      t->blueOfGreenBlue[high << 8 | low] = uint8_t(greenBlue[low]);
+      t->redGreenOfRedGreen[high << 8 | low] = uint16_t(redGreen[low] >> 8);
+      if (blueToo) t->blueOfGreenBlue[high << 8 | low] = uint8_t(greenBlue[low]);
     }
-    t->greenOfGreen[high] = uint8_t(greenBlue[0] >> 8);
   }
 }
 
+// Red and green through their pair table, blue through its own or through
+// the shares.
 void MatchArgbThroughPairs(const ColourTransform& t, uint8_t* row, int64_t width) {
-  const uint8_t* red = t.redOfRedGreen.data();
-  const uint8_t* green = t.greenOfGreen.data();
+  const uint16_t* redGreen = t.redGreenOfRedGreen.data();
   const uint8_t* blue = t.blueOfGreenBlue.data();
+  if (blue != nullptr) {
+    for (int64_t x = 0; x < width; ++x, row += 4) {
+      uint32_t pixel;
+      std::memcpy(&pixel, row, 4);
+      pixel = (pixel & 0xff000000u) | uint32_t(redGreen[(pixel >> 8) & 0xffff]) << 8 |
+              blue[pixel & 0xffff];
+      std::memcpy(row, &pixel, 4);
+    }
+    return;
+  }
+  const auto& shares = t.shares;
+  const uint8_t* toBlue = t.encodeOf[2];
   for (int64_t x = 0; x < width; ++x, row += 4) {
     uint32_t pixel;
     std::memcpy(&pixel, row, 4);
-    pixel = (pixel & 0xff000000u) | uint32_t(red[(pixel >> 8) & 0xffff]) << 16 |
-            uint32_t(green[(pixel >> 8) & 0xff]) << 8 | blue[pixel & 0xffff];
+    const uint64_t sum =
+        shares[0][(pixel >> 16) & 0xff] + shares[1][(pixel >> 8) & 0xff] + shares[2][pixel & 0xff];
+    pixel = (pixel & 0xff000000u) | uint32_t(redGreen[(pixel >> 8) & 0xffff]) << 8 |
+            toBlue[sum >> (2 * kFieldBits + kFractionBits)];
     std::memcpy(row, &pixel, 4);
   }
 }
@@ -379,7 +399,7 @@ bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
   }
   for (int o = 0; o < 3; ++o) t->encodeOf[size_t(o)] = t->encode.data() + (fieldBias[o] - lowest);
   t->tables = true;
-  if (m[0][2] == 0 && m[1][0] == 0 && m[1][2] == 0 && m[2][0] == 0) BuildPairTables(t);
+  if (pairTablesInUse && m[0][2] == 0 && m[1][2] == 0) BuildPairTables(t, m[2][0] == 0);
   return true;
 }
 
@@ -424,7 +444,7 @@ void ColourMatch::MatchRows(const RowBand& band, int64_t from, int64_t to) const
   const int64_t width = band.Width();
   for (int64_t y = from; y < to; ++y) {
     uint8_t* row = band.RowAddress(y);
-    if (!transform_->redOfRedGreen.empty()) {
+    if (!transform_->redGreenOfRedGreen.empty()) {
       MatchArgbThroughPairs(*transform_, row, width);
     } else if (transform_->tables) {
       MatchArgbThroughShares(*transform_, row, width);
@@ -467,6 +487,10 @@ ColourMatch MatchForCmyk(const ColourSource& source, CmykLayout layout) {
   if (t->lcms == nullptr) return match;
   match.transform_ = std::move(t);
   return match;
+}
+
+void UseColourPairTables(bool use) {
+  pairTablesInUse = use;
 }
 
 bool IsSrgbProfile(const std::vector<uint8_t>& icc) {
