@@ -24,8 +24,8 @@ bool HoldsWideSamples(const RowBand& rows) {
 }
 
 // The resampler works on 16-bit samples in the machine's order; the stored
-// order is most significant byte first. Rows are turned as they are
-// published, on the writer's thread, before any reader sees them.
+// order is most significant byte first. Rows are turned after they are
+// published and before any reader sees them, by whichever side is idle.
 void SwapWideRows(RowBand* rows) {
   if (HoldsWideSamples(*rows)) rows->SetPrepare(SwapSampleBytesRows);
 }
