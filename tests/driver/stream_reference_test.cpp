@@ -2,7 +2,8 @@
 // stages overlapped on threads, must end exactly as the job that holds whole
 // buffers and runs its stages one after another: the same status and the
 // same output file, for every importer, edge-mode pair, turn and depth, and
-// for files that fail half-way.
+// for files that fail half-way; and for colour-matched sources, whichever
+// thread matched their rows.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -149,6 +150,47 @@ TEST(StreamReference, EveryImporterEdgeTurnAndDepthGivesTheReferenceBytes) {
   fs::remove(out);
   // The cut files fail and every other one succeeds, in both arrangements.
   EXPECT_EQ(failed, 3 * 6 * 4 * 4);
+  StopQuickTime();
+}
+
+TEST(StreamReference, ColourMatchedSourcesGiveTheReferenceBytes) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  test::TempDir dir;
+  const std::vector<uint8_t> adobe =
+      test::ReadFileBytes("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
+  ASSERT_FALSE(adobe.empty());
+  // Each tagged source beside its untagged twin.
+  std::vector<std::pair<fs::path, fs::path>> inputs;
+  for (int32_t bits : {8, 16}) {
+    const std::string name = std::to_string(bits) + ".png";
+    test::PngPixels pixels = test::MakeTestPattern(kWidth, kHeight, bits, 3);
+    ASSERT_TRUE(test::WritePng(dir / ("plain" + name), pixels));
+    pixels.icc = adobe;
+    ASSERT_TRUE(test::WritePng(dir / ("adobe" + name), pixels));
+    inputs.emplace_back(dir / ("adobe" + name), dir / ("plain" + name));
+  }
+  // The profile travels into the JPEG with the metadata.
+  inputs.emplace_back(Convert(inputs[0].first, dir / "adobe.jpg", FourCC("jpeg"), 24),
+                      Convert(inputs[0].second, dir / "plain.jpg", FourCC("jpeg"), 24));
+  const fs::path out = dir / "out";
+  for (const auto& [tagged, plain] : inputs) {
+    for (int32_t rotation : {0, 90}) {
+      for (int16_t depth : {24, 48}) {
+        SCOPED_TRACE(tagged.filename().string() + " /r " + std::to_string(rotation) + " /b " +
+                     std::to_string(depth));
+        JobSettings job = Job(tagged, out, 19, 437);
+        job.copyMetadata = false;
+        job.rotation = rotation;
+        job.exportSettings = {FourCC("tiff"), 0, depth, 1000};
+        const Outcome reference = RunOnce(job, false);
+        const Outcome streamed = RunOnce(job, true);
+        EXPECT_EQ(streamed.result, noErr);
+        EXPECT_TRUE(streamed.output == reference.output) << "the output files differ";
+        job.inputPath = plain.string();
+        EXPECT_FALSE(RunOnce(job, true).output == streamed.output) << "nothing was matched";
+      }
+    }
+  }
   StopQuickTime();
 }
 
