@@ -275,10 +275,13 @@ void BuildPairTables(ColourTransform* t, bool blueToo) {
       greenBlue[low] = kOpaque | high << 8 | low;
     }
     MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(redGreen.data()), 256);
-    MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(greenBlue.data()), 256);
     for (uint32_t low = 0; low < 256; ++low) {
       t->redGreenOfRedGreen[high << 8 | low] = uint16_t(redGreen[low] >> 8);
-      if (blueToo) t->blueOfGreenBlue[high << 8 | low] = uint8_t(greenBlue[low]);
+    }
+    if (!blueToo) continue;
+    MatchArgbThroughShares(*t, reinterpret_cast<uint8_t*>(greenBlue.data()), 256);
+    for (uint32_t low = 0; low < 256; ++low) {
+      t->blueOfGreenBlue[high << 8 | low] = uint8_t(greenBlue[low]);
     }
   }
 }
