@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "base/mac_types.h"
 #include "platform/components.h"
 #include "platform/components_internal.h"
 #include "platform/graphics_import.h"
 #include "platform/gworld.h"
 #include "platform/handle.h"
-#include "platform/mac_types.h"
 #include "platform/user_data.h"
 
 namespace fuzz {

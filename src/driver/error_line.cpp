@@ -1,7 +1,7 @@
 #include "driver/error_line.h"
 
+#include "base/mac_types.h"
 #include "driver/process_state.h"
-#include "platform/mac_types.h"
 
 std::optional<std::string> FileForStage(uint8_t stage, const std::string& inputPath,
                                         const std::string& outputPath) {

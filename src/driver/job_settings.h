@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "base/mac_types.h"
 #include "imageio/export_settings.h"
-#include "platform/mac_types.h"
 #include "resample/resample.h"
 
 struct JobSettings {

@@ -9,8 +9,8 @@
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
-#include "platform/row_band.h"
 #include "platform/user_data.h"
+#include "stream/row_band.h"
 
 int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
                     const std::string& outputPath);

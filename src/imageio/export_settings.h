@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/mac_types.h"
+#include "base/mac_types.h"
 
 struct ExportSettings {
   OSType codec = FourCC("jpeg");

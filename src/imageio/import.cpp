@@ -1,7 +1,7 @@
 #include "imageio/import.h"
 
+#include "base/big_endian.h"
 #include "imageio/path_to_fsspec.h"
-#include "platform/big_endian.h"
 #include "platform/components.h"
 #include "platform/graphics_import.h"
 #include "platform/handle.h"

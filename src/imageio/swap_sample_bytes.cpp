@@ -6,7 +6,7 @@
 void SwapSampleBytes(GWorldPtr gw) {
   if (gw == nullptr) return;
   RowBand rows;
-  rows.AttachWhole(gw, true);
+  rows.AttachWhole(PixelViewOf(gw), true);
   SwapSampleBytesRows(rows, 0, rows.Height());
 }
 

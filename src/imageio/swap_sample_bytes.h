@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "platform/gworld.h"
-#include "platform/row_band.h"
+#include "stream/row_band.h"
 
 // Swaps the two bytes of every 16-bit sample within the buffer's bounds.
 void SwapSampleBytes(GWorldPtr gw);

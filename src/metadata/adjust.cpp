@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
+#include "base/big_endian.h"
 #include "metadata/meta_tags.h"
 #include "metadata/rational.h"
 #include "metadata/xmp_size.h"
-#include "platform/big_endian.h"
 #include "platform/handle.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/big_endian.h"
 #include "metadata/meta_tags.h"
-#include "platform/big_endian.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "platform/mac_types.h"
+#include "base/mac_types.h"
 
 constexpr size_t kMetaValueBufferSize = 4096;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/mac_types.h"
+#include "base/mac_types.h"
 
 // The label of a type the table does not know: its four bytes as printable
 // characters and its low 16 bits, e.g. "ti.. [  282]".

@@ -3,10 +3,10 @@
 #include <system_error>
 #include <utility>
 
+#include "base/memory_limit.h"
 #include "imageio/export.h"
 #include "imageio/swap_sample_bytes.h"
 #include "platform/graphics_import.h"
-#include "platform/memory_limit.h"
 #include "resample/rotate.h"
 
 namespace {
@@ -74,7 +74,7 @@ int32_t Pipeline::AllocateSource(bool ring) {
     } else {
       result = QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr,
                            kNativeEndianPixMap);
-      if (result == noErr) source_.AttachWhole(sourceBuffer_, false);
+      if (result == noErr) source_.AttachWhole(PixelViewOf(sourceBuffer_), false);
     }
     if (result == noErr) break;
   }
@@ -95,7 +95,7 @@ int32_t Pipeline::DrawHere() {
     readResult_ = QTNewGWorld(&sourceBuffer_, k32ARGBPixelFormat, &sourceBounds_, nullptr, nullptr,
                               kNativeEndianPixMap);
     if (readResult_ == noErr) {
-      source_.AttachWhole(sourceBuffer_, false);
+      source_.AttachWhole(PixelViewOf(sourceBuffer_), false);
       source_.SetPrepare(nullptr);
       PrepareResize(k32ARGBPixelFormat);
       readResult_ = GraphicsImportDrawRows(import_.importer, &source_);
@@ -172,7 +172,7 @@ int32_t Pipeline::AllocateWholeDestination() {
                                       nullptr, nullptr, kNativeEndianPixMap)) {
     return err;
   }
-  destination_.AttachWhole(destinationBuffer_, false);
+  destination_.AttachWhole(PixelViewOf(destinationBuffer_), false);
   SwapWideRows(&destination_);
   return noErr;
 }

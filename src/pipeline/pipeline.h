@@ -22,9 +22,9 @@
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
 #include "platform/gworld.h"
-#include "platform/row_band.h"
 #include "platform/user_data.h"
 #include "resample/resample.h"
+#include "stream/row_band.h"
 
 struct ResizeRequest {
   int32_t width = 0;  // before any turn

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/components_internal.h"
-#include "platform/quicktime.h"
+#include "platform/start_count.h"
 
 namespace {
 

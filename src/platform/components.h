@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
+#include "base/mac_types.h"
 #include "platform/handle.h"
-#include "platform/mac_types.h"
 
 constexpr OSType GraphicsImporterComponentType = FourCC("grip");
 constexpr OSType GraphicsExporterComponentType = FourCC("grex");

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/codec.h"
+#include "base/large_block.h"
+#include "platform/codecs/common/codec.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
-#include "platform/large_block.h"
 
 struct ComponentRecord {
   ComponentDescription description;

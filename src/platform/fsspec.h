@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/mac_types.h"
+#include "base/mac_types.h"
 
 struct FSSpec {
   std::string path;

@@ -5,11 +5,11 @@
 #include <utility>
 #include <vector>
 
-#include "platform/byte_sink.h"
 #include "platform/components_internal.h"
-#include "platform/file_write.h"
 #include "platform/metadata_io/metadata_io.h"
-#include "platform/quicktime.h"
+#include "platform/start_count.h"
+#include "stream/byte_sink.h"
+#include "stream/file_write.h"
 
 namespace {
 
@@ -150,7 +150,7 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   }
   const ExporterCodec& codec = *ci->component->exporter;
   RowBand whole;
-  if (state->input != nullptr) whole.AttachWhole(state->input, true);
+  if (state->input != nullptr) whole.AttachWhole(PixelViewOf(state->input), true);
   ExportRequest request;
   request.image = state->input != nullptr ? &whole : state->inputRows;
   request.quality = state->quality;

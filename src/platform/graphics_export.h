@@ -8,8 +8,8 @@
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
-#include "platform/row_band.h"
 #include "platform/user_data.h"
+#include "stream/row_band.h"
 
 ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponent ci,
                                                           OSType* extension);

@@ -7,7 +7,7 @@
 #include "platform/image_description.h"
 #include "platform/import_file.h"
 #include "platform/metadata_io/metadata_io.h"
-#include "platform/quicktime.h"
+#include "platform/start_count.h"
 
 namespace {
 
@@ -198,7 +198,7 @@ ComponentResult GraphicsImportDraw(GraphicsImportComponent ci) {
   if (state == nullptr) return badComponentInstance;
   if (state->port == nullptr || state->port->pixMap.baseAddr == nullptr) return paramErr;
   RowBand whole;
-  whole.AttachWhole(state->port, false);
+  whole.AttachWhole(PixelViewOf(state->port), false);
   return GraphicsImportDrawRows(ci, &whole);
 }
 

@@ -4,29 +4,20 @@
 // recognises the content, codecErr for image data that cannot be decoded.
 #pragma once
 
-#include "platform/codecs/quality.h"
+#include "platform/codecs/common/quality.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
 #include "platform/handle.h"
-#include "platform/row_band.h"
+#include "platform/image_description.h"
 #include "platform/user_data.h"
-
-// A description handle holds the image's size and its extensions; only the
-// extension "cspc" (the preferred pixel format, 4 bytes, big-endian) exists.
-using ImageDescriptionHandle = Handle;
-
-constexpr OSType kColorSpaceExtension = FourCC("cspc");
-// The description holds no extension of the type and index asked for.
-constexpr OSErr codecExtensionNotFoundErr = -8971;
+#include "stream/row_band.h"
 
 OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer);
 ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* bounds);
 ComponentResult GraphicsImportSetQuality(GraphicsImportComponent ci, int32_t quality);
 ComponentResult GraphicsImportGetImageDescription(GraphicsImportComponent ci,
                                                   ImageDescriptionHandle* desc);
-OSErr GetImageDescriptionExtension(ImageDescriptionHandle desc, Handle* extension, OSType type,
-                                   int32_t index);
 ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr port,
                                         GDHandle device);
 // Renders the whole image into the buffer set with GraphicsImportSetGWorld,

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "platform/large_block.h"
-#include "platform/memory_limit.h"
+#include "base/large_block.h"
+#include "base/memory_limit.h"
 
 void MacSetRect(Rect* r, int32_t left, int32_t top, int32_t right, int32_t bottom) {
   r->top = top;
@@ -13,20 +13,20 @@ void MacSetRect(Rect* r, int32_t left, int32_t top, int32_t right, int32_t botto
   r->right = right;
 }
 
-int16_t PixelSizeOfFormat(OSType pixelFormat) {
-  switch (pixelFormat) {
-    case k32ARGBPixelFormat:
-      return 32;
-    case k48RGBCodecType:
-      return 48;
-    case k64ARGBPixelFormat:
-      return 64;
-    case k8IndexedPixelFormat:
-    case k8IndexedGrayPixelFormat:
-      return 8;
-    default:
-      return 0;
-  }
+PixelView PixelViewOf(GWorld* gw) {
+  // The port rectangle within the pixel map.
+  const PixMap& map = gw->pixMap;
+  const Rect& port = gw->portRect;
+  PixelView view;
+  view.width = port.right - port.left;
+  view.height = port.bottom - port.top;
+  view.pixelFormat = map.pixelFormat;
+  view.pixelSize = map.pixelSize;
+  view.rowBytes = map.rowBytes;
+  view.base = static_cast<uint8_t*>(map.baseAddr) +
+              int64_t(port.top - map.bounds.top) * view.rowBytes +
+              int64_t(port.left - map.bounds.left) * (map.pixelSize / 8);
+  return view;
 }
 
 namespace {

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/mac_types.h"
+#include "base/mac_types.h"
+#include "base/pixel_view.h"
 
 struct PixMap {
   void* baseAddr = nullptr;
@@ -29,8 +30,8 @@ using GWorldFlags = uint32_t;
 constexpr GWorldFlags kNativeEndianPixMap = 0x1000;
 constexpr GWorldFlags gwFlagErr = 0x80000000u;
 
-// Bits per pixel of a format this platform can hold, or 0.
-int16_t PixelSizeOfFormat(OSType pixelFormat);
+// The port rectangle's pixels.
+PixelView PixelViewOf(GWorld* gw);
 
 // -50 for a width or height below 1 or an unknown format, -108 when the
 // buffer cannot be had. The pixels are zero.

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/mac_types.h"
+#include "base/mac_types.h"
 
 using Handle = char**;
 

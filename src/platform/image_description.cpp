@@ -1,6 +1,6 @@
 #include "platform/image_description.h"
 
-#include "platform/big_endian.h"
+#include "base/big_endian.h"
 
 namespace {
 

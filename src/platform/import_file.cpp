@@ -8,7 +8,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "platform/errno_error.h"
+#include "base/errno_error.h"
 
 FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
   if (this != &other) {

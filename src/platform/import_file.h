@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/codec.h"
+#include "base/large_block.h"
+#include "platform/codecs/common/codec.h"
 #include "platform/components_internal.h"
-#include "platform/large_block.h"
 
 // Enough of the file to tell the codecs apart.
 constexpr uint64_t kSniffBytes = 4096;

@@ -1,10 +1,10 @@
 #include "platform/quicktime.h"
 
-#include <atomic>
 #include <mutex>
 
 #include "platform/components_internal.h"
-#include "platform/metadata_io/metadata_io.h"
+#include "platform/metadata_items/metadata_library.h"
+#include "platform/start_count.h"
 
 namespace {
 
@@ -15,14 +15,13 @@ std::mutex& StartStopLock() {
   return lock;
 }
 
-std::atomic<int32_t> startCount{0};
-
 }  // namespace
 
 OSErr StartQuickTime(int32_t /*flags*/) {
   std::lock_guard<std::mutex> hold(StartStopLock());
-  if (startCount.load() > 0) {
-    startCount.fetch_add(1);
+  const int32_t count = QuickTimeStartCount();
+  if (count > 0) {
+    SetQuickTimeStartCount(count + 1);
     return noErr;
   }
   // The first start sets up exiv2 and builds the registry; the codec
@@ -30,25 +29,17 @@ OSErr StartQuickTime(int32_t /*flags*/) {
   // leaves the count at 0.
   InitMetaDataLibrary();
   if (OSErr err = BuildComponentRegistry()) return err;
-  startCount.store(1);
+  SetQuickTimeStartCount(1);
   return noErr;
 }
 
 void StopQuickTime() {
   std::lock_guard<std::mutex> hold(StartStopLock());
-  int32_t count = startCount.load();
+  const int32_t count = QuickTimeStartCount();
   if (count > 1) {
-    startCount.store(count - 1);
+    SetQuickTimeStartCount(count - 1);
     return;
   }
   if (count == 1) CloseAllComponentInstances();
-  startCount.store(0);
-}
-
-bool QuickTimeIsBound() {
-  return startCount.load() > 0;
-}
-
-int32_t QuickTimeStartCount() {
-  return startCount.load();
+  SetQuickTimeStartCount(0);
 }

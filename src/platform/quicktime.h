@@ -5,9 +5,8 @@
 
 #include <cstdint>
 
-#include "platform/mac_types.h"
+#include "base/mac_types.h"
+#include "platform/start_count.h"
 
 OSErr StartQuickTime(int32_t flags);
 void StopQuickTime();
-bool QuickTimeIsBound();
-int32_t QuickTimeStartCount();

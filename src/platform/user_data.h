@@ -9,8 +9,8 @@
 
 #include <cstddef>
 
+#include "base/mac_types.h"
 #include "platform/handle.h"
-#include "platform/mac_types.h"
 
 struct UserDataRecord;
 using UserData = UserDataRecord*;

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/gworld.h"
-#include "platform/row_band.h"
+#include "stream/row_band.h"
 
 enum EdgeMode : int32_t {
   kEdgeDefault = 0,  // border samples repeat

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/mac_types.h"
+#include "base/mac_types.h"
 
 enum PixelClass : uint8_t {
   kClassARGB32 = 0,  // one native 32-bit word: A in bits 24-31, R, G, B below

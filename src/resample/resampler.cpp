@@ -9,12 +9,12 @@
 #include <new>
 #include <vector>
 
-#include "platform/row_band.h"
 #include "resample/edge_fetch.h"
 #include "resample/filter_table.h"
 #include "resample/kernels.h"
 #include "resample/resample.h"
 #include "resample/row_procs.h"
+#include "stream/row_band.h"
 
 namespace {
 
@@ -147,36 +147,6 @@ struct FreeDeleter {
 };
 
 }  // namespace
-
-PixelClass ClassifyPixelFormat(OSType pixelFormat) {
-  switch (pixelFormat) {
-    case k32ARGBPixelFormat:
-      return kClassARGB32;
-    case k8IndexedPixelFormat:
-    case k8IndexedGrayPixelFormat:
-      return kClassGray8;
-    case k48RGBCodecType:
-      return kClassRGB48;
-    case k64ARGBPixelFormat:
-      return kClassARGB64;
-    default:
-      return kClassNone;
-  }
-}
-
-int32_t ChannelsOfClass(PixelClass cls) {
-  constexpr int32_t kChannels[kPixelClassCount] = {4, 1, 3, 4};
-  return cls < kPixelClassCount ? kChannels[cls] : 0;
-}
-
-int32_t BytesPerPixelOfClass(PixelClass cls) {
-  constexpr int32_t kBytes[kPixelClassCount] = {4, 1, 6, 8};
-  return cls < kPixelClassCount ? kBytes[cls] : 0;
-}
-
-int32_t IntermediateChannels(PixelClass source, PixelClass destination) {
-  return std::min(ChannelsOfClass(source), ChannelsOfClass(destination));
-}
 
 double CornerAlignedScale(int32_t sourceLength, int32_t destinationLength) {
   if (destinationLength <= 1) return 1.0;
@@ -398,9 +368,9 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontal
                      int32_t verticalEdge, int32_t kernel) {
   if (source == nullptr || destination == nullptr) return paramErr;
   RowBand sourceRows;
-  sourceRows.AttachWhole(source, true);
+  sourceRows.AttachWhole(PixelViewOf(source), true);
   RowBand destinationRows;
-  destinationRows.AttachWhole(destination, false);
+  destinationRows.AttachWhole(PixelViewOf(destination), false);
   PreparedResamplePtr prepared;
   if (OSErr err = PrepareResample(
           {sourceRows.Width(), sourceRows.Height(), sourceRows.PixelFormat()},

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../../fuzz/import_path.h"
-#include "platform/codecs/png_chunks.h"
+#include "platform/codecs/png/png_chunks.h"
 #include "platform/quicktime.h"
 #include "test_support.h"
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "platform/codecs/codec_test_util.h"
-#include "platform/file_write_seam.h"
 #include "platform/graphics_export.h"
 #include "platform/quicktime.h"
+#include "stream/file_write_seam.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

@@ -1,12 +1,12 @@
 // The codecs in registry order: the commonest formats first. An exporter
 // whose encoder the machine lacks is left out, so that it is never listed.
-#include "platform/codec.h"
-#include "platform/codecs/gif_codec.h"
-#include "platform/codecs/heif_codec.h"
-#include "platform/codecs/jpeg_codec.h"
-#include "platform/codecs/png_codec.h"
-#include "platform/codecs/tiff_codec.h"
-#include "platform/codecs/webp_codec.h"
+#include "platform/codecs/common/codec.h"
+#include "platform/codecs/gif/gif_codec.h"
+#include "platform/codecs/heif/heif_codec.h"
+#include "platform/codecs/jpeg/jpeg_codec.h"
+#include "platform/codecs/png/png_codec.h"
+#include "platform/codecs/tiff/tiff_codec.h"
+#include "platform/codecs/webp/webp_codec.h"
 
 const std::vector<const ImporterCodec*>& ImporterCodecs() {
   static const std::vector<const ImporterCodec*> codecs = {

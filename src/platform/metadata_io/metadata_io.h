@@ -19,11 +19,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/codec.h"
-
-// Sets exiv2 up for the process (XMP parser, no log output, BMFF files);
-// called by the start of the imaging services, harmless when repeated.
-void InitMetaDataLibrary();
+#include "platform/codecs/common/codec.h"
+#include "platform/metadata_items/metadata_library.h"
 
 // Adds the items of the file's metadata to ud. A file exiv2 does not know,
 // or whose metadata cannot be read, adds nothing and is no error.
@@ -38,9 +35,3 @@ OSErr ReadFileMetaData(ByteSpan file, UserData ud);
 // could not be rewritten at all (not an image, out of memory); encoded is
 // then unchanged.
 OSErr WriteFileMetaData(std::vector<uint8_t>* encoded, UserData ud, bool exifEnabled);
-
-// The EXIF, GPS and IFD0 items (the IFD0 text items included) as an Exif
-// block: a little-endian TIFF structure, empty when there are none or it
-// cannot be made. For a codec that stores the block itself, such as libheif
-// (heif_context_add_exif_metadata), whose files exiv2 cannot write.
-std::vector<uint8_t> ExifBlockOfItems(UserData ud);

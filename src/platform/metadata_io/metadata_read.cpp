@@ -6,14 +6,14 @@
 #include <new>
 #include <string>
 
-#include "platform/metadata_io/exif_items.h"
-#include "platform/metadata_io/heif_metadata.h"
-#include "platform/metadata_io/item_access.h"
-#include "platform/metadata_io/item_types.h"
-#include "platform/metadata_io/jfif_density.h"
+#include "platform/codecs/heif/heif_metadata.h"
+#include "platform/codecs/jpeg/jfif_density.h"
+#include "platform/codecs/png/png_image_chunks.h"
+#include "platform/codecs/png/png_text.h"
 #include "platform/metadata_io/metadata_io.h"
-#include "platform/metadata_io/png_image_chunks.h"
-#include "platform/metadata_io/png_text.h"
+#include "platform/metadata_items/exif_items.h"
+#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_items/item_types.h"
 
 namespace {
 

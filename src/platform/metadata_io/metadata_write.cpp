@@ -8,16 +8,16 @@
 #include <new>
 #include <string>
 
-#include "platform/metadata_io/exif_items.h"
-#include "platform/metadata_io/heif_metadata.h"
-#include "platform/metadata_io/item_access.h"
-#include "platform/metadata_io/item_types.h"
-#include "platform/metadata_io/jfif_density.h"
+#include "platform/codecs/heif/heif_metadata.h"
+#include "platform/codecs/jpeg/jfif_density.h"
+#include "platform/codecs/png/png_image_chunks.h"
+#include "platform/codecs/png/png_text.h"
+#include "platform/codecs/tiff/tiff_field_fit.h"
+#include "platform/codecs/webp/webp_metadata.h"
 #include "platform/metadata_io/metadata_io.h"
-#include "platform/metadata_io/png_image_chunks.h"
-#include "platform/metadata_io/png_text.h"
-#include "platform/metadata_io/tiff_field_fit.h"
-#include "platform/metadata_io/webp_metadata.h"
+#include "platform/metadata_items/exif_items.h"
+#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_items/item_types.h"
 
 namespace {
 
@@ -221,15 +221,4 @@ OSErr WriteFileMetaData(std::vector<uint8_t>* encoded, UserData ud, bool exifEna
   }
   *encoded = std::move(result);
   return noErr;
-}
-
-std::vector<uint8_t> ExifBlockOfItems(UserData ud) {
-  if (ud == nullptr) return {};
-  InitMetaDataLibrary();
-  try {
-    return EncodeExifItems(ud, LooseTextItems::kToIfd0);
-  } catch (const Exiv2::AnyError&) {
-  } catch (const std::exception&) {
-  }
-  return {};
 }

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/codec.h"
+#include "platform/codecs/common/codec.h"
 #include "platform/gworld.h"
 
 namespace test {
@@ -62,7 +62,7 @@ inline constexpr uint32_t Argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
 // Draws into a whole buffer, as the importers' callers do.
 inline OSErr DrawGWorld(const ImporterCodec& codec, ByteSpan file, GWorld* gw) {
   RowBand rows;
-  rows.AttachWhole(gw, false);
+  rows.AttachWhole(PixelViewOf(gw), false);
   return codec.draw(file, &rows, nullptr);
 }
 inline OSErr DrawGWorld(const ImporterCodec* codec, ByteSpan file, GWorld* gw) {
@@ -95,7 +95,7 @@ inline Decoded DecodeWith(const ImporterCodec& codec, const std::vector<uint8_t>
 inline std::vector<uint8_t> EncodeWith(const ExporterCodec& codec, const GWorld& image,
                                        int32_t quality, int32_t depth, OSErr* err = nullptr) {
   RowBand rows;
-  rows.AttachWhole(const_cast<GWorld*>(&image), true);
+  rows.AttachWhole(PixelViewOf(const_cast<GWorld*>(&image)), true);
   ExportRequest request;
   request.image = &rows;
   request.quality = quality;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/codec.h"
 #include "platform/codecs/codec_test_util.h"
+#include "platform/codecs/common/codec.h"
 #include "test_support.h"
 
 namespace test {

@@ -8,6 +8,7 @@
 
 #include "metadata_io_test_util.h"
 #include "platform/metadata_io/metadata_io.h"
+#include "platform/metadata_items/metadata_library.h"
 
 namespace {
 

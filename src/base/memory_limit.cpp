@@ -1,0 +1,62 @@
+#include "base/memory_limit.h"
+
+#include <unistd.h>
+
+#include <atomic>
+
+#include "base/memory_limit_seam.h"
+
+namespace {
+
+std::atomic<uint64_t> overrideBytes{0};
+std::atomic<uint64_t> heldBytes{0};
+
+uint64_t MachinePhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  // A system that cannot say sets no limit beyond the address space.
+  if (pages <= 0 || pageSize <= 0) return UINT64_MAX;
+  if (uint64_t(pages) > UINT64_MAX / uint64_t(pageSize)) return UINT64_MAX;
+  return uint64_t(pages) * uint64_t(pageSize);
+}
+
+}  // namespace
+
+void OverridePhysicalMemoryBytes(uint64_t bytes) {
+  overrideBytes.store(bytes);
+}
+
+uint64_t PhysicalMemoryBytes() {
+  const uint64_t forced = overrideBytes.load();
+  if (forced != 0) return forced;
+  static const uint64_t machine = MachinePhysicalMemory();
+  return machine;
+}
+
+bool ReservePixelBytes(uint64_t bytes) {
+  const uint64_t limit = PhysicalMemoryBytes();
+  uint64_t held = heldBytes.load();
+  do {
+    if (bytes > limit || held > limit - bytes) return false;
+  } while (!heldBytes.compare_exchange_weak(held, held + bytes));
+  return true;
+}
+
+void ReleasePixelBytes(uint64_t bytes) {
+  heldBytes.fetch_sub(bytes);
+}
+
+uint64_t HeldPixelBytes() {
+  return heldBytes.load();
+}
+
+bool WorkingBytesFit(uint64_t bytes) {
+  const uint64_t limit = PhysicalMemoryBytes();
+  const uint64_t held = heldBytes.load();
+  return bytes <= limit && held <= limit - bytes;
+}
+
+bool WorkingBytesFit(uint64_t count, uint64_t size) {
+  if (size != 0 && count > UINT64_MAX / size) return false;
+  return WorkingBytesFit(count * size);
+}

@@ -1,0 +1,101 @@
+#include "platform/codecs/heif/heif_metadata.h"
+
+#include <libheif/heif.h>
+#include <exiv2/exif.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "base/big_endian.h"
+#include "platform/codecs/heif/heif_release.h"
+#include "platform/metadata_items/exif_items.h"
+#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_items/item_types.h"
+
+namespace {
+
+std::vector<uint8_t> Block(const heif_image_handle* handle, heif_item_id id) {
+  std::vector<uint8_t> data(heif_image_handle_get_metadata_size(handle, id));
+  if (data.empty() || heif_image_handle_get_metadata(handle, id, data.data()).code != 0) return {};
+  return data;
+}
+
+// An Exif block begins with the offset (4 bytes, big-endian) from its fifth
+// byte to the TIFF header.
+void AddExifBlock(const std::vector<uint8_t>& block, UserData ud) {
+  if (block.size() < 4) return;
+  const uint32_t offset = ReadBigEndian32(block.data());
+  if (offset > block.size() - 4 || block.size() - 4 - offset > size_t(UINT32_MAX)) return;
+  Exiv2::ExifData exif;
+  const uint8_t* tiff = block.data() + 4 + offset;
+  const Exiv2::ByteOrder order =
+      Exiv2::ExifParser::decode(exif, tiff, uint32_t(block.size() - 4 - offset));
+  AddExifItems(exif, order, ud);
+}
+
+void AddMetadataBlocks(const heif_image_handle* handle, UserData ud) {
+  const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
+  if (count <= 0) return;
+  std::vector<heif_item_id> ids(static_cast<size_t>(count));
+  const int listed =
+      heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
+  for (int i = 0; i < listed; ++i) {
+    const char* type = heif_image_handle_get_metadata_type(handle, ids[size_t(i)]);
+    const char* content = heif_image_handle_get_metadata_content_type(handle, ids[size_t(i)]);
+    if (type != nullptr && std::strcmp(type, "Exif") == 0) {
+      AddExifBlock(Block(handle, ids[size_t(i)]), ud);
+    } else if (content != nullptr && std::strcmp(content, "application/rdf+xml") == 0) {
+      AppendItem(ud, kXmpItem, Block(handle, ids[size_t(i)]), 0);
+    }
+  }
+}
+
+void AddIccProfile(const heif_image_handle* handle, UserData ud) {
+  const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+  if (type != heif_color_profile_type_prof && type != heif_color_profile_type_rICC) return;
+  std::vector<uint8_t> profile(heif_image_handle_get_raw_color_profile_size(handle));
+  if (profile.empty() ||
+      heif_image_handle_get_raw_color_profile(handle, profile.data()).code != 0) {
+    return;
+  }
+  AppendItem(ud, kIccItem, profile, 0);
+}
+
+// The importer draws the image with the container's rotation and mirroring
+// applied (and readers ignore an Exif orientation in these files): the
+// pixels it delivers are upright, and a copied orientation would turn them
+// again.
+void SetOrientationUpright(UserData ud) {
+  constexpr OSType kOrientation = kTiffItemBase + 0x0112;
+  constexpr uint8_t kUpright[2] = {0, 1};  // SHORT, big-endian
+  for (int32_t index = 1; index <= CountUserDataType(ud, kOrientation); ++index) {
+    if (SetUserDataItem(ud, kUpright, sizeof kUpright, kOrientation, index) == noErr) {
+      SetUserDataItemTiffType(ud, kOrientation, index, 3);
+    }
+  }
+}
+
+}  // namespace
+
+bool IsHeifFile(ByteSpan file) {
+  const int length = int(std::min<size_t>(file.size(), INT_MAX));
+  return heif_check_filetype(file.data(), length) == heif_filetype_yes_supported;
+}
+
+void AddHeifItems(ByteSpan file, UserData ud) {
+  HeifContext context(heif_context_alloc());
+  if (!context ||
+      heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(), nullptr)
+              .code != 0) {
+    return;
+  }
+  heif_image_handle* primary = nullptr;
+  if (heif_context_get_primary_image_handle(context.get(), &primary).code != 0) return;
+  std::unique_ptr<heif_image_handle, HeifRelease> handle(primary);
+  AddMetadataBlocks(handle.get(), ud);
+  AddIccProfile(handle.get(), ud);
+  SetOrientationUpright(ud);
+}

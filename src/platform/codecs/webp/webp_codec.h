@@ -1,0 +1,18 @@
+// What the WebP importer and exporter share: the component name.
+#pragma once
+
+#include <string>
+
+#include <webp/decode.h>
+
+#include "platform/codecs/common/codec.h"
+
+// "WebP (libwebp x.y.z)" with the version of the decoder linked at run time.
+inline std::string WebpCodecName() {
+  const int version = WebPGetDecoderVersion();  // 0x010204 for 1.2.4
+  return "WebP (libwebp " + std::to_string(version >> 16) + "." +
+         std::to_string((version >> 8) & 0xFF) + "." + std::to_string(version & 0xFF) + ")";
+}
+
+extern const ImporterCodec kWebpImporter;
+extern const ExporterCodec kWebpExporter;

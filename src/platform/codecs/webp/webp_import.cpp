@@ -1,0 +1,155 @@
+// WebP importer over libwebp: lossy and lossless, with or without alpha,
+// drawn into 32-bit ARGB (or widened into "b48r"/"b64a"). A still image whose
+// data ends before its last row is damaged. An animation gives its first
+// frame as composed on the canvas, through the demux API; a canvas far larger
+// than that frame is refused (canvas_rule.h).
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include <webp/demux.h>
+
+#include "base/memory_limit.h"
+#include "platform/codecs/common/buffer_rows.h"
+#include "platform/codecs/common/canvas_rule.h"
+#include "platform/codecs/common/import_rows.h"
+#include "platform/codecs/webp/webp_codec.h"
+
+namespace {
+
+bool SniffWebp(ByteSpan file) {
+  return file.size() >= 12 && std::memcmp(file.data(), "RIFF", 4) == 0 &&
+         std::memcmp(file.data() + 8, "WEBP", 4) == 0;
+}
+
+struct DemuxDelete {
+  void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
+};
+
+// Whether an animation's first frame covers enough of its canvas to have
+// the canvas drawn at all; only the chunk headers are read. A still image
+// is as large as its canvas (libwebp checks that).
+bool AnimationCanvasIsPainted(ByteSpan file, int64_t width, int64_t height) {
+  if (width * height <= kLargeCanvasPixels) return true;  // no need to look
+  const WebPData data = {file.data(), file.size()};
+  WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
+  std::unique_ptr<WebPDemuxer, DemuxDelete> demux(WebPDemuxPartial(&data, &state));
+  if (!demux) return false;
+  WebPIterator frame;
+  if (!WebPDemuxGetFrame(demux.get(), 1, &frame)) return false;
+  const bool painted = FirstFrameFillsCanvas(width, height, frame.width, frame.height);
+  WebPDemuxReleaseIterator(&frame);
+  return painted;
+}
+
+OSErr ReadFeatures(ByteSpan file, WebPBitstreamFeatures* features) {
+  if (WebPGetFeatures(file.data(), file.size(), features) != VP8_STATUS_OK) return codecErr;
+  if (features->width < 1 || features->height < 1) return codecErr;
+  if (features->has_animation &&
+      !AnimationCanvasIsPainted(file, features->width, features->height)) {
+    return codecErr;
+  }
+  return noErr;
+}
+
+OSErr ReadWebpHeader(ByteSpan file, ImageHeader* header) {
+  WebPBitstreamFeatures features;
+  if (OSErr err = ReadFeatures(file, &features)) return err;
+  header->width = features.width;
+  header->height = features.height;
+  header->preferredPixelFormat = 0;
+  header->drawsRowsInOrder = true;
+  return noErr;
+}
+
+struct IncrementalDecoderDelete {
+  void operator()(WebPIDecoder* decoder) const { WebPIDelete(decoder); }
+};
+
+// Decodes a still image into rgba (R, G, B, A bytes). Where the data stops
+// before the last row the incremental decoder suspends, wanting more.
+OSErr DecodeStill(ByteSpan file, int64_t width, int64_t height, uint8_t* rgba) {
+  const int64_t stride = width * 4;
+  std::unique_ptr<WebPIDecoder, IncrementalDecoderDelete> decoder(
+      WebPINewRGB(MODE_RGBA, rgba, size_t(stride * height), int(stride)));
+  if (!decoder) return memFullErr;
+  const VP8StatusCode status = WebPIAppend(decoder.get(), file.data(), file.size());
+  if (status == VP8_STATUS_OK) return noErr;
+  return status == VP8_STATUS_OUT_OF_MEMORY ? memFullErr : codecErr;
+}
+
+struct AnimDecoderDelete {
+  void operator()(WebPAnimDecoder* decoder) const { WebPAnimDecoderDelete(decoder); }
+};
+
+// The first frame of an animation, composed on the canvas and stored into
+// dst straight from the decoder's own canvas.
+OSErr DrawFirstFrame(ByteSpan file, int64_t width, int64_t height, RowBand* dst) {
+  // The decoder holds two canvases of its own.
+  if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), 2 * 4)) return memFullErr;
+  WebPAnimDecoderOptions options;
+  if (!WebPAnimDecoderOptionsInit(&options)) return codecErr;
+  options.color_mode = MODE_RGBA;
+  options.use_threads = 0;
+  const WebPData data = {file.data(), file.size()};
+  std::unique_ptr<WebPAnimDecoder, AnimDecoderDelete> decoder(WebPAnimDecoderNew(&data, &options));
+  if (!decoder) return codecErr;
+  WebPAnimInfo info;
+  if (!WebPAnimDecoderGetInfo(decoder.get(), &info) || info.canvas_width != width ||
+      info.canvas_height != height) {
+    return codecErr;
+  }
+  uint8_t* frame = nullptr;
+  int timestamp = 0;
+  if (!WebPAnimDecoderGetNext(decoder.get(), &frame, &timestamp) || frame == nullptr) {
+    return codecErr;
+  }
+  for (int64_t y = 0; y < height; ++y) {
+    StoreRgba8Row(frame + y * width * 4, dst, y);
+    PublishDrawnRows(dst, y + 1);
+  }
+  return noErr;
+}
+
+void ReadWebpColour(ByteSpan file, ColourSource* colour) {
+  colour->model = ColourModel::kRgb;
+  const WebPData data = {file.data(), file.size()};
+  std::unique_ptr<WebPDemuxer, DemuxDelete> demux(WebPDemux(&data));
+  if (!demux || (WebPDemuxGetI(demux.get(), WEBP_FF_FORMAT_FLAGS) & ICCP_FLAG) == 0) return;
+  WebPChunkIterator chunk;
+  if (!WebPDemuxGetChunk(demux.get(), "ICCP", 1, &chunk)) return;
+  colour->icc.assign(chunk.chunk.bytes, chunk.chunk.bytes + chunk.chunk.size);
+  WebPDemuxReleaseChunkIterator(&chunk);
+}
+
+OSErr DrawWebp(ByteSpan file, RowBand* dst, const ColourMatch*) {
+  if (dst == nullptr) return paramErr;
+  if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
+  WebPBitstreamFeatures features;
+  if (OSErr err = ReadFeatures(file, &features)) return err;
+  const int64_t width = features.width;
+  const int64_t height = features.height;
+  if (width != BufferWidth(*dst) || height != BufferHeight(*dst)) return paramErr;
+  if (features.has_animation) return DrawFirstFrame(file, width, height, dst);
+  // A lossless stream is decoded whole into the decoder's own buffer first.
+  const uint64_t bytesPerPixel = features.format == 2 ? 2 * 4 : 4;
+  if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), bytesPerPixel)) return memFullErr;
+  // Left uninitialised: clearing it first would cost a pass over memory the
+  // image's size even for a file that is all header and fails at once.
+  std::unique_ptr<uint8_t[]> rgba(new (std::nothrow) uint8_t[size_t(width * height * 4)]);
+  if (!rgba) return memFullErr;
+  if (OSErr err = DecodeStill(file, width, height, rgba.get())) return err;
+  for (int64_t y = 0; y < height; ++y) {
+    StoreRgba8Row(rgba.get() + y * width * 4, dst, y);
+    PublishDrawnRows(dst, y + 1);
+  }
+  return noErr;
+}
+
+}  // namespace
+
+const ImporterCodec kWebpImporter = {
+    FourCC("WEBP"), WebpCodecName, SniffWebp, ReadWebpHeader, DrawWebp,
+    nullptr,        nullptr,       nullptr,   ReadWebpColour,
+};

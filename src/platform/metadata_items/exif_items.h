@@ -1,0 +1,42 @@
+// exiv2's EXIF data and the EXIF, GPS, IFD0 and interoperability items of a
+// metadata list.
+#pragma once
+
+#include <exiv2/exif.hpp>
+#include <exiv2/types.hpp>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/user_data.h"
+
+// Adds an item for every field of IFD0, the EXIF IFD, the GPS IFD and the
+// interoperability IFD that is an item (IFD0's text fields as text items). sourceOrder is the byte
+// order the fields were stored in; single-byte fields keep their bytes as stored.
+void AddExifItems(const Exiv2::ExifData& exif, Exiv2::ByteOrder sourceOrder, UserData ud);
+
+// How the IFD0 text items without a field type of their own are placed.
+enum class LooseTextItems {
+  kToIfd0,    // into their IFD0 field
+  kLeaveOut,  // elsewhere (a format with text chunks of its own)
+};
+
+// Whether an IFD0 field of this tag and type may go into the file.
+using Ifd0FieldFilter = bool (*)(uint16_t tag, uint16_t tiffType);
+
+// Replaces the fields of exif that ud has items for with the items' values,
+// each with its recorded field type (or the tag's usual type when it has
+// none). Fields that describe the file's own encoding are never touched;
+// IFD0 fields that takesIfd0 (when given) refuses are left out.
+void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
+                  Ifd0FieldFilter takesIfd0 = nullptr);
+
+// The items as an Exif block (a TIFF structure, little-endian), empty when
+// there is nothing to write.
+std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose);
+
+// The EXIF, GPS and IFD0 items (the IFD0 text items included) as an Exif
+// block: a little-endian TIFF structure, empty when there are none or it
+// cannot be made. For a codec that stores the block itself, such as libheif
+// (heif_context_add_exif_metadata), whose files exiv2 cannot write.
+std::vector<uint8_t> ExifBlockOfItems(UserData ud);
