@@ -39,7 +39,7 @@ struct ImporterCodec {
   // colour matching happens on the rows as they are published.
   OSErr (*draw)(ByteSpan file, RowBand* dst, const ColourMatch* cmyk);
   // Adds the file's metadata items to ud; may be nullptr.
-  OSErr (*readMetaData)(ByteSpan file, UserData ud);
+  OSErr (*readMetaData)(ByteSpan file, UserData ud) = nullptr;
   // Optional, both or neither: a codec that decodes straight from the open
   // file, so that the file's bytes are never held whole. readSkeleton gives
   // what readHeader and the metadata readers need (a valid file without its
@@ -67,10 +67,6 @@ struct ExporterCodec {
   // Encodes the whole file into out, from its start. On failure, what is
   // already there is the caller's to discard.
   OSErr (*encode)(const ExportRequest& request, ByteSink* out);
-  // Whether encode reads the image's rows once, from the top, releasing
-  // each when it is done with it (at most RowBand::kRowsInFlight held), so
-  // that the image may be a ring of rows that another thread still fills.
-  bool encodesInBands = false;
 };
 
 // The registry's codecs, in registry order.

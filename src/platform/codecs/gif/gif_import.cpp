@@ -201,5 +201,9 @@ OSErr DrawGif(ByteSpan file, RowBand* dst, const ColourMatch*) {
 }  // namespace
 
 const ImporterCodec kGifImporter = {
-    FourCC("GIF "), GifCodecName, SniffGif, ReadGifHeader, DrawGif, nullptr,
+    .subtype = FourCC("GIF "),
+    .name = GifCodecName,
+    .sniff = SniffGif,
+    .readHeader = ReadGifHeader,
+    .draw = DrawGif,
 };

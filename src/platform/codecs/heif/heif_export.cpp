@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/codecs/common/begin_export.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/quality.h"
 #include "platform/codecs/common/row_packer.h"
@@ -116,13 +117,9 @@ heif_error WriteToSink(heif_context*, const void* data, size_t size, void* userd
 }
 
 OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, ByteSink* out) {
-  if (request.image == nullptr || out == nullptr) {
-    return paramErr;
-  }
-  RowBand& source = *request.image;
-  const int64_t width = BufferWidth(source);
-  const int64_t height = BufferHeight(source);
-  if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX) return paramErr;
+  ExportImage begun;
+  if (OSErr err = BeginExport(request, out, INT32_MAX, &begun)) return err;
+  RowBand& source = *begun.rows;
   EnsureHeifInitialised();
   HeifContext context(heif_context_alloc());
   if (!context) return memFullErr;
@@ -188,15 +185,15 @@ bool AvifEncoderAvailable() {
 }
 
 const ExporterCodec kHeicExporter = {
-    FourCC("HEIC"),
-    FourCC("heic"),
-    HeicCodecName,
-    EncodeHeic,
+    .subtype = FourCC("HEIC"),
+    .extension = FourCC("heic"),
+    .name = HeicCodecName,
+    .encode = EncodeHeic,
 };
 
 const ExporterCodec kAvifExporter = {
-    FourCC("AVIF"),
-    FourCC("avif"),
-    AvifCodecName,
-    EncodeAvif,
+    .subtype = FourCC("AVIF"),
+    .extension = FourCC("avif"),
+    .name = AvifCodecName,
+    .encode = EncodeAvif,
 };

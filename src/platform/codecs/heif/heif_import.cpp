@@ -246,11 +246,19 @@ void EnsureHeifInitialised() {
 }
 
 const ImporterCodec kHeicImporter = {
-    FourCC("HEIC"), HeicCodecName, SniffHeic, ReadHeifHeader, DrawHeif,
-    nullptr,        nullptr,       nullptr,   ReadHeifColour,
+    .subtype = FourCC("HEIC"),
+    .name = HeicCodecName,
+    .sniff = SniffHeic,
+    .readHeader = ReadHeifHeader,
+    .draw = DrawHeif,
+    .readColour = ReadHeifColour,
 };
 
 const ImporterCodec kAvifImporter = {
-    FourCC("AVIF"), AvifCodecName, SniffAvif, ReadHeifHeader, DrawHeif,
-    nullptr,        nullptr,       nullptr,   ReadHeifColour,
+    .subtype = FourCC("AVIF"),
+    .name = AvifCodecName,
+    .sniff = SniffAvif,
+    .readHeader = ReadHeifHeader,
+    .draw = DrawHeif,
+    .readColour = ReadHeifColour,
 };

@@ -12,6 +12,7 @@
 
 #include <jpeglib.h>
 
+#include "platform/codecs/common/begin_export.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/encoded_bytes.h"
 #include "platform/codecs/common/quality.h"
@@ -171,15 +172,11 @@ bool EncodeGuarded(Encoder* e, RowBand& image, const RowSource& source, Chroma c
 }
 
 OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
-  if (request.image == nullptr || out == nullptr) {
-    return paramErr;
-  }
-  RowBand& image = *request.image;
-  const int64_t width = BufferWidth(image);
-  const int64_t height = BufferHeight(image);
-  if (width < 1 || height < 1 || width > kMaxJpegDimension || height > kMaxJpegDimension) {
-    return paramErr;
-  }
+  ExportImage begun;
+  if (OSErr err = BeginExport(request, out, kMaxJpegDimension, &begun)) return err;
+  RowBand& image = *begun.rows;
+  const int64_t width = begun.width;
+  const int64_t height = begun.height;
   RowSource source;
   if (OSErr err = ChooseRowSource(image, &source)) return err;
   // Lossless requests (1024 and above) get the best JPEG there is.
@@ -216,8 +213,8 @@ OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kJpegExporter = {
-    FourCC("JPEG"),
-    FourCC("jpg "),
-    JpegCodecName,
-    EncodeJpeg,
+    .subtype = FourCC("JPEG"),
+    .extension = FourCC("jpg "),
+    .name = JpegCodecName,
+    .encode = EncodeJpeg,
 };

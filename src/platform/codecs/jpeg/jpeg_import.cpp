@@ -236,6 +236,12 @@ OSErr DrawJpegFromFile(int fd, uint64_t size, RowBand* dst, const ColourMatch* c
 }  // namespace
 
 const ImporterCodec kJpegImporter = {
-    FourCC("JPEG"), JpegCodecName,    SniffJpeg,        ReadJpegHeader, DrawJpeg,
-    nullptr,        ReadJpegSkeleton, DrawJpegFromFile, ReadJpegColour,
+    .subtype = FourCC("JPEG"),
+    .name = JpegCodecName,
+    .sniff = SniffJpeg,
+    .readHeader = ReadJpegHeader,
+    .draw = DrawJpeg,
+    .readSkeleton = ReadJpegSkeleton,
+    .drawFromFile = DrawJpegFromFile,
+    .readColour = ReadJpegColour,
 };

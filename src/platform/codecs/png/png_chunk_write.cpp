@@ -1,21 +1,13 @@
 #include "platform/codecs/png/png_chunk_write.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
-#include "base/big_endian.h"
+#include "platform/codecs/png/png_chunk_frame.h"
 
 namespace {
 
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-
-void AppendBigEndian32(std::vector<uint8_t>* out, uint32_t value) {
-  uint8_t bytes[4];
-  WriteBigEndian32(value, bytes);
-  AppendBytes(out, bytes, 4);
-}
 
 }  // namespace
 
@@ -37,9 +29,8 @@ void AppendBytes(std::vector<uint8_t>* out, const void* data, size_t size) {
 
 void AppendPngChunk(std::vector<uint8_t>* out, const char (&name)[5], const uint8_t* data,
                     size_t size) {
-  const size_t start = out->size();
-  AppendBigEndian32(out, uint32_t(size));
-  AppendBytes(out, name, 4);
+  const PngChunkFrame frame = FramePngChunk(name, {{data, size}});
+  AppendBytes(out, frame.head, sizeof frame.head);
   AppendBytes(out, data, size);
-  AppendBigEndian32(out, uint32_t(crc32_z(0, out->data() + start + 4, out->size() - start - 4)));
+  AppendBytes(out, frame.tail, sizeof frame.tail);
 }

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/codecs/common/begin_export.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/encoded_bytes.h"
 #include "platform/codecs/common/row_packer.h"
@@ -97,13 +98,11 @@ OSErr WriteImageData(RowBand& image, const PngTarget& target, RowPacker* packer,
 }
 
 OSErr EncodePng(const ExportRequest& request, ByteSink* out) {
-  if (request.image == nullptr || out == nullptr) {
-    return paramErr;
-  }
-  RowBand& image = *request.image;
-  const int64_t width = BufferWidth(image);
-  const int64_t height = BufferHeight(image);
-  if (width < 1 || height < 1) return paramErr;
+  ExportImage begun;
+  if (OSErr err = BeginExport(request, out, INT64_MAX, &begun)) return err;
+  RowBand& image = *begun.rows;
+  const int64_t width = begun.width;
+  const int64_t height = begun.height;
   const PngTarget target = ChooseTarget(image, request.depth);
   RowPacker packer;
   if (OSErr err = packer.Prepare(image, target.layout)) return err;
@@ -128,8 +127,8 @@ OSErr EncodePng(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kPngExporter = {
-    FourCC("PNG "),
-    FourCC("png "),
-    PngCodecName,
-    EncodePng,
+    .subtype = FourCC("PNG "),
+    .extension = FourCC("png "),
+    .name = PngCodecName,
+    .encode = EncodePng,
 };

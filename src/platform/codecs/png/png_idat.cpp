@@ -1,5 +1,7 @@
 #include "platform/codecs/png/png_idat.h"
 
+#include "platform/codecs/png/png_chunk_frame.h"
+
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -321,25 +323,11 @@ OSErr IdatCompressor::FlushStrip(bool last) {
 // One IDAT chunk: length, type, prefix and data, CRC of type and bytes.
 OSErr IdatCompressor::AppendChunk(const uint8_t* prefix, size_t prefixBytes, const uint8_t* data,
                                   size_t bytes) {
-  static const uint8_t kType[4] = {'I', 'D', 'A', 'T'};
-  const uint32_t length = uint32_t(prefixBytes + bytes);
-  // A null buffer restarts the checksum.
-  uint32_t crc = libdeflate_crc32(0, kType, 4);
-  if (prefixBytes > 0) crc = libdeflate_crc32(crc, prefix, prefixBytes);
-  if (bytes > 0) crc = libdeflate_crc32(crc, data, bytes);
-  const uint8_t head[8] = {uint8_t(length >> 24),
-                           uint8_t(length >> 16),
-                           uint8_t(length >> 8),
-                           uint8_t(length),
-                           'I',
-                           'D',
-                           'A',
-                           'T'};
-  const uint8_t tail[4] = {uint8_t(crc >> 24), uint8_t(crc >> 16), uint8_t(crc >> 8), uint8_t(crc)};
-  OSErr err = file_->Append(head, 8);
+  const PngChunkFrame frame = FramePngChunk("IDAT", {{prefix, prefixBytes}, {data, bytes}});
+  OSErr err = file_->Append(frame.head, sizeof frame.head);
   if (err == noErr) err = file_->Append(prefix, prefixBytes);
   if (err == noErr) err = file_->Append(data, bytes);
-  if (err == noErr) err = file_->Append(tail, 4);
+  if (err == noErr) err = file_->Append(frame.tail, sizeof frame.tail);
   if (err != noErr) failed_ = true;
   return err;
 }

@@ -437,6 +437,12 @@ OSErr ReadPngSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
 }  // namespace
 
 const ImporterCodec kPngImporter = {
-    FourCC("PNG "), PngCodecName,    SniffPng,        ReadPngHeader, DrawPng,
-    nullptr,        ReadPngSkeleton, DrawPngFromFile, ReadPngColour,
+    .subtype = FourCC("PNG "),
+    .name = PngCodecName,
+    .sniff = SniffPng,
+    .readHeader = ReadPngHeader,
+    .draw = DrawPng,
+    .readSkeleton = ReadPngSkeleton,
+    .drawFromFile = DrawPngFromFile,
+    .readColour = ReadPngColour,
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/big_endian.h"
+#include "platform/codecs/common/begin_export.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/row_packer.h"
 #include "platform/codecs/tiff/tiff_codec.h"
@@ -157,13 +158,11 @@ void ToNativeOrder(const TiffTarget& target, int64_t width, uint8_t* row) {
 }
 
 OSErr EncodeTiff(const ExportRequest& request, ByteSink* out) {
-  if (request.image == nullptr || out == nullptr) {
-    return paramErr;
-  }
-  RowBand& image = *request.image;
-  const int64_t width = BufferWidth(image);
-  const int64_t height = BufferHeight(image);
-  if (width < 1 || height < 1) return paramErr;
+  ExportImage begun;
+  if (OSErr err = BeginExport(request, out, INT64_MAX, &begun)) return err;
+  RowBand& image = *begun.rows;
+  const int64_t width = begun.width;
+  const int64_t height = begun.height;
   const TiffTarget target = ChooseTarget(image, request.depth);
   RowPacker packer;
   if (OSErr err = packer.Prepare(image, target.layout)) return err;
@@ -201,8 +200,8 @@ OSErr EncodeTiff(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kTiffExporter = {
-    FourCC("TIFF"),
-    FourCC("tif "),
-    TiffCodecName,
-    EncodeTiff,
+    .subtype = FourCC("TIFF"),
+    .extension = FourCC("tif "),
+    .name = TiffCodecName,
+    .encode = EncodeTiff,
 };

@@ -601,6 +601,10 @@ TiffOptions SilentTiffOptions() {
 }
 
 const ImporterCodec kTiffImporter = {
-    FourCC("TIFF"), TiffCodecName, SniffTiff, ReadTiffHeader, DrawTiff,
-    nullptr,        nullptr,       nullptr,   ReadTiffColour,
+    .subtype = FourCC("TIFF"),
+    .name = TiffCodecName,
+    .sniff = SniffTiff,
+    .readHeader = ReadTiffHeader,
+    .draw = DrawTiff,
+    .readColour = ReadTiffColour,
 };

@@ -9,6 +9,7 @@
 
 #include <webp/encode.h>
 
+#include "platform/codecs/common/begin_export.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/quality.h"
 #include "platform/codecs/common/row_packer.h"
@@ -52,15 +53,11 @@ struct MemoryWriterClear {
 };
 
 OSErr EncodeWebp(const ExportRequest& request, ByteSink* out) {
-  if (request.image == nullptr || out == nullptr) {
-    return paramErr;
-  }
-  RowBand& image = *request.image;
-  const int64_t width = BufferWidth(image);
-  const int64_t height = BufferHeight(image);
-  if (width < 1 || height < 1 || width > WEBP_MAX_DIMENSION || height > WEBP_MAX_DIMENSION) {
-    return paramErr;
-  }
+  ExportImage begun;
+  if (OSErr err = BeginExport(request, out, WEBP_MAX_DIMENSION, &begun)) return err;
+  RowBand& image = *begun.rows;
+  const int64_t width = begun.width;
+  const int64_t height = begun.height;
   const ExportChannels channels = ChannelsForDepth(request.depth);
   std::vector<uint8_t> pixels;
   if (OSErr err = PackPixels(image, channels, &pixels)) return err;
@@ -102,8 +99,8 @@ OSErr EncodeWebp(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kWebpExporter = {
-    FourCC("WEBP"),
-    FourCC("webp"),
-    WebpCodecName,
-    EncodeWebp,
+    .subtype = FourCC("WEBP"),
+    .extension = FourCC("webp"),
+    .name = WebpCodecName,
+    .encode = EncodeWebp,
 };

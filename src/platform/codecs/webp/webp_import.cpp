@@ -150,6 +150,10 @@ OSErr DrawWebp(ByteSpan file, RowBand* dst, const ColourMatch*) {
 }  // namespace
 
 const ImporterCodec kWebpImporter = {
-    FourCC("WEBP"), WebpCodecName, SniffWebp, ReadWebpHeader, DrawWebp,
-    nullptr,        nullptr,       nullptr,   ReadWebpColour,
+    .subtype = FourCC("WEBP"),
+    .name = WebpCodecName,
+    .sniff = SniffWebp,
+    .readHeader = ReadWebpHeader,
+    .draw = DrawWebp,
+    .readColour = ReadWebpColour,
 };
