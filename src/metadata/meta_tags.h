@@ -6,8 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "base/item_types.h"
 #include "base/mac_types.h"
-#include "platform/metadata_items/item_types.h"
 
 enum MetaDataKind : int32_t {
   kMetaOpaque = 0,       // shown as a hex dump

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "base/item_types.h"
 #include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
 #include "platform/codecs/png/png_image_chunks.h"
@@ -17,7 +18,6 @@
 #include "platform/metadata_io/metadata_io.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/item_types.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <exiv2/tags.hpp>
 #include <exiv2/value.hpp>
 
+#include "base/item_types.h"
 #include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/item_types.h"
 #include "platform/metadata_items/metadata_library.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <limits>
 
+#include "base/item_types.h"
 #include "platform/handle.h"
-#include "platform/metadata_items/item_types.h"
 
 namespace {
 

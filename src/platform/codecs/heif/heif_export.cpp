@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/item_types.h"
 #include "platform/codecs/common/begin_export.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/quality.h"
@@ -18,7 +19,6 @@
 #include "platform/codecs/heif/heif_codec.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/item_types.h"
 
 namespace {
 

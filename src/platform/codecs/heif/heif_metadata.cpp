@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "base/big_endian.h"
+#include "base/item_types.h"
 #include "platform/codecs/heif/heif_release.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/item_types.h"
 
 namespace {
 

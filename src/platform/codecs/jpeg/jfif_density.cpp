@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "base/big_endian.h"
+#include "base/item_types.h"
 #include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/item_types.h"
 
 namespace {
 

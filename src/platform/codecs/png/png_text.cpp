@@ -7,10 +7,10 @@
 #include <new>
 #include <string_view>
 
+#include "base/item_types.h"
 #include "platform/codecs/png/png_chunk_write.h"
 #include "platform/codecs/png/png_chunks.h"
 #include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/item_types.h"
 
 namespace {
 

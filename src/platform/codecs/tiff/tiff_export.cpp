@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "base/big_endian.h"
+#include "base/item_types.h"
 #include "platform/codecs/common/begin_export.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/row_packer.h"
 #include "platform/codecs/tiff/tiff_codec.h"
 #include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/item_types.h"
 
 namespace {
 

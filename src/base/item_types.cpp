@@ -1,4 +1,4 @@
-#include "platform/metadata_items/item_types.h"
+#include "base/item_types.h"
 
 #include <algorithm>
 #include <array>
