@@ -10,6 +10,7 @@
 #include "metadata/rational.h"
 #include "metadata/xmp_size.h"
 #include "platform/handle.h"
+#include "platform/owned.h"
 
 namespace {
 
@@ -20,10 +21,6 @@ constexpr OSType kFocalPlaneYResolutionType = kExifItemBase + 0xA20F;
 constexpr OSType kSoftwareTextType = 0xA9737772;  // 0xA9 "swr"
 constexpr OSType kXmpPacketType = FourCC("xmp ");
 constexpr char kSoftwareName[] = "Kelvane Studio tavrel";
-
-struct HandleDisposer {
-  void operator()(char** h) const { DisposeHandle(h); }
-};
 
 void StoreDimension(UserData ud, OSType type, int32_t extent) {
   uint8_t bytes[4];
@@ -46,7 +43,7 @@ void StoreResolution(UserData ud, OSType type, Rational r) {
 
 // The XMP packet's copies of the size say what the EXIF items say.
 void StoreXmpDimensions(UserData ud, int32_t width, int32_t height) {
-  std::unique_ptr<char*, HandleDisposer> packet(NewHandle(0));
+  UniqueHandle packet(NewHandle(0));
   if (!packet || GetUserData(ud, packet.get(), kXmpPacketType, 1) != noErr) return;
   const std::string fitted =
       RefitXmpImageSize({*packet.get(), GetHandleSize(packet.get())}, width, height);
@@ -77,7 +74,7 @@ void StoreScaledResolution(UserData ud, OSType type, Rational resolution, Ration
 
 void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
                     int32_t outputHeight, int32_t quarterTurns) {
-  std::unique_ptr<char*, HandleDisposer> text(NewHandle(0));
+  UniqueHandle text(NewHandle(0));
 
   StoreDimension(ud, kPixelXDimensionType, outputWidth);
   StoreDimension(ud, kPixelYDimensionType, outputHeight);

@@ -12,19 +12,11 @@
 #include "platform/fsspec.h"
 #include "platform/graphics_import.h"
 #include "platform/handle.h"
+#include "platform/owned.h"
 #include "platform/user_data.h"
 
 namespace {
 
-struct ImporterCloser {
-  void operator()(ComponentInstanceRecord* ci) const { CloseComponent(ci); }
-};
-struct UserDataDisposer {
-  void operator()(UserDataRecord* ud) const { DisposeUserData(ud); }
-};
-struct HandleDisposer {
-  void operator()(char** h) const { DisposeHandle(h); }
-};
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -59,14 +51,14 @@ void DumpMetaData(const std::string& inputPath, const std::string& dumpPath) {
   if (FSMakeFSSpec(inputPath, &spec) != noErr) return;
   GraphicsImportComponent rawImporter = nullptr;
   if (GetGraphicsImporterForFile(&spec, &rawImporter) != noErr || rawImporter == nullptr) return;
-  std::unique_ptr<ComponentInstanceRecord, ImporterCloser> importer(rawImporter);
+  UniqueComponent importer(rawImporter);
 
   UserData rawList = nullptr;
   if (NewUserData(&rawList) != noErr || rawList == nullptr) return;
-  std::unique_ptr<UserDataRecord, UserDataDisposer> list(rawList);
+  UniqueUserData list(rawList);
   if (GraphicsImportGetMetaData(importer.get(), list.get()) != noErr) return;
 
-  std::unique_ptr<char*, HandleDisposer> scratch(NewHandle(0));
+  UniqueHandle scratch(NewHandle(0));
   if (!scratch) return;
 
   // A dump file that cannot be opened sends the dump to the standard output.

@@ -13,16 +13,14 @@
 #include <vector>
 
 #include "platform/gworld.h"
+#include "platform/owned.h"
 #include "png_files.h"
 #include "resample/resample.h"
 #include "test_support.h"
 
 namespace {
 
-struct WorldDeleter {
-  void operator()(GWorld* gw) const { DisposeGWorld(gw); }
-};
-using World = std::unique_ptr<GWorld, WorldDeleter>;
+using World = UniqueGWorld;
 
 World MakeWorld(OSType format, int32_t width, int32_t height) {
   GWorldPtr gw = nullptr;

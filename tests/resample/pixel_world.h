@@ -9,13 +9,11 @@
 #include <vector>
 
 #include "platform/gworld.h"
+#include "platform/owned.h"
 
 namespace test {
 
-struct WorldDeleter {
-  void operator()(GWorld* gw) const { DisposeGWorld(gw); }
-};
-using World = std::unique_ptr<GWorld, WorldDeleter>;
+using World = UniqueGWorld;
 
 inline World MakeWorld(OSType format, int32_t width, int32_t height) {
   GWorldPtr gw = nullptr;

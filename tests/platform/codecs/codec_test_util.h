@@ -10,13 +10,11 @@
 
 #include "platform/codecs/common/codec.h"
 #include "platform/gworld.h"
+#include "platform/owned.h"
 
 namespace test {
 
-struct GWorldDisposer {
-  void operator()(GWorld* gw) const { DisposeGWorld(gw); }
-};
-using OwnedGWorld = std::unique_ptr<GWorld, GWorldDisposer>;
+using OwnedGWorld = UniqueGWorld;
 
 inline OwnedGWorld MakeGWorld(OSType format, int32_t width, int32_t height) {
   Rect bounds;

@@ -15,6 +15,7 @@
 #include "platform/graphics_import.h"
 #include "platform/gworld.h"
 #include "platform/handle.h"
+#include "platform/owned.h"
 #include "platform/user_data.h"
 #include "test_support.h"
 
@@ -22,10 +23,7 @@ namespace test {
 
 using Bytes = std::vector<uint8_t>;
 
-struct UserDataDisposer {
-  void operator()(UserDataRecord* ud) const { DisposeUserData(ud); }
-};
-using OwnedUserData = std::unique_ptr<UserDataRecord, UserDataDisposer>;
+using OwnedUserData = UniqueUserData;
 
 inline OwnedUserData NewList() {
   UserData ud = nullptr;
