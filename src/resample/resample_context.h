@@ -70,6 +70,9 @@ struct ResampleContext {
   uint8_t horizontalEdge = 0;
   uint8_t verticalEdge = 0;
   int32_t kernel = 0;
+  // The filter tables are in the working block already (a prepared resize
+  // builds them once, to plan its source rows, and runs on them).
+  bool tablesBuilt = false;
   RowStreams* streams = nullptr;
 };
 

@@ -166,8 +166,10 @@ OSErr Resample(ResampleContext* context, double horizontalScale, double horizont
     return noErr;
   }
   uint8_t* bytes = static_cast<uint8_t*>(block);
-  BuildTables(context, layout, bytes, horizontalScale, horizontalOrigin, verticalScale,
-              verticalOrigin);
+  if (!context->tablesBuilt) {
+    BuildTables(context, layout, bytes, horizontalScale, horizontalOrigin, verticalScale,
+                verticalOrigin);
+  }
   context->ring = bytes;
   context->ringRowSize = layout.ringRowSize;
   const SimdLevel level = ResampleSimdLevel();  // once per resize, never per row
@@ -317,12 +319,12 @@ OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
   }
   p->block.reset(std::malloc(size_t(size)));
   if (p->block == nullptr) return memFullErr;
-  // The tables are built here to plan the source rows, and again, the same,
-  // when the rows are run.
+  // The tables are built once, here, to plan the source rows; the run uses them.
   BlockLayout layout;
   LayOutBlock(context, p->horizontalScale, 0.0, p->verticalScale, 0.0, &layout);
   BuildTables(&context, layout, static_cast<uint8_t*>(p->block.get()), p->horizontalScale, 0.0,
               p->verticalScale, 0.0);
+  context.tablesBuilt = true;
   try {
     PlanSourceRows(p.get());
   } catch (const std::bad_alloc&) {
