@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that tavrel needs and that are missing.
 #   scripts/install-deps.sh          build, run and package (cpack -G DEB)
-#   scripts/install-deps.sh test     ... and what the tests need
+#   scripts/install-deps.sh test     ... and what the tests and checks need
 #   scripts/install-deps.sh bench    ... and what the benchmarks need
 #   scripts/install-deps.sh fuzz     ... and what the fuzz targets need
 #   scripts/install-deps.sh --list GROUP...   prints the packages, installs nothing
@@ -20,7 +20,7 @@ packages=(build-essential cmake pkg-config dpkg-dev file
 for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
-                     libtiff-tools webp man-db pngcheck icc-profiles-free) ;;
+                     libtiff-tools webp man-db pngcheck icc-profiles-free lintian) ;;
     bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
