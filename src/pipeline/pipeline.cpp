@@ -41,9 +41,23 @@ bool StartThread(std::thread* thread, Fn fn) {
   return true;
 }
 
+// A thread's work, whose exceptions (none are expected: the libraries'
+// are caught where they are called) end at the thread's edge as a stop.
+template <class Work>
+int32_t GuardedThreadWork(RowBand* band, RowBand::Side side, Work work) {
+  try {
+    return work();
+  } catch (...) {
+    band->Stop(memFullErr, side);
+    return memFullErr;
+  }
+}
+
 }  // namespace
 
 Pipeline::~Pipeline() {
+  // Only a job that ended early leaves a thread running.
+  if (drawer_.joinable() || resampler_.joinable()) Stop(paramErr);
   StopResampling();
   source_.Release(RowBand::kAllRows);
   if (drawer_.joinable()) drawer_.join();
@@ -128,8 +142,11 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
                     SourceMayBeRing(request_.verticalEdge);
   if (const int32_t err = AllocateSource(ring)) return err;
   if (!overlap_) return DrawHere();
-  if (StartThread(&drawer_,
-                  [this] { readResult_ = GraphicsImportDrawRows(import_.importer, &source_); })) {
+  if (StartThread(&drawer_, [this] {
+        readResult_ = GuardedThreadWork(&source_, RowBand::kWriter, [this] {
+          return GraphicsImportDrawRows(import_.importer, &source_);
+        });
+      })) {
     return noErr;
   }
   // No thread to spare: the whole image, drawn here.
@@ -152,7 +169,14 @@ int32_t Pipeline::FinishReading() {
   source_.Release(RowBand::kAllRows);
   if (drawer_.joinable()) drawer_.join();
   readingKnown_ = true;
+  // A drawing that a later step stopped did not fail; that step did.
+  if (readResult_ != noErr && source_.Stopped() && !source_.WriterStopped()) return noErr;
   return readResult_;
+}
+
+void Pipeline::Stop(int32_t err) {
+  source_.Stop(err, RowBand::kReader);
+  destination_.Stop(err, RowBand::kReader);
 }
 
 int32_t Pipeline::DestinationRows() const {
@@ -191,8 +215,12 @@ int32_t Pipeline::AllocateDestination() {
 int32_t Pipeline::Resample() {
   if (resizeResult_ != noErr) return resizeResult_;
   if (DestinationStreams()) {
-    if (StartThread(&resampler_,
-                    [this] { RunPreparedResample(resize_.get(), &source_, &destination_); })) {
+    if (StartThread(&resampler_, [this] {
+          GuardedThreadWork(&destination_, RowBand::kWriter, [this] {
+            RunPreparedResample(resize_.get(), &source_, &destination_);
+            return noErr;
+          });
+        })) {
       return noErr;
     }
     // No thread to spare: the whole destination, filled here.
@@ -248,7 +276,9 @@ int32_t Pipeline::Export(const ExportSettings& settings, UserData ud, const std:
                          std::function<OSErr()> beforeWrite) {
   if (DestinationStreams()) {
     const int32_t result = ExportRows(&destination_, settings, ud, outputPath, beforeWrite);
-    // However the encoder ended, the resampler must not wait for it.
+    // A failed encoder stops the stages before it; however it ended, the
+    // resampler must not wait for it.
+    if (result != noErr) Stop(result);
     StopResampling();
     return result;
   }

@@ -1,6 +1,6 @@
 // A band's prepare step, shared between the writer and the reader: every row
 // is prepared once and before it is read, by whichever side is idle, and
-// never after the writer's Close or Abandon has returned.
+// never after the writer's Close or Stop has returned.
 #include "platform/row_band.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ void Stream(Tally* run, bool slowWriter, bool slowReader, bool fail) {
   std::thread reader([&] {
     for (int32_t y = 0; y < rowsRead; ++y) {
       const uint8_t* row = band.RowToRead(y);
-      if (band.Abandoned()) break;
+      if (band.Stopped()) break;
       if (row[0] != uint8_t(y + 1) || row[kWidth * 4 - 1] != uint8_t(y + 1)) ++run->wrongRows;
       Pause(slowReader);
       band.Release(y + 1);
@@ -66,7 +66,7 @@ void Stream(Tally* run, bool slowWriter, bool slowReader, bool fail) {
     if (y % 4 == 3) band.Publish(y + 1);
   }
   if (fail) {
-    band.Abandon();
+    band.Stop(codecErr, RowBand::kWriter);
   } else {
     band.Publish(kHeight);
     band.Close();
@@ -98,7 +98,7 @@ TEST(RowBandPrepare, EveryRowIsPreparedOnceBeforeItIsReadByTheIdleSide) {
   }
 }
 
-TEST(RowBandPrepare, AbandonLeavesNoPreparationRunning) {
+TEST(RowBandPrepare, StopLeavesNoPreparationRunning) {
   for (bool slowReader : {false, true}) {
     Tally run;
     Stream(&run, true, slowReader, true);
