@@ -132,4 +132,52 @@ TEST(RowBandPrepare, CloseWaitsForTheReadersPreparation) {
   EXPECT_TRUE(closed);
 }
 
+// A stop raised by either side ends the other's wait at once, with the
+// first stop's error; the stopped side's rows are its own from then on.
+TEST(RowBandStop, EitherSideEndsTheOthersWait) {
+  for (RowBand::Side stopper : {RowBand::kWriter, RowBand::kReader}) {
+    RowBand band;
+    ASSERT_EQ(band.AllocateRing(kWidth, kHeight, k32ARGBPixelFormat, kRingRows), noErr);
+    for (int32_t y = 0; y < kRingRows; ++y) band.RowToWrite(y);
+    ASSERT_EQ(band.Publish(kRingRows), noErr);
+    // The writer waits for room, the reader for a row not yet written.
+    std::atomic<bool> writerDone{false}, readerDone{false};
+    const uint8_t* waitedFor = nullptr;
+    std::thread writer([&] {
+      band.RowToWrite(kRingRows);
+      writerDone = true;
+    });
+    std::thread reader([&] {
+      waitedFor = band.RowToRead(kRingRows);
+      readerDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(writerDone || readerDone);
+    band.Stop(memFullErr, stopper);
+    band.Stop(codecErr, RowBand::kWriter);  // later: not kept
+    writer.join();
+    reader.join();
+    EXPECT_EQ(band.StopError(), memFullErr);
+    EXPECT_EQ(band.WriterStopped(), stopper == RowBand::kWriter);
+    EXPECT_EQ(band.Publish(kRingRows + 1), memFullErr);
+    // The rows the reader holds are left alone.
+    for (int32_t y = 0; y < kRingRows; ++y)
+      EXPECT_NE(band.RowToWrite(kRingRows + y), band.RowAddress(y));
+    EXPECT_NE(waitedFor, band.RowAddress(kRingRows));
+  }
+}
+
+// Rows the writer was never given are not published, in any build: the
+// band stops with the error of data that never came.
+TEST(RowBandStop, PublishingUnwrittenRowsStopsTheBand) {
+  RowBand band;
+  ASSERT_EQ(band.AllocateRing(kWidth, kHeight, k32ARGBPixelFormat, kRingRows), noErr);
+  for (int32_t y = 0; y < 8; ++y) band.RowToWrite(y);
+  EXPECT_EQ(band.Publish(8), noErr);
+  EXPECT_EQ(band.Publish(9), RowBand::kUnwrittenRowsErr);
+  EXPECT_TRUE(band.WriterStopped());
+  EXPECT_TRUE(band.IsFinal(7));
+  EXPECT_FALSE(band.IsFinal(8));
+}
+
 }  // namespace
