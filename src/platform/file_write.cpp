@@ -147,6 +147,13 @@ OSErr NewFilePath(const std::string& path, std::string* target) {
       return errno == ENOENT ? noErr : ErrorFromErrno(errno);
     }
     if (!S_ISLNK(info.st_mode)) return noErr;
+    // As the kernel guards links in sticky folders anyone may write (/tmp):
+    // one planted by a stranger is not followed.
+    struct stat folder;
+    if (stat(FolderOf(*target).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+        (folder.st_mode & S_IWOTH) && info.st_uid != geteuid() && info.st_uid != folder.st_uid) {
+      return accessDeniedErr;
+    }
     std::string link(PATH_MAX, '\0');
     const ssize_t n = readlink(target->c_str(), link.data(), link.size());
     if (n <= 0 || size_t(n) >= link.size()) return ioErr;

@@ -268,6 +268,18 @@ TEST_F(OutputFaults, ALinkToNoFileYetIsWrittenThrough) {
   EXPECT_EQ(lost.status, -43 & 0xFF);
   EXPECT_EQ(lost.err, "Error: \"lost.png\": file not found (-43)\n");
   EXPECT_TRUE(fs::is_symlink(dir_ / "lost.png"));
+
+  // A stranger's link in a sticky folder anyone may write is not followed,
+  // as the kernel refuses to for an open.
+  if (geteuid() != 0) return;
+  fs::create_directory(dir_ / "shared");
+  ASSERT_EQ(chmod((dir_ / "shared").c_str(), 01777), 0);
+  fs::create_symlink("../renders/planted.png", dir_ / "shared" / "out.png");
+  ASSERT_EQ(lchown((dir_ / "shared" / "out.png").c_str(), 65534, 65534), 0);
+  const test::RunResult planted =
+      test::RunTavrel(Job({"/w", "30"}, "shared/out.png"), dir_.path().string());
+  EXPECT_EQ(planted.status, -5000 & 0xFF);
+  EXPECT_FALSE(fs::exists(dir_ / "renders" / "planted.png"));
 }
 
 // An export that fails at once (its folder is missing) stops the stages
