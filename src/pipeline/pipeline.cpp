@@ -136,6 +136,13 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
   } else {
     resizeResult_ = memFullErr;
   }
+  // A resize that cannot be done fails the job, whatever the pixels hold:
+  // they are not drawn at all, overlapped or in turn, since a drawing the
+  // failure stopped half-way would leave the reading's outcome to chance.
+  if (resizeResult_ != noErr) {
+    readingKnown_ = true;
+    return noErr;
+  }
 
   const bool ring = overlap_ && resizeResult_ == noErr &&
                     GraphicsImportDrawsRowsInOrder(import_.importer) &&
@@ -169,14 +176,12 @@ int32_t Pipeline::FinishReading() {
   source_.Release(RowBand::kAllRows);
   if (drawer_.joinable()) drawer_.join();
   readingKnown_ = true;
-  // A drawing that a later step stopped did not fail; that step did.
-  if (readResult_ != noErr && source_.Stopped() && !source_.WriterStopped()) return noErr;
   return readResult_;
 }
 
 void Pipeline::Stop(int32_t err) {
-  source_.Stop(err, RowBand::kReader);
   destination_.Stop(err, RowBand::kReader);
+  source_.Release(RowBand::kAllRows);
 }
 
 int32_t Pipeline::DestinationRows() const {

@@ -52,11 +52,12 @@ class Pipeline {
   // Whether the reading has ended (it did on this thread).
   bool ReadingKnown() const { return readingKnown_; }
   // Ends every stage still going on (the encoder must be done reading) and
-  // answers the reading's result: noErr for a drawing that a later
-  // failure stopped.
+  // answers the reading's result.
   int32_t FinishReading();
-  // A later step failed with err: the drawer, the resampler and the encoder
-  // each end at their next band of rows instead of running to the end.
+  // A later step failed with err: the resampler and the encoder end at
+  // their next band of rows. The drawer only decodes on, neither waiting
+  // for room nor preparing rows, so that its outcome, which outranks err,
+  // is what it would be had the image been drawn first.
   void Stop(int32_t err);
 
   // The destination at the requested size and format.

@@ -146,7 +146,8 @@ OSErr RowBand::Publish(int64_t rows) {
     Stop(kUnwrittenRowsErr, kWriter);
     return StopError();
   }
-  if (prepare_ == nullptr) {
+  // Rows nobody will read need no preparation.
+  if (prepare_ == nullptr || released_.value.load() == kAllRows) {
     Raise(published_, rows);
     return noErr;
   }

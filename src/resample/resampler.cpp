@@ -391,13 +391,11 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   assert(err == noErr);
   (void)err;
   source->Release(RowBand::kAllRows);
-  // A stop on either side stops the other: the drawer ahead of the
-  // resampler and the encoder after it end as soon as one fails.
+  // A failed drawing stops the encoder too; after a failed encoder the
+  // drawer, let go of above, ends on its own.
   if (source->Stopped()) {
     destination->Stop(source->StopError(), RowBand::kWriter);
-  } else if (destination->Stopped()) {
-    source->Stop(destination->StopError(), RowBand::kReader);
-  } else {
+  } else if (!destination->Stopped()) {
     destination->Close();
   }
 }
