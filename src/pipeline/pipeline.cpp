@@ -179,9 +179,10 @@ int32_t Pipeline::FinishReading() {
   return readResult_;
 }
 
+// The resampler lets go of the source itself once it has stopped, so that
+// the drawer never overwrites a row it is still reading.
 void Pipeline::Stop(int32_t err) {
   destination_.Stop(err, RowBand::kReader);
-  source_.Release(RowBand::kAllRows);
 }
 
 int32_t Pipeline::DestinationRows() const {
