@@ -4,18 +4,26 @@
 # on a crash, leak or timeout is started again until its time is used up; the
 # findings land in build-fuzz/artifacts/<target>/.
 #   scripts/fuzz.sh SECONDS [target...]     (no target: all of them)
-# Targets: import_jpeg import_png import_tiff import_webp import_gif
+#   scripts/fuzz.sh short                   (job 60 s, import_jpeg and import_png
+#                                            20 s each: a check before merging)
+# Targets: job import_jpeg import_png import_tiff import_webp import_gif
 #          import_heif metadata_dump command_line
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
 data="$root/tests/data"
-all=(import_jpeg import_png import_tiff import_webp import_gif import_heif metadata_dump
+all=(job import_jpeg import_png import_tiff import_webp import_gif import_heif metadata_dump
      command_line)
 
+# The short run fails when anything new was found.
+if [ "${1:-}" = short ]; then
+  export TAVREL_FUZZ_STRICT=1
+  "$0" 60 job
+  exec "$0" 20 import_jpeg import_png
+fi
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
-  sed -n 2,8p "$0" >&2
+  sed -n 2,10p "$0" >&2
   exit 2
 fi
 seconds=$1
@@ -33,6 +41,8 @@ seed_files() {
     import_webp) ls "$data"/formats/*.webp ;;
     import_gif) ls "$data"/formats/*.gif ;;
     import_heif) ls "$data"/formats/*.heic "$data"/formats/*.avif ;;
+    job) ls "$data"/codecs/*.jpg "$data"/pngsuite/*.png "$data"/formats/*.{tif,webp,gif} \
+      "$root"/fuzz/seeds/job/* ;;
     metadata_dump | command_line) ls "$root"/fuzz/seeds/"$1"/* ;;
     *) echo "unknown target: $1" >&2; exit 2 ;;
   esac
@@ -43,7 +53,7 @@ seed_files() {
 # small enough to keep thousands of runs a second.
 max_len() {
   case "$1" in
-    import_jpeg) echo 65536 ;;
+    import_jpeg | job) echo 65536 ;;
     import_gif | metadata_dump) echo 8192 ;;
     command_line) echo 1024 ;;
     *) echo 16384 ;;
@@ -67,6 +77,7 @@ for t in "${targets[@]}"; do
   mkdir -p "$seeds" "$corpus" "$artifacts" "$logs"
   seed_files "$t" | while read -r f; do cp "$f" "$seeds/"; done
 
+  before=$(ls "$artifacts" | wc -l)
   left=$seconds runs=0 executions=0
   while [ "$left" -gt 0 ] && [ "$runs" -lt 20 ]; do
     runs=$((runs + 1))
@@ -83,4 +94,7 @@ for t in "${targets[@]}"; do
   echo "$t: $((seconds - left)) s, $runs run(s), $executions executions," \
     "corpus $(ls "$corpus" | wc -l) files ($(du -sk "$corpus" | cut -f1) KB)," \
     "findings $(ls "$artifacts" | wc -l)"
+  new=$(($(ls "$artifacts" | wc -l) - before))
+  [ "${TAVREL_FUZZ_STRICT:-}" != 1 ] || [ "$new" -eq 0 ] || failed=1
 done
+exit "${failed:-0}"

@@ -166,6 +166,22 @@ cmsColorSpaceSignature SpaceOf(ColourModel model) {
   }
 }
 
+// Whether the profile's tone curves stay finite and within reach of the
+// unit range: a parametric curve may be made to reach infinity, which no
+// arithmetic on it survives.
+bool CurvesAreSound(cmsHPROFILE profile) {
+  constexpr double kFarthest = 16;
+  for (cmsTagSignature tag : {kCurves[0], kCurves[1], kCurves[2], cmsSigGrayTRCTag}) {
+    const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, tag));
+    if (curve == nullptr) continue;
+    for (int v = 0; v <= 255; ++v) {
+      const double y = cmsEvalToneCurveFloat(curve, cmsFloat32Number(v / 255.0));
+      if (!std::isfinite(y) || std::fabs(y) > kFarthest) return false;
+    }
+  }
+  return true;
+}
+
 // A source profile fit to convert the model's samples from.
 Profile UsableSource(const ColourSource& source) {
   if (source.model == ColourModel::kOther) return nullptr;
@@ -175,6 +191,7 @@ Profile UsableSource(const ColourSource& source) {
   if (kind == cmsSigLinkClass || kind == cmsSigAbstractClass || kind == cmsSigNamedColorClass) {
     return nullptr;
   }
+  if (!CurvesAreSound(profile.get())) return nullptr;
   if (source.model == ColourModel::kRgb && IsSrgb(profile.get())) return nullptr;
   return profile;
 }
@@ -461,11 +478,12 @@ void ColourMatch::MatchCmyk(const void* cmyk, void* rgb, int64_t pixels) const {
   if (transform_ != nullptr) cmsDoTransform(transform_->lcms, cmyk, rgb, cmsUInt32Number(pixels));
 }
 
-ColourMatch MatchForBand(const ColourSource& source, OSType pixelFormat) {
-  ColourMatch match;
-  if (source.model != ColourModel::kRgb && source.model != ColourModel::kGrey) return match;
+namespace {
+
+std::unique_ptr<ColourTransform> TransformForBand(const ColourSource& source, OSType pixelFormat) {
+  if (source.model != ColourModel::kRgb && source.model != ColourModel::kGrey) return nullptr;
   Profile profile = UsableSource(source);
-  if (!profile) return match;
+  if (!profile) return nullptr;
   auto t = std::make_unique<ColourTransform>();
   const bool grey = source.model == ColourModel::kGrey;
   if (pixelFormat != k32ARGBPixelFormat || grey || !BuildTables(profile.get(), t.get())) {
@@ -473,22 +491,41 @@ ColourMatch MatchForBand(const ColourSource& source, OSType pixelFormat) {
     // passes over stay as they are.
     t->lcms =
         Transform(profile.get(), LcmsFormat(pixelFormat, grey), LcmsFormat(pixelFormat, false));
-    if (t->lcms == nullptr) return match;
+    if (t->lcms == nullptr) return nullptr;
   }
-  match.transform_ = std::move(t);
+  return t;
+}
+
+std::unique_ptr<ColourTransform> TransformForCmyk(const ColourSource& source, CmykLayout layout) {
+  if (source.model != ColourModel::kCmyk) return nullptr;
+  Profile profile = UsableSource(source);
+  if (!profile) return nullptr;
+  auto t = std::make_unique<ColourTransform>();
+  const cmsUInt32Number in = layout == CmykLayout::k8 ? TYPE_CMYK_8 : TYPE_CMYK_16;
+  t->lcms = Transform(profile.get(), in, layout == CmykLayout::k16 ? TYPE_RGB_16 : TYPE_RGB_8);
+  if (t->lcms == nullptr) return nullptr;
+  return t;
+}
+
+}  // namespace
+
+// A match that cannot be made (its tables not had) is no match: the
+// profile is ignored, as a damaged one is.
+ColourMatch MatchForBand(const ColourSource& source, OSType pixelFormat) {
+  ColourMatch match;
+  try {
+    match.transform_ = TransformForBand(source, pixelFormat);
+  } catch (const std::exception&) {
+  }
   return match;
 }
 
 ColourMatch MatchForCmyk(const ColourSource& source, CmykLayout layout) {
   ColourMatch match;
-  if (source.model != ColourModel::kCmyk) return match;
-  Profile profile = UsableSource(source);
-  if (!profile) return match;
-  auto t = std::make_unique<ColourTransform>();
-  const cmsUInt32Number in = layout == CmykLayout::k8 ? TYPE_CMYK_8 : TYPE_CMYK_16;
-  t->lcms = Transform(profile.get(), in, layout == CmykLayout::k16 ? TYPE_RGB_16 : TYPE_RGB_8);
-  if (t->lcms == nullptr) return match;
-  match.transform_ = std::move(t);
+  try {
+    match.transform_ = TransformForCmyk(source, layout);
+  } catch (const std::exception&) {
+  }
   return match;
 }
 

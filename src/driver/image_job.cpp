@@ -63,6 +63,7 @@ struct Job {
   // reading is reported as the reading's, as if it had ended before
   // anything after it began.
   int32_t FinishReading(int32_t laterResult) {
+    if (laterResult != noErr) pipeline.Stop(laterResult);
     const int32_t result = pipeline.FinishReading();
     progress.Release(result == noErr);
     if (result == noErr) return laterResult;

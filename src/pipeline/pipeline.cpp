@@ -41,9 +41,23 @@ bool StartThread(std::thread* thread, Fn fn) {
   return true;
 }
 
+// A thread's work, whose exceptions (none are expected: the libraries'
+// are caught where they are called) end at the thread's edge as a stop.
+template <class Work>
+int32_t GuardedThreadWork(RowBand* band, RowBand::Side side, Work work) {
+  try {
+    return work();
+  } catch (...) {
+    band->Stop(memFullErr, side);
+    return memFullErr;
+  }
+}
+
 }  // namespace
 
 Pipeline::~Pipeline() {
+  // Only a job that ended early leaves a thread running.
+  if (drawer_.joinable() || resampler_.joinable()) Stop(paramErr);
   StopResampling();
   source_.Release(RowBand::kAllRows);
   if (drawer_.joinable()) drawer_.join();
@@ -122,14 +136,24 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
   } else {
     resizeResult_ = memFullErr;
   }
+  // A resize that cannot be done fails the job, whatever the pixels hold:
+  // they are not drawn at all, overlapped or in turn, since a drawing the
+  // failure stopped half-way would leave the reading's outcome to chance.
+  if (resizeResult_ != noErr) {
+    readingKnown_ = true;
+    return noErr;
+  }
 
   const bool ring = overlap_ && resizeResult_ == noErr &&
                     GraphicsImportDrawsRowsInOrder(import_.importer) &&
                     SourceMayBeRing(request_.verticalEdge);
   if (const int32_t err = AllocateSource(ring)) return err;
   if (!overlap_) return DrawHere();
-  if (StartThread(&drawer_,
-                  [this] { readResult_ = GraphicsImportDrawRows(import_.importer, &source_); })) {
+  if (StartThread(&drawer_, [this] {
+        readResult_ = GuardedThreadWork(&source_, RowBand::kWriter, [this] {
+          return GraphicsImportDrawRows(import_.importer, &source_);
+        });
+      })) {
     return noErr;
   }
   // No thread to spare: the whole image, drawn here.
@@ -153,6 +177,12 @@ int32_t Pipeline::FinishReading() {
   if (drawer_.joinable()) drawer_.join();
   readingKnown_ = true;
   return readResult_;
+}
+
+// The resampler lets go of the source itself once it has stopped, so that
+// the drawer never overwrites a row it is still reading.
+void Pipeline::Stop(int32_t err) {
+  destination_.Stop(err, RowBand::kReader);
 }
 
 int32_t Pipeline::DestinationRows() const {
@@ -191,8 +221,12 @@ int32_t Pipeline::AllocateDestination() {
 int32_t Pipeline::Resample() {
   if (resizeResult_ != noErr) return resizeResult_;
   if (DestinationStreams()) {
-    if (StartThread(&resampler_,
-                    [this] { RunPreparedResample(resize_.get(), &source_, &destination_); })) {
+    if (StartThread(&resampler_, [this] {
+          GuardedThreadWork(&destination_, RowBand::kWriter, [this] {
+            RunPreparedResample(resize_.get(), &source_, &destination_);
+            return noErr;
+          });
+        })) {
       return noErr;
     }
     // No thread to spare: the whole destination, filled here.
@@ -248,7 +282,9 @@ int32_t Pipeline::Export(const ExportSettings& settings, UserData ud, const std:
                          std::function<OSErr()> beforeWrite) {
   if (DestinationStreams()) {
     const int32_t result = ExportRows(&destination_, settings, ud, outputPath, beforeWrite);
-    // However the encoder ended, the resampler must not wait for it.
+    // A failed encoder stops the stages before it; however it ended, the
+    // resampler must not wait for it.
+    if (result != noErr) Stop(result);
     StopResampling();
     return result;
   }

@@ -54,6 +54,11 @@ class Pipeline {
   // Ends every stage still going on (the encoder must be done reading) and
   // answers the reading's result.
   int32_t FinishReading();
+  // A later step failed with err: the resampler and the encoder end at
+  // their next band of rows. The drawer only decodes on, neither waiting
+  // for room nor preparing rows, so that its outcome, which outranks err,
+  // is what it would be had the image been drawn first.
+  void Stop(int32_t err);
 
   // The destination at the requested size and format.
   int32_t AllocateDestination();

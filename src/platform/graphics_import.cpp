@@ -1,6 +1,7 @@
 #include "platform/graphics_import.h"
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "platform/components_internal.h"
@@ -132,7 +133,12 @@ DrawMatches MatchesFor(const ImporterState& state, const ImporterCodec& codec, O
   DrawMatches matches;
   if (!state.matchColour || codec.readColour == nullptr) return matches;
   ColourSource source;
-  codec.readColour(FileOf(state), &source);
+  // A profile too large to be had is one not used.
+  try {
+    codec.readColour(FileOf(state), &source);
+  } catch (const std::exception&) {
+    return matches;
+  }
   if (source.model == ColourModel::kCmyk) {
     // 8-bit CMYK is JPEG's, always drawn into 32-bit ARGB; TIFF converts
     // through 16 bits.
@@ -176,15 +182,18 @@ ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows, DrawMatches*
 ComponentResult GraphicsImportDrawRows(GraphicsImportComponent ci, RowBand* rows) {
   const RowBand::Prepare prepare = rows != nullptr ? rows->GetPrepare() : nullptr;
   DrawMatches matches;
-  const ComponentResult result = DrawRows(ci, rows, &matches);
+  ComponentResult result = DrawRows(ci, rows, &matches);
   if (rows != nullptr) {
     // Rows the drawer did not publish (all of them, for some) are released
-    // here, prepared like the others.
+    // here, prepared like the others; a drawer that ended before its last
+    // row has failed, whatever it said.
+    if (result == noErr) result = rows->Publish(rows->Height());
     if (result == noErr) {
-      rows->Publish(rows->Height());
       rows->Close();
     } else {
-      rows->Abandon();
+      rows->Stop(result, RowBand::kWriter);
+      // Stopped by the reader first: that error is the one to tell.
+      result = rows->StopError();
     }
     // The band may be drawn again; the match goes with this drawing.
     rows->SetPrepare(prepare);

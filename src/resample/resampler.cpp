@@ -95,9 +95,9 @@ const uint8_t* StreamSourceRow(const ResampleContext* c, int32_t row) {
 uint8_t* StreamDestinationRow(const ResampleContext* c, int32_t row) {
   RowBand* destination = c->streams->destination;
   if (row == kEndOfRowsMark) {
-    // After a failed drawing the rows below were never written: they are
-    // not published (nor prepared), the band is abandoned instead.
-    if (!c->streams->source->Abandoned()) destination->Publish(c->destinationHeight);
+    // After a stop the rows below were never written: they are not
+    // published (nor prepared); the stop travels on instead.
+    if (!c->streams->source->Stopped()) destination->Publish(c->destinationHeight);
     return nullptr;
   }
   assert(row >= 0 && row < c->destinationHeight);
@@ -201,8 +201,12 @@ void ResampleRows(const ResampleContext* context) {
   int64_t base = EntryStart(VerticalEntry(context, 0));  // source row in ring slot 0
   int64_t next = base;                                   // next source row to fetch
   for (int32_t i = 0; i < context->destinationHeight; ++i) {
-    // A source whose drawing failed gives nothing worth filtering.
-    if (context->streams != nullptr && context->streams->source->Abandoned()) break;
+    // A failed drawing gives nothing worth filtering; a failed encoder
+    // wants no more rows.
+    if (context->streams != nullptr &&
+        (context->streams->source->Stopped() || context->streams->destination->Stopped())) {
+      break;
+    }
     const int16_t* entry = VerticalEntry(context, i);
     const int64_t start = EntryStart(entry);
     const int64_t count = EntryCount(entry);
@@ -359,9 +363,11 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   assert(err == noErr);
   (void)err;
   source->Release(RowBand::kAllRows);
-  if (source->Abandoned()) {
-    destination->Abandon();
-  } else {
+  // A failed drawing stops the encoder too; after a failed encoder the
+  // drawer, let go of above, ends on its own.
+  if (source->Stopped()) {
+    destination->Stop(source->StopError(), RowBand::kWriter);
+  } else if (!destination->Stopped()) {
     destination->Close();
   }
 }

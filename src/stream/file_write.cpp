@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -16,6 +17,7 @@
 #include "base/errno_error.h"
 #include "base/stale_temporaries.h"
 #include "stream/file_write_seam.h"
+#include "stream/temporary_guard.h"
 
 namespace {
 
@@ -108,6 +110,59 @@ std::string OpenedPath(int fd) {
   return path;
 }
 
+// The descriptor a path names, through links, when it is one of ours:
+// "/dev/stdout", "/dev/fd/N", "/proc/self/fd/N". Opening such a name opens
+// the file anew (at its start, without the caller's append mode, or not
+// at all for a file since unlinked or in a folder we may not write), so
+// the bytes go to the descriptor itself. -1 for any other path.
+int DescriptorNamed(std::string path) {
+  const std::string ownFolder = "/proc/" + std::to_string(getpid()) + "/fd/";
+  for (int hop = 0; hop < 40; ++hop) {
+    for (const char* folder : {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/"}) {
+      for (const std::string& prefix : {std::string(folder), ownFolder}) {
+        if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) continue;
+        int fd = 0;
+        const char* digits = path.c_str() + prefix.size();
+        const auto [end, ec] = std::from_chars(digits, path.c_str() + path.size(), fd);
+        if (ec == std::errc{} && end == path.c_str() + path.size()) return fd;
+      }
+    }
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || size_t(n) >= link.size()) return -1;
+    link.resize(size_t(n));
+    path = link[0] == '/' ? link : FolderOf(path) + "/" + link;
+  }
+  return -1;
+}
+
+// Where a path that names nothing (ENOENT) is to be created: itself, or
+// for a link that points nowhere yet, the file it points to, so that the
+// link stays and the file appears where it leads.
+OSErr NewFilePath(const std::string& path, std::string* target) {
+  *target = path;
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat info;
+    if (lstat(target->c_str(), &info) != 0) {
+      return errno == ENOENT ? noErr : ErrorFromErrno(errno);
+    }
+    if (!S_ISLNK(info.st_mode)) return noErr;
+    // As the kernel guards links in sticky folders anyone may write (/tmp):
+    // one planted by a stranger is not followed.
+    struct stat folder;
+    if (stat(FolderOf(*target).c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+        (folder.st_mode & S_IWOTH) && info.st_uid != geteuid() && info.st_uid != folder.st_uid) {
+      return accessDeniedErr;
+    }
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = readlink(target->c_str(), link.data(), link.size());
+    if (n <= 0 || size_t(n) >= link.size()) return ioErr;
+    link.resize(size_t(n));
+    *target = link[0] == '/' ? link : FolderOf(*target) + "/" + link;
+  }
+  return fnfErr;  // as the system answers a loop of links
+}
+
 // Writes smaller than this are gathered, so that an encoder's many small
 // pieces cost few system calls.
 constexpr size_t kBufferBytes = size_t(1) << 20;
@@ -125,7 +180,10 @@ FileWriteCalls SystemFileWriteCalls() {
 
 OutputFile::~OutputFile() {
   if (fd_ >= 0) ::close(fd_);
-  if (!temporary_.empty()) unlink(temporary_.c_str());
+  if (!temporary_.empty()) {
+    unlink(temporary_.c_str());
+    ForgetTemporary(temporary_);
+  }
 }
 
 OSErr OutputFile::Fail(OSErr err) {
@@ -141,10 +199,18 @@ OSErr OutputFile::Fail(OSErr err) {
 OSErr OutputFile::Open(const std::string& path) {
   if (fd_ >= 0 || failed_ != noErr || path.empty()) return Fail(paramErr);
   try {
+    if (const int named = DescriptorNamed(path); named >= 0) {
+      fd_ = fcntl(named, F_DUPFD_CLOEXEC, 0);
+      if (fd_ < 0) return Fail(errno == EBADF ? fnfErr : ErrorFromErrno(errno));
+      const int flags = fcntl(fd_, F_GETFL);
+      if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) return Fail(accessDeniedErr);
+      direct_ = true;
+      return noErr;
+    }
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
       if (errno != ENOENT) return Fail(ErrorFromErrno(errno));
-      target_ = path;
+      if (OSErr err = NewFilePath(path, &target_)) return Fail(err);
     } else {
       if (S_ISDIR(info.st_mode)) return Fail(accessDeniedErr);
       FileDescriptor probe(CurrentFileWriteCalls().open(
@@ -172,7 +238,9 @@ OSErr OutputFile::Open(const std::string& path) {
     }
     const std::string folder = FolderOf(target_);
     RemoveStaleTemporaries(folder);
-    return Fail(CreateTemporary(folder, &temporary_, &fd_));
+    if (OSErr err = CreateTemporary(folder, &temporary_, &fd_)) return Fail(err);
+    GuardTemporary(temporary_);
+    return noErr;
   } catch (const std::bad_alloc&) {
     return Fail(memFullErr);
   }
@@ -258,12 +326,10 @@ OSErr OutputFile::Commit() {
   if (err == noErr) err = closed;
   if (direct_) return Fail(err);
   if (err == noErr && rename(temporary_.c_str(), target_.c_str()) != 0) err = ErrorFromErrno(errno);
-  if (err != noErr) {
-    unlink(temporary_.c_str());
-    temporary_.clear();
-    return Fail(err);
-  }
+  if (err != noErr) unlink(temporary_.c_str());
+  ForgetTemporary(temporary_);
   temporary_.clear();
+  if (err != noErr) return Fail(err);
   // Makes the rename itself durable; the file is in place either way.
   try {
     FileDescriptor folder(::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -1,7 +1,6 @@
 #include "stream/row_band.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cstdlib>
 #include <utility>
 
@@ -24,6 +23,19 @@ void RowBand::FreeRing() {
   }
   base_ = nullptr;
   ringBytes_ = 0;
+  std::free(spare_);
+  spare_ = nullptr;
+}
+
+void RowBand::AllocateSpareRows() {
+  std::free(spare_);
+  spare_ = static_cast<uint8_t*>(std::calloc(2, size_t(rowBytes_)));
+}
+
+// Without spare rows (two rows that could not be had where a whole image
+// could) a stopped side gets the row itself, as before there was a stop.
+uint8_t* RowBand::SpareRow(Side side) const {
+  return spare_ != nullptr ? spare_ + (side == kReader ? rowBytes_ : 0) : nullptr;
 }
 
 void RowBand::Clear() {
@@ -44,13 +56,15 @@ void RowBand::AttachWhole(const PixelView& pixels, bool complete) {
   capacity_ = height_;
   rowBytes_ = pixels.rowBytes;
   base_ = pixels.base;
+  AllocateSpareRows();
   ResetMarks(complete ? kAllRows : 0);
 }
 
 void RowBand::ResetMarks(int64_t published) {
   published_.value.store(published);
   released_.value.store(0);
-  abandoned_.store(false);
+  stopError_.store(noErr);
+  stoppedBy_ = kWriter;
   drawn_ = claimed_ = rowsGranted_ = 0;
   claimsUnderWay_ = 0;
   done_.clear();
@@ -79,6 +93,7 @@ OSErr RowBand::AllocateRing(int32_t width, int32_t height, OSType pixelFormat, i
   rowBytes_ = rowBytes;
   base_ = static_cast<uint8_t*>(block);
   ringBytes_ = size_t(bytes);
+  AllocateSpareRows();
   ResetMarks(0);
   return noErr;
 }
@@ -95,7 +110,7 @@ void RowBand::WaitUntil(const Mark& mark, int64_t atLeast) const {
   if (mark.value.load(std::memory_order_acquire) >= atLeast) return;
   std::unique_lock<std::mutex> lock(mutex_);
   mark.wanted.store(atLeast);
-  while (mark.value.load() < atLeast) changed_.wait(lock);
+  while (mark.value.load() < atLeast && !Stopped()) changed_.wait(lock);
   mark.wanted.store(INT64_MAX);
 }
 
@@ -112,31 +127,40 @@ void RowBand::Raise(Mark& mark, int64_t to) {
 uint8_t* RowBand::RowToWrite(int64_t y) const {
   // Row y overwrites row y - capacity, which the reader must have let go.
   WaitUntil(released_, y - capacity_ + 1);
+  if (Stopped() && spare_ != nullptr) return SpareRow(kWriter);
   if (y >= rowsGranted_) rowsGranted_ = y + 1;
   return RowAddress(y);
 }
 
-void RowBand::Publish(int64_t rows) {
-  // A ring's rows are final only once written: the slot of a row never
-  // asked for may still hold one the reader has not let go of.
-  assert(whole_ || rows == kAllRows || rows <= rowsGranted_);
-  if (prepare_ == nullptr || rows == kAllRows) {
+OSErr RowBand::Publish(int64_t rows) {
+  if (Stopped()) return StopError();
+  if (published_.value.load() == kAllRows) return noErr;  // complete already
+  rows = std::min<int64_t>(rows, height_);
+  // Rows never asked for hold nothing of this image: in a ring, a row the
+  // reader may not have let go of; in a whole buffer, whatever was there.
+  if (rows > rowsGranted_) {
+    Stop(kUnwrittenRowsErr, kWriter);
+    return StopError();
+  }
+  // Rows nobody will read need no preparation.
+  if (prepare_ == nullptr || released_.value.load() == kAllRows) {
     Raise(published_, rows);
-    return;
+    return noErr;
   }
   std::unique_lock<std::mutex> lock(mutex_);
-  if (rows <= drawn_ || published_.value.load() == kAllRows) return;
-  drawn_ = std::min<int64_t>(rows, height_);
+  if (rows <= drawn_ || published_.value.load() == kAllRows) return noErr;
+  drawn_ = rows;
   // The rows are the reader's to prepare, unless it falls behind.
   if (published_.wanted.load() != INT64_MAX) changed_.notify_all();
   while (drawn_ - claimed_ > kPrepareBacklog && PrepareNextRows(lock, kRowsInFlight)) {
   }
+  return noErr;
 }
 
 // Claims the next published rows not yet claimed (at most maxRows of them)
 // and prepares them, without the lock; false when there are none.
 bool RowBand::PrepareNextRows(std::unique_lock<std::mutex>& lock, int64_t maxRows) const {
-  if (closing_ || claimed_ >= drawn_) return false;
+  if (closing_ || Stopped() || claimed_ >= drawn_) return false;
   const int64_t from = claimed_;
   const int64_t to = drawn_ - from > maxRows ? from + maxRows : drawn_;
   claimed_ = to;
@@ -177,17 +201,18 @@ void RowBand::Close() {
     closing_ = true;
     changed_.wait(lock, [this] { return claimsUnderWay_ == 0; });
   }
-  Raise(published_, kAllRows);
+  // A stopped band's rows below the stop are not final.
+  if (!Stopped()) Raise(published_, kAllRows);
 }
 
-void RowBand::Abandon() {
-  abandoned_.store(true, std::memory_order_release);
-  if (prepare_ != nullptr) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    closing_ = true;
-    changed_.wait(lock, [this] { return claimsUnderWay_ == 0; });
+void RowBand::Stop(int32_t err, Side by) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!Stopped()) {
+    stoppedBy_ = by;
+    stopError_.store(err != noErr ? err : paramErr, std::memory_order_release);
   }
-  Raise(published_, kAllRows);
+  changed_.notify_all();
+  changed_.wait(lock, [this] { return claimsUnderWay_ == 0; });
 }
 
 const uint8_t* RowBand::RowToRead(int64_t y) const {
@@ -196,10 +221,11 @@ const uint8_t* RowBand::RowToRead(int64_t y) const {
   // the lock: prepare_ is not looked at here, as the writer may set it.
   std::unique_lock<std::mutex> lock(mutex_);
   while (published_.value.load() <= y) {
+    if (Stopped()) return spare_ != nullptr ? SpareRow(kReader) : RowAddress(y);
     if (PrepareNextRows(lock, kRowsInFlight)) continue;
     // As in WaitUntil: a raise without the lock sees the wish or is seen.
     published_.wanted.store(y + 1);
-    if (published_.value.load() <= y) changed_.wait(lock);
+    if (published_.value.load() <= y && !Stopped()) changed_.wait(lock);
     published_.wanted.store(INT64_MAX);
   }
   return RowAddress(y);

@@ -5,9 +5,12 @@
 // which the writer waits until the reader has let go of the row it would
 // overwrite, and the reader waits until the row it wants is final.
 //
-// The writer ends with Close, also when it fails, so that no reader waits
-// for ever; a reader that needs no more rows releases them all
-// (Release(kAllRows)), so that no writer does.
+// The writer ends with Close; a reader that needs no more rows releases
+// them all (Release(kAllRows)), so that no writer waits for room. Either
+// side that fails stops the band with its error: every wait on it ends at
+// once, and both sides' loops look at Stopped() once per band of rows.
+// Rows the writer was never given are never published: such a band is
+// stopped instead.
 //
 // A band may have a prepare step, work done to rows between their drawing
 // and their reading (colour matching, a byte-order pass), shared so that
@@ -60,26 +63,39 @@ class RowBand {
   // be its own (the writer's prepare step, a whole image's owner).
   uint8_t* RowAddress(int64_t y) const { return base_ + (whole_ ? y : y % capacity_) * rowBytes_; }
 
-  // The writer's side. Waits until row y may be written.
+  // The writer's side. Waits until row y may be written. On a stopped band
+  // it answers at once with a row of its own that nobody reads.
   uint8_t* RowToWrite(int64_t y) const;
   // Rows [0, rows) are drawn; final once prepared. A writer keeps at most
-  // kRowsInFlight rows written but not yet published.
-  void Publish(int64_t rows);
+  // kRowsInFlight rows written but not yet published. Rows RowToWrite never
+  // gave out stop the band with kUnwrittenRowsErr. Answers the stop's error
+  // once stopped, else noErr.
+  OSErr Publish(int64_t rows);
   // No more rows will come: every wait for a row returns. Rows published
   // and not yet prepared are prepared first, so that the prepare step is
   // not used after Close returns.
   void Close();
-  // The same when the writer failed: the rows will never be right, and a
-  // reader may stop early. Waits only for preparation under way.
-  void Abandon();
-  bool Abandoned() const { return abandoned_.load(std::memory_order_acquire); }
+
+  // Either side's failure: both sides stop waiting, and the first stop's
+  // error and side are kept (err is noErr: paramErr). Waits for preparation
+  // under way, so that the prepare step is not used after it returns.
+  enum Side { kWriter, kReader };
+  void Stop(int32_t err, Side by);
+  bool Stopped() const { return stopError_.load(std::memory_order_acquire) != noErr; }
+  int32_t StopError() const { return stopError_.load(std::memory_order_acquire); }
+  // Whether the first stop was the writer's: its rows went wrong.
+  bool WriterStopped() const { return Stopped() && stoppedBy_ == kWriter; }
+  // The error of rows claimed that were never written: data that never came.
+  static constexpr OSErr kUnwrittenRowsErr = codecErr;
   // The prepare step for rows [from, to), run on the writer's or the
   // reader's thread, on disjoint rows at the same time.
   using Prepare = std::function<void(const RowBand& band, int64_t from, int64_t to)>;
   void SetPrepare(Prepare prepare);
   const Prepare& GetPrepare() const { return prepare_; }
 
-  // The reader's side. Waits until row y is final or the band is closed.
+  // The reader's side. Waits until row y is final or the band is closed; on
+  // a stopped band a row not final is answered at once with one of the
+  // reader's own.
   const uint8_t* RowToRead(int64_t y) const;
   // Whether RowToRead(y) would answer at once.
   bool IsFinal(int64_t y) const { return published_.value.load(std::memory_order_acquire) > y; }
@@ -108,6 +124,10 @@ class RowBand {
   // go of while a claim is worked on).
   bool PrepareNextRows(std::unique_lock<std::mutex>& lock, int64_t maxRows) const;
   void FinishPrepared(int64_t from, int64_t to) const;
+  // Rows of each side's own for a stopped band, so that neither touches a
+  // row the other may be using; nullptr when they could not be had.
+  void AllocateSpareRows();
+  uint8_t* SpareRow(Side side) const;
 
   int32_t width_ = 0;
   int32_t height_ = 0;
@@ -130,7 +150,9 @@ class RowBand {
   bool closing_ = false;
   mutable Mark published_;
   Mark released_;
-  std::atomic<bool> abandoned_{false};
+  std::atomic<int32_t> stopError_{noErr};
+  Side stoppedBy_ = kWriter;  // written before stopError_
+  uint8_t* spare_ = nullptr;  // two rows: the writer's, the reader's
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
 };

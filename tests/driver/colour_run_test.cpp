@@ -262,6 +262,63 @@ TEST_F(ColourRun, DamagedProfilesAreIgnoredQuietly) {
   EXPECT_EQ(test::ReadFileBytes(dir_ / "damaged.png"), test::ReadFileBytes(dir_ / "plain.out.png"));
 }
 
+uint32_t ReadBig32(const Bytes& b, size_t at) {
+  return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+void PutBig32(uint32_t v, Bytes* b, size_t at) {
+  for (int i = 0; i < 4; ++i) (*b)[at + size_t(i)] = uint8_t(v >> (24 - 8 * i));
+}
+
+// The P3 profile with its tone curves replaced by a parametric curve of
+// type 1, Y = (32767 X)^32767: infinite for all but black. lcms itself
+// writes such a curve as a plain gamma, so the bytes are put in by hand.
+Bytes ProfileWithEndlessCurves() {
+  Bytes icc = Save(MakeRgbProfile(kP3).get());
+  const uint32_t at = uint32_t(icc.size());
+  const uint32_t kMost = 0x7FFF0000;  // 32767 in s15.16
+  const Bytes para = {'p', 'a', 'r', 'a', 0, 0, 0, 0, 0, 1, 0, 0};
+  icc.insert(icc.end(), para.begin(), para.end());
+  icc.resize(icc.size() + 12);
+  PutBig32(kMost, &icc, at + 12);  // g
+  PutBig32(kMost, &icc, at + 16);  // a; b stays 0
+  for (uint32_t i = 0, tags = ReadBig32(icc, 128); i < tags; ++i) {
+    const size_t entry = 132 + 12 * size_t(i);
+    const std::string tag(icc.begin() + std::ptrdiff_t(entry),
+                          icc.begin() + std::ptrdiff_t(entry + 4));
+    if (tag != "rTRC" && tag != "gTRC" && tag != "bTRC") continue;
+    PutBig32(at, &icc, entry + 4);
+    PutBig32(24, &icc, entry + 8);
+  }
+  PutBig32(uint32_t(icc.size()), &icc, 0);
+  return icc;
+}
+
+// Such a profile is not used, in every format that carries one; nothing
+// fails or prints.
+TEST_F(ColourRun, ProfilesWithInfiniteCurvesAreIgnored) {
+  const Bytes icc = ProfileWithEndlessCurves();
+  WriteTaggedPng("plain.png", 8, {});
+  WriteTaggedPng("endless.png", 8, icc);
+  for (const char* codec : {"png", "jpeg", "tiff", "webp"}) {
+    const std::string ext = std::string(".") + codec;
+    for (const char* name : {"plain", "endless"}) {
+      ASSERT_EQ(Run({"/m", "/c", codec, "/q", "100", "/w", std::to_string(kWidth), "/o", name + ext,
+                     std::string(name) + ".png"})
+                    .status,
+                0);
+    }
+    const test::RunResult run =
+        Run({"/c", "png", "/w", "40", "/o", "endless.out.png", "endless" + ext});
+    EXPECT_EQ(run.status, 0) << codec;
+    EXPECT_EQ(run.err, "") << codec;
+    ASSERT_EQ(Run({"/c", "png", "/w", "40", "/o", "plain.out.png", "plain" + ext}).status, 0);
+    EXPECT_EQ(test::ReadFileBytes(dir_ / "endless.out.png"),
+              test::ReadFileBytes(dir_ / "plain.out.png"))
+        << codec;
+  }
+}
+
 // An AVIF whose coded primaries say Display P3.
 TEST_F(ColourRun, CodedPrimariesAreHonoured) {
   const test::PngPixels pattern = Blocks(8, 3);
@@ -298,6 +355,16 @@ TEST_F(ColourRun, CodedPrimariesAreHonoured) {
   heif_image_release(image);
   heif_context_free(context);
   ExpectMatched("p3.avif", 8, Save(MakeRgbProfile(kP3).get()));
+
+  // Reserved primaries (3): no description at all, and nothing of it kept.
+  Bytes reserved = test::ReadFileBytes(dir_ / "p3.avif");
+  const Bytes nclxBox = {'c', 'o', 'l', 'r', 'n', 'c', 'l', 'x'};
+  const auto box = std::search(reserved.begin(), reserved.end(), nclxBox.begin(), nclxBox.end());
+  ASSERT_NE(box, reserved.end());
+  box[8] = 0;
+  box[9] = 3;
+  test::WriteFileBytes(dir_ / "reserved.avif", reserved);
+  EXPECT_EQ(Redraw("reserved.avif", 8, false), Redraw("reserved.avif", 8, true));
 }
 
 // A CMYK JPEG in the Adobe way (inverted, with its APP14 segment) with a

@@ -280,6 +280,54 @@ TEST(HostileFiles, CompressionBombWithinLimitsGivesTheImage) {
   }
 }
 
+// Where the segment with marker (0xFF, marker) begins, from `from` on.
+size_t FindSegment(const std::vector<uint8_t>& jpeg, uint8_t marker, size_t from = 2) {
+  for (size_t i = from; i + 1 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == marker) return i;
+  }
+  ADD_FAILURE() << "no marker " << int(marker);
+  return 0;
+}
+
+// libjpeg warns about damage, then stops with a fatal error before any row
+// is decoded: a failed reading, whole source or streamed, never an image of
+// rows that were never decoded.
+TEST(HostileFiles, JpegsThatFailAfterAWarningBeforeAnyRowAreCodecErrors) {
+  test::TempDir dir;
+  // Sequential: a scan that claims to start at coefficient 1 (a warning),
+  // then a DC table with a symbol above 15 (fatal when the scan starts).
+  std::vector<uint8_t> sequential =
+      test::ReadFileBytes(test::DataPath("codecs/gradient_baseline.jpg"));
+  // The first table is luma's DC table.
+  const size_t dht = FindSegment(sequential, 0xC4);
+  ASSERT_EQ(sequential[dht + 4], 0x00);
+  sequential[dht + 4 + 17] = 0x20;
+  const size_t sos = FindSegment(sequential, 0xDA);
+  sequential[sos + 5 + 2 * sequential[sos + 4]] = 1;
+  test::WriteFileBytes(dir / "sequential.jpg", sequential);
+  // Progressive: stray bytes after the first scan (a warning), then a
+  // second frame header (fatal), both read before the first row.
+  std::vector<uint8_t> progressive =
+      test::ReadFileBytes(test::DataPath("codecs/gradient_progressive.jpg"));
+  const size_t sof = FindSegment(progressive, 0xC2);
+  const std::vector<uint8_t> frame(
+      progressive.begin() + std::ptrdiff_t(sof),
+      progressive.begin() +
+          std::ptrdiff_t(sof + 2 + (progressive[sof + 2] << 8 | progressive[sof + 3])));
+  std::vector<uint8_t> stray = {0x12, 0x34};
+  stray.insert(stray.end(), frame.begin(), frame.end());
+  const size_t second = FindSegment(progressive, 0xDA, FindSegment(progressive, 0xDA) + 2);
+  progressive.insert(progressive.begin() + std::ptrdiff_t(second), stray.begin(), stray.end());
+  test::WriteFileBytes(dir / "progressive.jpg", progressive);
+
+  for (const char* name : {"sequential.jpg", "progressive.jpg"}) {
+    // Streamed; and whole (vertical wrapping and a turn need both buffers whole).
+    HostileRun(dir / name).ExpectReadError(kCodecError);
+    HostileRun(dir / name, {"/w", "100", "/p", "vw", "/r", "90", "/c", "png"})
+        .ExpectReadError(kCodecError);
+  }
+}
+
 TEST(HostileFiles, ThousandsOfProgressiveScansAreRefused) {
   HostileRun(Hostile("progressive_3000_scans.jpg")).ExpectReadError(kCodecError);
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <random>
@@ -56,6 +57,29 @@ pid_t StartTavrel(const std::vector<std::string>& args, const fs::path& cwd) {
     _exit(127);
   }
   return pid;
+}
+
+// Starts the program with its standard output on fd; waits for its status.
+int RunWithStdout(const std::vector<std::string>& args, const fs::path& cwd, int fd) {
+  std::vector<std::string> argv{TAVREL_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(fd, 1);
+    dup2(null, 2);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    std::vector<char*> raw;
+    for (std::string& a : argv) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    execv(raw[0], raw.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 int WaitFor(pid_t pid) {
@@ -160,6 +184,124 @@ TEST_F(OutputFaults, AKillLeavesTheOldFileOrTheWholeNewOne) {
   EXPECT_EQ(last.status, 0) << last.err;
   EXPECT_TRUE(test::ReadFileBytes(dir_ / "out.png") == complete);
   EXPECT_TRUE(Temporaries(dir_.path()).empty());
+}
+
+// Ended by a signal a caller sends (timeout(1), Ctrl-C, a service stop, a
+// closed terminal or pipe) while the output is written: the process ends
+// with that signal, the target is old or complete, and no temporary stays.
+TEST_F(OutputFaults, ASignalDuringTheWriteRemovesTheTemporary) {
+  MakeNoiseInput(900, 700);
+  const std::vector<std::string> flags = {"/%", "100"};
+  const std::vector<uint8_t> complete = Reference(flags, "complete.png");
+  const std::vector<uint8_t> old = Reference({"/w", "10"}, "out.png");
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
+    test::WriteFileBytes(dir_ / "out.png", old);
+    const pid_t pid = StartTavrel(Job(flags, "out.png"), dir_.path());
+    const std::string mine = ".tavrel-" + std::to_string(pid) + "-";
+    auto started = [&] {
+      for (const std::string& name : Temporaries(dir_.path())) {
+        if (name.rfind(mine, 0) == 0) return true;
+      }
+      return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!started() && std::chrono::steady_clock::now() < deadline) {
+    }
+    ASSERT_TRUE(started()) << strsignal(signal);
+    kill(pid, signal);
+    const int status = WaitFor(pid);
+    const std::vector<uint8_t> now = test::ReadFileBytes(dir_ / "out.png");
+    EXPECT_TRUE(now == old || now == complete) << strsignal(signal);
+    EXPECT_TRUE(Temporaries(dir_.path()).empty()) << strsignal(signal);
+    // Ended by the signal, unless the run was done before it came.
+    EXPECT_TRUE(status == 128 + signal || (status == 0 && now == complete)) << status;
+  }
+}
+
+// /o naming the standard output writes to the descriptor the caller gave,
+// whatever file it is: one already unlinked, one opened for appending.
+TEST_F(OutputFaults, TheStandardOutputIsWrittenThroughItsDescriptor) {
+  MakeInput(60, 40);
+  const std::vector<uint8_t> image = Reference({"/w", "30"}, "reference.png");
+  for (const char* name : {"/dev/stdout", "/proc/self/fd/1", "/dev/fd/1"}) {
+    const fs::path unlinked = dir_ / "unlinked";
+    const int anonymous = open(unlinked.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(anonymous, 0);
+    fs::remove(unlinked);
+    EXPECT_EQ(
+        RunWithStdout({"/w", "30", "/c", "png", "/o", name, "in.png"}, dir_.path(), anonymous), 0)
+        << name;
+    std::vector<uint8_t> got(image.size() + 1);
+    EXPECT_EQ(pread(anonymous, got.data(), got.size(), 0), ssize_t(image.size())) << name;
+    got.resize(image.size());
+    EXPECT_TRUE(got == image) << name;
+    close(anonymous);
+
+    test::WriteFileBytes(dir_ / "log", {'l', 'o', 'g', '\n'});
+    const int log = open((dir_ / "log").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(log, 0);
+    EXPECT_EQ(RunWithStdout({"/w", "30", "/c", "png", "/o", name, "in.png"}, dir_.path(), log), 0);
+    close(log);
+    std::vector<uint8_t> expected = {'l', 'o', 'g', '\n'};
+    expected.insert(expected.end(), image.begin(), image.end());
+    EXPECT_TRUE(test::ReadFileBytes(dir_ / "log") == expected) << name;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      EXPECT_EQ(entry.path().filename().string().find("(deleted)"), std::string::npos);
+    }
+  }
+}
+
+// An output that is a link to a file not made yet: the file is made where
+// the link leads and the link stays; a folder it leads into that does not
+// exist is reported as a missing folder.
+TEST_F(OutputFaults, ALinkToNoFileYetIsWrittenThrough) {
+  MakeInput(60, 40);
+  const std::vector<uint8_t> image = Reference({"/w", "30"}, "reference.png");
+  fs::create_directory(dir_ / "renders");
+  fs::create_symlink("renders/out.png", dir_ / "out.png");
+  EXPECT_EQ(test::RunTavrel(Job({"/w", "30"}, "out.png"), dir_.path().string()).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "out.png"));
+  EXPECT_TRUE(test::ReadFileBytes(dir_ / "renders" / "out.png") == image);
+
+  fs::create_symlink("missing/out.png", dir_ / "lost.png");
+  const test::RunResult lost = test::RunTavrel(Job({"/w", "30"}, "lost.png"), dir_.path().string());
+  EXPECT_EQ(lost.status, -43 & 0xFF);
+  EXPECT_EQ(lost.err, "Error: \"lost.png\": file not found (-43)\n");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "lost.png"));
+
+  // A stranger's link in a sticky folder anyone may write is not followed,
+  // as the kernel refuses to for an open.
+  if (geteuid() != 0) return;
+  fs::create_directory(dir_ / "shared");
+  ASSERT_EQ(chmod((dir_ / "shared").c_str(), 01777), 0);
+  fs::create_symlink("../renders/planted.png", dir_ / "shared" / "out.png");
+  ASSERT_EQ(lchown((dir_ / "shared" / "out.png").c_str(), 65534, 65534), 0);
+  const test::RunResult planted =
+      test::RunTavrel(Job({"/w", "30"}, "shared/out.png"), dir_.path().string());
+  EXPECT_EQ(planted.status, -5000 & 0xFF);
+  EXPECT_FALSE(fs::exists(dir_ / "renders" / "planted.png"));
+}
+
+// An export that fails at once (its folder is missing) stops the resampler
+// before it instead of letting it run to the end: enlarging a small image,
+// the job takes a small part of the time the whole of it takes. (The
+// drawer decodes on, as its failure would outrank the export's.)
+TEST_F(OutputFaults, AnExportThatFailsAtOnceStopsTheResampler) {
+  const std::string small = test::DataPath("codecs/gradient_baseline.jpg").string();
+  auto timed = [&](const std::string& output, int* status) {
+    const auto start = std::chrono::steady_clock::now();
+    *status =
+        test::RunTavrel({"/w", "12000", "/h", "8000", "/o", output, small}, dir_.path().string())
+            .status;
+    return std::chrono::steady_clock::now() - start;
+  };
+  int status = 0;
+  const auto whole = timed("whole.jpg", &status);
+  ASSERT_EQ(status, 0);
+  const auto failed = timed("missing/out.jpg", &status);
+  EXPECT_EQ(status, -43 & 0xFF);
+  EXPECT_LT(failed * 4, whole) << std::chrono::duration<double>(failed).count() << " s of "
+                               << std::chrono::duration<double>(whole).count() << " s";
 }
 
 TEST_F(OutputFaults, TwoRunsWritingOneFileLeaveOneWholeOutput) {

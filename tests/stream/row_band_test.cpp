@@ -1,6 +1,6 @@
 // A band's prepare step, shared between the writer and the reader: every row
 // is prepared once and before it is read, by whichever side is idle, and
-// never after the writer's Close or Abandon has returned.
+// never after the writer's Close or Stop has returned.
 #include "stream/row_band.h"
 
 #include <gtest/gtest.h>
@@ -52,7 +52,7 @@ void Stream(Tally* run, bool slowWriter, bool slowReader, bool fail) {
   std::thread reader([&] {
     for (int32_t y = 0; y < rowsRead; ++y) {
       const uint8_t* row = band.RowToRead(y);
-      if (band.Abandoned()) break;
+      if (band.Stopped()) break;
       if (row[0] != uint8_t(y + 1) || row[kWidth * 4 - 1] != uint8_t(y + 1)) ++run->wrongRows;
       Pause(slowReader);
       band.Release(y + 1);
@@ -66,7 +66,7 @@ void Stream(Tally* run, bool slowWriter, bool slowReader, bool fail) {
     if (y % 4 == 3) band.Publish(y + 1);
   }
   if (fail) {
-    band.Abandon();
+    band.Stop(codecErr, RowBand::kWriter);
   } else {
     band.Publish(kHeight);
     band.Close();
@@ -98,7 +98,7 @@ TEST(RowBandPrepare, EveryRowIsPreparedOnceBeforeItIsReadByTheIdleSide) {
   }
 }
 
-TEST(RowBandPrepare, AbandonLeavesNoPreparationRunning) {
+TEST(RowBandPrepare, StopLeavesNoPreparationRunning) {
   for (bool slowReader : {false, true}) {
     Tally run;
     Stream(&run, true, slowReader, true);
@@ -130,6 +130,54 @@ TEST(RowBandPrepare, CloseWaitsForTheReadersPreparation) {
   writer.join();
   reader.join();
   EXPECT_TRUE(closed);
+}
+
+// A stop raised by either side ends the other's wait at once, with the
+// first stop's error; the stopped side's rows are its own from then on.
+TEST(RowBandStop, EitherSideEndsTheOthersWait) {
+  for (RowBand::Side stopper : {RowBand::kWriter, RowBand::kReader}) {
+    RowBand band;
+    ASSERT_EQ(band.AllocateRing(kWidth, kHeight, k32ARGBPixelFormat, kRingRows), noErr);
+    for (int32_t y = 0; y < kRingRows; ++y) band.RowToWrite(y);
+    ASSERT_EQ(band.Publish(kRingRows), noErr);
+    // The writer waits for room, the reader for a row not yet written.
+    std::atomic<bool> writerDone{false}, readerDone{false};
+    const uint8_t* waitedFor = nullptr;
+    std::thread writer([&] {
+      band.RowToWrite(kRingRows);
+      writerDone = true;
+    });
+    std::thread reader([&] {
+      waitedFor = band.RowToRead(kRingRows);
+      readerDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(writerDone || readerDone);
+    band.Stop(memFullErr, stopper);
+    band.Stop(codecErr, RowBand::kWriter);  // later: not kept
+    writer.join();
+    reader.join();
+    EXPECT_EQ(band.StopError(), memFullErr);
+    EXPECT_EQ(band.WriterStopped(), stopper == RowBand::kWriter);
+    EXPECT_EQ(band.Publish(kRingRows + 1), memFullErr);
+    // The rows the reader holds are left alone.
+    for (int32_t y = 0; y < kRingRows; ++y)
+      EXPECT_NE(band.RowToWrite(kRingRows + y), band.RowAddress(y));
+    EXPECT_NE(waitedFor, band.RowAddress(kRingRows));
+  }
+}
+
+// Rows the writer was never given are not published, in any build: the
+// band stops with the error of data that never came.
+TEST(RowBandStop, PublishingUnwrittenRowsStopsTheBand) {
+  RowBand band;
+  ASSERT_EQ(band.AllocateRing(kWidth, kHeight, k32ARGBPixelFormat, kRingRows), noErr);
+  for (int32_t y = 0; y < 8; ++y) band.RowToWrite(y);
+  EXPECT_EQ(band.Publish(8), noErr);
+  EXPECT_EQ(band.Publish(9), RowBand::kUnwrittenRowsErr);
+  EXPECT_TRUE(band.WriterStopped());
+  EXPECT_TRUE(band.IsFinal(7));
+  EXPECT_FALSE(band.IsFinal(8));
 }
 
 }  // namespace

@@ -24,9 +24,11 @@ void StoreRgba16Row(const uint16_t* rgba16, RowBand* dst, int64_t y);
 void UnpremultiplyRgba16Row(uint16_t* rgba16, int64_t width);
 
 // Tells a reader of dst, perhaps on another thread, that rows [0, rows) are
-// final. Drawers call it as they go, at least every RowBand::kRowsInFlight rows.
-inline void PublishDrawnRows(RowBand* dst, int64_t rows) {
-  dst->Publish(rows);
+// final. Drawers call it as they go, at least every RowBand::kRowsInFlight
+// rows; false once the band is stopped, when the drawing ends with
+// dst->StopError().
+inline bool PublishDrawnRows(RowBand* dst, int64_t rows) {
+  return dst->Publish(rows) == noErr;
 }
 
 // Row y's storage for the drawing, waiting for room in a ring.

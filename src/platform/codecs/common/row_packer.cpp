@@ -100,9 +100,10 @@ void RowPacker::Fetch(int64_t y) {
   }
 }
 
-void RowPacker::Pack(int64_t y, uint8_t* out) {
+OSErr RowPacker::Pack(int64_t y, uint8_t* out) {
   Fetch(y);
   src_->Release(y + 1);
+  if (src_->Stopped()) return src_->StopError();
   switch (layout_) {
     case RowLayout::kGrey8:
       for (const Sample16& s : row_) {
@@ -142,4 +143,5 @@ void RowPacker::Pack(int64_t y, uint8_t* out) {
       }
       break;
   }
+  return noErr;
 }

@@ -34,7 +34,8 @@ class RowPacker {
  public:
   // Reserves the working row; memFullErr when it cannot be had.
   OSErr Prepare(RowBand& src, RowLayout layout);
-  void Pack(int64_t y, uint8_t* out);
+  // Answers the band's stop error once it is stopped: the encoding ends.
+  OSErr Pack(int64_t y, uint8_t* out);
 
  private:
   struct Sample16 {

@@ -55,7 +55,7 @@ OSErr MakeImage(RowBand& source, ExportChannels channels,
   if (plane == nullptr) return memFullErr;
   for (int64_t y = 0; y < height; ++y) {
     uint8_t* row = plane + y * stride;
-    packer.Pack(y, row);
+    if (OSErr err = packer.Pack(y, row)) return err;
     if (layout != RowLayout::kGrey8) continue;
     for (int64_t x = width - 1; x >= 0; --x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
   }

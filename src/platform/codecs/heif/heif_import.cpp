@@ -161,8 +161,10 @@ void ReadHeifColour(ByteSpan file, ColourSource* colour) {
     }
   }
   heif_color_profile_nclx* nclx = nullptr;
-  if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok ||
-      nclx == nullptr) {
+  const heif_error got = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+  if (got.code != heif_error_Ok || nclx == nullptr) {
+    // Reserved codes are refused after the profile was made: it is ours.
+    if (nclx != nullptr) heif_nclx_color_profile_free(nclx);
     return;
   }
   colour->hasNclx = true;
@@ -222,7 +224,7 @@ OSErr DrawHeif(ByteSpan file, RowBand* dst, const ColourMatch*) {
     RowToRgba16(plane + y * stride, primary.width, channels, bits, rgba.data());
     if (premultiplied) UnpremultiplyRgba16Row(rgba.data(), primary.width);
     StoreRgba16Row(rgba.data(), dst, y);
-    PublishDrawnRows(dst, y + 1);
+    if (!PublishDrawnRows(dst, y + 1)) return dst->StopError();
   }
   return noErr;
 }

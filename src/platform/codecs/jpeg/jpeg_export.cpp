@@ -164,6 +164,7 @@ bool EncodeGuarded(Encoder* e, RowBand& image, const RowSource& source, Chroma c
         rows[i] = const_cast<JSAMPROW>(image.RowToRead(first + i));
       }
     }
+    if (image.Stopped()) return false;
     jpeg_write_scanlines(&e->info, rows, JDIMENSION(count));
     if (!source.packed) image.Release(first + count);
   }
@@ -205,6 +206,7 @@ OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
   e.info.err = QuietJpegErrors(&e.errors);
   e.info.client_data = &e;
   if (!EncodeGuarded(&e, image, source, chroma, percent, &packer, packedRows.data())) {
+    if (image.Stopped()) return image.StopError();
     return e.sinkError != noErr ? e.sinkError : codecErr;
   }
   return noErr;

@@ -224,6 +224,7 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedC
       rows[count] = BufferRow(*dst, first + count);
       ++count;
     }
+    if (dst->Stopped()) return false;  // the reader failed
     const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
     if (read == 0) return false;  // cannot happen: the sources never suspend
     for (JDIMENSION i = 0; cmyk && i < read; ++i) {
@@ -233,7 +234,7 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedC
         ConvertCmykRow(rows[i], width, invertedCmyk);
       }
     }
-    PublishDrawnRows(dst, first + read);
+    if (!PublishDrawnRows(dst, first + read)) return false;
   }
   jpeg_finish_decompress(&d->info);
   return true;
@@ -259,11 +260,16 @@ OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, const ColourM
   d.info.client_data = &d;
   d.progress.progress_monitor = WatchScans;
   const bool decoded = DecodeGuarded(&d, input, cmyk, invertedCmyk, cmykMatch, rgb.data(), dst);
+  if (dst->Stopped()) return dst->StopError();
   if (d.cut || (d.endedEarly && !decoded)) return codecErr;
   if (decoded) return noErr;
-  // As TurboJPEG does: an error after a warning about damaged data (then a
-  // decoder that could not go on) still leaves the rows decoded so far.
-  return d.warned ? noErr : codecErr;
+  // An error after a warning about damaged data, once every row is out
+  // (in the data that follows them), still leaves the whole image; before
+  // that, rows never decoded would be shown as if they were.
+  return d.warned && d.created && d.info.output_height > 0 &&
+                 d.info.output_scanline >= d.info.output_height
+             ? noErr
+             : codecErr;
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ OSErr WriteImageData(RowBand& image, const PngTarget& target, RowPacker* packer,
   }
   IdatCompressor compressor(rowBytes, int(BytesPerPixel(target.layout)), kCompressionLevel, file);
   for (int64_t y = 0; y < BufferHeight(image); ++y) {
-    packer->Pack(y, row.data());
+    if (OSErr err = packer->Pack(y, row.data())) return err;
     if (OSErr err = compressor.AddRow(row.data())) return err;
   }
   if (OSErr err = compressor.Finish()) return err;

@@ -366,7 +366,9 @@ bool ReadImageGuarded(PngReadState* state, RowBand* dst) {
   for (int pass = 0; pass < passes; ++pass) {
     for (int64_t y = 0; y < height; ++y) {
       png_read_row(state->png, BufferRow(*dst, y), nullptr);
-      if (passes == 1 && (y % 16 == 15 || y + 1 == height)) PublishDrawnRows(dst, y + 1);
+      if (passes == 1 && (y % 16 == 15 || y + 1 == height) && !PublishDrawnRows(dst, y + 1)) {
+        return false;
+      }
     }
   }
   return true;
@@ -393,7 +395,7 @@ OSErr DrawWithReader(PngReadHandle& handle, RowBand* dst) {
   const size_t rowBytes = size_t(layout.width) * size_t(dst->PixelSize() / 8);
   if (png_get_rowbytes(state.png, state.info) != rowBytes) return codecErr;
 
-  if (!ReadImageGuarded(&state, dst)) return codecErr;
+  if (!ReadImageGuarded(&state, dst)) return dst->Stopped() ? dst->StopError() : codecErr;
   return noErr;
 }
 

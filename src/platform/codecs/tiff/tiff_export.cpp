@@ -186,13 +186,16 @@ OSErr EncodeTiff(const ExportRequest& request, ByteSink* out) {
   if (ok && request.metaData != nullptr && request.exifEnabled) {
     SetItemFields(tif.get(), request.metaData);
   }
+  OSErr stopped = noErr;
   for (int64_t y = 0; ok && y < height; ++y) {
-    packer.Pack(y, row.data());
+    stopped = packer.Pack(y, row.data());
+    if (stopped != noErr) break;
     ToNativeOrder(target, width, row.data());
     ok = TIFFWriteScanline(tif.get(), row.data(), uint32_t(y), 0) == 1;
   }
-  ok = ok && TIFFFlush(tif.get()) == 1;
+  ok = ok && stopped == noErr && TIFFFlush(tif.get()) == 1;
   tif.reset();  // closes; nothing is left to write
+  if (stopped != noErr) return stopped;
   if (stream.error != noErr) return stream.error;
   return ok ? noErr : codecErr;
 }

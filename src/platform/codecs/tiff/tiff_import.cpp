@@ -454,7 +454,7 @@ OSErr DrawSamples(TIFF* tif, const TiffLayout& layout, const ColourMatch* cmykMa
       }
       if (layout.associatedAlpha) UnpremultiplyRgba16Row(rgba.data(), layout.width);
       StoreRgba16Row(rgba.data(), dst, y0 + r);
-      PublishDrawnRows(dst, y0 + r + 1);
+      if (!PublishDrawnRows(dst, y0 + r + 1)) return dst->StopError();
     }
     if (rows < band.rows) break;
   }
@@ -491,7 +491,7 @@ OSErr DrawThroughRgba(TIFF* tif, const TiffLayout& layout, RowBand* dst) {
     }
     if (layout.hasAlpha) UnpremultiplyRgba16Row(rgba.data(), layout.width);
     StoreRgba16Row(rgba.data(), dst, y);
-    PublishDrawnRows(dst, y + 1);
+    if (!PublishDrawnRows(dst, y + 1)) return dst->StopError();
   }
   return noErr;
 }

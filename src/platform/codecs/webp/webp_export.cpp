@@ -38,7 +38,7 @@ OSErr PackPixels(RowBand& image, ExportChannels channels, std::vector<uint8_t>* 
   }
   for (int64_t y = 0; y < height; ++y) {
     uint8_t* row = pixels->data() + y * width * outBytes;
-    packer.Pack(y, row);
+    if (OSErr err = packer.Pack(y, row)) return err;
     if (layout != RowLayout::kGrey8) continue;
     for (int64_t x = width - 1; x >= 0; --x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
   }

@@ -107,7 +107,7 @@ OSErr DrawFirstFrame(ByteSpan file, int64_t width, int64_t height, RowBand* dst)
   }
   for (int64_t y = 0; y < height; ++y) {
     StoreRgba8Row(frame + y * width * 4, dst, y);
-    PublishDrawnRows(dst, y + 1);
+    if (!PublishDrawnRows(dst, y + 1)) return dst->StopError();
   }
   return noErr;
 }
@@ -142,7 +142,7 @@ OSErr DrawWebp(ByteSpan file, RowBand* dst, const ColourMatch*) {
   if (OSErr err = DecodeStill(file, width, height, rgba.get())) return err;
   for (int64_t y = 0; y < height; ++y) {
     StoreRgba8Row(rgba.get() + y * width * 4, dst, y);
-    PublishDrawnRows(dst, y + 1);
+    if (!PublishDrawnRows(dst, y + 1)) return dst->StopError();
   }
   return noErr;
 }

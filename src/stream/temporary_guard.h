@@ -1,0 +1,16 @@
+// The temporary file being written, removed when the process is ended by
+// SIGINT, SIGTERM, SIGHUP or SIGPIPE (Ctrl-C, timeout(1), a service stop,
+// a closed terminal or pipe) before it takes the target's name. The name
+// is kept ready where the signal handler, which may only make
+// async-signal-safe calls, can unlink it; the process then ends with the
+// signal's own status. Signals the caller ignores stay ignored.
+#pragma once
+
+#include <string>
+
+// Keeps name (at most one at a time; a second is not guarded) until
+// ForgetTemporary. The handlers are installed on first use.
+void GuardTemporary(const std::string& name);
+// After the temporary was renamed or removed: a late signal then unlinks a
+// name that no longer exists, which is harmless.
+void ForgetTemporary(const std::string& name);
