@@ -57,7 +57,7 @@ int32_t Pipeline::PrepareResize(OSType sourceFormat) {
   const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, sourceFormat};
   const ImageShape to{request_.width, request_.height, request_.destinationFormat};
   resizeResult_ = PrepareResample(from, to, request_.horizontalEdge, request_.verticalEdge,
-                                  request_.kernel, &resize_);
+                                  request_.kernel, &resize_, request_.space);
   return resizeResult_;
 }
 

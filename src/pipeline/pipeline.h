@@ -34,6 +34,7 @@ struct ResizeRequest {
   int32_t kernel = kKernelSinc;
   OSType destinationFormat = k32ARGBPixelFormat;
   int32_t quarterTurns = 0;  // 0 to 3, clockwise
+  FilterSpace space;
 };
 
 class Pipeline {

@@ -11,6 +11,7 @@
 
 #include "platform/row_band.h"
 #include "resample/edge_fetch.h"
+#include "resample/filter_space.h"
 #include "resample/filter_table.h"
 #include "resample/kernels.h"
 #include "resample/resample.h"
@@ -39,6 +40,8 @@ struct BlockLayout {
   int64_t verticalTableOffset = 0;
   int64_t rowBufferOffset = 0;  // 0 when there is no row buffer
   int64_t marginBytes = 0;
+  int64_t workingRowOffset = 0;  // 0 when the space is the default
+  int64_t workingMarginPixels = 0;
   int64_t size = 0;
 };
 
@@ -67,6 +70,12 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
     l.rowBufferOffset = (l.size + 3) & ~int64_t(3);
     l.marginBytes = pad ? ((hTaps + 1) >> 1) * bytesPerPixel : 0;
     l.size = l.rowBufferOffset + 2 * l.marginBytes + int64_t(c.sourceWidth) * bytesPerPixel;
+  }
+  if (!IsDefaultSpace(c.space)) {
+    l.workingMarginPixels = pad ? (hTaps + 1) >> 1 : 0;
+    l.workingRowOffset = (l.size + 31) & ~int64_t(31);
+    l.size =
+        l.workingRowOffset + WorkingRowBytes(l.channels, c.sourceWidth + 2 * l.workingMarginPixels);
   }
   *layout = l;
   return noErr;
@@ -204,10 +213,16 @@ OSErr Resample(ResampleContext* context, double horizontalScale, double horizont
   context->horizontal = HorizontalProcFor(layout.channels, context->sourceClass, level);
   context->vertical = VerticalProcFor(layout.channels, context->destinationClass, level);
   assert(context->horizontal != nullptr && context->vertical != nullptr);
+  SpaceRows spaceRows;
+  if (!IsDefaultSpace(context->space)) {
+    UseFilterSpace(context, &spaceRows, bytes + layout.workingRowOffset, layout.workingMarginPixels,
+                   level);
+  }
 
   const int32_t flags = EdgeFlags(*context);
   if (flags == 0) {
     ResampleRows(context);
+    context->spaceRows = nullptr;
     return noErr;
   }
   EdgeFetcher fetcher{*context,
@@ -219,6 +234,7 @@ OSErr Resample(ResampleContext* context, double horizontalScale, double horizont
   fetcher.context.sourceRow = EdgeFetcherForFlags(flags);
   fetcher.context.destinationRow = ForwardDestinationRow;
   ResampleRows(&fetcher.context);
+  context->spaceRows = nullptr;
   return noErr;
 }
 
@@ -312,7 +328,7 @@ void PlanSourceRows(PreparedResample* p) {
 
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
                       int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
-                      PreparedResamplePtr* prepared) {
+                      PreparedResamplePtr* prepared, FilterSpace space) {
   if (prepared == nullptr) return paramErr;
   prepared->reset();
   const PixelClass fromClass = ClassifyPixelFormat(source.pixelFormat);
@@ -335,6 +351,7 @@ OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
   context.horizontalEdge = uint8_t(horizontalEdge);
   context.verticalEdge = uint8_t(verticalEdge);
   context.kernel = kernel;
+  context.space = EffectiveFilterSpace(space, fromClass, toClass);
   p->horizontalScale = CornerAlignedScale(source.width, destination.width);
   p->verticalScale = CornerAlignedScale(source.height, destination.height);
 
@@ -395,7 +412,7 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
 }
 
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
-                     int32_t verticalEdge, int32_t kernel) {
+                     int32_t verticalEdge, int32_t kernel, FilterSpace space) {
   if (source == nullptr || destination == nullptr) return paramErr;
   RowBand sourceRows;
   sourceRows.AttachWhole(source, true);
@@ -405,7 +422,7 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontal
   if (OSErr err = PrepareResample(
           {sourceRows.Width(), sourceRows.Height(), sourceRows.PixelFormat()},
           {destinationRows.Width(), destinationRows.Height(), destinationRows.PixelFormat()},
-          horizontalEdge, verticalEdge, kernel, &prepared)) {
+          horizontalEdge, verticalEdge, kernel, &prepared, space)) {
     return err;
   }
   RunPreparedResample(prepared.get(), &sourceRows, &destinationRows);
