@@ -69,65 +69,58 @@ void StoreWords(uint8_t* p, const uint16_t* w, int32_t n) {
   std::memcpy(p, w, size_t(n) * 2);
 }
 
-// Source rows to working rows. Every sample is taken to 16 bits: 8-bit
-// alpha and straight colour as 257 v, linear colour through the table.
+// Source rows to working rows: every sample taken to 16 bits, 8-bit alpha
+// and straight colour as 257 v, linear colour through the table.
 // Premultiplied colour is round(X · A / 65535) of 16-bit colour X and alpha
 // A, which for an 8-bit alpha a is round(X · a / 255); neither ever falls on
-// a half. Opaque pixels keep X.
+// a half. Opaque pixels keep X. Pixels go from the last, so that a row can
+// be widened in place.
 
 template <bool kLinear, bool kPremultiply>
-void ARGB32ToARGB64(const SpaceRows& rows, const uint8_t* source, int64_t pixels,
-                    uint8_t* working) {
-  const uint16_t* lin = rows.toLinear;
-  for (int64_t i = 0; i < pixels; ++i, source += 4, working += 8) {
-    const uint32_t p = Load32(source);
+void ARGB32ToARGB64(const uint16_t* lin, const uint8_t* source, int64_t pixels, uint8_t* working) {
+  for (int64_t i = pixels - 1; i >= 0; --i) {
+    const uint32_t p = Load32(source + 4 * i);
     const uint32_t a = p >> 24;
-    uint32_t x[3];
+    uint64_t x[3];
     for (int32_t c = 0; c < 3; ++c) {
       const uint32_t v = (p >> (16 - 8 * c)) & 255;
       x[c] = kLinear ? lin[v] : 257 * v;
-      if (kPremultiply && a != 255) x[c] = (x[c] * a + 127) / 255;
+      if (kPremultiply && a != 255) x[c] = (uint32_t(x[c]) * a + 127) / 255;
     }
-    const uint16_t w[4] = {uint16_t(257 * a), uint16_t(x[0]), uint16_t(x[1]), uint16_t(x[2])};
-    StoreWords(working, w, 4);
+    const uint64_t w = 257 * a | x[0] << 16 | x[1] << 32 | x[2] << 48;
+    std::memcpy(working + 8 * i, &w, 8);
   }
 }
 
 template <bool kLinear, bool kPremultiply>
-void ARGB64ToARGB64(const SpaceRows& rows, const uint8_t* source, int64_t pixels,
-                    uint8_t* working) {
-  const uint16_t* lin = rows.toLinear;
-  for (int64_t i = 0; i < pixels; ++i, source += 8, working += 8) {
+void ARGB64ToARGB64(const uint16_t* lin, const uint8_t* source, int64_t pixels, uint8_t* working) {
+  for (int64_t i = pixels - 1; i >= 0; --i) {
     uint16_t w[4];
-    LoadWords(source, w, 4);
+    LoadWords(source + 8 * i, w, 4);
     const uint32_t a = w[0];
     for (int32_t c = 1; c < 4; ++c) {
       uint32_t x = kLinear ? lin[w[c]] : w[c];
       if (kPremultiply && a != 65535) x = (x * a + 32767) / 65535;
       w[c] = uint16_t(x);
     }
-    StoreWords(working, w, 4);
+    StoreWords(working + 8 * i, w, 4);
   }
 }
 
-// Three channels: colour only, in linear light.
-void ARGB32ToRGB48(const SpaceRows& rows, const uint8_t* source, int64_t pixels, uint8_t* working) {
-  for (int64_t i = 0; i < pixels; ++i, source += 4, working += 6) {
-    const uint32_t p = Load32(source);
-    const uint16_t w[3] = {rows.toLinear[(p >> 16) & 255], rows.toLinear[(p >> 8) & 255],
-                           rows.toLinear[p & 255]};
-    StoreWords(working, w, 3);
-  }
-}
-
-template <int32_t kFirst, int32_t kBytes>
-void Wide16ToRGB48(const SpaceRows& rows, const uint8_t* source, int64_t pixels, uint8_t* working) {
-  for (int64_t i = 0; i < pixels; ++i, source += kBytes, working += 6) {
+void RGB48ToRGB48(const uint16_t* lin, const uint8_t* source, int64_t pixels, uint8_t* working) {
+  for (int64_t i = pixels - 1; i >= 0; --i) {
     uint16_t w[3];
-    LoadWords(source + 2 * kFirst, w, 3);
-    for (uint16_t& x : w) x = rows.toLinear[x];
-    StoreWords(working, w, 3);
+    LoadWords(source + 6 * i, w, 3);
+    for (uint16_t& x : w) x = lin[x];
+    StoreWords(working + 6 * i, w, 3);
   }
+}
+
+template <bool kLinear, bool kPremultiply>
+ConvertRowProc ConverterOf(PixelClass source) {
+  if (source == kClassARGB32) return ARGB32ToARGB64<kLinear, kPremultiply>;
+  if (source == kClassARGB64) return ARGB64ToARGB64<kLinear, kPremultiply>;
+  return RGB48ToRGB48;
 }
 
 // Destination pixels from vertical sums. Alpha is stored as without this
@@ -191,34 +184,19 @@ void ThreeToWide16(const SpaceRows& rows, const int32_t* s, int64_t pixels, uint
 }
 
 template <bool kLinear, bool kPremultiply>
-void ChooseFour(PixelClass source, PixelClass destination, SpaceRows* rows) {
-  rows->convert = source == kClassARGB32 ? ARGB32ToARGB64<kLinear, kPremultiply>
-                                         : ARGB64ToARGB64<kLinear, kPremultiply>;
-  rows->finish = destination == kClassARGB32 ? FourToARGB32<kLinear, kPremultiply>
-                                             : FourToARGB64<kLinear, kPremultiply>;
+FinishProc FinisherOfFour(PixelClass destination) {
+  return destination == kClassARGB32 ? FourToARGB32<kLinear, kPremultiply>
+                                     : FourToARGB64<kLinear, kPremultiply>;
 }
 
-void ChooseThree(PixelClass source, PixelClass destination, SpaceRows* rows) {
-  switch (source) {
-    case kClassARGB32:
-      rows->convert = ARGB32ToRGB48;
-      break;
-    case kClassARGB64:
-      rows->convert = Wide16ToRGB48<1, 8>;
-      break;
-    default:
-      rows->convert = Wide16ToRGB48<0, 6>;
+FinishProc FinisherOf(FilterSpace space, int32_t channels, PixelClass destination) {
+  if (channels == 4) {
+    if (space.linear && space.premultiply) return FinisherOfFour<true, true>(destination);
+    if (space.linear) return FinisherOfFour<true, false>(destination);
+    return FinisherOfFour<false, true>(destination);
   }
-  switch (destination) {
-    case kClassARGB32:
-      rows->finish = ThreeToARGB32;
-      break;
-    case kClassARGB64:
-      rows->finish = ThreeToWide16<1>;
-      break;
-    default:
-      rows->finish = ThreeToWide16<0>;
-  }
+  if (destination == kClassARGB32) return ThreeToARGB32;
+  return destination == kClassARGB64 ? ThreeToWide16<1> : ThreeToWide16<0>;
 }
 
 // The source row (with its margins, when padded) to working samples, then
@@ -227,8 +205,8 @@ void ConvertThenFilter(const ResampleContext* context, const uint8_t* sourceRow,
                        int16_t* intermediateRow) {
   const SpaceRows& rows = *context->spaceRows;
   const int64_t margin = rows.marginPixels;
-  rows.convert(rows, sourceRow - margin * rows.sourceBytes, context->sourceWidth + 2 * margin,
-               rows.workingRow - margin * rows.workingBytes);
+  rows.convert(rows.toLinear, sourceRow - margin * rows.sourceBytes,
+               context->sourceWidth + 2 * margin, rows.workingRow - margin * rows.workingBytes);
   rows.filterWorking(context, rows.workingRow, intermediateRow);
 }
 
@@ -267,15 +245,30 @@ const uint16_t* Stored16FromLinear() {
 FilterSpace EffectiveFilterSpace(FilterSpace asked, PixelClass source, PixelClass destination) {
   const int32_t channels = IntermediateChannels(source, destination);
   if (channels == 1) return {};
-  return {asked.linear, asked.premultiply && channels == 4};
+  return {asked.linear, asked.premultiply && channels == 4, asked.sourceConverted};
 }
 
 bool IsDefaultSpace(FilterSpace space) {
   return !space.linear && !space.premultiply;
 }
 
-int64_t WorkingRowBytes(int32_t channels, int64_t pixels) {
-  return pixels * 2 * channels;
+PixelClass WorkingClass(PixelClass source) {
+  return source == kClassARGB32 ? kClassARGB64 : source;
+}
+
+int64_t WorkingRowBytes(PixelClass source, int64_t pixels) {
+  return pixels * BytesPerPixelOfClass(WorkingClass(source));
+}
+
+ConvertRowProc ConverterFor(FilterSpace space, PixelClass source) {
+  if (space.linear && space.premultiply) return ConverterOf<true, true>(source);
+  if (space.linear) return ConverterOf<true, false>(source);
+  return ConverterOf<false, true>(source);
+}
+
+const uint16_t* LinearTableFor(FilterSpace space, PixelClass source) {
+  if (!space.linear) return nullptr;
+  return source == kClassARGB32 ? LinearFrom8() : LinearFrom16();
 }
 
 void UseFilterSpace(ResampleContext* context, SpaceRows* rows, uint8_t* workingRow,
@@ -283,34 +276,43 @@ void UseFilterSpace(ResampleContext* context, SpaceRows* rows, uint8_t* workingR
   const FilterSpace space = context->space;
   const PixelClass source = context->sourceClass, destination = context->destinationClass;
   rows->channels = IntermediateChannels(source, destination);
-  rows->sourceBytes = BytesPerPixelOfClass(source);
-  rows->workingBytes = 2 * rows->channels;
   rows->destinationBytes = BytesPerPixelOfClass(destination);
-  rows->marginPixels = marginPixels;
-  rows->workingRow = workingRow + marginPixels * rows->workingBytes;
   if (space.linear) {
-    rows->toLinear = source == kClassARGB32 ? LinearFrom8() : LinearFrom16();
     if (destination == kClassARGB32) {
       rows->toStored8 = Stored8FromLinear();
     } else {
       rows->toStored16 = Stored16FromLinear();
     }
   }
-  if (rows->channels == 4) {
-    if (space.linear && space.premultiply) {
-      ChooseFour<true, true>(source, destination, rows);
-    } else if (space.linear) {
-      ChooseFour<true, false>(source, destination, rows);
-    } else {
-      ChooseFour<false, true>(source, destination, rows);
-    }
-  } else {
-    ChooseThree(source, destination, rows);
-  }
-  const PixelClass working = rows->channels == 4 ? kClassARGB64 : kClassRGB48;
-  rows->filterWorking = HorizontalProcFor(rows->channels, working, level);
+  rows->finish = FinisherOf(space, rows->channels, destination);
   rows->sums = SumsProcFor(level);
   context->spaceRows = rows;
-  context->horizontal = ConvertThenFilter;
   context->vertical = SumThenFinish;
+  if (space.sourceConverted) return;  // the rows come in working samples
+  const PixelClass working = WorkingClass(source);
+  rows->sourceBytes = BytesPerPixelOfClass(source);
+  rows->workingBytes = BytesPerPixelOfClass(working);
+  rows->marginPixels = marginPixels;
+  rows->workingRow = workingRow + marginPixels * rows->workingBytes;
+  rows->toLinear = LinearTableFor(space, source);
+  rows->convert = ConverterFor(space, source);
+  rows->filterWorking = HorizontalProcFor(rows->channels, working, level);
+  context->horizontal = ConvertThenFilter;
+}
+
+OSType WorkingFormat(FilterSpace space, OSType source, OSType destination) {
+  const PixelClass from = ClassifyPixelFormat(source);
+  const PixelClass to = ClassifyPixelFormat(destination);
+  if (from == kClassNone || to == kClassNone) return 0;
+  if (IsDefaultSpace(EffectiveFilterSpace(space, from, to))) return 0;
+  constexpr OSType kFormats[kPixelClassCount] = {k32ARGBPixelFormat, 0, k48RGBCodecType,
+                                                 k64ARGBPixelFormat};
+  return kFormats[WorkingClass(from)];
+}
+
+void ConvertToWorking(FilterSpace space, OSType source, OSType destination, uint8_t* row,
+                      int32_t width) {
+  const PixelClass from = ClassifyPixelFormat(source);
+  const FilterSpace effective = EffectiveFilterSpace(space, from, ClassifyPixelFormat(destination));
+  ConverterFor(effective, from)(LinearTableFor(effective, from), row, width, row);
 }

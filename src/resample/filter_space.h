@@ -28,10 +28,11 @@ constexpr int32_t kOpaqueSum = 16383 * kWeightOne;
 FilterSpace EffectiveFilterSpace(FilterSpace asked, PixelClass source, PixelClass destination);
 bool IsDefaultSpace(FilterSpace space);
 
-// Bytes of a working row of that many pixels.
-int64_t WorkingRowBytes(int32_t channels, int64_t pixels);
+// Bytes of a working row of that many pixels of a source class.
+int64_t WorkingRowBytes(PixelClass source, int64_t pixels);
 
-using ConvertRowProc = void (*)(const SpaceRows& rows, const uint8_t* source, int64_t pixels,
+// working may be source itself: rows are widened in place.
+using ConvertRowProc = void (*)(const uint16_t* toLinear, const uint8_t* source, int64_t pixels,
                                 uint8_t* working);
 using FinishProc = void (*)(const SpaceRows& rows, const int32_t* sums, int64_t pixels,
                             uint8_t* destination);
@@ -54,6 +55,7 @@ struct SpaceRows {
 
 // Sets rows up for context's classes and space (effective, not the default)
 // and has the context's procedures go through them. workingRow has room
-// for the source width plus the margins.
+// for the source width plus the margins; unused when the source rows come
+// converted.
 void UseFilterSpace(ResampleContext* context, SpaceRows* rows, uint8_t* workingRow,
                     int64_t marginPixels, SimdLevel level);

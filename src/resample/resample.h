@@ -32,7 +32,19 @@ constexpr int32_t kWeightOne = 16384;
 struct FilterSpace {
   bool linear = false;
   bool premultiply = false;
+  // The source rows are in the working format already (ConvertToWorking).
+  bool sourceConverted = false;
 };
+
+// The format a source's rows take in a space other than the default: 16-bit
+// samples ("b64a" from 32-bit ARGB, else the source's own), or 0 when the
+// space changes nothing for these formats. A band whose rows are converted
+// as they are drawn (ConvertToWorking, in place: the row needs room for the
+// working format) is resized from that format with sourceConverted set; the
+// same bytes as a resize that converts them itself.
+OSType WorkingFormat(FilterSpace space, OSType source, OSType destination);
+void ConvertToWorking(FilterSpace space, OSType source, OSType destination, uint8_t* row,
+                      int32_t width);
 
 // The size and pixel format of an image on either side of a resize.
 struct ImageShape {

@@ -71,11 +71,11 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
     l.marginBytes = pad ? ((hTaps + 1) >> 1) * bytesPerPixel : 0;
     l.size = l.rowBufferOffset + 2 * l.marginBytes + int64_t(c.sourceWidth) * bytesPerPixel;
   }
-  if (!IsDefaultSpace(c.space)) {
+  if (!IsDefaultSpace(c.space) && !c.space.sourceConverted) {
     l.workingMarginPixels = pad ? (hTaps + 1) >> 1 : 0;
     l.workingRowOffset = (l.size + 31) & ~int64_t(31);
-    l.size =
-        l.workingRowOffset + WorkingRowBytes(l.channels, c.sourceWidth + 2 * l.workingMarginPixels);
+    l.size = l.workingRowOffset +
+             WorkingRowBytes(c.sourceClass, c.sourceWidth + 2 * l.workingMarginPixels);
   }
   *layout = l;
   return noErr;
