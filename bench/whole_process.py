@@ -269,7 +269,7 @@ def programs_for(item, tavrel, src, out_dir, floor_ppm):
     progs.append(Program("tavrel", args + ["/o", out("tavrel"), src], out("tavrel"),
                          "two-lobe sinc (/k s, the default)"))
 
-    if shutil.which("vips"):
+    if shutil.which("vips") and not item.option:
         argv, extra = vips_command(item, "vips", out("vips"), lambda target: [
             "vips", "resize", src, target, w / source.width, "--vscale", h / source.height,
             "--kernel", "lanczos2"])
