@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "resample/row_procs.h"
 
@@ -126,15 +125,16 @@ ConvertRowProc ConverterOf(PixelClass source) {
 // Destination pixels from vertical sums. Alpha is stored as without this
 // space. A colour sum sC is divided by the alpha sum sA: floor((sC ·
 // kOpaqueSum + floor(sA / 2)) / sA), 0 where either is not positive, and
-// kept as it is where sA is opaque. Linear colour is stored to 16 bits and
-// then taken through the curve.
+// kept as it is where sA is opaque; at most twice the opaque sum, which
+// stores as full scale and leaves the stores room within 32 bits. Linear
+// colour is stored to 16 bits and then taken through the curve.
 
 template <bool kPremultiply>
 int32_t Unweighted(int32_t colour, int32_t alpha) {
   if (!kPremultiply || alpha == kOpaqueSum) return colour;
   if (alpha <= 0 || colour <= 0) return 0;
   const int64_t u = (int64_t(colour) * kOpaqueSum + alpha / 2) / alpha;
-  return int32_t(std::min<int64_t>(u, std::numeric_limits<int32_t>::max()));
+  return int32_t(std::min<int64_t>(u, 2 * kOpaqueSum));
 }
 
 template <bool kLinear>
