@@ -252,12 +252,10 @@ bool IsDefaultSpace(FilterSpace space) {
   return !space.linear && !space.premultiply;
 }
 
+namespace {
+
 PixelClass WorkingClass(PixelClass source) {
   return source == kClassARGB32 ? kClassARGB64 : source;
-}
-
-int64_t WorkingRowBytes(PixelClass source, int64_t pixels) {
-  return pixels * BytesPerPixelOfClass(WorkingClass(source));
 }
 
 ConvertRowProc ConverterFor(FilterSpace space, PixelClass source) {
@@ -269,6 +267,12 @@ ConvertRowProc ConverterFor(FilterSpace space, PixelClass source) {
 const uint16_t* LinearTableFor(FilterSpace space, PixelClass source) {
   if (!space.linear) return nullptr;
   return source == kClassARGB32 ? LinearFrom8() : LinearFrom16();
+}
+
+}  // namespace
+
+int64_t WorkingRowBytes(PixelClass source, int64_t pixels) {
+  return pixels * BytesPerPixelOfClass(WorkingClass(source));
 }
 
 void UseFilterSpace(ResampleContext* context, SpaceRows* rows, uint8_t* workingRow,
@@ -314,5 +318,6 @@ void ConvertToWorking(FilterSpace space, OSType source, OSType destination, uint
                       int32_t width) {
   const PixelClass from = ClassifyPixelFormat(source);
   const FilterSpace effective = EffectiveFilterSpace(space, from, ClassifyPixelFormat(destination));
+  if (IsDefaultSpace(effective)) return;
   ConverterFor(effective, from)(LinearTableFor(effective, from), row, width, row);
 }
