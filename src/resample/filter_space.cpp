@@ -167,6 +167,18 @@ void FourToARGB64(const SpaceRows& rows, const int32_t* s, int64_t pixels, uint8
   }
 }
 
+// Alpha weighs the colour, and goes.
+template <bool kLinear, bool kPremultiply>
+void FourToRGB48(const SpaceRows& rows, const int32_t* s, int64_t pixels, uint8_t* out) {
+  for (int64_t i = 0; i < pixels; ++i, s += 4, out += 6) {
+    uint16_t w[3];
+    for (int32_t c = 0; c < 3; ++c) {
+      w[c] = Colour16<kLinear>(rows, Unweighted<kPremultiply>(s[c + 1], s[0]));
+    }
+    StoreWords(out, w, 3);
+  }
+}
+
 void ThreeToARGB32(const SpaceRows& rows, const int32_t* s, int64_t pixels, uint8_t* out) {
   for (int64_t i = 0; i < pixels; ++i, s += 3, out += 4) {
     Store32(out, 0xFF000000u | Colour8<true>(rows, s[0]) << 16 | Colour8<true>(rows, s[1]) << 8 |
@@ -185,8 +197,9 @@ void ThreeToWide16(const SpaceRows& rows, const int32_t* s, int64_t pixels, uint
 
 template <bool kLinear, bool kPremultiply>
 FinishProc FinisherOfFour(PixelClass destination) {
-  return destination == kClassARGB32 ? FourToARGB32<kLinear, kPremultiply>
-                                     : FourToARGB64<kLinear, kPremultiply>;
+  if (destination == kClassARGB32) return FourToARGB32<kLinear, kPremultiply>;
+  return destination == kClassARGB64 ? FourToARGB64<kLinear, kPremultiply>
+                                     : FourToRGB48<kLinear, kPremultiply>;
 }
 
 FinishProc FinisherOf(FilterSpace space, int32_t channels, PixelClass destination) {
@@ -243,9 +256,12 @@ const uint16_t* Stored16FromLinear() {
 }
 
 FilterSpace EffectiveFilterSpace(FilterSpace asked, PixelClass source, PixelClass destination) {
-  const int32_t channels = IntermediateChannels(source, destination);
-  if (channels == 1) return {};
-  return {asked.linear, asked.premultiply && channels == 4, asked.sourceConverted};
+  if (IntermediateChannels(source, destination) == 1) return {};
+  return {asked.linear, asked.premultiply && ChannelsOfClass(source) == 4, asked.sourceConverted};
+}
+
+int32_t SpaceChannels(FilterSpace space, PixelClass source, PixelClass destination) {
+  return space.premultiply ? 4 : IntermediateChannels(source, destination);
 }
 
 bool IsDefaultSpace(FilterSpace space) {
@@ -279,7 +295,7 @@ void UseFilterSpace(ResampleContext* context, SpaceRows* rows, uint8_t* workingR
                     int64_t marginPixels, SimdLevel level) {
   const FilterSpace space = context->space;
   const PixelClass source = context->sourceClass, destination = context->destinationClass;
-  rows->channels = IntermediateChannels(source, destination);
+  rows->channels = SpaceChannels(space, source, destination);
   rows->destinationBytes = BytesPerPixelOfClass(destination);
   if (space.linear) {
     if (destination == kClassARGB32) {

@@ -23,10 +23,13 @@ const uint16_t* Stored16FromLinear();
 // intermediate 16383, and the weights sum to kWeightOne.
 constexpr int32_t kOpaqueSum = 16383 * kWeightOne;
 
-// What a resize in this space does: premultiplying needs alpha on both sides,
-// and neither works on grey.
+// What a resize in this space does: premultiplying needs a source with
+// alpha, and neither works on grey.
 FilterSpace EffectiveFilterSpace(FilterSpace asked, PixelClass source, PixelClass destination);
 bool IsDefaultSpace(FilterSpace space);
+// Channels of the intermediate rows in an effective space: premultiplied
+// colour carries its alpha through the filter, whatever the destination.
+int32_t SpaceChannels(FilterSpace space, PixelClass source, PixelClass destination);
 
 // Bytes of a working row of that many pixels of a source class.
 int64_t WorkingRowBytes(PixelClass source, int64_t pixels);

@@ -56,7 +56,7 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
   BlockLayout l;
   l.horizontalTaps = int32_t(hTaps);
   l.verticalTaps = int32_t(vTaps);
-  l.channels = IntermediateChannels(c.sourceClass, c.destinationClass);
+  l.channels = SpaceChannels(c.space, c.sourceClass, c.destinationClass);
   l.ringRowSize = int64_t(c.destinationWidth) * l.channels * 2;
   const int64_t ringArea = std::max(l.ringRowSize * vTaps, 8 * std::max(hTaps, vTaps));
   l.horizontalTableOffset = ringArea;
@@ -212,12 +212,12 @@ OSErr Resample(ResampleContext* context, double horizontalScale, double horizont
   const SimdLevel level = ResampleSimdLevel();  // once per resize, never per row
   context->horizontal = HorizontalProcFor(layout.channels, context->sourceClass, level);
   context->vertical = VerticalProcFor(layout.channels, context->destinationClass, level);
-  assert(context->horizontal != nullptr && context->vertical != nullptr);
   SpaceRows spaceRows;
   if (!IsDefaultSpace(context->space)) {
     UseFilterSpace(context, &spaceRows, bytes + layout.workingRowOffset, layout.workingMarginPixels,
                    level);
   }
+  assert(context->horizontal != nullptr && context->vertical != nullptr);
 
   const int32_t flags = EdgeFlags(*context);
   if (flags == 0) {
