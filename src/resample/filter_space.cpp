@@ -76,18 +76,33 @@ void StoreWords(uint8_t* p, const uint16_t* w, int32_t n) {
 // be widened in place.
 
 template <bool kLinear, bool kPremultiply>
+uint64_t WorkingPixel(const uint16_t* lin, uint32_t p) {
+  const uint32_t a = p >> 24;
+  uint64_t x[3];
+  for (int32_t c = 0; c < 3; ++c) {
+    const uint32_t v = (p >> (16 - 8 * c)) & 255;
+    x[c] = kLinear ? lin[v] : 257 * v;
+    if (kPremultiply && a != 255) x[c] = (uint32_t(x[c]) * a + 127) / 255;
+  }
+  return 257 * a | x[0] << 16 | x[1] << 32 | x[2] << 48;
+}
+
+// Two pixels a step: one load, and more work in flight.
+template <bool kLinear, bool kPremultiply>
 void ARGB32ToARGB64(const uint16_t* lin, const uint8_t* source, int64_t pixels, uint8_t* working) {
-  for (int64_t i = pixels - 1; i >= 0; --i) {
-    const uint32_t p = Load32(source + 4 * i);
-    const uint32_t a = p >> 24;
-    uint64_t x[3];
-    for (int32_t c = 0; c < 3; ++c) {
-      const uint32_t v = (p >> (16 - 8 * c)) & 255;
-      x[c] = kLinear ? lin[v] : 257 * v;
-      if (kPremultiply && a != 255) x[c] = (uint32_t(x[c]) * a + 127) / 255;
-    }
-    const uint64_t w = 257 * a | x[0] << 16 | x[1] << 32 | x[2] << 48;
+  int64_t i = pixels;
+  if (i % 2 == 1) {
+    --i;
+    const uint64_t w = WorkingPixel<kLinear, kPremultiply>(lin, Load32(source + 4 * i));
     std::memcpy(working + 8 * i, &w, 8);
+  }
+  for (i -= 2; i >= 0; i -= 2) {
+    uint64_t two;
+    std::memcpy(&two, source + 4 * i, 8);
+    const uint64_t first = WorkingPixel<kLinear, kPremultiply>(lin, uint32_t(two));
+    const uint64_t second = WorkingPixel<kLinear, kPremultiply>(lin, uint32_t(two >> 32));
+    std::memcpy(working + 8 * i + 8, &second, 8);
+    std::memcpy(working + 8 * i, &first, 8);
   }
 }
 
