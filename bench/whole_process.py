@@ -34,7 +34,7 @@ PEER_PACKAGES = ["libvips-tools", "imagemagick-6.q16", "graphicsmagick",
                  "python3-pil", "libjpeg-turbo-progs", "zlib1g"]
 
 
-# kind: jpeg, png8, png16. A panorama-sized source is the sample upscaled
+# kind: jpeg, png8, png16, png8a (8-bit RGBA: the photo under a soft alpha). A panorama-sized source is the sample upscaled
 # in one streamed vips step, without the noise and texture of the others:
 # their intermediate float images would take tens of gigabytes.
 Source = namedtuple("Source", "name width height kind plain tagged_from",
@@ -47,6 +47,7 @@ SOURCES = {
                           tagged_from="jpeg24"),
     "jpeg12": Source("photo-4000x3000-q90.jpg", 4000, 3000, "jpeg"),
     "png24": Source("photo-6000x4000.png", 6000, 4000, "png8"),
+    "png24rgba": Source("photo-6000x4000-rgba.png", 6000, 4000, "png8a"),
     "png16": Source("photo-4000x3000-16bit.png", 4000, 3000, "png16"),
     "jpeg675": Source("panorama-30000x22500-q90.jpg", 30000, 22500, "jpeg", plain=True),
     "png300": Source("panorama-20000x15000.png", 20000, 15000, "png8", plain=True),
@@ -62,6 +63,7 @@ class Item:
     height: int
     rotate: bool = False
     big: bool = False  # only the peers that stream run it
+    option: str = ""  # tavrel's filter space; only vipsthumbnail runs beside it
 
     @property
     def jpeg(self):
@@ -80,9 +82,14 @@ ITEMS = [
     # tavrel and vipsthumbnail convert to sRGB; the others carry the profile.
     Item("J1A", "J1's input with an Adobe RGB profile, matched to sRGB", "jpeg24adobe",
          1500, 1000),
+    Item("J1L", "J1 in linear light (//linear; vipsthumbnail --linear)", "jpeg24", 1500, 1000,
+         option="//linear"),
     Item("J2", "24 MP JPEG -> 3000x2000 JPEG q75", "jpeg24", 3000, 2000),
     Item("J3", "12 MP JPEG -> 8000x6000 JPEG q75 (upscale)", "jpeg12", 8000, 6000),
     Item("P1", "24 MP 8-bit PNG -> 1500x1000 PNG", "png24", 1500, 1000),
+    Item("PA", "24 MP 8-bit RGBA PNG -> 1500x1000 PNG", "png24rgba", 1500, 1000),
+    Item("PAP", "PA with premultiplied alpha (//premultiply)", "png24rgba", 1500, 1000,
+         option="//premultiply"),
     Item("P16", "16-bit PNG 4000x3000 -> 2000x1500 16-bit PNG", "png16", 2000, 1500),
     Item("R90", "J1 plus a quarter turn clockwise -> 1000x1500 JPEG q75",
          "jpeg24", 1500, 1000, rotate=True),
@@ -126,6 +133,14 @@ def save_source(photo, tmp, source, path):
         vips("pngsave", tmp / "rgb16.v", path, "--bitdepth", 16, "--strip")
         return
     vips("cast", photo, tmp / "u8.v", "uchar")
+    if source.kind == "png8a":
+        # Alpha from coarse Perlin noise: wide opaque and clear regions, soft edges.
+        vips("perlin", tmp / "a.v", source.width, source.height, "--cell-size", 400, "--seed", 5)
+        vips("linear", tmp / "a.v", tmp / "a255.v", 600, 128)
+        vips("cast", tmp / "a255.v", tmp / "alpha.v", "uchar")  # cast clips
+        vips("bandjoin", f"{tmp / 'u8.v'} {tmp / 'alpha.v'}", tmp / "rgba.v")
+        vips("pngsave", tmp / "rgba.v", path, "--strip")
+        return
     if source.kind == "jpeg":
         vips("jpegsave", tmp / "u8.v", path, "--Q", 90, "--subsample-mode", "on", "--strip")
     else:
@@ -250,10 +265,11 @@ def programs_for(item, tavrel, src, out_dir, floor_ppm):
     args += ["/q", "75"] if item.jpeg else ["/c", "png"]
     args += ["/b", "48"] if item.deep else []
     args += ["/r", "90"] if item.rotate else []
+    args += [item.option] if item.option else []
     progs.append(Program("tavrel", args + ["/o", out("tavrel"), src], out("tavrel"),
                          "two-lobe sinc (/k s, the default)"))
 
-    if shutil.which("vips"):
+    if shutil.which("vips") and not item.option:
         argv, extra = vips_command(item, "vips", out("vips"), lambda target: [
             "vips", "resize", src, target, w / source.width, "--vscale", h / source.height,
             "--kernel", "lanczos2"])
@@ -273,16 +289,21 @@ def programs_for(item, tavrel, src, out_dir, floor_ppm):
         # Left alone, vipsthumbnail carries a profile over; asked, it
         # converts to sRGB after the shrink.
         export = ["--export-profile", "srgb"] if source.tagged_from else []
+        linear = ["--linear"] if item.option == "//linear" else []
         argv, extra = vips_command(item, "vipsthumbnail", out("vipsthumbnail"), lambda target: [
-            "vipsthumbnail", src, "--size", f"{w}x{h}!", *export, "-o", target])
+            "vipsthumbnail", src, "--size", f"{w}x{h}!", *export, *linear, "-o", target])
         note = "lanczos3 (no kernel option)"
         note += "; JPEG shrink-on-load where it pays" if item.jpeg else ""
         note += "; to sRGB after the shrink" if export else ""
+        note += "; --linear" if linear else ""
+        note += "; premultiplies alpha itself" if SOURCES[item.source].kind == "png8a" else ""
         progs.append(Program("vipsthumbnail", argv, out("vipsthumbnail"), note + extra))
 
     magick_tail = (["-rotate", "90"] if item.rotate else []) + (
         ["-quality", "75"] if item.jpeg else [])
-    if item.big:  # the others hold the whole image: minutes and gigabytes
+    # Big items: the others hold the whole image (minutes and gigabytes).
+    # Filter spaces: only vipsthumbnail offers them.
+    if item.big or item.option:
         return progs + floor_programs(item, src, out, floor_ppm)
     if os.path.exists(IM6):
         note = "Lanczos2"

@@ -252,6 +252,8 @@ class Scanner {
       IntegerOption(name, &s_.height);
     } else if (name == "rotate") {
       IntegerOption(name, &s_.rotation);
+    } else if (name == "linear" || name == "premultiply") {
+      (name == "linear" ? s_.filterSpace.linear : s_.filterSpace.premultiply) = true;
     } else {
       Message("Unknown flag: --" + name + "\n");
     }

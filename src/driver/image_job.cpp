@@ -97,6 +97,7 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   resize.kernel = s.kernel;
   resize.destinationFormat = DestinationFormatForDepth(s.exportSettings.depth);
   resize.quarterTurns = QuarterTurns(s.rotation);
+  resize.space = s.filterSpace;
   const bool wide = PixelSizeOfFormat(resize.destinationFormat) > 32;
 
   SetStage(kStageReading);

@@ -20,6 +20,8 @@ struct JobSettings {
   int32_t verticalEdge = kEdgeDefault;
   int32_t kernel = kKernelSinc;
   int32_t rotation = 0;  // degrees clockwise
+  // "//linear", "//premultiply"
+  FilterSpace filterSpace;
   bool copyMetadata = false;
   ExportSettings exportSettings;
   Rect sourceBounds;  // the input's natural bounds once probed

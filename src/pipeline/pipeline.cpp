@@ -67,12 +67,31 @@ Pipeline::~Pipeline() {
   if (destinationBuffer_ != nullptr) DisposeGWorld(destinationBuffer_);
 }
 
-int32_t Pipeline::PrepareResize(OSType sourceFormat) {
+int32_t Pipeline::PrepareResize(OSType sourceFormat, bool converted) {
+  FilterSpace space = request_.space;
+  space.sourceConverted = converted;
+  if (converted) sourceFormat = WorkingFormat(space, sourceFormat, request_.destinationFormat);
   const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, sourceFormat};
   const ImageShape to{request_.width, request_.height, request_.destinationFormat};
   resizeResult_ = PrepareResample(from, to, request_.horizontalEdge, request_.verticalEdge,
-                                  request_.kernel, &resize_);
+                                  request_.kernel, &resize_, space);
+  sourceConverted_ = converted;
   return resizeResult_;
+}
+
+// Linear light and premultiplied alpha: a ring's rows are taken to 16-bit
+// working samples as they are prepared, after any other preparation, by
+// whichever thread is idle. A whole source is converted by the resampler,
+// row by row, so that it takes no more memory.
+void Pipeline::ConvertRingRows(OSType format) {
+  source_.SetPrepare(
+      [next = source_.GetPrepare(), space = request_.space, format,
+       to = request_.destinationFormat](const RowBand& band, int64_t from, int64_t end) {
+        if (next) next(band, from, end);
+        for (int64_t y = from; y < end; ++y) {
+          ConvertToWorking(space, format, to, band.RowAddress(y), band.Width());
+        }
+      });
 }
 
 // A ring just large enough for the resize, or the whole image; a 16-bit
@@ -81,10 +100,13 @@ int32_t Pipeline::AllocateSource(bool ring) {
   const int32_t width = sourceBounds_.right;
   const int32_t height = sourceBounds_.bottom;
   int32_t result = memFullErr;
+  bool convert = false;
   for (OSType format : {import_.format, OSType(k32ARGBPixelFormat)}) {
     if (ring) {
       const int32_t rows = SourceRowsHeld(resize_.get()) + kSourceRingSlack;
-      result = source_.AllocateRing(width, height, format, rows);
+      const OSType working = WorkingFormat(request_.space, format, request_.destinationFormat);
+      convert = working != 0;
+      result = source_.AllocateRing(width, height, format, rows, PixelSizeOfFormat(working) / 8);
     } else {
       result = QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr,
                            kNativeEndianPixMap);
@@ -94,8 +116,11 @@ int32_t Pipeline::AllocateSource(bool ring) {
   }
   if (result != noErr) return result;
   SwapWideRows(&source_);
-  // The resize was prepared for the preferred format.
-  if (source_.PixelFormat() != import_.format) PrepareResize(source_.PixelFormat());
+  if (convert) ConvertRingRows(source_.PixelFormat());
+  // The resize was prepared for the preferred format, as drawn.
+  if (convert || sourceConverted_ || source_.PixelFormat() != import_.format) {
+    PrepareResize(source_.PixelFormat(), convert);
+  }
   return noErr;
 }
 

@@ -34,6 +34,7 @@ struct ResizeRequest {
   int32_t kernel = kKernelSinc;
   OSType destinationFormat = k32ARGBPixelFormat;
   int32_t quarterTurns = 0;  // 0 to 3, clockwise
+  FilterSpace space;
 };
 
 class Pipeline {
@@ -85,7 +86,8 @@ class Pipeline {
   int32_t DestinationRows() const;
   int32_t AllocateWholeDestination();
   bool DestinationFits() const;
-  int32_t PrepareResize(OSType sourceFormat);
+  int32_t PrepareResize(OSType sourceFormat, bool converted = false);
+  void ConvertRingRows(OSType format);
   int32_t DrawHere();
   void StopResampling();
 
@@ -95,6 +97,7 @@ class Pipeline {
   Rect sourceBounds_;
   PreparedResamplePtr resize_;
   int32_t resizeResult_ = noErr;
+  bool sourceConverted_ = false;  // the resize reads working samples
 
   GWorldPtr sourceBuffer_ = nullptr;  // the whole source, when it is whole
   RowBand source_;

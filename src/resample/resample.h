@@ -24,6 +24,28 @@ enum KernelKind : int32_t {
 
 constexpr int32_t kWeightOne = 16384;
 
+// How colour is weighted while it is filtered; the default filters the
+// stored samples as they are. linear: in linear light (the sRGB curve
+// undone, 16 bits a sample, and redone after). premultiply: colour weighted
+// by its alpha, and divided by the filtered alpha after. Alpha itself is
+// filtered as without either.
+struct FilterSpace {
+  bool linear = false;
+  bool premultiply = false;
+  // The source rows are in the working format already (ConvertToWorking).
+  bool sourceConverted = false;
+};
+
+// The format a source's rows take in a space other than the default: 16-bit
+// samples ("b64a" from 32-bit ARGB, else the source's own), or 0 when the
+// space changes nothing for these formats. A band whose rows are converted
+// as they are drawn (ConvertToWorking, in place: the row needs room for the
+// working format) is resized from that format with sourceConverted set; the
+// same bytes as a resize that converts them itself.
+OSType WorkingFormat(FilterSpace space, OSType source, OSType destination);
+void ConvertToWorking(FilterSpace space, OSType source, OSType destination, uint8_t* row,
+                      int32_t width);
+
 // The size and pixel format of an image on either side of a resize.
 struct ImageShape {
   int32_t width = 0;
@@ -43,7 +65,7 @@ using PreparedResamplePtr = std::unique_ptr<PreparedResample, PreparedResampleDe
 // images of these shapes.
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
                       int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
-                      PreparedResamplePtr* prepared);
+                      PreparedResamplePtr* prepared, FilterSpace space = {});
 // The most source rows the resize needs at once: a ring of this many rows
 // (plus what its writer holds unpublished) is enough for a source that is
 // drawn while it is resized, when SourceMayBeRing says so.
@@ -61,4 +83,4 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
 // 0, cDepthErr for a buffer of a format without a class, memFullErr when the
 // working block cannot be had. 16-bit samples must be in native byte order.
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
-                     int32_t verticalEdge, int32_t kernel);
+                     int32_t verticalEdge, int32_t kernel, FilterSpace space = {});

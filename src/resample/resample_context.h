@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/mac_types.h"
+#include "resample/resample.h"
 
 enum PixelClass : uint8_t {
   kClassARGB32 = 0,  // one native 32-bit word: A in bits 24-31, R, G, B below
@@ -47,6 +48,12 @@ using HorizontalProc = void (*)(const ResampleContext* context, const uint8_t* s
 // others one ring row size apart, into one destination row.
 using VerticalProc = void (*)(const ResampleContext* context, const uint8_t* firstRow,
                               const int16_t* entry, uint8_t* destinationRow);
+// The entry's vertical sums (Σ weight · intermediate sample, unconverted) of
+// samples [first, first + n) of a destination row.
+using SumsProc = void (*)(const ResampleContext* context, const uint8_t* firstRow,
+                          const int16_t* entry, int64_t first, int64_t n, int32_t* sums);
+
+struct SpaceRows;  // filter_space.h
 
 struct ResampleContext {
   int32_t sourceWidth = 0;
@@ -74,6 +81,8 @@ struct ResampleContext {
   // builds them once, to plan its source rows, and runs on them).
   bool tablesBuilt = false;
   RowStreams* streams = nullptr;
+  FilterSpace space;                     // as asked for
+  const SpaceRows* spaceRows = nullptr;  // while rows run in a space other than the default
 };
 
 inline const int16_t* HorizontalEntry(const ResampleContext* c, int32_t i) {

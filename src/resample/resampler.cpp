@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "resample/edge_fetch.h"
+#include "resample/filter_space.h"
 #include "resample/filter_table.h"
 #include "resample/kernels.h"
 #include "resample/resample.h"
@@ -39,6 +40,8 @@ struct BlockLayout {
   int64_t verticalTableOffset = 0;
   int64_t rowBufferOffset = 0;  // 0 when there is no row buffer
   int64_t marginBytes = 0;
+  int64_t workingRowOffset = 0;  // 0 when the space is the default
+  int64_t workingMarginPixels = 0;
   int64_t size = 0;
 };
 
@@ -53,7 +56,7 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
   BlockLayout l;
   l.horizontalTaps = int32_t(hTaps);
   l.verticalTaps = int32_t(vTaps);
-  l.channels = IntermediateChannels(c.sourceClass, c.destinationClass);
+  l.channels = SpaceChannels(c.space, c.sourceClass, c.destinationClass);
   l.ringRowSize = int64_t(c.destinationWidth) * l.channels * 2;
   const int64_t ringArea = std::max(l.ringRowSize * vTaps, 8 * std::max(hTaps, vTaps));
   l.horizontalTableOffset = ringArea;
@@ -67,6 +70,12 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
     l.rowBufferOffset = (l.size + 3) & ~int64_t(3);
     l.marginBytes = pad ? ((hTaps + 1) >> 1) * bytesPerPixel : 0;
     l.size = l.rowBufferOffset + 2 * l.marginBytes + int64_t(c.sourceWidth) * bytesPerPixel;
+  }
+  if (!IsDefaultSpace(c.space) && !c.space.sourceConverted) {
+    l.workingMarginPixels = pad ? (hTaps + 1) >> 1 : 0;
+    l.workingRowOffset = (l.size + 31) & ~int64_t(31);
+    l.size = l.workingRowOffset +
+             WorkingRowBytes(c.sourceClass, c.sourceWidth + 2 * l.workingMarginPixels);
   }
   *layout = l;
   return noErr;
@@ -175,11 +184,17 @@ OSErr Resample(ResampleContext* context, double horizontalScale, double horizont
   const SimdLevel level = ResampleSimdLevel();  // once per resize, never per row
   context->horizontal = HorizontalProcFor(layout.channels, context->sourceClass, level);
   context->vertical = VerticalProcFor(layout.channels, context->destinationClass, level);
+  SpaceRows spaceRows;
+  if (!IsDefaultSpace(context->space)) {
+    UseFilterSpace(context, &spaceRows, bytes + layout.workingRowOffset, layout.workingMarginPixels,
+                   level);
+  }
   assert(context->horizontal != nullptr && context->vertical != nullptr);
 
   const int32_t flags = EdgeFlags(*context);
   if (flags == 0) {
     ResampleRows(context);
+    context->spaceRows = nullptr;
     return noErr;
   }
   EdgeFetcher fetcher{*context,
@@ -191,6 +206,7 @@ OSErr Resample(ResampleContext* context, double horizontalScale, double horizont
   fetcher.context.sourceRow = EdgeFetcherForFlags(flags);
   fetcher.context.destinationRow = ForwardDestinationRow;
   ResampleRows(&fetcher.context);
+  context->spaceRows = nullptr;
   return noErr;
 }
 
@@ -288,7 +304,7 @@ void PlanSourceRows(PreparedResample* p) {
 
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
                       int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
-                      PreparedResamplePtr* prepared) {
+                      PreparedResamplePtr* prepared, FilterSpace space) {
   if (prepared == nullptr) return paramErr;
   prepared->reset();
   const PixelClass fromClass = ClassifyPixelFormat(source.pixelFormat);
@@ -311,6 +327,7 @@ OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
   context.horizontalEdge = uint8_t(horizontalEdge);
   context.verticalEdge = uint8_t(verticalEdge);
   context.kernel = kernel;
+  context.space = EffectiveFilterSpace(space, fromClass, toClass);
   p->horizontalScale = CornerAlignedScale(source.width, destination.width);
   p->verticalScale = CornerAlignedScale(source.height, destination.height);
 
@@ -373,7 +390,7 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
 }
 
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
-                     int32_t verticalEdge, int32_t kernel) {
+                     int32_t verticalEdge, int32_t kernel, FilterSpace space) {
   if (source == nullptr || destination == nullptr) return paramErr;
   RowBand sourceRows;
   sourceRows.AttachWhole(PixelViewOf(source), true);
@@ -383,7 +400,7 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontal
   if (OSErr err = PrepareResample(
           {sourceRows.Width(), sourceRows.Height(), sourceRows.PixelFormat()},
           {destinationRows.Width(), destinationRows.Height(), destinationRows.PixelFormat()},
-          horizontalEdge, verticalEdge, kernel, &prepared)) {
+          horizontalEdge, verticalEdge, kernel, &prepared, space)) {
     return err;
   }
   RunPreparedResample(prepared.get(), &sourceRows, &destinationRows);

@@ -214,6 +214,22 @@ void FilterRowsVertically(const ResampleContext* context, const uint8_t* firstRo
   }
 }
 
+void SumSamples(const ResampleContext* context, const uint8_t* firstRow, const int16_t* entry,
+                int64_t first, int64_t n, int32_t* sums) {
+  const int32_t count = EntryCount(entry);
+  const int16_t* weights = EntryWeights(entry);
+  for (int64_t j = 0; j < n; ++j) {
+    const uint8_t* row = firstRow + (first + j) * 2;
+    int32_t acc = 0;
+    for (int32_t k = 0; k < count; ++k, row += context->ringRowSize) {
+      int16_t sample;
+      std::memcpy(&sample, row, sizeof sample);
+      acc += weights[k] * sample;
+    }
+    sums[j] = acc;
+  }
+}
+
 // Indexed by channel count (1, 3, 4 as rows 0, 1, 2) and class.
 constexpr HorizontalProc kHorizontalProcs[3][kPixelClassCount] = {
     {FilterRowHorizontally<ReadARGB32AsGrey>, FilterRowHorizontally<ReadGray8>,
@@ -271,4 +287,11 @@ VerticalProc VerticalProcFor(int32_t channels, PixelClass destinationClass, Simd
   if (level >= kSimdAvx2) proc = Avx2VerticalProc(channels, destinationClass);
   if (proc == nullptr && level >= kSimdSse2) proc = Sse2VerticalProc(channels, destinationClass);
   return proc != nullptr ? proc : VerticalProcFor(channels, destinationClass);
+}
+
+SumsProc SumsProcFor(SimdLevel level) {
+  SumsProc proc = nullptr;
+  if (level >= kSimdAvx2) proc = Avx2SumsProc();
+  if (proc == nullptr && level >= kSimdSse2) proc = Sse2SumsProc();
+  return proc != nullptr ? proc : SumSamples;
 }

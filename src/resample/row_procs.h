@@ -45,3 +45,6 @@ VerticalProc VerticalProcFor(int32_t channels, PixelClass destinationClass);
 // vectorised procedure exists. The same bytes at every level.
 HorizontalProc HorizontalProcFor(int32_t channels, PixelClass sourceClass, SimdLevel level);
 VerticalProc VerticalProcFor(int32_t channels, PixelClass destinationClass, SimdLevel level);
+
+// Vertical sums without conversion, for destinations finished elsewhere.
+SumsProc SumsProcFor(SimdLevel level);

@@ -32,6 +32,11 @@ struct Avx2 {
     return _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(a, 0x1B), 0x1B);
   }
   static void StoreWords(void* p, V a) { _mm256_storeu_si256(static_cast<V*>(p), a); }
+  // The sums of samples 0-3 and 8-11 in lo, 4-7 and 12-15 in hi, in order.
+  static void StoreSums(void* p, V lo, V hi) {
+    _mm256_storeu_si256(static_cast<V*>(p), _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256(static_cast<V*>(p) + 1, _mm256_permute2x128_si256(lo, hi, 0x31));
+  }
   static void StoreBytes(void* p, V a) {
     // Each half packs to its 8 bytes twice; quadwords 0 and 2 hold them.
     const V bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, a), 0x08);
@@ -140,6 +145,10 @@ VerticalProc Avx2VerticalProc(int32_t channels, PixelClass destinationClass) {
   return simd::VerticalProcOf<simd::Avx2>(channels, destinationClass);
 }
 
+SumsProc Avx2SumsProc() {
+  return simd::SumSamples<simd::Avx2>;
+}
+
 #else
 
 HorizontalProc Avx2HorizontalProc(int32_t, PixelClass) {
@@ -147,6 +156,10 @@ HorizontalProc Avx2HorizontalProc(int32_t, PixelClass) {
 }
 
 VerticalProc Avx2VerticalProc(int32_t, PixelClass) {
+  return nullptr;
+}
+
+SumsProc Avx2SumsProc() {
   return nullptr;
 }
 

@@ -9,6 +9,8 @@
 
 HorizontalProc Sse2HorizontalProc(int32_t channels, PixelClass sourceClass);
 VerticalProc Sse2VerticalProc(int32_t channels, PixelClass destinationClass);
+SumsProc Sse2SumsProc();
 
 HorizontalProc Avx2HorizontalProc(int32_t channels, PixelClass sourceClass);
 VerticalProc Avx2VerticalProc(int32_t channels, PixelClass destinationClass);
+SumsProc Avx2SumsProc();

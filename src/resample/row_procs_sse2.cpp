@@ -13,6 +13,10 @@ VerticalProc Sse2VerticalProc(int32_t channels, PixelClass destinationClass) {
   return simd::VerticalProcOf<simd::Sse2>(channels, destinationClass);
 }
 
+SumsProc Sse2SumsProc() {
+  return simd::SumSamples<simd::Sse2>;
+}
+
 #else
 
 HorizontalProc Sse2HorizontalProc(int32_t, PixelClass) {
@@ -20,6 +24,10 @@ HorizontalProc Sse2HorizontalProc(int32_t, PixelClass) {
 }
 
 VerticalProc Sse2VerticalProc(int32_t, PixelClass) {
+  return nullptr;
+}
+
+SumsProc Sse2SumsProc() {
   return nullptr;
 }
 

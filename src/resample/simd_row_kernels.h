@@ -70,6 +70,11 @@ struct Sse2 {
   // A, R, G, B to B, G, R, A in every group of four 16-bit lanes.
   static V ReverseQuads16(V a) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, 0x1B), 0x1B); }
   static void StoreWords(void* p, V a) { _mm_storeu_si128(static_cast<V*>(p), a); }
+  // The sums of samples 0-3 in lo, 4-7 in hi.
+  static void StoreSums(void* p, V lo, V hi) {
+    _mm_storeu_si128(static_cast<V*>(p), lo);
+    _mm_storeu_si128(static_cast<V*>(p) + 1, hi);
+  }
   // kLanes bytes, each 16-bit lane clamped to 0 … 255.
   static void StoreBytes(void* p, V a) {
     _mm_storel_epi64(static_cast<V*>(p), _mm_packus_epi16(a, a));
@@ -122,16 +127,20 @@ enum class Samples {
   kBytes,          // store8, one byte per sample
   kBytesReversed,  // store8, each A, R, G, B as the native word's bytes B, G, R, A
   kWords,          // store16, one native 16-bit word per sample
+  kSums,           // no conversion: the 32-bit sums
 };
 
 template <Samples kKind>
-constexpr int32_t kBytesPerSample = kKind == Samples::kWords ? 2 : 1;
+constexpr int32_t kBytesPerSample = kKind == Samples::kSums ? 4
+                                                            : (kKind == Samples::kWords ? 2 : 1);
 
 // store8 and store16 of kLanes sums, written as kLanes samples.
 template <typename S, Samples kKind>
 void StoreSums(const Sums<S>& s, uint8_t* out) {
   using V = typename S::V;
-  if constexpr (kKind == Samples::kWords) {
+  if constexpr (kKind == Samples::kSums) {
+    S::StoreSums(out, s.lo, s.hi);
+  } else if constexpr (kKind == Samples::kWords) {
     // (acc + (acc >> 14)) >> 12, taken less 32768 so that signed saturation
     // clamps to 0 … 65535, then moved back by flipping the top bit.
     const V bias = S::Broadcast32(-32768);
@@ -183,7 +192,7 @@ void FilterSamples(const uint8_t* firstRow, int64_t rowSize, const int16_t* weig
     return S::Load(samples);
   };
   SumTaps<S, 1>(rows + j * 2, rowSize, weights, count, padded, sums);
-  alignas(32) uint8_t converted[kLanes * 2];
+  alignas(32) uint8_t converted[kLanes * 4];
   StoreSums<S, kKind>(sums[0], converted);
   std::memcpy(out + j * kOutBytes, converted, size_t(rest) * kOutBytes);
 }
@@ -291,6 +300,14 @@ void FilterRowsVertically(const ResampleContext* context, const uint8_t* firstRo
       }
     }
   }
+}
+
+template <typename S>
+void SumSamples(const ResampleContext* context, const uint8_t* firstRow, const int16_t* entryWords,
+                int64_t first, int64_t n, int32_t* sums) {
+  const Entry entry = ReadEntry(entryWords);
+  FilterSamples<S, Samples::kSums>(firstRow, context->ringRowSize, entry.weights, entry.count,
+                                   first, n, reinterpret_cast<uint8_t*>(sums));
 }
 
 template <typename S>

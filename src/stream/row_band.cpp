@@ -71,13 +71,15 @@ void RowBand::ResetMarks(int64_t published) {
   closing_ = false;
 }
 
-OSErr RowBand::AllocateRing(int32_t width, int32_t height, OSType pixelFormat, int32_t rows) {
+OSErr RowBand::AllocateRing(int32_t width, int32_t height, OSType pixelFormat, int32_t rows,
+                            int32_t roomPerPixel) {
   FreeRing();
   whole_ = false;
   const int16_t bits = PixelSizeOfFormat(pixelFormat);
   if (bits == 0 || width < 1 || height < 1 || rows < 1) return paramErr;
   if (rows > height) rows = height;
-  const int64_t rowBytes = (int64_t(width) * (bits / 8) + kRowAlignment - 1) & ~(kRowAlignment - 1);
+  const int64_t pixelBytes = std::max<int64_t>(bits / 8, roomPerPixel);
+  const int64_t rowBytes = (int64_t(width) * pixelBytes + kRowAlignment - 1) & ~(kRowAlignment - 1);
   const uint64_t bytes = uint64_t(rowBytes) * uint64_t(rows);
   if (!ReservePixelBytes(bytes)) return memFullErr;
   void* block = std::aligned_alloc(size_t(kRowAlignment), size_t(bytes));

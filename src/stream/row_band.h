@@ -44,9 +44,12 @@ class RowBand {
   // rows are final already (a buffer drawn before): readers never wait.
   void AttachWhole(const PixelView& pixels, bool complete);
   // A ring of `rows` rows (at most the height) for an image of width x
-  // height in a buffer format, counted against the pixel memory limit.
-  // paramErr for sizes below 1 or an unknown format, memFullErr.
-  OSErr AllocateRing(int32_t width, int32_t height, OSType pixelFormat, int32_t rows);
+  // height in a buffer format, counted against the pixel memory limit; each
+  // row with room for at least roomPerPixel bytes a pixel (rows that a
+  // prepare step widens). paramErr for sizes below 1 or an unknown format,
+  // memFullErr.
+  OSErr AllocateRing(int32_t width, int32_t height, OSType pixelFormat, int32_t rows,
+                     int32_t roomPerPixel = 0);
 
   // Lets go of a ring's memory; the band holds nothing afterwards.
   void Clear();

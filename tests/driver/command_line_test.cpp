@@ -166,6 +166,15 @@ TEST(ScanWordsTest, LongOptions) {
   EXPECT_EQ(Scan({"/-rotate", "-90"}).settings.rotation, -90);
   EXPECT_EQ(Scan({"//out", "o.png"}).settings.outputPath, "o.png");
 
+  // Filter spaces take no argument: the next word stays the input.
+  Scanned linear = Scan({"//linear", "a.png"});
+  EXPECT_TRUE(linear.settings.filterSpace.linear);
+  EXPECT_FALSE(linear.settings.filterSpace.premultiply);
+  EXPECT_EQ(linear.settings.inputPath, "a.png");
+  Scanned premultiply = Scan({"--premultiply"});
+  EXPECT_TRUE(premultiply.settings.filterSpace.premultiply);
+  EXPECT_FALSE(premultiply.settings.filterSpace.linear);
+
   Scanned afterVerbose = Scan({"/v-out", "x.png"});
   EXPECT_TRUE(afterVerbose.outcome.verbose);
   EXPECT_EQ(afterVerbose.settings.outputPath, "x.png");

@@ -1,6 +1,7 @@
 // The program as a whole at each instruction-set level that TAVREL_SIMD
 // names: the same output bytes for 8-bit and 16-bit jobs, with every kernel,
-// wrapped and pinched edges and quarter turns of every pixel size.
+// wrapped and pinched edges, quarter turns of every pixel size, linear light
+// and premultiplied alpha.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -49,6 +50,19 @@ TEST(SimdEnvironment, OutputsAreIdenticalAtEveryLevel) {
        {"/c", "tiff", "/b", "64", "/k", "G", "/p", "vp", "/w", "77", "/r", "-90"}},
       {"8-bit grey output", 8, 3, 70, 70, {"/c", "png", "/b", "8", "/%", "140"}},
       {"JPEG photo, turned", 0, 0, 0, 0, {"/w", "203", "/r", "90", "/q", "90"}},
+      {"8-bit RGBA, linear and premultiplied, wrapped",
+       8,
+       4,
+       83,
+       41,
+       {"/c", "png", "/b", "32", "/p", "hw", "/w", "50", "/h", "29", "//linear", "//premultiply"}},
+      {"16-bit RGBA premultiplied into 16-bit RGB, turned",
+       16,
+       4,
+       61,
+       39,
+       {"/c", "png", "/b", "48", "/w", "77", "/h", "30", "/r", "90", "//premultiply"}},
+      {"JPEG photo in linear light", 0, 0, 0, 0, {"/w", "203", "//linear"}},
   };
   // The levels, then unset (the processor's best) and an unknown value.
   const char* const settings[] = {"plain", "sse2", "avx2", nullptr, "avx512"};
