@@ -23,6 +23,10 @@
 // first (stale_temporaries.h). Results: fnfErr (no such folder),
 // accessDeniedErr, dskFulErr, ioErr, memFullErr. The first failure sticks:
 // later calls answer it too.
+// The process's own standard output, written through its descriptor
+// whatever it is (a terminal, a pipe, a file the shell opened).
+constexpr char kStandardOutputPath[] = "/dev/stdout";
+
 class OutputFile {
  public:
   OutputFile() = default;

@@ -207,6 +207,11 @@ bool GraphicsImportDrawsRowsInOrder(GraphicsImportComponent ci) {
   return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawsRowsInOrder;
 }
 
+bool GraphicsImportDrawsUpright(GraphicsImportComponent ci) {
+  ImporterState* state = Importer(ci);
+  return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawnUpright;
+}
+
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud) {
   if (!QuickTimeIsBound()) return kQTNotBoundErr;
   ImporterState* state = Importer(ci);

@@ -188,15 +188,9 @@ bool AvifEncoderAvailable() {
 }
 
 const ExporterCodec kHeicExporter = {
-    FourCC("HEIC"),
-    FourCC("heic"),
-    HeicCodecName,
-    EncodeHeic,
+    FourCC("HEIC"), FourCC("heic"), HeicCodecName, EncodeHeic, false, "heic heif",
 };
 
 const ExporterCodec kAvifExporter = {
-    FourCC("AVIF"),
-    FourCC("avif"),
-    AvifCodecName,
-    EncodeAvif,
+    FourCC("AVIF"), FourCC("avif"), AvifCodecName, EncodeAvif, false, "avif",
 };

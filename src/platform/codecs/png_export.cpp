@@ -128,8 +128,5 @@ OSErr EncodePng(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kPngExporter = {
-    FourCC("PNG "),
-    FourCC("png "),
-    PngCodecName,
-    EncodePng,
+    FourCC("PNG "), FourCC("png "), PngCodecName, EncodePng, false, "png",
 };

@@ -201,8 +201,5 @@ OSErr EncodeTiff(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kTiffExporter = {
-    FourCC("TIFF"),
-    FourCC("tif "),
-    TiffCodecName,
-    EncodeTiff,
+    FourCC("TIFF"), FourCC("tif "), TiffCodecName, EncodeTiff, false, "tif tiff",
 };

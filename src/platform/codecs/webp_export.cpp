@@ -102,8 +102,5 @@ OSErr EncodeWebp(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kWebpExporter = {
-    FourCC("WEBP"),
-    FourCC("webp"),
-    WebpCodecName,
-    EncodeWebp,
+    FourCC("WEBP"), FourCC("webp"), WebpCodecName, EncodeWebp, false, "webp",
 };
