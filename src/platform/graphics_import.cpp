@@ -7,6 +7,7 @@
 #include "platform/image_description.h"
 #include "platform/import_file.h"
 #include "platform/metadata_io/metadata_io.h"
+#include "platform/piped_input.h"
 #include "platform/quicktime.h"
 
 namespace {
@@ -38,11 +39,39 @@ OSErr LoadHeader(GraphicsImportComponent ci, ImporterState* state) {
 
 }  // namespace
 
+namespace {
+
+// A pipe's or device's bytes, read whole once, are drawn from memory.
+OSErr OpenPipedImporter(const std::string& path, GraphicsImportComponent* importer) {
+  const LargeByteVector* bytes = nullptr;
+  if (OSErr err = ReadPipedInput(
+          path, [](const LargeByteVector& start) { return SniffedComponent(start) != nullptr; },
+          &bytes)) {
+    return err;
+  }
+  const ComponentRecord* record = SniffedComponent(ByteSpan(*bytes));
+  if (record == nullptr) return noHandlerErr;
+  ComponentInstance instance = OpenComponent(record);
+  if (instance == nullptr) return memFullErr;
+  try {
+    instance->importer.file = *bytes;
+  } catch (const std::bad_alloc&) {
+    CloseComponent(instance);
+    return memFullErr;
+  }
+  instance->importer.haveFile = true;
+  *importer = instance;
+  return noErr;
+}
+
+}  // namespace
+
 OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer) {
   if (importer == nullptr) return paramErr;
   *importer = nullptr;
   if (!QuickTimeIsBound()) return kQTNotBoundErr;
   if (file == nullptr || file->path.empty()) return paramErr;
+  if (IsPipedInput(file->path)) return OpenPipedImporter(file->path, importer);
   FileDescriptor opened;
   uint64_t size = 0;
   if (OSErr err = OpenRegularFile(file->path, &opened, &size)) return err;
