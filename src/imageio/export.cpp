@@ -30,7 +30,7 @@ bool CodecMatches(OSType a, OSType b) {
 
 OSErr OutputPathToFSSpec(const std::string& path, FSSpec* spec) {
   if (path == "-") {  // "/o -": the standard output
-    spec->path = kStandardOutputPath;
+    spec->path = std::string(kStandardOutputPath);
     return noErr;
   }
   OSErr err = PathToFSSpec(path, spec);

@@ -1,6 +1,7 @@
 #include "platform/piped_input.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,9 +49,14 @@ OSErr ReadSome(int fd, size_t limit, LargeByteVector* bytes, bool* more) {
     return memFullErr;
   }
   ssize_t n;
-  do {
-    n = ::read(fd, bytes->data() + had, want);
-  } while (n < 0 && errno == EINTR);
+  while ((n = ::read(fd, bytes->data() + had, want)) < 0) {
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) break;
+    // Opened without waiting for a writer; once there is one, its bytes
+    // are waited for.
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, -1) < 0 && errno != EINTR) break;
+  }
   const size_t got = n > 0 ? size_t(n) : 0;
   bytes->resize(had + got);
   ReleasePixelBytes(want - got);
@@ -61,7 +67,8 @@ OSErr ReadSome(int fd, size_t limit, LargeByteVector* bytes, bool* more) {
 
 OSErr ReadAll(const std::string& path, bool (*sniff)(const LargeByteVector&),
               LargeByteVector* bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // A FIFO that no writer has opened reads as empty rather than stalling.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return ErrorFromErrno(errno);
   OSErr err = noErr;
   bool more = true;

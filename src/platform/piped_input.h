@@ -15,7 +15,8 @@ bool IsPipedInput(const std::string& path);
 
 // The input's bytes, read the first time and kept. When its first bytes
 // are not an image file (sniff answers false), nothing more is read and
-// noHandlerErr answers, so that an endless device is not read for ever.
+// noHandlerErr answers, so that an endless device is not read for ever; a
+// FIFO that no writer has opened reads as empty instead of waiting for one.
 // memFullErr when the bytes would not fit beside the pixel buffers.
 OSErr ReadPipedInput(const std::string& path, bool (*sniff)(const LargeByteVector& start),
                      const LargeByteVector** bytes);
