@@ -1,9 +1,13 @@
 #include "platform/graphics_import.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 #include "platform/components_internal.h"
+#include "platform/errno_error.h"
 #include "platform/image_description.h"
 #include "platform/import_file.h"
 #include "platform/metadata_io/metadata_io.h"
@@ -41,20 +45,21 @@ OSErr LoadHeader(GraphicsImportComponent ci, ImporterState* state) {
 
 namespace {
 
-// A pipe's or device's bytes, read whole once, are drawn from memory.
-OSErr OpenPipedImporter(const std::string& path, GraphicsImportComponent* importer) {
-  const LargeByteVector* bytes = nullptr;
-  if (OSErr err = ReadPipedInput(
-          path, [](const LargeByteVector& start) { return SniffedComponent(start) != nullptr; },
-          &bytes)) {
-    return err;
-  }
-  const ComponentRecord* record = SniffedComponent(ByteSpan(*bytes));
+// How a pipe's or device's bytes are kept: in a file for a codec that
+// decodes from one, else in memory.
+PipedKind ClassifyPipedStart(const LargeByteVector& start) {
+  const ComponentRecord* record = SniffedComponent(ByteSpan(start));
+  if (record == nullptr) return PipedKind::kNoImage;
+  return record->importer->drawFromFile != nullptr ? PipedKind::kInFile : PipedKind::kInMemory;
+}
+
+OSErr OpenInMemory(const LargeByteVector& bytes, GraphicsImportComponent* importer) {
+  const ComponentRecord* record = SniffedComponent(ByteSpan(bytes));
   if (record == nullptr) return noHandlerErr;
   ComponentInstance instance = OpenComponent(record);
   if (instance == nullptr) return memFullErr;
   try {
-    instance->importer.file = *bytes;
+    instance->importer.file = bytes;
   } catch (const std::bad_alloc&) {
     CloseComponent(instance);
     return memFullErr;
@@ -71,10 +76,19 @@ OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* im
   *importer = nullptr;
   if (!QuickTimeIsBound()) return kQTNotBoundErr;
   if (file == nullptr || file->path.empty()) return paramErr;
-  if (IsPipedInput(file->path)) return OpenPipedImporter(file->path, importer);
   FileDescriptor opened;
   uint64_t size = 0;
-  if (OSErr err = OpenRegularFile(file->path, &opened, &size)) return err;
+  if (IsPipedInput(file->path)) {
+    // Read once for the run; a copy in a file is then read as any file.
+    PipedInput piped;
+    if (OSErr err = ReadPipedInput(file->path, ClassifyPipedStart, &piped)) return err;
+    if (piped.file < 0) return OpenInMemory(*piped.bytes, importer);
+    opened = FileDescriptor(fcntl(piped.file, F_DUPFD_CLOEXEC, 0));
+    if (opened.fd < 0) return ErrorFromErrno(errno);
+    size = piped.fileSize;
+  } else if (OSErr err = OpenRegularFile(file->path, &opened, &size)) {
+    return err;
+  }
   LargeByteVector bytes;
   if (OSErr err = ReadFileStart(opened.fd, std::min(size, kSniffBytes), &bytes)) return err;
   const ComponentRecord* record = SniffedComponent(ByteSpan(bytes));

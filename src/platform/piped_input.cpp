@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@ constexpr size_t kSniffBytes = 4096;
 struct PipedFile {
   OSErr result = noErr;
   LargeByteVector bytes;
+  int file = -1;  // kept open for the run
+  uint64_t fileSize = 0;
 };
 
 std::mutex& PipedLock() {
@@ -34,7 +37,21 @@ std::map<std::string, PipedFile>& PipedFiles() {
   return *files;
 }
 
-// Appends what one read gives, up to limit bytes in all; false at the end.
+// One read into at, waiting for bytes when the descriptor has none yet;
+// 0 at the end.
+ssize_t ReadWaiting(int fd, uint8_t* at, size_t want) {
+  ssize_t n;
+  while ((n = ::read(fd, at, want)) < 0) {
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN) break;
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, -1) < 0 && errno != EINTR) break;
+  }
+  return n;
+}
+
+// Appends what one read gives, up to limit bytes in all, counting them as
+// held; *more is false at the end.
 OSErr ReadSome(int fd, size_t limit, LargeByteVector* bytes, bool* more) {
   const size_t had = bytes->size();
   const size_t want = std::min(kReadStep, limit - had);
@@ -48,15 +65,7 @@ OSErr ReadSome(int fd, size_t limit, LargeByteVector* bytes, bool* more) {
     ReleasePixelBytes(want);
     return memFullErr;
   }
-  ssize_t n;
-  while ((n = ::read(fd, bytes->data() + had, want)) < 0) {
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN) break;
-    // Opened without waiting for a writer; once there is one, its bytes
-    // are waited for.
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, -1) < 0 && errno != EINTR) break;
-  }
+  const ssize_t n = ReadWaiting(fd, bytes->data() + had, want);
   const size_t got = n > 0 ? size_t(n) : 0;
   bytes->resize(had + got);
   ReleasePixelBytes(want - got);
@@ -65,20 +74,68 @@ OSErr ReadSome(int fd, size_t limit, LargeByteVector* bytes, bool* more) {
   return noErr;
 }
 
-OSErr ReadAll(const std::string& path, bool (*sniff)(const LargeByteVector&),
-              LargeByteVector* bytes) {
+OSErr WriteAll(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? ErrorFromErrno(errno) : ioErr;
+    data += n;
+    size -= size_t(n);
+  }
+  return noErr;
+}
+
+// An unnamed file in the temporary folder: gone with the process.
+int MakeUnnamedFile() {
+  const int fd = ::open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != ENOENT)) return fd;
+  char name[] = "/tmp/.tavrel-input-XXXXXX";
+  const int named = mkostemp(name, O_CLOEXEC);
+  if (named >= 0) unlink(name);
+  return named;
+}
+
+// The start already read, then the rest of the input, into a file.
+OSErr CopyIntoFile(int input, PipedFile* piped) {
+  piped->file = MakeUnnamedFile();
+  if (piped->file < 0) return ErrorFromErrno(errno);
+  if (OSErr err = WriteAll(piped->file, piped->bytes.data(), piped->bytes.size())) return err;
+  uint64_t size = piped->bytes.size();
+  piped->bytes = LargeByteVector();
+  std::vector<uint8_t> step(kReadStep);
+  while (true) {
+    const ssize_t n = ReadWaiting(input, step.data(), step.size());
+    if (n < 0) return ErrorFromErrno(errno);
+    if (n == 0) break;
+    if (OSErr err = WriteAll(piped->file, step.data(), size_t(n))) return err;
+    size += uint64_t(n);
+  }
+  piped->fileSize = size;
+  return noErr;
+}
+
+OSErr ReadInput(const std::string& path, PipedKind (*classify)(const LargeByteVector&),
+                PipedFile* piped) {
   // A FIFO that no writer has opened reads as empty rather than stalling.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return ErrorFromErrno(errno);
   OSErr err = noErr;
   bool more = true;
-  bool sniffed = false;
-  while (err == noErr && more) {
-    err = ReadSome(fd, sniffed ? SIZE_MAX : kSniffBytes, bytes, &more);
-    if (err == noErr && !sniffed && (bytes->size() >= kSniffBytes || !more)) {
-      if (!sniff(*bytes)) err = noHandlerErr;
-      sniffed = true;
+  while (err == noErr && more && piped->bytes.size() < kSniffBytes) {
+    err = ReadSome(fd, kSniffBytes, &piped->bytes, &more);
+  }
+  const PipedKind kind = err == noErr ? classify(piped->bytes) : PipedKind::kNoImage;
+  if (err == noErr && kind == PipedKind::kNoImage) err = noHandlerErr;
+  if (err == noErr && kind == PipedKind::kInFile) {
+    ReleasePixelBytes(piped->bytes.size());
+    try {
+      err = CopyIntoFile(fd, piped);
+    } catch (const std::bad_alloc&) {
+      err = memFullErr;
     }
+  }
+  while (err == noErr && kind == PipedKind::kInMemory && more) {
+    err = ReadSome(fd, SIZE_MAX, &piped->bytes, &more);
   }
   ::close(fd);
   return err;
@@ -91,14 +148,17 @@ bool IsPipedInput(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
 }
 
-OSErr ReadPipedInput(const std::string& path, bool (*sniff)(const LargeByteVector& start),
-                     const LargeByteVector** bytes) {
+OSErr ReadPipedInput(const std::string& path, PipedKind (*classify)(const LargeByteVector& start),
+                     PipedInput* input) {
   std::lock_guard<std::mutex> hold(PipedLock());
   try {
     auto [entry, added] = PipedFiles().try_emplace(path);
-    if (added) entry->second.result = ReadAll(path, sniff, &entry->second.bytes);
-    *bytes = &entry->second.bytes;
-    return entry->second.result;
+    PipedFile& piped = entry->second;
+    if (added) piped.result = ReadInput(path, classify, &piped);
+    input->bytes = &piped.bytes;
+    input->file = piped.file;
+    input->fileSize = piped.fileSize;
+    return piped.result;
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
