@@ -100,21 +100,28 @@ void ExpectSamePixels(const PngPixels& a, const PngPixels& b) {
   EXPECT_TRUE(a.samples == b.samples);
 }
 
-// A PNG whose EXIF states the orientation.
-void PlantOrientation(const std::filesystem::path& path, int orientation) {
+// A PNG whose EXIF, or else its XMP, states the orientation.
+void PlantOrientation(const std::filesystem::path& path, int orientation, bool inXmp) {
   auto image = Exiv2::ImageFactory::open(path.string());
-  Exiv2::ExifData exif;
-  exif["Exif.Image.Orientation"] = uint16_t(orientation);
-  image->setExifData(exif);
+  if (inXmp) {
+    Exiv2::XmpData xmp;
+    xmp["Xmp.tiff.Orientation"] = uint16_t(orientation);
+    image->setXmpData(xmp);
+  } else {
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Orientation"] = uint16_t(orientation);
+    image->setExifData(exif);
+  }
   image->writeMetadata();
 }
 
 TEST_F(EverydayOptions, UprightReordersTheStoredPixelsThenResizes) {
   const PngPixels stored = test::MakeTestPattern(9, 5, 8, 3);
-  for (int n = 1; n <= 8; ++n) {
-    SCOPED_TRACE(n);
+  for (int m = 1; m <= 10; ++m) {
+    const int n = m <= 8 ? m : m - 4;  // 9 and 10: 5 and 6 stated in XMP
+    SCOPED_TRACE(m);
     ASSERT_TRUE(test::WritePng(dir_ / "stored.png", stored));
-    PlantOrientation(dir_ / "stored.png", n);
+    PlantOrientation(dir_ / "stored.png", n, m > 8);
     ASSERT_TRUE(test::WritePng(dir_ / "upright.png", UprightByHand(stored, n)));
     // /w refers to the upright picture; its pixels are resized as if they
     // had been stored upright.
