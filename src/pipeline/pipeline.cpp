@@ -111,8 +111,9 @@ int32_t Pipeline::DrawHere() {
   return readResult_;
 }
 
-// The source drawn whole as it is stored, then reordered upright into a
-// buffer of its own, which the resize reads. A 16-bit buffer that cannot be
+// The source drawn whole as it is stored, then put upright: where it lies
+// when the sides stay, else into a buffer of the turned size, which the
+// resize reads. A 16-bit buffer that cannot be
 // had or drawn is silently replaced by a 32-bit one.
 int32_t Pipeline::DrawUpright() {
   readingKnown_ = true;
@@ -133,6 +134,16 @@ int32_t Pipeline::DrawUpright() {
   }
   if (readResult_ != noErr) return readResult_;
   const OSType format = stored->pixMap.pixelFormat;
+  if (format != import_.format) PrepareResize(format);
+  if (!OrientationSwapsSides(orientation_)) {
+    // Mirrors and the half turn keep the sides: done where it was drawn.
+    ReorientInPlace(static_cast<uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
+                    import_.bounds.right, import_.bounds.bottom, stored->pixMap.pixelSize / 8,
+                    orientation_);
+    sourceBuffer_ = stored;
+    source_.AttachWhole(sourceBuffer_, true);
+    return noErr;
+  }
   readResult_ =
       QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr, kNativeEndianPixMap);
   if (readResult_ == noErr) {
@@ -142,7 +153,6 @@ int32_t Pipeline::DrawUpright() {
              sourceBuffer_->pixMap.rowBytes, stored->pixMap.pixelSize / 8, orientation_);
     // Its samples are in native order already.
     source_.AttachWhole(sourceBuffer_, true);
-    if (format != import_.format) PrepareResize(format);
   }
   DisposeGWorld(stored);
   return readResult_;

@@ -1,5 +1,6 @@
 #include "resample/reorient.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -69,5 +70,29 @@ void Reorient(const uint8_t* stored, int64_t storedRowBytes, int32_t storedWidth
       break;
     default:
       CopyPixels<0>(origin, stepX, stepY, upright, uprightRowBytes, width, height, pixelBytes);
+  }
+}
+
+void ReorientInPlace(uint8_t* pixels, int64_t rowBytes, int32_t width, int32_t height,
+                     int32_t pixelBytes, int32_t orientation) {
+  const bool mirror = orientation == 2 || orientation == 3;
+  const bool flip = orientation == 3 || orientation == 4;
+  const size_t bytes = size_t(pixelBytes);
+  uint8_t spare[8];
+  if (mirror) {
+    for (int32_t y = 0; y < height; ++y) {
+      uint8_t* row = pixels + y * rowBytes;
+      for (int32_t x = 0, z = width - 1; x < z; ++x, --z) {
+        std::memcpy(spare, row + x * bytes, bytes);
+        std::memcpy(row + x * bytes, row + z * bytes, bytes);
+        std::memcpy(row + z * bytes, spare, bytes);
+      }
+    }
+  }
+  if (flip) {
+    const size_t used = size_t(width) * bytes;
+    for (int32_t y = 0, z = height - 1; y < z; ++y, --z) {
+      std::swap_ranges(pixels + y * rowBytes, pixels + y * rowBytes + used, pixels + z * rowBytes);
+    }
   }
 }

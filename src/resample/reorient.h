@@ -8,6 +8,10 @@
 // the upright picture's width is the stored height.
 bool OrientationSwapsSides(int32_t orientation);
 
+// For 1 to 4, which keep the sides: the picture put upright where it is.
+void ReorientInPlace(uint8_t* pixels, int64_t rowBytes, int32_t width, int32_t height,
+                     int32_t pixelBytes, int32_t orientation);
+
 // Fills the upright picture (storedHeight x storedWidth for 5 to 8, else
 // storedWidth x storedHeight) from the stored one. Values outside 1 to 8
 // copy the pixels as they are.
