@@ -458,6 +458,32 @@ TEST_F(EverydayOptions, DropLeavesOutEachKindAndKeepsTheRest) {
   }
 }
 
+TEST_F(EverydayOptions, DroppingTheProfileKeepsTheColoursRight) {
+  // A wide-gamut source: its samples mean other colours than sRGB's.
+  cmsCIExyY white;
+  cmsWhitePointFromTemp(&white, 6504);
+  const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  cmsHPROFILE wide = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(gamma);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(wide, nullptr, &size);
+  PngPixels source = test::MakeTestPattern(12, 9, 8, 3);
+  source.icc.resize(size);
+  cmsSaveProfileToMem(wide, source.icc.data(), &size);
+  cmsCloseProfile(wide);
+  ASSERT_TRUE(test::WritePng(dir_ / "in.png", source));
+
+  ASSERT_EQ(Run({"/w", "5", "/c", "png", "/o", "plain.png", "in.png"}).status, 0);
+  ASSERT_EQ(Run({"/m", "/w", "5", "/c", "png", "/o", "kept.png", "in.png"}).status, 0);
+  ASSERT_EQ(
+      Run({"/m", "//drop", "icc", "/w", "5", "/c", "png", "/o", "dropped.png", "in.png"}).status,
+      0);
+  EXPECT_FALSE(Png("kept.png").samples == Png("plain.png").samples) << "kept as stored";
+  EXPECT_TRUE(Png("dropped.png").samples == Png("plain.png").samples) << "matched to sRGB";
+}
+
 TEST_F(EverydayOptions, PipesOnEitherSide) {
   ASSERT_TRUE(test::WritePng(dir_ / "in.png", test::MakeTestPattern(40, 30, 8, 3)));
   const RunResult toStdout = Run({"/w", "9", "/c", "png", "/o", "-", "in.png"});
