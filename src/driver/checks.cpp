@@ -1,9 +1,12 @@
 #include "driver/checks.h"
 
+#include <algorithm>
 #include <string>
 
 #include "driver/number_text.h"
 #include "imageio/import.h"
+#include "metadata/orientation.h"
+#include "resample/reorient.h"
 
 namespace {
 
@@ -20,13 +23,25 @@ void SetStandInBounds(Rect* bounds) {
   MacSetRect(bounds, 0, 0, 2, 2);
 }
 
+// The bounds of the picture put upright as its orientation says.
+int32_t ProbeUprightBounds(const std::string& path, Rect* bounds) {
+  OpenedImport opened;
+  if (const int32_t err = OpenImport(path, &opened)) return err;
+  *bounds = opened.bounds;
+  if (OrientationSwapsSides(StoredOrientation(opened.importer))) {
+    MacSetRect(bounds, 0, 0, opened.bounds.bottom, opened.bounds.right);
+  }
+  return noErr;
+}
+
 void CheckInput(JobSettings& s, std::vector<Note>& notes) {
   if (!s.inputPath) {
     Fail(s, notes, "No input file specified\n");
     SetStandInBounds(&s.sourceBounds);
     return;
   }
-  const int32_t err = ProbeNaturalBounds(*s.inputPath, &s.sourceBounds);
+  const int32_t err = s.upright ? ProbeUprightBounds(*s.inputPath, &s.sourceBounds)
+                                : ProbeNaturalBounds(*s.inputPath, &s.sourceBounds);
   if (err == noErr) return;
   // The sizes worked out below are never used after this, but must not
   // divide by zero or come from bounds the probe left half-filled.
@@ -46,6 +61,43 @@ int32_t ScaleSide(double sourceAlong, int32_t knownSide, double sourceAcross) {
   return TruncateKeeping32(sourceAlong * double(uint32_t(knownSide)) / sourceAcross + 0.5);
 }
 
+// "//fit": the largest size inside the box with the source's aspect ratio,
+// the side across rounded as a missing side is; never above the source.
+void FitBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
+  if (sourceWidth <= s.boxWidth && sourceHeight <= s.boxHeight) {
+    s.width = sourceWidth;
+    s.height = sourceHeight;
+  } else if (int64_t(s.boxWidth) * sourceHeight <= int64_t(s.boxHeight) * sourceWidth) {
+    s.width = s.boxWidth;
+    s.height = std::max(1, ScaleSide(sourceHeight, s.width, sourceWidth));
+  } else {
+    s.height = s.boxHeight;
+    s.width = std::max(1, ScaleSide(sourceWidth, s.height, sourceHeight));
+  }
+}
+
+// "//fill": the smallest resize that covers the box, and its centre.
+void FillBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
+  if (int64_t(s.boxWidth) * sourceHeight >= int64_t(s.boxHeight) * sourceWidth) {
+    s.fullWidth = s.boxWidth;
+    s.fullHeight = std::max(s.boxHeight, ScaleSide(sourceHeight, s.boxWidth, sourceWidth));
+  } else {
+    s.fullHeight = s.boxHeight;
+    s.fullWidth = std::max(s.boxWidth, ScaleSide(sourceWidth, s.boxHeight, sourceHeight));
+  }
+  s.width = s.boxWidth;
+  s.height = s.boxHeight;
+  s.windowLeft = (s.fullWidth - s.width) / 2;
+  s.windowTop = (s.fullHeight - s.height) / 2;
+}
+
+// The image and the dump cannot share the standard output.
+void CheckStandardOutput(JobSettings& s, std::vector<Note>& notes) {
+  if (s.outputPath && *s.outputPath == "-" && s.dumpTarget && *s.dumpTarget == "-") {
+    Fail(s, notes, "The image and the metadata dump cannot both go to the standard output\n");
+  }
+}
+
 void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
   if (s.rotation % 90 != 0) Fail(s, notes, "Only N * 90 degree rotation accommodated\n");
 }
@@ -55,6 +107,16 @@ void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
 void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
   const double sourceWidth = double(int64_t(s.sourceBounds.right) - s.sourceBounds.left);
   const double sourceHeight = double(int64_t(s.sourceBounds.bottom) - s.sourceBounds.top);
+  if (s.boxRule != BoxRule::kNone) {
+    if (s.percentScale != 0 || s.width != 0 || s.height != 0) {
+      Fail(s, notes, "Redundant size specification with percent and width/height\n");
+    } else if (s.boxRule == BoxRule::kFit) {
+      FitBox(s, int32_t(sourceWidth), int32_t(sourceHeight));
+    } else {
+      FillBox(s, int32_t(sourceWidth), int32_t(sourceHeight));
+    }
+    return;
+  }
   if (s.percentScale != 0) {
     if (s.width != 0 || s.height != 0) {
       Fail(s, notes, "Redundant size specification with percent and width/height\n");
@@ -76,6 +138,7 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
 void RunChecks(JobSettings& s, std::vector<Note>& notes) {
   CheckInput(s, notes);
   if (!s.outputPath) Fail(s, notes, "No output file specified\n");
+  CheckStandardOutput(s, notes);
   ComputeOutputSize(s, notes);
   CheckRotation(s, notes);
 }

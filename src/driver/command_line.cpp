@@ -1,9 +1,11 @@
 #include "driver/command_line.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
 
 #include "driver/number_text.h"
+#include "metadata/drop_items.h"
 
 namespace {
 
@@ -41,6 +43,19 @@ void ApplyEdgeModes(std::string_view text, JobSettings& s) {
       ++i;
     }
   }
+}
+
+// A whole decimal number from 1 to 2^31 - 1, digits alone.
+bool ReadPositive(std::string_view text, int32_t* value) {
+  if (text.empty() || text.size() > 10) return false;
+  int64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < 1 || v > INT32_MAX) return false;
+  *value = int32_t(v);
+  return true;
 }
 
 int32_t QualityFromPercent(std::string_view text) {
@@ -254,9 +269,93 @@ class Scanner {
       IntegerOption(name, &s_.rotation);
     } else if (name == "linear" || name == "premultiply") {
       (name == "linear" ? s_.filterSpace.linear : s_.filterSpace.premultiply) = true;
-    } else {
+    } else if (!EverydayOption(name)) {
       Message("Unknown flag: --" + name + "\n");
     }
+  }
+
+  void BadArgument(const std::string& name, std::string_view word) {
+    Error("Invalid argument for flag \"-" + name + "\": \"" + std::string(word) + "\"\n");
+  }
+
+  // Both words are read and each bad one reported; the box is set only
+  // when both are good.
+  void BoxOption(const std::string& name, BoxRule rule) {
+    const std::string* width = TakeNextWord();
+    const std::string* height = TakeNextWord();
+    if (width == nullptr || height == nullptr) {
+      MissingArgument(name);
+      return;
+    }
+    int32_t w = 0, h = 0;
+    const bool goodWidth = ReadPositive(*width, &w);
+    if (!goodWidth) BadArgument(name, *width);
+    const bool goodHeight = ReadPositive(*height, &h);
+    if (!goodHeight) BadArgument(name, *height);
+    if (!goodWidth || !goodHeight) return;
+    s_.boxRule = rule;
+    s_.boxWidth = w;
+    s_.boxHeight = h;
+  }
+
+  void DropOption(const std::string& name) {
+    const std::string* list = TakeNextWord();
+    if (list == nullptr) {
+      MissingArgument(name);
+      return;
+    }
+    std::string_view rest = *list;
+    uint32_t items = 0;
+    bool good = true;
+    while (true) {
+      const size_t comma = rest.find(',');
+      const std::string_view word = rest.substr(0, comma);
+      const uint32_t item = DropItemForWord(word);
+      if (item == 0) {
+        BadArgument(name, word);
+        good = false;
+      }
+      items |= item;
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+    if (good) s_.dropItems |= items;
+  }
+
+  void SubsamplingOption(const std::string& name) {
+    const std::string* word = TakeNextWord();
+    if (word == nullptr) {
+      MissingArgument(name);
+      return;
+    }
+    if (*word == "444" || *word == "422" || *word == "420") {
+      s_.exportSettings.subsampling = ReadInteger(*word);
+    } else {
+      BadArgument(name, *word);
+    }
+  }
+
+  // The options beyond the classic set; false for an unknown name.
+  bool EverydayOption(const std::string& name) {
+    if (name == "fit") {
+      BoxOption(name, BoxRule::kFit);
+    } else if (name == "fill") {
+      BoxOption(name, BoxRule::kFill);
+    } else if (name == "upright") {
+      s_.upright = true;
+    } else if (name == "drop") {
+      DropOption(name);
+    } else if (name == "progressive") {
+      s_.exportSettings.progressive = true;
+    } else if (name == "subsampling") {
+      SubsamplingOption(name);
+    } else if (name == "version") {
+      out_.notes.push_back({NoteKind::kVersion, {}});
+      out_.versionAsked = true;
+    } else {
+      return false;
+    }
+    return true;
   }
 
   std::span<const std::string> words_;

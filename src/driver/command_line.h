@@ -27,8 +27,9 @@ bool WordIsAbsoluteInputPath(const std::string& word);
 
 struct ScanOutcome {
   std::vector<Note> notes;
-  bool verbose = false;  // "/v" was given
-  bool trace = false;    // "/!" was given
+  bool verbose = false;       // "/v" was given
+  bool trace = false;         // "/!" was given
+  bool versionAsked = false;  // "//version" was given
 };
 
 // Scans the words after the program's own, left to right, into settings

@@ -60,6 +60,8 @@ int32_t RunDriver(const std::vector<std::string>& words) {
   Process().verbose = scan.verbose;
   Process().trace = scan.trace;
   Show(scan.notes);
+  // "//version" alone answers a script's question and nothing more.
+  if (scan.versionAsked && rest.size() == 1) return noErr;
 
   std::vector<Note> checkNotes;
   RunChecks(settings, checkNotes);

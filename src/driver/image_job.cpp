@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "driver/process_state.h"
+#include "imageio/export.h"
 #include "metadata/adjust.h"
+#include "metadata/drop_items.h"
+#include "metadata/orientation.h"
 #include "pipeline/pipeline.h"
 #include "platform/user_data.h"
 
@@ -98,7 +101,23 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   resize.destinationFormat = DestinationFormatForDepth(s.exportSettings.depth);
   resize.quarterTurns = QuarterTurns(s.rotation);
   resize.space = s.filterSpace;
+  resize.fullWidth = s.fullWidth;
+  resize.fullHeight = s.fullHeight;
+  resize.windowLeft = s.windowLeft;
+  resize.windowTop = s.windowTop;
+  resize.upright = s.upright;
+  // Without its profile the copy needs sRGB samples, as without metadata.
+  resize.matchColour = (s.dropItems & kDropIcc) != 0;
   const bool wide = PixelSizeOfFormat(resize.destinationFormat) > 32;
+  ExportSettings exportSettings = s.exportSettings;
+  if (exportSettings.codec == kCodecFromFileName) {
+    // Known before anything is read: a name no exporter claims fails at once.
+    exportSettings.codec = CodecForFileName(outputPath);
+    if (exportSettings.codec == 0) {
+      SetStage(kStageWriting);
+      return noHandlerErr;
+    }
+  }
 
   SetStage(kStageReading);
   job.progress.Say(Quoted("Reading ", inputPath));
@@ -136,8 +155,10 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   if (*userData != nullptr) {
     AdjustMetaData(*userData, imported.right, imported.bottom, odd ? s.height : s.width,
                    odd ? s.width : s.height, resize.quarterTurns);
+    if (s.upright) MarkUpright(*userData);
+    DropItems(*userData, s.dropItems);
   }
-  ExportSettings settings = s.exportSettings;
+  ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.
   if (wide) settings.depth = int16_t(settings.depth / 2);
   const int32_t written = job.pipeline.Export(settings, *userData, outputPath,

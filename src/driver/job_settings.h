@@ -9,6 +9,8 @@
 #include "imageio/export_settings.h"
 #include "resample/resample.h"
 
+enum class BoxRule { kNone, kFit, kFill };
+
 struct JobSettings {
   std::optional<std::string> inputPath;
   std::optional<std::string> outputPath;
@@ -24,6 +26,17 @@ struct JobSettings {
   FilterSpace filterSpace;
   bool copyMetadata = false;
   ExportSettings exportSettings;
-  Rect sourceBounds;  // the input's natural bounds once probed
+  // "//fit" and "//fill": the box the output fits in or fills; 0 without.
+  BoxRule boxRule = BoxRule::kNone;
+  int32_t boxWidth = 0;
+  int32_t boxHeight = 0;
+  // "//fill": the full resize the written window is cut from, and where.
+  int32_t fullWidth = 0;
+  int32_t fullHeight = 0;
+  int32_t windowLeft = 0;
+  int32_t windowTop = 0;
+  bool upright = false;    // "//upright": the source's orientation applied first
+  uint32_t dropItems = 0;  // "//drop": DropItem kinds left out of the copy
+  Rect sourceBounds;       // the input's natural bounds once probed (upright with "//upright")
   int32_t errorCount = 0;
 };

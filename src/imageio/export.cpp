@@ -1,9 +1,12 @@
 #include "imageio/export.h"
 
+#include <cctype>
+#include <string_view>
 #include <utility>
 
 #include "imageio/path_to_fsspec.h"
 #include "platform/graphics_export.h"
+#include "stream/file_write.h"
 
 namespace {
 
@@ -26,6 +29,10 @@ bool CodecMatches(OSType a, OSType b) {
 }
 
 OSErr OutputPathToFSSpec(const std::string& path, FSSpec* spec) {
+  if (path == "-") {  // "/o -": the standard output
+    spec->path = std::string(kStandardOutputPath);
+    return noErr;
+  }
   OSErr err = PathToFSSpec(path, spec);
   return err == fnfErr ? noErr : err;
 }
@@ -44,11 +51,57 @@ ComponentInstance FindExporter(const ExportSettings& settings) {
         CodecMatches(settings.codec, description.componentSubType)) {
       GraphicsExportSetCompressionQuality(instance, settings.quality);
       GraphicsExportSetDepth(instance, int32_t(settings.depth));
+      GraphicsExportSetProgressive(instance, settings.progressive);
+      GraphicsExportSetChromaSubsampling(instance, settings.subsampling);
       return instance;
     }
     CloseComponent(instance);
   }
   return nullptr;
+}
+
+namespace {
+
+// The extension of the name's last part, in lower case; empty without one.
+std::string LowerExtension(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string extension = path.substr(dot + 1);
+  for (char& c : extension) c = char(std::tolower(uint8_t(c)));
+  return extension;
+}
+
+bool ListHoldsWord(std::string_view list, std::string_view word) {
+  while (!list.empty()) {
+    const size_t blank = list.find(' ');
+    if (list.substr(0, blank) == word) return true;
+    if (blank == std::string_view::npos) break;
+    list.remove_prefix(blank + 1);
+  }
+  return false;
+}
+
+}  // namespace
+
+OSType CodecForFileName(const std::string& path) {
+  const std::string extension = LowerExtension(path);
+  if (extension.empty()) return 0;
+  for (Component candidate = FindNextComponent(nullptr, &kExporterSearch); candidate != nullptr;
+       candidate = FindNextComponent(candidate, &kExporterSearch)) {
+    ComponentInstance instance = OpenComponent(candidate);
+    if (instance == nullptr) continue;
+    std::string extensions;
+    const bool claims = GraphicsExportGetFileNameExtensions(instance, &extensions) == noErr &&
+                        ListHoldsWord(extensions, extension);
+    CloseComponent(instance);
+    if (claims) {
+      ComponentDescription description;
+      GetComponentInfo(candidate, &description, nullptr, nullptr, nullptr);
+      return description.componentSubType;
+    }
+  }
+  return 0;
 }
 
 namespace {

@@ -23,4 +23,10 @@ int32_t ExportRows(RowBand* rows, const ExportSettings& settings, UserData ud,
 // with quality and depth set; nullptr when none answers.
 ComponentInstance FindExporter(const ExportSettings& settings);
 bool CodecMatches(OSType a, OSType b);
+// "/c auto": the exporter is chosen by the output name's extension.
+constexpr OSType kCodecFromFileName = FourCC("auto");
+// The subtype of the first exporter that claims the extension of the file
+// name (after its last dot, in any case); 0 when none does.
+OSType CodecForFileName(const std::string& path);
+// "-" names the standard output.
 OSErr OutputPathToFSSpec(const std::string& path, FSSpec* spec);

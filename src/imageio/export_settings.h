@@ -9,4 +9,8 @@ struct ExportSettings {
   uint32_t reserved = 0;
   int16_t depth = 24;
   int32_t quality = 768;  // 1023 is 100 percent
+  // JPEG alone, other exporters ignore them: a progressive file, and the
+  // chroma subsampling (444, 422 or 420; 0 lets the quality choose).
+  bool progressive = false;
+  int32_t subsampling = 0;
 };

@@ -72,21 +72,31 @@ std::pair<size_t, size_t> ValueAfterName(std::string_view s, size_t at) {
   return {SkipSpaces(s, at + 1), end};
 }
 
-void ReplaceValues(std::string* packet, const std::string& qualifiedName, int32_t value) {
-  const std::string text = std::to_string(value);
-  for (size_t at = packet->find(qualifiedName); at != std::string::npos;
-       at = packet->find(qualifiedName, at + 1)) {
+// Calls fn(begin, length) for each all-digit value of the property
+// qualifiedName, from the end of the packet back, so that fn may replace it.
+template <class Fn>
+void ForEachValue(const std::string& packet, const std::string& qualifiedName, Fn fn) {
+  std::vector<std::pair<size_t, size_t>> found;
+  for (size_t at = packet.find(qualifiedName); at != std::string::npos;
+       at = packet.find(qualifiedName, at + 1)) {
     const size_t after = at + qualifiedName.size();
-    const bool wholeName = (at == 0 || !IsNameChar((*packet)[at - 1])) &&
-                           (after >= packet->size() || !IsNameChar((*packet)[after]));
-    if (!wholeName || (at > 0 && (*packet)[at - 1] == '/')) continue;  // a closing tag
-    auto [begin, end] = ValueAfterName(*packet, after);
+    const bool wholeName = (at == 0 || !IsNameChar(packet[at - 1])) &&
+                           (after >= packet.size() || !IsNameChar(packet[after]));
+    if (!wholeName || (at > 0 && packet[at - 1] == '/')) continue;  // a closing tag
+    auto [begin, end] = ValueAfterName(packet, after);
     if (begin == std::string::npos || end < begin) continue;
-    std::string_view old = std::string_view(*packet).substr(begin, end - begin);
+    std::string_view old = std::string_view(packet).substr(begin, end - begin);
     while (!old.empty() && IsSpace(old.back())) old.remove_suffix(1);
     if (!AllDigits(old)) continue;
-    packet->replace(begin, old.size(), text);
+    found.emplace_back(begin, old.size());
   }
+  for (auto it = found.rbegin(); it != found.rend(); ++it) fn(it->first, it->second);
+}
+
+void ReplaceValues(std::string* packet, const std::string& qualifiedName, int32_t value) {
+  const std::string text = std::to_string(value);
+  ForEachValue(*packet, qualifiedName,
+               [&](size_t begin, size_t length) { packet->replace(begin, length, text); });
 }
 
 }  // namespace
@@ -100,6 +110,26 @@ std::string RefitXmpImageSize(std::string_view packet, int32_t width, int32_t he
   for (const std::string& prefix : PrefixesOf(packet, kTiffNamespace)) {
     ReplaceValues(&fitted, prefix + ":ImageWidth", width);
     ReplaceValues(&fitted, prefix + ":ImageLength", height);
+  }
+  return fitted;
+}
+
+int32_t XmpOrientation(std::string_view packet) {
+  const std::string text(packet);
+  int32_t orientation = 0;
+  for (const std::string& prefix : PrefixesOf(packet, kTiffNamespace)) {
+    ForEachValue(text, prefix + ":Orientation", [&](size_t begin, size_t length) {
+      const std::string_view digits = std::string_view(text).substr(begin, length);
+      if (digits.size() == 1 && digits[0] >= '1' && digits[0] <= '8') orientation = digits[0] - '0';
+    });
+  }
+  return orientation;
+}
+
+std::string MarkXmpUpright(std::string_view packet) {
+  std::string fitted(packet);
+  for (const std::string& prefix : PrefixesOf(packet, kTiffNamespace)) {
+    ReplaceValues(&fitted, prefix + ":Orientation", 1);
   }
   return fitted;
 }

@@ -12,3 +12,8 @@
 // those namespaces. The rest of the packet is kept byte for byte, so that a
 // packet no parser takes is still fitted.
 std::string RefitXmpImageSize(std::string_view packet, int32_t width, int32_t height);
+// The value of tiff:Orientation (1 to 8), or 0 when the packet states none
+// that is valid.
+int32_t XmpOrientation(std::string_view packet);
+// The packet with every tiff:Orientation value replaced by 1 (upright).
+std::string MarkXmpUpright(std::string_view packet);

@@ -6,7 +6,9 @@
 #include "base/memory_limit.h"
 #include "imageio/export.h"
 #include "imageio/swap_sample_bytes.h"
+#include "metadata/orientation.h"
 #include "platform/graphics_import.h"
+#include "resample/reorient.h"
 #include "resample/rotate.h"
 
 namespace {
@@ -72,9 +74,13 @@ int32_t Pipeline::PrepareResize(OSType sourceFormat, bool converted) {
   space.sourceConverted = converted;
   if (converted) sourceFormat = WorkingFormat(space, sourceFormat, request_.destinationFormat);
   const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, sourceFormat};
-  const ImageShape to{request_.width, request_.height, request_.destinationFormat};
-  resizeResult_ = PrepareResample(from, to, request_.horizontalEdge, request_.verticalEdge,
-                                  request_.kernel, &resize_, space);
+  const bool windowed = request_.fullWidth != 0;
+  const ImageShape to{windowed ? request_.fullWidth : request_.width,
+                      windowed ? request_.fullHeight : request_.height, request_.destinationFormat};
+  const OutputWindow window{request_.windowLeft, request_.windowTop, request_.width,
+                            request_.height};
+  resizeResult_ = PrepareResampleWindow(from, to, window, request_.horizontalEdge,
+                                        request_.verticalEdge, request_.kernel, &resize_, space);
   sourceConverted_ = converted;
   return resizeResult_;
 }
@@ -144,15 +150,66 @@ int32_t Pipeline::DrawHere() {
   return readResult_;
 }
 
+// The source drawn whole as it is stored, then put upright: where it lies
+// when the sides stay, else into a buffer of the turned size, which the
+// resize reads. A 16-bit buffer that cannot be
+// had or drawn is silently replaced by a 32-bit one.
+int32_t Pipeline::DrawUpright() {
+  readingKnown_ = true;
+  GWorldPtr stored = nullptr;
+  readResult_ = memFullErr;
+  for (OSType format : {import_.format, OSType(k32ARGBPixelFormat)}) {
+    readResult_ =
+        QTNewGWorld(&stored, format, &import_.bounds, nullptr, nullptr, kNativeEndianPixMap);
+    if (readResult_ != noErr) continue;
+    RowBand rows;
+    rows.AttachWhole(PixelViewOf(stored), false);
+    SwapWideRows(&rows);
+    readResult_ = GraphicsImportDrawRows(import_.importer, &rows);
+    rows.Clear();
+    if (readResult_ == noErr) break;
+    DisposeGWorld(stored);
+    stored = nullptr;
+  }
+  if (readResult_ != noErr) return readResult_;
+  const OSType format = stored->pixMap.pixelFormat;
+  if (format != import_.format) PrepareResize(format);
+  if (!OrientationSwapsSides(orientation_)) {
+    // Mirrors and the half turn keep the sides: done where it was drawn.
+    ReorientInPlace(static_cast<uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
+                    import_.bounds.right, import_.bounds.bottom, stored->pixMap.pixelSize / 8,
+                    orientation_);
+    sourceBuffer_ = stored;
+    source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
+    return noErr;
+  }
+  readResult_ =
+      QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr, kNativeEndianPixMap);
+  if (readResult_ == noErr) {
+    Reorient(reinterpret_cast<const uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
+             import_.bounds.right, import_.bounds.bottom,
+             reinterpret_cast<uint8_t*>(sourceBuffer_->pixMap.baseAddr),
+             sourceBuffer_->pixMap.rowBytes, stored->pixMap.pixelSize / 8, orientation_);
+    // Its samples are in native order already.
+    source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
+  }
+  DisposeGWorld(stored);
+  return readResult_;
+}
+
 int32_t Pipeline::StartReading(const std::string& path, UserData ud, const ResizeRequest& request) {
   request_ = request;
   if (const int32_t err = OpenImport(path, &import_)) return err;
   sourceBounds_ = import_.bounds;
+  if (request_.upright) orientation_ = StoredOrientation(import_.importer);
+  if (OrientationSwapsSides(orientation_)) {
+    MacSetRect(&sourceBounds_, 0, 0, import_.bounds.bottom, import_.bounds.right);
+  }
   // Read before the drawing starts, so that the file's bytes are only ever
   // read by one thread at a time.
   if (ud != nullptr) GraphicsImportGetMetaData(import_.importer, ud);
   // With metadata the profile travels with the samples, untouched.
-  GraphicsImportSetColorMatching(import_.importer, ud == nullptr);
+  GraphicsImportSetColorMatching(import_.importer, ud == nullptr || request_.matchColour);
   // Its failure is the resampling's, reported later. A destination that
   // cannot be had fails first, so the resize is not even sized for it: its
   // tables alone could take minutes.
@@ -169,6 +226,7 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
     return noErr;
   }
 
+  if (orientation_ != 1) return DrawUpright();
   const bool ring = overlap_ && resizeResult_ == noErr &&
                     GraphicsImportDrawsRowsInOrder(import_.importer) &&
                     SourceMayBeRing(request_.verticalEdge);

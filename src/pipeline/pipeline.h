@@ -35,6 +35,16 @@ struct ResizeRequest {
   OSType destinationFormat = k32ARGBPixelFormat;
   int32_t quarterTurns = 0;  // 0 to 3, clockwise
   FilterSpace space;
+  // "//fill": the source is resized to fullWidth x fullHeight and the
+  // width x height window at (windowLeft, windowTop) is made; 0: no window.
+  int32_t fullWidth = 0;
+  int32_t fullHeight = 0;
+  int32_t windowLeft = 0;
+  int32_t windowTop = 0;
+  // "//upright": the source is put upright as its orientation says first.
+  bool upright = false;
+  // Drawn as sRGB even when the metadata is copied (its profile is not).
+  bool matchColour = false;
 };
 
 class Pipeline {
@@ -49,6 +59,8 @@ class Pipeline {
   // starts drawing its pixels. A failure answered here is the reading's;
   // when the drawing goes on elsewhere, its result comes from FinishReading.
   int32_t StartReading(const std::string& path, UserData ud, const ResizeRequest& request);
+  // The bounds the resize starts from: upright ones when the source is put
+  // upright.
   Rect SourceBounds() const { return sourceBounds_; }
   // Whether the reading has ended (it did on this thread).
   bool ReadingKnown() const { return readingKnown_; }
@@ -89,12 +101,14 @@ class Pipeline {
   int32_t PrepareResize(OSType sourceFormat, bool converted = false);
   void ConvertRingRows(OSType format);
   int32_t DrawHere();
+  int32_t DrawUpright();
   void StopResampling();
 
   const bool overlap_;
   ResizeRequest request_;
   OpenedImport import_;
   Rect sourceBounds_;
+  int32_t orientation_ = 1;  // how the source is stored, when it is put upright
   PreparedResamplePtr resize_;
   int32_t resizeResult_ = noErr;
   bool sourceConverted_ = false;  // the resize reads working samples

@@ -48,6 +48,8 @@ struct ImporterState {
 struct ExporterState {
   int32_t quality = ExportRequest{}.quality;
   int32_t depth = ExportRequest{}.depth;
+  bool progressive = false;
+  int32_t subsampling = 0;
   GWorldPtr input = nullptr;     // a whole buffer, read as one complete band
   RowBand* inputRows = nullptr;  // or rows that another stage may still be filling
   FSSpec output;

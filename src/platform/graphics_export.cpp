@@ -40,11 +40,44 @@ ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponen
   return noErr;
 }
 
+ComponentResult GraphicsExportGetFileNameExtensions(GraphicsExportComponent ci,
+                                                    std::string* extensions) {
+  ComponentResult result;
+  if (Exporter(ci, &result) == nullptr) return result;
+  if (extensions == nullptr) return paramErr;
+  try {
+    *extensions = ci->component->exporter->fileNameExtensions;
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
+}
+
 ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, int32_t quality) {
   ComponentResult result;
   ExporterState* state = Exporter(ci, &result);
   if (state == nullptr) return result;
   state->quality = quality;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetProgressive(GraphicsExportComponent ci, bool progressive) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  state->progressive = progressive;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetChromaSubsampling(GraphicsExportComponent ci,
+                                                   int32_t subsampling) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  if (subsampling != 0 && subsampling != 444 && subsampling != 422 && subsampling != 420) {
+    return paramErr;
+  }
+  state->subsampling = subsampling;
   return noErr;
 }
 
@@ -155,6 +188,8 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   request.image = state->input != nullptr ? &whole : state->inputRows;
   request.quality = state->quality;
   request.depth = state->depth;
+  request.progressive = state->progressive;
+  request.subsampling = state->subsampling;
   request.metaData = state->metaData;
   request.exifEnabled = state->exifEnabled;
   uint64_t size = 0;

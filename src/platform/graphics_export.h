@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include "platform/components.h"
 #include "platform/fsspec.h"
@@ -13,8 +14,16 @@
 
 ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponent ci,
                                                           OSType* extension);
+// Every file name extension the exporter's format goes by, lower case,
+// separated by blanks.
+ComponentResult GraphicsExportGetFileNameExtensions(GraphicsExportComponent ci,
+                                                    std::string* extensions);
 ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, int32_t quality);
 ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, int32_t depth);
+// For formats that have them (JPEG); the others ignore them. Subsampling
+// is 444, 422, 420, or 0 for the exporter's own choice.
+ComponentResult GraphicsExportSetProgressive(GraphicsExportComponent ci, bool progressive);
+ComponentResult GraphicsExportSetChromaSubsampling(GraphicsExportComponent ci, int32_t subsampling);
 ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gw);
 // Rows to encode instead of a buffer: read once from the top, each released
 // when the encoder is done with it, so that another stage may still be

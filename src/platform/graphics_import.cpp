@@ -1,13 +1,18 @@
 #include "platform/graphics_import.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 #include <vector>
 
+#include "base/errno_error.h"
 #include "platform/components_internal.h"
 #include "platform/image_description.h"
 #include "platform/import_file.h"
 #include "platform/metadata_io/metadata_io.h"
+#include "platform/piped_input.h"
 #include "platform/start_count.h"
 
 namespace {
@@ -39,6 +44,34 @@ OSErr LoadHeader(GraphicsImportComponent ci, ImporterState* state) {
 
 }  // namespace
 
+namespace {
+
+// How a pipe's or device's bytes are kept: in a file for a codec that
+// decodes from one, else in memory.
+PipedKind ClassifyPipedStart(const LargeByteVector& start) {
+  const ComponentRecord* record = SniffedComponent(ByteSpan(start));
+  if (record == nullptr) return PipedKind::kNoImage;
+  return record->importer->drawFromFile != nullptr ? PipedKind::kInFile : PipedKind::kInMemory;
+}
+
+OSErr OpenInMemory(const LargeByteVector& bytes, GraphicsImportComponent* importer) {
+  const ComponentRecord* record = SniffedComponent(ByteSpan(bytes));
+  if (record == nullptr) return noHandlerErr;
+  ComponentInstance instance = OpenComponent(record);
+  if (instance == nullptr) return memFullErr;
+  try {
+    instance->importer.file = bytes;
+  } catch (const std::bad_alloc&) {
+    CloseComponent(instance);
+    return memFullErr;
+  }
+  instance->importer.haveFile = true;
+  *importer = instance;
+  return noErr;
+}
+
+}  // namespace
+
 OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer) {
   if (importer == nullptr) return paramErr;
   *importer = nullptr;
@@ -46,7 +79,17 @@ OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* im
   if (file == nullptr || file->path.empty()) return paramErr;
   FileDescriptor opened;
   uint64_t size = 0;
-  if (OSErr err = OpenRegularFile(file->path, &opened, &size)) return err;
+  if (IsPipedInput(file->path)) {
+    // Read once for the run; a copy in a file is then read as any file.
+    PipedInput piped;
+    if (OSErr err = ReadPipedInput(file->path, ClassifyPipedStart, &piped)) return err;
+    if (piped.file < 0) return OpenInMemory(*piped.bytes, importer);
+    opened = FileDescriptor(fcntl(piped.file, F_DUPFD_CLOEXEC, 0));
+    if (opened.fd < 0) return ErrorFromErrno(errno);
+    size = piped.fileSize;
+  } else if (OSErr err = OpenRegularFile(file->path, &opened, &size)) {
+    return err;
+  }
   LargeByteVector bytes;
   if (OSErr err = ReadFileStart(opened.fd, std::min(size, kSniffBytes), &bytes)) return err;
   const ComponentRecord* record = SniffedComponent(ByteSpan(bytes));
@@ -214,6 +257,11 @@ ComponentResult GraphicsImportDraw(GraphicsImportComponent ci) {
 bool GraphicsImportDrawsRowsInOrder(GraphicsImportComponent ci) {
   ImporterState* state = Importer(ci);
   return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawsRowsInOrder;
+}
+
+bool GraphicsImportDrawsUpright(GraphicsImportComponent ci) {
+  ImporterState* state = Importer(ci);
+  return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawnUpright;
 }
 
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud) {

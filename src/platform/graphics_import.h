@@ -31,6 +31,9 @@ ComponentResult GraphicsImportDrawRows(GraphicsImportComponent ci, RowBand* rows
 // Whether the drawing writes each row once, from the top, so that it can
 // draw into a ring of rows that a reader on another thread follows.
 bool GraphicsImportDrawsRowsInOrder(GraphicsImportComponent ci);
+// Whether the drawing already shows the picture upright (HEIF applies its
+// own turns and mirrors), whatever orientation the metadata states.
+bool GraphicsImportDrawsUpright(GraphicsImportComponent ci);
 // Whether the drawing converts the source's colours, as its embedded ICC
 // profile or coded description gives them, to sRGB (the default), or draws
 // the samples as stored. sRGB and undescribed sources are drawn as stored

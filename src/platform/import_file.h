@@ -11,10 +11,9 @@
 // Enough of the file to tell the codecs apart.
 constexpr uint64_t kSniffBytes = 4096;
 
-// Opens a regular file for reading. Anything else (a folder, a device, a
-// pipe) holds no image file and answers noHandlerErr; it is opened without
-// blocking and never read, so that a pipe or an endless device cannot stall
-// or exhaust us.
+// Opens a regular file for reading. Anything else answers noHandlerErr
+// without being read: a folder, or a pipe or device that reached here
+// (those are read once, whole, by piped_input.h).
 OSErr OpenRegularFile(const std::string& path, FileDescriptor* file, uint64_t* size);
 
 // Reads up to limit bytes from the start of the file. The file may shrink

@@ -66,6 +66,19 @@ using PreparedResamplePtr = std::unique_ptr<PreparedResample, PreparedResampleDe
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
                       int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
                       PreparedResamplePtr* prepared, FilterSpace space = {});
+// The part of a resize that is made: columns [left, left + width) and rows
+// [top, top + height) of the full destination, exactly as the full resize
+// would give them; rows and columns outside it are never computed.
+struct OutputWindow {
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+};
+OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
+                            const OutputWindow& window, int32_t horizontalEdge,
+                            int32_t verticalEdge, int32_t kernel, PreparedResamplePtr* prepared,
+                            FilterSpace space = {});
 // The most source rows the resize needs at once: a ring of this many rows
 // (plus what its writer holds unpublished) is enough for a source that is
 // drawn while it is resized, when SourceMayBeRing says so.

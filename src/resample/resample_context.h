@@ -58,8 +58,14 @@ struct SpaceRows;  // filter_space.h
 struct ResampleContext {
   int32_t sourceWidth = 0;
   int32_t sourceHeight = 0;
-  int32_t destinationWidth = 0;
+  int32_t destinationWidth = 0;  // what is made: a window of the full resize
   int32_t destinationHeight = 0;
+  // The full resize the filter tables are built for, and where the window
+  // lies in it; 0 sizes: the window is the whole.
+  int32_t fullWidth = 0;
+  int32_t fullHeight = 0;
+  int32_t windowLeft = 0;
+  int32_t windowTop = 0;
   SourceRowProc sourceRow = nullptr;  // null in the sizing call
   DestRowProc destinationRow = nullptr;
   HorizontalProc horizontal = nullptr;
@@ -84,6 +90,13 @@ struct ResampleContext {
   FilterSpace space;                     // as asked for
   const SpaceRows* spaceRows = nullptr;  // while rows run in a space other than the default
 };
+
+inline int32_t FullWidth(const ResampleContext* c) {
+  return c->fullWidth != 0 ? c->fullWidth : c->destinationWidth;
+}
+inline int32_t FullHeight(const ResampleContext* c) {
+  return c->fullHeight != 0 ? c->fullHeight : c->destinationHeight;
+}
 
 inline const int16_t* HorizontalEntry(const ResampleContext* c, int32_t i) {
   return reinterpret_cast<const int16_t*>(reinterpret_cast<const uint8_t*>(c->horizontalTable) +

@@ -48,9 +48,8 @@ struct BlockLayout {
 OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horizontalOrigin,
                   double verticalScale, double verticalOrigin, BlockLayout* layout) {
   const int64_t hTaps =
-      TableTapsForScale(c.kernel, horizontalScale, c.destinationWidth, horizontalOrigin);
-  const int64_t vTaps =
-      TableTapsForScale(c.kernel, verticalScale, c.destinationHeight, verticalOrigin);
+      TableTapsForScale(c.kernel, horizontalScale, FullWidth(&c), horizontalOrigin);
+  const int64_t vTaps = TableTapsForScale(c.kernel, verticalScale, FullHeight(&c), verticalOrigin);
   if (hTaps < 1 || vTaps < 1) return paramErr;
   if (hTaps > kMaxFilterTaps || vTaps > kMaxFilterTaps) return memFullErr;
   BlockLayout l;
@@ -61,8 +60,8 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
   const int64_t ringArea = std::max(l.ringRowSize * vTaps, 8 * std::max(hTaps, vTaps));
   l.horizontalTableOffset = ringArea;
   l.verticalTableOffset =
-      l.horizontalTableOffset + FilterTableBytes(c.destinationWidth, l.horizontalTaps);
-  l.size = l.verticalTableOffset + FilterTableBytes(c.destinationHeight, l.verticalTaps);
+      l.horizontalTableOffset + FilterTableBytes(FullWidth(&c), l.horizontalTaps);
+  l.size = l.verticalTableOffset + FilterTableBytes(FullHeight(&c), l.verticalTaps);
   const bool pad = HorizontalMode(c.horizontalEdge) == kEdgeWrap;
   const bool pinch = VerticalMode(c.verticalEdge) == kEdgePinch;
   if (pad || pinch) {
@@ -131,16 +130,19 @@ void BuildTables(ResampleContext* c, const BlockLayout& l, uint8_t* block, doubl
   int16_t* hTable = reinterpret_cast<int16_t*>(block + l.horizontalTableOffset);
   int16_t* vTable = reinterpret_cast<int16_t*>(block + l.verticalTableOffset);
   const FilterSetup setup = FilterSetupForKernel(c->kernel);
-  setup(HorizontalMode(c->horizontalEdge), l.horizontalTaps, c->destinationWidth, c->sourceWidth,
-        hOrigin, hScale, 1.0, scratch, hTable);
-  setup(VerticalMode(c->verticalEdge) + kEdgeVertical, l.verticalTaps, c->destinationHeight,
+  setup(HorizontalMode(c->horizontalEdge), l.horizontalTaps, FullWidth(c), c->sourceWidth, hOrigin,
+        hScale, 1.0, scratch, hTable);
+  setup(VerticalMode(c->verticalEdge) + kEdgeVertical, l.verticalTaps, FullHeight(c),
         c->sourceHeight, vOrigin, vScale, 1.0, scratch, vTable);
-  c->horizontalTable = hTable;
   c->horizontalTaps = l.horizontalTaps;
   c->horizontalStride = FilterEntryWords(l.horizontalTaps) * 2;
-  c->verticalTable = vTable;
   c->verticalTaps = l.verticalTaps;
   c->verticalStride = FilterEntryWords(l.verticalTaps) * 2;
+  // Each entry is its output sample's alone: a window's are a run of them.
+  c->horizontalTable = reinterpret_cast<const int16_t*>(reinterpret_cast<uint8_t*>(hTable) +
+                                                        c->windowLeft * c->horizontalStride);
+  c->verticalTable = reinterpret_cast<const int16_t*>(reinterpret_cast<uint8_t*>(vTable) +
+                                                      c->windowTop * c->verticalStride);
 }
 
 int32_t EdgeFlags(const ResampleContext& c) {
@@ -305,6 +307,14 @@ void PlanSourceRows(PreparedResample* p) {
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
                       int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
                       PreparedResamplePtr* prepared, FilterSpace space) {
+  return PrepareResampleWindow(source, destination, {0, 0, destination.width, destination.height},
+                               horizontalEdge, verticalEdge, kernel, prepared, space);
+}
+
+OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
+                            const OutputWindow& window, int32_t horizontalEdge,
+                            int32_t verticalEdge, int32_t kernel, PreparedResamplePtr* prepared,
+                            FilterSpace space) {
   if (prepared == nullptr) return paramErr;
   prepared->reset();
   const PixelClass fromClass = ClassifyPixelFormat(source.pixelFormat);
@@ -314,14 +324,23 @@ OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
   if (source.width < 1 || source.height < 1 || destination.width < 1 || destination.height < 1) {
     return paramErr;
   }
+  if (window.width < 1 || window.height < 1 || window.left < 0 || window.top < 0 ||
+      window.width > destination.width - window.left ||
+      window.height > destination.height - window.top) {
+    return paramErr;
+  }
 
   PreparedResamplePtr p(new (std::nothrow) PreparedResample);
   if (p == nullptr) return memFullErr;
   ResampleContext& context = p->context;
   context.sourceWidth = source.width;
   context.sourceHeight = source.height;
-  context.destinationWidth = destination.width;
-  context.destinationHeight = destination.height;
+  context.destinationWidth = window.width;
+  context.destinationHeight = window.height;
+  context.fullWidth = destination.width;
+  context.fullHeight = destination.height;
+  context.windowLeft = window.left;
+  context.windowTop = window.top;
   context.sourceClass = fromClass;
   context.destinationClass = toClass;
   context.horizontalEdge = uint8_t(horizontalEdge);

@@ -198,6 +198,13 @@ OSErr OutputFile::Fail(OSErr err) {
 // error, not a wait.
 OSErr OutputFile::Open(const std::string& path) {
   if (fd_ >= 0 || failed_ != noErr || path.empty()) return Fail(paramErr);
+  if (path == kStandardOutputPath) {
+    // Never replaced through a rename, even when the shell made it a file.
+    fd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0) return Fail(ErrorFromErrno(errno));
+    direct_ = true;
+    return noErr;
+  }
   try {
     if (const int named = DescriptorNamed(path); named >= 0) {
       fd_ = fcntl(named, F_DUPFD_CLOEXEC, 0);

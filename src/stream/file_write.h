@@ -23,6 +23,11 @@
 // first (stale_temporaries.h). Results: fnfErr (no such folder),
 // accessDeniedErr, dskFulErr, ioErr, memFullErr. The first failure sticks:
 // later calls answer it too.
+// The process's own standard output, written through its descriptor
+// whatever it is (a terminal, a pipe, a file the shell opened). No path
+// names it: every other path reaching here is absolute.
+constexpr char kStandardOutputPath[] = "-";
+
 class OutputFile {
  public:
   OutputFile() = default;

@@ -25,6 +25,9 @@ struct ImageHeader {
   // they are final and holding at most RowBand::kRowsInFlight unpublished,
   // so that it can draw into a ring of rows that a reader follows.
   bool drawsRowsInOrder = false;
+  // Whether draw already applies the file's own orientation, so that an
+  // orientation its metadata states must not be applied again.
+  bool drawnUpright = false;
 };
 
 struct ImporterCodec {
@@ -58,6 +61,10 @@ struct ExportRequest {
   int32_t depth = 24;        // 24, 32, 8 or 40 (others: the nearest of these)
   UserData metaData = nullptr;
   bool exifEnabled = false;
+  // JPEG alone: a progressive file; chroma subsampling 444, 422, 420, or 0
+  // for the codec's own choice.
+  bool progressive = false;
+  int32_t subsampling = 0;
 };
 
 struct ExporterCodec {
@@ -67,6 +74,9 @@ struct ExporterCodec {
   // Encodes the whole file into out, from its start. On failure, what is
   // already there is the caller's to discard.
   OSErr (*encode)(const ExportRequest& request, ByteSink* out);
+  // Every file name extension the format goes by, lower case, separated by
+  // blanks: how "/c auto" finds the exporter for an output name.
+  const char* fileNameExtensions = "";
 };
 
 // The registry's codecs, in registry order.

@@ -189,6 +189,7 @@ const ExporterCodec kHeicExporter = {
     .extension = FourCC("heic"),
     .name = HeicCodecName,
     .encode = EncodeHeic,
+    .fileNameExtensions = "heic heif",
 };
 
 const ExporterCodec kAvifExporter = {
@@ -196,4 +197,5 @@ const ExporterCodec kAvifExporter = {
     .extension = FourCC("avif"),
     .name = AvifCodecName,
     .encode = EncodeAvif,
+    .fileNameExtensions = "avif",
 };

@@ -106,6 +106,7 @@ OSErr ReadHeifHeader(ByteSpan file, ImageHeader* header) {
   header->height = primary.height;
   header->preferredPixelFormat = 0;
   header->drawsRowsInOrder = true;
+  header->drawnUpright = true;  // libheif applies the file's turns and mirrors
   if (primary.bits > 8) {
     header->preferredPixelFormat = primary.hasAlpha ? k64ARGBPixelFormat : k48RGBCodecType;
   }

@@ -30,7 +30,7 @@ constexpr int64_t kMaxJpegDimension = 65500;  // libjpeg's limit
 constexpr int kFullChromaPercent = 90;
 constexpr int kBandRows = 16;
 
-enum class Chroma { kGrey, k444, k420 };
+enum class Chroma { kGrey, k444, k422, k420 };
 
 // How the buffer's rows reach libjpeg: in place where their layout is one
 // libjpeg reads, else packed to 8-bit RGB a row at a time.
@@ -58,9 +58,12 @@ OSErr ChooseRowSource(RowBand& image, RowSource* source) {
   }
 }
 
-Chroma ChooseChroma(const RowSource& source, int32_t depth, int percent) {
+Chroma ChooseChroma(const RowSource& source, int32_t depth, int percent, int32_t asked) {
   if (source.space == JCS_GRAYSCALE) return Chroma::kGrey;
   if (ChannelsForDepth(depth) == ExportChannels::kGrey) return Chroma::kGrey;
+  if (asked == 444) return Chroma::k444;
+  if (asked == 422) return Chroma::k422;
+  if (asked == 420) return Chroma::k420;
   return percent >= kFullChromaPercent ? Chroma::k444 : Chroma::k420;
 }
 
@@ -114,28 +117,30 @@ void EndOutput(j_compress_ptr info) {
   PassOn(info, kOutputStep - e->destination.free_in_buffer);
 }
 
-void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chroma, int percent) {
+void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chroma, int percent,
+               bool progressive) {
   info->in_color_space = source.space;
   info->input_components = source.components;
   jpeg_set_defaults(info);
   jpeg_set_quality(info, percent, TRUE);
   info->dct_method = JDCT_ISLOW;
   jpeg_set_colorspace(info, chroma == Chroma::kGrey ? JCS_GRAYSCALE : JCS_YCbCr);
-  const int factor = chroma == Chroma::k420 ? 2 : 1;
-  info->comp_info[0].h_samp_factor = factor;
-  info->comp_info[0].v_samp_factor = factor;
+  info->comp_info[0].h_samp_factor = chroma == Chroma::k420 || chroma == Chroma::k422 ? 2 : 1;
+  info->comp_info[0].v_samp_factor = chroma == Chroma::k420 ? 2 : 1;
   if (chroma != Chroma::kGrey) {
     for (int c = 1; c < 3; ++c) {
       info->comp_info[c].h_samp_factor = 1;
       info->comp_info[c].v_samp_factor = 1;
     }
   }
+  // The scans follow the components just set.
+  if (progressive) jpeg_simple_progression(info);
 }
 
 // Guarded: everything that can reach Fail happens in here, with nothing on
 // the stack that needs unwinding.
 bool EncodeGuarded(Encoder* e, RowBand& image, const RowSource& source, Chroma chroma, int percent,
-                   RowPacker* packer, uint8_t* packedRows) {
+                   bool progressive, RowPacker* packer, uint8_t* packedRows) {
   if (setjmp(e->errors.failed)) return false;
   jpeg_create_compress(&e->info);  // clears all but the error manager
   e->created = true;
@@ -146,7 +151,7 @@ bool EncodeGuarded(Encoder* e, RowBand& image, const RowSource& source, Chroma c
   e->info.dest = &e->destination;
   e->info.image_width = JDIMENSION(BufferWidth(image));
   e->info.image_height = JDIMENSION(BufferHeight(image));
-  Configure(&e->info, source, chroma, percent);
+  Configure(&e->info, source, chroma, percent, progressive);
   jpeg_start_compress(&e->info, TRUE);
   const int64_t height = BufferHeight(image);
   const int64_t packedRowBytes = BufferWidth(image) * 3;
@@ -182,7 +187,7 @@ OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
   if (OSErr err = ChooseRowSource(image, &source)) return err;
   // Lossless requests (1024 and above) get the best JPEG there is.
   const int percent = QualityPercent(request.quality);
-  const Chroma chroma = ChooseChroma(source, request.depth, percent);
+  const Chroma chroma = ChooseChroma(source, request.depth, percent, request.subsampling);
 
   RowPacker packer;
   std::vector<uint8_t> packedRows;
@@ -205,7 +210,8 @@ OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
   e.buffer = buffer.data();
   e.info.err = QuietJpegErrors(&e.errors);
   e.info.client_data = &e;
-  if (!EncodeGuarded(&e, image, source, chroma, percent, &packer, packedRows.data())) {
+  if (!EncodeGuarded(&e, image, source, chroma, percent, request.progressive, &packer,
+                     packedRows.data())) {
     if (image.Stopped()) return image.StopError();
     return e.sinkError != noErr ? e.sinkError : codecErr;
   }
@@ -219,4 +225,5 @@ const ExporterCodec kJpegExporter = {
     .extension = FourCC("jpg "),
     .name = JpegCodecName,
     .encode = EncodeJpeg,
+    .fileNameExtensions = "jpg jpeg jpe jfif",
 };

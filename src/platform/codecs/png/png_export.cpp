@@ -131,4 +131,5 @@ const ExporterCodec kPngExporter = {
     .extension = FourCC("png "),
     .name = PngCodecName,
     .encode = EncodePng,
+    .fileNameExtensions = "png",
 };

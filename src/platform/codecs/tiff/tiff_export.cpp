@@ -207,4 +207,5 @@ const ExporterCodec kTiffExporter = {
     .extension = FourCC("tif "),
     .name = TiffCodecName,
     .encode = EncodeTiff,
+    .fileNameExtensions = "tif tiff",
 };

@@ -103,4 +103,5 @@ const ExporterCodec kWebpExporter = {
     .extension = FourCC("webp"),
     .name = WebpCodecName,
     .encode = EncodeWebp,
+    .fileNameExtensions = "webp",
 };

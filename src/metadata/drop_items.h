@@ -1,0 +1,24 @@
+// "//drop": kinds of metadata left out of the copy.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/user_data.h"
+
+enum DropItem : uint32_t {
+  kDropGps = 1,
+  kDropExif = 2,  // the whole EXIF block: IFD0, EXIF, GPS, maker note, IFD0 texts
+  kDropMakerNotes = 4,
+  kDropXmp = 8,
+  kDropIptc = 16,
+  kDropComment = 32,
+  kDropIcc = 64,  // with the PNG chunks that describe the same colours
+};
+
+// The kind a "//drop" word names ("gps", "exif", "makernotes", "xmp",
+// "iptc", "comment", "icc"); 0 for any other word.
+uint32_t DropItemForWord(std::string_view word);
+
+// Removes every item of the kinds in drop from ud.
+void DropItems(UserData ud, uint32_t drop);
