@@ -36,6 +36,7 @@ std::vector<uint8_t> HandleBytes(Handle h) {
 
 struct UserDataRecord {
   std::vector<TypeList> types;  // in the order in which each type was first added
+  std::vector<uint8_t> sourceExif;
 };
 
 namespace {
@@ -203,4 +204,20 @@ uint16_t GetUserDataItemTiffType(UserData ud, OSType type, int32_t index) {
   if (ud == nullptr) return 0;
   const Item* item = FindItem(ud, type, index);
   return item ? item->tiffType : 0;
+}
+
+OSErr SetUserDataSourceExif(UserData ud, std::span<const uint8_t> tiff) {
+  if (ud == nullptr) return paramErr;
+  try {
+    ud->sourceExif.assign(tiff.begin(), tiff.end());
+  } catch (const std::bad_alloc&) {
+    ud->sourceExif.clear();
+    return memFullErr;
+  }
+  return noErr;
+}
+
+std::span<const uint8_t> GetUserDataSourceExif(UserData ud) {
+  if (ud == nullptr) return {};
+  return ud->sourceExif;
 }

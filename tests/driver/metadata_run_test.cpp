@@ -226,3 +226,31 @@ TEST_F(MetadataRun, WithoutCopyTheOutputHasNoExif) {
 }
 
 }  // namespace
+
+// exiftool's maker-note tags of a file, one "tag: value" line each, and
+// any warning it gives.
+std::string MakerNoteTags(const std::string& path) {
+  return test::RunProgram({"exiftool", "-s", "-n", "-G1", "-MakerNotes:all", "-Warning", path})
+      .out;
+}
+
+// Camera maker notes whose offsets count from the start of the Exif block
+// (Canon, Olympus) and one with a header of its own (Nikon): every output
+// keeps each maker-note tag as it was, or (TIFF, whose IFDs libtiff lays
+// out) leaves an offset-bound maker note out whole; never shifted.
+TEST_F(MetadataRun, MakerNotesKeepTheirValuesInEveryOutput) {
+  for (const char* camera : {"Canon_40D.jpg", "Olympus_C8080WZ.jpg", "Nikon_D70.jpg"}) {
+    const std::string source = test::DataPath(std::string("exif/") + camera).string();
+    const std::string before = MakerNoteTags(source);
+    ASSERT_NE(before.find("MakerNote"), std::string::npos) << camera << "\n" << before;
+    for (const char* codec : {"jpeg", "png", "tiff", "webp", "heic", "avif"}) {
+      SCOPED_TRACE(std::string(camera) + " as " + codec);
+      const test::RunResult run = Run({"/m", "/c", codec, "/w", "64", "/o", "out.img", source});
+      ASSERT_EQ(run.status, 0) << run.err;
+      const std::string after = MakerNoteTags((dir_ / "out.img").string());
+      EXPECT_EQ(after.find("Warning"), std::string::npos) << after;
+      const bool leftOut = std::string(codec) == "tiff" && std::string(camera) != "Nikon_D70.jpg";
+      EXPECT_EQ(after, leftOut ? "" : before);
+    }
+  }
+}

@@ -11,6 +11,7 @@
 #include "base/item_types.h"
 #include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
+#include "platform/codecs/jpeg/jpeg_exif_segment.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
 #include "platform/codecs/tiff/tiff_field_fit.h"
@@ -186,9 +187,23 @@ OSErr WritePng(std::vector<uint8_t>* png, UserData ud, bool exifEnabled) {
   return noErr;
 }
 
+bool IsJpeg(ByteSpan file) {
+  return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8;
+}
+
+// A JPEG file gets the source's Exif block as it was laid out, changed in
+// place, in a segment of its own; exiv2 would lay it out anew.
 OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled) {
   const unsigned parts = kXmpPart | kIccPart | kCommentPart | kIptcPart;
-  if (OSErr err = WriteWithExiv2(file, ud, exifEnabled ? parts | kExifPart : parts)) return err;
+  std::vector<uint8_t> block;
+  if (exifEnabled && IsJpeg(*file) && !GetUserDataSourceExif(ud).empty()) {
+    block = EncodeExifItems(ud, LooseTextItems::kToIfd0);
+  }
+  const bool ownSegment = !block.empty() && block.size() <= 65000;
+  if (OSErr err = WriteWithExiv2(file, ud, exifEnabled && !ownSegment ? parts | kExifPart : parts)) {
+    return err;
+  }
+  if (ownSegment) PutJpegExifSegment(block, file);
   PutJfifDensityItem(ud, file);
   return noErr;
 }
