@@ -12,3 +12,11 @@
 // those namespaces. The rest of the packet is kept byte for byte, so that a
 // packet no parser takes is still fitted.
 std::string RefitXmpImageSize(std::string_view packet, int32_t width, int32_t height);
+
+// The packet with a panorama's pixel fields (GPano: the full panorama's
+// size, the cropped area's size and offset) fitted to the picture: the
+// cropped area is the picture, resized from source to resized (both before
+// the turn), then turned clockwise by quarterTurns. Fields the packet does
+// not state stay unstated.
+std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32_t sourceHeight,
+                             int32_t resizedWidth, int32_t resizedHeight, int32_t quarterTurns);

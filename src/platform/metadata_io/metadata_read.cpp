@@ -9,6 +9,7 @@
 #include "base/item_types.h"
 #include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
+#include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
 #include "platform/metadata_io/metadata_io.h"
@@ -58,6 +59,7 @@ OSErr ReadFileMetaData(ByteSpan file, UserData ud) {
     } else {
       AddExiv2Items(file, ud);
       SetUserDataSourceExif(ud, FindExifBlock(file));
+      SetUserDataSourcePhotoshop(ud, FindJpegPhotoshopBlock(file));
     }
   } catch (const Exiv2::AnyError&) {
     // Not a format exiv2 knows, or metadata it cannot read: no items.

@@ -3,6 +3,7 @@
 #include <exiv2/image.hpp>
 #include <exiv2/iptc.hpp>
 
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -12,10 +13,12 @@
 #include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
 #include "platform/codecs/jpeg/jpeg_exif_segment.h"
+#include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
 #include "platform/codecs/tiff/tiff_field_fit.h"
 #include "platform/codecs/webp/webp_metadata.h"
+#include "platform/metadata_io/density_bridge.h"
 #include "platform/metadata_io/metadata_io.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
@@ -49,6 +52,19 @@ void PutExif(UserData ud, Exiv2::Image* image) {
   if (!Holds(*image, Exiv2::mdExif)) return;
   Exiv2::ExifData exif = image->exifData();
   PutExifItems(ud, LooseTextItems::kToIfd0, &exif, IsTiff(*image) ? LibtiffTakesField : nullptr);
+  Ifd0Density density;
+  if (IsTiff(*image) && Ifd0DensityFromOthers(ud, &density)) {
+    exif["Exif.Image.XResolution"] = Exiv2::URational(density.x[0], density.x[1]);
+    exif["Exif.Image.YResolution"] = Exiv2::URational(density.y[0], density.y[1]);
+    exif["Exif.Image.ResolutionUnit"] = density.unit;
+  }
+  const ByteSpan photoshop = GetUserDataSourcePhotoshop(ud);
+  if (IsTiff(*image) && !photoshop.empty() && photoshop.size() < size_t(LONG_MAX) &&
+      exif.findKey(Exiv2::ExifKey("Exif.Image.ImageResources")) == exif.end()) {
+    Exiv2::DataValue resources(Exiv2::unsignedByte);
+    resources.read(photoshop.data(), long(photoshop.size()));
+    exif.add(Exiv2::ExifKey("Exif.Image.ImageResources"), &resources);
+  }
   image->setExifData(exif);
 }
 
@@ -184,6 +200,7 @@ OSErr WritePng(std::vector<uint8_t>* png, UserData ud, bool exifEnabled) {
   if (exifEnabled) PutPngExifChunk(EncodeExifItems(ud, LooseTextItems::kLeaveOut), png);
   PutPngTextItems(ud, png);
   PutPngImageChunkItems(ud, png);
+  PutPngDensityFromOthers(ud, png);
   return noErr;
 }
 
@@ -200,11 +217,16 @@ OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled)
     block = EncodeExifItems(ud, LooseTextItems::kToIfd0);
   }
   const bool ownSegment = !block.empty() && block.size() <= 65000;
-  if (OSErr err = WriteWithExiv2(file, ud, exifEnabled && !ownSegment ? parts | kExifPart : parts)) {
+  // The Photoshop block goes in whole first; exiv2 then puts the IPTC
+  // records into it, keeping the other resources.
+  if (IsJpeg(*file)) PutJpegPhotoshopBlock(GetUserDataSourcePhotoshop(ud), file);
+  if (OSErr err =
+          WriteWithExiv2(file, ud, exifEnabled && !ownSegment ? parts | kExifPart : parts)) {
     return err;
   }
   if (ownSegment) PutJpegExifSegment(block, file);
   PutJfifDensityItem(ud, file);
+  PutJfifDensityFromOthers(ud, file);
   return noErr;
 }
 

@@ -46,7 +46,8 @@ using Wants = std::map<uint16_t, ExifItemField>;
 
 class Tiff {
  public:
-  Tiff(std::span<const uint8_t> block, bool little) : b_(block.begin(), block.end()), little_(little) {}
+  Tiff(std::span<const uint8_t> block, bool little)
+      : b_(block.begin(), block.end()), little_(little) {}
 
   std::vector<uint8_t>& bytes() { return b_; }
   size_t size() const { return b_.size(); }
@@ -55,10 +56,9 @@ class Tiff {
     return little_ ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
   }
   uint32_t U32(const uint8_t* p) const {
-    return little_ ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                         uint32_t(p[3]) << 24
-                   : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 |
-                         uint32_t(p[3]);
+    return little_
+               ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
+               : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
   }
   void Put16(uint8_t* p, uint16_t v) const {
     const std::array<uint8_t, 2> be = {uint8_t(v >> 8), uint8_t(v)};
@@ -240,9 +240,8 @@ std::optional<std::vector<uint8_t>> PatchExifBlock(std::span<const uint8_t> bloc
   if (!little && std::memcmp(block.data(), "MM\x00\x2A", 4) != 0) return std::nullopt;
   Tiff tiff(block, little);
   Ifd ifd0, exif, gps, interop;
-  if (!tiff.ReadIfd(tiff.U32(block.data() + 4), &ifd0) ||
-      !tiff.Child(ifd0, kExifPointer, &exif) || !tiff.Child(ifd0, kGpsPointer, &gps) ||
-      !tiff.Child(exif, kInteropPointer, &interop)) {
+  if (!tiff.ReadIfd(tiff.U32(block.data() + 4), &ifd0) || !tiff.Child(ifd0, kExifPointer, &exif) ||
+      !tiff.Child(ifd0, kGpsPointer, &gps) || !tiff.Child(exif, kInteropPointer, &interop)) {
     return std::nullopt;
   }
   std::map<OSType, Wants> wants;
@@ -264,11 +263,40 @@ std::optional<std::vector<uint8_t>> PatchExifBlock(std::span<const uint8_t> bloc
   return std::move(tiff.bytes());
 }
 
+namespace {
+
+// A maker note format that counts offsets from within the note: its header,
+// where offsets count from, where its IFD's place is stated (a TIFF header
+// there when it equals base) or lies, and where its byte order is marked.
+struct SelfRelativeFormat {
+  std::string_view header;
+  size_t base;     // offsets count from here
+  size_t ifdAt;    // the IFD's place; 0: stated at base + 4, as in a TIFF header
+  size_t orderAt;  // "II" or "MM" here; 0: little-endian always
+};
+
+constexpr SelfRelativeFormat kSelfRelative[] = {
+    {{"Nikon\0\x02", 7}, 10, 0, 10},  {{"OLYMPUS\0", 8}, 0, 12, 8},
+    {{"OM SYSTEM\0", 10}, 0, 16, 12}, {{"Apple iOS\0", 10}, 0, 14, 12},
+    {{"FUJIFILM", 8}, 0, 0, 0},  // the IFD's place stated at 8
+};
+
+}  // namespace
+
 bool IsSelfContainedMakerNote(std::span<const uint8_t> note) {
-  static constexpr std::string_view kPrefixes[] = {
-      {"Nikon\0\x02", 7}, {"FUJIFILM", 8}, {"OLYMPUS\0", 8}, {"OM SYSTEM\0", 10},
-      {"Apple iOS\0", 10}, {"GENERALE", 8}};
   const std::string_view text(reinterpret_cast<const char*>(note.data()), note.size());
-  return std::any_of(std::begin(kPrefixes), std::end(kPrefixes),
-                     [&](std::string_view prefix) { return text.starts_with(prefix); });
+  for (const SelfRelativeFormat& format : kSelfRelative) {
+    if (!text.starts_with(format.header)) continue;
+    if (note.size() < std::max<size_t>(format.base + 8, format.orderAt + 2)) return false;
+    const bool little = format.orderAt == 0 || note[format.orderAt] == 'I';
+    const Tiff tiff(note.subspan(format.base), little);
+    size_t ifdAt = format.ifdAt;
+    if (ifdAt == 0) ifdAt = tiff.U32(note.data() + format.base + (format.orderAt == 0 ? 8 : 4));
+    // Every value the IFD points to lies within the note.
+    Ifd ifd;
+    if (!tiff.ReadIfd(ifdAt, &ifd)) return false;
+    return std::all_of(ifd.entries.begin(), ifd.entries.end(),
+                       [&tiff](const Entry& e) { return tiff.Value(e).has_value(); });
+  }
+  return false;
 }
