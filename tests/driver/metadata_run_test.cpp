@@ -345,3 +345,29 @@ TEST_F(MetadataRun, PanoramaFieldsFollowTheResizeAndTheTurn) {
     EXPECT_EQ(got, expected);
   }
 }
+
+// A PNG's 1000 pixels a metre are 25.4 dots an inch: 25 in a JPEG's JFIF
+// header, 25.4 in a TIFF's resolution; a JPEG's EXIF 240 dpi are 9449 a metre in PNG.
+// A Photoshop resources block arrives whole in JPEG and TIFF.
+TEST_F(MetadataRun, DensityAndPhotoshopResourcesCrossFormats) {
+  const std::string png = test::DataPath("pngsuite/cdun2c08.png").string();
+  ASSERT_EQ(Run({"/m", "/c", "jpeg", "/w", "16", "/o", "out.jpg", png}).status, 0);
+  EXPECT_EQ(ExifTool("out.jpg", "JFIF:XResolution"), "25\n");
+  ASSERT_EQ(Run({"/m", "/c", "tiff", "/w", "16", "/o", "out.tif", png}).status, 0);
+  EXPECT_NEAR(std::stod(ExifTool("out.tif", "IFD0:XResolution")), 25.4, 1e-4);
+  EXPECT_EQ(ExifTool("out.tif", "IFD0:ResolutionUnit"), "2\n");
+  const std::string nikon = test::DataPath("exif/Nikon_D70.jpg").string();
+  ASSERT_EQ(Run({"/m", "/c", "png", "/w", "16", "/o", "out.png", nikon}).status, 0);
+  EXPECT_EQ(ExifTool("out.png", "PixelsPerUnitX"), "9449\n");
+
+  const std::string photoshop = test::DataPath("exif/xmp_BlueSquare.jpg").string();
+  auto resources = [](const std::string& path) {
+    return test::RunProgram({"exiftool", "-s", "-n", "-Photoshop:all", path}).out;
+  };
+  ASSERT_NE(resources(photoshop).find("SlicesGroupName"), std::string::npos);
+  for (const char* codec : {"jpeg", "tiff"}) {
+    SCOPED_TRACE(codec);
+    ASSERT_EQ(Run({"/m", "/c", codec, "/w", "16", "/o", "out.img", photoshop}).status, 0);
+    EXPECT_EQ(resources((dir_ / "out.img").string()), resources(photoshop));
+  }
+}

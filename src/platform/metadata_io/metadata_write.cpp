@@ -52,12 +52,6 @@ void PutExif(UserData ud, Exiv2::Image* image) {
   if (!Holds(*image, Exiv2::mdExif)) return;
   Exiv2::ExifData exif = image->exifData();
   PutExifItems(ud, LooseTextItems::kToIfd0, &exif, IsTiff(*image) ? LibtiffTakesField : nullptr);
-  Ifd0Density density;
-  if (IsTiff(*image) && Ifd0DensityFromOthers(ud, &density)) {
-    exif["Exif.Image.XResolution"] = Exiv2::URational(density.x[0], density.x[1]);
-    exif["Exif.Image.YResolution"] = Exiv2::URational(density.y[0], density.y[1]);
-    exif["Exif.Image.ResolutionUnit"] = density.unit;
-  }
   const ByteSpan photoshop = GetUserDataSourcePhotoshop(ud);
   if (IsTiff(*image) && !photoshop.empty() && photoshop.size() < size_t(LONG_MAX) &&
       exif.findKey(Exiv2::ExifKey("Exif.Image.ImageResources")) == exif.end()) {
