@@ -238,8 +238,8 @@ std::string MakerNoteTags(const std::string& path) {
 // hand-made Canon one), that point past their own end (Nikon), and that
 // count from their own start (Fujifilm): every output keeps each maker-note
 // tag as it was, or (TIFF, whose IFDs libtiff lays out) leaves a note that
-// cannot move out whole; never shifted. The interoperability IFD's sizes
-// follow the picture.
+// cannot move out whole; never shifted. What the copy changes is changed
+// (in place or not), and the thumbnail is gone.
 TEST_F(MetadataRun, MakerNotesKeepTheirValuesInEveryOutput) {
   for (const auto& [camera, movable] :
        {std::pair{"offset_bound_makernote.jpg", false}, std::pair{"gps_DSCN0010.jpg", false},
@@ -253,6 +253,9 @@ TEST_F(MetadataRun, MakerNotesKeepTheirValuesInEveryOutput) {
       ASSERT_EQ(run.status, 0) << run.err;
       const std::string after = MakerNoteTags((dir_ / "out.img").string());
       EXPECT_EQ(after, movable || std::string(codec) != "tiff" ? before : "");
+      EXPECT_EQ(ExifTool("out.img", "ExifImageWidth"), "64\n");
+      EXPECT_EQ(ExifTool("out.img", "Software"), "Kelvane Studio tavrel\n");
+      EXPECT_EQ(ExifTool("out.img", "ThumbnailLength"), "");
       const std::string warnings = ExifTool("out.img", "Warning");
       EXPECT_EQ(warnings.find("maker notes"), std::string::npos) << warnings;
     }
