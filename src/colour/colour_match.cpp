@@ -538,3 +538,14 @@ bool IsSrgbProfile(const std::vector<uint8_t>& icc) {
   Profile profile(cmsOpenProfileFromMem(icc.data(), cmsUInt32Number(icc.size())));
   return profile && IsSrgb(profile.get());
 }
+
+std::vector<uint8_t> IccProfileOfNclx(uint16_t primaries, uint16_t transfer) {
+  SilenceLcms();
+  Profile profile = ProfileFromNclx(primaries, transfer);
+  cmsUInt32Number size = 0;
+  if (!profile || !cmsSaveProfileToMem(profile.get(), nullptr, &size) || size == 0) return {};
+  std::vector<uint8_t> icc(size);
+  if (!cmsSaveProfileToMem(profile.get(), icc.data(), &size)) return {};
+  icc.resize(size);
+  return icc;
+}

@@ -58,3 +58,8 @@ ColourMatch MatchForCmyk(const ColourSource& source, CmykLayout layout);
 // Whether an ICC profile describes sRGB: an RGB matrix-shaper whose
 // colorants and tone curves are sRGB's, whatever its name or version.
 bool IsSrgbProfile(const std::vector<uint8_t>& icc);
+
+// An ICC profile (RGB matrix-shaper) describing what a coded colour
+// description (nclx primaries and transfer) describes, for writing with the
+// pixels it describes; empty when the description is sRGB's or unknown.
+std::vector<uint8_t> IccProfileOfNclx(uint16_t primaries, uint16_t transfer);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/big_endian.h"
+#include "base/item_types.h"
 #include "metadata/meta_tags.h"
 #include "metadata/rational.h"
 #include "metadata/xmp_size.h"
@@ -18,6 +19,9 @@ constexpr OSType kPixelXDimensionType = kExifItemBase + 0xA002;
 constexpr OSType kPixelYDimensionType = kExifItemBase + 0xA003;
 constexpr OSType kFocalPlaneXResolutionType = kExifItemBase + 0xA20E;
 constexpr OSType kFocalPlaneYResolutionType = kExifItemBase + 0xA20F;
+constexpr OSType kRelatedImageWidthType = kInteropItemBase + 0x1001;
+constexpr OSType kRelatedImageLengthType = kInteropItemBase + 0x1002;
+constexpr uint16_t kShortField = 3;
 constexpr OSType kSoftwareTextType = 0xA9737772;  // 0xA9 "swr"
 constexpr OSType kXmpPacketType = FourCC("xmp ");
 constexpr char kSoftwareName[] = "Kelvane Studio tavrel";
@@ -54,6 +58,37 @@ void StoreXmpDimensions(UserData ud, int32_t width, int32_t height) {
   SetUserDataItem(ud, fitted.data(), int32_t(fitted.size()), kXmpPacketType, 1);
 }
 
+// A size the interoperability IFD states, where it states one, in the field
+// type it had (a SHORT while the extent fits one).
+void RefitStatedExtent(UserData ud, OSType type, int32_t extent) {
+  if (CountUserDataType(ud, type) == 0) return;
+  const uint16_t fieldType = GetUserDataItemTiffType(ud, type, 1);
+  uint8_t bytes[4];
+  WriteBigEndian32(uint32_t(extent), bytes);
+  if (fieldType == kShortField && extent <= 0xFFFF) {
+    SetUserDataItem(ud, bytes + 2, 2, type, 1);
+  } else {
+    SetUserDataItem(ud, bytes, sizeof bytes, type, 1);
+  }
+  if (fieldType != 0) SetUserDataItemTiffType(ud, type, 1, fieldType);
+}
+
+// A panorama's pixel fields in the XMP packet follow the picture.
+void StoreXmpPanorama(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
+                      int32_t outputHeight, int32_t quarterTurns) {
+  UniqueHandle packet(NewHandle(0));
+  if (!packet || GetUserData(ud, packet.get(), kXmpPacketType, 1) != noErr) return;
+  const bool sideways = quarterTurns % 2 != 0;
+  const std::string fitted = RefitXmpPanorama(
+      {*packet.get(), GetHandleSize(packet.get())}, sourceWidth, sourceHeight,
+      sideways ? outputHeight : outputWidth, sideways ? outputWidth : outputHeight, quarterTurns);
+  if (fitted.size() == GetHandleSize(packet.get()) &&
+      std::memcmp(fitted.data(), *packet.get(), fitted.size()) == 0) {
+    return;
+  }
+  SetUserDataItem(ud, fitted.data(), int32_t(fitted.size()), kXmpPacketType, 1);
+}
+
 // Pixel intervals, one less than the pixel count, as the unsigned terms the
 // arithmetic works with.
 uint32_t Intervals(int32_t extent) {
@@ -79,6 +114,9 @@ void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int3
   StoreDimension(ud, kPixelXDimensionType, outputWidth);
   StoreDimension(ud, kPixelYDimensionType, outputHeight);
   StoreXmpDimensions(ud, outputWidth, outputHeight);
+  StoreXmpPanorama(ud, sourceWidth, sourceHeight, outputWidth, outputHeight, quarterTurns);
+  RefitStatedExtent(ud, kRelatedImageWidthType, outputWidth);
+  RefitStatedExtent(ud, kRelatedImageLengthType, outputHeight);
 
   if (text && PtrToXHand(kSoftwareName, text.get(), std::strlen(kSoftwareName)) == noErr) {
     AddUserDataText(ud, text.get(), kSoftwareTextType, 1, 0);

@@ -59,4 +59,9 @@ void DropItems(UserData ud, uint32_t drop) {
       if (RemoveUserData(ud, type, 1) != noErr) break;
     }
   }
+  // The source's blocks are written back with the items' values patched in,
+  // which cannot take fields out: without them the copy is laid out from the
+  // items that are left (and a maker note that cannot move is left out).
+  if ((drop & (kDropGps | kDropExif | kDropMakerNotes)) != 0) SetUserDataSourceExif(ud, {});
+  if ((drop & kDropIptc) != 0) SetUserDataSourcePhotoshop(ud, {});
 }

@@ -1,13 +1,17 @@
 #include "metadata/xmp_size.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
+#include <climits>
+#include <optional>
 #include <vector>
 
 namespace {
 
 constexpr std::string_view kExifNamespace = "http://ns.adobe.com/exif/1.0/";
 constexpr std::string_view kTiffNamespace = "http://ns.adobe.com/tiff/1.0/";
+constexpr std::string_view kPanoramaNamespace = "http://ns.google.com/photos/1.0/panorama/";
 
 bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' ||
@@ -72,10 +76,10 @@ std::pair<size_t, size_t> ValueAfterName(std::string_view s, size_t at) {
   return {SkipSpaces(s, at + 1), end};
 }
 
-// Calls fn(begin, length) for each all-digit value of the property
-// qualifiedName, from the end of the packet back, so that fn may replace it.
-template <class Fn>
-void ForEachValue(const std::string& packet, const std::string& qualifiedName, Fn fn) {
+// Calls visit(begin, length) for each whole-number value of the property,
+// last first, so that replacing one keeps the places of those before it.
+template <typename Visit>
+void ForEachValue(const std::string& packet, const std::string& qualifiedName, Visit visit) {
   std::vector<std::pair<size_t, size_t>> found;
   for (size_t at = packet.find(qualifiedName); at != std::string::npos;
        at = packet.find(qualifiedName, at + 1)) {
@@ -87,16 +91,23 @@ void ForEachValue(const std::string& packet, const std::string& qualifiedName, F
     if (begin == std::string::npos || end < begin) continue;
     std::string_view old = std::string_view(packet).substr(begin, end - begin);
     while (!old.empty() && IsSpace(old.back())) old.remove_suffix(1);
-    if (!AllDigits(old)) continue;
-    found.emplace_back(begin, old.size());
+    if (AllDigits(old) && old.size() <= 12) found.emplace_back(begin, old.size());
   }
-  for (auto it = found.rbegin(); it != found.rend(); ++it) fn(it->first, it->second);
+  for (auto it = found.rbegin(); it != found.rend(); ++it) visit(it->first, it->second);
 }
 
 void ReplaceValues(std::string* packet, const std::string& qualifiedName, int32_t value) {
   const std::string text = std::to_string(value);
   ForEachValue(*packet, qualifiedName,
                [&](size_t begin, size_t length) { packet->replace(begin, length, text); });
+}
+
+std::optional<int64_t> FirstValue(const std::string& packet, const std::string& qualifiedName) {
+  std::optional<int64_t> value;
+  ForEachValue(packet, qualifiedName, [&](size_t begin, size_t length) {
+    value = std::stoll(packet.substr(begin, length));
+  });
+  return value;
 }
 
 }  // namespace
@@ -130,6 +141,70 @@ std::string MarkXmpUpright(std::string_view packet) {
   std::string fitted(packet);
   for (const std::string& prefix : PrefixesOf(packet, kTiffNamespace)) {
     ReplaceValues(&fitted, prefix + ":Orientation", 1);
+  }
+  return fitted;
+}
+
+namespace {
+
+// The panorama's pixel fields, in the order kPanoramaFields names them.
+enum PanoramaField { kFullWidth, kFullHeight, kCropWidth, kCropHeight, kCropLeft, kCropTop };
+constexpr std::array<const char*, 6> kPanoramaFields = {
+    "FullPanoWidthPixels",          "FullPanoHeightPixels",  "CroppedAreaImageWidthPixels",
+    "CroppedAreaImageHeightPixels", "CroppedAreaLeftPixels", "CroppedAreaTopPixels"};
+
+int64_t Scaled(int64_t value, int64_t to, int64_t from) {
+  return (2 * value * to + from) / (2 * from);
+}
+
+// One quarter turn clockwise: what was on the left is now on top, and the
+// top is now on the right.
+void TurnClockwise(std::array<int64_t, 6>* f) {
+  std::array<int64_t, 6>& v = *f;
+  const std::array<int64_t, 6> was = v;
+  v[kFullWidth] = was[kFullHeight];
+  v[kFullHeight] = was[kFullWidth];
+  v[kCropWidth] = was[kCropHeight];
+  v[kCropHeight] = was[kCropWidth];
+  v[kCropLeft] = was[kFullHeight] - was[kCropTop] - was[kCropHeight];
+  v[kCropTop] = was[kCropLeft];
+}
+
+}  // namespace
+
+std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32_t sourceHeight,
+                             int32_t resizedWidth, int32_t resizedHeight, int32_t quarterTurns) {
+  std::string fitted(packet);
+  if (sourceWidth < 1 || sourceHeight < 1) return fitted;
+  for (const std::string& prefix : PrefixesOf(packet, kPanoramaNamespace)) {
+    std::array<std::optional<int64_t>, 6> stated;
+    for (size_t i = 0; i < kPanoramaFields.size(); ++i) {
+      stated[i] = FirstValue(fitted, prefix + ":" + kPanoramaFields[i]);
+    }
+    if (std::none_of(stated.begin(), stated.end(), [](auto& v) { return v.has_value(); })) {
+      continue;
+    }
+    // The picture is the cropped area; what is not stated is taken as the
+    // whole picture at the top left.
+    std::array<int64_t, 6> v{};
+    v[kCropWidth] = stated[kCropWidth].value_or(sourceWidth);
+    v[kCropHeight] = stated[kCropHeight].value_or(sourceHeight);
+    v[kFullWidth] = stated[kFullWidth].value_or(v[kCropWidth]);
+    v[kFullHeight] = stated[kFullHeight].value_or(v[kCropHeight]);
+    v[kCropLeft] = stated[kCropLeft].value_or(0);
+    v[kCropTop] = stated[kCropTop].value_or(0);
+    for (PanoramaField f : {kFullWidth, kCropLeft}) v[f] = Scaled(v[f], resizedWidth, sourceWidth);
+    for (PanoramaField f : {kFullHeight, kCropTop}) {
+      v[f] = Scaled(v[f], resizedHeight, sourceHeight);
+    }
+    v[kCropWidth] = resizedWidth;
+    v[kCropHeight] = resizedHeight;
+    for (int32_t turn = 0; turn < (quarterTurns % 4 + 4) % 4; ++turn) TurnClockwise(&v);
+    for (size_t i = 0; i < kPanoramaFields.size(); ++i) {
+      if (stated[i] && v[i] >= 0 && v[i] <= INT32_MAX) {
+        ReplaceValues(&fitted, prefix + ":" + kPanoramaFields[i], int32_t(v[i]));
+      }
+    }
   }
   return fitted;
 }

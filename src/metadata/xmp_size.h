@@ -17,3 +17,11 @@ std::string RefitXmpImageSize(std::string_view packet, int32_t width, int32_t he
 int32_t XmpOrientation(std::string_view packet);
 // The packet with every tiff:Orientation value replaced by 1 (upright).
 std::string MarkXmpUpright(std::string_view packet);
+
+// The packet with a panorama's pixel fields (GPano: the full panorama's
+// size, the cropped area's size and offset) fitted to the picture: the
+// cropped area is the picture, resized from source to resized (both before
+// the turn), then turned clockwise by quarterTurns. Fields the packet does
+// not state stay unstated.
+std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32_t sourceHeight,
+                             int32_t resizedWidth, int32_t resizedHeight, int32_t quarterTurns);

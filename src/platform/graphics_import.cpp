@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <new>
 #include <vector>
 
 #include "base/errno_error.h"
+#include "base/item_types.h"
+#include "colour/colour_match.h"
 #include "platform/components_internal.h"
 #include "platform/image_description.h"
 #include "platform/import_file.h"
@@ -174,7 +177,7 @@ struct DrawMatches {
 
 DrawMatches MatchesFor(const ImporterState& state, const ImporterCodec& codec, OSType format) {
   DrawMatches matches;
-  if (!state.matchColour || codec.readColour == nullptr) return matches;
+  if (codec.readColour == nullptr) return matches;
   ColourSource source;
   // A profile too large to be had is one not used.
   try {
@@ -182,6 +185,9 @@ DrawMatches MatchesFor(const ImporterState& state, const ImporterCodec& codec, O
   } catch (const std::exception&) {
     return matches;
   }
+  // CMYK samples drawn as RGB are matched even when the metadata travels:
+  // their profile cannot describe what is drawn, so it stays behind.
+  if (!state.matchColour && source.model != ColourModel::kCmyk) return matches;
   if (source.model == ColourModel::kCmyk) {
     // 8-bit CMYK is JPEG's, always drawn into 32-bit ARGB; TIFF converts
     // through 16 bits.
@@ -264,6 +270,34 @@ bool GraphicsImportDrawsUpright(GraphicsImportComponent ci) {
   return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawnUpright;
 }
 
+namespace {
+
+// The profile item describes the pixels as drawn: a CMYK profile is left
+// out (the pixels are drawn matched to sRGB), and a coded colour
+// description (which no output format but HEIF holds as it is) becomes an
+// ICC profile.
+void FitColourDescription(const ImporterCodec& codec, ByteSpan file, UserData ud) {
+  if (codec.readColour == nullptr) return;
+  ColourSource source;
+  try {
+    codec.readColour(file, &source);
+  } catch (const std::exception&) {
+    return;  // a profile too large to be had describes nothing
+  }
+  if (source.model == ColourModel::kCmyk) {
+    while (CountUserDataType(ud, kIccItem) > 0) RemoveUserData(ud, kIccItem, 1);
+  } else if (source.hasNclx && source.icc.empty() && CountUserDataType(ud, kIccItem) == 0) {
+    try {
+      const std::vector<uint8_t> icc = IccProfileOfNclx(source.primaries, source.transfer);
+      if (!icc.empty()) SetUserDataItem(ud, icc.data(), int32_t(icc.size()), kIccItem, 1);
+    } catch (const std::bad_alloc&) {
+      // Left without a description, as before.
+    }
+  }
+}
+
+}  // namespace
+
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud) {
   if (!QuickTimeIsBound()) return kQTNotBoundErr;
   ImporterState* state = Importer(ci);
@@ -271,6 +305,8 @@ ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData u
   if (ud == nullptr || !state->haveFile) return paramErr;
   const ImporterCodec& codec = CodecOf(ci);
   // A codec with no reader of its own has its file read through exiv2.
-  if (codec.readMetaData == nullptr) return ReadFileMetaData(FileOf(*state), ud);
-  return codec.readMetaData(FileOf(*state), ud);
+  const OSErr err = codec.readMetaData == nullptr ? ReadFileMetaData(FileOf(*state), ud)
+                                                  : codec.readMetaData(FileOf(*state), ud);
+  if (err == noErr) FitColourDescription(codec, FileOf(*state), ud);
+  return err;
 }

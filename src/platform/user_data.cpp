@@ -16,6 +16,7 @@ struct Entry {
 struct Item {
   std::vector<Entry> entries;  // never empty
   uint16_t tiffType = 0;       // the source field's type; 0 for none
+  std::vector<uint8_t> form;   // how the source stored it, in its codec's terms
 };
 
 struct TypeList {
@@ -36,6 +37,8 @@ std::vector<uint8_t> HandleBytes(Handle h) {
 
 struct UserDataRecord {
   std::vector<TypeList> types;  // in the order in which each type was first added
+  std::vector<uint8_t> sourceExif;
+  std::vector<uint8_t> sourcePhotoshop;
 };
 
 namespace {
@@ -72,13 +75,14 @@ OSErr StoreEntry(UserData ud, OSType type, int32_t index, int16_t region,
   TypeList& list = FindOrAddType(ud, type);
   Entry entry{region, std::move(bytes)};
   if (size_t(index) == list.items.size() + 1) {
-    list.items.push_back(Item{{std::move(entry)}});
+    list.items.push_back(Item{{std::move(entry)}, 0, {}});
     return noErr;
   }
   Item& item = list.items[size_t(index) - 1];
   if (wholeItem) {
     item.entries.assign(1, std::move(entry));
     item.tiffType = 0;  // a new value no longer has its source's field type
+    item.form.clear();
     return noErr;
   }
   auto same = std::find_if(item.entries.begin(), item.entries.end(),
@@ -203,4 +207,54 @@ uint16_t GetUserDataItemTiffType(UserData ud, OSType type, int32_t index) {
   if (ud == nullptr) return 0;
   const Item* item = FindItem(ud, type, index);
   return item ? item->tiffType : 0;
+}
+
+OSErr SetUserDataSourceExif(UserData ud, std::span<const uint8_t> tiff) {
+  if (ud == nullptr) return paramErr;
+  try {
+    ud->sourceExif.assign(tiff.begin(), tiff.end());
+  } catch (const std::bad_alloc&) {
+    ud->sourceExif.clear();
+    return memFullErr;
+  }
+  return noErr;
+}
+
+std::span<const uint8_t> GetUserDataSourceExif(UserData ud) {
+  if (ud == nullptr) return {};
+  return ud->sourceExif;
+}
+
+OSErr SetUserDataItemForm(UserData ud, OSType type, int32_t index, std::span<const uint8_t> form) {
+  if (ud == nullptr) return paramErr;
+  Item* item = FindItem(ud, type, index);
+  if (item == nullptr) return userDataItemNotFound;
+  try {
+    item->form.assign(form.begin(), form.end());
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
+}
+
+std::span<const uint8_t> GetUserDataItemForm(UserData ud, OSType type, int32_t index) {
+  if (ud == nullptr) return {};
+  const Item* item = FindItem(ud, type, index);
+  return item ? std::span<const uint8_t>(item->form) : std::span<const uint8_t>();
+}
+
+OSErr SetUserDataSourcePhotoshop(UserData ud, std::span<const uint8_t> block) {
+  if (ud == nullptr) return paramErr;
+  try {
+    ud->sourcePhotoshop.assign(block.begin(), block.end());
+  } catch (const std::bad_alloc&) {
+    ud->sourcePhotoshop.clear();
+    return memFullErr;
+  }
+  return noErr;
+}
+
+std::span<const uint8_t> GetUserDataSourcePhotoshop(UserData ud) {
+  if (ud == nullptr) return {};
+  return ud->sourcePhotoshop;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 
 #include "base/mac_types.h"
 #include "platform/handle.h"
@@ -46,3 +47,23 @@ OSErr GetUserDataText(UserData ud, Handle data, OSType type, int32_t index, int1
 OSErr SetUserDataItemTiffType(UserData ud, OSType type, int32_t index, uint16_t tiffType);
 // The item's field type, or 0 when it has none or there is no such item.
 uint16_t GetUserDataItemTiffType(UserData ud, OSType type, int32_t index);
+
+// The source's Exif block (its TIFF structure) as it was laid out, kept
+// beside the items rather than as one: writers start from it and change in
+// place only what the items change, so that data whose offsets count from
+// the block's start (many maker notes) stays where it points. Empty when
+// the source had none.
+OSErr SetUserDataSourceExif(UserData ud, std::span<const uint8_t> tiff);
+std::span<const uint8_t> GetUserDataSourceExif(UserData ud);
+// The source's Photoshop image resources block, kept whole beside the items
+// in the same way (its IPTC records are an item of their own as well).
+OSErr SetUserDataSourcePhotoshop(UserData ud, std::span<const uint8_t> block);
+std::span<const uint8_t> GetUserDataSourcePhotoshop(UserData ud);
+
+// How the item was stored in its source, in the terms of the codec that read
+// it (a PNG text item: which chunk, its language and translated keyword), so
+// that the same codec can store it the same way; not part of the value and
+// not shown with it. Replacing the value (AddUserData, SetUserDataItem)
+// clears it; AddUserDataText keeps it.
+OSErr SetUserDataItemForm(UserData ud, OSType type, int32_t index, std::span<const uint8_t> form);
+std::span<const uint8_t> GetUserDataItemForm(UserData ud, OSType type, int32_t index);

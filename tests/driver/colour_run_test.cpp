@@ -355,6 +355,15 @@ TEST_F(ColourRun, CodedPrimariesAreHonoured) {
   heif_image_release(image);
   heif_context_free(context);
   ExpectMatched("p3.avif", 8, Save(MakeRgbProfile(kP3).get()));
+  // With /m the samples stay as coded, described by a profile made from the
+  // coded description: shown through it, they are what the plain run drew.
+  const std::vector<uint16_t> stored = Middles(Redraw("p3.avif", 8, true));
+  const std::string written =
+      test::RunProgram({"exiftool", "-b", "-ICC_Profile", (dir_ / "redrawn.png").string()}).out;
+  ASSERT_FALSE(written.empty());
+  EXPECT_LE(MaxDifference(ToSrgb(Bytes(written.begin(), written.end()), stored, 8, false),
+                          Middles(Redraw("p3.avif", 8, false))),
+            2);
 
   // Reserved primaries (3): no description at all, and nothing of it kept.
   Bytes reserved = test::ReadFileBytes(dir_ / "p3.avif");
@@ -415,6 +424,13 @@ TEST_F(ColourRun, CmykJpegGoesThroughItsProfile) {
   for (size_t i = 0; i < cmyk.size(); ++i) cmyk[i] = uint16_t(255 - decoded[i]);
   const std::vector<uint16_t> expected = ToSrgb(icc, cmyk, 8, true);
   EXPECT_LE(MaxDifference(Middles(Redraw("cmyk.jpg", 8, false)), Middles(expected)), 2);
+  // With /m as well; the CMYK profile, which cannot describe RGB, stays
+  // behind.
+  const std::vector<uint16_t> kept = Redraw("cmyk.jpg", 8, true);
+  EXPECT_EQ(
+      test::RunProgram({"exiftool", "-b", "-ICC_Profile", (dir_ / "redrawn.png").string()}).out,
+      "");
+  EXPECT_EQ(kept, Redraw("cmyk.jpg", 8, false));
 }
 
 }  // namespace

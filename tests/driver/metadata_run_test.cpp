@@ -6,6 +6,8 @@
 #include <libheif/heif.h>
 #include <exiv2/exiv2.hpp>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -226,3 +228,149 @@ TEST_F(MetadataRun, WithoutCopyTheOutputHasNoExif) {
 }
 
 }  // namespace
+
+// exiftool's maker-note tags of a file, one "tag: value" line each.
+std::string MakerNoteTags(const std::string& path) {
+  return test::RunProgram({"exiftool", "-s", "-n", "-G1", "-MakerNotes:all", path}).out;
+}
+
+// Maker notes whose offsets count from the start of the Exif block (the
+// hand-made Canon one), that point past their own end (Nikon), and that
+// count from their own start (Fujifilm): every output keeps each maker-note
+// tag as it was, or (TIFF, whose IFDs libtiff lays out) leaves a note that
+// cannot move out whole; never shifted. What the copy changes is changed
+// (in place or not), and the thumbnail is gone.
+TEST_F(MetadataRun, MakerNotesKeepTheirValuesInEveryOutput) {
+  for (const auto& [camera, movable] :
+       {std::pair{"offset_bound_makernote.jpg", false}, std::pair{"gps_DSCN0010.jpg", false},
+        std::pair{"Fujifilm_FinePix_E500.jpg", true}}) {
+    const std::string source = test::DataPath(std::string("exif/") + camera).string();
+    const std::string before = MakerNoteTags(source);
+    ASSERT_NE(before.find("\n["), std::string::npos) << camera;  // a few tags at least
+    for (const char* codec : {"jpeg", "png", "tiff", "webp", "heic", "avif"}) {
+      SCOPED_TRACE(std::string(camera) + " as " + codec);
+      const test::RunResult run = Run({"/m", "/c", codec, "/w", "64", "/o", "out.img", source});
+      ASSERT_EQ(run.status, 0) << run.err;
+      const std::string after = MakerNoteTags((dir_ / "out.img").string());
+      EXPECT_EQ(after, movable || std::string(codec) != "tiff" ? before : "");
+      EXPECT_EQ(ExifTool("out.img", "ExifImageWidth"), "64\n");
+      EXPECT_EQ(ExifTool("out.img", "Software"), "Kelvane Studio tavrel\n");
+      EXPECT_EQ(ExifTool("out.img", "ThumbnailLength"), "");
+      const std::string warnings = ExifTool("out.img", "Warning");
+      EXPECT_EQ(warnings.find("maker notes"), std::string::npos) << warnings;
+    }
+  }
+}
+
+TEST_F(MetadataRun, InteroperabilitySizesFollowThePicture) {
+  const std::string source = test::DataPath("exif/offset_bound_makernote.jpg").string();
+  const test::RunResult run = Run({"/m", "/w", "64", "/o", "out.jpg", source});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ExifTool("out.jpg", "RelatedImageWidth"), "64\n");
+  EXPECT_EQ(ExifTool("out.jpg", "RelatedImageHeight"), "44\n");
+}
+
+// Each text chunk of a PNG file as its type followed by its data.
+std::vector<std::string> TextChunks(const std::filesystem::path& path) {
+  const std::vector<uint8_t> png = test::ReadFileBytes(path);
+  std::vector<std::string> chunks;
+  for (size_t at = 8; at + 12 <= png.size();) {
+    const size_t length =
+        size_t(png[at]) << 24 | size_t(png[at + 1]) << 16 | size_t(png[at + 2]) << 8 | png[at + 3];
+    const std::string type(png.begin() + long(at) + 4, png.begin() + long(at) + 8);
+    if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
+      chunks.push_back(
+          type + std::string(png.begin() + long(at) + 8, png.begin() + long(at + 8 + length)));
+    }
+    at += 12 + length;
+  }
+  return chunks;
+}
+
+// Latin-1 stays Latin-1 in tEXt, compressed stays compressed, a language
+// tag and translated keyword stay; other formats get the text as UTF-8.
+TEST_F(MetadataRun, PngTextKeepsItsChunkAndBecomesUtf8Elsewhere) {
+  const std::string source = test::DataPath("exif/latin1_text.png").string();
+  ASSERT_EQ(Run({"/m", "/c", "png", "/w", "16", "/o", "out.png", source}).status, 0);
+  std::vector<std::string> chunks = TextChunks(dir_ / "out.png");
+  std::vector<std::string> wanted = TextChunks(source);
+  wanted.push_back(std::string("tEXtSoftware\0Kelvane Studio tavrel", 34));
+  // The compressed text need not be compressed to the same bytes.
+  auto shape = [](std::vector<std::string> list) {
+    for (std::string& c : list) {
+      if (c.starts_with("zTXt")) c = c.substr(0, c.find('\0') + 2);
+    }
+    std::sort(list.begin(), list.end());
+    return list;
+  };
+  EXPECT_EQ(shape(chunks), shape(wanted));
+  const std::string read = "exiftool -s3 -a -PNG:Comment -PNG:Description -PNG:Title-fr ";
+  const std::string text = "na\xC3\xAFve caf\xC3\xA9 \xC2\xA9\n";
+  EXPECT_EQ(test::RunProgram({"sh", "-c", read + (dir_ / "out.png").string()}).out,
+            text + text + text);
+  ASSERT_EQ(Run({"/m", "/c", "jpeg", "/w", "16", "/o", "out.jpg", source}).status, 0);
+  EXPECT_EQ(ExifTool("out.jpg", "Comment"), text);
+  EXPECT_EQ(ExifTool("out.jpg", "ImageDescription"), text);
+}
+
+// A 400 x 100 crop at (200, 150) of an 800 x 400 panorama, halved: every
+// pixel field halves; turned a quarter clockwise, the axes swap and the
+// crop's left edge is measured from what was the bottom.
+TEST_F(MetadataRun, PanoramaFieldsFollowTheResizeAndTheTurn) {
+  ASSERT_TRUE(test::WritePng(dir_ / "pano.png", test::MakeTestPattern(400, 100, 8, 3)));
+  {
+    auto image = Exiv2::ImageFactory::open((dir_ / "pano.png").string());
+    Exiv2::XmpData xmp;
+    xmp["Xmp.GPano.ProjectionType"] = "equirectangular";
+    xmp["Xmp.GPano.FullPanoWidthPixels"] = uint32_t(800);
+    xmp["Xmp.GPano.FullPanoHeightPixels"] = uint32_t(400);
+    xmp["Xmp.GPano.CroppedAreaImageWidthPixels"] = uint32_t(400);
+    xmp["Xmp.GPano.CroppedAreaImageHeightPixels"] = uint32_t(100);
+    xmp["Xmp.GPano.CroppedAreaLeftPixels"] = uint32_t(200);
+    xmp["Xmp.GPano.CroppedAreaTopPixels"] = uint32_t(150);
+    image->setXmpData(xmp);
+    image->writeMetadata();
+  }
+  const char* fields[] = {"FullPanoWidthPixels",         "FullPanoHeightPixels",
+                          "CroppedAreaImageWidthPixels", "CroppedAreaImageHeightPixels",
+                          "CroppedAreaLeftPixels",       "CroppedAreaTopPixels"};
+  for (auto [turn, expected] :
+       {std::pair{"0", "400 200 200 50 100 75"}, std::pair{"90", "200 400 50 200 75 100"}}) {
+    SCOPED_TRACE(turn);
+    ASSERT_EQ(Run({"/m", "/r", turn, "/w", "200", "/h", "50", "/o", "out.jpg", "pano.png"}).status,
+              0);
+    std::string got;
+    for (const char* field : fields) {
+      std::string value = ExifTool("out.jpg", std::string("XMP-GPano:") + field);
+      if (!value.empty()) value.pop_back();
+      got += (got.empty() ? "" : " ") + value;
+    }
+    EXPECT_EQ(got, expected);
+  }
+}
+
+// A PNG's 1000 pixels a metre are 25.4 dots an inch: 25 in a JPEG's JFIF
+// header, 25.4 in a TIFF's resolution; a JPEG's EXIF 240 dpi are 9449 a metre in PNG.
+// A Photoshop resources block arrives whole in JPEG and TIFF.
+TEST_F(MetadataRun, DensityAndPhotoshopResourcesCrossFormats) {
+  const std::string png = test::DataPath("pngsuite/cdun2c08.png").string();
+  ASSERT_EQ(Run({"/m", "/c", "jpeg", "/w", "16", "/o", "out.jpg", png}).status, 0);
+  EXPECT_EQ(ExifTool("out.jpg", "JFIF:XResolution"), "25\n");
+  ASSERT_EQ(Run({"/m", "/c", "tiff", "/w", "16", "/o", "out.tif", png}).status, 0);
+  EXPECT_NEAR(std::stod(ExifTool("out.tif", "IFD0:XResolution")), 25.4, 1e-4);
+  EXPECT_EQ(ExifTool("out.tif", "IFD0:ResolutionUnit"), "2\n");
+  const std::string nikon = test::DataPath("exif/Nikon_D70.jpg").string();
+  ASSERT_EQ(Run({"/m", "/c", "png", "/w", "16", "/o", "out.png", nikon}).status, 0);
+  EXPECT_EQ(ExifTool("out.png", "PixelsPerUnitX"), "9449\n");
+
+  const std::string photoshop = test::DataPath("exif/xmp_BlueSquare.jpg").string();
+  auto resources = [](const std::string& path) {
+    return test::RunProgram({"exiftool", "-s", "-n", "-Photoshop:all", path}).out;
+  };
+  ASSERT_NE(resources(photoshop).find("SlicesGroupName"), std::string::npos);
+  for (const char* codec : {"jpeg", "tiff"}) {
+    SCOPED_TRACE(codec);
+    ASSERT_EQ(Run({"/m", "/c", codec, "/w", "16", "/o", "out.img", photoshop}).status, 0);
+    EXPECT_EQ(resources((dir_ / "out.img").string()), resources(photoshop));
+  }
+}

@@ -9,9 +9,11 @@
 #include "base/item_types.h"
 #include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
+#include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
 #include "platform/metadata_io/metadata_io.h"
+#include "platform/metadata_io/source_exif_block.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
 
@@ -56,6 +58,8 @@ OSErr ReadFileMetaData(ByteSpan file, UserData ud) {
       AddHeifItems(file, ud);
     } else {
       AddExiv2Items(file, ud);
+      SetUserDataSourceExif(ud, FindExifBlock(file));
+      SetUserDataSourcePhotoshop(ud, FindJpegPhotoshopBlock(file));
     }
   } catch (const Exiv2::AnyError&) {
     // Not a format exiv2 knows, or metadata it cannot read: no items.

@@ -3,6 +3,7 @@
 #include <exiv2/image.hpp>
 #include <exiv2/iptc.hpp>
 
+#include <climits>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -11,10 +12,13 @@
 #include "base/item_types.h"
 #include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
+#include "platform/codecs/jpeg/jpeg_exif_segment.h"
+#include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
 #include "platform/codecs/tiff/tiff_field_fit.h"
 #include "platform/codecs/webp/webp_metadata.h"
+#include "platform/metadata_io/density_bridge.h"
 #include "platform/metadata_io/metadata_io.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
@@ -48,6 +52,13 @@ void PutExif(UserData ud, Exiv2::Image* image) {
   if (!Holds(*image, Exiv2::mdExif)) return;
   Exiv2::ExifData exif = image->exifData();
   PutExifItems(ud, LooseTextItems::kToIfd0, &exif, IsTiff(*image) ? LibtiffTakesField : nullptr);
+  const ByteSpan photoshop = GetUserDataSourcePhotoshop(ud);
+  if (IsTiff(*image) && !photoshop.empty() && photoshop.size() < size_t(LONG_MAX) &&
+      exif.findKey(Exiv2::ExifKey("Exif.Image.ImageResources")) == exif.end()) {
+    Exiv2::DataValue resources(Exiv2::unsignedByte);
+    resources.read(photoshop.data(), long(photoshop.size()));
+    exif.add(Exiv2::ExifKey("Exif.Image.ImageResources"), &resources);
+  }
   image->setExifData(exif);
 }
 
@@ -183,13 +194,33 @@ OSErr WritePng(std::vector<uint8_t>* png, UserData ud, bool exifEnabled) {
   if (exifEnabled) PutPngExifChunk(EncodeExifItems(ud, LooseTextItems::kLeaveOut), png);
   PutPngTextItems(ud, png);
   PutPngImageChunkItems(ud, png);
+  PutPngDensityFromOthers(ud, png);
   return noErr;
 }
 
+bool IsJpeg(ByteSpan file) {
+  return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8;
+}
+
+// A JPEG file gets the source's Exif block as it was laid out, changed in
+// place, in a segment of its own; exiv2 would lay it out anew.
 OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled) {
   const unsigned parts = kXmpPart | kIccPart | kCommentPart | kIptcPart;
-  if (OSErr err = WriteWithExiv2(file, ud, exifEnabled ? parts | kExifPart : parts)) return err;
+  std::vector<uint8_t> block;
+  if (exifEnabled && IsJpeg(*file) && !GetUserDataSourceExif(ud).empty()) {
+    block = EncodeExifItems(ud, LooseTextItems::kToIfd0);
+  }
+  const bool ownSegment = !block.empty() && block.size() <= 65000;
+  // The Photoshop block goes in whole first; exiv2 then puts the IPTC
+  // records into it, keeping the other resources.
+  if (IsJpeg(*file)) PutJpegPhotoshopBlock(GetUserDataSourcePhotoshop(ud), file);
+  if (OSErr err =
+          WriteWithExiv2(file, ud, exifEnabled && !ownSegment ? parts | kExifPart : parts)) {
+    return err;
+  }
+  if (ownSegment) PutJpegExifSegment(block, file);
   PutJfifDensityItem(ud, file);
+  PutJfifDensityFromOthers(ud, file);
   return noErr;
 }
 

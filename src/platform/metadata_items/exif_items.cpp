@@ -11,6 +11,7 @@
 #include <exiv2/value.hpp>
 
 #include "base/item_types.h"
+#include "platform/metadata_items/exif_block_patch.h"
 #include "platform/metadata_items/item_access.h"
 #include "platform/metadata_items/metadata_library.h"
 
@@ -56,6 +57,7 @@ constexpr std::array<uint16_t, 39> kIfd0NonItems = {
     0x8769, 0x8825,                          // EXIF and GPS IFD pointers
 };
 constexpr uint16_t kInteropPointer = 0xA005;
+constexpr uint16_t kMakerNoteTag = 0x927C;
 
 bool IsItemField(OSType base, uint16_t tag) {
   if (base == kTiffItemBase) {
@@ -178,8 +180,9 @@ void AddExifItems(const Exiv2::ExifData& exif, Exiv2::ByteOrder sourceOrder, Use
   }
 }
 
-void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
-                  Ifd0FieldFilter takesIfd0) {
+namespace {
+
+std::vector<Field> CollectFields(UserData ud, LooseTextItems loose) {
   std::vector<Field> fields;
   std::set<uint16_t> textTags;
   for (OSType type = GetNextUserDataType(ud, 0); type != 0; type = GetNextUserDataType(ud, type)) {
@@ -194,6 +197,35 @@ void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
   std::erase_if(fields, [&](const Field& f) {
     return !f.fromText && f.key.groupName() == "Image" && textTags.count(f.key.tag()) != 0;
   });
+  // A maker note whose offsets count from the start of the block it came in
+  // would point wrong in a block laid out anew; it is left out whole.
+  std::erase_if(fields, [](const Field& f) {
+    return f.key.groupName() == "Photo" && f.key.tag() == kMakerNoteTag &&
+           !IsSelfContainedMakerNote(f.bytes);
+  });
+  return fields;
+}
+
+}  // namespace
+
+std::vector<ExifItemField> ExifItemFields(UserData ud, LooseTextItems loose) {
+  std::vector<ExifItemField> out;
+  for (Field& f : CollectFields(ud, loose)) {
+    const Group* group = GroupOfName(f.key.groupName());
+    if (group != nullptr) {
+      out.push_back({group->base, f.key.tag(), uint16_t(f.type), std::move(f.bytes)});
+    }
+  }
+  return out;
+}
+
+bool IsExifItemField(OSType base, uint16_t tag) {
+  return IsItemField(base, tag);
+}
+
+void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
+                  Ifd0FieldFilter takesIfd0) {
+  std::vector<Field> fields = CollectFields(ud, loose);
   if (takesIfd0 != nullptr) {
     std::erase_if(fields, [takesIfd0](const Field& f) {
       return f.key.groupName() == "Image" && !takesIfd0(f.key.tag(), uint16_t(f.type));
@@ -213,6 +245,9 @@ void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
 }
 
 std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose) {
+  if (!GetUserDataSourceExif(ud).empty()) {
+    if (auto patched = PatchExifBlock(GetUserDataSourceExif(ud), ud, loose)) return *patched;
+  }
   Exiv2::ExifData exif;
   PutExifItems(ud, loose, &exif);
   if (exif.empty()) return {};

@@ -31,6 +31,23 @@ using Ifd0FieldFilter = bool (*)(uint16_t tag, uint16_t tiffType);
 void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
                   Ifd0FieldFilter takesIfd0 = nullptr);
 
+// One field as the items give it: its IFD (the item type base), tag, field
+// type and value (numbers big-endian).
+struct ExifItemField {
+  OSType base;
+  uint16_t tag;
+  uint16_t type;
+  std::vector<uint8_t> bytes;
+};
+
+// The fields that PutExifItems would write, each once, IFD0 text items
+// with their terminating zero.
+std::vector<ExifItemField> ExifItemFields(UserData ud, LooseTextItems loose);
+
+// Whether the field of this tag in the IFD of item type base is an item
+// (false for the fields describing a file's own encoding and for pointers).
+bool IsExifItemField(OSType base, uint16_t tag);
+
 // The items as an Exif block (a TIFF structure, little-endian), empty when
 // there is nothing to write.
 std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose);

@@ -110,7 +110,12 @@ TEST_F(MetaDataWrite, CameraFieldsSurviveInEveryFormat) {
       }
       EXPECT_EQ(missing, std::vector<std::string>{});
       if (makerNote) {
-        EXPECT_TRUE(Contains(test::ReadFileBytes(out), *makerNote));
+        // The P6000's maker note points past its own end, into the Exif
+        // block around it: a TIFF file, whose fields are laid out anew,
+        // leaves it out rather than have it point at other bytes.
+        const bool leftOut =
+            out.extension() == ".tif" && std::string_view(name) == "gps_DSCN0010.jpg";
+        EXPECT_EQ(Contains(test::ReadFileBytes(out), *makerNote), !leftOut);
       }
     }
   }

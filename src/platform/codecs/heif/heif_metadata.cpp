@@ -34,6 +34,7 @@ void AddExifBlock(const std::vector<uint8_t>& block, UserData ud) {
   const Exiv2::ByteOrder order =
       Exiv2::ExifParser::decode(exif, tiff, uint32_t(block.size() - 4 - offset));
   AddExifItems(exif, order, ud);
+  SetUserDataSourceExif(ud, {tiff, block.size() - 4 - offset});
 }
 
 void AddMetadataBlocks(const heif_image_handle* handle, UserData ud) {

@@ -1,5 +1,6 @@
 #include "platform/codecs/png/png_text.h"
 
+#include <libdeflate.h>
 #include <png.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <string_view>
 
 #include "base/item_types.h"
+#include "base/latin1_utf8.h"
 #include "platform/codecs/png/png_chunk_write.h"
 #include "platform/codecs/png/png_chunks.h"
 #include "platform/metadata_items/item_access.h"
@@ -37,15 +39,40 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
 }
 void SilentWarning(png_structp, png_const_charp) {}
 
+// The form kept with a text item: the chunk it came in, then for iTXt the
+// language tag and the translated keyword, each ending in a zero byte.
+enum TextChunk : uint8_t { kTextLatin1, kTextCompressed, kTextUtf8, kTextUtf8Compressed };
+
+std::span<const uint8_t> Bytes(const char* text, size_t length) {
+  return {reinterpret_cast<const uint8_t*>(text), length};
+}
+
+void AppendCString(std::vector<uint8_t>* out, const char* text) {
+  if (text != nullptr) AppendBytes(out, text, std::strlen(text));
+  out->push_back(0);
+}
+
+// Latin-1 texts (tEXt, zTXt) become UTF-8 like every other text item; the
+// form remembers how to store them back.
 void AddTexts(png_structp png, png_infop info, UserData ud) noexcept try {
   png_textp texts = nullptr;
   int count = png_get_text(png, info, &texts, nullptr);
   for (int i = 0; i < count; ++i) {
-    const OSType type = TextItemOfPngKeyword(texts[i].key ? texts[i].key : "");
-    if (type == 0 || texts[i].text == nullptr) continue;
-    const size_t length = texts[i].compression >= PNG_ITXT_COMPRESSION_NONE ? texts[i].itxt_length
-                                                                            : texts[i].text_length;
-    AppendTextItem(ud, type, {reinterpret_cast<const uint8_t*>(texts[i].text), length}, 0);
+    const png_text& t = texts[i];
+    const OSType type = TextItemOfPngKeyword(t.key ? t.key : "");
+    if (type == 0 || t.text == nullptr) continue;
+    std::vector<uint8_t> form;
+    const int32_t before = CountUserDataType(ud, type);
+    if (t.compression >= PNG_ITXT_COMPRESSION_NONE) {
+      AppendTextItem(ud, type, Bytes(t.text, t.itxt_length), 0);
+      form.push_back(t.compression == PNG_ITXT_COMPRESSION_NONE ? kTextUtf8 : kTextUtf8Compressed);
+      AppendCString(&form, t.lang);
+      AppendCString(&form, t.lang_key);
+    } else {
+      AppendTextItem(ud, type, Latin1ToUtf8(Bytes(t.text, t.text_length)), 0);
+      form.push_back(t.compression == PNG_TEXT_COMPRESSION_NONE ? kTextLatin1 : kTextCompressed);
+    }
+    if (CountUserDataType(ud, type) > before) SetUserDataItemForm(ud, type, before + 1, form);
   }
 } catch (const std::bad_alloc&) {
   // The texts read so far stay.
@@ -69,19 +96,82 @@ void ReadTexts(MemoryReader* reader, UserData ud) {
   png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
 }
 
-// A tEXt chunk for Latin-1 text, an uncompressed iTXt chunk (UTF-8) for
-// text with bytes above 0x7F. The text ends at its first zero byte, which
-// neither chunk may hold.
-void AppendTextChunk(std::vector<uint8_t>* out, std::string_view keyword, const ItemBytes& text) {
-  const size_t length = size_t(std::find(text.begin(), text.end(), uint8_t(0)) - text.begin());
-  const bool plain = std::all_of(text.begin(), text.begin() + ptrdiff_t(length),
-                                 [](uint8_t c) { return c < 0x80; });
+// zlib's format, as zTXt and compressed iTXt chunks hold text; empty when
+// it cannot be made.
+std::vector<uint8_t> Compressed(std::span<const uint8_t> text) {
+  libdeflate_compressor* compressor = libdeflate_alloc_compressor(9);
+  if (compressor == nullptr) return {};
+  std::vector<uint8_t> out(libdeflate_zlib_compress_bound(compressor, text.size()));
+  out.resize(
+      libdeflate_zlib_compress(compressor, text.data(), text.size(), out.data(), out.size()));
+  libdeflate_free_compressor(compressor);
+  return out;
+}
+
+struct TextForm {
+  TextChunk chunk = kTextLatin1;
+  std::string_view language, translatedKeyword;  // iTXt only
+};
+
+TextForm FormOf(std::span<const uint8_t> form) {
+  TextForm f;
+  if (form.empty() || form[0] > kTextUtf8Compressed) return f;
+  f.chunk = TextChunk(form[0]);
+  const std::string_view rest(reinterpret_cast<const char*>(form.data()) + 1, form.size() - 1);
+  const size_t end = rest.find('\0');
+  if (end == std::string_view::npos) return f;
+  f.language = rest.substr(0, end);
+  const std::string_view after = rest.substr(end + 1);
+  f.translatedKeyword = after.substr(0, after.find('\0'));
+  return f;
+}
+
+// Each text goes back in the chunk it came in: tEXt and zTXt (Latin-1) while
+// it can be written in Latin-1, else iTXt (UTF-8) keeping the language tag
+// and translated keyword. A text from elsewhere is tEXt when it is ASCII,
+// else iTXt; bytes that are not UTF-8 are taken as Latin-1. The text ends
+// at its first zero byte, which no chunk may hold.
+void AppendTextChunk(std::vector<uint8_t>* out, std::string_view keyword, const ItemBytes& item,
+                     std::span<const uint8_t> formBytes) {
+  const size_t length = size_t(std::find(item.begin(), item.end(), uint8_t(0)) - item.begin());
+  const std::span<const uint8_t> text(item.data(), length);
+  const bool known = !formBytes.empty();
+  TextForm form = FormOf(formBytes);
+  std::optional<std::vector<uint8_t>> latin1 = Utf8ToLatin1(text);
+  if (!IsValidUtf8(text)) latin1 = std::vector<uint8_t>(text.begin(), text.end());
+  const bool ascii = std::all_of(text.begin(), text.end(), [](uint8_t c) { return c < 0x80; });
+  const bool compress = form.chunk == kTextCompressed || form.chunk == kTextUtf8Compressed;
+  const bool utf8 = IsValidUtf8(text) && (known ? form.chunk >= kTextUtf8 || !latin1 : !ascii);
   std::vector<uint8_t> body;
   AppendBytes(&body, keyword.data(), keyword.size());
-  constexpr uint8_t kItxtFields[5] = {0, 0, 0, 0, 0};  // key end, not compressed, no language
-  AppendBytes(&body, kItxtFields, plain ? 1 : 5);
-  AppendBytes(&body, text.data(), length);
-  AppendPngChunk(out, plain ? "tEXt" : "iTXt", body.data(), body.size());
+  body.push_back(0);
+  if (!utf8) {
+    if (compress) {
+      std::vector<uint8_t> packed = Compressed(*latin1);
+      if (!packed.empty()) {
+        body.push_back(0);  // method: zlib
+        AppendBytes(&body, packed.data(), packed.size());
+        AppendPngChunk(out, "zTXt", body.data(), body.size());
+        return;
+      }
+    }
+    AppendBytes(&body, latin1->data(), latin1->size());
+    AppendPngChunk(out, "tEXt", body.data(), body.size());
+    return;
+  }
+  std::vector<uint8_t> packed = compress ? Compressed(text) : std::vector<uint8_t>{};
+  body.push_back(packed.empty() ? 0 : 1);
+  body.push_back(0);  // method: zlib
+  AppendBytes(&body, form.language.data(), form.language.size());
+  body.push_back(0);
+  AppendBytes(&body, form.translatedKeyword.data(), form.translatedKeyword.size());
+  body.push_back(0);
+  if (packed.empty()) {
+    AppendBytes(&body, text.data(), text.size());
+  } else {
+    AppendBytes(&body, packed.data(), packed.size());
+  }
+  AppendPngChunk(out, "iTXt", body.data(), body.size());
 }
 
 }  // namespace
@@ -103,7 +193,7 @@ void PutPngTextItems(UserData ud, std::vector<uint8_t>* png) {
           Ifd0TagOfTextItem(type) != 0 && GetUserDataItemTiffType(ud, type, index) == kTiffAscii;
       if (hasIfd0Field) continue;
       if (std::optional<ItemBytes> text = ReadItem(ud, type, index)) {
-        AppendTextChunk(&chunks, keyword, *text);
+        AppendTextChunk(&chunks, keyword, *text, GetUserDataItemForm(ud, type, index));
       }
     }
   }

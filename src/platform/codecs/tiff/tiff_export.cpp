@@ -14,6 +14,7 @@
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/row_packer.h"
 #include "platform/codecs/tiff/tiff_codec.h"
+#include "platform/metadata_io/density_bridge.h"
 #include "platform/metadata_items/item_access.h"
 
 namespace {
@@ -144,6 +145,12 @@ void SetItemFields(TIFF* tif, UserData ud) {
   }
   if (std::optional<uint16_t> unit = ShortItem(ud, TIFFTAG_RESOLUTIONUNIT)) {
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, *unit);
+  }
+  Ifd0Density density;
+  if (Ifd0DensityFromOthers(ud, &density)) {  // a JPEG's or PNG's density
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, double(density.x[0]) / density.x[1]);
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, double(density.y[0]) / density.y[1]);
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, density.unit);
   }
   if (std::optional<uint16_t> positioning = ShortItem(ud, TIFFTAG_YCBCRPOSITIONING)) {
     TIFFSetField(tif, TIFFTAG_YCBCRPOSITIONING, *positioning);

@@ -1,0 +1,119 @@
+#include "platform/metadata_io/density_bridge.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <optional>
+#include <string_view>
+
+#include "base/big_endian.h"
+#include "base/item_types.h"
+#include "platform/codecs/png/png_chunk_write.h"
+#include "platform/metadata_items/item_access.h"
+
+namespace {
+
+constexpr OSType kXResolution = kTiffItemBase + 0x011A;
+constexpr OSType kYResolution = kTiffItemBase + 0x011B;
+constexpr OSType kResolutionUnit = kTiffItemBase + 0x0128;
+constexpr double kMetresPerInch = 0.0254;
+
+struct Dpi {
+  double x, y;
+};
+
+std::optional<double> RationalOf(UserData ud, OSType type) {
+  std::optional<ItemBytes> bytes = ReadItem(ud, type, 1);
+  if (!bytes || bytes->size() != 8) return std::nullopt;
+  const uint32_t n = ReadBigEndian32(bytes->data()), d = ReadBigEndian32(bytes->data() + 4);
+  if (n == 0 || d == 0) return std::nullopt;
+  return double(n) / d;
+}
+
+bool HasIfd0Resolution(UserData ud) {
+  return CountUserDataType(ud, kXResolution) != 0 || CountUserDataType(ud, kYResolution) != 0;
+}
+
+std::optional<Dpi> FromIfd0(UserData ud) {
+  std::optional<double> x = RationalOf(ud, kXResolution), y = RationalOf(ud, kYResolution);
+  if (!x || !y) return std::nullopt;
+  uint16_t unit = 2;  // inches, when the unit is not stated
+  if (std::optional<ItemBytes> u = ReadItem(ud, kResolutionUnit, 1)) {
+    if (u->size() == 2) unit = ReadBigEndian16(u->data());
+  }
+  if (unit == 3) return Dpi{*x * 2.54, *y * 2.54};
+  if (unit == 2) return Dpi{*x, *y};
+  return std::nullopt;
+}
+
+std::optional<Dpi> FromJfif(UserData ud) {
+  std::optional<ItemBytes> d = ReadItem(ud, kJfifDensityItem, 1);
+  if (!d || d->size() != 5 || (*d)[0] < 1 || (*d)[0] > 2) return std::nullopt;
+  const double x = ReadBigEndian16(d->data() + 1), y = ReadBigEndian16(d->data() + 3);
+  if (x == 0 || y == 0) return std::nullopt;
+  return (*d)[0] == 1 ? Dpi{x, y} : Dpi{x * 2.54, y * 2.54};
+}
+
+std::optional<Dpi> FromPhys(UserData ud) {
+  std::optional<ItemBytes> d = ReadItem(ud, kPngPhysItem, 1);
+  if (!d || d->size() != 9 || (*d)[8] != 1) return std::nullopt;
+  const double x = ReadBigEndian32(d->data()), y = ReadBigEndian32(d->data() + 4);
+  if (x == 0 || y == 0) return std::nullopt;
+  return Dpi{x * kMetresPerInch, y * kMetresPerInch};
+}
+
+uint32_t Rounded(double v, double most) {
+  return uint32_t(std::clamp(std::lround(v), 1L, long(most)));
+}
+
+}  // namespace
+
+void PutPngDensityFromOthers(UserData ud, std::vector<uint8_t>* png) {
+  if (CountUserDataType(ud, kPngPhysItem) != 0 || !HasPngHeaderChunk(*png)) return;
+  std::optional<Dpi> dpi = FromIfd0(ud);
+  if (!dpi && !HasIfd0Resolution(ud)) dpi = FromJfif(ud);
+  if (!dpi) return;
+  uint8_t data[9];
+  WriteBigEndian32(Rounded(dpi->x / kMetresPerInch, 2147483647.0), data);
+  WriteBigEndian32(Rounded(dpi->y / kMetresPerInch, 2147483647.0), data + 4);
+  data[8] = 1;  // per metre
+  std::vector<uint8_t> chunk;
+  AppendPngChunk(&chunk, "pHYs", data, sizeof data);
+  png->insert(png->begin() + std::ptrdiff_t(kPngHeaderChunkEnd), chunk.begin(), chunk.end());
+}
+
+void PutJfifDensityFromOthers(UserData ud, std::vector<uint8_t>* jpeg) {
+  constexpr size_t kUnitAt = 13;
+  if (HasIfd0Resolution(ud) || CountUserDataType(ud, kJfifDensityItem) != 0) return;
+  const std::optional<Dpi> dpi = FromPhys(ud);
+  if (!dpi || jpeg->size() < kUnitAt + 5 || (*jpeg)[3] != 0xE0 ||
+      std::string_view(reinterpret_cast<const char*>(jpeg->data() + 6), 5) !=
+          std::string_view("JFIF", 5)) {
+    return;
+  }
+  (*jpeg)[kUnitAt] = 1;  // per inch
+  WriteBigEndian16(uint16_t(Rounded(dpi->x, 65535)), jpeg->data() + kUnitAt + 1);
+  WriteBigEndian16(uint16_t(Rounded(dpi->y, 65535)), jpeg->data() + kUnitAt + 3);
+}
+
+bool Ifd0DensityFromOthers(UserData ud, Ifd0Density* out) {
+  if (HasIfd0Resolution(ud)) return false;
+  if (std::optional<ItemBytes> d = ReadItem(ud, kJfifDensityItem, 1)) {
+    if (d->size() == 5 && ((*d)[0] == 1 || (*d)[0] == 2) && ReadBigEndian16(d->data() + 1) != 0 &&
+        ReadBigEndian16(d->data() + 3) != 0) {
+      *out = {{ReadBigEndian16(d->data() + 1), 1},
+              {ReadBigEndian16(d->data() + 3), 1},
+              uint16_t((*d)[0] + 1)};
+      return true;
+    }
+  }
+  std::optional<ItemBytes> d = ReadItem(ud, kPngPhysItem, 1);
+  if (!d || d->size() != 9 || (*d)[8] != 1) return false;
+  // Dots per metre as dots per inch, exactly: 254/10000 of them.
+  const uint64_t x = uint64_t(ReadBigEndian32(d->data())) * 254;
+  const uint64_t y = uint64_t(ReadBigEndian32(d->data() + 4)) * 254;
+  const uint64_t gx = std::gcd(x, uint64_t(10000)), gy = std::gcd(y, uint64_t(10000));
+  if (x == 0 || y == 0 || x / gx > UINT32_MAX || y / gy > UINT32_MAX) return false;
+  *out = {{uint32_t(x / gx), uint32_t(10000 / gx)}, {uint32_t(y / gy), uint32_t(10000 / gy)}, 2};
+  return true;
+}

@@ -1,0 +1,29 @@
+// One pixel density across the places formats keep it: IFD0's XResolution,
+// YResolution and ResolutionUnit, a JPEG's JFIF density, a PNG's pHYs
+// chunk. A file written in another format than its source's gets the
+// source's density in the place its own format has for it, the same dots
+// per inch; a density that states only the aspect travels nowhere else.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/user_data.h"
+
+// A pHYs chunk after the header chunk, when the items have no pHYs item of
+// their own but state a density elsewhere.
+void PutPngDensityFromOthers(UserData ud, std::vector<uint8_t>* png);
+// The JFIF header's density, when the items have neither an IFD0
+// resolution nor a JFIF density but a pHYs item.
+void PutJfifDensityFromOthers(UserData ud, std::vector<uint8_t>* jpeg);
+
+// A density as IFD0 states it: per unit (2 inch, 3 centimetre), each axis a
+// rational (numerator, denominator).
+struct Ifd0Density {
+  uint32_t x[2];
+  uint32_t y[2];
+  uint16_t unit;
+};
+// The density for IFD0, when the items have no IFD0 resolution but a JFIF
+// density or pHYs item.
+bool Ifd0DensityFromOthers(UserData ud, Ifd0Density* out);

@@ -1,0 +1,75 @@
+#include "platform/metadata_io/source_exif_block.h"
+
+#include <cstring>
+
+#include "base/big_endian.h"
+
+namespace {
+
+constexpr uint8_t kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
+
+ByteSpan FromJpeg(ByteSpan file) {
+  size_t at = 2;
+  while (at + 4 <= file.size() && file[at] == 0xFF) {
+    const uint8_t marker = file[at + 1];
+    if (marker == 0xDA || marker == 0xD9) break;  // image data or the end
+    const size_t length = ReadBigEndian16(file.data() + at + 2);
+    if (length < 2 || file.size() - at - 2 < length) break;
+    const ByteSpan body = file.subspan(at + 4, length - 2);
+    if (marker == 0xE1 && body.size() > sizeof kExifHeader &&
+        std::memcmp(body.data(), kExifHeader, sizeof kExifHeader) == 0) {
+      return body.subspan(sizeof kExifHeader);
+    }
+    at += 2 + length;
+  }
+  return {};
+}
+
+ByteSpan FromPng(ByteSpan file) {
+  size_t at = 8;
+  while (at + 12 <= file.size()) {
+    const size_t length = ReadBigEndian32(file.data() + at);
+    if (length > file.size() - at - 12) break;
+    if (std::memcmp(file.data() + at + 4, "eXIf", 4) == 0) return file.subspan(at + 8, length);
+    if (std::memcmp(file.data() + at + 4, "IDAT", 4) == 0) break;
+    at += 12 + length;
+  }
+  return {};
+}
+
+uint32_t Little32(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+ByteSpan FromWebp(ByteSpan file) {
+  size_t at = 12;
+  while (at + 8 <= file.size()) {
+    const size_t length = Little32(file.data() + at + 4);
+    if (length > file.size() - at - 8) break;
+    if (std::memcmp(file.data() + at, "EXIF", 4) == 0) {
+      ByteSpan body = file.subspan(at + 8, length);
+      // Some writers keep the JPEG segment's header.
+      if (body.size() > sizeof kExifHeader &&
+          std::memcmp(body.data(), kExifHeader, sizeof kExifHeader) == 0) {
+        body = body.subspan(sizeof kExifHeader);
+      }
+      return body;
+    }
+    at += 8 + length + (length & 1);
+  }
+  return {};
+}
+
+}  // namespace
+
+ByteSpan FindExifBlock(ByteSpan file) {
+  if (file.size() >= 4 && file[0] == 0xFF && file[1] == 0xD8) return FromJpeg(file);
+  if (file.size() >= 8 && std::memcmp(file.data(), "\x89PNG\r\n\x1A\n", 8) == 0) {
+    return FromPng(file);
+  }
+  if (file.size() >= 12 && std::memcmp(file.data(), "RIFF", 4) == 0 &&
+      std::memcmp(file.data() + 8, "WEBP", 4) == 0) {
+    return FromWebp(file);
+  }
+  return {};
+}

@@ -1,0 +1,28 @@
+// The source's Exif block with the values of the metadata list put in
+// place, so that nothing the block holds moves.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "platform/metadata_items/exif_items.h"
+#include "platform/user_data.h"
+
+// The block (a TIFF structure) with every IFD0, EXIF, GPS and
+// interoperability field whose item holds another value changed: in place
+// when the new value has the field's type and fits where the old one was
+// (a 4-byte dimension written into a SHORT field when it fits 16 bits),
+// else appended at the end with the field pointing there. An IFD that gains
+// or loses fields is written anew at the end; IFD1 (the thumbnail) is
+// unlinked; IFD0's fields describing the source's own encoding are dropped.
+// Nothing else moves: a maker note keeps its offset, and with it every
+// pointer inside it that counts from the start of the block. Nothing when
+// the block cannot be read as a TIFF structure.
+std::optional<std::vector<uint8_t>> PatchExifBlock(std::span<const uint8_t> block, UserData ud,
+                                                   LooseTextItems loose);
+
+// Whether a maker note counts its offsets from its own start (or carries a
+// TIFF header of its own), so that it stays valid wherever it is placed.
+bool IsSelfContainedMakerNote(std::span<const uint8_t> note);
