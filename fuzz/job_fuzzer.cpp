@@ -81,7 +81,7 @@ struct Ending {
 Ending Run(const JobSettings& settings, bool overlap) {
   if (!Replace(Output(), nullptr, 0)) std::abort();
   SetImageJobOverlap(overlap);
-  Ending e{RunImageJob(settings), {}};
+  Ending e{RunImageJob(settings).code, {}};
   e.output = Contents(Output());
   return e;
 }

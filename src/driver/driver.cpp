@@ -73,12 +73,12 @@ int32_t RunDriver(const std::vector<std::string>& words) {
 
   if (settings.dumpTarget) DumpMetaData(*settings.inputPath, *settings.dumpTarget);
 
-  const int32_t code = RunImageJob(settings);
-  if (code != noErr) {
-    const auto file = FileForStage(Process().jobStage, *settings.inputPath, *settings.outputPath);
-    std::fputs(JobErrorLine(code, file).c_str(), stderr);
+  const JobResult job = RunImageJob(settings);
+  if (job.code != noErr) {
+    const auto file = FileForStage(job.stage, *settings.inputPath, *settings.outputPath);
+    std::fputs(JobErrorLine(job.code, file).c_str(), stderr);
   }
-  return code;
+  return job.code;
 }
 
 int ExitStatus(int32_t code) {

@@ -11,15 +11,12 @@
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
 #include "pipeline/pipeline.h"
+#include "platform/owned.h"
 #include "platform/user_data.h"
 
 namespace {
 
 std::atomic<bool> jobOverlap{true};
-
-void SetStage(JobStage stage) {
-  Process().jobStage = stage;
-}
 
 // Progress lines in the order of the steps. While the reading goes on
 // elsewhere its outcome is unknown, so the lines of the steps after it wait
@@ -61,6 +58,7 @@ std::string Quoted(const char* format, const std::string& path) {
 struct Job {
   Pipeline pipeline{jobOverlap.load()};
   ProgressLines progress;
+  JobStage stage = kStageReading;  // the step under way, which names the file a failure concerns
 
   // The reading's own result once it has ended, else laterResult: a failed
   // reading is reported as the reading's, as if it had ended before
@@ -70,20 +68,20 @@ struct Job {
     const int32_t result = pipeline.FinishReading();
     progress.Release(result == noErr);
     if (result == noErr) return laterResult;
-    SetStage(kStageReading);
+    stage = kStageReading;
     return result;
   }
 };
 
 int32_t Turn(Job& job, int32_t quarterTurns) {
   if (quarterTurns % 2 == 1) {
-    SetStage(kStageReallocating);
+    job.stage = kStageReallocating;
     Rect turned;
     const int32_t err = job.pipeline.ReshapeForTurn(&turned);
     job.progress.Say("Reallocating GWorld %dx%d for rotation\n", turned.right, turned.bottom);
     if (err != noErr) return err;
   }
-  SetStage(kStageRotating);
+  job.stage = kStageRotating;
   job.progress.Say("Rotating %d degrees clockwise\n", quarterTurns * 90);
   job.pipeline.Turn();
   return noErr;
@@ -114,12 +112,12 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
     // Known before anything is read: a name no exporter claims fails at once.
     exportSettings.codec = CodecForFileName(outputPath);
     if (exportSettings.codec == 0) {
-      SetStage(kStageWriting);
+      job.stage = kStageWriting;
       return noHandlerErr;
     }
   }
 
-  SetStage(kStageReading);
+  job.stage = kStageReading;
   job.progress.Say(Quoted("Reading ", inputPath));
   if (s.copyMetadata) {
     if (const OSErr err = NewUserData(userData)) return err;
@@ -129,11 +127,11 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   const Rect imported = job.pipeline.SourceBounds();
   job.progress.Say("Resizing %dx%d to %dx%d\n", imported.right, imported.bottom, s.width, s.height);
 
-  SetStage(kStageAllocating);
+  job.stage = kStageAllocating;
   if (Process().trace) job.progress.Say("Allocating GWorld %dx%d\n", s.width, s.height);
   if (const int32_t err = job.pipeline.AllocateDestination()) return job.FinishReading(err);
 
-  SetStage(kStageResampling);
+  job.stage = kStageResampling;
   if (Process().trace) {
     job.progress.Say("Resizing (%d, %d, %d)\n", s.horizontalEdge, s.verticalEdge, s.kernel);
   }
@@ -149,7 +147,7 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
     if (const int32_t err = Turn(job, resize.quarterTurns)) return err;
   }
 
-  SetStage(kStageWriting);
+  job.stage = kStageWriting;
   job.progress.Say(Quoted("Writing ", outputPath));
   const bool odd = resize.quarterTurns % 2 == 1;
   if (*userData != nullptr) {
@@ -184,14 +182,16 @@ int32_t QuarterTurns(int32_t rotation) {
   return r / 90;
 }
 
-int32_t RunImageJob(const JobSettings& settings) {
-  UserData userData = nullptr;
-  int32_t result;
+JobResult RunImageJob(const JobSettings& settings) {
+  UniqueUserData userData;
+  JobResult result;
   {
     // The pipeline's buffers go first, then the metadata list.
     Job job;
-    result = RunSteps(job, settings, &userData);
+    UserData list = nullptr;
+    result.code = RunSteps(job, settings, &list);
+    userData.reset(list);
+    result.stage = job.stage;
   }
-  if (userData != nullptr) DisposeUserData(userData);
   return result;
 }

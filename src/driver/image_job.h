@@ -1,16 +1,21 @@
 // One image from the input file to the output file: import, resample, turn,
-// fit the metadata, export. Records its stage in the process state before
-// each step and prints the progress lines; releases everything it made.
+// fit the metadata, export. Tells which step a failure happened in, prints
+// the progress lines and releases everything it made.
 // How the steps overlap is the pipeline's (pipeline/pipeline.h).
 #pragma once
 
 #include <cstdint>
 
 #include "driver/job_settings.h"
+#include "driver/process_state.h"
 
-// 0 on success, else the failing step's code, unchanged. The settings have
-// passed the command line's checks (both paths are set).
-int32_t RunImageJob(const JobSettings& settings);
+struct JobResult {
+  int32_t code = 0;                // 0 on success, else the failing step's code, unchanged
+  JobStage stage = kStageReading;  // the step that failed (or the last one)
+};
+
+// The settings have passed the command line's checks (both paths are set).
+JobResult RunImageJob(const JobSettings& settings);
 
 // Whether jobs may overlap their steps on other threads and hold only bands
 // of rows (the source drawn while it is resampled, the rows encoded while

@@ -1,6 +1,6 @@
-// Values the whole process shares: the program's name for the usage text,
-// the progress flags, and the step the image job has reached, which tells
-// the driver which file a failure concerns.
+// Values the whole process shares: the program's name for the usage text and
+// the progress flags; and the steps of an image job, which tell the driver
+// which file a failure concerns.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,6 @@ struct ProcessState {
   std::string programName;
   bool verbose = false;  // progress lines
   bool trace = false;    // progress lines and two detail lines
-  uint8_t jobStage = kStageReading;
 };
 
 ProcessState& Process();

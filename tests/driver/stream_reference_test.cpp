@@ -44,7 +44,7 @@ JobSettings Job(const fs::path& in, const fs::path& out, int32_t width, int32_t 
 fs::path Convert(const fs::path& in, const fs::path& out, OSType codec, int16_t depth) {
   JobSettings s = Job(in, out, kWidth, kHeight);
   s.exportSettings = {codec, 0, depth, 1000};
-  EXPECT_EQ(RunImageJob(s), noErr) << out;
+  EXPECT_EQ(RunImageJob(s).code, noErr) << out;
   return out;
 }
 
@@ -95,7 +95,7 @@ Outcome RunOnce(const JobSettings& job, bool stream) {
   fs::remove(*job.outputPath);
   SetImageJobOverlap(stream);
   Outcome o;
-  o.result = RunImageJob(job);
+  o.result = RunImageJob(job).code;
   SetImageJobOverlap(true);
   if (fs::exists(*job.outputPath)) o.output = test::ReadFileBytes(*job.outputPath);
   return o;
