@@ -10,6 +10,7 @@
 
 #include "base/item_types.h"
 #include "platform/codecs/heif/heif_metadata.h"
+#include "platform/codecs/jxl/jxl_codec.h"
 #include "platform/codecs/jpeg/jfif_density.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
@@ -204,7 +205,7 @@ bool IsBigTiff(ByteSpan file) {
 OSErr WriteFileMetaData(std::vector<uint8_t>* encoded, UserData ud, bool exifEnabled) {
   if (encoded == nullptr || ud == nullptr) return paramErr;
   InitMetaDataLibrary();
-  if (IsHeifFile(*encoded) || IsBigTiff(*encoded)) return noErr;
+  if (IsHeifFile(*encoded) || IsJxlFile(*encoded) || IsBigTiff(*encoded)) return noErr;
   std::vector<uint8_t> result;
   try {
     result = *encoded;
