@@ -20,3 +20,8 @@ OSErr StartJxlDecoder(ByteSpan file, int events, OwnedJxlDecoder* decoder);
 // The image's size as drawn: the codestream's orientation swaps width and
 // height for the quarter turns (orientations 5 to 8).
 void DrawnJxlSize(const JxlBasicInfo& info, int64_t* width, int64_t* height);
+
+// At the colour encoding event: a lossy (XYB) file is delivered in sRGB, not
+// in the linear sRGB that libjxl 0.7 gives for one that embeds a profile.
+// Other files keep their own space (libjxl refuses the preference).
+void PreferSrgbSamples(JxlDecoder* decoder);

@@ -68,6 +68,7 @@ void ReadJxlColour(ByteSpan file, ColourSource* colour) {
     JxlDecoderGetBasicInfo(decoder.get(), &info);
   }
   if (status != JXL_DEC_COLOR_ENCODING) return;
+  PreferSrgbSamples(decoder.get());
   colour->model = info.num_color_channels == 1 ? ColourModel::kGrey : ColourModel::kRgb;
   JxlColorEncoding encoding;
   if (JxlDecoderGetColorAsEncodedProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
@@ -94,9 +95,17 @@ void ReadJxlColour(ByteSpan file, ColourSource* colour) {
 
 OSErr Decode(ByteSpan file, const JxlPixelFormat& format, void* pixels, size_t bytes) {
   OwnedJxlDecoder decoder;
-  if (OSErr err = StartJxlDecoder(file, JXL_DEC_FULL_IMAGE, &decoder)) return err;
+  if (OSErr err = StartJxlDecoder(
+          file, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE, &decoder)) {
+    return err;
+  }
   for (;;) {
     switch (JxlDecoderProcessInput(decoder.get())) {
+      case JXL_DEC_BASIC_INFO:
+        break;
+      case JXL_DEC_COLOR_ENCODING:
+        PreferSrgbSamples(decoder.get());
+        break;
       case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
         if (JxlDecoderSetImageOutBuffer(decoder.get(), &format, pixels, bytes) != JXL_DEC_SUCCESS) {
           return codecErr;

@@ -43,22 +43,26 @@ void SetOrientationUpright(UserData ud) {
   }
 }
 
-// An ICC profile the file embeds; none for a coded colour space.
+// The profile of the samples the importer delivers: none for sRGB; else the
+// profile the file embeds, or libjxl's rendering of its coded colour space
+// as a profile. (Lossy files are delivered in sRGB.)
 void AddIccProfile(JxlDecoder* decoder, UserData ud) {
   JxlColorEncoding encoding;
-  if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL,
-                                         &encoding) == JXL_DEC_SUCCESS) {
+  if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                         &encoding) == JXL_DEC_SUCCESS &&
+      encoding.white_point == JXL_WHITE_POINT_D65 && encoding.primaries == JXL_PRIMARIES_SRGB &&
+      encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB) {
     return;
   }
   size_t size = 0;
-  if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL, &size) !=
+  if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
           JXL_DEC_SUCCESS ||
       size == 0) {
     return;
   }
   std::vector<uint8_t> icc(size);
-  if (JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL,
-                                     icc.data(), size) == JXL_DEC_SUCCESS) {
+  if (JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(),
+                                     size) == JXL_DEC_SUCCESS) {
     AppendItem(ud, kIccItem, icc, 0);
   }
 }
@@ -87,13 +91,16 @@ OSErr ReadJxlMetaData(ByteSpan file, UserData ud) {
   const QuietStderr quiet;  // libjxl 0.7 reports API misuse and damage there
   if (ud == nullptr) return paramErr;
   OwnedJxlDecoder decoder;
-  if (StartJxlDecoder(file, JXL_DEC_COLOR_ENCODING | JXL_DEC_BOX, &decoder)) return noErr;
+  if (StartJxlDecoder(file, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_BOX, &decoder))
+    return noErr;
   JxlDecoderSetDecompressBoxes(decoder.get(), JXL_TRUE);
   BoxReading box;
   try {
     for (;;) {
       const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get());
+      if (status == JXL_DEC_BASIC_INFO) continue;
       if (status == JXL_DEC_COLOR_ENCODING) {
+        PreferSrgbSamples(decoder.get());
         AddIccProfile(decoder.get(), ud);
       } else if (status == JXL_DEC_BOX) {
         FinishBox(decoder.get(), &box, ud);
