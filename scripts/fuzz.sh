@@ -5,13 +5,13 @@
 # findings land in build-fuzz/artifacts/<target>/.
 #   scripts/fuzz.sh SECONDS [target...]     (no target: all of them)
 # Targets: import_jpeg import_png import_tiff import_webp import_gif
-#          import_heif metadata_dump command_line
+#          import_heif import_jxl metadata_dump command_line
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
 data="$root/tests/data"
-all=(import_jpeg import_png import_tiff import_webp import_gif import_heif metadata_dump
+all=(import_jpeg import_png import_tiff import_webp import_gif import_heif import_jxl metadata_dump
      command_line)
 
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
@@ -33,6 +33,7 @@ seed_files() {
     import_webp) ls "$data"/formats/*.webp ;;
     import_gif) ls "$data"/formats/*.gif ;;
     import_heif) ls "$data"/formats/*.heic "$data"/formats/*.avif ;;
+    import_jxl) ls "$data"/formats/*.jxl ;;
     metadata_dump | command_line) ls "$root"/fuzz/seeds/"$1"/* ;;
     *) echo "unknown target: $1" >&2; exit 2 ;;
   esac
