@@ -8,8 +8,8 @@
 #include <jxl/thread_parallel_runner.h>
 
 #include <cmath>
-#include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
