@@ -7,13 +7,13 @@
 #   scripts/fuzz.sh short                   (job 60 s, import_jpeg and import_png
 #                                            20 s each: a check before merging)
 # Targets: job import_jpeg import_png import_tiff import_webp import_gif
-#          import_heif metadata_dump command_line
+#          import_heif import_jxl metadata_dump command_line
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
 data="$root/tests/data"
-all=(job import_jpeg import_png import_tiff import_webp import_gif import_heif metadata_dump
+all=(job import_jpeg import_png import_tiff import_webp import_gif import_heif import_jxl metadata_dump
      command_line)
 
 # The short run fails when anything new was found.
@@ -43,6 +43,7 @@ seed_files() {
     import_heif) ls "$data"/formats/*.heic "$data"/formats/*.avif ;;
     job) ls "$data"/codecs/*.jpg "$data"/pngsuite/*.png "$data"/formats/*.{tif,webp,gif} \
       "$root"/fuzz/seeds/job/* ;;
+    import_jxl) ls "$data"/formats/*.jxl ;;
     metadata_dump | command_line) ls "$root"/fuzz/seeds/"$1"/* ;;
     *) echo "unknown target: $1" >&2; exit 2 ;;
   esac

@@ -57,3 +57,11 @@ void FreeLargeBlock(void* block, size_t size) {
   }
   munmap(block, RoundUp(size, kPage));
 }
+
+void ReleaseLargeBlockPages(void* block, size_t size, size_t from, size_t to) {
+  if (block == nullptr || !IsMapped(size) || to > size) return;
+  const size_t first = RoundUp(from, kPage);
+  const size_t end = to & ~(kPage - 1);
+  if (end <= first) return;
+  madvise(static_cast<uint8_t*>(block) + first, end - first, MADV_DONTNEED);
+}

@@ -14,6 +14,11 @@
 void* AllocateLargeBlock(size_t size);
 // Releases a block from AllocateLargeBlock; size must be the size asked for.
 void FreeLargeBlock(void* block, size_t size);
+// Gives back the whole pages within bytes [from, to) of a block from
+// AllocateLargeBlock, which read as zero afterwards: for a block written
+// once from the top and read behind the writer, so that only the part in
+// between is ever resident. Small blocks (from the heap) keep their pages.
+void ReleaseLargeBlockPages(void* block, size_t size, size_t from, size_t to);
 
 // Allocator for byte vectors that are filled right after they are sized
 // (a file read whole): growing one leaves the new bytes as the block gives

@@ -175,6 +175,10 @@ TEST(HostileFiles, TruncatedFilesFailCleanly) {
       {"formats/rgb8.heic", 972, Outcome::kCheckError},
       {"formats/rgb8.avif", 276, Outcome::kCheckError},
       {"formats/rgb8.avif", 552, Outcome::kCheckError},
+      // 405 and 443 bytes, the header within the first few.
+      {"formats/rgb_lossless.jxl", 4, Outcome::kCheckError},
+      {"formats/rgb_lossless.jxl", 200, Outcome::kReadError},
+      {"formats/rgba_lossy.jxl", 300, Outcome::kReadError},
   };
   test::TempDir dir;
   for (const TruncatedCase& c : cases) {
@@ -225,6 +229,8 @@ TEST(HostileFiles, RandomBytesBehindMagicNumbersAreCodecErrors) {
       {'G', 'I', 'F', '8', '9', 'a'},
       {0, 0, 0, 24, 'f', 't', 'y', 'p', 'h', 'e', 'i', 'c', 0, 0, 0, 0},
       {0, 0, 0, 24, 'f', 't', 'y', 'p', 'a', 'v', 'i', 'f', 0, 0, 0, 0},
+      {0xFF, 0x0A},
+      {0, 0, 0, 12, 'J', 'X', 'L', ' ', '\r', '\n', 0x87, '\n'},
   };
   std::mt19937 random(20240607);
   test::TempDir dir;

@@ -221,6 +221,46 @@ TEST_F(MetadataRun, PngOutputCarriesTheProfileUnderAName) {
             test::RunProgram({"exiftool", "-b", "-ICC_Profile", camera}).out);
 }
 
+// JPEG XL stores Exif and XMP in boxes and the orientation in its
+// codestream as well; reading it back turns the pixels upright.
+TEST_F(MetadataRun, JpegXlCarriesTheMetadataThroughItsBoxes) {
+  ASSERT_EQ(Run({"/m", "/c", "jxl", "/w", "800", "/h", "600", "/o", "out.jxl", "in.png"}).status,
+            0);
+  EXPECT_EQ(ExifTool("out.jxl", "IFD0:Make"), "Planted\n");
+  EXPECT_EQ(ExifTool("out.jxl", "ExifIFD:ExifImageWidth"), "800\n");
+  EXPECT_EQ(ExifTool("out.jxl", "XMP-tiff:ImageHeight"), "600\n");
+  const test::RunResult info = test::RunProgram({"jxlinfo", (dir_ / "out.jxl").string()});
+  EXPECT_NE(info.out.find("Orientation: 6"), std::string::npos) << info.out;
+
+  const test::RunResult dump = Run({"/M", "-", "/m", "/%", "50", "/o", "back.jpg", "out.jxl"});
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  EXPECT_NE(dump.out.find("                        Make [    7 bytes]: Planted\n"),
+            std::string::npos);
+  const Exiv2::ExifData exif = Output("back.jpg");
+  EXPECT_EQ(Value(exif, "Exif.Image.Orientation"), "1");
+  EXPECT_EQ(Value(exif, "Exif.Photo.PixelXDimension"), "300");
+  EXPECT_EQ(Value(exif, "Exif.Photo.ExposureTime"), "1/60");
+
+  // A lossless file keeps the samples in the profile, which travels; a lossy
+  // one is read back in sRGB, untagged.
+  const std::string adobe = "/usr/share/color/icc/compatibleWithAdobeRGB1998.icc";
+  ASSERT_EQ(Run({"/w", "100", "/o", "adobe.jpg", "in.png"}).status, 0);
+  ASSERT_EQ(test::RunProgram({"exiftool", "-q", "-overwrite_original", "-ICC_Profile<=" + adobe,
+                              (dir_ / "adobe.jpg").string()})
+                .status,
+            0);
+  const std::vector<uint8_t> profile = test::ReadFileBytes(adobe);
+  for (const char* quality : {"101", "90"}) {
+    SCOPED_TRACE(quality);
+    ASSERT_EQ(
+        Run({"/m", "/q", quality, "/w", "50", "/c", "jxl", "/o", "icc.jxl", "adobe.jpg"}).status,
+        0);
+    ASSERT_EQ(Run({"/m", "/w", "20", "/c", "png", "/o", "icc.png", "icc.jxl"}).status, 0);
+    EXPECT_EQ(test::RunProgram({"exiftool", "-b", "-ICC_Profile", (dir_ / "icc.png").string()}).out,
+              std::string(quality) == "101" ? std::string(profile.begin(), profile.end()) : "");
+  }
+}
+
 TEST_F(MetadataRun, WithoutCopyTheOutputHasNoExif) {
   const test::RunResult run = Run({"/w", "800", "/o", "out.jpg", "in.png"});
   ASSERT_EQ(run.status, 0) << run.err;

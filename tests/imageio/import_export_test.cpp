@@ -247,11 +247,12 @@ TEST_F(ImageIo, UsageTextAndCodecTables) {
               "\nTIFF\tTIFF (libtiff ") +
       v + Literal("\nWEBP\tWebP (libwebp ") + v + Literal("\nGIF \tGIF (giflib ") + v +
       Literal("\nHEIC\tHEIC (libheif ") + v + Literal("\nAVIF\tAVIF (libheif ") + v +
+      Literal("\nJXL \tJPEG XL (libjxl ") + v +
       Literal("\n\nExport codecs:\nCode\tExt\tDescription\nJPEG\tjpg \t" + jpeg + "\nPNG \tpng \t" +
               png + "\nTIFF\ttif \tTIFF (libtiff ") +
       v + Literal("\nWEBP\twebp\tWebP (libwebp ") + v + "\n(" +
       Literal("HEIC\theic\tHEIC (libheif ") + v + "\n)?(" + Literal("AVIF\tavif\tAVIF (libheif ") +
-      v + "\n)?";
+      v + "\n)?" + Literal("JXL \tjxl \tJPEG XL (libjxl ") + v + "\n";
   EXPECT_TRUE(std::regex_match(got.substr(want.size()), std::regex(tables))) << got;
 }
 

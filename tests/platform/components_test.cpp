@@ -51,7 +51,7 @@ class Registry : public testing::Test {
 
 TEST_F(Registry, WalksImportersAndExportersByTheDescriptionRules) {
   const OSType kTiff = FourCC("TIFF"), kWebp = FourCC("WEBP"), kGif = FourCC("GIF "),
-               kHeic = FourCC("HEIC"), kAvif = FourCC("AVIF");
+               kHeic = FourCC("HEIC"), kAvif = FourCC("AVIF"), kJxl = FourCC("JXL ");
   EXPECT_EQ(Walk(Looking(GraphicsImporterComponentType)),
             (std::vector<Found>{{GraphicsImporterComponentType, kJpeg},
                                 {GraphicsImporterComponentType, kPng},
@@ -59,8 +59,10 @@ TEST_F(Registry, WalksImportersAndExportersByTheDescriptionRules) {
                                 {GraphicsImporterComponentType, kWebp},
                                 {GraphicsImporterComponentType, kGif},
                                 {GraphicsImporterComponentType, kHeic},
-                                {GraphicsImporterComponentType, kAvif}}));
-  // The HEIC and AVIF exporters exist only where libheif has their encoders.
+                                {GraphicsImporterComponentType, kAvif},
+                                {GraphicsImporterComponentType, kJxl}}));
+  // The HEIC and AVIF exporters exist only where libheif has their encoders;
+  // JPEG XL comes last.
   std::vector<Found> exporters = Walk(Looking(GraphicsExporterComponentType));
   ASSERT_GE(exporters.size(), 4u);
   EXPECT_EQ(std::vector<Found>(exporters.begin(), exporters.begin() + 4),
@@ -68,11 +70,12 @@ TEST_F(Registry, WalksImportersAndExportersByTheDescriptionRules) {
                                 {GraphicsExporterComponentType, kPng},
                                 {GraphicsExporterComponentType, kTiff},
                                 {GraphicsExporterComponentType, kWebp}}));
-  for (size_t i = 4; i < exporters.size(); ++i) {
+  EXPECT_EQ(exporters.back().subtype, kJxl);
+  for (size_t i = 4; i + 1 < exporters.size(); ++i) {
     EXPECT_TRUE(exporters[i].subtype == kHeic || exporters[i].subtype == kAvif);
   }
   // Everything 0 matches every component, importers first.
-  EXPECT_EQ(Walk(Looking(0, 0, 0, 0, 0)).size(), 7u + exporters.size());
+  EXPECT_EQ(Walk(Looking(0, 0, 0, 0, 0)).size(), 8u + exporters.size());
   EXPECT_EQ(Walk(Looking(0, kPng)), (std::vector<Found>{{GraphicsImporterComponentType, kPng},
                                                         {GraphicsExporterComponentType, kPng}}));
   EXPECT_TRUE(Walk(Looking(GraphicsExporterComponentType, FourCC("GIF "))).empty());

@@ -4,6 +4,7 @@
 #include "platform/codecs/gif/gif_codec.h"
 #include "platform/codecs/heif/heif_codec.h"
 #include "platform/codecs/jpeg/jpeg_codec.h"
+#include "platform/codecs/jxl/jxl_codec.h"
 #include "platform/codecs/png/png_codec.h"
 #include "platform/codecs/tiff/tiff_codec.h"
 #include "platform/codecs/webp/webp_codec.h"
@@ -11,7 +12,7 @@
 const std::vector<const ImporterCodec*>& ImporterCodecs() {
   static const std::vector<const ImporterCodec*> codecs = {
       &kJpegImporter, &kPngImporter,  &kTiffImporter, &kWebpImporter,
-      &kGifImporter,  &kHeicImporter, &kAvifImporter};
+      &kGifImporter,  &kHeicImporter, &kAvifImporter, &kJxlImporter};
   return codecs;
 }
 
@@ -21,6 +22,7 @@ const std::vector<const ExporterCodec*>& ExporterCodecs() {
                                               &kWebpExporter};
     if (HeicEncoderAvailable()) list.push_back(&kHeicExporter);
     if (AvifEncoderAvailable()) list.push_back(&kAvifExporter);
+    list.push_back(&kJxlExporter);
     return list;
   }();
   return codecs;

@@ -30,7 +30,7 @@ OSErr ReadFileMetaData(ByteSpan file, UserData ud);
 // GPS and IFD0 items (and the IFD0 text items) only when exifEnabled. Items
 // the format cannot hold, or that the library refuses, are left out, each
 // costing only itself; an XMP packet goes in as it came, parsable or not.
-// HEIF files (whose codec stores the metadata itself) and BigTIFF files
+// HEIF and JPEG XL files (whose codecs store the metadata themselves) and BigTIFF files
 // (which exiv2 cannot write) are left as they are. An error means the file
 // could not be rewritten at all (not an image, out of memory); encoded is
 // then unchanged.

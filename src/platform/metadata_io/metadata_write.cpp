@@ -14,6 +14,7 @@
 #include "platform/codecs/jpeg/jfif_density.h"
 #include "platform/codecs/jpeg/jpeg_exif_segment.h"
 #include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
+#include "platform/codecs/jxl/jxl_codec.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
 #include "platform/codecs/tiff/tiff_field_fit.h"
@@ -235,7 +236,7 @@ bool IsBigTiff(ByteSpan file) {
 OSErr WriteFileMetaData(std::vector<uint8_t>* encoded, UserData ud, bool exifEnabled) {
   if (encoded == nullptr || ud == nullptr) return paramErr;
   InitMetaDataLibrary();
-  if (IsHeifFile(*encoded) || IsBigTiff(*encoded)) return noErr;
+  if (IsHeifFile(*encoded) || IsJxlFile(*encoded) || IsBigTiff(*encoded)) return noErr;
   std::vector<uint8_t> result;
   try {
     result = *encoded;

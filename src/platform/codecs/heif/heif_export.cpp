@@ -1,6 +1,8 @@
 // HEIC and AVIF exporters over libheif's HEVC and AV1 encoders: 8 bits a
-// channel (16-bit buffers are reduced), alpha at depth 32, grey depths as
-// grey colour. Lossy at quality percent round(q * 100 / 1023); at 1024 and
+// channel from 8-bit buffers; a 16-bit buffer in colour is written with 10
+// bits (HEIC) or 12 bits (AVIF: the libheif 1.15 and libaom 3.6 pair
+// aborts on 10-bit input, while 12 bits round-trip). Alpha at depth 32, grey
+// depths as 8-bit grey colour. Lossy at quality percent round(q * 100 / 1023); at 1024 and
 // above lossless coding with full chroma, asking for the colour to be coded
 // as G, B, R; libheif 1.15 still passes it through YCbCr 4:4:4, which costs
 // at most a level of rounding (alpha stays exact), later versions do not.
@@ -27,37 +29,54 @@ OSErr FromHeifError(const heif_error& error) {
   return error.code == heif_error_Memory_allocation_error ? memFullErr : codecErr;
 }
 
-// The buffer as an 8-bit interleaved RGB or RGBA libheif image; grey is
-// spread to R, G, B.
-OSErr MakeImage(RowBand& source, ExportChannels channels,
+// The buffer as an interleaved RGB or RGBA libheif image of the given bits a
+// sample: 8-bit samples packed as they are (grey spread to R, G, B), deeper
+// ones from the 16-bit rows scaled to their range, rounded.
+OSErr MakeImage(RowBand& source, ExportChannels channels, int bits,
                 std::unique_ptr<heif_image, HeifRelease>* image) {
   const int64_t width = BufferWidth(source);
   const int64_t height = BufferHeight(source);
   const bool alpha = channels == ExportChannels::kColourAlpha;
-  const RowLayout layout = alpha                               ? RowLayout::kRGBA8
+  const bool deep = bits > 8;
+  const RowLayout layout = deep    ? (alpha ? RowLayout::kRGBA16 : RowLayout::kRGB16)
+                           : alpha ? RowLayout::kRGBA8
                            : channels == ExportChannels::kGrey ? RowLayout::kGrey8
                                                                : RowLayout::kRGB8;
+  const heif_chroma chroma =
+      deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_BE : heif_chroma_interleaved_RRGGBB_BE)
+           : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
   RowPacker packer;
   if (OSErr err = packer.Prepare(source, layout)) return err;
   heif_image* created = nullptr;
-  if (OSErr err = FromHeifError(heif_image_create(
-          int(width), int(height), heif_colorspace_RGB,
-          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &created))) {
+  if (OSErr err = FromHeifError(
+          heif_image_create(int(width), int(height), heif_colorspace_RGB, chroma, &created))) {
     return err;
   }
   image->reset(created);
   if (OSErr err = FromHeifError(
-          heif_image_add_plane(created, heif_channel_interleaved, int(width), int(height), 8))) {
+          heif_image_add_plane(created, heif_channel_interleaved, int(width), int(height), bits))) {
     return err;
   }
   int stride = 0;
   uint8_t* plane = heif_image_get_plane(created, heif_channel_interleaved, &stride);
   if (plane == nullptr) return memFullErr;
+  const uint32_t max = (1u << bits) - 1;
+  const int64_t samples = width * BytesPerPixel(layout) / 2;
   for (int64_t y = 0; y < height; ++y) {
     uint8_t* row = plane + y * stride;
     if (OSErr err = packer.Pack(y, row)) return err;
-    if (layout != RowLayout::kGrey8) continue;
-    for (int64_t x = width - 1; x >= 0; --x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+    if (deep) {
+      for (int64_t i = 0; i < samples; ++i) {
+        const uint32_t v = (uint32_t(row[2 * i]) << 8 | row[2 * i + 1]) * max;
+        const uint32_t scaled = (v + 32767) / 65535;
+        row[2 * i] = uint8_t(scaled >> 8);
+        row[2 * i + 1] = uint8_t(scaled);
+      }
+    } else if (layout == RowLayout::kGrey8) {
+      for (int64_t x = width - 1; x >= 0; --x) {
+        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = row[x];
+      }
+    }
   }
   return noErr;
 }
@@ -116,7 +135,8 @@ heif_error WriteToSink(heif_context*, const void* data, size_t size, void* userd
   return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
-OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, ByteSink* out) {
+OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, int deepBits,
+                 ByteSink* out) {
   ExportImage begun;
   if (OSErr err = BeginExport(request, out, INT32_MAX, &begun)) return err;
   RowBand& source = *begun.rows;
@@ -140,7 +160,9 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, B
   }
 
   std::unique_ptr<heif_image, HeifRelease> image;
-  if (OSErr err = MakeImage(source, ChannelsForDepth(request.depth), &image)) return err;
+  const ExportChannels channels = ChannelsForDepth(request.depth);
+  const bool deep = IsSixteenBitFormat(source.PixelFormat()) && channels != ExportChannels::kGrey;
+  if (OSErr err = MakeImage(source, channels, deep ? deepBits : 8, &image)) return err;
   if (request.metaData != nullptr) SetIccProfile(request.metaData, image.get());
   heif_image_handle* rawPrimary = nullptr;
   if (OSErr err = FromHeifError(heif_context_encode_image(context.get(), image.get(), encoder.get(),
@@ -160,11 +182,11 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, B
 }
 
 OSErr EncodeHeic(const ExportRequest& request, ByteSink* out) {
-  return EncodeHeif(request, heif_compression_HEVC, out);
+  return EncodeHeif(request, heif_compression_HEVC, 10, out);
 }
 
 OSErr EncodeAvif(const ExportRequest& request, ByteSink* out) {
-  return EncodeHeif(request, heif_compression_AV1, out);
+  return EncodeHeif(request, heif_compression_AV1, 12, out);
 }
 
 bool EncoderAvailable(heif_compression_format format) {

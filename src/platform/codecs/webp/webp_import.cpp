@@ -1,8 +1,10 @@
 // WebP importer over libwebp: lossy and lossless, with or without alpha,
-// drawn into 32-bit ARGB (or widened into "b48r"/"b64a"). A still image whose
+// drawn into 32-bit ARGB (or widened into "b48r"/"b64a"), row by row as the
+// incremental decoder finishes them. A still image whose
 // data ends before its last row is damaged. An animation gives its first
 // frame as composed on the canvas, through the demux API; a canvas far larger
 // than that frame is refused (canvas_rule.h).
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -10,6 +12,7 @@
 
 #include <webp/demux.h>
 
+#include "base/large_block.h"
 #include "base/memory_limit.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/canvas_rule.h"
@@ -67,16 +70,47 @@ struct IncrementalDecoderDelete {
   void operator()(WebPIDecoder* decoder) const { WebPIDelete(decoder); }
 };
 
-// Decodes a still image into rgba (R, G, B, A bytes). Where the data stops
-// before the last row the incremental decoder suspends, wanting more.
-OSErr DecodeStill(ByteSpan file, int64_t width, int64_t height, uint8_t* rgba) {
-  const int64_t stride = width * 4;
+struct LargeBlockFree {
+  size_t size = 0;
+  void operator()(uint8_t* block) const { FreeLargeBlock(block, size); }
+};
+
+// The incremental decoder is fed the file a piece at a time; after each
+// piece the rows it has finished are drawn into dst.
+constexpr size_t kFeedBytes = size_t(256) << 10;
+
+// A still image through the incremental decoder, which writes its rows into
+// a block the image's size from the top: each row is drawn into dst once
+// final and its pages given back, so only the rows in between are ever
+// resident (the block's pages are untouched until written). Where the data
+// stops before the last row the decoder suspends, wanting more: damaged.
+OSErr DrawStill(ByteSpan file, int64_t width, int64_t height, RowBand* dst) {
+  const size_t stride = size_t(width) * 4;
+  const size_t size = stride * size_t(height);
+  std::unique_ptr<uint8_t, LargeBlockFree> rgba(static_cast<uint8_t*>(AllocateLargeBlock(size)),
+                                                LargeBlockFree{size});
+  if (!rgba) return memFullErr;
   std::unique_ptr<WebPIDecoder, IncrementalDecoderDelete> decoder(
-      WebPINewRGB(MODE_RGBA, rgba, size_t(stride * height), int(stride)));
+      WebPINewRGB(MODE_RGBA, rgba.get(), size, int(stride)));
   if (!decoder) return memFullErr;
-  const VP8StatusCode status = WebPIAppend(decoder.get(), file.data(), file.size());
-  if (status == VP8_STATUS_OK) return noErr;
-  return status == VP8_STATUS_OUT_OF_MEMORY ? memFullErr : codecErr;
+  int64_t drawn = 0;
+  size_t fed = 0;
+  for (;;) {
+    fed = std::min(file.size(), fed + kFeedBytes);
+    const VP8StatusCode status = WebPIUpdate(decoder.get(), file.data(), fed);
+    int lastY = 0;
+    WebPIDecGetRGB(decoder.get(), &lastY, nullptr, nullptr, nullptr);
+    for (; drawn < std::min<int64_t>(lastY, height); ++drawn) {
+      StoreRgba8Row(rgba.get() + size_t(drawn) * stride, dst, drawn);
+      if (!PublishDrawnRows(dst, drawn + 1)) return dst->StopError();
+    }
+    ReleaseLargeBlockPages(rgba.get(), size, 0, size_t(drawn) * stride);
+    if (status == VP8_STATUS_OK) return drawn == height ? noErr : codecErr;
+    if (status != VP8_STATUS_SUSPENDED) {
+      return status == VP8_STATUS_OUT_OF_MEMORY ? memFullErr : codecErr;
+    }
+    if (fed == file.size()) return codecErr;
+  }
 }
 
 struct AnimDecoderDelete {
@@ -132,19 +166,11 @@ OSErr DrawWebp(ByteSpan file, RowBand* dst, const ColourMatch*) {
   const int64_t height = features.height;
   if (width != BufferWidth(*dst) || height != BufferHeight(*dst)) return paramErr;
   if (features.has_animation) return DrawFirstFrame(file, width, height, dst);
-  // A lossless stream is decoded whole into the decoder's own buffer first.
-  const uint64_t bytesPerPixel = features.format == 2 ? 2 * 4 : 4;
-  if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), bytesPerPixel)) return memFullErr;
-  // Left uninitialised: clearing it first would cost a pass over memory the
-  // image's size even for a file that is all header and fails at once.
-  std::unique_ptr<uint8_t[]> rgba(new (std::nothrow) uint8_t[size_t(width * height * 4)]);
-  if (!rgba) return memFullErr;
-  if (OSErr err = DecodeStill(file, width, height, rgba.get())) return err;
-  for (int64_t y = 0; y < height; ++y) {
-    StoreRgba8Row(rgba.get() + y * width * 4, dst, y);
-    if (!PublishDrawnRows(dst, y + 1)) return dst->StopError();
+  // A lossless stream is held whole in the decoder's own buffer.
+  if (features.format == 2 && !WorkingBytesFit(uint64_t(width) * uint64_t(height), 4)) {
+    return memFullErr;
   }
-  return noErr;
+  return DrawStill(file, width, height, dst);
 }
 
 }  // namespace

@@ -196,6 +196,64 @@ TEST(HeifCodec, RoundTrips) {
   EXPECT_EQ(printed, "");
 }
 
+// A 16-bit buffer keeps 10 bits in HEIC and 12 in AVIF; an 8-bit one stays 8.
+// Lossless, so each sample comes back within a level or two of its depth.
+TEST(HeifCodec, SixteenBitBuffersAreWrittenDeep) {
+  test::OwnedGWorld deep = test::MakeGWorld(k64ARGBPixelFormat, 24, 16);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 24; ++x) {
+      for (int i = 0; i < 4; ++i) {
+        test::SetSample16(*deep, x, y, i, uint16_t((x * 2731 + y * 4099 + i * 15013) & 0xFFFF));
+      }
+    }
+  }
+  test::OwnedGWorld shallow = test::MakeTestPicture(24, 16);
+  struct Case {
+    const ExporterCodec* exporter;
+    const ImporterCodec* importer;
+    const GWorld* source;
+    int depth, bits;
+  } cases[] = {
+      {&kHeicExporter, &kHeicImporter, deep.get(), 32, 10},
+      {&kAvifExporter, &kAvifImporter, deep.get(), 32, 12},
+      {&kAvifExporter, &kAvifImporter, deep.get(), 8, 8},
+      {&kHeicExporter, &kHeicImporter, shallow.get(), 32, 8},
+  };
+  const std::string printed = test::StderrOf([&] {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.exporter->name() << " " << c.bits);
+      OSErr err = 1;
+      std::vector<uint8_t> file = EncodeWith(*c.exporter, *c.source, 1024, c.depth, &err);
+      ASSERT_EQ(err, noErr);
+      HeifContext context(heif_context_alloc());
+      ASSERT_EQ(heif_context_read_from_memory_without_copy(context.get(), file.data(), file.size(),
+                                                           nullptr)
+                    .code,
+                heif_error_Ok);
+      heif_image_handle* handle = nullptr;
+      ASSERT_EQ(heif_context_get_primary_image_handle(context.get(), &handle).code, heif_error_Ok);
+      EXPECT_EQ(heif_image_handle_get_luma_bits_per_pixel(handle), c.bits);
+      heif_image_handle_release(handle);
+      if (c.bits == 8) continue;
+      test::Decoded d = DecodeWith(*c.importer, file, k64ARGBPixelFormat);
+      ASSERT_EQ(d.err, noErr);
+      EXPECT_EQ(d.header.preferredPixelFormat, FourCC("b64a"));
+      const int level = 65535 / ((1 << c.bits) - 1);
+      int worst = 0;
+      for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 24; ++x) {
+          for (int i = 0; i < 4; ++i) {
+            worst = std::max(worst, std::abs(int(Sample16At(*d.image, x, y, i)) -
+                                             int(Sample16At(*c.source, x, y, i))));
+          }
+        }
+      }
+      EXPECT_LE(worst, 2 * level);
+    }
+  });
+  EXPECT_EQ(printed, "");
+}
+
 TEST(HeifCodec, DamagedInputFailsCleanlyAndSilently) {
   const std::string printed = test::StderrOf([&] {
     for (const char* name : {"rgb8.heic", "rgba8.avif"}) {
