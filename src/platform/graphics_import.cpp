@@ -15,8 +15,8 @@
 #include "platform/image_description.h"
 #include "platform/import_file.h"
 #include "platform/metadata_io/metadata_io.h"
-#include "platform/piped_input.h"
 #include "platform/start_count.h"
+#include "stream/piped_input.h"
 
 namespace {
 

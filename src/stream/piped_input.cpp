@@ -1,4 +1,4 @@
-#include "platform/piped_input.h"
+#include "stream/piped_input.h"
 
 #include <fcntl.h>
 #include <poll.h>
