@@ -119,13 +119,11 @@ bool IsPlainMatrixShaper(cmsHPROFILE profile) {
          !cmsIsTag(profile, cmsSigAToB2Tag);
 }
 
-bool IsSrgb(cmsHPROFILE profile) {
+bool IsSrgb(cmsHPROFILE profile, cmsHPROFILE srgb) {
   if (!IsPlainMatrixShaper(profile)) return false;
-  Profile srgb(cmsCreate_sRGBProfile());
-  if (!srgb) return false;
   for (int c = 0; c < 3; ++c) {
     const auto* have = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, kColorants[c]));
-    const auto* want = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb.get(), kColorants[c]));
+    const auto* want = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb, kColorants[c]));
     const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, kCurves[c]));
     if (have == nullptr || want == nullptr || curve == nullptr) return false;
     // sRGB profiles in the wild differ in the fourth decimal.
@@ -183,7 +181,7 @@ bool CurvesAreSound(cmsHPROFILE profile) {
 }
 
 // A source profile fit to convert the model's samples from.
-Profile UsableSource(const ColourSource& source) {
+Profile UsableSource(const ColourSource& source, cmsHPROFILE srgb) {
   if (source.model == ColourModel::kOther) return nullptr;
   Profile profile = OpenSource(source);
   if (!profile || cmsGetColorSpace(profile.get()) != SpaceOf(source.model)) return nullptr;
@@ -192,7 +190,7 @@ Profile UsableSource(const ColourSource& source) {
     return nullptr;
   }
   if (!CurvesAreSound(profile.get())) return nullptr;
-  if (source.model == ColourModel::kRgb && IsSrgb(profile.get())) return nullptr;
+  if (source.model == ColourModel::kRgb && IsSrgb(profile.get(), srgb)) return nullptr;
   return profile;
 }
 
@@ -331,23 +329,19 @@ void MatchArgbThroughPairs(const ColourTransform& t, uint8_t* row, int64_t width
   }
 }
 
-// The tables for a plain matrix-shaper source into sRGB, when its black is
-// black (black-point compensation then changes nothing).
-bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
-  if (!IsPlainMatrixShaper(source)) return false;
-  Profile srgb(cmsCreate_sRGBProfile());
-  if (!srgb) return false;
+// The matrix from the source's linear RGB to sRGB's, from the colorants of
+// both; false when it cannot be had.
+bool MatrixToSrgb(cmsHPROFILE source, cmsHPROFILE srgb, double m[3][3]) {
   double from[3][3], to[3][3];  // columns: red, green and blue in XYZ
   for (int c = 0; c < 3; ++c) {
     const auto* a = static_cast<const cmsCIEXYZ*>(cmsReadTag(source, kColorants[c]));
-    const auto* b = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb.get(), kColorants[c]));
+    const auto* b = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb, kColorants[c]));
     if (a == nullptr || b == nullptr) return false;
     from[0][c] = a->X, from[1][c] = a->Y, from[2][c] = a->Z;
     to[0][c] = b->X, to[1][c] = b->Y, to[2][c] = b->Z;
   }
   double inverse[3][3];
   if (!Invert(to, inverse)) return false;
-  double m[3][3];
   for (int r = 0; r < 3; ++r) {
     for (int c = 0; c < 3; ++c) {
       m[r][c] = 0;
@@ -357,8 +351,15 @@ bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
       if (std::fabs(m[r][c]) < 1.0 / (1 << 14)) m[r][c] = 0;
     }
   }
-  // shares[c][v] for output o before packing, rounding folded into input 0.
-  int64_t share[3][256][3];
+  return true;
+}
+
+using Shares = int64_t[3][256][3];
+
+// share[c][v][o]: input c at 8-bit value v's part of output o before
+// packing, rounding folded into input 0; false when a curve is missing or
+// its black is not black (black-point compensation would change it).
+bool CurveShares(cmsHPROFILE source, const double m[3][3], Shares& share) {
   for (int c = 0; c < 3; ++c) {
     const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(source, kCurves[c]));
     if (curve == nullptr || cmsEvalToneCurveFloat(curve, 0) > 1e-6f) return false;
@@ -370,10 +371,22 @@ bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
       }
     }
   }
-  // Each field is biased by its inputs' least shares; the bias is kept a
-  // whole step so that dropping the fraction of a field drops the sum's.
-  int64_t lowest = INT64_MAX, highest = INT64_MIN;
-  int64_t bias[3][3], fieldBias[3];
+  return true;
+}
+
+// The range of sums the encode table covers, and where each output's field
+// 0 falls in it.
+struct SumRange {
+  int64_t lowest = INT64_MAX;
+  int64_t highest = INT64_MIN;
+  int64_t fieldBias[3] = {};
+};
+
+// Packs the shares into t's words. Each field is biased by its inputs' least
+// shares; the bias is kept a whole step so that dropping the fraction of a
+// field drops the sum's. False when a field's sums would carry into the next.
+bool PackShares(const Shares& share, ColourTransform* t, SumRange* range) {
+  int64_t bias[3][3];
   for (int o = 0; o < 3; ++o) {
     int64_t total = 0, span = 0;
     for (int c = 0; c < 3; ++c) {
@@ -388,11 +401,11 @@ bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
     }
     const int64_t round = total & ((1 << kFractionBits) - 1);
     bias[0][o] -= round;
-    fieldBias[o] = (total - round) >> kFractionBits;
+    range->fieldBias[o] = (total - round) >> kFractionBits;
     span += round;
     if (span > int64_t(kFieldMask)) return false;
-    lowest = std::min(lowest, fieldBias[o]);
-    highest = std::max(highest, fieldBias[o] + (span >> kFractionBits));
+    range->lowest = std::min(range->lowest, range->fieldBias[o]);
+    range->highest = std::max(range->highest, range->fieldBias[o] + (span >> kFractionBits));
   }
   for (int c = 0; c < 3; ++c) {
     for (int v = 0; v < 256; ++v) {
@@ -403,21 +416,41 @@ bool BuildTables(cmsHPROFILE source, ColourTransform* t) {
       t->shares[size_t(c)][size_t(v)] = word;
     }
   }
-  // An 8-bit value v covers the steps from where the encoding reaches
-  // v - 1/2 on: 255 powers instead of one a step.
+  return true;
+}
+
+// The sRGB encoding of every sum in the range. An 8-bit value v covers the
+// steps from where the encoding reaches v - 1/2 on: 255 powers instead of
+// one a step.
+void BuildEncodeTable(const SumRange& range, ColourTransform* t) {
   std::array<int64_t, 257> firstStepOf{};
   for (int v = 1; v <= 255; ++v) {
     firstStepOf[size_t(v)] = int64_t(std::ceil(SrgbDecode((v - 0.5) / 255) * kEncodeSteps));
   }
   firstStepOf[256] = INT64_MAX;
-  t->encode.resize(size_t(highest - lowest + 1));
+  t->encode.resize(size_t(range.highest - range.lowest + 1));
   int v = 0;
-  for (int64_t i = lowest; i <= highest; ++i) {
+  for (int64_t i = range.lowest; i <= range.highest; ++i) {
     const int64_t step = std::clamp<int64_t>(i, 0, kEncodeSteps);
     while (step >= firstStepOf[size_t(v + 1)]) ++v;
-    t->encode[size_t(i - lowest)] = uint8_t(v);
+    t->encode[size_t(i - range.lowest)] = uint8_t(v);
   }
-  for (int o = 0; o < 3; ++o) t->encodeOf[size_t(o)] = t->encode.data() + (fieldBias[o] - lowest);
+  for (int o = 0; o < 3; ++o) {
+    t->encodeOf[size_t(o)] = t->encode.data() + (range.fieldBias[o] - range.lowest);
+  }
+}
+
+// The tables for a plain matrix-shaper source into sRGB, when its black is
+// black (black-point compensation then changes nothing).
+bool BuildTables(cmsHPROFILE source, cmsHPROFILE srgb, ColourTransform* t) {
+  if (!IsPlainMatrixShaper(source)) return false;
+  double m[3][3];
+  if (!MatrixToSrgb(source, srgb, m)) return false;
+  Shares share;
+  if (!CurveShares(source, m, share)) return false;
+  SumRange range;
+  if (!PackShares(share, t, &range)) return false;
+  BuildEncodeTable(range, t);
   t->tables = true;
   if (pairTablesInUse && m[0][2] == 0 && m[1][2] == 0) BuildPairTables(t, m[2][0] == 0);
   return true;
@@ -443,12 +476,12 @@ cmsUInt32Number LcmsFormat(OSType pixelFormat, bool grey) {
   }
 }
 
-cmsHTRANSFORM Transform(cmsHPROFILE source, cmsUInt32Number in, cmsUInt32Number out) {
-  Profile srgb(cmsCreate_sRGBProfile());
-  if (!srgb || in == 0 || out == 0) return nullptr;
+cmsHTRANSFORM Transform(cmsHPROFILE source, cmsHPROFILE srgb, cmsUInt32Number in,
+                        cmsUInt32Number out) {
+  if (in == 0 || out == 0) return nullptr;
   // Without the one-pixel cache, which a transform used on two threads at
   // once (as the rows of a band are) would share.
-  return cmsCreateTransform(source, in, srgb.get(), out, INTENT_RELATIVE_COLORIMETRIC,
+  return cmsCreateTransform(source, in, srgb, out, INTENT_RELATIVE_COLORIMETRIC,
                             cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE);
 }
 
@@ -482,15 +515,19 @@ namespace {
 
 std::unique_ptr<ColourTransform> TransformForBand(const ColourSource& source, OSType pixelFormat) {
   if (source.model != ColourModel::kRgb && source.model != ColourModel::kGrey) return nullptr;
-  Profile profile = UsableSource(source);
+  // sRGB, made once for the whole match.
+  Profile srgb(cmsCreate_sRGBProfile());
+  if (!srgb) return nullptr;
+  Profile profile = UsableSource(source, srgb.get());
   if (!profile) return nullptr;
   auto t = std::make_unique<ColourTransform>();
   const bool grey = source.model == ColourModel::kGrey;
-  if (pixelFormat != k32ARGBPixelFormat || grey || !BuildTables(profile.get(), t.get())) {
+  if (pixelFormat != k32ARGBPixelFormat || grey ||
+      !BuildTables(profile.get(), srgb.get(), t.get())) {
     // Written in place: the alpha (or the other grey samples) the output
     // passes over stay as they are.
-    t->lcms =
-        Transform(profile.get(), LcmsFormat(pixelFormat, grey), LcmsFormat(pixelFormat, false));
+    t->lcms = Transform(profile.get(), srgb.get(), LcmsFormat(pixelFormat, grey),
+                        LcmsFormat(pixelFormat, false));
     if (t->lcms == nullptr) return nullptr;
   }
   return t;
@@ -498,11 +535,14 @@ std::unique_ptr<ColourTransform> TransformForBand(const ColourSource& source, OS
 
 std::unique_ptr<ColourTransform> TransformForCmyk(const ColourSource& source, CmykLayout layout) {
   if (source.model != ColourModel::kCmyk) return nullptr;
-  Profile profile = UsableSource(source);
+  Profile srgb(cmsCreate_sRGBProfile());
+  if (!srgb) return nullptr;
+  Profile profile = UsableSource(source, srgb.get());
   if (!profile) return nullptr;
   auto t = std::make_unique<ColourTransform>();
   const cmsUInt32Number in = layout == CmykLayout::k8 ? TYPE_CMYK_8 : TYPE_CMYK_16;
-  t->lcms = Transform(profile.get(), in, layout == CmykLayout::k16 ? TYPE_RGB_16 : TYPE_RGB_8);
+  t->lcms = Transform(profile.get(), srgb.get(), in,
+                      layout == CmykLayout::k16 ? TYPE_RGB_16 : TYPE_RGB_8);
   if (t->lcms == nullptr) return nullptr;
   return t;
 }
@@ -536,7 +576,8 @@ void UseColourPairTables(bool use) {
 bool IsSrgbProfile(const std::vector<uint8_t>& icc) {
   SilenceLcms();
   Profile profile(cmsOpenProfileFromMem(icc.data(), cmsUInt32Number(icc.size())));
-  return profile && IsSrgb(profile.get());
+  Profile srgb(cmsCreate_sRGBProfile());
+  return profile && srgb && IsSrgb(profile.get(), srgb.get());
 }
 
 std::vector<uint8_t> IccProfileOfNclx(uint16_t primaries, uint16_t transfer) {
