@@ -33,7 +33,9 @@ OSType PackCodec(std::string_view text) {
 // other characters are skipped.
 void ApplyEdgeModes(std::string_view text, JobSettings& s) {
   for (size_t i = 0; i < text.size(); ++i) {
-    int32_t* mode = text[i] == 'h' ? &s.horizontalEdge : text[i] == 'v' ? &s.verticalEdge : nullptr;
+    EdgeMode* mode = text[i] == 'h'   ? &s.horizontalEdge
+                     : text[i] == 'v' ? &s.verticalEdge
+                                      : nullptr;
     if (mode == nullptr) continue;
     *mode = kEdgeWrap;
     if (i + 1 < text.size() && text[i + 1] == 'w') {

@@ -18,9 +18,9 @@ struct JobSettings {
   float percentScale = 0;
   int32_t width = 0;
   int32_t height = 0;
-  int32_t horizontalEdge = kEdgeDefault;
-  int32_t verticalEdge = kEdgeDefault;
-  int32_t kernel = kKernelSinc;
+  EdgeMode horizontalEdge = kEdgeDefault;
+  EdgeMode verticalEdge = kEdgeDefault;
+  KernelKind kernel = kKernelSinc;
   int32_t rotation = 0;  // degrees clockwise
   // "//linear", "//premultiply"
   FilterSpace filterSpace;

@@ -29,9 +29,9 @@
 struct ResizeRequest {
   int32_t width = 0;  // before any turn
   int32_t height = 0;
-  int32_t horizontalEdge = kEdgeDefault;
-  int32_t verticalEdge = kEdgeDefault;
-  int32_t kernel = kKernelSinc;
+  EdgeMode horizontalEdge = kEdgeDefault;
+  EdgeMode verticalEdge = kEdgeDefault;
+  KernelKind kernel = kKernelSinc;
   OSType destinationFormat = k32ARGBPixelFormat;
   int32_t quarterTurns = 0;  // 0 to 3, clockwise
   FilterSpace space;

@@ -28,7 +28,7 @@ double GaussianRadius(double width) {
 
 }  // namespace
 
-double KernelReach(int32_t kernel) {
+double KernelReach(KernelKind kernel) {
   switch (kernel) {
     case kKernelGaussian:
       return kGaussianReach;
@@ -39,7 +39,7 @@ double KernelReach(int32_t kernel) {
   }
 }
 
-int64_t MaxTapsForScale(int32_t kernel, double scale) {
+int64_t MaxTapsForScale(KernelKind kernel, double scale) {
   if (!(scale > 0.0)) return -1;  // also refuses NaN
   double reach = KernelReach(kernel);
   if (scale >= 1.0) return int64_t(std::ceil(reach));
@@ -49,7 +49,7 @@ int64_t MaxTapsForScale(int32_t kernel, double scale) {
   return int64_t(taps);
 }
 
-int64_t TableTapsForScale(int32_t kernel, double scale, int32_t outputCount, double x0) {
+int64_t TableTapsForScale(KernelKind kernel, double scale, int32_t outputCount, double x0) {
   const int64_t taps = MaxTapsForScale(kernel, scale);
   if (taps < 1 || taps > kMaxFilterTaps) return taps;
   // The same geometry as the setups below, with width 1.
@@ -134,7 +134,7 @@ void SetupWideGaussianFilter(int32_t mode, int32_t maxTaps, int32_t outputCount,
                       table);
 }
 
-FilterSetup FilterSetupForKernel(int32_t kernel) {
+FilterSetup FilterSetupForKernel(KernelKind kernel) {
   switch (kernel) {
     case kKernelGaussian:
       return SetupGaussianFilter;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "resample/resample.h"
+
 // Three doubles computed once per direction. Sinc: cos θ, sin θ, 1/w (θ the
 // phase step between taps). Gaussians: c = -4/w², s, q = 2^(2·c·s²).
 struct KernelParams {
@@ -17,16 +19,16 @@ using KernelEvaluator = double (*)(const KernelParams& params, int32_t n, double
                                    double* out);
 
 // Reach D of a kernel: twice its support radius; sizes the tables and ring.
-double KernelReach(int32_t kernel);
+double KernelReach(KernelKind kernel);
 
 // Maximum taps per output sample for a direction of the given scale, or -1
 // when the scale is not a positive number.
-int64_t MaxTapsForScale(int32_t kernel, double scale);
+int64_t MaxTapsForScale(KernelKind kernel, double scale);
 
 // Maximum taps for a table of outputCount samples: MaxTapsForScale, or one
 // more where the rounding of the tap positions reaches both ends of the
 // support. -1 for a scale that is not a positive number.
-int64_t TableTapsForScale(int32_t kernel, double scale, int32_t outputCount, double x0);
+int64_t TableTapsForScale(KernelKind kernel, double scale, int32_t outputCount, double x0);
 
 double Pow2(double x);  // exp(x·ln 2)
 
@@ -47,4 +49,4 @@ void SetupWideGaussianFilter(int32_t mode, int32_t maxTaps, int32_t outputCount,
 using FilterSetup = void (*)(int32_t mode, int32_t maxTaps, int32_t outputCount,
                              int32_t sourceLength, double x0, double scale, double width,
                              double* scratch, int16_t* table);
-FilterSetup FilterSetupForKernel(int32_t kernel);
+FilterSetup FilterSetupForKernel(KernelKind kernel);

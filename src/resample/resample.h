@@ -64,7 +64,7 @@ using PreparedResamplePtr = std::unique_ptr<PreparedResample, PreparedResampleDe
 // What ResampleGWorld does up to the first row, with the same results, for
 // images of these shapes.
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
-                      int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
+                      EdgeMode horizontalEdge, EdgeMode verticalEdge, KernelKind kernel,
                       PreparedResamplePtr* prepared, FilterSpace space = {});
 // The part of a resize that is made: columns [left, left + width) and rows
 // [top, top + height) of the full destination, exactly as the full resize
@@ -76,8 +76,8 @@ struct OutputWindow {
   int32_t height = 0;
 };
 OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
-                            const OutputWindow& window, int32_t horizontalEdge,
-                            int32_t verticalEdge, int32_t kernel, PreparedResamplePtr* prepared,
+                            const OutputWindow& window, EdgeMode horizontalEdge,
+                            EdgeMode verticalEdge, KernelKind kernel, PreparedResamplePtr* prepared,
                             FilterSpace space = {});
 // The most source rows the resize needs at once: a ring of this many rows
 // (plus what its writer holds unpublished) is enough for a source that is
@@ -85,7 +85,7 @@ OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destinat
 int32_t SourceRowsHeld(const PreparedResample* prepared);
 // Whether the source rows are needed in an order a ring can follow: not so
 // for vertical wrapping, which needs the last rows first.
-bool SourceMayBeRing(int32_t verticalEdge);
+bool SourceMayBeRing(EdgeMode verticalEdge);
 // Fills the destination from the top, on any one thread, reading the source
 // rows as they are published (a band drawn on another thread is followed
 // row by row) and letting go of those no longer needed; publishes each
@@ -95,5 +95,5 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
 
 // 0, cDepthErr for a buffer of a format without a class, memFullErr when the
 // working block cannot be had. 16-bit samples must be in native byte order.
-OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
-                     int32_t verticalEdge, int32_t kernel, FilterSpace space = {});
+OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, EdgeMode horizontalEdge,
+                     EdgeMode verticalEdge, KernelKind kernel, FilterSpace space = {});

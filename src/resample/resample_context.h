@@ -80,9 +80,9 @@ struct ResampleContext {
   int64_t ringRowSize = 0;  // destination width · channels · 2
   PixelClass sourceClass = kClassNone;
   PixelClass destinationClass = kClassNone;
-  uint8_t horizontalEdge = 0;
-  uint8_t verticalEdge = 0;
-  int32_t kernel = 0;
+  EdgeMode horizontalEdge = kEdgeDefault;  // the treatment in force: default, wrap or pinch
+  EdgeMode verticalEdge = kEdgeDefault;
+  KernelKind kernel = kKernelSinc;
   // The filter tables are in the working block already (a prepared resize
   // builds them once, to plan its source rows, and runs on them).
   bool tablesBuilt = false;

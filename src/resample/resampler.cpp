@@ -23,12 +23,12 @@ constexpr int32_t kEndOfRowsMark = std::numeric_limits<int32_t>::min();
 
 // Edge treatment in force per direction. A horizontal pinch has no fetcher
 // and is taken as the default; so is any value but wrap and pinch.
-int32_t HorizontalMode(int32_t edge) {
+EdgeMode HorizontalMode(EdgeMode edge) {
   return (edge & kEdgeTreatmentMask) == kEdgeWrap ? kEdgeWrap : kEdgeDefault;
 }
-int32_t VerticalMode(int32_t edge) {
+EdgeMode VerticalMode(EdgeMode edge) {
   const int32_t mode = edge & kEdgeTreatmentMask;
-  return mode == kEdgeWrap || mode == kEdgePinch ? mode : kEdgeDefault;
+  return mode == kEdgeWrap ? kEdgeWrap : mode == kEdgePinch ? kEdgePinch : kEdgeDefault;
 }
 
 struct BlockLayout {
@@ -62,8 +62,8 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
   l.verticalTableOffset =
       l.horizontalTableOffset + FilterTableBytes(FullWidth(&c), l.horizontalTaps);
   l.size = l.verticalTableOffset + FilterTableBytes(FullHeight(&c), l.verticalTaps);
-  const bool pad = HorizontalMode(c.horizontalEdge) == kEdgeWrap;
-  const bool pinch = VerticalMode(c.verticalEdge) == kEdgePinch;
+  const bool pad = c.horizontalEdge == kEdgeWrap;
+  const bool pinch = c.verticalEdge == kEdgePinch;
   if (pad || pinch) {
     const int64_t bytesPerPixel = BytesPerPixelOfClass(c.sourceClass);
     l.rowBufferOffset = (l.size + 3) & ~int64_t(3);
@@ -130,10 +130,10 @@ void BuildTables(ResampleContext* c, const BlockLayout& l, uint8_t* block, doubl
   int16_t* hTable = reinterpret_cast<int16_t*>(block + l.horizontalTableOffset);
   int16_t* vTable = reinterpret_cast<int16_t*>(block + l.verticalTableOffset);
   const FilterSetup setup = FilterSetupForKernel(c->kernel);
-  setup(HorizontalMode(c->horizontalEdge), l.horizontalTaps, FullWidth(c), c->sourceWidth, hOrigin,
-        hScale, 1.0, scratch, hTable);
-  setup(VerticalMode(c->verticalEdge) + kEdgeVertical, l.verticalTaps, FullHeight(c),
-        c->sourceHeight, vOrigin, vScale, 1.0, scratch, vTable);
+  setup(c->horizontalEdge, l.horizontalTaps, FullWidth(c), c->sourceWidth, hOrigin, hScale, 1.0,
+        scratch, hTable);
+  setup(c->verticalEdge + kEdgeVertical, l.verticalTaps, FullHeight(c), c->sourceHeight, vOrigin,
+        vScale, 1.0, scratch, vTable);
   c->horizontalTaps = l.horizontalTaps;
   c->horizontalStride = FilterEntryWords(l.horizontalTaps) * 2;
   c->verticalTaps = l.verticalTaps;
@@ -147,9 +147,9 @@ void BuildTables(ResampleContext* c, const BlockLayout& l, uint8_t* block, doubl
 
 int32_t EdgeFlags(const ResampleContext& c) {
   int32_t flags = 0;
-  if (HorizontalMode(c.horizontalEdge) == kEdgeWrap) flags |= kFetchPad;
-  if (VerticalMode(c.verticalEdge) == kEdgeWrap) flags |= kFetchWrapRows;
-  if (VerticalMode(c.verticalEdge) == kEdgePinch) flags |= kFetchPinchRows;
+  if (c.horizontalEdge == kEdgeWrap) flags |= kFetchPad;
+  if (c.verticalEdge == kEdgeWrap) flags |= kFetchWrapRows;
+  if (c.verticalEdge == kEdgePinch) flags |= kFetchPinchRows;
   return flags;
 }
 
@@ -167,6 +167,10 @@ double CornerAlignedScale(int32_t sourceLength, int32_t destinationLength) {
 
 OSErr Resample(ResampleContext* context, double horizontalScale, double horizontalOrigin,
                double verticalScale, double verticalOrigin, void* block) {
+  // The treatment in force in each direction, decoded before anything
+  // looks at it (a prepared resize has done so already).
+  context->horizontalEdge = HorizontalMode(context->horizontalEdge);
+  context->verticalEdge = VerticalMode(context->verticalEdge);
   BlockLayout layout;
   if (OSErr err = LayOutBlock(*context, horizontalScale, horizontalOrigin, verticalScale,
                               verticalOrigin, &layout)) {
@@ -251,7 +255,7 @@ void ResampleRows(const ResampleContext* context) {
 std::vector<int32_t> SourceFetchOrder(const ResampleContext* context) {
   std::vector<int32_t> order;
   order.reserve(size_t(context->sourceHeight) + size_t(context->verticalTaps));
-  const int32_t mode = VerticalMode(context->verticalEdge);
+  const EdgeMode mode = context->verticalEdge;
   // The same walk as ResampleRows: every virtual row once, from the top.
   int64_t base = EntryStart(VerticalEntry(context, 0));
   int64_t next = base;
@@ -305,15 +309,15 @@ void PlanSourceRows(PreparedResample* p) {
 }  // namespace
 
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
-                      int32_t horizontalEdge, int32_t verticalEdge, int32_t kernel,
+                      EdgeMode horizontalEdge, EdgeMode verticalEdge, KernelKind kernel,
                       PreparedResamplePtr* prepared, FilterSpace space) {
   return PrepareResampleWindow(source, destination, {0, 0, destination.width, destination.height},
                                horizontalEdge, verticalEdge, kernel, prepared, space);
 }
 
 OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
-                            const OutputWindow& window, int32_t horizontalEdge,
-                            int32_t verticalEdge, int32_t kernel, PreparedResamplePtr* prepared,
+                            const OutputWindow& window, EdgeMode horizontalEdge,
+                            EdgeMode verticalEdge, KernelKind kernel, PreparedResamplePtr* prepared,
                             FilterSpace space) {
   if (prepared == nullptr) return paramErr;
   prepared->reset();
@@ -343,8 +347,8 @@ OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destinat
   context.windowTop = window.top;
   context.sourceClass = fromClass;
   context.destinationClass = toClass;
-  context.horizontalEdge = uint8_t(horizontalEdge);
-  context.verticalEdge = uint8_t(verticalEdge);
+  context.horizontalEdge = horizontalEdge;
+  context.verticalEdge = verticalEdge;
   context.kernel = kernel;
   context.space = EffectiveFilterSpace(space, fromClass, toClass);
   p->horizontalScale = CornerAlignedScale(source.width, destination.width);
@@ -381,7 +385,7 @@ int32_t SourceRowsHeld(const PreparedResample* prepared) {
   return prepared->sourceRowsHeld;
 }
 
-bool SourceMayBeRing(int32_t verticalEdge) {
+bool SourceMayBeRing(EdgeMode verticalEdge) {
   return VerticalMode(verticalEdge) != kEdgeWrap;
 }
 
@@ -408,8 +412,8 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   }
 }
 
-OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, int32_t horizontalEdge,
-                     int32_t verticalEdge, int32_t kernel, FilterSpace space) {
+OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, EdgeMode horizontalEdge,
+                     EdgeMode verticalEdge, KernelKind kernel, FilterSpace space) {
   if (source == nullptr || destination == nullptr) return paramErr;
   RowBand sourceRows;
   sourceRows.AttachWhole(PixelViewOf(source), true);

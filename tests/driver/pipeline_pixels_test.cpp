@@ -143,7 +143,9 @@ TEST(PipelinePixels, ProgramOutputEqualsTheResamplerOnTheSameSamples) {
 
     World src = SourceWorld(source);
     World dst = MakeWorld(c.destination, c.outWidth, c.outHeight);
-    ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), c.hEdge, c.vEdge, c.kernelKind), noErr);
+    ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), EdgeMode(c.hEdge), EdgeMode(c.vEdge),
+                             KernelKind(c.kernelKind)),
+              noErr);
 
     test::PngPixels written;
     ASSERT_TRUE(test::ReadPng(dir / "out.png", &written));

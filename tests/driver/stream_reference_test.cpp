@@ -138,9 +138,9 @@ TEST(StreamReference, EveryImporterEdgeTurnAndDepthGivesTheReferenceBytes) {
           // A narrower, slightly taller image: both directions filter and
           // the destination ring wraps around too.
           JobSettings job = Job(input.path, out, 19, 437);
-          job.horizontalEdge = e.horizontal;
-          job.verticalEdge = e.vertical;
-          job.kernel = (compared / 3) % 3;
+          job.horizontalEdge = EdgeMode(e.horizontal);
+          job.verticalEdge = EdgeMode(e.vertical);
+          job.kernel = KernelKind((compared / 3) % 3);
           job.rotation = rotation;
           job.exportSettings = {d.codec, 0, d.bits, 900};
           const Outcome reference = RunOnce(job, false);
@@ -222,8 +222,8 @@ TEST(StreamReference, LinearAndPremultipliedGiveTheReferenceBytes) {
                        std::to_string(space.linear) + " premultiplied " +
                        std::to_string(space.premultiply));
           JobSettings job = Job(input.path, out, 19, 437);
-          job.horizontalEdge = vertical ? 3 : 0;
-          job.verticalEdge = vertical;
+          job.horizontalEdge = vertical ? kEdgeWrap : kEdgeDefault;
+          job.verticalEdge = EdgeMode(vertical);
           job.rotation = rotation;
           job.filterSpace = space;
           job.exportSettings = {FourCC("png "), 0, depth, 0};

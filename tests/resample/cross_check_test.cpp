@@ -56,8 +56,8 @@ std::vector<std::vector<Tap>> Taps(int32_t kernel, int32_t out, int32_t in) {
   const int32_t taps = int32_t(std::ceil(scale >= 1 ? reach : reach / scale)) + 1;
   std::vector<double> scratch(static_cast<size_t>(taps));
   std::vector<int16_t> table(size_t(out * (taps + 3)));
-  FilterSetupForKernel(kernel)(kEdgeWrap, taps, out, in, 0.0, scale, 1.0, scratch.data(),
-                               table.data());
+  FilterSetupForKernel(KernelKind(kernel))(kEdgeWrap, taps, out, in, 0.0, scale, 1.0,
+                                           scratch.data(), table.data());
   std::vector<std::vector<Tap>> result(static_cast<size_t>(out));
   for (int32_t i = 0; i < out; ++i) {
     const int16_t* e = table.data() + i * (taps + 3);
@@ -214,7 +214,8 @@ struct Case {
   test::FillRandom(*dst, rng);
   const auto sourceBefore = test::Snapshot(*src);
   const auto destBefore = test::Snapshot(*dst);
-  const OSErr err = ResampleGWorld(src.get(), dst.get(), k.hEdge, k.vEdge, k.kernel);
+  const OSErr err = ResampleGWorld(src.get(), dst.get(), EdgeMode(k.hEdge), EdgeMode(k.vEdge),
+                                   KernelKind(k.kernel));
   if (err != noErr) return ::testing::AssertionFailure() << "error " << err;
   if (test::Snapshot(*src) != sourceBefore) return ::testing::AssertionFailure() << "source";
 

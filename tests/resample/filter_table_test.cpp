@@ -25,11 +25,11 @@ struct Table {
 Table BuildTable(int32_t kernel, int32_t mode, int32_t outputCount, int32_t sourceLength) {
   const double scale = CornerAlignedScale(sourceLength, outputCount);
   Table t;
-  t.maxTaps = int32_t(TableTapsForScale(kernel, scale, outputCount, 0.0));
+  t.maxTaps = int32_t(TableTapsForScale(KernelKind(kernel), scale, outputCount, 0.0));
   std::vector<double> scratch(size_t(t.maxTaps));
   std::vector<int16_t> words(size_t(FilterEntryWords(t.maxTaps) * outputCount));
-  FilterSetupForKernel(kernel)(mode, t.maxTaps, outputCount, sourceLength, 0.0, scale, 1.0,
-                               scratch.data(), words.data());
+  FilterSetupForKernel(KernelKind(kernel))(mode, t.maxTaps, outputCount, sourceLength, 0.0, scale,
+                                           1.0, scratch.data(), words.data());
   for (int32_t i = 0; i < outputCount; ++i) {
     const int16_t* e = words.data() + i * FilterEntryWords(t.maxTaps);
     const int16_t* w = EntryWeights(e);
@@ -83,10 +83,10 @@ TEST(Kernels, GaussiansAtGivenPositions) {
 }
 
 TEST(Kernels, ReachAndTaps) {
-  EXPECT_EQ(FilterSetupForKernel(7), &SetupSincFilter);
+  EXPECT_EQ(FilterSetupForKernel(KernelKind(7)), &SetupSincFilter);
   EXPECT_EQ(FilterSetupForKernel(kKernelGaussian), &SetupGaussianFilter);
   EXPECT_EQ(FilterSetupForKernel(kKernelWideGaussian), &SetupWideGaussianFilter);
-  EXPECT_EQ(KernelReach(7), 4.0);
+  EXPECT_EQ(KernelReach(KernelKind(7)), 4.0);
   EXPECT_EQ(MaxTapsForScale(kKernelSinc, 0.5), 8);
   EXPECT_EQ(MaxTapsForScale(kKernelSinc, 49.0 / 99.0), 9);
   EXPECT_EQ(MaxTapsForScale(kKernelSinc, 3.0), 4);
@@ -174,7 +174,7 @@ TEST(FilterTable, SingleSourceSampleRepeats) {
     }
     // A single output sample sits on source sample 0, kernel at scale 1.
     const Table one = BuildTable(kernel, kEdgeDefault + kEdgeVertical, 1, 9);
-    EXPECT_EQ(one.maxTaps, int32_t(std::ceil(KernelReach(kernel))));
+    EXPECT_EQ(one.maxTaps, int32_t(std::ceil(KernelReach(KernelKind(kernel)))));
     EXPECT_EQ(one.entries[0].start, 0);
   }
   EXPECT_EQ(BuildTable(kKernelSinc, kEdgeDefault, 1, 9).entries[0].weights, W{16384});
@@ -225,7 +225,7 @@ TEST(FilterTable, InvariantsOverManySizes) {
         for (int32_t output : lengths) {
           const Table t = BuildTable(kernel, mode, output, source);
           const double scale = CornerAlignedScale(source, output);
-          const double reach = KernelReach(kernel) / 2 / std::min(scale, 1.0);
+          const double reach = KernelReach(KernelKind(kernel)) / 2 / std::min(scale, 1.0);
           int32_t previousStart = std::numeric_limits<int32_t>::min();
           for (const Entry& e : t.entries) {
             SCOPED_TRACE(testing::Message() << kernel << " " << mode << " " << source << "->"

@@ -30,20 +30,24 @@ TEST(OutputWindow, IsThatPartOfTheFullResize) {
   for (const Case& c : cases) {
     for (int32_t kernel : {kKernelSinc, kKernelGaussian, kKernelWideGaussian}) {
       for (const auto& edge : edges) {
-        SCOPED_TRACE(testing::Message() << c.sourceWidth << "x" << c.sourceHeight << " kernel "
-                                        << kernel << " edges " << edge[0] << "," << edge[1]);
+        SCOPED_TRACE(testing::Message()
+                     << c.sourceWidth << "x" << c.sourceHeight << " kernel " << kernel << " edges "
+                     << EdgeMode(edge[0]) << "," << EdgeMode(edge[1]));
         test::World source = test::MakeWorld(c.from, c.sourceWidth, c.sourceHeight);
         test::World full = test::MakeWorld(c.to, c.fullWidth, c.fullHeight);
         test::World window = test::MakeWorld(c.to, c.window.width, c.window.height);
         ASSERT_TRUE(source && full && window);
         test::FillRandom(*source, rng);
-        ASSERT_EQ(ResampleGWorld(source.get(), full.get(), edge[0], edge[1], kernel), noErr);
+        ASSERT_EQ(ResampleGWorld(source.get(), full.get(), EdgeMode(edge[0]), EdgeMode(edge[1]),
+                                 KernelKind(kernel)),
+                  noErr);
 
         PreparedResamplePtr prepared;
-        ASSERT_EQ(PrepareResampleWindow({c.sourceWidth, c.sourceHeight, c.from},
-                                        {c.fullWidth, c.fullHeight, c.to}, c.window, edge[0],
-                                        edge[1], kernel, &prepared),
-                  noErr);
+        ASSERT_EQ(
+            PrepareResampleWindow({c.sourceWidth, c.sourceHeight, c.from},
+                                  {c.fullWidth, c.fullHeight, c.to}, c.window, EdgeMode(edge[0]),
+                                  EdgeMode(edge[1]), KernelKind(kernel), &prepared),
+            noErr);
         RowBand sourceRows;
         sourceRows.AttachWhole(PixelViewOf(source.get()), true);
         RowBand windowRows;

@@ -25,9 +25,9 @@ int64_t BlockSize(PixelClass from, PixelClass to, int32_t sw, int32_t sh, int32_
   c.destinationHeight = dh;
   c.sourceClass = from;
   c.destinationClass = to;
-  c.horizontalEdge = uint8_t(hEdge);
-  c.verticalEdge = uint8_t(vEdge);
-  c.kernel = kernel;
+  c.horizontalEdge = EdgeMode(uint8_t(hEdge));
+  c.verticalEdge = EdgeMode(uint8_t(vEdge));
+  c.kernel = KernelKind(kernel);
   int64_t size = -1;
   EXPECT_EQ(Resample(&c, CornerAlignedScale(sw, dw), 0.0, CornerAlignedScale(sh, dh), 0.0, &size),
             noErr);
@@ -75,14 +75,18 @@ TEST(Resampler, RefusesFormatsWithoutAClassBeforeTouchingAnything) {
   World grey8 = MakeWorld(k8IndexedGrayPixelFormat, 4, 4);
   Set32(*good, 1, 1, 0xFFFFFFFF);
   const auto before = test::Snapshot(*grey16);
-  EXPECT_EQ(ResampleGWorld(good.get(), grey16.get(), 0, 0, kKernelSinc), cDepthErr);
+  EXPECT_EQ(ResampleGWorld(good.get(), grey16.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            cDepthErr);
   EXPECT_EQ(test::Snapshot(*grey16), before);
-  EXPECT_EQ(ResampleGWorld(grey16.get(), good.get(), 0, 0, kKernelSinc), cDepthErr);
+  EXPECT_EQ(ResampleGWorld(grey16.get(), good.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            cDepthErr);
   World alphaGrey = WorldWithFormat(k32AlphaGrayCodecType);
-  EXPECT_EQ(ResampleGWorld(alphaGrey.get(), alphaGrey.get(), 0, 0, kKernelSinc), cDepthErr);
-  EXPECT_EQ(ResampleGWorld(good.get(), grey8.get(), 0, 0, kKernelSinc), noErr);
+  EXPECT_EQ(ResampleGWorld(alphaGrey.get(), alphaGrey.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            cDepthErr);
+  EXPECT_EQ(ResampleGWorld(good.get(), grey8.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   World indexed = MakeWorld(k8IndexedPixelFormat, 4, 4);
-  EXPECT_EQ(ResampleGWorld(indexed.get(), good.get(), 0, 0, kKernelSinc), noErr);
+  EXPECT_EQ(ResampleGWorld(indexed.get(), good.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            noErr);
 }
 
 TEST(Resampler, RefusesAReductionBeyondWhatAnEntryHolds) {
@@ -91,12 +95,13 @@ TEST(Resampler, RefusesAReductionBeyondWhatAnEntryHolds) {
   World dest = MakeWorld(k8IndexedGrayPixelFormat, 1, 2);
   std::memset(dest->pixMap.baseAddr, 7, test::TotalBytes(*dest));
   const auto before = test::Snapshot(*dest);
-  EXPECT_EQ(ResampleGWorld(tall.get(), dest.get(), 0, 0, kKernelSinc), memFullErr);
+  EXPECT_EQ(ResampleGWorld(tall.get(), dest.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            memFullErr);
   EXPECT_EQ(test::Snapshot(*dest), before);
   // To a single row it is taken at scale 1: the first row.
   World one = MakeWorld(k8IndexedGrayPixelFormat, 1, 1);
   static_cast<uint8_t*>(tall->pixMap.baseAddr)[0] = 77;
-  EXPECT_EQ(ResampleGWorld(tall.get(), one.get(), 0, 0, kKernelSinc), noErr);
+  EXPECT_EQ(ResampleGWorld(tall.get(), one.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   EXPECT_EQ(static_cast<uint8_t*>(one->pixMap.baseAddr)[0], 77);
 }
 
@@ -114,7 +119,7 @@ TEST(Resampler, SameSizeEightBitRoundTrip) {
     Set32(*src, int32_t(v), 0, v << 24 | (255 - v) << 16 | v << 8 | (v ^ 0x55));
     Set32(*src, int32_t(v), 1, v * 0x01010101u);
   }
-  ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   for (uint32_t v = 0; v < 256; ++v) {
     EXPECT_EQ(Get32(*dst, int32_t(v), 0), Expected8(v) << 24 | Expected8(255 - v) << 16 |
                                               Expected8(v) << 8 | Expected8(v ^ 0x55));
@@ -131,7 +136,7 @@ TEST(Resampler, SameSizeSixteenBitRoundTrip) {
   for (int32_t x = 0; x < 5; ++x) {
     for (int32_t c = 0; c < 4; ++c) Set16(*src, x, 0, c, in[(x + c) % 5]);
   }
-  ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   for (int32_t x = 0; x < 5; ++x) {
     for (int32_t c = 0; c < 4; ++c) EXPECT_EQ(Get16(*dst, x, 0, c), out[(x + c) % 5]);
   }
@@ -149,9 +154,12 @@ TEST(Resampler, GreyFromColourMatchesGrey) {
   World fromColour = MakeWorld(k8IndexedGrayPixelFormat, 256, 1);
   World fromGrey = MakeWorld(k8IndexedGrayPixelFormat, 256, 1);
   World fromWide = MakeWorld(k8IndexedGrayPixelFormat, 256, 1);
-  ASSERT_EQ(ResampleGWorld(colour.get(), fromColour.get(), 0, 0, kKernelSinc), noErr);
-  ASSERT_EQ(ResampleGWorld(grey.get(), fromGrey.get(), 0, 0, kKernelSinc), noErr);
-  ASSERT_EQ(ResampleGWorld(wide.get(), fromWide.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(colour.get(), fromColour.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            noErr);
+  ASSERT_EQ(ResampleGWorld(grey.get(), fromGrey.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            noErr);
+  ASSERT_EQ(ResampleGWorld(wide.get(), fromWide.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            noErr);
   for (uint32_t v = 0; v < 256; ++v) {
     const uint8_t g = static_cast<uint8_t*>(fromGrey->pixMap.baseAddr)[v];
     EXPECT_EQ(g, Expected8(v));
@@ -162,7 +170,8 @@ TEST(Resampler, GreyFromColourMatchesGrey) {
   Set32(*colour, 0, 0, 0xFFFF0000u);
   Set32(*colour, 1, 0, 0xFF00FF00u);
   Set32(*colour, 2, 0, 0xFF0000FFu);
-  ASSERT_EQ(ResampleGWorld(colour.get(), fromColour.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(colour.get(), fromColour.get(), EdgeMode(0), EdgeMode(0), kKernelSinc),
+            noErr);
   const uint8_t* g = static_cast<uint8_t*>(fromColour->pixMap.baseAddr);
   EXPECT_EQ(g[0], 54);   // 870·255/4096 = 54.2
   EXPECT_EQ(g[1], 183);  // 182.5, one more on the way back
@@ -173,13 +182,13 @@ TEST(Resampler, AlphaIsDroppedOrFilled) {
   World rgb = MakeWorld(k48RGBCodecType, 2, 2);
   for (int32_t c = 0; c < 3; ++c) Set16(*rgb, 1, 1, c, uint16_t(65535 * (c != 1)));
   World argb = MakeWorld(k32ARGBPixelFormat, 2, 2);
-  ASSERT_EQ(ResampleGWorld(rgb.get(), argb.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(rgb.get(), argb.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   EXPECT_EQ(Get32(*argb, 0, 0), 0xFF000000u);
   EXPECT_EQ(Get32(*argb, 1, 1), 0xFFFF00FFu);
 
   Set32(*argb, 0, 0, 0x00FF8000u);
   World back = MakeWorld(k48RGBCodecType, 2, 2);
-  ASSERT_EQ(ResampleGWorld(argb.get(), back.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(argb.get(), back.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   EXPECT_EQ(Get16(*back, 0, 0, 0), 65535);
   EXPECT_EQ(Get16(*back, 0, 0, 1), 32898);  // 128 → 8224 → 4 · 8224 + 2
   EXPECT_EQ(Get16(*back, 0, 0, 2), 0);
@@ -187,7 +196,7 @@ TEST(Resampler, AlphaIsDroppedOrFilled) {
   World grey = MakeWorld(k8IndexedGrayPixelFormat, 2, 2);
   static_cast<uint8_t*>(grey->pixMap.baseAddr)[0] = 40;
   World wide = MakeWorld(k64ARGBPixelFormat, 2, 2);
-  ASSERT_EQ(ResampleGWorld(grey.get(), wide.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(grey.get(), wide.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   EXPECT_EQ(Get16(*wide, 0, 0, 0), 65535);
   for (int32_t c = 1; c < 4; ++c) EXPECT_EQ(Get16(*wide, 0, 0, c), 10280);  // 2570 · 4
 }
@@ -199,7 +208,7 @@ TEST(Resampler, OvershootIsClamped) {
   const uint8_t in[4] = {200, 200, 10, 10};
   std::memcpy(src->pixMap.baseAddr, in, 4);
   World dst = MakeWorld(k8IndexedGrayPixelFormat, 7, 1);
-  ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   const uint8_t expected[7] = {201, 213, 201, 105, 10, 0, 10};
   EXPECT_EQ(0, std::memcmp(dst->pixMap.baseAddr, expected, 7));
 }
@@ -224,8 +233,12 @@ TEST(Resampler, FlatImagesStayFlat) {
               for (int32_t c = 0; c < 4; ++c) Set16(*src16, x, y, c, in16[c]);
             }
           }
-          ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), hEdge, vEdge, kernel), noErr);
-          ASSERT_EQ(ResampleGWorld(src16.get(), dst16.get(), hEdge, vEdge, kernel), noErr);
+          ASSERT_EQ(ResampleGWorld(src.get(), dst.get(), EdgeMode(hEdge), EdgeMode(vEdge),
+                                   KernelKind(kernel)),
+                    noErr);
+          ASSERT_EQ(ResampleGWorld(src16.get(), dst16.get(), EdgeMode(hEdge), EdgeMode(vEdge),
+                                   KernelKind(kernel)),
+                    noErr);
           for (int32_t y = 0; y < s[3]; ++y) {
             for (int32_t x = 0; x < s[2]; ++x) {
               ASSERT_EQ(Get32(*dst, x, y), 0xFF64C900u);
@@ -243,7 +256,8 @@ TEST(Resampler, DegenerateSizes) {
   World column = MakeWorld(k32ARGBPixelFormat, 1, 4);
   for (int32_t y = 0; y < 4; ++y) Set32(*column, 0, y, 0x10203040u * uint32_t(y + 1));
   World wide = MakeWorld(k32ARGBPixelFormat, 6, 4);
-  ASSERT_EQ(ResampleGWorld(column.get(), wide.get(), 0, 0, kKernelGaussian), noErr);
+  ASSERT_EQ(ResampleGWorld(column.get(), wide.get(), EdgeMode(0), EdgeMode(0), kKernelGaussian),
+            noErr);
   for (int32_t y = 0; y < 4; ++y) {
     for (int32_t x = 1; x < 6; ++x) EXPECT_EQ(Get32(*wide, x, y), Get32(*wide, 0, y));
   }
@@ -252,12 +266,14 @@ TEST(Resampler, DegenerateSizes) {
   Set32(*dot, 0, 0, 0x11223344u);
   World patch = MakeWorld(k32ARGBPixelFormat, 3, 5);
   for (int32_t kernel : {0, 1, 2}) {
-    ASSERT_EQ(ResampleGWorld(dot.get(), patch.get(), 3, 4, kernel), noErr);
+    ASSERT_EQ(ResampleGWorld(dot.get(), patch.get(), EdgeMode(3), EdgeMode(4), KernelKind(kernel)),
+              noErr);
     for (int32_t y = 0; y < 5; ++y) {
       for (int32_t x = 0; x < 3; ++x) EXPECT_EQ(Get32(*patch, x, y), 0x11223344u);
     }
     World copy = MakeWorld(k32ARGBPixelFormat, 1, 1);
-    ASSERT_EQ(ResampleGWorld(dot.get(), copy.get(), 0, 0, kernel), noErr);
+    ASSERT_EQ(ResampleGWorld(dot.get(), copy.get(), EdgeMode(0), EdgeMode(0), KernelKind(kernel)),
+              noErr);
     EXPECT_EQ(Get32(*copy, 0, 0), 0x11223344u);
   }
   // A single output row with the sinc is the first source row.
@@ -267,7 +283,7 @@ TEST(Resampler, DegenerateSizes) {
     for (int32_t x = 0; x < 3; ++x) p[y * rows->pixMap.rowBytes + x] = uint8_t(10 * y + x + 1);
   }
   World line = MakeWorld(k8IndexedGrayPixelFormat, 3, 1);
-  ASSERT_EQ(ResampleGWorld(rows.get(), line.get(), 0, 0, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(rows.get(), line.get(), EdgeMode(0), EdgeMode(0), kKernelSinc), noErr);
   const uint8_t first[3] = {1, 2, 3};
   EXPECT_EQ(0, std::memcmp(line->pixMap.baseAddr, first, 3));
 }
@@ -292,9 +308,10 @@ TEST(Resampler, PortRectangleSelectsPartOfTheBuffers) {
   view.portRect = port;
   GWorld destView = *bigDest;
   destView.portRect = destPort;
-  ASSERT_EQ(ResampleGWorld(&view, &destView, 3, 4, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(&view, &destView, EdgeMode(3), EdgeMode(4), kKernelSinc), noErr);
   World expected = MakeWorld(k32ARGBPixelFormat, 6, 4);
-  ASSERT_EQ(ResampleGWorld(part.get(), expected.get(), 3, 4, kKernelSinc), noErr);
+  ASSERT_EQ(ResampleGWorld(part.get(), expected.get(), EdgeMode(3), EdgeMode(4), kKernelSinc),
+            noErr);
   for (int32_t y = 0; y < 10; ++y) {
     for (int32_t x = 0; x < 10; ++x) {
       const bool inside = x >= 2 && x < 8 && y >= 4 && y < 8;
