@@ -17,7 +17,9 @@ owner() {  # the package that installed a file, trying its /usr-merged twin too
     /bin/* | /sbin/*) alt=/usr$path ;;
     *) alt=$path ;;
   esac
-  { dpkg -S "$path" 2>/dev/null || dpkg -S "$alt" 2>/dev/null; } | head -1 | cut -d: -f1
+  # dpkg names diversions (/bin/sh's by dash) before the owner.
+  { dpkg -S "$path" 2>/dev/null || dpkg -S "$alt" 2>/dev/null; } | grep -v '^diversion ' |
+    head -1 | cut -d: -f1
 }
 
 failed=0 checked=0
