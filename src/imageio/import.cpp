@@ -2,6 +2,7 @@
 
 #include "base/big_endian.h"
 #include "imageio/path_to_fsspec.h"
+#include "imageio/swap_sample_bytes.h"
 #include "platform/components.h"
 #include "platform/graphics_import.h"
 #include "platform/handle.h"
@@ -43,14 +44,6 @@ OSType ChoosePixelFormat(GraphicsImportComponent importer) {
   return chosen;
 }
 
-int32_t DrawInto(GraphicsImportComponent importer, OSType format, const Rect& bounds,
-                 GWorldPtr* source) {
-  int32_t result = QTNewGWorld(source, format, &bounds, nullptr, nullptr, kNativeEndianPixMap);
-  if (result == noErr) result = GraphicsImportSetGWorld(importer, *source, nullptr);
-  if (result == noErr) result = GraphicsImportDraw(importer);
-  return result;
-}
-
 }  // namespace
 
 OpenedImport::~OpenedImport() {
@@ -69,34 +62,38 @@ int32_t OpenImport(const std::string& path, OpenedImport* opened) {
   return result;
 }
 
-namespace {
-
-// Draws, metadata and all, on this thread.
-int32_t DrawNow(OpenedImport& opened, GWorldPtr* source, UserData ud) {
-  // With metadata the profile travels with the samples, untouched.
-  GraphicsImportSetColorMatching(opened.importer, ud == nullptr);
-  int32_t result = DrawInto(opened.importer, opened.format, opened.bounds, source);
-  if (result != noErr && opened.format != k32ARGBPixelFormat) {
-    // A 16-bit buffer that cannot be had or drawn is silently replaced.
-    DisposeGWorld(*source);
-    *source = nullptr;
-    result = DrawInto(opened.importer, k32ARGBPixelFormat, opened.bounds, source);
+int32_t DrawWholeImage(const OpenedImport& opened, bool nativeOrder, GWorldPtr* drawn) {
+  *drawn = nullptr;
+  int32_t result = memFullErr;
+  for (OSType format : {opened.format, OSType(k32ARGBPixelFormat)}) {
+    result = QTNewGWorld(drawn, format, &opened.bounds, nullptr, nullptr, kNativeEndianPixMap);
+    if (result != noErr) continue;
+    RowBand rows;
+    rows.AttachWhole(PixelViewOf(*drawn), false);
+    // The samples of a 16-bit buffer put in the machine's order as they are drawn.
+    if (nativeOrder && PixelSizeOfFormat(format) > 32) rows.SetPrepare(SwapSampleBytesRows);
+    result = GraphicsImportDrawRows(opened.importer, &rows);
+    rows.Clear();
+    if (result == noErr || format == k32ARGBPixelFormat) break;
+    DisposeGWorld(*drawn);
+    *drawn = nullptr;
   }
-  if (result == noErr && ud != nullptr) GraphicsImportGetMetaData(opened.importer, ud);
+  if (result != noErr && *drawn != nullptr) {
+    DisposeGWorld(*drawn);
+    *drawn = nullptr;
+  }
   return result;
 }
-
-}  // namespace
 
 int32_t ImportImage(const std::string& path, GWorldPtr* source, UserData ud) {
   if (source == nullptr) return paramErr;
   *source = nullptr;
   OpenedImport opened;
   int32_t result = OpenImport(path, &opened);
-  if (result == noErr) result = DrawNow(opened, source, ud);
-  if (result != noErr && *source != nullptr) {
-    DisposeGWorld(*source);
-    *source = nullptr;
-  }
+  if (result != noErr) return result;
+  // With metadata the profile travels with the samples, untouched.
+  GraphicsImportSetColorMatching(opened.importer, ud == nullptr);
+  result = DrawWholeImage(opened, false, source);
+  if (result == noErr && ud != nullptr) GraphicsImportGetMetaData(opened.importer, ud);
   return result;
 }

@@ -27,3 +27,9 @@ struct OpenedImport {
   ~OpenedImport();
 };
 int32_t OpenImport(const std::string& path, OpenedImport* opened);
+
+// Draws the whole image into a new buffer of its natural bounds, in the
+// format it prefers or, when a 16-bit buffer cannot be had or drawn,
+// silently in 32-bit ARGB; with nativeOrder its 16-bit samples are in the
+// machine's order. On failure *drawn is nullptr.
+int32_t DrawWholeImage(const OpenedImport& opened, bool nativeOrder, GWorldPtr* drawn);

@@ -130,47 +130,25 @@ int32_t Pipeline::AllocateSource(bool ring) {
   return noErr;
 }
 
-// The reference reading: the whole image, drawn here. A 16-bit buffer that
-// cannot be drawn is silently replaced by a 32-bit one.
+// The reference reading: the whole image, drawn here, into a buffer of its
+// own that the resize then reads.
 int32_t Pipeline::DrawHere() {
-  readResult_ = GraphicsImportDrawRows(import_.importer, &source_);
-  if (readResult_ != noErr && source_.PixelFormat() != k32ARGBPixelFormat) {
-    DisposeGWorld(sourceBuffer_);
-    sourceBuffer_ = nullptr;
-    readResult_ = QTNewGWorld(&sourceBuffer_, k32ARGBPixelFormat, &sourceBounds_, nullptr, nullptr,
-                              kNativeEndianPixMap);
-    if (readResult_ == noErr) {
-      source_.AttachWhole(PixelViewOf(sourceBuffer_), false);
-      source_.SetPrepare(nullptr);
-      PrepareResize(k32ARGBPixelFormat);
-      readResult_ = GraphicsImportDrawRows(import_.importer, &source_);
-    }
-  }
   readingKnown_ = true;
-  return readResult_;
+  readResult_ = DrawWholeImage(import_, true, &sourceBuffer_);
+  if (readResult_ != noErr) return readResult_;
+  source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
+  const OSType format = sourceBuffer_->pixMap.pixelFormat;
+  if (sourceConverted_ || format != import_.format) PrepareResize(format);
+  return noErr;
 }
 
 // The source drawn whole as it is stored, then put upright: where it lies
 // when the sides stay, else into a buffer of the turned size, which the
-// resize reads. A 16-bit buffer that cannot be
-// had or drawn is silently replaced by a 32-bit one.
+// resize reads.
 int32_t Pipeline::DrawUpright() {
   readingKnown_ = true;
   GWorldPtr stored = nullptr;
-  readResult_ = memFullErr;
-  for (OSType format : {import_.format, OSType(k32ARGBPixelFormat)}) {
-    readResult_ =
-        QTNewGWorld(&stored, format, &import_.bounds, nullptr, nullptr, kNativeEndianPixMap);
-    if (readResult_ != noErr) continue;
-    RowBand rows;
-    rows.AttachWhole(PixelViewOf(stored), false);
-    SwapWideRows(&rows);
-    readResult_ = GraphicsImportDrawRows(import_.importer, &rows);
-    rows.Clear();
-    if (readResult_ == noErr) break;
-    DisposeGWorld(stored);
-    stored = nullptr;
-  }
+  readResult_ = DrawWholeImage(import_, true, &stored);
   if (readResult_ != noErr) return readResult_;
   const OSType format = stored->pixMap.pixelFormat;
   if (format != import_.format) PrepareResize(format);
@@ -227,11 +205,10 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
   }
 
   if (orientation_ != 1) return DrawUpright();
-  const bool ring = overlap_ && resizeResult_ == noErr &&
-                    GraphicsImportDrawsRowsInOrder(import_.importer) &&
-                    SourceMayBeRing(request_.verticalEdge);
-  if (const int32_t err = AllocateSource(ring)) return err;
   if (!overlap_) return DrawHere();
+  const bool ring =
+      GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(request_.verticalEdge);
+  if (const int32_t err = AllocateSource(ring)) return err;
   if (StartThread(&drawer_, [this] {
         readResult_ = GuardedThreadWork(&source_, RowBand::kWriter, [this] {
           return GraphicsImportDrawRows(import_.importer, &source_);
@@ -240,10 +217,9 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
     return noErr;
   }
   // No thread to spare: the whole image, drawn here.
-  if (ring) {
-    source_.Clear();
-    if (const int32_t err = AllocateSource(false)) return err;
-  }
+  source_.Clear();
+  if (sourceBuffer_ != nullptr) DisposeGWorld(sourceBuffer_);
+  sourceBuffer_ = nullptr;
   return DrawHere();
 }
 
