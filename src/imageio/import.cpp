@@ -84,16 +84,3 @@ int32_t DrawWholeImage(const OpenedImport& opened, bool nativeOrder, GWorldPtr* 
   }
   return result;
 }
-
-int32_t ImportImage(const std::string& path, GWorldPtr* source, UserData ud) {
-  if (source == nullptr) return paramErr;
-  *source = nullptr;
-  OpenedImport opened;
-  int32_t result = OpenImport(path, &opened);
-  if (result != noErr) return result;
-  // With metadata the profile travels with the samples, untouched.
-  GraphicsImportSetColorMatching(opened.importer, ud == nullptr);
-  result = DrawWholeImage(opened, false, source);
-  if (result == noErr && ud != nullptr) GraphicsImportGetMetaData(opened.importer, ud);
-  return result;
-}

@@ -10,11 +10,6 @@
 
 // The image's natural bounds (top-left at 0, 0).
 int32_t ProbeNaturalBounds(const std::string& path, Rect* bounds);
-// Draws the whole image into a new buffer in the format the image prefers
-// (32-bit ARGB, "b48r" or "b64a"), falling back silently to 32-bit ARGB; adds
-// the file's metadata to ud when given. On failure *source is nullptr.
-int32_t ImportImage(const std::string& path, GWorldPtr* source, UserData ud);
-
 // An importer chosen for a file, with its bounds and the buffer format the
 // image prefers known; closed when the record goes.
 struct OpenedImport {

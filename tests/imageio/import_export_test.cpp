@@ -19,6 +19,7 @@
 #include "imageio/usage.h"
 #include "platform/codecs/codec_test_util.h"
 #include "platform/graphics_export.h"
+#include "platform/graphics_import.h"
 #include "platform/quicktime.h"
 #include "test_support.h"
 
@@ -26,6 +27,21 @@
 #define TAVREL_STRINGIZE(x) TAVREL_STRINGIZE_TEXT(x)
 
 namespace {
+
+// The whole image as the program reads it, metadata and all, drawn into a
+// new buffer (16-bit samples most significant byte first).
+int32_t ImportImage(const std::string& path, GWorldPtr* source, UserData ud) {
+  if (source == nullptr) return paramErr;
+  *source = nullptr;
+  OpenedImport opened;
+  int32_t result = OpenImport(path, &opened);
+  if (result != noErr) return result;
+  // With metadata the profile travels with the samples, untouched.
+  GraphicsImportSetColorMatching(opened.importer, ud == nullptr);
+  result = DrawWholeImage(opened, false, source);
+  if (result == noErr && ud != nullptr) GraphicsImportGetMetaData(opened.importer, ud);
+  return result;
+}
 
 class ImageIo : public testing::Test {
  protected:
