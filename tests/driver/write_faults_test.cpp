@@ -39,15 +39,16 @@ std::vector<std::string> Temporaries(const fs::path& folder) {
   return names;
 }
 
-// Starts the program without waiting for it; its output goes nowhere.
-pid_t StartTavrel(const std::vector<std::string>& args, const fs::path& cwd) {
+// Starts the program without waiting for it; its output goes to stdoutFd,
+// or nowhere.
+pid_t StartTavrel(const std::vector<std::string>& args, const fs::path& cwd, int stdoutFd = -1) {
   std::vector<std::string> argv{TAVREL_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());
   const pid_t pid = fork();
   if (pid == 0) {
     const int null = open("/dev/null", O_RDWR);
     dup2(null, 0);
-    dup2(null, 1);
+    dup2(stdoutFd >= 0 ? stdoutFd : null, 1);
     dup2(null, 2);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     std::vector<char*> raw;
@@ -59,34 +60,16 @@ pid_t StartTavrel(const std::vector<std::string>& args, const fs::path& cwd) {
   return pid;
 }
 
-// Starts the program with its standard output on fd; waits for its status.
-int RunWithStdout(const std::vector<std::string>& args, const fs::path& cwd, int fd) {
-  std::vector<std::string> argv{TAVREL_BINARY};
-  argv.insert(argv.end(), args.begin(), args.end());
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(fd, 1);
-    dup2(null, 2);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    std::vector<char*> raw;
-    for (std::string& a : argv) raw.push_back(a.data());
-    raw.push_back(nullptr);
-    execv(raw[0], raw.data());
-    _exit(127);
-  }
+int WaitFor(pid_t pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int WaitFor(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+// Runs the program with its standard output on fd; its exit status.
+int RunWithStdout(const std::vector<std::string>& args, const fs::path& cwd, int fd) {
+  return WaitFor(StartTavrel(args, cwd, fd));
 }
 
 // A folder with in.png, a test pattern of the given size.

@@ -10,6 +10,7 @@
 #include <exiv2/tags.hpp>
 #include <exiv2/value.hpp>
 
+#include "base/big_endian.h"
 #include "base/item_types.h"
 #include "platform/metadata_items/exif_block_patch.h"
 #include "platform/metadata_items/item_access.h"
@@ -265,4 +266,16 @@ std::vector<uint8_t> ExifBlockOfItems(UserData ud) {
   } catch (const std::exception&) {
   }
   return {};
+}
+
+void AddExifBlockItems(std::span<const uint8_t> block, UserData ud) {
+  if (block.size() < 4) return;
+  const uint32_t offset = ReadBigEndian32(block.data());
+  if (offset > block.size() - 4 || block.size() - 4 - offset > size_t(UINT32_MAX)) return;
+  const std::span<const uint8_t> tiff = block.subspan(4 + offset);
+  Exiv2::ExifData exif;
+  const Exiv2::ByteOrder order =
+      Exiv2::ExifParser::decode(exif, tiff.data(), uint32_t(tiff.size()));
+  AddExifItems(exif, order, ud);
+  SetUserDataSourceExif(ud, tiff);
 }

@@ -6,6 +6,7 @@
 #include <exiv2/types.hpp>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "platform/user_data.h"
@@ -57,3 +58,9 @@ std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose);
 // cannot be made. For a codec that stores the block itself, such as libheif
 // (heif_context_add_exif_metadata), whose files exiv2 cannot write.
 std::vector<uint8_t> ExifBlockOfItems(UserData ud);
+
+// Adds the items of an Exif block as HEIF and JPEG XL store it: the offset
+// (4 bytes, big-endian) from its fifth byte to the TIFF header, then the
+// TIFF structure, which is also kept as the source's block. A block that
+// does not hold together adds nothing.
+void AddExifBlockItems(std::span<const uint8_t> block, UserData ud);

@@ -23,20 +23,6 @@ std::vector<uint8_t> Block(const heif_image_handle* handle, heif_item_id id) {
   return data;
 }
 
-// An Exif block begins with the offset (4 bytes, big-endian) from its fifth
-// byte to the TIFF header.
-void AddExifBlock(const std::vector<uint8_t>& block, UserData ud) {
-  if (block.size() < 4) return;
-  const uint32_t offset = ReadBigEndian32(block.data());
-  if (offset > block.size() - 4 || block.size() - 4 - offset > size_t(UINT32_MAX)) return;
-  Exiv2::ExifData exif;
-  const uint8_t* tiff = block.data() + 4 + offset;
-  const Exiv2::ByteOrder order =
-      Exiv2::ExifParser::decode(exif, tiff, uint32_t(block.size() - 4 - offset));
-  AddExifItems(exif, order, ud);
-  SetUserDataSourceExif(ud, {tiff, block.size() - 4 - offset});
-}
-
 void AddMetadataBlocks(const heif_image_handle* handle, UserData ud) {
   const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
   if (count <= 0) return;
@@ -47,7 +33,7 @@ void AddMetadataBlocks(const heif_image_handle* handle, UserData ud) {
     const char* type = heif_image_handle_get_metadata_type(handle, ids[size_t(i)]);
     const char* content = heif_image_handle_get_metadata_content_type(handle, ids[size_t(i)]);
     if (type != nullptr && std::strcmp(type, "Exif") == 0) {
-      AddExifBlock(Block(handle, ids[size_t(i)]), ud);
+      AddExifBlockItems(Block(handle, ids[size_t(i)]), ud);
     } else if (content != nullptr && std::strcmp(content, "application/rdf+xml") == 0) {
       AppendItem(ud, kXmpItem, Block(handle, ids[size_t(i)]), 0);
     }

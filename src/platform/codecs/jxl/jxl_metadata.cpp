@@ -18,19 +18,6 @@ namespace {
 constexpr size_t kLargestBox = size_t(64) << 20;
 constexpr size_t kFirstBoxBuffer = size_t(64) << 10;
 
-// An Exif box begins with the offset (4 bytes, big-endian) from its fifth
-// byte to the TIFF header.
-void AddExifBox(const std::vector<uint8_t>& box, UserData ud) {
-  if (box.size() < 4) return;
-  const uint32_t offset = ReadBigEndian32(box.data());
-  if (offset > box.size() - 4 || box.size() - 4 - offset > size_t(UINT32_MAX)) return;
-  Exiv2::ExifData exif;
-  const uint8_t* tiff = box.data() + 4 + offset;
-  const Exiv2::ByteOrder order =
-      Exiv2::ExifParser::decode(exif, tiff, uint32_t(box.size() - 4 - offset));
-  AddExifItems(exif, order, ud);
-}
-
 // The importer applies the codestream's orientation, so the pixels it
 // delivers are upright and a copied Exif orientation would turn them again.
 void SetOrientationUpright(UserData ud) {
@@ -79,7 +66,7 @@ void FinishBox(JxlDecoder* decoder, BoxReading* box, UserData ud) {
   box->open = false;
   box->bytes.resize(box->bytes.size() - JxlDecoderReleaseBoxBuffer(decoder));
   if (std::memcmp(box->type, "Exif", 4) == 0) {
-    AddExifBox(box->bytes, ud);
+    AddExifBlockItems(box->bytes, ud);
   } else {
     AppendItem(ud, kXmpItem, box->bytes, 0);
   }
