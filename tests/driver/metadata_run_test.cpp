@@ -399,6 +399,12 @@ TEST_F(MetadataRun, DensityAndPhotoshopResourcesCrossFormats) {
   ASSERT_EQ(Run({"/m", "/c", "tiff", "/w", "16", "/o", "out.tif", png}).status, 0);
   EXPECT_NEAR(std::stod(ExifTool("out.tif", "IFD0:XResolution")), 25.4, 1e-4);
   EXPECT_EQ(ExifTool("out.tif", "IFD0:ResolutionUnit"), "2\n");
+  // Formats whose only place for a density is their Exif block.
+  for (const char* codec : {"webp", "jxl"}) {
+    SCOPED_TRACE(codec);
+    ASSERT_EQ(Run({"/m", "/c", codec, "/w", "16", "/o", "out.img", png}).status, 0);
+    EXPECT_NEAR(std::stod(ExifTool("out.img", "IFD0:XResolution")), 25.4, 1e-4);
+  }
   const std::string nikon = test::DataPath("exif/Nikon_D70.jpg").string();
   ASSERT_EQ(Run({"/m", "/c", "png", "/w", "16", "/o", "out.png", nikon}).status, 0);
   EXPECT_EQ(ExifTool("out.png", "PixelsPerUnitX"), "9449\n");

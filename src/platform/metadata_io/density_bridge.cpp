@@ -9,13 +9,11 @@
 #include "base/big_endian.h"
 #include "base/item_types.h"
 #include "platform/codecs/png/png_chunk_write.h"
+#include "platform/metadata_items/density_items.h"
 #include "platform/metadata_items/item_access.h"
 
 namespace {
 
-constexpr OSType kXResolution = kTiffItemBase + 0x011A;
-constexpr OSType kYResolution = kTiffItemBase + 0x011B;
-constexpr OSType kResolutionUnit = kTiffItemBase + 0x0128;
 constexpr double kMetresPerInch = 0.0254;
 
 struct Dpi {
@@ -28,10 +26,6 @@ std::optional<double> RationalOf(UserData ud, OSType type) {
   const uint32_t n = ReadBigEndian32(bytes->data()), d = ReadBigEndian32(bytes->data() + 4);
   if (n == 0 || d == 0) return std::nullopt;
   return double(n) / d;
-}
-
-bool HasIfd0Resolution(UserData ud) {
-  return CountUserDataType(ud, kXResolution) != 0 || CountUserDataType(ud, kYResolution) != 0;
 }
 
 std::optional<Dpi> FromIfd0(UserData ud) {
@@ -94,26 +88,4 @@ void PutJfifDensityFromOthers(UserData ud, std::vector<uint8_t>* jpeg) {
   (*jpeg)[kUnitAt] = 1;  // per inch
   WriteBigEndian16(uint16_t(Rounded(dpi->x, 65535)), jpeg->data() + kUnitAt + 1);
   WriteBigEndian16(uint16_t(Rounded(dpi->y, 65535)), jpeg->data() + kUnitAt + 3);
-}
-
-bool Ifd0DensityFromOthers(UserData ud, Ifd0Density* out) {
-  if (HasIfd0Resolution(ud)) return false;
-  if (std::optional<ItemBytes> d = ReadItem(ud, kJfifDensityItem, 1)) {
-    if (d->size() == 5 && ((*d)[0] == 1 || (*d)[0] == 2) && ReadBigEndian16(d->data() + 1) != 0 &&
-        ReadBigEndian16(d->data() + 3) != 0) {
-      *out = {{ReadBigEndian16(d->data() + 1), 1},
-              {ReadBigEndian16(d->data() + 3), 1},
-              uint16_t((*d)[0] + 1)};
-      return true;
-    }
-  }
-  std::optional<ItemBytes> d = ReadItem(ud, kPngPhysItem, 1);
-  if (!d || d->size() != 9 || (*d)[8] != 1) return false;
-  // Dots per metre as dots per inch, exactly: 254/10000 of them.
-  const uint64_t x = uint64_t(ReadBigEndian32(d->data())) * 254;
-  const uint64_t y = uint64_t(ReadBigEndian32(d->data() + 4)) * 254;
-  const uint64_t gx = std::gcd(x, uint64_t(10000)), gy = std::gcd(y, uint64_t(10000));
-  if (x == 0 || y == 0 || x / gx > UINT32_MAX || y / gy > UINT32_MAX) return false;
-  *out = {{uint32_t(x / gx), uint32_t(10000 / gx)}, {uint32_t(y / gy), uint32_t(10000 / gy)}, 2};
-  return true;
 }

@@ -16,14 +16,3 @@ void PutPngDensityFromOthers(UserData ud, std::vector<uint8_t>* png);
 // The JFIF header's density, when the items have neither an IFD0
 // resolution nor a JFIF density but a pHYs item.
 void PutJfifDensityFromOthers(UserData ud, std::vector<uint8_t>* jpeg);
-
-// A density as IFD0 states it: per unit (2 inch, 3 centimetre), each axis a
-// rational (numerator, denominator).
-struct Ifd0Density {
-  uint32_t x[2];
-  uint32_t y[2];
-  uint16_t unit;
-};
-// The density for IFD0, when the items have no IFD0 resolution but a JFIF
-// density or pHYs item.
-bool Ifd0DensityFromOthers(UserData ud, Ifd0Density* out);

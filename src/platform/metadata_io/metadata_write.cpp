@@ -181,7 +181,7 @@ ItemBytes ItemOrNothing(UserData ud, OSType type) {
 
 OSErr WriteWebp(std::vector<uint8_t>* webp, UserData ud, bool exifEnabled) {
   WebpChunks chunks;
-  if (exifEnabled) chunks.exif = EncodeExifItems(ud, LooseTextItems::kToIfd0);
+  if (exifEnabled) chunks.exif = ExifBlockOfItems(ud);
   chunks.xmp = ItemOrNothing(ud, kXmpItem);
   chunks.icc = ItemOrNothing(ud, kIccItem);
   return PutWebpChunks(chunks, webp) ? noErr : codecErr;

@@ -12,6 +12,7 @@
 
 #include "base/big_endian.h"
 #include "base/item_types.h"
+#include "platform/metadata_items/density_items.h"
 #include "platform/metadata_items/exif_block_patch.h"
 #include "platform/metadata_items/item_access.h"
 #include "platform/metadata_items/metadata_library.h"
@@ -260,6 +261,7 @@ std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose) {
 std::vector<uint8_t> ExifBlockOfItems(UserData ud) {
   if (ud == nullptr) return {};
   InitMetaDataLibrary();
+  AddIfd0DensityFromOthers(ud);
   try {
     return EncodeExifItems(ud, LooseTextItems::kToIfd0);
   } catch (const Exiv2::AnyError&) {

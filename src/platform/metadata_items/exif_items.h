@@ -55,8 +55,9 @@ std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose);
 
 // The EXIF, GPS and IFD0 items (the IFD0 text items included) as an Exif
 // block: a little-endian TIFF structure, empty when there are none or it
-// cannot be made. For a codec that stores the block itself, such as libheif
-// (heif_context_add_exif_metadata), whose files exiv2 cannot write.
+// cannot be made. For a format whose only place for metadata of this kind is
+// the Exif block (WebP, and HEIF and JPEG XL, whose codecs store the block
+// themselves): a density the source stated elsewhere is added to IFD0 first.
 std::vector<uint8_t> ExifBlockOfItems(UserData ud);
 
 // Adds the items of an Exif block as HEIF and JPEG XL store it: the offset
