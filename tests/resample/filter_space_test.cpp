@@ -114,7 +114,7 @@ TEST(FilterSpace, LinearIsTheSixteenBitResizeBetweenTheCurves) {
     for (int32_t y = 0; y < r.sh; ++y) {
       for (int32_t x = 0; x < r.sw; ++x) {
         Pixel p = GetPixel(*source, x, y);
-        p[0] = p[0] * 65535 / top;
+        p[0] = int32_t(int64_t(p[0]) * 65535 / top);
         for (int32_t c = 1; c < 4; ++c) p[c] = LinearOf(p[c], top);
         SetPixel(*working, x, y, p);
       }
