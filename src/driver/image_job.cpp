@@ -10,6 +10,7 @@
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
+#include "pipeline/gain_map.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "platform/user_data.h"
@@ -155,6 +156,12 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
                    odd ? s.width : s.height, resize.quarterTurns);
     if (s.upright) MarkUpright(*userData);
     DropItems(*userData, s.dropItems);
+    // Only JPEG files carry a gain map here.
+    if (CodecMatches(exportSettings.codec, FourCC("JPEG"))) {
+      FitGainMap(*userData, resize, imported, job.pipeline.SourceOrientation(), exportSettings);
+    } else {
+      SetUserDataGainMap(*userData, {}, {});
+    }
   }
   ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.

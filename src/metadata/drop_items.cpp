@@ -13,9 +13,9 @@ struct DropWord {
   uint32_t item;
 };
 constexpr DropWord kDropWords[] = {
-    {"gps", kDropGps}, {"exif", kDropExif}, {"makernotes", kDropMakerNotes},
-    {"xmp", kDropXmp}, {"iptc", kDropIptc}, {"comment", kDropComment},
-    {"icc", kDropIcc},
+    {"gps", kDropGps}, {"exif", kDropExif},       {"makernotes", kDropMakerNotes},
+    {"xmp", kDropXmp}, {"iptc", kDropIptc},       {"comment", kDropComment},
+    {"icc", kDropIcc}, {"gainmap", kDropGainMap},
 };
 
 bool InIfd(OSType type, OSType base) {
@@ -64,4 +64,5 @@ void DropItems(UserData ud, uint32_t drop) {
   // items that are left (and a maker note that cannot move is left out).
   if ((drop & (kDropGps | kDropExif | kDropMakerNotes)) != 0) SetUserDataSourceExif(ud, {});
   if ((drop & kDropIptc) != 0) SetUserDataSourcePhotoshop(ud, {});
+  if ((drop & kDropGainMap) != 0) SetUserDataGainMap(ud, {}, {});
 }

@@ -14,10 +14,11 @@ enum DropItem : uint32_t {
   kDropIptc = 16,
   kDropComment = 32,
   kDropIcc = 64,  // with the PNG chunks that describe the same colours
+  kDropGainMap = 128,
 };
 
 // The kind a "//drop" word names ("gps", "exif", "makernotes", "xmp",
-// "iptc", "comment", "icc"); 0 for any other word.
+// "iptc", "comment", "icc", "gainmap"); 0 for any other word.
 uint32_t DropItemForWord(std::string_view word);
 
 // Removes every item of the kinds in drop from ud.

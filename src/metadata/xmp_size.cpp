@@ -12,6 +12,8 @@ namespace {
 constexpr std::string_view kExifNamespace = "http://ns.adobe.com/exif/1.0/";
 constexpr std::string_view kTiffNamespace = "http://ns.adobe.com/tiff/1.0/";
 constexpr std::string_view kPanoramaNamespace = "http://ns.google.com/photos/1.0/panorama/";
+constexpr std::string_view kContainerNamespace = "http://ns.google.com/photos/1.0/container/";
+constexpr std::string_view kItemNamespace = "http://ns.google.com/photos/1.0/container/item/";
 
 bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' ||
@@ -96,7 +98,7 @@ void ForEachValue(const std::string& packet, const std::string& qualifiedName, V
   for (auto it = found.rbegin(); it != found.rend(); ++it) visit(it->first, it->second);
 }
 
-void ReplaceValues(std::string* packet, const std::string& qualifiedName, int32_t value) {
+void ReplaceValues(std::string* packet, const std::string& qualifiedName, int64_t value) {
   const std::string text = std::to_string(value);
   ForEachValue(*packet, qualifiedName,
                [&](size_t begin, size_t length) { packet->replace(begin, length, text); });
@@ -203,6 +205,32 @@ std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32
     for (size_t i = 0; i < kPanoramaFields.size(); ++i) {
       if (stated[i] && v[i] >= 0 && v[i] <= INT32_MAX) {
         ReplaceValues(&fitted, prefix + ":" + kPanoramaFields[i], int32_t(v[i]));
+      }
+    }
+  }
+  return fitted;
+}
+
+std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length) {
+  std::string fitted(packet);
+  for (const std::string& item : PrefixesOf(packet, kItemNamespace)) {
+    for (const std::string& container : PrefixesOf(packet, kContainerNamespace)) {
+      const std::string semantic = item + ":Semantic";
+      const std::string itemStart = "<" + container + ":Item";
+      for (size_t at = fitted.find(semantic); at != std::string::npos;
+           at = fitted.find(semantic, at + 1)) {
+        const auto [begin, end] = ValueAfterName(fitted, at + semantic.size());
+        if (begin == std::string::npos || fitted.compare(begin, end - begin, "GainMap") != 0) {
+          continue;
+        }
+        // The directory item the semantic belongs to: from its start tag to
+        // the next item's.
+        const size_t first = fitted.rfind(itemStart, at);
+        const size_t last = fitted.find(itemStart, at);
+        if (first == std::string::npos) continue;
+        std::string scope = fitted.substr(first, last == std::string::npos ? last : last - first);
+        ReplaceValues(&scope, item + ":Length", int64_t(length));
+        fitted.replace(first, last == std::string::npos ? std::string::npos : last - first, scope);
       }
     }
   }

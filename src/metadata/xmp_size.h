@@ -25,3 +25,7 @@ std::string MarkXmpUpright(std::string_view packet);
 // not state stay unstated.
 std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32_t sourceHeight,
                              int32_t resizedWidth, int32_t resizedHeight, int32_t quarterTurns);
+
+// The packet with the length its container directory states for the gain
+// map (the Item:Length of the item whose Item:Semantic is GainMap) replaced.
+std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length);

@@ -62,6 +62,8 @@ class Pipeline {
   // The bounds the resize starts from: upright ones when the source is put
   // upright.
   Rect SourceBounds() const { return sourceBounds_; }
+  // The stored orientation undone before the resize (1 for none).
+  int32_t SourceOrientation() const { return orientation_; }
   // Whether the reading has ended (it did on this thread).
   bool ReadingKnown() const { return readingKnown_; }
   // Ends every stage still going on (the encoder must be done reading) and

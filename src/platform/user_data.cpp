@@ -39,6 +39,8 @@ struct UserDataRecord {
   std::vector<TypeList> types;  // in the order in which each type was first added
   std::vector<uint8_t> sourceExif;
   std::vector<uint8_t> sourcePhotoshop;
+  std::vector<uint8_t> gainMap;
+  std::vector<uint8_t> gainMapIsoVersion;
 };
 
 namespace {
@@ -257,4 +259,31 @@ OSErr SetUserDataSourcePhotoshop(UserData ud, std::span<const uint8_t> block) {
 std::span<const uint8_t> GetUserDataSourcePhotoshop(UserData ud) {
   if (ud == nullptr) return {};
   return ud->sourcePhotoshop;
+}
+
+OSErr SetUserDataGainMap(UserData ud, std::span<const uint8_t> jpeg,
+                         std::span<const uint8_t> isoVersion) {
+  if (ud == nullptr) return paramErr;
+  try {
+    // Either may lie in the other's old bytes.
+    std::vector<uint8_t> map(jpeg.begin(), jpeg.end());
+    std::vector<uint8_t> version(isoVersion.begin(), isoVersion.end());
+    ud->gainMap = std::move(map);
+    ud->gainMapIsoVersion = std::move(version);
+  } catch (const std::bad_alloc&) {
+    ud->gainMap.clear();
+    ud->gainMapIsoVersion.clear();
+    return memFullErr;
+  }
+  return noErr;
+}
+
+std::span<const uint8_t> GetUserDataGainMap(UserData ud) {
+  if (ud == nullptr) return {};
+  return ud->gainMap;
+}
+
+std::span<const uint8_t> GetUserDataGainMapIsoVersion(UserData ud) {
+  if (ud == nullptr) return {};
+  return ud->gainMapIsoVersion;
 }

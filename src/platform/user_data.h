@@ -59,6 +59,14 @@ std::span<const uint8_t> GetUserDataSourceExif(UserData ud);
 // in the same way (its IPTC records are an item of their own as well).
 OSErr SetUserDataSourcePhotoshop(UserData ud, std::span<const uint8_t> block);
 std::span<const uint8_t> GetUserDataSourcePhotoshop(UserData ud);
+// A gain map that goes with the image (how far to brighten each part of it
+// for an HDR display), kept beside the items as its own JPEG file with the
+// primary image's ISO 21496-1 version segment (empty when the source had
+// none): the job fits the map to the output, the JPEG writer appends it.
+OSErr SetUserDataGainMap(UserData ud, std::span<const uint8_t> jpeg,
+                         std::span<const uint8_t> isoVersion);
+std::span<const uint8_t> GetUserDataGainMap(UserData ud);
+std::span<const uint8_t> GetUserDataGainMapIsoVersion(UserData ud);
 
 // How the item was stored in its source, in the terms of the codec that read
 // it (a PNG text item: which chunk, its language and translated keyword), so

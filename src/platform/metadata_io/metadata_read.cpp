@@ -9,6 +9,7 @@
 #include "base/item_types.h"
 #include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
+#include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
@@ -60,6 +61,8 @@ OSErr ReadFileMetaData(ByteSpan file, UserData ud) {
       AddExiv2Items(file, ud);
       SetUserDataSourceExif(ud, FindExifBlock(file));
       SetUserDataSourcePhotoshop(ud, FindJpegPhotoshopBlock(file));
+      const JpegGainMap gainMap = FindJpegGainMap(file);
+      SetUserDataGainMap(ud, gainMap.jpeg, gainMap.isoVersion);
     }
   } catch (const Exiv2::AnyError&) {
     // Not a format exiv2 knows, or metadata it cannot read: no items.

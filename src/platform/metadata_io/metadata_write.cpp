@@ -13,6 +13,7 @@
 #include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
 #include "platform/codecs/jpeg/jpeg_exif_segment.h"
+#include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
 #include "platform/codecs/jxl/jxl_codec.h"
 #include "platform/codecs/png/png_image_chunks.h"
@@ -222,6 +223,8 @@ OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled)
   if (ownSegment) PutJpegExifSegment(block, file);
   PutJfifDensityItem(ud, file);
   PutJfifDensityFromOthers(ud, file);
+  // Last: the index counts the bytes of everything before it.
+  if (IsJpeg(*file)) PutJpegGainMap(GetUserDataGainMap(ud), GetUserDataGainMapIsoVersion(ud), file);
   return noErr;
 }
 

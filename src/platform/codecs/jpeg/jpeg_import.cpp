@@ -11,6 +11,7 @@
 #include "base/big_endian.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/jpeg/jpeg_codec.h"
+#include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/codecs/jpeg/jpeg_rows.h"
 
 namespace {
@@ -189,8 +190,8 @@ bool ReadAt(int fd, uint64_t offset, size_t count, std::vector<uint8_t>* out) {
 }
 
 // The segments before the first scan, that scan's header and an end marker:
-// a valid file without its image data, for the header and metadata readers.
-OSErr ReadJpegSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
+// a valid file without its image data.
+OSErr ReadJpegHead(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
   skeleton->clear();
   try {
     uint64_t pos = 2;
@@ -225,9 +226,27 @@ OSErr ReadJpegSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
   return noErr;
 }
 
+// The head, and a gain map its MPF index lists after the image's data:
+// what the header and metadata readers need.
+OSErr ReadJpegSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
+  if (OSErr err = ReadJpegHead(fd, size, skeleton)) return err;
+  if (skeleton->size() == size) return noErr;  // read whole
+  try {
+    AppendMpfGainMap(
+        size,
+        [fd](uint64_t offset, size_t count, std::vector<uint8_t>* out) {
+          return ReadAt(fd, offset, count, out);
+        },
+        skeleton);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
+}
+
 OSErr DrawJpegFromFile(int fd, uint64_t size, RowBand* dst, const ColourMatch* cmykMatch) {
   std::vector<uint8_t> header;
-  if (OSErr err = ReadJpegSkeleton(fd, size, &header)) return err;
+  if (OSErr err = ReadJpegHead(fd, size, &header)) return err;
   DrawPlan plan;
   if (OSErr err = PlanDraw(ByteSpan(header), size, dst, &plan)) return err;
   return DecodeJpegRowsFromFile(fd, size, plan.cmyk, plan.invertedCmyk, cmykMatch, dst);

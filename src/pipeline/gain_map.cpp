@@ -1,0 +1,186 @@
+#include "pipeline/gain_map.h"
+
+#include <algorithm>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/item_types.h"
+#include "metadata/xmp_size.h"
+#include "platform/codecs/jpeg/jpeg_codec.h"
+#include "platform/codecs/jpeg/jpeg_gain_map.h"
+#include "platform/metadata_items/item_access.h"
+#include "platform/owned.h"
+#include "resample/reorient.h"
+#include "resample/rotate.h"
+
+namespace {
+
+constexpr int32_t kPixelBytes = 4;
+
+OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, width, height);
+  GWorldPtr gw = nullptr;
+  const OSErr err =
+      QTNewGWorld(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, kNativeEndianPixMap);
+  buffer->reset(gw);
+  return err;
+}
+
+uint8_t* Pixels(const UniqueGWorld& gw) {
+  return static_cast<uint8_t*>(gw->pixMap.baseAddr);
+}
+
+int32_t Width(const UniqueGWorld& gw) {
+  return gw->portRect.right;
+}
+
+int32_t Height(const UniqueGWorld& gw) {
+  return gw->portRect.bottom;
+}
+
+OSErr Decode(ByteSpan jpeg, UniqueGWorld* map) {
+  ImageHeader header;
+  if (OSErr err = kJpegImporter.readHeader(jpeg, &header)) return err;
+  if (OSErr err = NewBuffer(header.width, header.height, map)) return err;
+  RowBand rows;
+  rows.AttachWhole(PixelViewOf(map->get()), false);
+  const OSErr err = kJpegImporter.draw(jpeg, &rows, nullptr);
+  rows.Clear();
+  return err;
+}
+
+OSErr PutUpright(int32_t orientation, UniqueGWorld* map) {
+  if (orientation == 1) return noErr;
+  const int32_t width = Width(*map);
+  const int32_t height = Height(*map);
+  const bool swaps = OrientationSwapsSides(orientation);
+  UniqueGWorld upright;
+  if (OSErr err = NewBuffer(swaps ? height : width, swaps ? width : height, &upright)) return err;
+  Reorient(Pixels(*map), (*map)->pixMap.rowBytes, width, height, Pixels(upright),
+           upright->pixMap.rowBytes, kPixelBytes, orientation);
+  *map = std::move(upright);
+  return noErr;
+}
+
+// value * to / from, rounded, at least 1.
+int32_t Scaled(int64_t value, int64_t to, int64_t from) {
+  return int32_t(std::max<int64_t>(1, (2 * value * to + from) / (2 * from)));
+}
+
+// The picture's resize and crop, done to the map: its full size and window
+// are the picture's scaled by the map's size over the picture's.
+OSErr Resize(const ResizeRequest& resize, Rect sourceBounds, UniqueGWorld* map) {
+  const int64_t width = Width(*map);
+  const int64_t height = Height(*map);
+  const int64_t sourceWidth = sourceBounds.right;
+  const int64_t sourceHeight = sourceBounds.bottom;
+  const bool windowed = resize.fullWidth != 0;
+  const ImageShape from{int32_t(width), int32_t(height), k32ARGBPixelFormat};
+  const ImageShape to{Scaled(windowed ? resize.fullWidth : resize.width, width, sourceWidth),
+                      Scaled(windowed ? resize.fullHeight : resize.height, height, sourceHeight),
+                      k32ARGBPixelFormat};
+  OutputWindow window{0, 0, to.width, to.height};
+  if (windowed) {
+    window.width = std::min(to.width, Scaled(resize.width, width, sourceWidth));
+    window.height = std::min(to.height, Scaled(resize.height, height, sourceHeight));
+    window.left =
+        std::min(to.width - window.width,
+                 int32_t((2 * resize.windowLeft * width + sourceWidth) / (2 * sourceWidth)));
+    window.top =
+        std::min(to.height - window.height,
+                 int32_t((2 * resize.windowTop * height + sourceHeight) / (2 * sourceHeight)));
+  }
+  PreparedResamplePtr prepared;
+  if (OSErr err = PrepareResampleWindow(from, to, window, resize.horizontalEdge,
+                                        resize.verticalEdge, resize.kernel, &prepared)) {
+    return err;
+  }
+  UniqueGWorld resized;
+  if (OSErr err = NewBuffer(window.width, window.height, &resized)) return err;
+  RowBand source;
+  RowBand destination;
+  source.AttachWhole(PixelViewOf(map->get()), true);
+  destination.AttachWhole(PixelViewOf(resized.get()), false);
+  RunPreparedResample(prepared.get(), &source, &destination);
+  source.Clear();
+  destination.Clear();
+  *map = std::move(resized);
+  return noErr;
+}
+
+OSErr Turn(int32_t quarterTurns, UniqueGWorld* map) {
+  const int32_t width = Width(*map);
+  const int32_t height = Height(*map);
+  const int32_t rowBytes = (*map)->pixMap.rowBytes;
+  if (quarterTurns == 2) {
+    Rotate180(Pixels(*map), rowBytes, Pixels(*map), rowBytes, width, height, kPixelBytes);
+  }
+  if (quarterTurns % 2 == 0) return noErr;
+  UniqueGWorld turned;
+  if (OSErr err = NewBuffer(height, width, &turned)) return err;
+  (quarterTurns == 1 ? Rotate90 : Rotate270)(Pixels(*map), rowBytes, Pixels(turned),
+                                             turned->pixMap.rowBytes, height, width, kPixelBytes);
+  *map = std::move(turned);
+  return noErr;
+}
+
+// Grey maps stay grey (one channel), colour ones colour.
+OSErr Encode(const UniqueGWorld& map, bool grey, const ExportSettings& settings,
+             std::vector<uint8_t>* jpeg) {
+  RowBand rows;
+  rows.AttachWhole(PixelViewOf(map.get()), true);
+  ExportRequest request;
+  request.image = &rows;
+  request.quality = settings.quality;
+  request.depth = grey ? 40 : 24;
+  request.subsampling = settings.subsampling;
+  ByteSink sink(jpeg);
+  const OSErr err = kJpegExporter.encode(request, &sink);
+  rows.Clear();
+  return err;
+}
+
+OSErr Fit(ByteSpan source, const ResizeRequest& resize, Rect sourceBounds, int32_t orientation,
+          const ExportSettings& settings, std::vector<uint8_t>* fitted) {
+  UniqueGWorld map;
+  if (OSErr err = Decode(source, &map)) return err;
+  if (OSErr err = PutUpright(orientation, &map)) return err;
+  if (OSErr err = Resize(resize, sourceBounds, &map)) return err;
+  if (OSErr err = Turn(resize.quarterTurns, &map)) return err;
+  ColourSource colour;
+  kJpegImporter.readColour(source, &colour);
+  std::vector<uint8_t> encoded;
+  if (OSErr err = Encode(map, colour.model == ColourModel::kGrey, settings, &encoded)) return err;
+  *fitted = WithGainMapSegments(source, encoded);
+  return noErr;
+}
+
+void StoreDirectoryLength(UserData ud, uint64_t length) {
+  std::optional<ItemBytes> xmp = ReadItem(ud, kXmpItem, 1);
+  if (!xmp) return;
+  const std::string packet(xmp->begin(), xmp->end());
+  const std::string fitted = RefitXmpGainMapLength(packet, length);
+  if (fitted != packet) SetUserDataItem(ud, fitted.data(), int32_t(fitted.size()), kXmpItem, 1);
+}
+
+}  // namespace
+
+void FitGainMap(UserData ud, const ResizeRequest& resize, Rect sourceBounds, int32_t orientation,
+                const ExportSettings& settings) {
+  const ByteSpan source = GetUserDataGainMap(ud);
+  if (source.empty()) return;
+  std::vector<uint8_t> fitted;
+  OSErr err = memFullErr;
+  try {
+    err = Fit(source, resize, sourceBounds, orientation, settings, &fitted);
+  } catch (const std::bad_alloc&) {
+  }
+  if (err != noErr || SetUserDataGainMap(ud, fitted, GetUserDataGainMapIsoVersion(ud)) != noErr) {
+    SetUserDataGainMap(ud, {}, {});
+    return;
+  }
+  StoreDirectoryLength(ud, fitted.size());
+}
