@@ -104,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (width < 1 || height < 1 || width * height > kMaxJobPixels) return 0;
 
   // The shape of the job follows the input's size, so that the corpus
-  // covers reduced and enlarged images, 16-bit rows, turns and wrapping.
+  // covers reduced and enlarged images, 16-bit rows, turns, wrapping and
+  // copied metadata.
   JobSettings settings;
   settings.inputPath = Input().path;
   settings.outputPath = Output().path;
@@ -114,6 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.exportSettings.depth = size % 7 == 0 ? 64 : 24;
   settings.rotation = size % 11 == 0 ? 90 : 0;
   settings.verticalEdge = size % 13 == 0 ? kEdgeWrap : kEdgeDefault;
+  settings.copyMetadata = size % 3 == 1;  // the metadata writers, a gain map's fitting
 
   const Ending overlapped = Run(settings, true);
   const Ending inTurn = Run(settings, false);

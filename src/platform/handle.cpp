@@ -12,7 +12,9 @@ struct HandleRecord {
   size_t size = 0;
 };
 
-HandleRecord* Record(Handle h) { return reinterpret_cast<HandleRecord*>(h); }
+HandleRecord* Record(Handle h) {
+  return reinterpret_cast<HandleRecord*>(h);
+}
 
 }  // namespace
 
@@ -36,7 +38,9 @@ void DisposeHandle(Handle h) {
   delete Record(h);
 }
 
-size_t GetHandleSize(Handle h) { return h ? Record(h)->size : 0; }
+size_t GetHandleSize(Handle h) {
+  return h ? Record(h)->size : 0;
+}
 
 OSErr SetHandleSize(Handle h, size_t size) {
   if (h == nullptr) return paramErr;

@@ -83,8 +83,9 @@ Bytes MpfSegment(uint32_t primaryBytes, uint32_t secondBytes, uint32_t base) {
   return Segment(0xE2, std::string("MPF\0", 4), tiff);
 }
 
-// A 64 x 48 picture whose 16 x 12 grey gain map is bright on its left half
-// and dark on its right, in either layout.
+// A 64 x 48 picture stored on its side (EXIF orientation 6) whose 16 x 12
+// grey gain map is bright on its left half and dark on its right, in
+// either layout.
 Bytes MakeHdrJpeg(bool iso) {
   Bytes picture(kWidth * kHeight * 3);
   for (size_t i = 0; i < picture.size(); ++i) picture[i] = uint8_t(i * 7);
@@ -95,11 +96,14 @@ Bytes MakeHdrJpeg(bool iso) {
   const Bytes mapSegments = iso ? Segment(0xE2, kIsoName, isoMetadata) : Xmp(kGainMapXmp);
   const Bytes mapFile = WithSegments(Encode(map, kMapWidth, kMapHeight, TJPF_GRAY), mapSegments);
 
-  Bytes head;
+  const Bytes exif = {'M', 'M', 0, 0x2A, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0,
+                      3,   0,   0, 0,    1, 0, 6, 0, 0, 0, 0,    0,    0};
+  Bytes head = Segment(0xE1, std::string("Exif\0\0", 6), exif);
+  Bytes described;
   if (iso) {
-    head = Segment(0xE2, kIsoName, {0, 0, 0, 0});
+    described = Segment(0xE2, kIsoName, {0, 0, 0, 0});
   } else {
-    head = Xmp(
+    described = Xmp(
         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF "
         "xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\"><rdf:Description "
         "xmlns:Container=\"http://ns.google.com/photos/1.0/container/\" "
@@ -112,6 +116,7 @@ Bytes MakeHdrJpeg(bool iso) {
         std::to_string(mapFile.size()) +
         "\"/></rdf:li></rdf:Seq></Container:Directory></rdf:Description></rdf:RDF></x:xmpmeta>");
   }
+  head.insert(head.end(), described.begin(), described.end());
   const Bytes primary = Encode(picture, kWidth, kHeight, TJPF_RGB);
   const size_t mpfBytes = MpfSegment(0, 0, 0).size();
   const uint32_t primaryBytes = uint32_t(primary.size() + head.size() + mpfBytes);
@@ -181,6 +186,7 @@ TEST_F(GainMapRun, IsResizedTurnedAndIndexedWithThePicture) {
       {"ultra hdr, turned", false, {"/m", "/w", "32", "/h", "24", "/r", "90"}, 6, 8, 't'},
       {"iso, odd size", true, {"/m", "/w", "40", "/h", "30"}, 10, 8, 'l'},
       {"fill crop", false, {"/m", "//fill", "32", "32"}, 8, 8, 'l'},
+      {"upright", false, {"/m", "//upright", "/w", "24", "/h", "32"}, 6, 8, 't'},
       {"half turn", true, {"/m", "/w", "32", "/h", "24", "/r", "180"}, 8, 6, 'r'},
       {"without /m", false, {"/w", "32", "/h", "24"}, 0, 0, 0},
       {"dropped", false, {"/m", "//drop", "gainmap", "/w", "32", "/h", "24"}, 0, 0, 0},

@@ -30,4 +30,27 @@ TEST(XmpImageSize, SizesAreRefittedWhereverTheyAreWritten) {
   for (const Case& c : cases) EXPECT_EQ(RefitXmpImageSize(c.packet, 80, 60), c.fitted);
 }
 
+// Only the gain map's item changes: the primary's length stays, whatever
+// prefixes and forms the directory uses.
+TEST(XmpImageSize, GainMapLengthIsTheGainMapItemsAlone) {
+  const std::string ns =
+      " xmlns:C='http://ns.google.com/photos/1.0/container/'"
+      " xmlns:I='http://ns.google.com/photos/1.0/container/item/'>";
+  struct Case {
+    std::string packet, fitted;
+  } cases[] = {
+      {"<d" + ns + "<C:Item I:Semantic='Primary' I:Length='9'/><C:Item I:Length='5' " +
+           "I:Semantic='GainMap'/></d>",
+       "<d" + ns + "<C:Item I:Semantic='Primary' I:Length='9'/><C:Item I:Length='12345' " +
+           "I:Semantic='GainMap'/></d>"},
+      {"<d" + ns + "<C:Item><I:Semantic>GainMap</I:Semantic><I:Length>5</I:Length></C:Item>" +
+           "<C:Item><I:Semantic>Depth</I:Semantic><I:Length>7</I:Length></C:Item></d>",
+       "<d" + ns + "<C:Item><I:Semantic>GainMap</I:Semantic><I:Length>12345</I:Length></C:Item>" +
+           "<C:Item><I:Semantic>Depth</I:Semantic><I:Length>7</I:Length></C:Item></d>"},
+      {"<d xmlns:I='urn:other'><C:Item I:Semantic='GainMap' I:Length='5'/></d>",
+       "<d xmlns:I='urn:other'><C:Item I:Semantic='GainMap' I:Length='5'/></d>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RefitXmpGainMapLength(c.packet, 12345), c.fitted);
+}
+
 }  // namespace
