@@ -3,24 +3,17 @@
 #include <cstring>
 
 #include "base/big_endian.h"
+#include "platform/codecs/jpeg/jpeg_segments.h"
 
 namespace {
 
 constexpr uint8_t kExifHeader[] = {'E', 'x', 'i', 'f', 0, 0};
 
 ByteSpan FromJpeg(ByteSpan file) {
-  size_t at = 2;
-  while (at + 4 <= file.size() && file[at] == 0xFF) {
-    const uint8_t marker = file[at + 1];
-    if (marker == 0xDA || marker == 0xD9) break;  // image data or the end
-    const size_t length = ReadBigEndian16(file.data() + at + 2);
-    if (length < 2 || file.size() - at - 2 < length) break;
-    const ByteSpan body = file.subspan(at + 4, length - 2);
-    if (marker == 0xE1 && body.size() > sizeof kExifHeader &&
-        std::memcmp(body.data(), kExifHeader, sizeof kExifHeader) == 0) {
-      return body.subspan(sizeof kExifHeader);
+  for (const JpegSegment& segment : JpegHeaderSegments(file)) {
+    if (JpegSegmentIs(segment, 0xE1, kExifHeader) && segment.body.size() > sizeof kExifHeader) {
+      return segment.body.subspan(sizeof kExifHeader);
     }
-    at += 2 + length;
   }
   return {};
 }

@@ -13,6 +13,7 @@
 #include "platform/codecs/jpeg/jpeg_codec.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/codecs/jpeg/jpeg_rows.h"
+#include "platform/codecs/jpeg/jpeg_segments.h"
 
 namespace {
 
@@ -48,41 +49,24 @@ OSErr ReadJpegHeader(ByteSpan file, ImageHeader* header) {
   return noErr;
 }
 
-// Calls visit(marker, position, length) for each marker segment before the
-// first scan, until visit answers true; answers whether one did.
-template <class Visit>
-bool VisitHeaderSegments(ByteSpan file, Visit visit) {
-  size_t pos = 2;
-  while (pos + 4 <= file.size() && file[pos] == 0xFF) {
-    uint8_t marker = file[pos + 1];
-    if (marker == 0xFF) {  // fill byte
-      ++pos;
-      continue;
-    }
-    if (marker == 0xDA || marker == 0xD9) return false;  // start of scan, end of image
-    size_t length = ReadBigEndian16(file.data() + pos + 2);
-    if (visit(marker, pos, length)) return true;
-    pos += 2 + length;
-  }
-  return false;
-}
-
 // Whether the file carries an Adobe APP14 segment before its first scan.
 // Writers that add it (all libjpeg-based ones, Photoshop) store CMYK
 // inverted, 255 meaning no ink; TurboJPEG does not say whether it saw one.
 bool HasAdobeSegment(ByteSpan file) {
-  return VisitHeaderSegments(file, [&](uint8_t marker, size_t pos, size_t length) {
-    return marker == 0xEE && length >= 7 && pos + 9 <= file.size() &&
-           std::memcmp(file.data() + pos + 4, "Adobe", 5) == 0;
-  });
+  constexpr uint8_t kAdobe[] = {'A', 'd', 'o', 'b', 'e'};
+  for (const JpegSegment& segment : JpegHeaderSegments(file)) {
+    if (JpegSegmentIs(segment, 0xEE, kAdobe)) return true;
+  }
+  return false;
 }
 
 // Whether the frame is Huffman coded (every start-of-frame marker but the
 // arithmetic ones, 0xC9 to 0xCF).
 bool IsHuffmanCoded(ByteSpan file) {
-  return VisitHeaderSegments(file, [](uint8_t marker, size_t, size_t) {
-    return marker >= 0xC0 && marker <= 0xC7 && marker != 0xC4;
-  });
+  for (const JpegSegment& segment : JpegHeaderSegments(file)) {
+    if (segment.marker >= 0xC0 && segment.marker <= 0xC7 && segment.marker != 0xC4) return true;
+  }
+  return false;
 }
 
 // Huffman coding spends at least one bit on every 8 x 8 block, so a file
@@ -99,25 +83,20 @@ bool DataCanHoldImage(ByteSpan header, uint64_t fileSize, int64_t width, int64_t
 // segment's number from 1 and their count, then its piece. Empty when a
 // piece is missing or repeated.
 std::vector<uint8_t> ReadIccProfile(ByteSpan file) {
-  constexpr char kTag[] = "ICC_PROFILE";  // with its zero, 12 bytes
-  constexpr size_t kHeader = 2 + sizeof(kTag) + 2;
+  constexpr uint8_t kTag[] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
+  constexpr size_t kHeader = sizeof(kTag) + 2;
   std::vector<ByteSpan> pieces;
-  VisitHeaderSegments(file, [&](uint8_t marker, size_t pos, size_t length) {
-    if (marker != 0xE2 || length < kHeader || pos + 2 + length > file.size() ||
-        std::memcmp(file.data() + pos + 4, kTag, sizeof(kTag)) != 0) {
-      return false;
-    }
-    const uint8_t number = file[pos + 4 + sizeof(kTag)];
-    const uint8_t count = file[pos + 5 + sizeof(kTag)];
+  for (const JpegSegment& segment : JpegHeaderSegments(file)) {
+    if (!JpegSegmentIs(segment, 0xE2, kTag) || segment.body.size() < kHeader) continue;
+    const uint8_t number = segment.body[sizeof(kTag)];
+    const uint8_t count = segment.body[sizeof(kTag) + 1];
     if (pieces.empty()) pieces.resize(count);
     if (number < 1 || number > pieces.size() || count != pieces.size() ||
         !pieces[number - 1].empty()) {
-      pieces.assign(1, {});  // damaged: no profile
-      return true;
+      return {};  // damaged: no profile
     }
-    pieces[number - 1] = file.subspan(pos + 2 + kHeader, length - kHeader);
-    return false;
-  });
+    pieces[number - 1] = segment.body.subspan(kHeader);
+  }
   std::vector<uint8_t> profile;
   for (ByteSpan piece : pieces) {
     if (piece.empty()) return {};

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/big_endian.h"
+#include "platform/codecs/jpeg/jpeg_segments.h"
 
 namespace {
 
@@ -15,18 +16,11 @@ constexpr size_t kMostPerSegment = 65533 - kHeaderBytes;
 
 std::vector<uint8_t> FindJpegPhotoshopBlock(ByteSpan file) {
   std::vector<uint8_t> block;
-  if (file.size() < 4 || file[0] != 0xFF || file[1] != 0xD8) return block;
-  for (size_t at = 2; at + 4 <= file.size() && file[at] == 0xFF;) {
-    const uint8_t marker = file[at + 1];
-    if (marker == 0xDA || marker == 0xD9) break;
-    const size_t length = ReadBigEndian16(file.data() + at + 2);
-    if (length < 2 || file.size() - at - 2 < length) break;
-    const ByteSpan body = file.subspan(at + 4, length - 2);
-    if (marker == 0xED && body.size() >= kHeaderBytes &&
-        std::memcmp(body.data(), kHeader, kHeaderBytes) == 0) {
-      block.insert(block.end(), body.begin() + kHeaderBytes, body.end());
+  const ByteSpan name{reinterpret_cast<const uint8_t*>(kHeader), kHeaderBytes};
+  for (const JpegSegment& segment : JpegHeaderSegments(file)) {
+    if (JpegSegmentIs(segment, 0xED, name)) {
+      block.insert(block.end(), segment.body.begin() + kHeaderBytes, segment.body.end());
     }
-    at += 2 + length;
   }
   return block;
 }
