@@ -160,7 +160,7 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
     if (CodecMatches(exportSettings.codec, FourCC("JPEG"))) {
       FitGainMap(*userData, resize, imported, job.pipeline.SourceOrientation(), exportSettings);
     } else {
-      SetUserDataGainMap(*userData, {}, {});
+      LeaveOutGainMap(*userData);
     }
   }
   ExportSettings settings = exportSettings;

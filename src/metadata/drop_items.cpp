@@ -1,8 +1,12 @@
 #include "metadata/drop_items.h"
 
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "base/item_types.h"
+#include "metadata/xmp_size.h"
+#include "platform/metadata_items/item_access.h"
 
 namespace {
 
@@ -64,5 +68,16 @@ void DropItems(UserData ud, uint32_t drop) {
   // items that are left (and a maker note that cannot move is left out).
   if ((drop & (kDropGps | kDropExif | kDropMakerNotes)) != 0) SetUserDataSourceExif(ud, {});
   if ((drop & kDropIptc) != 0) SetUserDataSourcePhotoshop(ud, {});
-  if ((drop & kDropGainMap) != 0) SetUserDataGainMap(ud, {}, {});
+  if ((drop & kDropGainMap) != 0) LeaveOutGainMap(ud);
+}
+
+void LeaveOutGainMap(UserData ud) {
+  if (GetUserDataGainMap(ud).empty()) return;
+  SetUserDataGainMap(ud, {}, {});
+  std::optional<ItemBytes> xmp = ReadItem(ud, kXmpItem, 1);
+  if (!xmp) return;
+  const std::string packet(xmp->begin(), xmp->end());
+  const std::string unlisted = UnlistXmpGainMap(packet);
+  if (unlisted != packet)
+    SetUserDataItem(ud, unlisted.data(), int32_t(unlisted.size()), kXmpItem, 1);
 }

@@ -23,3 +23,7 @@ uint32_t DropItemForWord(std::string_view word);
 
 // Removes every item of the kinds in drop from ud.
 void DropItems(UserData ud, uint32_t drop);
+
+// Leaves the gain map out of the copy, and with it what the XMP packet says
+// of it, when there is one.
+void LeaveOutGainMap(UserData ud);

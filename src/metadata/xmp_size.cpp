@@ -14,6 +14,7 @@ constexpr std::string_view kTiffNamespace = "http://ns.adobe.com/tiff/1.0/";
 constexpr std::string_view kPanoramaNamespace = "http://ns.google.com/photos/1.0/panorama/";
 constexpr std::string_view kContainerNamespace = "http://ns.google.com/photos/1.0/container/";
 constexpr std::string_view kItemNamespace = "http://ns.google.com/photos/1.0/container/item/";
+constexpr std::string_view kGainMapNamespace = "http://ns.adobe.com/hdr-gain-map/1.0/";
 
 bool IsNameChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' ||
@@ -232,6 +233,70 @@ std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length) {
         ReplaceValues(&scope, item + ":Length", int64_t(length));
         fitted.replace(first, last == std::string::npos ? std::string::npos : last - first, scope);
       }
+    }
+  }
+  return fitted;
+}
+
+namespace {
+
+// Where the property named at `at` is written whole: an attribute with the
+// blanks before it, or an element from its start tag to its end tag.
+// Empty (npos) when neither.
+std::pair<size_t, size_t> PropertyExtent(std::string_view s, size_t at, std::string_view name) {
+  constexpr std::pair kNone{std::string_view::npos, std::string_view::npos};
+  if (at > 0 && s[at - 1] == '<') {
+    const std::string closing = "</" + std::string(name) + ">";
+    const size_t end = s.find(closing, at);
+    if (end == std::string_view::npos) return kNone;
+    return {at - 1, end + closing.size()};
+  }
+  const auto [begin, end] = ValueAfterName(s, at + name.size());
+  if (begin == std::string_view::npos || at == 0 || !IsSpace(s[at - 1])) return kNone;
+  size_t from = at;
+  while (from > 0 && IsSpace(s[from - 1])) --from;
+  return {from, end + 1};
+}
+
+void RemoveProperty(std::string* packet, const std::string& qualifiedName) {
+  size_t at = packet->find(qualifiedName);
+  while (at != std::string::npos) {
+    const size_t after = at + qualifiedName.size();
+    const bool wholeName = (after >= packet->size() || !IsNameChar((*packet)[after])) &&
+                           (at == 0 || !IsNameChar((*packet)[at - 1]));
+    const auto [begin, end] = wholeName ? PropertyExtent(*packet, at, qualifiedName)
+                                        : std::pair{std::string::npos, std::string::npos};
+    if (begin == std::string::npos) {
+      at = packet->find(qualifiedName, at + 1);
+      continue;
+    }
+    packet->erase(begin, end - begin);
+    at = packet->find(qualifiedName, begin);
+  }
+}
+
+}  // namespace
+
+std::string UnlistXmpGainMap(std::string_view packet) {
+  std::string fitted(packet);
+  for (const std::string& prefix : PrefixesOf(packet, kGainMapNamespace)) {
+    RemoveProperty(&fitted, prefix + ":Version");
+  }
+  for (const std::string& item : PrefixesOf(packet, kItemNamespace)) {
+    const std::string semantic = item + ":Semantic";
+    for (size_t at = fitted.find(semantic); at != std::string::npos;
+         at = fitted.find(semantic, at + 1)) {
+      const auto [begin, end] = ValueAfterName(fitted, at + semantic.size());
+      if (begin == std::string::npos || fitted.compare(begin, end - begin, "GainMap") != 0) {
+        continue;
+      }
+      // The directory's list entry that holds the item, when it holds it alone.
+      const size_t first = fitted.rfind("<rdf:li", at);
+      const size_t close = fitted.find("</rdf:li>", at);
+      const size_t next = fitted.find("<rdf:li", at);
+      if (first == std::string::npos || close == std::string::npos || next < close) continue;
+      fitted.erase(first, close + 9 - first);
+      at = first;
     }
   }
   return fitted;

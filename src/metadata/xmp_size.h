@@ -29,3 +29,6 @@ std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32
 // The packet with the length its container directory states for the gain
 // map (the Item:Length of the item whose Item:Semantic is GainMap) replaced.
 std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length);
+// The packet without what says a gain map follows the picture: the hdrgm
+// version and the container directory's GainMap entry.
+std::string UnlistXmpGainMap(std::string_view packet);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/item_types.h"
+#include "metadata/drop_items.h"
 #include "metadata/xmp_size.h"
 #include "platform/codecs/jpeg/jpeg_codec.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
@@ -179,7 +180,7 @@ void FitGainMap(UserData ud, const ResizeRequest& resize, Rect sourceBounds, int
   } catch (const std::bad_alloc&) {
   }
   if (err != noErr || SetUserDataGainMap(ud, fitted, GetUserDataGainMapIsoVersion(ud)) != noErr) {
-    SetUserDataGainMap(ud, {}, {});
+    LeaveOutGainMap(ud);
     return;
   }
   StoreDirectoryLength(ud, fitted.size());

@@ -53,4 +53,26 @@ TEST(XmpImageSize, GainMapLengthIsTheGainMapItemsAlone) {
   for (const Case& c : cases) EXPECT_EQ(RefitXmpGainMapLength(c.packet, 12345), c.fitted);
 }
 
+// A copy without its gain map: the version and the directory entry go,
+// written as attributes or as elements; the rest stays byte for byte.
+TEST(XmpImageSize, GainMapIsUnlistedWhenLeftOut) {
+  const std::string ns =
+      " xmlns:h='http://ns.adobe.com/hdr-gain-map/1.0/'"
+      " xmlns:I='http://ns.google.com/photos/1.0/container/item/'";
+  struct Case {
+    std::string packet, unlisted;
+  } cases[] = {
+      {"<d" + ns +
+           " h:Version='1.0' h:Versions='2'><rdf:Seq><rdf:li><C:Item I:Semantic='Primary'/>" +
+           "</rdf:li><rdf:li p='R'><C:Item I:Semantic='GainMap' "
+           "I:Length='5'/></rdf:li></rdf:Seq></d>",
+       "<d" + ns + " h:Versions='2'><rdf:Seq><rdf:li><C:Item I:Semantic='Primary'/></rdf:li>" +
+           "</rdf:Seq></d>"},
+      {"<d" + ns + "><h:Version>1.0</h:Version><rdf:li><C:Item><I:Semantic>GainMap</I:Semantic>" +
+           "</C:Item></rdf:li><x/></d>",
+       "<d" + ns + "><x/></d>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(UnlistXmpGainMap(c.packet), c.unlisted);
+}
+
 }  // namespace
