@@ -9,6 +9,7 @@
 #include "base/item_types.h"
 #include "metadata/meta_tags.h"
 #include "metadata/rational.h"
+#include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
 #include "platform/handle.h"
 #include "platform/owned.h"
@@ -23,7 +24,6 @@ constexpr OSType kRelatedImageWidthType = kInteropItemBase + 0x1001;
 constexpr OSType kRelatedImageLengthType = kInteropItemBase + 0x1002;
 constexpr uint16_t kShortField = 3;
 constexpr OSType kSoftwareTextType = 0xA9737772;  // 0xA9 "swr"
-constexpr OSType kXmpPacketType = FourCC("xmp ");
 constexpr char kSoftwareName[] = "Kelvane Studio tavrel";
 
 void StoreDimension(UserData ud, OSType type, int32_t extent) {
@@ -47,15 +47,8 @@ void StoreResolution(UserData ud, OSType type, Rational r) {
 
 // The XMP packet's copies of the size say what the EXIF items say.
 void StoreXmpDimensions(UserData ud, int32_t width, int32_t height) {
-  UniqueHandle packet(NewHandle(0));
-  if (!packet || GetUserData(ud, packet.get(), kXmpPacketType, 1) != noErr) return;
-  const std::string fitted =
-      RefitXmpImageSize({*packet.get(), GetHandleSize(packet.get())}, width, height);
-  if (fitted.size() == GetHandleSize(packet.get()) &&
-      std::memcmp(fitted.data(), *packet.get(), fitted.size()) == 0) {
-    return;
-  }
-  SetUserDataItem(ud, fitted.data(), int32_t(fitted.size()), kXmpPacketType, 1);
+  ChangeXmpPacket(
+      ud, [&](std::string_view packet) { return RefitXmpImageSize(packet, width, height); });
 }
 
 // A size the interoperability IFD states, where it states one, in the field
@@ -76,17 +69,12 @@ void RefitStatedExtent(UserData ud, OSType type, int32_t extent) {
 // A panorama's pixel fields in the XMP packet follow the picture.
 void StoreXmpPanorama(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
                       int32_t outputHeight, int32_t quarterTurns) {
-  UniqueHandle packet(NewHandle(0));
-  if (!packet || GetUserData(ud, packet.get(), kXmpPacketType, 1) != noErr) return;
   const bool sideways = quarterTurns % 2 != 0;
-  const std::string fitted = RefitXmpPanorama(
-      {*packet.get(), GetHandleSize(packet.get())}, sourceWidth, sourceHeight,
-      sideways ? outputHeight : outputWidth, sideways ? outputWidth : outputHeight, quarterTurns);
-  if (fitted.size() == GetHandleSize(packet.get()) &&
-      std::memcmp(fitted.data(), *packet.get(), fitted.size()) == 0) {
-    return;
-  }
-  SetUserDataItem(ud, fitted.data(), int32_t(fitted.size()), kXmpPacketType, 1);
+  ChangeXmpPacket(ud, [&](std::string_view packet) {
+    return RefitXmpPanorama(packet, sourceWidth, sourceHeight,
+                            sideways ? outputHeight : outputWidth,
+                            sideways ? outputWidth : outputHeight, quarterTurns);
+  });
 }
 
 // Pixel intervals, one less than the pixel count, as the unsigned terms the

@@ -1,12 +1,10 @@
 #include "metadata/drop_items.h"
 
-#include <optional>
-#include <string>
 #include <vector>
 
 #include "base/item_types.h"
+#include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
-#include "platform/metadata_items/item_access.h"
 
 namespace {
 
@@ -74,10 +72,5 @@ void DropItems(UserData ud, uint32_t drop) {
 void LeaveOutGainMap(UserData ud) {
   if (GetUserDataGainMap(ud).empty()) return;
   SetUserDataGainMap(ud, {}, {});
-  std::optional<ItemBytes> xmp = ReadItem(ud, kXmpItem, 1);
-  if (!xmp) return;
-  const std::string packet(xmp->begin(), xmp->end());
-  const std::string unlisted = UnlistXmpGainMap(packet);
-  if (unlisted != packet)
-    SetUserDataItem(ud, unlisted.data(), int32_t(unlisted.size()), kXmpItem, 1);
+  ChangeXmpPacket(ud, UnlistXmpGainMap);
 }

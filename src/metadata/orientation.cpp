@@ -5,6 +5,7 @@
 
 #include "base/big_endian.h"
 #include "base/item_types.h"
+#include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
 #include "platform/graphics_import.h"
 #include "platform/handle.h"
@@ -60,8 +61,5 @@ void MarkUpright(UserData ud) {
     WriteBigEndian16(1, bytes);
     SetUserDataItem(ud, bytes, sizeof bytes, kOrientationItemType, 1);
   }
-  OwnedHandle packet;
-  if (packet.h == nullptr || GetUserData(ud, packet.h, kXmpPacketType, 1) != noErr) return;
-  const std::string marked = MarkXmpUpright(std::string_view(*packet.h, GetHandleSize(packet.h)));
-  SetUserDataItem(ud, marked.data(), int32_t(marked.size()), kXmpPacketType, 1);
+  ChangeXmpPacket(ud, MarkXmpUpright);
 }

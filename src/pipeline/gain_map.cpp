@@ -8,10 +8,10 @@
 
 #include "base/item_types.h"
 #include "metadata/drop_items.h"
+#include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
 #include "platform/codecs/jpeg/jpeg_codec.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
-#include "platform/metadata_items/item_access.h"
 #include "platform/owned.h"
 #include "resample/reorient.h"
 #include "resample/rotate.h"
@@ -159,14 +159,6 @@ OSErr Fit(ByteSpan source, const ResizeRequest& resize, Rect sourceBounds, int32
   return noErr;
 }
 
-void StoreDirectoryLength(UserData ud, uint64_t length) {
-  std::optional<ItemBytes> xmp = ReadItem(ud, kXmpItem, 1);
-  if (!xmp) return;
-  const std::string packet(xmp->begin(), xmp->end());
-  const std::string fitted = RefitXmpGainMapLength(packet, length);
-  if (fitted != packet) SetUserDataItem(ud, fitted.data(), int32_t(fitted.size()), kXmpItem, 1);
-}
-
 }  // namespace
 
 void FitGainMap(UserData ud, const ResizeRequest& resize, Rect sourceBounds, int32_t orientation,
@@ -183,5 +175,6 @@ void FitGainMap(UserData ud, const ResizeRequest& resize, Rect sourceBounds, int
     LeaveOutGainMap(ud);
     return;
   }
-  StoreDirectoryLength(ud, fitted.size());
+  ChangeXmpPacket(
+      ud, [&](std::string_view packet) { return RefitXmpGainMapLength(packet, fitted.size()); });
 }
