@@ -5,9 +5,6 @@
 // written to a second file in memory. Each input runs twice, with the
 // stages overlapped and one after another: both must end alike, to the
 // byte, with a result from the documented set.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -15,6 +12,7 @@
 
 #include "driver/image_job.h"
 #include "import_path.h"
+#include "memory_file.h"
 #include "platform/quicktime.h"
 
 namespace {
@@ -22,46 +20,14 @@ namespace {
 // Larger images are only probed: a run must stay a few milliseconds.
 constexpr int64_t kMaxJobPixels = int64_t(512) * 512;
 
-struct MemoryFile {
-  int fd = -1;
-  std::string path;
-};
-
-MemoryFile MakeMemoryFile(const char* name) {
-  MemoryFile f;
-  f.fd = memfd_create(name, MFD_CLOEXEC);
-  if (f.fd < 0) std::abort();
-  f.path = "/proc/self/fd/" + std::to_string(f.fd);
-  return f;
-}
-
-const MemoryFile& Input() {
-  static const MemoryFile file = MakeMemoryFile("tavrel-fuzz-in");
+const fuzz::MemoryFile& Input() {
+  static const fuzz::MemoryFile file = fuzz::MakeMemoryFile("tavrel-fuzz-in");
   return file;
 }
 
-const MemoryFile& Output() {
-  static const MemoryFile file = MakeMemoryFile("tavrel-fuzz-out");
+const fuzz::MemoryFile& Output() {
+  static const fuzz::MemoryFile file = fuzz::MakeMemoryFile("tavrel-fuzz-out");
   return file;
-}
-
-bool Replace(const MemoryFile& file, const uint8_t* data, size_t size) {
-  if (ftruncate(file.fd, 0) != 0 || lseek(file.fd, 0, SEEK_SET) != 0) return false;
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = pwrite(file.fd, data + done, size - done, off_t(done));
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-std::vector<uint8_t> Contents(const MemoryFile& file) {
-  std::vector<uint8_t> bytes(size_t(lseek(file.fd, 0, SEEK_END)));
-  if (!bytes.empty() && pread(file.fd, bytes.data(), bytes.size(), 0) != ssize_t(bytes.size())) {
-    std::abort();
-  }
-  return bytes;
 }
 
 bool BoundsOf(const std::string& path, Rect* bounds) {
@@ -79,10 +45,10 @@ struct Ending {
 };
 
 Ending Run(const JobSettings& settings, bool overlap) {
-  if (!Replace(Output(), nullptr, 0)) std::abort();
+  if (!fuzz::Replace(Output(), nullptr, 0)) std::abort();
   SetImageJobOverlap(overlap);
   Ending e{RunImageJob(settings).code, {}};
-  e.output = Contents(Output());
+  e.output = fuzz::Contents(Output());
   return e;
 }
 
@@ -96,7 +62,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!Replace(Input(), data, size)) std::abort();
+  if (!fuzz::Replace(Input(), data, size)) std::abort();
   Rect bounds;
   if (!BoundsOf(Input().path, &bounds)) return 0;
   const int64_t width = int64_t(bounds.right) - bounds.left;

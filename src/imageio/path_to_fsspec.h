@@ -1,4 +1,4 @@
-// The file specification of a path given on the command line.
+// The FSSpec of a path given on the command line.
 #pragma once
 
 #include <string>

@@ -212,27 +212,43 @@ std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32
   return fitted;
 }
 
+namespace {
+
+// Calls visit(at) for where each container directory item whose
+// itemPrefix:Semantic is GainMap names its semantic, last first, so that
+// changing the packet after `at` keeps the places of those before it.
+template <typename Visit>
+void ForEachGainMapItem(const std::string& packet, const std::string& itemPrefix, Visit visit) {
+  const std::string semantic = itemPrefix + ":Semantic";
+  std::vector<size_t> found;
+  for (size_t at = packet.find(semantic); at != std::string::npos;
+       at = packet.find(semantic, at + 1)) {
+    const auto [begin, end] = ValueAfterName(packet, at + semantic.size());
+    if (begin != std::string::npos && packet.compare(begin, end - begin, "GainMap") == 0) {
+      found.push_back(at);
+    }
+  }
+  for (auto it = found.rbegin(); it != found.rend(); ++it) visit(*it);
+}
+
+}  // namespace
+
 std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length) {
   std::string fitted(packet);
   for (const std::string& item : PrefixesOf(packet, kItemNamespace)) {
     for (const std::string& container : PrefixesOf(packet, kContainerNamespace)) {
-      const std::string semantic = item + ":Semantic";
       const std::string itemStart = "<" + container + ":Item";
-      for (size_t at = fitted.find(semantic); at != std::string::npos;
-           at = fitted.find(semantic, at + 1)) {
-        const auto [begin, end] = ValueAfterName(fitted, at + semantic.size());
-        if (begin == std::string::npos || fitted.compare(begin, end - begin, "GainMap") != 0) {
-          continue;
-        }
+      ForEachGainMapItem(fitted, item, [&](size_t at) {
         // The directory item the semantic belongs to: from its start tag to
         // the next item's.
         const size_t first = fitted.rfind(itemStart, at);
+        if (first == std::string::npos) return;
         const size_t last = fitted.find(itemStart, at);
-        if (first == std::string::npos) continue;
-        std::string scope = fitted.substr(first, last == std::string::npos ? last : last - first);
+        const size_t count = last == std::string::npos ? last : last - first;
+        std::string scope = fitted.substr(first, count);
         ReplaceValues(&scope, item + ":Length", int64_t(length));
-        fitted.replace(first, last == std::string::npos ? std::string::npos : last - first, scope);
-      }
+        fitted.replace(first, count, scope);
+      });
     }
   }
   return fitted;
@@ -283,21 +299,14 @@ std::string UnlistXmpGainMap(std::string_view packet) {
     RemoveProperty(&fitted, prefix + ":Version");
   }
   for (const std::string& item : PrefixesOf(packet, kItemNamespace)) {
-    const std::string semantic = item + ":Semantic";
-    for (size_t at = fitted.find(semantic); at != std::string::npos;
-         at = fitted.find(semantic, at + 1)) {
-      const auto [begin, end] = ValueAfterName(fitted, at + semantic.size());
-      if (begin == std::string::npos || fitted.compare(begin, end - begin, "GainMap") != 0) {
-        continue;
-      }
+    ForEachGainMapItem(fitted, item, [&](size_t at) {
       // The directory's list entry that holds the item, when it holds it alone.
       const size_t first = fitted.rfind("<rdf:li", at);
       const size_t close = fitted.find("</rdf:li>", at);
       const size_t next = fitted.find("<rdf:li", at);
-      if (first == std::string::npos || close == std::string::npos || next < close) continue;
-      fitted.erase(first, close + 9 - first);
-      at = first;
-    }
+      if (first == std::string::npos || close == std::string::npos || next < close) return;
+      fitted.erase(first, close + std::string_view("</rdf:li>").size() - first);
+    });
   }
   return fitted;
 }

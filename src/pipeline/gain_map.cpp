@@ -66,9 +66,14 @@ OSErr PutUpright(int32_t orientation, UniqueGWorld* map) {
   return noErr;
 }
 
-// value * to / from, rounded, at least 1.
+// value * to / from, rounded.
+int64_t Rounded(int64_t value, int64_t to, int64_t from) {
+  return (2 * value * to + from) / (2 * from);
+}
+
+// The same, at least 1: a size.
 int32_t Scaled(int64_t value, int64_t to, int64_t from) {
-  return int32_t(std::max<int64_t>(1, (2 * value * to + from) / (2 * from)));
+  return int32_t(std::max<int64_t>(1, Rounded(value, to, from)));
 }
 
 // The picture's resize and crop, done to the map: its full size and window
@@ -88,11 +93,9 @@ OSErr Resize(const ResizeRequest& resize, Rect sourceBounds, UniqueGWorld* map) 
     window.width = std::min(to.width, Scaled(resize.width, width, sourceWidth));
     window.height = std::min(to.height, Scaled(resize.height, height, sourceHeight));
     window.left =
-        std::min(to.width - window.width,
-                 int32_t((2 * resize.windowLeft * width + sourceWidth) / (2 * sourceWidth)));
-    window.top =
-        std::min(to.height - window.height,
-                 int32_t((2 * resize.windowTop * height + sourceHeight) / (2 * sourceHeight)));
+        std::min(to.width - window.width, int32_t(Rounded(resize.windowLeft, width, sourceWidth)));
+    window.top = std::min(to.height - window.height,
+                          int32_t(Rounded(resize.windowTop, height, sourceHeight)));
   }
   PreparedResamplePtr prepared;
   if (OSErr err = PrepareResampleWindow(from, to, window, resize.horizontalEdge,

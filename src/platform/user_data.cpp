@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -44,6 +45,19 @@ struct UserDataRecord {
 };
 
 namespace {
+
+// Replaces *to with bytes, which may lie in *to itself; *to is left empty
+// when memory runs out.
+OSErr KeepBytes(std::vector<uint8_t>* to, std::span<const uint8_t> bytes) {
+  try {
+    std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+    *to = std::move(copy);
+  } catch (const std::bad_alloc&) {
+    to->clear();
+    return memFullErr;
+  }
+  return noErr;
+}
 
 TypeList* FindType(UserData ud, OSType type) {
   auto it = std::find_if(ud->types.begin(), ud->types.end(),
@@ -213,13 +227,7 @@ uint16_t GetUserDataItemTiffType(UserData ud, OSType type, int32_t index) {
 
 OSErr SetUserDataSourceExif(UserData ud, std::span<const uint8_t> tiff) {
   if (ud == nullptr) return paramErr;
-  try {
-    ud->sourceExif.assign(tiff.begin(), tiff.end());
-  } catch (const std::bad_alloc&) {
-    ud->sourceExif.clear();
-    return memFullErr;
-  }
-  return noErr;
+  return KeepBytes(&ud->sourceExif, tiff);
 }
 
 std::span<const uint8_t> GetUserDataSourceExif(UserData ud) {
@@ -247,13 +255,7 @@ std::span<const uint8_t> GetUserDataItemForm(UserData ud, OSType type, int32_t i
 
 OSErr SetUserDataSourcePhotoshop(UserData ud, std::span<const uint8_t> block) {
   if (ud == nullptr) return paramErr;
-  try {
-    ud->sourcePhotoshop.assign(block.begin(), block.end());
-  } catch (const std::bad_alloc&) {
-    ud->sourcePhotoshop.clear();
-    return memFullErr;
-  }
-  return noErr;
+  return KeepBytes(&ud->sourcePhotoshop, block);
 }
 
 std::span<const uint8_t> GetUserDataSourcePhotoshop(UserData ud) {
@@ -264,16 +266,13 @@ std::span<const uint8_t> GetUserDataSourcePhotoshop(UserData ud) {
 OSErr SetUserDataGainMap(UserData ud, std::span<const uint8_t> jpeg,
                          std::span<const uint8_t> isoVersion) {
   if (ud == nullptr) return paramErr;
-  try {
-    // Either may lie in the other's old bytes.
-    std::vector<uint8_t> map(jpeg.begin(), jpeg.end());
-    std::vector<uint8_t> version(isoVersion.begin(), isoVersion.end());
-    ud->gainMap = std::move(map);
-    ud->gainMapIsoVersion = std::move(version);
-  } catch (const std::bad_alloc&) {
-    ud->gainMap.clear();
+  if (OSErr err = KeepBytes(&ud->gainMap, jpeg)) {
     ud->gainMapIsoVersion.clear();
-    return memFullErr;
+    return err;
+  }
+  if (OSErr err = KeepBytes(&ud->gainMapIsoVersion, isoVersion)) {
+    ud->gainMap.clear();
+    return err;
   }
   return noErr;
 }

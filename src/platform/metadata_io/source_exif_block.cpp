@@ -30,14 +30,10 @@ ByteSpan FromPng(ByteSpan file) {
   return {};
 }
 
-uint32_t Little32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 ByteSpan FromWebp(ByteSpan file) {
   size_t at = 12;
   while (at + 8 <= file.size()) {
-    const size_t length = Little32(file.data() + at + 4);
+    const size_t length = ReadLittleEndian32(file.data() + at + 4);
     if (length > file.size() - at - 8) break;
     if (std::memcmp(file.data() + at, "EXIF", 4) == 0) {
       ByteSpan body = file.subspan(at + 8, length);

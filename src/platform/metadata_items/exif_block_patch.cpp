@@ -6,6 +6,7 @@
 #include <map>
 #include <string_view>
 
+#include "base/big_endian.h"
 #include "base/item_types.h"
 
 namespace {
@@ -52,25 +53,10 @@ class Tiff {
   std::vector<uint8_t>& bytes() { return b_; }
   size_t size() const { return b_.size(); }
 
-  uint16_t U16(const uint8_t* p) const {
-    return little_ ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
-  }
-  uint32_t U32(const uint8_t* p) const {
-    return little_
-               ? uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24
-               : uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
-  }
-  void Put16(uint8_t* p, uint16_t v) const {
-    const std::array<uint8_t, 2> be = {uint8_t(v >> 8), uint8_t(v)};
-    std::copy(be.begin(), be.end(), p);
-    if (little_) std::reverse(p, p + 2);
-  }
-  void Put32(uint8_t* p, uint32_t v) const {
-    const std::array<uint8_t, 4> be = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8),
-                                       uint8_t(v)};
-    std::copy(be.begin(), be.end(), p);
-    if (little_) std::reverse(p, p + 4);
-  }
+  uint16_t U16(const uint8_t* p) const { return ReadOrdered16(p, little_); }
+  uint32_t U32(const uint8_t* p) const { return ReadOrdered32(p, little_); }
+  void Put16(uint8_t* p, uint16_t v) const { WriteOrdered16(v, p, little_); }
+  void Put32(uint8_t* p, uint32_t v) const { WriteOrdered32(v, p, little_); }
 
   // Big-endian numbers into the block's order.
   std::vector<uint8_t> InOrder(std::vector<uint8_t> bytes, uint16_t type) const {

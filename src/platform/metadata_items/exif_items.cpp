@@ -281,3 +281,13 @@ void AddExifBlockItems(std::span<const uint8_t> block, UserData ud) {
   AddExifItems(exif, order, ud);
   SetUserDataSourceExif(ud, tiff);
 }
+
+void MarkExifOrientationUpright(UserData ud) {
+  constexpr OSType kOrientation = kTiffItemBase + 0x0112;
+  constexpr uint8_t kUpright[2] = {0, 1};  // SHORT, big-endian
+  for (int32_t index = 1; index <= CountUserDataType(ud, kOrientation); ++index) {
+    if (SetUserDataItem(ud, kUpright, sizeof kUpright, kOrientation, index) == noErr) {
+      SetUserDataItemTiffType(ud, kOrientation, index, 3);
+    }
+  }
+}

@@ -65,3 +65,8 @@ std::vector<uint8_t> ExifBlockOfItems(UserData ud);
 // TIFF structure, which is also kept as the source's block. A block that
 // does not hold together adds nothing.
 void AddExifBlockItems(std::span<const uint8_t> block, UserData ud);
+
+// Sets every orientation item to 1 (upright, a SHORT): for importers that
+// apply the file's own orientation, so that a copied one would turn the
+// pixels again.
+void MarkExifOrientationUpright(UserData ud);

@@ -51,20 +51,6 @@ void AddIccProfile(const heif_image_handle* handle, UserData ud) {
   AppendItem(ud, kIccItem, profile, 0);
 }
 
-// The importer draws the image with the container's rotation and mirroring
-// applied (and readers ignore an Exif orientation in these files): the
-// pixels it delivers are upright, and a copied orientation would turn them
-// again.
-void SetOrientationUpright(UserData ud) {
-  constexpr OSType kOrientation = kTiffItemBase + 0x0112;
-  constexpr uint8_t kUpright[2] = {0, 1};  // SHORT, big-endian
-  for (int32_t index = 1; index <= CountUserDataType(ud, kOrientation); ++index) {
-    if (SetUserDataItem(ud, kUpright, sizeof kUpright, kOrientation, index) == noErr) {
-      SetUserDataItemTiffType(ud, kOrientation, index, 3);
-    }
-  }
-}
-
 }  // namespace
 
 bool IsHeifFile(ByteSpan file) {
@@ -84,5 +70,7 @@ void AddHeifItems(ByteSpan file, UserData ud) {
   std::unique_ptr<heif_image_handle, HeifRelease> handle(primary);
   AddMetadataBlocks(handle.get(), ud);
   AddIccProfile(handle.get(), ud);
-  SetOrientationUpright(ud);
+  // Drawn with the container's rotation and mirroring applied (readers
+  // ignore an Exif orientation in these files).
+  MarkExifOrientationUpright(ud);
 }

@@ -36,48 +36,35 @@ constexpr uint32_t kPrimaryAttribute = 0x20030000;
 // there), and where each entry is.
 struct MpfIndex {
   size_t base = 0;
-  bool bigEndian = true;
+  bool little = false;
   std::vector<size_t> entries;  // file positions of the 16-byte entries
 };
-
-uint32_t Read32(const uint8_t* p, bool bigEndian) {
-  if (bigEndian) return ReadBigEndian32(p);
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
-uint16_t Read16(const uint8_t* p, bool bigEndian) {
-  return bigEndian ? ReadBigEndian16(p) : uint16_t(p[0] | (p[1] << 8));
-}
-
-void Write32(uint32_t value, uint8_t* p, bool bigEndian) {
-  if (bigEndian) return WriteBigEndian32(value, p);
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(value >> (8 * i));
-}
 
 bool ReadMpfIndex(ByteSpan file, MpfIndex* index) {
   for (const JpegSegment& segment : JpegHeaderSegments(file)) {
     if (!JpegSegmentIs(segment, kApp2, kMpfName)) continue;
     const ByteSpan tiff = segment.body.subspan(sizeof kMpfName);
     if (tiff.size() < 8) return false;
-    const bool big = tiff[0] == 'M';
-    if ((tiff[0] != 'M' && tiff[0] != 'I') || tiff[1] != tiff[0] || Read16(&tiff[2], big) != 42) {
+    const bool little = tiff[0] == 'I';
+    if ((tiff[0] != 'M' && !little) || tiff[1] != tiff[0] ||
+        ReadOrdered16(&tiff[2], little) != 42) {
       return false;
     }
-    const uint64_t ifd = Read32(&tiff[4], big);
+    const uint64_t ifd = ReadOrdered32(&tiff[4], little);
     if (ifd > tiff.size() - 2) return false;
-    const size_t fields = Read16(&tiff[ifd], big);
+    const size_t fields = ReadOrdered16(&tiff[ifd], little);
     if ((tiff.size() - ifd - 2) / 12 < fields) return false;
     for (size_t i = 0; i < fields; ++i) {
       const uint8_t* field = &tiff[ifd + 2 + 12 * i];
-      if (Read16(field, big) != kEntriesTag) continue;
-      const uint64_t count = Read32(field + 4, big) / kEntryBytes;
-      const uint64_t at = Read32(field + 8, big);
+      if (ReadOrdered16(field, little) != kEntriesTag) continue;
+      const uint64_t count = ReadOrdered32(field + 4, little) / kEntryBytes;
+      const uint64_t at = ReadOrdered32(field + 8, little);
       if (count < 1 || count > kMostImages || at > tiff.size() ||
           (tiff.size() - at) / kEntryBytes < count) {
         return false;
       }
       index->base = size_t(tiff.data() - file.data());
-      index->bigEndian = big;
+      index->little = little;
       for (uint64_t e = 0; e < count; ++e) index->entries.push_back(index->base + at + e * 16);
       return true;
     }
@@ -152,8 +139,8 @@ JpegGainMap FindJpegGainMap(ByteSpan file) {
   JpegGainMap found;
   for (size_t e = 1; e < index.entries.size() && found.jpeg.empty(); ++e) {
     const uint8_t* entry = file.data() + index.entries[e];
-    const uint64_t size = Read32(entry + 4, index.bigEndian);
-    const uint64_t at = index.base + uint64_t(Read32(entry + 8, index.bigEndian));
+    const uint64_t size = ReadOrdered32(entry + 4, index.little);
+    const uint64_t at = index.base + uint64_t(ReadOrdered32(entry + 8, index.little));
     if (size == 0 || at >= file.size() || size > file.size() - at) continue;
     if (IsGainMapFile(file.subspan(size_t(at), size_t(size)))) {
       found.jpeg = file.subspan(size_t(at), size_t(size));
@@ -172,8 +159,8 @@ void AppendMpfGainMap(uint64_t fileSize, const ReadBytesAt& readAt, std::vector<
   bool found = false;
   for (size_t e = 1; e < index.entries.size(); ++e) {
     const uint8_t* entry = head->data() + index.entries[e];
-    const uint64_t size = Read32(entry + 4, index.bigEndian);
-    const uint64_t at = index.base + uint64_t(Read32(entry + 8, index.bigEndian));
+    const uint64_t size = ReadOrdered32(entry + 4, index.little);
+    const uint64_t at = index.base + uint64_t(ReadOrdered32(entry + 8, index.little));
     const uint64_t now = head->size();
     // Its head first: other images (previews, depth) are not read whole.
     bool taken = !found && size > 0 && size <= kMostGainMapBytes && at < fileSize &&
@@ -186,11 +173,11 @@ void AppendMpfGainMap(uint64_t fileSize, const ReadBytesAt& readAt, std::vector<
     uint8_t* changed = head->data() + index.entries[e];  // the head may have moved
     if (taken) {
       found = true;
-      Write32(uint32_t(now - index.base), changed + 8, index.bigEndian);
+      WriteOrdered32(uint32_t(now - index.base), changed + 8, index.little);
     } else {
       head->resize(size_t(now));
-      Write32(0, changed + 4, index.bigEndian);
-      Write32(0, changed + 8, index.bigEndian);
+      WriteOrdered32(0, changed + 4, index.little);
+      WriteOrdered32(0, changed + 8, index.little);
     }
   }
 }

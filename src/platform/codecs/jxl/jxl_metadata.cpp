@@ -18,18 +18,6 @@ namespace {
 constexpr size_t kLargestBox = size_t(64) << 20;
 constexpr size_t kFirstBoxBuffer = size_t(64) << 10;
 
-// The importer applies the codestream's orientation, so the pixels it
-// delivers are upright and a copied Exif orientation would turn them again.
-void SetOrientationUpright(UserData ud) {
-  constexpr OSType kOrientation = kTiffItemBase + 0x0112;
-  constexpr uint8_t kUpright[2] = {0, 1};  // SHORT, big-endian
-  for (int32_t index = 1; index <= CountUserDataType(ud, kOrientation); ++index) {
-    if (SetUserDataItem(ud, kUpright, sizeof kUpright, kOrientation, index) == noErr) {
-      SetUserDataItemTiffType(ud, kOrientation, index, 3);
-    }
-  }
-}
-
 // The profile of the samples the importer delivers: none for sRGB; else the
 // profile the file embeds, or libjxl's rendering of its coded colour space
 // as a profile. (Lossy files are delivered in sRGB.)
@@ -114,6 +102,7 @@ OSErr ReadJxlMetaData(ByteSpan file, UserData ud) {
   } catch (const std::exception&) {
     // Metadata that cannot be read is left out.
   }
-  SetOrientationUpright(ud);
+  // Drawn with the codestream's orientation applied.
+  MarkExifOrientationUpright(ud);
   return noErr;
 }
