@@ -58,7 +58,7 @@ inline bool ExerciseCommandLine(std::span<const uint8_t> bytes) {
       SplitWords(bytes.size() > 8 ? bytes.subspan(8) : std::span<const uint8_t>());
   ScanOutcome outcome = ScanWords(words, settings);
   if (!NotesAreWellFormed(outcome.notes, settings.errorCount)) return false;
-  MacSetRect(&settings.sourceBounds, 0, 0, ReadInt32(bytes, 0), ReadInt32(bytes, 4));
+  settings.geometry = StoredGeometry(ReadInt32(bytes, 0), ReadInt32(bytes, 4), 1);
   ComputeOutputSize(settings, outcome.notes);
   return NotesAreWellFormed(outcome.notes, settings.errorCount);
 }

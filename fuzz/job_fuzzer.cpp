@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/checks.h"
 #include "driver/image_job.h"
 #include "import_path.h"
 #include "memory_file.h"
@@ -82,6 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.rotation = size % 11 == 0 ? 90 : 0;
   settings.verticalEdge = size % 13 == 0 ? kEdgeWrap : kEdgeDefault;
   settings.copyMetadata = size % 3 == 1;  // the metadata writers, a gain map's fitting
+  std::vector<Note> notes;
+  RunChecks(settings, notes);
+  if (settings.errorCount != 0) return 0;
 
   const Ending overlapped = Run(settings, true);
   const Ending inTurn = Run(settings, false);

@@ -6,7 +6,6 @@
 #include "driver/number_text.h"
 #include "imageio/import.h"
 #include "metadata/orientation.h"
-#include "resample/reorient.h"
 
 namespace {
 
@@ -19,33 +18,39 @@ void Fail(JobSettings& s, std::vector<Note>& notes, std::string text) {
 }
 
 // Bounds that let the size arithmetic run when there is nothing to probe.
-void SetStandInBounds(Rect* bounds) {
-  MacSetRect(bounds, 0, 0, 2, 2);
+void SetStandInBounds(OutputGeometry* geometry) {
+  *geometry = StoredGeometry(2, 2, 1);
 }
 
-// The bounds of the picture put upright as its orientation says.
-int32_t ProbeUprightBounds(const std::string& path, Rect* bounds) {
-  OpenedImport opened;
-  if (const int32_t err = OpenImport(path, &opened)) return err;
-  *bounds = opened.bounds;
-  if (OrientationSwapsSides(StoredOrientation(opened.importer))) {
-    MacSetRect(bounds, 0, 0, opened.bounds.bottom, opened.bounds.right);
+// The stored bounds, and with "//upright" the orientation that puts the
+// picture upright.
+int32_t ProbeGeometry(const std::string& path, bool upright, OutputGeometry* geometry) {
+  Rect bounds;
+  int32_t orientation = 1;
+  if (upright) {
+    OpenedImport opened;
+    if (const int32_t err = OpenImport(path, &opened)) return err;
+    bounds = opened.bounds;
+    orientation = StoredOrientation(opened.importer);
+  } else if (const int32_t err = ProbeNaturalBounds(path, &bounds)) {
+    return err;
   }
+  *geometry = StoredGeometry(int32_t(int64_t(bounds.right) - bounds.left),
+                             int32_t(int64_t(bounds.bottom) - bounds.top), orientation);
   return noErr;
 }
 
 void CheckInput(JobSettings& s, std::vector<Note>& notes) {
   if (!s.inputPath) {
     Fail(s, notes, "No input file specified\n");
-    SetStandInBounds(&s.sourceBounds);
+    SetStandInBounds(&s.geometry);
     return;
   }
-  const int32_t err = s.upright ? ProbeUprightBounds(*s.inputPath, &s.sourceBounds)
-                                : ProbeNaturalBounds(*s.inputPath, &s.sourceBounds);
+  const int32_t err = ProbeGeometry(*s.inputPath, s.upright, &s.geometry);
   if (err == noErr) return;
   // The sizes worked out below are never used after this, but must not
   // divide by zero or come from bounds the probe left half-filled.
-  SetStandInBounds(&s.sourceBounds);
+  SetStandInBounds(&s.geometry);
   if (err == fnfErr) {
     Fail(s, notes,
          "Error: \"" + *s.inputPath + "\": file not found (" + std::to_string(err) + ")\n");
@@ -78,17 +83,16 @@ void FitBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
 
 // "//fill": the smallest resize that covers the box, and its centre.
 void FillBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
+  int32_t fullWidth = s.boxWidth;
+  int32_t fullHeight = s.boxHeight;
   if (int64_t(s.boxWidth) * sourceHeight >= int64_t(s.boxHeight) * sourceWidth) {
-    s.fullWidth = s.boxWidth;
-    s.fullHeight = std::max(s.boxHeight, ScaleSide(sourceHeight, s.boxWidth, sourceWidth));
+    fullHeight = std::max(s.boxHeight, ScaleSide(sourceHeight, s.boxWidth, sourceWidth));
   } else {
-    s.fullHeight = s.boxHeight;
-    s.fullWidth = std::max(s.boxWidth, ScaleSide(sourceWidth, s.boxHeight, sourceHeight));
+    fullWidth = std::max(s.boxWidth, ScaleSide(sourceWidth, s.boxHeight, sourceHeight));
   }
   s.width = s.boxWidth;
   s.height = s.boxHeight;
-  s.windowLeft = (s.fullWidth - s.width) / 2;
-  s.windowTop = (s.fullHeight - s.height) / 2;
+  SetCentredWindow(&s.geometry, fullWidth, fullHeight, s.width, s.height);
 }
 
 // The image and the dump cannot share the standard output.
@@ -100,13 +104,14 @@ void CheckStandardOutput(JobSettings& s, std::vector<Note>& notes) {
 
 void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
   if (s.rotation % 90 != 0) Fail(s, notes, "Only N * 90 degree rotation accommodated\n");
+  s.geometry.quarterTurns = QuarterTurns(s.rotation);
 }
 
 }  // namespace
 
 void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
-  const double sourceWidth = double(int64_t(s.sourceBounds.right) - s.sourceBounds.left);
-  const double sourceHeight = double(int64_t(s.sourceBounds.bottom) - s.sourceBounds.top);
+  const double sourceWidth = s.geometry.sourceWidth;
+  const double sourceHeight = s.geometry.sourceHeight;
   if (s.boxRule != BoxRule::kNone) {
     if (s.percentScale != 0 || s.width != 0 || s.height != 0) {
       Fail(s, notes, "Redundant size specification with percent and width/height\n");
@@ -114,7 +119,9 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
       FitBox(s, int32_t(sourceWidth), int32_t(sourceHeight));
     } else {
       FillBox(s, int32_t(sourceWidth), int32_t(sourceHeight));
+      return;
     }
+    SetWholeResize(&s.geometry, s.width, s.height);
     return;
   }
   if (s.percentScale != 0) {
@@ -133,6 +140,7 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
   } else if (s.height == 0) {
     s.height = ScaleSide(sourceHeight, s.width, sourceWidth);
   }
+  SetWholeResize(&s.geometry, s.width, s.height);
 }
 
 void RunChecks(JobSettings& s, std::vector<Note>& notes) {

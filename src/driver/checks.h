@@ -8,9 +8,10 @@
 #include "driver/job_settings.h"
 
 // Probes the input for its natural bounds (or takes 2 x 2 without one), then
-// runs every check in order.
+// runs every check in order; settings.geometry is whole once they pass.
 void RunChecks(JobSettings& settings, std::vector<Note>& notes);
 
-// The size arithmetic alone, from settings.sourceBounds: a percent scale, or
-// the missing one of width and height from the source's aspect ratio.
+// The size arithmetic alone, from the source's size in settings.geometry: a
+// percent scale, a box, or the missing one of width and height from the
+// source's aspect ratio. The resize and the window go into the geometry.
 void ComputeOutputSize(JobSettings& settings, std::vector<Note>& notes);

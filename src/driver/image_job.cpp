@@ -92,19 +92,12 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   const std::string& inputPath = *s.inputPath;
   const std::string& outputPath = *s.outputPath;
   ResizeRequest resize;
-  resize.width = s.width;
-  resize.height = s.height;
+  resize.geometry = s.geometry;
   resize.horizontalEdge = s.horizontalEdge;
   resize.verticalEdge = s.verticalEdge;
   resize.kernel = s.kernel;
   resize.destinationFormat = DestinationFormatForDepth(s.exportSettings.depth);
-  resize.quarterTurns = QuarterTurns(s.rotation);
   resize.space = s.filterSpace;
-  resize.fullWidth = s.fullWidth;
-  resize.fullHeight = s.fullHeight;
-  resize.windowLeft = s.windowLeft;
-  resize.windowTop = s.windowTop;
-  resize.upright = s.upright;
   // Without its profile the copy needs sRGB samples, as without metadata.
   resize.matchColour = (s.dropItems & kDropIcc) != 0;
   const bool wide = PixelSizeOfFormat(resize.destinationFormat) > 32;
@@ -125,11 +118,15 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   }
   if (const int32_t err = job.pipeline.StartReading(inputPath, *userData, resize)) return err;
   if (!job.pipeline.ReadingKnown()) job.progress.Hold();
+  const OutputGeometry& geometry = s.geometry;
   const Rect imported = job.pipeline.SourceBounds();
-  job.progress.Say("Resizing %dx%d to %dx%d\n", imported.right, imported.bottom, s.width, s.height);
+  job.progress.Say("Resizing %dx%d to %dx%d\n", imported.right, imported.bottom,
+                   geometry.windowWidth, geometry.windowHeight);
 
   job.stage = kStageAllocating;
-  if (Process().trace) job.progress.Say("Allocating GWorld %dx%d\n", s.width, s.height);
+  if (Process().trace) {
+    job.progress.Say("Allocating GWorld %dx%d\n", geometry.windowWidth, geometry.windowHeight);
+  }
   if (const int32_t err = job.pipeline.AllocateDestination()) return job.FinishReading(err);
 
   job.stage = kStageResampling;
@@ -144,21 +141,19 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
     if (const int32_t err = job.FinishReading(noErr)) return err;
   }
 
-  if (resize.quarterTurns != 0) {
-    if (const int32_t err = Turn(job, resize.quarterTurns)) return err;
+  if (geometry.quarterTurns != 0) {
+    if (const int32_t err = Turn(job, geometry.quarterTurns)) return err;
   }
 
   job.stage = kStageWriting;
   job.progress.Say(Quoted("Writing ", outputPath));
-  const bool odd = resize.quarterTurns % 2 == 1;
   if (*userData != nullptr) {
-    AdjustMetaData(*userData, imported.right, imported.bottom, odd ? s.height : s.width,
-                   odd ? s.width : s.height, resize.quarterTurns);
+    AdjustMetaData(*userData, geometry);
     if (s.upright) MarkUpright(*userData);
     DropItems(*userData, s.dropItems);
     // Only JPEG files carry a gain map here.
     if (CodecMatches(exportSettings.codec, FourCC("JPEG"))) {
-      FitGainMap(*userData, resize, imported, job.pipeline.SourceOrientation(), exportSettings);
+      FitGainMap(*userData, resize, exportSettings);
     } else {
       LeaveOutGainMap(*userData);
     }
@@ -181,12 +176,6 @@ OSType DestinationFormatForDepth(int16_t depth) {
   if (depth == 48) return k48RGBCodecType;
   if (depth == 64) return k64ARGBPixelFormat;
   return k32ARGBPixelFormat;
-}
-
-int32_t QuarterTurns(int32_t rotation) {
-  int32_t r = rotation % 360;
-  if (r < 0) r += 360;
-  return r / 90;
 }
 
 JobResult RunImageJob(const JobSettings& settings) {

@@ -26,6 +26,3 @@ void SetImageJobOverlap(bool allowed);
 // Destination pixel format for an export depth: 48 "b48r", 64 "b64a", else
 // 32-bit ARGB.
 OSType DestinationFormatForDepth(int16_t depth);
-
-// Clockwise quarter turns (0 to 3) for a rotation in degrees, any sign.
-int32_t QuarterTurns(int32_t rotation);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/mac_types.h"
+#include "base/output_geometry.h"
 #include "imageio/export_settings.h"
 #include "resample/resample.h"
 
@@ -30,13 +31,10 @@ struct JobSettings {
   BoxRule boxRule = BoxRule::kNone;
   int32_t boxWidth = 0;
   int32_t boxHeight = 0;
-  // "//fill": the full resize the written window is cut from, and where.
-  int32_t fullWidth = 0;
-  int32_t fullHeight = 0;
-  int32_t windowLeft = 0;
-  int32_t windowTop = 0;
   bool upright = false;    // "//upright": the source's orientation applied first
   uint32_t dropItems = 0;  // "//drop": DropItem kinds left out of the copy
-  Rect sourceBounds;       // the input's natural bounds once probed (upright with "//upright")
+  // The input's bounds once probed, and from them, by the checks, the
+  // resize, the window written and the turns.
+  OutputGeometry geometry;
   int32_t errorCount = 0;
 };

@@ -67,20 +67,8 @@ void RefitStatedExtent(UserData ud, OSType type, int32_t extent) {
 }
 
 // A panorama's pixel fields in the XMP packet follow the picture.
-void StoreXmpPanorama(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
-                      int32_t outputHeight, int32_t quarterTurns) {
-  const bool sideways = quarterTurns % 2 != 0;
-  ChangeXmpPacket(ud, [&](std::string_view packet) {
-    return RefitXmpPanorama(packet, sourceWidth, sourceHeight,
-                            sideways ? outputHeight : outputWidth,
-                            sideways ? outputWidth : outputHeight, quarterTurns);
-  });
-}
-
-// Pixel intervals, one less than the pixel count, as the unsigned terms the
-// arithmetic works with.
-uint32_t Intervals(int32_t extent) {
-  return uint32_t(int64_t(extent) - 1);
+void StoreXmpPanorama(UserData ud, const OutputGeometry& geometry) {
+  ChangeXmpPacket(ud, [&](std::string_view packet) { return RefitXmpPanorama(packet, geometry); });
 }
 
 // Rescales resolution by factor and stores it. An axis whose operands or
@@ -95,14 +83,15 @@ void StoreScaledResolution(UserData ud, OSType type, Rational resolution, Ration
 
 }  // namespace
 
-void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
-                    int32_t outputHeight, int32_t quarterTurns) {
+void AdjustMetaData(UserData ud, const OutputGeometry& geometry) {
   UniqueHandle text(NewHandle(0));
+  const int32_t outputWidth = WrittenWidth(geometry);
+  const int32_t outputHeight = WrittenHeight(geometry);
 
   StoreDimension(ud, kPixelXDimensionType, outputWidth);
   StoreDimension(ud, kPixelYDimensionType, outputHeight);
   StoreXmpDimensions(ud, outputWidth, outputHeight);
-  StoreXmpPanorama(ud, sourceWidth, sourceHeight, outputWidth, outputHeight, quarterTurns);
+  StoreXmpPanorama(ud, geometry);
   RefitStatedExtent(ud, kRelatedImageWidthType, outputWidth);
   RefitStatedExtent(ud, kRelatedImageLengthType, outputHeight);
 
@@ -115,12 +104,20 @@ void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int3
   if (!resolution) resolution = FetchResolution(ud, kFocalPlaneYResolutionType);
   if (!resolution) return;
 
-  const bool turnedSideways = quarterTurns % 2 != 0;
-  const int32_t sourceAcross = turnedSideways ? sourceHeight : sourceWidth;
-  const int32_t sourceDown = turnedSideways ? sourceWidth : sourceHeight;
-  const Rational factorX{Intervals(outputWidth), Intervals(sourceAcross)};
-  const Rational factorY{Intervals(outputHeight), Intervals(sourceDown)};
+  // Each written axis takes the scale of the resize direction it shows.
+  const AxisScale across = Turned(geometry) ? VerticalScale(geometry) : HorizontalScale(geometry);
+  const AxisScale down = Turned(geometry) ? HorizontalScale(geometry) : VerticalScale(geometry);
+  StoreScaledResolution(ud, kFocalPlaneXResolutionType, *resolution,
+                        {across.output, across.source});
+  StoreScaledResolution(ud, kFocalPlaneYResolutionType, *resolution, {down.output, down.source});
+}
 
-  StoreScaledResolution(ud, kFocalPlaneXResolutionType, *resolution, factorX);
-  StoreScaledResolution(ud, kFocalPlaneYResolutionType, *resolution, factorY);
+void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int32_t outputWidth,
+                    int32_t outputHeight, int32_t quarterTurns) {
+  OutputGeometry geometry = StoredGeometry(sourceWidth, sourceHeight, 1);
+  geometry.quarterTurns = quarterTurns;
+  const bool turned = Turned(geometry);
+  SetWholeResize(&geometry, turned ? outputHeight : outputWidth,
+                 turned ? outputWidth : outputHeight);
+  AdjustMetaData(ud, geometry);
 }

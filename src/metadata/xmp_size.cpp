@@ -175,8 +175,9 @@ void TurnClockwise(std::array<int64_t, 6>* f) {
 
 }  // namespace
 
-std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32_t sourceHeight,
-                             int32_t resizedWidth, int32_t resizedHeight, int32_t quarterTurns) {
+std::string RefitXmpPanorama(std::string_view packet, const OutputGeometry& geometry) {
+  const int32_t sourceWidth = geometry.sourceWidth;
+  const int32_t sourceHeight = geometry.sourceHeight;
   std::string fitted(packet);
   if (sourceWidth < 1 || sourceHeight < 1) return fitted;
   for (const std::string& prefix : PrefixesOf(packet, kPanoramaNamespace)) {
@@ -196,13 +197,18 @@ std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32
     v[kFullHeight] = stated[kFullHeight].value_or(v[kCropHeight]);
     v[kCropLeft] = stated[kCropLeft].value_or(0);
     v[kCropTop] = stated[kCropTop].value_or(0);
-    for (PanoramaField f : {kFullWidth, kCropLeft}) v[f] = Scaled(v[f], resizedWidth, sourceWidth);
-    for (PanoramaField f : {kFullHeight, kCropTop}) {
-      v[f] = Scaled(v[f], resizedHeight, sourceHeight);
+    for (PanoramaField f : {kFullWidth, kCropLeft}) {
+      v[f] = Scaled(v[f], geometry.fullWidth, sourceWidth);
     }
-    v[kCropWidth] = resizedWidth;
-    v[kCropHeight] = resizedHeight;
-    for (int32_t turn = 0; turn < (quarterTurns % 4 + 4) % 4; ++turn) TurnClockwise(&v);
+    for (PanoramaField f : {kFullHeight, kCropTop}) {
+      v[f] = Scaled(v[f], geometry.fullHeight, sourceHeight);
+    }
+    // The window is what remains of the resized cropped area.
+    v[kCropLeft] += geometry.windowLeft;
+    v[kCropTop] += geometry.windowTop;
+    v[kCropWidth] = geometry.windowWidth;
+    v[kCropHeight] = geometry.windowHeight;
+    for (int32_t turn = 0; turn < (geometry.quarterTurns % 4 + 4) % 4; ++turn) TurnClockwise(&v);
     for (size_t i = 0; i < kPanoramaFields.size(); ++i) {
       if (stated[i] && v[i] >= 0 && v[i] <= INT32_MAX) {
         ReplaceValues(&fitted, prefix + ":" + kPanoramaFields[i], int32_t(v[i]));

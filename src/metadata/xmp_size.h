@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/output_geometry.h"
+
 // The packet with the values of exif:PixelXDimension, tiff:ImageWidth
 // (width) and exif:PixelYDimension, tiff:ImageLength (height) replaced, as
 // attributes or as elements, under whatever prefixes the packet binds to
@@ -20,11 +22,10 @@ std::string MarkXmpUpright(std::string_view packet);
 
 // The packet with a panorama's pixel fields (GPano: the full panorama's
 // size, the cropped area's size and offset) fitted to the picture: the
-// cropped area is the picture, resized from source to resized (both before
-// the turn), then turned clockwise by quarterTurns. Fields the packet does
+// cropped area is the source, resized as the geometry's full resize, of
+// which the window is kept, then turned clockwise. Fields the packet does
 // not state stay unstated.
-std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32_t sourceHeight,
-                             int32_t resizedWidth, int32_t resizedHeight, int32_t quarterTurns);
+std::string RefitXmpPanorama(std::string_view packet, const OutputGeometry& geometry);
 
 // The packet with the length its container directory states for the gain
 // map (the Item:Length of the item whose Item:Semantic is GainMap) replaced.

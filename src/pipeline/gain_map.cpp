@@ -78,24 +78,21 @@ int32_t Scaled(int64_t value, int64_t to, int64_t from) {
 
 // The picture's resize and crop, done to the map: its full size and window
 // are the picture's scaled by the map's size over the picture's.
-OSErr Resize(const ResizeRequest& resize, Rect sourceBounds, UniqueGWorld* map) {
+OSErr Resize(const ResizeRequest& resize, UniqueGWorld* map) {
+  const OutputGeometry& g = resize.geometry;
   const int64_t width = Width(*map);
   const int64_t height = Height(*map);
-  const int64_t sourceWidth = sourceBounds.right;
-  const int64_t sourceHeight = sourceBounds.bottom;
-  const bool windowed = resize.fullWidth != 0;
   const ImageShape from{int32_t(width), int32_t(height), k32ARGBPixelFormat};
-  const ImageShape to{Scaled(windowed ? resize.fullWidth : resize.width, width, sourceWidth),
-                      Scaled(windowed ? resize.fullHeight : resize.height, height, sourceHeight),
-                      k32ARGBPixelFormat};
+  const ImageShape to{Scaled(g.fullWidth, width, g.sourceWidth),
+                      Scaled(g.fullHeight, height, g.sourceHeight), k32ARGBPixelFormat};
   OutputWindow window{0, 0, to.width, to.height};
-  if (windowed) {
-    window.width = std::min(to.width, Scaled(resize.width, width, sourceWidth));
-    window.height = std::min(to.height, Scaled(resize.height, height, sourceHeight));
+  if (Windowed(g)) {
+    window.width = std::min(to.width, Scaled(g.windowWidth, width, g.sourceWidth));
+    window.height = std::min(to.height, Scaled(g.windowHeight, height, g.sourceHeight));
     window.left =
-        std::min(to.width - window.width, int32_t(Rounded(resize.windowLeft, width, sourceWidth)));
-    window.top = std::min(to.height - window.height,
-                          int32_t(Rounded(resize.windowTop, height, sourceHeight)));
+        std::min(to.width - window.width, int32_t(Rounded(g.windowLeft, width, g.sourceWidth)));
+    window.top =
+        std::min(to.height - window.height, int32_t(Rounded(g.windowTop, height, g.sourceHeight)));
   }
   PreparedResamplePtr prepared;
   if (OSErr err = PrepareResampleWindow(from, to, window, resize.horizontalEdge,
@@ -147,13 +144,13 @@ OSErr Encode(const UniqueGWorld& map, bool grey, const ExportSettings& settings,
   return err;
 }
 
-OSErr Fit(ByteSpan source, const ResizeRequest& resize, Rect sourceBounds, int32_t orientation,
-          const ExportSettings& settings, std::vector<uint8_t>* fitted) {
+OSErr Fit(ByteSpan source, const ResizeRequest& resize, const ExportSettings& settings,
+          std::vector<uint8_t>* fitted) {
   UniqueGWorld map;
   if (OSErr err = Decode(source, &map)) return err;
-  if (OSErr err = PutUpright(orientation, &map)) return err;
-  if (OSErr err = Resize(resize, sourceBounds, &map)) return err;
-  if (OSErr err = Turn(resize.quarterTurns, &map)) return err;
+  if (OSErr err = PutUpright(resize.geometry.orientation, &map)) return err;
+  if (OSErr err = Resize(resize, &map)) return err;
+  if (OSErr err = Turn(resize.geometry.quarterTurns, &map)) return err;
   ColourSource colour;
   kJpegImporter.readColour(source, &colour);
   std::vector<uint8_t> encoded;
@@ -164,14 +161,13 @@ OSErr Fit(ByteSpan source, const ResizeRequest& resize, Rect sourceBounds, int32
 
 }  // namespace
 
-void FitGainMap(UserData ud, const ResizeRequest& resize, Rect sourceBounds, int32_t orientation,
-                const ExportSettings& settings) {
+void FitGainMap(UserData ud, const ResizeRequest& resize, const ExportSettings& settings) {
   const ByteSpan source = GetUserDataGainMap(ud);
   if (source.empty()) return;
   std::vector<uint8_t> fitted;
   OSErr err = memFullErr;
   try {
-    err = Fit(source, resize, sourceBounds, orientation, settings, &fitted);
+    err = Fit(source, resize, settings, &fitted);
   } catch (const std::bad_alloc&) {
   }
   if (err != noErr || SetUserDataGainMap(ud, fitted, GetUserDataGainMapIsoVersion(ud)) != noErr) {

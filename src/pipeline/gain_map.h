@@ -11,9 +11,8 @@
 #include "pipeline/pipeline.h"
 #include "platform/user_data.h"
 
-// sourceBounds: what the picture's resize starts from (upright when it is
-// put upright); orientation: the stored orientation that was undone first
-// (1 for none). A gain map that cannot be fitted (damaged, too large) is
-// left out, and the output is the plain picture.
-void FitGainMap(UserData ud, const ResizeRequest& resize, Rect sourceBounds, int32_t orientation,
-                const ExportSettings& settings);
+// The map follows resize.geometry: its orientation undone, its resize and
+// window scaled by the map's size over the picture's source, its turns. A
+// gain map that cannot be fitted (damaged, too large) is left out, and the
+// output is the plain picture.
+void FitGainMap(UserData ud, const ResizeRequest& resize, const ExportSettings& settings);

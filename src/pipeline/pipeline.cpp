@@ -6,7 +6,6 @@
 #include "base/memory_limit.h"
 #include "imageio/export.h"
 #include "imageio/swap_sample_bytes.h"
-#include "metadata/orientation.h"
 #include "platform/graphics_import.h"
 #include "resample/reorient.h"
 #include "resample/rotate.h"
@@ -74,11 +73,9 @@ int32_t Pipeline::PrepareResize(OSType sourceFormat, bool converted) {
   space.sourceConverted = converted;
   if (converted) sourceFormat = WorkingFormat(space, sourceFormat, request_.destinationFormat);
   const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, sourceFormat};
-  const bool windowed = request_.fullWidth != 0;
-  const ImageShape to{windowed ? request_.fullWidth : request_.width,
-                      windowed ? request_.fullHeight : request_.height, request_.destinationFormat};
-  const OutputWindow window{request_.windowLeft, request_.windowTop, request_.width,
-                            request_.height};
+  const OutputGeometry& g = Geometry();
+  const ImageShape to{g.fullWidth, g.fullHeight, request_.destinationFormat};
+  const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
   resizeResult_ = PrepareResampleWindow(from, to, window, request_.horizontalEdge,
                                         request_.verticalEdge, request_.kernel, &resize_, space);
   sourceConverted_ = converted;
@@ -152,11 +149,11 @@ int32_t Pipeline::DrawUpright() {
   if (readResult_ != noErr) return readResult_;
   const OSType format = stored->pixMap.pixelFormat;
   if (format != import_.format) PrepareResize(format);
-  if (!OrientationSwapsSides(orientation_)) {
+  if (!OrientationSwapsSides(Geometry().orientation)) {
     // Mirrors and the half turn keep the sides: done where it was drawn.
     ReorientInPlace(static_cast<uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
                     import_.bounds.right, import_.bounds.bottom, stored->pixMap.pixelSize / 8,
-                    orientation_);
+                    Geometry().orientation);
     sourceBuffer_ = stored;
     source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
     return noErr;
@@ -167,7 +164,7 @@ int32_t Pipeline::DrawUpright() {
     Reorient(reinterpret_cast<const uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
              import_.bounds.right, import_.bounds.bottom,
              reinterpret_cast<uint8_t*>(sourceBuffer_->pixMap.baseAddr),
-             sourceBuffer_->pixMap.rowBytes, stored->pixMap.pixelSize / 8, orientation_);
+             sourceBuffer_->pixMap.rowBytes, stored->pixMap.pixelSize / 8, Geometry().orientation);
     // Its samples are in native order already.
     source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
   }
@@ -179,8 +176,7 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
   request_ = request;
   if (const int32_t err = OpenImport(path, &import_)) return err;
   sourceBounds_ = import_.bounds;
-  if (request_.upright) orientation_ = StoredOrientation(import_.importer);
-  if (OrientationSwapsSides(orientation_)) {
+  if (OrientationSwapsSides(Geometry().orientation)) {
     MacSetRect(&sourceBounds_, 0, 0, import_.bounds.bottom, import_.bounds.right);
   }
   // Read before the drawing starts, so that the file's bytes are only ever
@@ -204,7 +200,7 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
     return noErr;
   }
 
-  if (orientation_ != 1) return DrawUpright();
+  if (Geometry().orientation != 1) return DrawUpright();
   if (!overlap_) return DrawHere();
   const bool ring =
       GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(request_.verticalEdge);
@@ -245,18 +241,18 @@ void Pipeline::Stop(int32_t err) {
 }
 
 int32_t Pipeline::DestinationRows() const {
-  return overlap_ && request_.quarterTurns == 0 ? kDestinationRingRows : request_.height;
+  return overlap_ && Geometry().quarterTurns == 0 ? kDestinationRingRows : Geometry().windowHeight;
 }
 
 bool Pipeline::DestinationFits() const {
-  const uint64_t rowBytes =
-      uint64_t(request_.width) * uint64_t(PixelSizeOfFormat(request_.destinationFormat) / 8);
-  return WorkingBytesFit(rowBytes, uint64_t(std::min(DestinationRows(), request_.height)));
+  const uint64_t rowBytes = uint64_t(Geometry().windowWidth) *
+                            uint64_t(PixelSizeOfFormat(request_.destinationFormat) / 8);
+  return WorkingBytesFit(rowBytes, uint64_t(std::min(DestinationRows(), Geometry().windowHeight)));
 }
 
 int32_t Pipeline::AllocateWholeDestination() {
   Rect bounds;
-  MacSetRect(&bounds, 0, 0, request_.width, request_.height);
+  MacSetRect(&bounds, 0, 0, Geometry().windowWidth, Geometry().windowHeight);
   if (const int32_t err = QTNewGWorld(&destinationBuffer_, request_.destinationFormat, &bounds,
                                       nullptr, nullptr, kNativeEndianPixMap)) {
     return err;
@@ -267,9 +263,10 @@ int32_t Pipeline::AllocateWholeDestination() {
 }
 
 int32_t Pipeline::AllocateDestination() {
-  if (DestinationRows() >= request_.height) return AllocateWholeDestination();
-  if (const int32_t err = destination_.AllocateRing(
-          request_.width, request_.height, request_.destinationFormat, DestinationRows())) {
+  if (DestinationRows() >= Geometry().windowHeight) return AllocateWholeDestination();
+  if (const int32_t err =
+          destination_.AllocateRing(Geometry().windowWidth, Geometry().windowHeight,
+                                    request_.destinationFormat, DestinationRows())) {
     return err;
   }
   destinationStreams_ = true;
@@ -298,7 +295,7 @@ int32_t Pipeline::Resample() {
 }
 
 int32_t Pipeline::ReshapeForTurn(Rect* turnedBounds) {
-  MacSetRect(turnedBounds, 0, 0, request_.height, request_.width);
+  MacSetRect(turnedBounds, 0, 0, Geometry().windowHeight, Geometry().windowWidth);
   // The source is no longer needed: its buffer, or its memory, is reused.
   source_.Clear();
   const OSType format = request_.destinationFormat;
@@ -314,19 +311,19 @@ int32_t Pipeline::ReshapeForTurn(Rect* turnedBounds) {
 }
 
 void Pipeline::Turn() {
-  const int32_t width = request_.width;
-  const int32_t height = request_.height;
+  const int32_t width = Geometry().windowWidth;
+  const int32_t height = Geometry().windowHeight;
   const int32_t pixelBytes = PixelSizeOfFormat(request_.destinationFormat) / 8;
   GWorld& from = *destinationBuffer_;
   const int32_t fromRowBytes = from.pixMap.rowBytes;
-  switch (request_.quarterTurns) {
+  switch (Geometry().quarterTurns) {
     case 1:
     case 3: {
       // Sizes are the turned image's.
       GWorld& to = *sourceBuffer_;
-      (request_.quarterTurns == 1 ? Rotate90 : Rotate270)(from.pixMap.baseAddr, fromRowBytes,
-                                                          to.pixMap.baseAddr, to.pixMap.rowBytes,
-                                                          height, width, pixelBytes);
+      (Geometry().quarterTurns == 1 ? Rotate90 : Rotate270)(from.pixMap.baseAddr, fromRowBytes,
+                                                            to.pixMap.baseAddr, to.pixMap.rowBytes,
+                                                            height, width, pixelBytes);
       std::swap(sourceBuffer_, destinationBuffer_);
       break;
     }

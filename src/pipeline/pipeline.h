@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "base/output_geometry.h"
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
 #include "platform/gworld.h"
@@ -27,22 +28,13 @@
 #include "stream/row_band.h"
 
 struct ResizeRequest {
-  int32_t width = 0;  // before any turn
-  int32_t height = 0;
+  // The orientation undone, the resize, the window made and the turns.
+  OutputGeometry geometry;
   EdgeMode horizontalEdge = kEdgeDefault;
   EdgeMode verticalEdge = kEdgeDefault;
   KernelKind kernel = kKernelSinc;
   OSType destinationFormat = k32ARGBPixelFormat;
-  int32_t quarterTurns = 0;  // 0 to 3, clockwise
   FilterSpace space;
-  // "//fill": the source is resized to fullWidth x fullHeight and the
-  // width x height window at (windowLeft, windowTop) is made; 0: no window.
-  int32_t fullWidth = 0;
-  int32_t fullHeight = 0;
-  int32_t windowLeft = 0;
-  int32_t windowTop = 0;
-  // "//upright": the source is put upright as its orientation says first.
-  bool upright = false;
   // Drawn as sRGB even when the metadata is copied (its profile is not).
   bool matchColour = false;
 };
@@ -62,8 +54,6 @@ class Pipeline {
   // The bounds the resize starts from: upright ones when the source is put
   // upright.
   Rect SourceBounds() const { return sourceBounds_; }
-  // The stored orientation undone before the resize (1 for none).
-  int32_t SourceOrientation() const { return orientation_; }
   // Whether the reading has ended (it did on this thread).
   bool ReadingKnown() const { return readingKnown_; }
   // Ends every stage still going on (the encoder must be done reading) and
@@ -95,6 +85,7 @@ class Pipeline {
                  std::function<OSErr()> beforeWrite);
 
  private:
+  const OutputGeometry& Geometry() const { return request_.geometry; }
   int32_t AllocateSource(bool ring);
   // Rows the destination holds: a ring's, or the height when it is whole.
   int32_t DestinationRows() const;
@@ -110,7 +101,6 @@ class Pipeline {
   ResizeRequest request_;
   OpenedImport import_;
   Rect sourceBounds_;
-  int32_t orientation_ = 1;  // how the source is stored, when it is put upright
   PreparedResamplePtr resize_;
   int32_t resizeResult_ = noErr;
   bool sourceConverted_ = false;  // the resize reads working samples

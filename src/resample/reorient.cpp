@@ -47,10 +47,6 @@ void CopyPixels(const uint8_t* from, int64_t stepX, int64_t stepY, uint8_t* to, 
 
 }  // namespace
 
-bool OrientationSwapsSides(int32_t orientation) {
-  return orientation >= 5 && orientation <= 8;
-}
-
 void Reorient(const uint8_t* stored, int64_t storedRowBytes, int32_t storedWidth,
               int32_t storedHeight, uint8_t* upright, int64_t uprightRowBytes, int32_t pixelBytes,
               int32_t orientation) {

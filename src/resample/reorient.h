@@ -4,9 +4,7 @@
 
 #include <cstdint>
 
-// Whether the orientation stores the picture on its side (5 to 8), so that
-// the upright picture's width is the stored height.
-bool OrientationSwapsSides(int32_t orientation);
+#include "base/output_geometry.h"
 
 // For 1 to 4, which keep the sides: the picture put upright where it is.
 void ReorientInPlace(uint8_t* pixels, int64_t rowBytes, int32_t width, int32_t height,

@@ -22,7 +22,7 @@ struct Sized {
 Sized Size(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height,
            float percent = 0) {
   JobSettings s;
-  MacSetRect(&s.sourceBounds, 0, 0, sourceWidth, sourceHeight);
+  s.geometry = StoredGeometry(sourceWidth, sourceHeight, 1);
   s.width = width;
   s.height = height;
   s.percentScale = percent;
@@ -118,8 +118,8 @@ TEST(ChecksTest, RotationOnlyInMultiplesOfNinety) {
   JobSettings s;
   CheckedMessages(0, &s);
   EXPECT_EQ(s.errorCount, 1);
-  EXPECT_EQ(s.sourceBounds.right, 2);
-  EXPECT_EQ(s.sourceBounds.bottom, 2);
+  EXPECT_EQ(s.geometry.sourceWidth, 2);
+  EXPECT_EQ(s.geometry.sourceHeight, 2);
   EXPECT_EQ(s.height, 1);  // 2 x 1 / 2, rounded
 
   EXPECT_EQ(QuarterTurns(-90), 3);

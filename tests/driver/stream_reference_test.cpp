@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/checks.h"
 #include "driver/image_job.h"
 #include "platform/quicktime.h"
 #include "png_files.h"
@@ -40,12 +41,20 @@ JobSettings Job(const fs::path& in, const fs::path& out, int32_t width, int32_t 
   return s;
 }
 
+// The job as the driver runs it: its checks first, which build the geometry.
+int32_t CheckAndRun(JobSettings s) {
+  std::vector<Note> notes;
+  RunChecks(s, notes);
+  EXPECT_EQ(s.errorCount, 0) << *s.inputPath;
+  return RunImageJob(s).code;
+}
+
 // Converts in to another format at the same size through the job itself.
 fs::path Convert(const fs::path& in, const fs::path& out, OSType codec, int16_t depth,
                  int32_t quality = 1000) {
   JobSettings s = Job(in, out, kWidth, kHeight);
   s.exportSettings = {codec, 0, depth, quality};
-  EXPECT_EQ(RunImageJob(s).code, noErr) << out;
+  EXPECT_EQ(CheckAndRun(s), noErr) << out;
   return out;
 }
 
@@ -100,7 +109,7 @@ Outcome RunOnce(const JobSettings& job, bool stream) {
   fs::remove(*job.outputPath);
   SetImageJobOverlap(stream);
   Outcome o;
-  o.result = RunImageJob(job).code;
+  o.result = CheckAndRun(job);
   SetImageJobOverlap(true);
   if (fs::exists(*job.outputPath)) o.output = test::ReadFileBytes(*job.outputPath);
   return o;
