@@ -180,12 +180,16 @@ TEST_F(GainMapRun, IsResizedTurnedAndIndexedWithThePicture) {
     bool iso;
     std::vector<std::string> args;
     int width, height;  // of the output's gain map; 0: none
-    char bright;        // the side the source's bright left half ends on: l, t, r, b
+    char bright;        // the side the source's bright left half ends on: l, t, r, b;
+                        // h: the window's left half exactly
   };
   const Case cases[] = {
       {"ultra hdr, turned", false, {"/m", "/w", "32", "/h", "24", "/r", "90"}, 6, 8, 't'},
       {"iso, odd size", true, {"/m", "/w", "40", "/h", "30"}, 10, 8, 'l'},
       {"fill crop", false, {"/m", "//fill", "32", "32"}, 8, 8, 'l'},
+      // Unscaled, the window at column 20 of 64: the map's is its columns 5
+      // to 10 of 16, the first three bright.
+      {"fill window offset", false, {"/m", "//fill", "24", "48"}, 6, 12, 'h'},
       {"upright", false, {"/m", "//upright", "/w", "24", "/h", "32"}, 6, 8, 't'},
       {"half turn", true, {"/m", "/w", "32", "/h", "24", "/r", "180"}, 8, 6, 'r'},
       {"without /m", false, {"/w", "32", "/h", "24"}, 0, 0, 0},
@@ -238,6 +242,10 @@ TEST_F(GainMapRun, IsResizedTurnedAndIndexedWithThePicture) {
         break;
       case 't':
         EXPECT_GT(top, bottom + margin);
+        break;
+      case 'h':
+        EXPECT_GT(left, 180);
+        EXPECT_LT(right, 70);
         break;
     }
   }
