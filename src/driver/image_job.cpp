@@ -151,8 +151,8 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
     AdjustMetaData(*userData, geometry);
     if (s.upright) MarkUpright(*userData);
     DropItems(*userData, s.dropItems);
-    // Only JPEG files carry a gain map here.
-    if (CodecMatches(exportSettings.codec, FourCC("JPEG"))) {
+    const ImageFormat* format = ExportFormat(exportSettings.codec);
+    if (format != nullptr && (format->metadata & kHoldsGainMap) != 0) {
       FitGainMap(*userData, resize, exportSettings);
     } else {
       LeaveOutGainMap(*userData);

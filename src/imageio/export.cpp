@@ -37,7 +37,10 @@ OSErr OutputPathToFSSpec(const std::string& path, FSSpec* spec) {
   return err == fnfErr ? noErr : err;
 }
 
-ComponentInstance FindExporter(const ExportSettings& settings) {
+namespace {
+
+// The first exporter whose extension or subtype matches the codec, opened.
+ComponentInstance OpenExporterFor(OSType codec) {
   for (Component candidate = FindNextComponent(nullptr, &kExporterSearch); candidate != nullptr;
        candidate = FindNextComponent(candidate, &kExporterSearch)) {
     ComponentDescription description;
@@ -47,17 +50,35 @@ ComponentInstance FindExporter(const ExportSettings& settings) {
     OSType extension = 0;
     bool haveExtension =
         GraphicsExportGetDefaultFileNameExtension(instance, &extension) == noErr && extension != 0;
-    if ((haveExtension && CodecMatches(settings.codec, extension)) ||
-        CodecMatches(settings.codec, description.componentSubType)) {
-      GraphicsExportSetCompressionQuality(instance, settings.quality);
-      GraphicsExportSetDepth(instance, int32_t(settings.depth));
-      GraphicsExportSetProgressive(instance, settings.progressive);
-      GraphicsExportSetChromaSubsampling(instance, settings.subsampling);
+    if ((haveExtension && CodecMatches(codec, extension)) ||
+        CodecMatches(codec, description.componentSubType)) {
       return instance;
     }
     CloseComponent(instance);
   }
   return nullptr;
+}
+
+}  // namespace
+
+ComponentInstance FindExporter(const ExportSettings& settings) {
+  ComponentInstance instance = OpenExporterFor(settings.codec);
+  if (instance != nullptr) {
+    GraphicsExportSetCompressionQuality(instance, settings.quality);
+    GraphicsExportSetDepth(instance, int32_t(settings.depth));
+    GraphicsExportSetProgressive(instance, settings.progressive);
+    GraphicsExportSetChromaSubsampling(instance, settings.subsampling);
+  }
+  return instance;
+}
+
+const ImageFormat* ExportFormat(OSType codec) {
+  const ImageFormat* format = nullptr;
+  if (ComponentInstance instance = OpenExporterFor(codec)) {
+    if (GraphicsExportGetFormat(instance, &format) != noErr) format = nullptr;
+    CloseComponent(instance);
+  }
+  return format;
 }
 
 namespace {
@@ -72,16 +93,6 @@ std::string LowerExtension(const std::string& path) {
   return extension;
 }
 
-bool ListHoldsWord(std::string_view list, std::string_view word) {
-  while (!list.empty()) {
-    const size_t blank = list.find(' ');
-    if (list.substr(0, blank) == word) return true;
-    if (blank == std::string_view::npos) break;
-    list.remove_prefix(blank + 1);
-  }
-  return false;
-}
-
 }  // namespace
 
 OSType CodecForFileName(const std::string& path) {
@@ -91,9 +102,9 @@ OSType CodecForFileName(const std::string& path) {
        candidate = FindNextComponent(candidate, &kExporterSearch)) {
     ComponentInstance instance = OpenComponent(candidate);
     if (instance == nullptr) continue;
-    std::string extensions;
-    const bool claims = GraphicsExportGetFileNameExtensions(instance, &extensions) == noErr &&
-                        ListHoldsWord(extensions, extension);
+    const ImageFormat* format = nullptr;
+    const bool claims = GraphicsExportGetFormat(instance, &format) == noErr &&
+                        FormatHasExtension(*format, extension);
     CloseComponent(instance);
     if (claims) {
       ComponentDescription description;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "imageio/export_settings.h"
+#include "platform/codecs/common/image_format.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
@@ -23,6 +24,8 @@ int32_t ExportRows(RowBand* rows, const ExportSettings& settings, UserData ud,
 // with quality and depth set; nullptr when none answers.
 ComponentInstance FindExporter(const ExportSettings& settings);
 bool CodecMatches(OSType a, OSType b);
+// The format of the exporter that answers to the codec; nullptr for none.
+const ImageFormat* ExportFormat(OSType codec);
 // "/c auto": the exporter is chosen by the output name's extension.
 constexpr OSType kCodecFromFileName = FourCC("auto");
 // The subtype of the first exporter that claims the extension of the file

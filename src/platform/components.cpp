@@ -63,13 +63,14 @@ OSErr CheckCodecEntries(const std::vector<const ImporterCodec*>& importers,
                         const std::vector<const ExporterCodec*>& exporters) {
   if (importers.empty() && exporters.empty()) return kQTNotLoadableErr;
   for (const ImporterCodec* codec : importers) {
-    if (codec == nullptr || codec->name == nullptr || codec->sniff == nullptr ||
-        codec->readHeader == nullptr || codec->draw == nullptr) {
+    if (codec == nullptr || codec->format == nullptr || codec->name == nullptr ||
+        codec->sniff == nullptr || codec->readHeader == nullptr || codec->draw == nullptr) {
       return kQTEntryMissingErr;
     }
   }
   for (const ExporterCodec* codec : exporters) {
-    if (codec == nullptr || codec->name == nullptr || codec->encode == nullptr) {
+    if (codec == nullptr || codec->format == nullptr || codec->name == nullptr ||
+        codec->encode == nullptr) {
       return kQTEntryMissingErr;
     }
   }
@@ -85,11 +86,13 @@ OSErr BuildComponentRegistry() {
   try {
     std::vector<ComponentRecord> built;
     for (const ImporterCodec* codec : importers) {
-      built.push_back(MakeRecord(GraphicsImporterComponentType, codec->subtype, codec->name()));
+      built.push_back(
+          MakeRecord(GraphicsImporterComponentType, codec->format->subtype, codec->name()));
       built.back().importer = codec;
     }
     for (const ExporterCodec* codec : exporters) {
-      built.push_back(MakeRecord(GraphicsExporterComponentType, codec->subtype, codec->name()));
+      built.push_back(
+          MakeRecord(GraphicsExporterComponentType, codec->format->subtype, codec->name()));
       built.back().exporter = codec;
     }
     registry = std::move(built);

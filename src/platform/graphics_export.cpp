@@ -36,20 +36,15 @@ ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponen
   ComponentResult result;
   if (Exporter(ci, &result) == nullptr) return result;
   if (extension == nullptr) return paramErr;
-  *extension = ci->component->exporter->extension;
+  *extension = DefaultExtension(*ci->component->exporter->format);
   return noErr;
 }
 
-ComponentResult GraphicsExportGetFileNameExtensions(GraphicsExportComponent ci,
-                                                    std::string* extensions) {
+ComponentResult GraphicsExportGetFormat(GraphicsExportComponent ci, const ImageFormat** format) {
   ComponentResult result;
   if (Exporter(ci, &result) == nullptr) return result;
-  if (extensions == nullptr) return paramErr;
-  try {
-    *extensions = ci->component->exporter->fileNameExtensions;
-  } catch (const std::bad_alloc&) {
-    return memFullErr;
-  }
+  if (format == nullptr) return paramErr;
+  *format = ci->component->exporter->format;
   return noErr;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/codecs/common/image_format.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
@@ -14,10 +15,8 @@
 
 ComponentResult GraphicsExportGetDefaultFileNameExtension(GraphicsExportComponent ci,
                                                           OSType* extension);
-// Every file name extension the exporter's format goes by, lower case,
-// separated by blanks.
-ComponentResult GraphicsExportGetFileNameExtensions(GraphicsExportComponent ci,
-                                                    std::string* extensions);
+// The format the exporter writes: its extensions and what its files hold.
+ComponentResult GraphicsExportGetFormat(GraphicsExportComponent ci, const ImageFormat** format);
 ComponentResult GraphicsExportSetCompressionQuality(GraphicsExportComponent ci, int32_t quality);
 ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, int32_t depth);
 // For formats that have them (JPEG); the others ignore them. Subsampling

@@ -191,7 +191,7 @@ DrawMatches MatchesFor(const ImporterState& state, const ImporterCodec& codec, O
   if (source.model == ColourModel::kCmyk) {
     // 8-bit CMYK is JPEG's, always drawn into 32-bit ARGB; TIFF converts
     // through 16 bits.
-    const bool jpeg = format == k32ARGBPixelFormat && codec.subtype == FourCC("JPEG");
+    const bool jpeg = format == k32ARGBPixelFormat && codec.format == &kJpegFormat;
     matches.cmyk = MatchForCmyk(source, jpeg ? CmykLayout::k8 : CmykLayout::k16);
   } else {
     matches.rows = MatchForBand(source, format);

@@ -2,11 +2,13 @@
 // usage text lists, as the usage text spells it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/codecs/common/codec.h"
 #include "test_support.h"
 
 namespace {
@@ -69,6 +71,24 @@ TEST(ManPage, NamesEveryFlagOfTheUsageText) {
   ASSERT_GE(flags.size(), 15u);
   const std::string page = PlainSource();
   for (const std::string& flag : flags) EXPECT_TRUE(Names(page, flag)) << flag;
+}
+
+// What the page says "/c auto" takes is what the format records list.
+TEST(ManPage, ListsEveryExtensionThatCodecAutoTakes) {
+  const std::string page = PlainSource();
+  const size_t from = page.find("chooses the codec by the output name's extension");
+  const size_t to = page.find("a name no codec claims", from);
+  ASSERT_NE(to, std::string::npos);
+  const std::string list = page.substr(from, to - from);
+  for (const ImageFormat* format : ImageFormats()) {
+    std::istringstream words(format->extensions);
+    for (std::string extension; words >> extension;) {
+      const bool exported =
+          std::any_of(ExporterCodecs().begin(), ExporterCodecs().end(),
+                      [&](const ExporterCodec* e) { return e->format == format; });
+      EXPECT_EQ(Names(list, extension), exported) << extension;
+    }
+  }
 }
 
 }  // namespace

@@ -197,15 +197,18 @@ OSErr Encode(const ExportRequest&, ByteSink*) {
 }
 
 TEST(CodecEntries, NoCodecsIsNotLoadableAndAMissingEntryIsAnEntryMissing) {
-  const ImporterCodec whole{FourCC("TEST"), CodecName, Sniff, Header, Draw, nullptr};
-  const ImporterCodec noDraw{FourCC("TEST"), CodecName, Sniff, Header, nullptr, nullptr};
-  const ExporterCodec exporter{FourCC("TEST"), FourCC("tst "), CodecName, Encode};
-  const ExporterCodec noEncode{FourCC("TEST"), FourCC("tst "), CodecName, nullptr};
+  const ImageFormat format{"Test", FourCC("TEST"), "tst", false, false, false, 0, false, false};
+  const ImporterCodec whole{&format, CodecName, Sniff, Header, Draw, nullptr};
+  const ImporterCodec noDraw{&format, CodecName, Sniff, Header, nullptr, nullptr};
+  const ImporterCodec noFormat{nullptr, CodecName, Sniff, Header, Draw, nullptr};
+  const ExporterCodec exporter{&format, CodecName, Encode};
+  const ExporterCodec noEncode{&format, CodecName, nullptr};
   EXPECT_EQ(CheckCodecEntries({}, {}), kQTNotLoadableErr);
   EXPECT_EQ(CheckCodecEntries({&whole}, {&exporter}), noErr);
   EXPECT_EQ(CheckCodecEntries({&whole, &noDraw}, {&exporter}), kQTEntryMissingErr);
   EXPECT_EQ(CheckCodecEntries({&whole}, {&noEncode}), kQTEntryMissingErr);
   EXPECT_EQ(CheckCodecEntries({&whole}, {nullptr}), kQTEntryMissingErr);
+  EXPECT_EQ(CheckCodecEntries({&noFormat}, {&exporter}), kQTEntryMissingErr);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "base/mac_types.h"
 #include "colour/colour_match.h"
+#include "platform/codecs/common/image_format.h"
 #include "platform/gworld.h"
 #include "platform/user_data.h"
 #include "stream/byte_sink.h"
@@ -31,7 +32,7 @@ struct ImageHeader {
 };
 
 struct ImporterCodec {
-  OSType subtype;
+  const ImageFormat* format;
   std::string (*name)();  // format plus library and version
   bool (*sniff)(ByteSpan file);
   OSErr (*readHeader)(ByteSpan file, ImageHeader* header);
@@ -68,15 +69,11 @@ struct ExportRequest {
 };
 
 struct ExporterCodec {
-  OSType subtype;
-  OSType extension;  // padded with blanks, e.g. "jpg "
+  const ImageFormat* format;
   std::string (*name)();
   // Encodes the whole file into out, from its start. On failure, what is
   // already there is the caller's to discard.
   OSErr (*encode)(const ExportRequest& request, ByteSink* out);
-  // Every file name extension the format goes by, lower case, separated by
-  // blanks: how "/c auto" finds the exporter for an output name.
-  const char* fileNameExtensions = "";
 };
 
 // The registry's codecs, in registry order.

@@ -201,7 +201,7 @@ OSErr DrawGif(ByteSpan file, RowBand* dst, const ColourMatch*) {
 }  // namespace
 
 const ImporterCodec kGifImporter = {
-    .subtype = FourCC("GIF "),
+    .format = &kGifFormat,
     .name = GifCodecName,
     .sniff = SniffGif,
     .readHeader = ReadGifHeader,

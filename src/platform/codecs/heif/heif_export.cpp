@@ -207,17 +207,13 @@ bool AvifEncoderAvailable() {
 }
 
 const ExporterCodec kHeicExporter = {
-    .subtype = FourCC("HEIC"),
-    .extension = FourCC("heic"),
+    .format = &kHeicFormat,
     .name = HeicCodecName,
     .encode = EncodeHeic,
-    .fileNameExtensions = "heic heif",
 };
 
 const ExporterCodec kAvifExporter = {
-    .subtype = FourCC("AVIF"),
-    .extension = FourCC("avif"),
+    .format = &kAvifFormat,
     .name = AvifCodecName,
     .encode = EncodeAvif,
-    .fileNameExtensions = "avif",
 };

@@ -249,7 +249,7 @@ void EnsureHeifInitialised() {
 }
 
 const ImporterCodec kHeicImporter = {
-    .subtype = FourCC("HEIC"),
+    .format = &kHeicFormat,
     .name = HeicCodecName,
     .sniff = SniffHeic,
     .readHeader = ReadHeifHeader,
@@ -258,7 +258,7 @@ const ImporterCodec kHeicImporter = {
 };
 
 const ImporterCodec kAvifImporter = {
-    .subtype = FourCC("AVIF"),
+    .format = &kAvifFormat,
     .name = AvifCodecName,
     .sniff = SniffAvif,
     .readHeader = ReadHeifHeader,

@@ -221,9 +221,7 @@ OSErr EncodeJpeg(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kJpegExporter = {
-    .subtype = FourCC("JPEG"),
-    .extension = FourCC("jpg "),
+    .format = &kJpegFormat,
     .name = JpegCodecName,
     .encode = EncodeJpeg,
-    .fileNameExtensions = "jpg jpeg jpe jfif",
 };

@@ -234,7 +234,7 @@ OSErr DrawJpegFromFile(int fd, uint64_t size, RowBand* dst, const ColourMatch* c
 }  // namespace
 
 const ImporterCodec kJpegImporter = {
-    .subtype = FourCC("JPEG"),
+    .format = &kJpegFormat,
     .name = JpegCodecName,
     .sniff = SniffJpeg,
     .readHeader = ReadJpegHeader,

@@ -193,8 +193,7 @@ OSErr EncodeJxl(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kJxlExporter = {
-    .subtype = FourCC("JXL "),
-    .extension = FourCC("jxl "),
+    .format = &kJxlFormat,
     .name = JxlCodecName,
     .encode = EncodeJxl,
 };

@@ -156,7 +156,7 @@ OSErr DrawJxl(ByteSpan file, RowBand* dst, const ColourMatch*) {
 }  // namespace
 
 const ImporterCodec kJxlImporter = {
-    .subtype = FourCC("JXL "),
+    .format = &kJxlFormat,
     .name = JxlCodecName,
     .sniff = SniffJxl,
     .readHeader = ReadJxlHeader,

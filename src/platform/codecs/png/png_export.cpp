@@ -127,9 +127,7 @@ OSErr EncodePng(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kPngExporter = {
-    .subtype = FourCC("PNG "),
-    .extension = FourCC("png "),
+    .format = &kPngFormat,
     .name = PngCodecName,
     .encode = EncodePng,
-    .fileNameExtensions = "png",
 };

@@ -439,7 +439,7 @@ OSErr ReadPngSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
 }  // namespace
 
 const ImporterCodec kPngImporter = {
-    .subtype = FourCC("PNG "),
+    .format = &kPngFormat,
     .name = PngCodecName,
     .sniff = SniffPng,
     .readHeader = ReadPngHeader,

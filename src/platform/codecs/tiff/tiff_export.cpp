@@ -210,9 +210,7 @@ OSErr EncodeTiff(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kTiffExporter = {
-    .subtype = FourCC("TIFF"),
-    .extension = FourCC("tif "),
+    .format = &kTiffFormat,
     .name = TiffCodecName,
     .encode = EncodeTiff,
-    .fileNameExtensions = "tif tiff",
 };

@@ -601,7 +601,7 @@ TiffOptions SilentTiffOptions() {
 }
 
 const ImporterCodec kTiffImporter = {
-    .subtype = FourCC("TIFF"),
+    .format = &kTiffFormat,
     .name = TiffCodecName,
     .sniff = SniffTiff,
     .readHeader = ReadTiffHeader,

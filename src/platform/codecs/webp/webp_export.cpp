@@ -99,9 +99,7 @@ OSErr EncodeWebp(const ExportRequest& request, ByteSink* out) {
 }  // namespace
 
 const ExporterCodec kWebpExporter = {
-    .subtype = FourCC("WEBP"),
-    .extension = FourCC("webp"),
+    .format = &kWebpFormat,
     .name = WebpCodecName,
     .encode = EncodeWebp,
-    .fileNameExtensions = "webp",
 };

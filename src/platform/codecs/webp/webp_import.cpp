@@ -176,7 +176,7 @@ OSErr DrawWebp(ByteSpan file, RowBand* dst, const ColourMatch*) {
 }  // namespace
 
 const ImporterCodec kWebpImporter = {
-    .subtype = FourCC("WEBP"),
+    .format = &kWebpFormat,
     .name = WebpCodecName,
     .sniff = SniffWebp,
     .readHeader = ReadWebpHeader,

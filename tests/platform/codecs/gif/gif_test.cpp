@@ -15,7 +15,7 @@ using test::FormatFile;
 using test::Span;
 
 TEST(GifCodec, IdentityAndSniff) {
-  EXPECT_EQ(kGifImporter.subtype, FourCC("GIF "));
+  EXPECT_EQ(kGifImporter.format->subtype, FourCC("GIF "));
   EXPECT_EQ(kGifImporter.name(), "GIF (giflib 5.2.1)");  // the version this machine has
   EXPECT_TRUE(kGifImporter.sniff(Span(FormatFile("interlaced.gif"))));
   EXPECT_TRUE(kGifImporter.sniff(Span(FormatFile("animated.gif"))));

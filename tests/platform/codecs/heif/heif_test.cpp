@@ -21,12 +21,12 @@ using test::Sample16At;
 using test::Span;
 
 TEST(HeifCodec, IdentityAndEncoders) {
-  EXPECT_EQ(kHeicImporter.subtype, FourCC("HEIC"));
-  EXPECT_EQ(kAvifImporter.subtype, FourCC("AVIF"));
-  EXPECT_EQ(kHeicExporter.subtype, FourCC("HEIC"));
-  EXPECT_EQ(kHeicExporter.extension, FourCC("heic"));
-  EXPECT_EQ(kAvifExporter.subtype, FourCC("AVIF"));
-  EXPECT_EQ(kAvifExporter.extension, FourCC("avif"));
+  EXPECT_EQ(kHeicImporter.format->subtype, FourCC("HEIC"));
+  EXPECT_EQ(kAvifImporter.format->subtype, FourCC("AVIF"));
+  EXPECT_EQ(kHeicExporter.format->subtype, FourCC("HEIC"));
+  EXPECT_EQ(DefaultExtension(*kHeicExporter.format), FourCC("heic"));
+  EXPECT_EQ(kAvifExporter.format->subtype, FourCC("AVIF"));
+  EXPECT_EQ(DefaultExtension(*kAvifExporter.format), FourCC("avif"));
   EXPECT_EQ(kHeicImporter.name(), std::string("HEIC (libheif ") + heif_get_version() + ")");
   EXPECT_EQ(kAvifExporter.name(), std::string("AVIF (libheif ") + heif_get_version() + ")");
   // This machine's libheif has x265 and aom.

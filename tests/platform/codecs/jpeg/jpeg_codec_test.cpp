@@ -54,9 +54,9 @@ JpegFacts Inspect(const std::vector<uint8_t>& jpeg) {
 }
 
 TEST(JpegCodec, Identity) {
-  EXPECT_EQ(JpegImporter().subtype, FourCC("JPEG"));
-  EXPECT_EQ(JpegExporter().subtype, FourCC("JPEG"));
-  EXPECT_EQ(JpegExporter().extension, FourCC("jpg "));
+  EXPECT_EQ(JpegImporter().format->subtype, FourCC("JPEG"));
+  EXPECT_EQ(JpegExporter().format->subtype, FourCC("JPEG"));
+  EXPECT_EQ(DefaultExtension(*JpegExporter().format), FourCC("jpg "));
   EXPECT_EQ(JpegImporter().name(),
             std::string("JPEG (libjpeg-turbo ") + TAVREL_STRINGIZE(LIBJPEG_TURBO_VERSION) + ")");
 }

@@ -54,9 +54,9 @@ int WorstSample(const GWorld& got, const GWorld& want, bool alpha, bool grey) {
 }
 
 TEST(JxlCodec, IdentityAndSniff) {
-  EXPECT_EQ(kJxlImporter.subtype, FourCC("JXL "));
-  EXPECT_EQ(kJxlExporter.subtype, FourCC("JXL "));
-  EXPECT_EQ(kJxlExporter.extension, FourCC("jxl "));
+  EXPECT_EQ(kJxlImporter.format->subtype, FourCC("JXL "));
+  EXPECT_EQ(kJxlExporter.format->subtype, FourCC("JXL "));
+  EXPECT_EQ(DefaultExtension(*kJxlExporter.format), FourCC("jxl "));
   EXPECT_EQ(kJxlImporter.name().rfind("JPEG XL (libjxl 0.", 0), 0u) << kJxlImporter.name();
   const std::vector<uint8_t> codestream = {0xFF, 0x0A, 0x00, 0x00};
   const std::vector<uint8_t> container = {0,   0,   0,    0x0C, 'J',  'X',

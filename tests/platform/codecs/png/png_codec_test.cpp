@@ -92,9 +92,9 @@ std::pair<int, int> IhdrDepthAndType(const std::vector<uint8_t>& png) {
 }
 
 TEST(PngCodec, Identity) {
-  EXPECT_EQ(PngImporter().subtype, FourCC("PNG "));
-  EXPECT_EQ(PngExporter().subtype, FourCC("PNG "));
-  EXPECT_EQ(PngExporter().extension, FourCC("png "));
+  EXPECT_EQ(PngImporter().format->subtype, FourCC("PNG "));
+  EXPECT_EQ(PngExporter().format->subtype, FourCC("PNG "));
+  EXPECT_EQ(DefaultExtension(*PngExporter().format), FourCC("png "));
   EXPECT_EQ(PngExporter().name(), std::string("PNG (libpng ") + PNG_LIBPNG_VER_STRING + ")");
 }
 

@@ -106,9 +106,9 @@ std::vector<uint8_t> WriteTiff(const TiffSpec& s) {
 }
 
 TEST(TiffCodec, Identity) {
-  EXPECT_EQ(kTiffImporter.subtype, FourCC("TIFF"));
-  EXPECT_EQ(kTiffExporter.subtype, FourCC("TIFF"));
-  EXPECT_EQ(kTiffExporter.extension, FourCC("tif "));
+  EXPECT_EQ(kTiffImporter.format->subtype, FourCC("TIFF"));
+  EXPECT_EQ(kTiffExporter.format->subtype, FourCC("TIFF"));
+  EXPECT_EQ(DefaultExtension(*kTiffExporter.format), FourCC("tif "));
   const std::string expected = "TIFF (libtiff " + std::to_string(TIFFLIB_MAJOR_VERSION) + "." +
                                std::to_string(TIFFLIB_MINOR_VERSION) + "." +
                                std::to_string(TIFFLIB_MICRO_VERSION) + ")";

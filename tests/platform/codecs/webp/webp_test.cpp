@@ -18,9 +18,9 @@ using test::FormatFile;
 using test::Span;
 
 TEST(WebpCodec, IdentityAndSniff) {
-  EXPECT_EQ(kWebpImporter.subtype, FourCC("WEBP"));
-  EXPECT_EQ(kWebpExporter.subtype, FourCC("WEBP"));
-  EXPECT_EQ(kWebpExporter.extension, FourCC("webp"));
+  EXPECT_EQ(kWebpImporter.format->subtype, FourCC("WEBP"));
+  EXPECT_EQ(kWebpExporter.format->subtype, FourCC("WEBP"));
+  EXPECT_EQ(DefaultExtension(*kWebpExporter.format), FourCC("webp"));
   const int v = WebPGetDecoderVersion();
   const std::string expected = "WebP (libwebp " + std::to_string(v >> 16) + "." +
                                std::to_string((v >> 8) & 255) + "." + std::to_string(v & 255) + ")";
