@@ -7,11 +7,12 @@
 #include <vector>
 
 #include "base/item_types.h"
+#include "imageio/export.h"
 #include "metadata/drop_items.h"
 #include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
-#include "platform/codecs/jpeg/jpeg_codec.h"
-#include "platform/codecs/jpeg/jpeg_gain_map.h"
+#include "platform/graphics_export.h"
+#include "platform/graphics_import.h"
 #include "platform/owned.h"
 #include "resample/reorient.h"
 #include "resample/rotate.h"
@@ -42,15 +43,20 @@ int32_t Height(const UniqueGWorld& gw) {
   return gw->portRect.bottom;
 }
 
-OSErr Decode(ByteSpan jpeg, UniqueGWorld* map) {
-  ImageHeader header;
-  if (OSErr err = kJpegImporter.readHeader(jpeg, &header)) return err;
-  if (OSErr err = NewBuffer(header.width, header.height, map)) return err;
-  RowBand rows;
-  rows.AttachWhole(PixelViewOf(map->get()), false);
-  const OSErr err = kJpegImporter.draw(jpeg, &rows, nullptr);
-  rows.Clear();
-  return err;
+// The map as stored, its samples uncorrected; whether they are grey.
+OSErr Decode(ByteSpan jpeg, UniqueGWorld* map, bool* grey) {
+  GraphicsImportComponent opened = nullptr;
+  if (OSErr err = GetGraphicsImporterForData(jpeg, &opened)) return err;
+  const UniqueComponent importer(opened);
+  Rect bounds;
+  if (OSErr err = OSErr(GraphicsImportGetNaturalBounds(opened, &bounds))) return err;
+  if (OSErr err = NewBuffer(bounds.right, bounds.bottom, map)) return err;
+  ColourSource colour;
+  if (OSErr err = OSErr(GraphicsImportGetColourSource(opened, &colour))) return err;
+  *grey = colour.model == ColourModel::kGrey;
+  GraphicsImportSetColorMatching(opened, false);
+  GraphicsImportSetGWorld(opened, map->get(), nullptr);
+  return OSErr(GraphicsImportDraw(opened));
 }
 
 OSErr PutUpright(int32_t orientation, UniqueGWorld* map) {
@@ -128,35 +134,34 @@ OSErr Turn(int32_t quarterTurns, UniqueGWorld* map) {
   return noErr;
 }
 
-// Grey maps stay grey (one channel), colour ones colour.
-OSErr Encode(const UniqueGWorld& map, bool grey, const ExportSettings& settings,
+// A JPEG at the output's quality and subsampling, not progressive, with the
+// source map's own describing segments; grey maps stay grey (one channel),
+// colour ones colour.
+OSErr Encode(const UniqueGWorld& map, bool grey, ByteSpan source, const ExportSettings& output,
              std::vector<uint8_t>* jpeg) {
-  RowBand rows;
-  rows.AttachWhole(PixelViewOf(map.get()), true);
-  ExportRequest request;
-  request.image = &rows;
-  request.quality = settings.quality;
-  request.depth = grey ? 40 : 24;
-  request.subsampling = settings.subsampling;
-  ByteSink sink(jpeg);
-  const OSErr err = kJpegExporter.encode(request, &sink);
-  rows.Clear();
-  return err;
+  ExportSettings settings;
+  settings.codec = kJpegFormat.subtype;
+  settings.depth = grey ? 40 : 24;
+  settings.quality = output.quality;
+  settings.subsampling = output.subsampling;
+  ComponentInstance opened = FindExporter(settings);
+  if (opened == nullptr) return noHandlerErr;
+  const UniqueComponent exporter(opened);
+  if (OSErr err = OSErr(GraphicsExportSetInputGWorld(opened, map.get()))) return err;
+  if (OSErr err = OSErr(GraphicsExportSetOutputBytes(opened, jpeg))) return err;
+  if (OSErr err = OSErr(GraphicsExportSetGainMapSource(opened, source))) return err;
+  return OSErr(GraphicsExportDoExport(opened, nullptr));
 }
 
 OSErr Fit(ByteSpan source, const ResizeRequest& resize, const ExportSettings& settings,
           std::vector<uint8_t>* fitted) {
   UniqueGWorld map;
-  if (OSErr err = Decode(source, &map)) return err;
+  bool grey = false;
+  if (OSErr err = Decode(source, &map, &grey)) return err;
   if (OSErr err = PutUpright(resize.geometry.orientation, &map)) return err;
   if (OSErr err = Resize(resize, &map)) return err;
   if (OSErr err = Turn(resize.geometry.quarterTurns, &map)) return err;
-  ColourSource colour;
-  kJpegImporter.readColour(source, &colour);
-  std::vector<uint8_t> encoded;
-  if (OSErr err = Encode(map, colour.model == ColourModel::kGrey, settings, &encoded)) return err;
-  *fitted = WithGainMapSegments(source, encoded);
-  return noErr;
+  return Encode(map, grey, source, settings, fitted);
 }
 
 }  // namespace

@@ -54,6 +54,8 @@ struct ExporterState {
   RowBand* inputRows = nullptr;  // or rows that another stage may still be filling
   FSSpec output;
   bool haveOutput = false;
+  std::vector<uint8_t>* outputBytes = nullptr;  // or the caller's memory instead of a file
+  std::span<const uint8_t> gainMapSource;       // whose describing segments the encoding takes
   bool exifEnabled = false;
   UserData metaData = nullptr;  // the caller's list, read at export time
   // Asked after encoding, before the file is written: anything but noErr

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/components_internal.h"
 #include "platform/metadata_io/metadata_io.h"
 #include "platform/start_count.h"
@@ -118,6 +119,25 @@ ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FS
   return noErr;
 }
 
+ComponentResult GraphicsExportSetOutputBytes(GraphicsExportComponent ci,
+                                             std::vector<uint8_t>* bytes) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  if (bytes == nullptr) return paramErr;
+  state->outputBytes = bytes;
+  return noErr;
+}
+
+ComponentResult GraphicsExportSetGainMapSource(GraphicsExportComponent ci,
+                                               std::span<const uint8_t> source) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  state->gainMapSource = source;
+  return noErr;
+}
+
 ComponentResult GraphicsExportSetExifEnabled(GraphicsExportComponent ci, bool enabled) {
   ComponentResult result;
   ExporterState* state = Exporter(ci, &result);
@@ -141,10 +161,13 @@ namespace {
 // writer; a file it cannot rewrite at all is a failed export, not one
 // silently without metadata.
 OSErr EncodeIntoMemory(const ExporterCodec& codec, const ExportRequest& request,
-                       std::vector<uint8_t>* encoded) {
+                       std::span<const uint8_t> gainMapSource, std::vector<uint8_t>* encoded) {
   try {
     ByteSink sink(encoded);
     if (OSErr err = codec.encode(request, &sink)) return err;
+    if (!gainMapSource.empty() && codec.format == &kJpegFormat) {
+      *encoded = WithGainMapSegments(gainMapSource, *encoded);
+    }
     if (request.metaData != nullptr) {
       if (OSErr err = WriteFileMetaData(encoded, request.metaData, request.exifEnabled)) {
         return err;
@@ -173,7 +196,8 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   ComponentResult result;
   ExporterState* state = Exporter(ci, &result);
   if (state == nullptr) return result;
-  if ((state->input == nullptr && state->inputRows == nullptr) || !state->haveOutput) {
+  if ((state->input == nullptr && state->inputRows == nullptr) ||
+      (!state->haveOutput && state->outputBytes == nullptr)) {
     return paramErr;
   }
   const ExporterCodec& codec = *ci->component->exporter;
@@ -188,9 +212,15 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   request.metaData = state->metaData;
   request.exifEnabled = state->exifEnabled;
   uint64_t size = 0;
-  if (state->metaData != nullptr) {
+  if (state->outputBytes != nullptr) {
     std::vector<uint8_t> encoded;
-    if (OSErr err = EncodeIntoMemory(codec, request, &encoded)) return err;
+    if (OSErr err = EncodeIntoMemory(codec, request, state->gainMapSource, &encoded)) return err;
+    if (OSErr err = AskBeforeWrite(*state)) return err;
+    size = encoded.size();
+    *state->outputBytes = std::move(encoded);
+  } else if (state->metaData != nullptr) {
+    std::vector<uint8_t> encoded;
+    if (OSErr err = EncodeIntoMemory(codec, request, state->gainMapSource, &encoded)) return err;
     if (OSErr err = AskBeforeWrite(*state)) return err;
     if (OSErr err = WriteFileWhole(state->output.path, encoded)) return err;
     size = encoded.size();
@@ -199,7 +229,7 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
     if (OSErr err = file.Open(state->output.path)) return err;
     if (file.Direct()) {
       std::vector<uint8_t> encoded;
-      if (OSErr err = EncodeIntoMemory(codec, request, &encoded)) return err;
+      if (OSErr err = EncodeIntoMemory(codec, request, state->gainMapSource, &encoded)) return err;
       if (OSErr err = AskBeforeWrite(*state)) return err;
       if (OSErr err = file.Write(encoded)) return err;
     } else {

@@ -3,8 +3,11 @@
 // file, or into memory first when metadata goes in.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "platform/codecs/common/image_format.h"
 #include "platform/components.h"
@@ -29,6 +32,15 @@ ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldP
 // filling a ring of them.
 ComponentResult GraphicsExportSetInputRows(GraphicsExportComponent ci, RowBand* rows);
 ComponentResult GraphicsExportSetOutputFile(GraphicsExportComponent ci, const FSSpec* file);
+// The encoded file goes into bytes (replacing what they held) instead of a
+// file: a picture that another file will carry.
+ComponentResult GraphicsExportSetOutputBytes(GraphicsExportComponent ci,
+                                             std::vector<uint8_t>* bytes);
+// JPEG alone: the encoding is a new gain map for the one in source, and
+// takes the segments that describe it (its XMP, its ISO 21496-1 metadata).
+// The source must outlive the export.
+ComponentResult GraphicsExportSetGainMapSource(GraphicsExportComponent ci,
+                                               std::span<const uint8_t> source);
 ComponentResult GraphicsExportSetExifEnabled(GraphicsExportComponent ci, bool enabled);
 ComponentResult GraphicsExportSetMetaData(GraphicsExportComponent ci, UserData ud);
 ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* bytesWritten);

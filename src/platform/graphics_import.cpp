@@ -57,13 +57,13 @@ PipedKind ClassifyPipedStart(const LargeByteVector& start) {
   return record->importer->drawFromFile != nullptr ? PipedKind::kInFile : PipedKind::kInMemory;
 }
 
-OSErr OpenInMemory(const LargeByteVector& bytes, GraphicsImportComponent* importer) {
-  const ComponentRecord* record = SniffedComponent(ByteSpan(bytes));
+OSErr OpenInMemory(ByteSpan bytes, GraphicsImportComponent* importer) {
+  const ComponentRecord* record = SniffedComponent(bytes);
   if (record == nullptr) return noHandlerErr;
   ComponentInstance instance = OpenComponent(record);
   if (instance == nullptr) return memFullErr;
   try {
-    instance->importer.file = bytes;
+    instance->importer.file.assign(bytes.begin(), bytes.end());
   } catch (const std::bad_alloc&) {
     CloseComponent(instance);
     return memFullErr;
@@ -86,7 +86,7 @@ OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* im
     // Read once for the run; a copy in a file is then read as any file.
     PipedInput piped;
     if (OSErr err = ReadPipedInput(file->path, ClassifyPipedStart, &piped)) return err;
-    if (piped.file < 0) return OpenInMemory(*piped.bytes, importer);
+    if (piped.file < 0) return OpenInMemory(ByteSpan(*piped.bytes), importer);
     opened = FileDescriptor(fcntl(piped.file, F_DUPFD_CLOEXEC, 0));
     if (opened.fd < 0) return ErrorFromErrno(errno);
     size = piped.fileSize;
@@ -117,6 +117,13 @@ OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* im
   }
   *importer = instance;
   return noErr;
+}
+
+OSErr GetGraphicsImporterForData(std::span<const uint8_t> data, GraphicsImportComponent* importer) {
+  if (importer == nullptr) return paramErr;
+  *importer = nullptr;
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  return OpenInMemory(data, importer);
 }
 
 ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* bounds) {
@@ -309,4 +316,20 @@ ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData u
                                                   : codec.readMetaData(FileOf(*state), ud);
   if (err == noErr) FitColourDescription(codec, FileOf(*state), ud);
   return err;
+}
+
+ComponentResult GraphicsImportGetColourSource(GraphicsImportComponent ci, ColourSource* source) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  if (source == nullptr || !state->haveFile) return paramErr;
+  *source = ColourSource();
+  const ImporterCodec& codec = CodecOf(ci);
+  if (codec.readColour == nullptr) return noErr;
+  try {
+    codec.readColour(FileOf(*state), source);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
 }

@@ -4,6 +4,10 @@
 // recognises the content, codecErr for image data that cannot be decoded.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
+#include "colour/colour_match.h"
 #include "platform/codecs/common/quality.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
@@ -14,6 +18,9 @@
 #include "stream/row_band.h"
 
 OSErr GetGraphicsImporterForFile(const FSSpec* file, GraphicsImportComponent* importer);
+// The same for a file held in memory (a second picture inside a file); the
+// importer keeps its own copy.
+OSErr GetGraphicsImporterForData(std::span<const uint8_t> data, GraphicsImportComponent* importer);
 ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* bounds);
 ComponentResult GraphicsImportSetQuality(GraphicsImportComponent ci, int32_t quality);
 ComponentResult GraphicsImportGetImageDescription(GraphicsImportComponent ci,
@@ -40,3 +47,6 @@ bool GraphicsImportDrawsUpright(GraphicsImportComponent ci);
 // either way.
 ComponentResult GraphicsImportSetColorMatching(GraphicsImportComponent ci, bool match);
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud);
+// What the stored samples are (grey, colour, CMYK) and how their colours
+// are described.
+ComponentResult GraphicsImportGetColourSource(GraphicsImportComponent ci, ColourSource* source);
