@@ -10,7 +10,6 @@
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
-#include "pipeline/gain_map.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "platform/user_data.h"
@@ -151,12 +150,6 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
     AdjustMetaData(*userData, geometry);
     if (s.upright) MarkUpright(*userData);
     DropItems(*userData, s.dropItems);
-    const ImageFormat* format = ExportFormat(exportSettings.codec);
-    if (format != nullptr && (format->metadata & kHoldsGainMap) != 0) {
-      FitGainMap(*userData, resize, exportSettings);
-    } else {
-      LeaveOutGainMap(*userData);
-    }
   }
   ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.

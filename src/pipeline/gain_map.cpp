@@ -167,6 +167,11 @@ OSErr Fit(ByteSpan source, const ResizeRequest& resize, const ExportSettings& se
 }  // namespace
 
 void FitGainMap(UserData ud, const ResizeRequest& resize, const ExportSettings& settings) {
+  const ImageFormat* format = ExportFormat(settings.codec);
+  if (format == nullptr || (format->metadata & kHoldsGainMap) == 0) {
+    LeaveOutGainMap(ud);
+    return;
+  }
   const ByteSpan source = GetUserDataGainMap(ud);
   if (source.empty()) return;
   std::vector<uint8_t> fitted;

@@ -11,8 +11,9 @@
 #include "pipeline/pipeline.h"
 #include "platform/user_data.h"
 
-// The map follows resize.geometry: its orientation undone, its resize and
-// window scaled by the map's size over the picture's source, its turns. A
-// gain map that cannot be fitted (damaged, too large) is left out, and the
-// output is the plain picture.
+// The pipeline's last stage before the encoder. Where the output format
+// holds a gain map, the map follows resize.geometry: its orientation undone,
+// its resize and window scaled by the map's size over the picture's source,
+// its turns. Elsewhere, or when it cannot be fitted (damaged, too large), it
+// is left out, and the output is the plain picture.
 void FitGainMap(UserData ud, const ResizeRequest& resize, const ExportSettings& settings);

@@ -6,6 +6,7 @@
 #include "base/memory_limit.h"
 #include "imageio/export.h"
 #include "imageio/swap_sample_bytes.h"
+#include "pipeline/gain_map.h"
 #include "platform/graphics_import.h"
 #include "resample/reorient.h"
 #include "resample/rotate.h"
@@ -336,6 +337,7 @@ void Pipeline::Turn() {
 
 int32_t Pipeline::Export(const ExportSettings& settings, UserData ud, const std::string& outputPath,
                          std::function<OSErr()> beforeWrite) {
+  if (ud != nullptr) FitGainMap(ud, request_, settings);
   if (DestinationStreams()) {
     const int32_t result = ExportRows(&destination_, settings, ud, outputPath, beforeWrite);
     // A failed encoder stops the stages before it; however it ended, the

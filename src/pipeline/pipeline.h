@@ -79,8 +79,9 @@ class Pipeline {
   int32_t ReshapeForTurn(Rect* turnedBounds);
   void Turn();
 
-  // Encodes and writes the destination. When it streams, beforeWrite is
-  // asked once the file is encoded and before it is written.
+  // Fits the gain map that ud carries (pipeline/gain_map.h), then encodes
+  // and writes the destination. When it streams, beforeWrite is asked once
+  // the file is encoded and before it is written.
   int32_t Export(const ExportSettings& settings, UserData ud, const std::string& outputPath,
                  std::function<OSErr()> beforeWrite);
 
