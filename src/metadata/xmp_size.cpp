@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -156,20 +157,30 @@ constexpr std::array<const char*, 6> kPanoramaFields = {
     "FullPanoWidthPixels",          "FullPanoHeightPixels",  "CroppedAreaImageWidthPixels",
     "CroppedAreaImageHeightPixels", "CroppedAreaLeftPixels", "CroppedAreaTopPixels"};
 
-int64_t Scaled(int64_t value, int64_t to, int64_t from) {
-  return (2 * value * to + from) / (2 * from);
+// A field's value, or none where it cannot be represented: such a field is
+// left as the packet states it.
+using Field = std::optional<int64_t>;
+
+// value * to / from, rounded; none when the product would pass 64 bits
+// (a field of 12 digits times an output side of millions).
+Field Scaled(Field value, int64_t to, int64_t from) {
+  if (!value || *value < 0 || to < 0 || from < 1) return std::nullopt;
+  if (to > 0 && *value > (INT64_MAX - from) / 2 / to) return std::nullopt;
+  return (2 * *value * to + from) / (2 * from);
 }
 
 // One quarter turn clockwise: what was on the left is now on top, and the
 // top is now on the right.
-void TurnClockwise(std::array<int64_t, 6>* f) {
-  std::array<int64_t, 6>& v = *f;
-  const std::array<int64_t, 6> was = v;
+void TurnClockwise(std::array<Field, 6>* f) {
+  std::array<Field, 6>& v = *f;
+  const std::array<Field, 6> was = v;
   v[kFullWidth] = was[kFullHeight];
   v[kFullHeight] = was[kFullWidth];
   v[kCropWidth] = was[kCropHeight];
   v[kCropHeight] = was[kCropWidth];
-  v[kCropLeft] = was[kFullHeight] - was[kCropTop] - was[kCropHeight];
+  v[kCropLeft] = was[kFullHeight] && was[kCropTop] && was[kCropHeight]
+                     ? Field(*was[kFullHeight] - *was[kCropTop] - *was[kCropHeight])
+                     : std::nullopt;
   v[kCropTop] = was[kCropLeft];
 }
 
@@ -189,11 +200,11 @@ std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32
     }
     // The picture is the cropped area; what is not stated is taken as the
     // whole picture at the top left.
-    std::array<int64_t, 6> v{};
+    std::array<Field, 6> v{};
     v[kCropWidth] = stated[kCropWidth].value_or(sourceWidth);
     v[kCropHeight] = stated[kCropHeight].value_or(sourceHeight);
-    v[kFullWidth] = stated[kFullWidth].value_or(v[kCropWidth]);
-    v[kFullHeight] = stated[kFullHeight].value_or(v[kCropHeight]);
+    v[kFullWidth] = stated[kFullWidth].value_or(*v[kCropWidth]);
+    v[kFullHeight] = stated[kFullHeight].value_or(*v[kCropHeight]);
     v[kCropLeft] = stated[kCropLeft].value_or(0);
     v[kCropTop] = stated[kCropTop].value_or(0);
     for (PanoramaField f : {kFullWidth, kCropLeft}) v[f] = Scaled(v[f], resizedWidth, sourceWidth);
@@ -204,8 +215,8 @@ std::string RefitXmpPanorama(std::string_view packet, int32_t sourceWidth, int32
     v[kCropHeight] = resizedHeight;
     for (int32_t turn = 0; turn < (quarterTurns % 4 + 4) % 4; ++turn) TurnClockwise(&v);
     for (size_t i = 0; i < kPanoramaFields.size(); ++i) {
-      if (stated[i] && v[i] >= 0 && v[i] <= INT32_MAX) {
-        ReplaceValues(&fitted, prefix + ":" + kPanoramaFields[i], int32_t(v[i]));
+      if (stated[i] && v[i] && *v[i] >= 0 && *v[i] <= INT32_MAX) {
+        ReplaceValues(&fitted, prefix + ":" + kPanoramaFields[i], int32_t(*v[i]));
       }
     }
   }

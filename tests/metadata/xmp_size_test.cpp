@@ -76,3 +76,29 @@ TEST(XmpImageSize, GainMapIsUnlistedWhenLeftOut) {
 }
 
 }  // namespace
+
+// A field whose fitted value passes 64 bits on the way (12 digits times an
+// output side of millions) is left as it is; the others are fitted.
+TEST(XmpImageSize, PanoramaFieldsTooLargeToScaleAreLeftAlone) {
+  const std::string head =
+      "<d xmlns:GPano='http://ns.google.com/photos/1.0/panorama/' GPano:FullPanoWidthPixels='";
+  struct Case {
+    const char* name;
+    std::string packet, fitted;
+    int32_t from, to, turns;
+  } cases[] = {
+      {"12 digits", head + "999999999999' GPano:CroppedAreaLeftPixels='5'/>",
+       head + "999999999999' GPano:CroppedAreaLeftPixels='2500000'/>", 10, 5000000, 0},
+      // Wraps to exactly 0 in 64 bits.
+      {"wraps to 0", head + "8589934592'/>", head + "8589934592'/>", 1, 1 << 30, 0},
+      // The turned left offset is taken from the height, which is too large.
+      {"turned",
+       head + "10' GPano:FullPanoHeightPixels='999999999999' GPano:CroppedAreaLeftPixels='3'/>",
+       head + "10' GPano:FullPanoHeightPixels='5000000' GPano:CroppedAreaLeftPixels='3'/>", 10,
+       5000000, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(RefitXmpPanorama(c.packet, c.from, c.from, c.to, c.to, c.turns), c.fitted);
+  }
+}
