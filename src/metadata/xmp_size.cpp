@@ -306,9 +306,12 @@ void RemoveProperty(std::string* packet, const std::string& qualifiedName) {
 
 std::string UnlistXmpGainMap(std::string_view packet) {
   std::string fitted(packet);
-  for (const std::string& prefix : PrefixesOf(packet, kGainMapNamespace)) {
-    RemoveProperty(&fitted, prefix + ":Version");
+  const std::vector<std::string> prefixes = PrefixesOf(packet, kGainMapNamespace);
+  for (const std::string& prefix : prefixes) {
+    // A gain map's own packet (a map resized on its own) states its gains.
+    if (packet.find(prefix + ":GainMapMax") != std::string_view::npos) return fitted;
   }
+  for (const std::string& prefix : prefixes) RemoveProperty(&fitted, prefix + ":Version");
   for (const std::string& item : PrefixesOf(packet, kItemNamespace)) {
     ForEachGainMapItem(fitted, item, [&](size_t at) {
       // The directory's list entry that holds the item, when it holds it alone.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/item_types.h"
+#include "base/memory_limit.h"
 #include "metadata/drop_items.h"
 #include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
@@ -42,9 +43,7 @@ int32_t Height(const UniqueGWorld& gw) {
   return gw->portRect.bottom;
 }
 
-OSErr Decode(ByteSpan jpeg, UniqueGWorld* map) {
-  ImageHeader header;
-  if (OSErr err = kJpegImporter.readHeader(jpeg, &header)) return err;
+OSErr Decode(ByteSpan jpeg, const ImageHeader& header, UniqueGWorld* map) {
   if (OSErr err = NewBuffer(header.width, header.height, map)) return err;
   RowBand rows;
   rows.AttachWhole(PixelViewOf(map->get()), false);
@@ -76,34 +75,58 @@ int32_t Scaled(int64_t value, int64_t to, int64_t from) {
   return int32_t(std::max<int64_t>(1, Rounded(value, to, from)));
 }
 
-// The picture's resize and crop, done to the map: its full size and window
-// are the picture's scaled by the map's size over the picture's.
-OSErr Resize(const ResizeRequest& resize, Rect sourceBounds, UniqueGWorld* map) {
-  const int64_t width = Width(*map);
-  const int64_t height = Height(*map);
+// The map's resize: its full size and window are the picture's scaled by
+// the map's size over the picture's, a map larger than the picture counting
+// as the picture's size, so that the map is never larger than the picture.
+struct MapResize {
+  ImageShape from, to;
+  OutputWindow window;
+};
+
+MapResize MapResizeFor(const ResizeRequest& resize, Rect sourceBounds, int32_t width,
+                       int32_t height) {
   const int64_t sourceWidth = sourceBounds.right;
   const int64_t sourceHeight = sourceBounds.bottom;
+  const int64_t scaleWidth = std::min<int64_t>(width, sourceWidth);
+  const int64_t scaleHeight = std::min<int64_t>(height, sourceHeight);
   const bool windowed = resize.fullWidth != 0;
-  const ImageShape from{int32_t(width), int32_t(height), k32ARGBPixelFormat};
-  const ImageShape to{Scaled(windowed ? resize.fullWidth : resize.width, width, sourceWidth),
-                      Scaled(windowed ? resize.fullHeight : resize.height, height, sourceHeight),
-                      k32ARGBPixelFormat};
-  OutputWindow window{0, 0, to.width, to.height};
+  MapResize m;
+  m.from = {width, height, k32ARGBPixelFormat};
+  m.to = {Scaled(windowed ? resize.fullWidth : resize.width, scaleWidth, sourceWidth),
+          Scaled(windowed ? resize.fullHeight : resize.height, scaleHeight, sourceHeight),
+          k32ARGBPixelFormat};
+  m.window = {0, 0, m.to.width, m.to.height};
   if (windowed) {
-    window.width = std::min(to.width, Scaled(resize.width, width, sourceWidth));
-    window.height = std::min(to.height, Scaled(resize.height, height, sourceHeight));
-    window.left =
-        std::min(to.width - window.width, int32_t(Rounded(resize.windowLeft, width, sourceWidth)));
-    window.top = std::min(to.height - window.height,
-                          int32_t(Rounded(resize.windowTop, height, sourceHeight)));
+    m.window.width = std::min(m.to.width, Scaled(resize.width, scaleWidth, sourceWidth));
+    m.window.height = std::min(m.to.height, Scaled(resize.height, scaleHeight, sourceHeight));
+    m.window.left = std::min(m.to.width - m.window.width,
+                             int32_t(Rounded(resize.windowLeft, scaleWidth, sourceWidth)));
+    m.window.top = std::min(m.to.height - m.window.height,
+                            int32_t(Rounded(resize.windowTop, scaleHeight, sourceHeight)));
   }
+  return m;
+}
+
+// Whether the map's buffers fit beside those held, at the most they take at
+// once: the decoded map and its upright copy, the decoded map and the
+// resized one, the resized one and its turned copy.
+bool MapFits(const ImageHeader& header, const MapResize& m, int32_t orientation,
+             int32_t quarterTurns) {
+  const uint64_t decoded = uint64_t(header.width) * uint64_t(header.height) * kPixelBytes;
+  const uint64_t resized = uint64_t(m.window.width) * uint64_t(m.window.height) * kPixelBytes;
+  const uint64_t most = std::max({orientation != 1 ? 2 * decoded : decoded, decoded + resized,
+                                  quarterTurns % 2 != 0 ? 2 * resized : resized});
+  return WorkingBytesFit(most);
+}
+
+OSErr Resize(const MapResize& m, const ResizeRequest& resize, UniqueGWorld* map) {
   PreparedResamplePtr prepared;
-  if (OSErr err = PrepareResampleWindow(from, to, window, resize.horizontalEdge,
+  if (OSErr err = PrepareResampleWindow(m.from, m.to, m.window, resize.horizontalEdge,
                                         resize.verticalEdge, resize.kernel, &prepared)) {
     return err;
   }
   UniqueGWorld resized;
-  if (OSErr err = NewBuffer(window.width, window.height, &resized)) return err;
+  if (OSErr err = NewBuffer(m.window.width, m.window.height, &resized)) return err;
   RowBand source;
   RowBand destination;
   source.AttachWhole(PixelViewOf(map->get()), true);
@@ -149,10 +172,17 @@ OSErr Encode(const UniqueGWorld& map, bool grey, const ExportSettings& settings,
 
 OSErr Fit(ByteSpan source, const ResizeRequest& resize, Rect sourceBounds, int32_t orientation,
           const ExportSettings& settings, std::vector<uint8_t>* fitted) {
+  ImageHeader header;
+  if (OSErr err = kJpegImporter.readHeader(source, &header)) return err;
+  if (header.width < 1 || header.height < 1) return paramErr;
+  const bool swaps = OrientationSwapsSides(orientation);
+  const MapResize m = MapResizeFor(resize, sourceBounds, swaps ? header.height : header.width,
+                                   swaps ? header.width : header.height);
+  if (!MapFits(header, m, orientation, resize.quarterTurns)) return memFullErr;
   UniqueGWorld map;
-  if (OSErr err = Decode(source, &map)) return err;
+  if (OSErr err = Decode(source, header, &map)) return err;
   if (OSErr err = PutUpright(orientation, &map)) return err;
-  if (OSErr err = Resize(resize, sourceBounds, &map)) return err;
+  if (OSErr err = Resize(m, resize, &map)) return err;
   if (OSErr err = Turn(resize.quarterTurns, &map)) return err;
   ColourSource colour;
   kJpegImporter.readColour(source, &colour);
@@ -167,7 +197,10 @@ OSErr Fit(ByteSpan source, const ResizeRequest& resize, Rect sourceBounds, int32
 void FitGainMap(UserData ud, const ResizeRequest& resize, Rect sourceBounds, int32_t orientation,
                 const ExportSettings& settings) {
   const ByteSpan source = GetUserDataGainMap(ud);
-  if (source.empty()) return;
+  if (source.empty()) {
+    LeaveOutGainMap(ud);  // none could be read: the XMP may still announce one
+    return;
+  }
   std::vector<uint8_t> fitted;
   OSErr err = memFullErr;
   try {
