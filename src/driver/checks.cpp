@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/number_text.h"
+#include "imageio/export.h"
 #include "imageio/import.h"
 #include "metadata/orientation.h"
 #include "resample/reorient.h"
@@ -135,7 +136,20 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
   }
 }
 
+// HEIF readers turn the picture by the file's transformation properties
+// (irot, imir) and ignore an Exif orientation, and libheif 1.15 writes those
+// properties with the stored image's sides swapped: a HEIC or AVIF copy is
+// therefore put upright, its orientation written as 1.
+void CheckHeifOrientation(JobSettings& s) {
+  const OSType codec = s.exportSettings.codec;
+  if (s.copyMetadata &&
+      (CodecMatches(codec, FourCC("heic")) || CodecMatches(codec, FourCC("avif")))) {
+    s.upright = true;
+  }
+}
+
 void RunChecks(JobSettings& s, std::vector<Note>& notes) {
+  CheckHeifOrientation(s);
   CheckInput(s, notes);
   if (!s.outputPath) Fail(s, notes, "No output file specified\n");
   CheckStandardOutput(s, notes);
