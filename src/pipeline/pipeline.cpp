@@ -101,9 +101,9 @@ void Pipeline::ConvertRingRows(OSType format) {
 }
 
 // A vertical pinch turns the rows beyond the poles by half the width: of an
-// odd width, each pixel of such a row is the mean of two stored pixels,
+// odd width, each pixel of such a row is the mean of two pixels as read,
 // taken before any conversion to working samples. A ring of such rows keeps
-// the stored samples, and the resize converts them, as it does a whole
+// the samples as read, and the resize converts them, as it does a whole
 // source's.
 bool Pipeline::StoredPinchMeans() const {
   return (request_.verticalEdge & kEdgeTreatmentMask) == kEdgePinch && sourceBounds_.right % 2 != 0;
