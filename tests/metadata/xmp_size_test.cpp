@@ -71,11 +71,12 @@ TEST(XmpImageSize, GainMapIsUnlistedWhenLeftOut) {
       {"<d" + ns + "><h:Version>1.0</h:Version><rdf:li><C:Item><I:Semantic>GainMap</I:Semantic>" +
            "</C:Item></rdf:li><x/></d>",
        "<d" + ns + "><x/></d>"},
+      // A gain map's own packet (a map resized on its own) is kept.
+      {"<d" + ns + " h:Version='1.0' h:GainMapMax='2.5'/>",
+       "<d" + ns + " h:Version='1.0' h:GainMapMax='2.5'/>"},
   };
   for (const Case& c : cases) EXPECT_EQ(UnlistXmpGainMap(c.packet), c.unlisted);
 }
-
-}  // namespace
 
 // A field whose fitted value passes 64 bits on the way (12 digits times an
 // output side of millions) is left as it is; the others are fitted.
@@ -102,3 +103,5 @@ TEST(XmpImageSize, PanoramaFieldsTooLargeToScaleAreLeftAlone) {
     EXPECT_EQ(RefitXmpPanorama(c.packet, c.from, c.from, c.to, c.to, c.turns), c.fitted);
   }
 }
+
+}  // namespace
