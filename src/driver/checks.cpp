@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/number_text.h"
+#include "imageio/export.h"
 #include "imageio/import.h"
 #include "metadata/orientation.h"
 
@@ -143,7 +144,21 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
   SetWholeResize(&s.geometry, s.width, s.height);
 }
 
+// Viewers of some formats (HEIF) turn the picture by the container's own
+// transformation properties (irot, imir) and ignore an Exif orientation, and
+// libheif 1.15 writes those properties with the stored image's sides
+// swapped: a copy in such a format is therefore put upright, its
+// orientation written as 1.
+void CheckContainerOrientation(JobSettings& s) {
+  if (!s.copyMetadata) return;
+  OSType codec = s.exportSettings.codec;
+  if (codec == kCodecFromFileName) codec = s.outputPath ? CodecForFileName(*s.outputPath) : 0;
+  const ImageFormat* format = ExportFormat(codec);
+  if (format != nullptr && format->containerOrientation) s.upright = true;
+}
+
 void RunChecks(JobSettings& s, std::vector<Note>& notes) {
+  CheckContainerOrientation(s);
   CheckInput(s, notes);
   if (!s.outputPath) Fail(s, notes, "No output file specified\n");
   CheckStandardOutput(s, notes);

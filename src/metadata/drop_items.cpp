@@ -70,7 +70,6 @@ void DropItems(UserData ud, uint32_t drop) {
 }
 
 void LeaveOutGainMap(UserData ud) {
-  if (GetUserDataGainMap(ud).empty()) return;
-  SetUserDataGainMap(ud, {}, {});
+  if (!GetUserDataGainMap(ud).empty()) SetUserDataGainMap(ud, {}, {});
   ChangeXmpPacket(ud, UnlistXmpGainMap);
 }

@@ -25,5 +25,5 @@ uint32_t DropItemForWord(std::string_view word);
 void DropItems(UserData ud, uint32_t drop);
 
 // Leaves the gain map out of the copy, and with it what the XMP packet says
-// of it, when there is one.
+// of one, whether a map was read or not (it may be cut off or unreadable).
 void LeaveOutGainMap(UserData ud);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -156,20 +157,30 @@ constexpr std::array<const char*, 6> kPanoramaFields = {
     "FullPanoWidthPixels",          "FullPanoHeightPixels",  "CroppedAreaImageWidthPixels",
     "CroppedAreaImageHeightPixels", "CroppedAreaLeftPixels", "CroppedAreaTopPixels"};
 
-int64_t Scaled(int64_t value, int64_t to, int64_t from) {
-  return (2 * value * to + from) / (2 * from);
+// A field's value, or none where it cannot be represented: such a field is
+// left as the packet states it.
+using Field = std::optional<int64_t>;
+
+// value * to / from, rounded; none when the product would pass 64 bits
+// (a field of 12 digits times an output side of millions).
+Field Scaled(Field value, int64_t to, int64_t from) {
+  if (!value || *value < 0 || to < 0 || from < 1) return std::nullopt;
+  if (to > 0 && *value > (INT64_MAX - from) / 2 / to) return std::nullopt;
+  return (2 * *value * to + from) / (2 * from);
 }
 
 // One quarter turn clockwise: what was on the left is now on top, and the
 // top is now on the right.
-void TurnClockwise(std::array<int64_t, 6>* f) {
-  std::array<int64_t, 6>& v = *f;
-  const std::array<int64_t, 6> was = v;
+void TurnClockwise(std::array<Field, 6>* f) {
+  std::array<Field, 6>& v = *f;
+  const std::array<Field, 6> was = v;
   v[kFullWidth] = was[kFullHeight];
   v[kFullHeight] = was[kFullWidth];
   v[kCropWidth] = was[kCropHeight];
   v[kCropHeight] = was[kCropWidth];
-  v[kCropLeft] = was[kFullHeight] - was[kCropTop] - was[kCropHeight];
+  v[kCropLeft] = was[kFullHeight] && was[kCropTop] && was[kCropHeight]
+                     ? Field(*was[kFullHeight] - *was[kCropTop] - *was[kCropHeight])
+                     : std::nullopt;
   v[kCropTop] = was[kCropLeft];
 }
 
@@ -190,11 +201,11 @@ std::string RefitXmpPanorama(std::string_view packet, const OutputGeometry& geom
     }
     // The picture is the cropped area; what is not stated is taken as the
     // whole picture at the top left.
-    std::array<int64_t, 6> v{};
+    std::array<Field, 6> v{};
     v[kCropWidth] = stated[kCropWidth].value_or(sourceWidth);
     v[kCropHeight] = stated[kCropHeight].value_or(sourceHeight);
-    v[kFullWidth] = stated[kFullWidth].value_or(v[kCropWidth]);
-    v[kFullHeight] = stated[kFullHeight].value_or(v[kCropHeight]);
+    v[kFullWidth] = stated[kFullWidth].value_or(*v[kCropWidth]);
+    v[kFullHeight] = stated[kFullHeight].value_or(*v[kCropHeight]);
     v[kCropLeft] = stated[kCropLeft].value_or(0);
     v[kCropTop] = stated[kCropTop].value_or(0);
     for (PanoramaField f : {kFullWidth, kCropLeft}) {
@@ -204,14 +215,16 @@ std::string RefitXmpPanorama(std::string_view packet, const OutputGeometry& geom
       v[f] = Scaled(v[f], geometry.fullHeight, sourceHeight);
     }
     // The window is what remains of the resized cropped area.
-    v[kCropLeft] += geometry.windowLeft;
-    v[kCropTop] += geometry.windowTop;
+    for (auto [f, offset] :
+         {std::pair{kCropLeft, geometry.windowLeft}, {kCropTop, geometry.windowTop}}) {
+      if (v[f]) v[f] = *v[f] + offset;
+    }
     v[kCropWidth] = geometry.windowWidth;
     v[kCropHeight] = geometry.windowHeight;
     for (int32_t turn = 0; turn < (geometry.quarterTurns % 4 + 4) % 4; ++turn) TurnClockwise(&v);
     for (size_t i = 0; i < kPanoramaFields.size(); ++i) {
-      if (stated[i] && v[i] >= 0 && v[i] <= INT32_MAX) {
-        ReplaceValues(&fitted, prefix + ":" + kPanoramaFields[i], int32_t(v[i]));
+      if (stated[i] && v[i] && *v[i] >= 0 && *v[i] <= INT32_MAX) {
+        ReplaceValues(&fitted, prefix + ":" + kPanoramaFields[i], int32_t(*v[i]));
       }
     }
   }
@@ -301,9 +314,12 @@ void RemoveProperty(std::string* packet, const std::string& qualifiedName) {
 
 std::string UnlistXmpGainMap(std::string_view packet) {
   std::string fitted(packet);
-  for (const std::string& prefix : PrefixesOf(packet, kGainMapNamespace)) {
-    RemoveProperty(&fitted, prefix + ":Version");
+  const std::vector<std::string> prefixes = PrefixesOf(packet, kGainMapNamespace);
+  for (const std::string& prefix : prefixes) {
+    // A gain map's own packet (a map resized on its own) states its gains.
+    if (packet.find(prefix + ":GainMapMax") != std::string_view::npos) return fitted;
   }
+  for (const std::string& prefix : prefixes) RemoveProperty(&fitted, prefix + ":Version");
   for (const std::string& item : PrefixesOf(packet, kItemNamespace)) {
     ForEachGainMapItem(fitted, item, [&](size_t at) {
       // The directory's list entry that holds the item, when it holds it alone.

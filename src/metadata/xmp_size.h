@@ -31,5 +31,6 @@ std::string RefitXmpPanorama(std::string_view packet, const OutputGeometry& geom
 // map (the Item:Length of the item whose Item:Semantic is GainMap) replaced.
 std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length);
 // The packet without what says a gain map follows the picture: the hdrgm
-// version and the container directory's GainMap entry.
+// version and the container directory's GainMap entry. A gain map's own
+// packet (one stating hdrgm:GainMapMax) is kept.
 std::string UnlistXmpGainMap(std::string_view packet);

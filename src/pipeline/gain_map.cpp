@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/item_types.h"
+#include "base/memory_limit.h"
 #include "imageio/export.h"
 #include "metadata/drop_items.h"
 #include "metadata/xmp_packet.h"
@@ -43,20 +44,16 @@ int32_t Height(const UniqueGWorld& gw) {
   return gw->portRect.bottom;
 }
 
-// The map as stored, its samples uncorrected; whether they are grey.
-OSErr Decode(ByteSpan jpeg, UniqueGWorld* map, bool* grey) {
-  GraphicsImportComponent opened = nullptr;
-  if (OSErr err = GetGraphicsImporterForData(jpeg, &opened)) return err;
-  const UniqueComponent importer(opened);
-  Rect bounds;
-  if (OSErr err = OSErr(GraphicsImportGetNaturalBounds(opened, &bounds))) return err;
+// The map as stored, its samples uncorrected, into a buffer of its natural
+// bounds; whether they are grey.
+OSErr Decode(GraphicsImportComponent importer, Rect bounds, UniqueGWorld* map, bool* grey) {
   if (OSErr err = NewBuffer(bounds.right, bounds.bottom, map)) return err;
   ColourSource colour;
-  if (OSErr err = OSErr(GraphicsImportGetColourSource(opened, &colour))) return err;
+  if (OSErr err = OSErr(GraphicsImportGetColourSource(importer, &colour))) return err;
   *grey = colour.model == ColourModel::kGrey;
-  GraphicsImportSetColorMatching(opened, false);
-  GraphicsImportSetGWorld(opened, map->get(), nullptr);
-  return OSErr(GraphicsImportDraw(opened));
+  GraphicsImportSetColorMatching(importer, false);
+  GraphicsImportSetGWorld(importer, map->get(), nullptr);
+  return OSErr(GraphicsImportDraw(importer));
 }
 
 OSErr PutUpright(int32_t orientation, UniqueGWorld* map) {
@@ -82,31 +79,52 @@ int32_t Scaled(int64_t value, int64_t to, int64_t from) {
   return int32_t(std::max<int64_t>(1, Rounded(value, to, from)));
 }
 
-// The picture's resize and crop, done to the map: its full size and window
-// are the picture's scaled by the map's size over the picture's.
-OSErr Resize(const ResizeRequest& resize, UniqueGWorld* map) {
-  const OutputGeometry& g = resize.geometry;
-  const int64_t width = Width(*map);
-  const int64_t height = Height(*map);
-  const ImageShape from{int32_t(width), int32_t(height), k32ARGBPixelFormat};
-  const ImageShape to{Scaled(g.fullWidth, width, g.sourceWidth),
-                      Scaled(g.fullHeight, height, g.sourceHeight), k32ARGBPixelFormat};
-  OutputWindow window{0, 0, to.width, to.height};
+// The map's resize: its full size and window are the picture's scaled by
+// the map's size over the picture's, a map larger than the picture counting
+// as the picture's size, so that the map is never larger than the picture.
+struct MapResize {
+  ImageShape from, to;
+  OutputWindow window;
+};
+
+MapResize MapResizeFor(const OutputGeometry& g, int32_t width, int32_t height) {
+  const int64_t scaleWidth = std::min(width, g.sourceWidth);
+  const int64_t scaleHeight = std::min(height, g.sourceHeight);
+  MapResize m;
+  m.from = {width, height, k32ARGBPixelFormat};
+  m.to = {Scaled(g.fullWidth, scaleWidth, g.sourceWidth),
+          Scaled(g.fullHeight, scaleHeight, g.sourceHeight), k32ARGBPixelFormat};
+  m.window = {0, 0, m.to.width, m.to.height};
   if (Windowed(g)) {
-    window.width = std::min(to.width, Scaled(g.windowWidth, width, g.sourceWidth));
-    window.height = std::min(to.height, Scaled(g.windowHeight, height, g.sourceHeight));
-    window.left =
-        std::min(to.width - window.width, int32_t(Rounded(g.windowLeft, width, g.sourceWidth)));
-    window.top =
-        std::min(to.height - window.height, int32_t(Rounded(g.windowTop, height, g.sourceHeight)));
+    m.window.width = std::min(m.to.width, Scaled(g.windowWidth, scaleWidth, g.sourceWidth));
+    m.window.height = std::min(m.to.height, Scaled(g.windowHeight, scaleHeight, g.sourceHeight));
+    m.window.left = std::min(m.to.width - m.window.width,
+                             int32_t(Rounded(g.windowLeft, scaleWidth, g.sourceWidth)));
+    m.window.top = std::min(m.to.height - m.window.height,
+                            int32_t(Rounded(g.windowTop, scaleHeight, g.sourceHeight)));
   }
+  return m;
+}
+
+// Whether the map's buffers fit beside those held, at the most they take at
+// once: the decoded map and its upright copy, the decoded map and the
+// resized one, the resized one and its turned copy.
+bool MapFits(Rect stored, const MapResize& m, const OutputGeometry& g) {
+  const uint64_t decoded = uint64_t(stored.right) * uint64_t(stored.bottom) * kPixelBytes;
+  const uint64_t resized = uint64_t(m.window.width) * uint64_t(m.window.height) * kPixelBytes;
+  const uint64_t most = std::max({g.orientation != 1 ? 2 * decoded : decoded, decoded + resized,
+                                  Turned(g) ? 2 * resized : resized});
+  return WorkingBytesFit(most);
+}
+
+OSErr Resize(const MapResize& m, const ResizeRequest& resize, UniqueGWorld* map) {
   PreparedResamplePtr prepared;
-  if (OSErr err = PrepareResampleWindow(from, to, window, resize.horizontalEdge,
+  if (OSErr err = PrepareResampleWindow(m.from, m.to, m.window, resize.horizontalEdge,
                                         resize.verticalEdge, resize.kernel, &prepared)) {
     return err;
   }
   UniqueGWorld resized;
-  if (OSErr err = NewBuffer(window.width, window.height, &resized)) return err;
+  if (OSErr err = NewBuffer(m.window.width, m.window.height, &resized)) return err;
   RowBand source;
   RowBand destination;
   source.AttachWhole(PixelViewOf(map->get()), true);
@@ -155,11 +173,21 @@ OSErr Encode(const UniqueGWorld& map, bool grey, ByteSpan source, const ExportSe
 
 OSErr Fit(ByteSpan source, const ResizeRequest& resize, const ExportSettings& settings,
           std::vector<uint8_t>* fitted) {
+  const OutputGeometry& g = resize.geometry;
+  GraphicsImportComponent opened = nullptr;
+  if (OSErr err = GetGraphicsImporterForData(source, &opened)) return err;
+  const UniqueComponent importer(opened);
+  Rect stored;
+  if (OSErr err = OSErr(GraphicsImportGetNaturalBounds(opened, &stored))) return err;
+  const bool swaps = OrientationSwapsSides(g.orientation);
+  const MapResize m =
+      MapResizeFor(g, swaps ? stored.bottom : stored.right, swaps ? stored.right : stored.bottom);
+  if (!MapFits(stored, m, g)) return memFullErr;
   UniqueGWorld map;
   bool grey = false;
-  if (OSErr err = Decode(source, &map, &grey)) return err;
-  if (OSErr err = PutUpright(resize.geometry.orientation, &map)) return err;
-  if (OSErr err = Resize(resize, &map)) return err;
+  if (OSErr err = Decode(opened, stored, &map, &grey)) return err;
+  if (OSErr err = PutUpright(g.orientation, &map)) return err;
+  if (OSErr err = Resize(m, resize, &map)) return err;
   if (OSErr err = Turn(resize.geometry.quarterTurns, &map)) return err;
   return Encode(map, grey, source, settings, fitted);
 }
@@ -173,7 +201,10 @@ void FitGainMap(UserData ud, const ResizeRequest& resize, const ExportSettings& 
     return;
   }
   const ByteSpan source = GetUserDataGainMap(ud);
-  if (source.empty()) return;
+  if (source.empty()) {
+    LeaveOutGainMap(ud);  // none could be read: the XMP may still announce one
+    return;
+  }
   std::vector<uint8_t> fitted;
   OSErr err = memFullErr;
   try {

@@ -14,6 +14,7 @@
 // The pipeline's last stage before the encoder. Where the output format
 // holds a gain map, the map follows resize.geometry: its orientation undone,
 // its resize and window scaled by the map's size over the picture's source,
-// its turns. Elsewhere, or when it cannot be fitted (damaged, too large), it
-// is left out, and the output is the plain picture.
+// its turns, and it is never larger than the picture. Elsewhere, or when it
+// cannot be fitted (damaged, beyond the memory limit) or could not be read,
+// it is left out: the output is the plain picture, its XMP unlisting the map.
 void FitGainMap(UserData ud, const ResizeRequest& resize, const ExportSettings& settings);

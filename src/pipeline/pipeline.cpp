@@ -98,6 +98,15 @@ void Pipeline::ConvertRingRows(OSType format) {
       });
 }
 
+// A vertical pinch turns the rows beyond the poles by half the width: of an
+// odd width, each pixel of such a row is the mean of two pixels as read,
+// taken before any conversion to working samples. A ring of such rows keeps
+// the samples as read, and the resize converts them, as it does a whole
+// source's.
+bool Pipeline::StoredPinchMeans() const {
+  return (request_.verticalEdge & kEdgeTreatmentMask) == kEdgePinch && sourceBounds_.right % 2 != 0;
+}
+
 // A ring just large enough for the resize, or the whole image; a 16-bit
 // buffer that cannot be had is silently replaced by a 32-bit one.
 int32_t Pipeline::AllocateSource(bool ring) {
@@ -108,7 +117,9 @@ int32_t Pipeline::AllocateSource(bool ring) {
   for (OSType format : {import_.format, OSType(k32ARGBPixelFormat)}) {
     if (ring) {
       const int32_t rows = SourceRowsHeld(resize_.get()) + kSourceRingSlack;
-      const OSType working = WorkingFormat(request_.space, format, request_.destinationFormat);
+      const OSType working =
+          StoredPinchMeans() ? 0
+                             : WorkingFormat(request_.space, format, request_.destinationFormat);
       convert = working != 0;
       result = source_.AllocateRing(width, height, format, rows, PixelSizeOfFormat(working) / 8);
     } else {

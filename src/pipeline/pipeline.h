@@ -88,6 +88,7 @@ class Pipeline {
  private:
   const OutputGeometry& Geometry() const { return request_.geometry; }
   int32_t AllocateSource(bool ring);
+  bool StoredPinchMeans() const;
   // Rows the destination holds: a ring's, or the height when it is whole.
   int32_t DestinationRows() const;
   int32_t AllocateWholeDestination();

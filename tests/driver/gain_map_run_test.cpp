@@ -66,35 +66,46 @@ void Put32Little(uint32_t v, Bytes* out) {
   for (int i = 0; i < 4; ++i) out->push_back(uint8_t(v >> (8 * i)));
 }
 
-// An MPF index in little-endian order (the program writes big-endian) for
-// a primary of primaryBytes and a second image of secondBytes right after
-// it, the index's TIFF header being at base.
-Bytes MpfSegment(uint32_t primaryBytes, uint32_t secondBytes, uint32_t base) {
+// An MPF index in little-endian order (the program writes big-endian) of
+// `entries` entries: a primary of primaryBytes and a second image of
+// secondBytes right after it, then empty ones; the index's TIFF header is
+// at base.
+Bytes MpfSegment(uint32_t primaryBytes, uint32_t secondBytes, uint32_t base, uint32_t entries) {
   Bytes tiff = {'I', 'I', 0x2A, 0};
   Put32Little(8, &tiff);
   tiff.insert(tiff.end(), {2, 0});
   tiff.insert(tiff.end(), {0x00, 0xB0, 7, 0, 4, 0, 0, 0, '0', '1', '0', '0'});
-  tiff.insert(tiff.end(), {0x02, 0xB0, 7, 0, 32, 0, 0, 0});
+  tiff.insert(tiff.end(), {0x02, 0xB0, 7, 0});
+  Put32Little(16 * entries, &tiff);
   Put32Little(8 + 2 + 24 + 4, &tiff);
   Put32Little(0, &tiff);
   for (uint32_t v : {0x20030000u, primaryBytes, 0u, 0u, 0u, secondBytes, primaryBytes - base, 0u}) {
     Put32Little(v, &tiff);
   }
+  tiff.resize(tiff.size() + 16 * (entries - 2));
   return Segment(0xE2, std::string("MPF\0", 4), tiff);
 }
 
-// A 64 x 48 picture stored on its side (EXIF orientation 6) whose 16 x 12
-// grey gain map is bright on its left half and dark on its right, in
-// either layout.
-Bytes MakeHdrJpeg(bool iso) {
-  Bytes picture(kWidth * kHeight * 3);
+struct HdrShape {
+  int width = kWidth, height = kHeight;
+  int mapWidth = kMapWidth, mapHeight = kMapHeight;
+  uint32_t entries = 2;  // in the MPF index
+};
+
+// A picture stored on its side (EXIF orientation 6) whose grey gain map
+// (16 x 12 for the 64 x 48 picture unless shaped otherwise) is bright on its
+// left half and dark on its right, in either layout.
+Bytes MakeHdrJpeg(bool iso, const HdrShape& shape = {}) {
+  Bytes picture(size_t(shape.width) * shape.height * 3);
   for (size_t i = 0; i < picture.size(); ++i) picture[i] = uint8_t(i * 7);
-  Bytes map(kMapWidth * kMapHeight);
-  for (int i = 0; i < kMapWidth * kMapHeight; ++i)
-    map[i] = i % kMapWidth < kMapWidth / 2 ? 220 : 30;
+  Bytes map(size_t(shape.mapWidth) * shape.mapHeight);
+  for (size_t i = 0; i < map.size(); ++i) {
+    map[i] = int(i % shape.mapWidth) < shape.mapWidth / 2 ? 220 : 30;
+  }
   const Bytes isoMetadata = {0, 0, 0, 0, 0x4C, 0x50, 0x01, 0x02, 0x03};
   const Bytes mapSegments = iso ? Segment(0xE2, kIsoName, isoMetadata) : Xmp(kGainMapXmp);
-  const Bytes mapFile = WithSegments(Encode(map, kMapWidth, kMapHeight, TJPF_GRAY), mapSegments);
+  const Bytes mapFile =
+      WithSegments(Encode(map, shape.mapWidth, shape.mapHeight, TJPF_GRAY), mapSegments);
 
   const Bytes exif = {'M', 'M', 0, 0x2A, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0,
                       3,   0,   0, 0,    1, 0, 6, 0, 0, 0, 0,    0,    0};
@@ -117,12 +128,12 @@ Bytes MakeHdrJpeg(bool iso) {
         "\"/></rdf:li></rdf:Seq></Container:Directory></rdf:Description></rdf:RDF></x:xmpmeta>");
   }
   head.insert(head.end(), described.begin(), described.end());
-  const Bytes primary = Encode(picture, kWidth, kHeight, TJPF_RGB);
-  const size_t mpfBytes = MpfSegment(0, 0, 0).size();
+  const Bytes primary = Encode(picture, shape.width, shape.height, TJPF_RGB);
+  const size_t mpfBytes = MpfSegment(0, 0, 0, shape.entries).size();
   const uint32_t primaryBytes = uint32_t(primary.size() + head.size() + mpfBytes);
   const uint32_t base = uint32_t(2 + head.size() + 4 + 4);
   Bytes segments = head;
-  const Bytes mpf = MpfSegment(primaryBytes, uint32_t(mapFile.size()), base);
+  const Bytes mpf = MpfSegment(primaryBytes, uint32_t(mapFile.size()), base, shape.entries);
   segments.insert(segments.end(), mpf.begin(), mpf.end());
   Bytes file = WithSegments(primary, segments);
   file.insert(file.end(), mapFile.begin(), mapFile.end());
@@ -251,25 +262,48 @@ TEST_F(GainMapRun, IsResizedTurnedAndIndexedWithThePicture) {
   }
 }
 
-// An MPF index that points past the file, or at a second image that is no
-// gain map, changes nothing: the picture is written without one.
-TEST_F(GainMapRun, DamagedOrForeignIndexIsLeftOut) {
-  Bytes source = MakeHdrJpeg(false);
-  Bytes truncated(source.begin(), source.end() - 40);
-  Bytes foreign = source;
+// Maps that are not what the picture's index says: a map larger than the
+// picture is fitted to the picture's output size at most; one that cannot
+// be read (cut off, or the second image is no gain map) is left out, and
+// the copied XMP no longer announces it; an index of more than 16 entries
+// is read.
+TEST_F(GainMapRun, HostileMapsAreBoundedOrUnlisted) {
+  Bytes foreign = MakeHdrJpeg(false);
   const std::string marker = "hdr-gain-map";
   auto at = std::search(foreign.begin() + long(foreign.size() / 2), foreign.end(), marker.begin(),
                         marker.end());
   ASSERT_NE(at, foreign.end());
   *at = 'x';  // the second image's XMP no longer names the namespace
-  for (const Bytes& input : {truncated, foreign}) {
-    test::WriteFileBytes(dir_ / "in.jpg", input);
+  const Bytes whole = MakeHdrJpeg(false);
+  struct Case {
+    const char* name;
+    Bytes source;
+    const char* width;        // asked of the picture
+    int mapWidth, mapHeight;  // of the output's gain map; 0: none
+  };
+  const Case cases[] = {
+      {"map 10 times the picture", MakeHdrJpeg(false, {40, 30, 400, 300, 2}), "400", 400, 300},
+      {"larger still, enlarged", MakeHdrJpeg(true, {40, 30, 400, 300, 2}), "1000", 1000, 750},
+      {"17 index entries", MakeHdrJpeg(false, {kWidth, kHeight, kMapWidth, kMapHeight, 17}), "32",
+       8, 6},
+      {"cut off", Bytes(whole.begin(), whole.end() - 40), "32", 0, 0},
+      {"foreign second image", foreign, "32", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::WriteFileBytes(dir_ / "in.jpg", c.source);
     const test::RunResult run =
-        test::RunTavrel({"/m", "/w", "32", "/o", "out.jpg", "in.jpg"}, dir_.path().string());
+        test::RunTavrel({"/m", "/w", c.width, "/o", "out.jpg", "in.jpg"}, dir_.path().string());
     ASSERT_EQ(run.status, 0) << run.err;
-    const test::RunResult extracted =
-        test::RunProgram({"exiftool", "-b", "-MPImage2", (dir_ / "out.jpg").string()});
-    EXPECT_EQ(extracted.out, "");
+    const std::string out = (dir_ / "out.jpg").string();
+    const test::RunResult extracted = test::RunProgram({"exiftool", "-b", "-MPImage2", out});
+    const Decoded d = DecodeGrey(Bytes(extracted.out.begin(), extracted.out.end()));
+    EXPECT_EQ(d.width, c.mapWidth);
+    EXPECT_EQ(d.height, c.mapHeight);
+    if (c.mapWidth == 0) {
+      const Bytes output = test::ReadFileBytes(out);
+      EXPECT_FALSE(Holds(output, "\"GainMap\"") || Holds(output, "hdrgm:Version"));
+    }
   }
 }
 

@@ -189,6 +189,22 @@ TEST_F(MetadataRun, ContainerRotationIsNotAppliedTwice) {
   }
 }
 
+// HEIF readers ignore the Exif orientation: a HEIC or AVIF copy of a JPEG
+// stored on its side (32 x 24 upright) is written upright, with no
+// transformation property and orientation 1.
+TEST_F(MetadataRun, HeifCopiesOfAnOrientedPictureAreUpright) {
+  std::filesystem::copy_file(test::DataPath("orientation/landscape_6.jpg"), dir_ / "side.jpg");
+  for (const char* codec : {"heic", "avif"}) {
+    SCOPED_TRACE(codec);
+    const std::string name = std::string("out.") + codec;
+    const test::RunResult run = Run({"/m", "/c", codec, "/w", "16", "/o", name, "side.jpg"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ExifTool(name, "ImageWidth") + ExifTool(name, "ImageHeight"), "16\n12\n");
+    EXPECT_EQ(ExifTool(name, "Rotation"), "");
+    EXPECT_EQ(ExifTool(name, "IFD0:Orientation"), "1\n");
+  }
+}
+
 TEST_F(MetadataRun, QuarterTurnSwapsTheFactorsAndKeepsTheOrientation) {
   for (const char* turn : {"90", "-90"}) {
     SCOPED_TRACE(turn);

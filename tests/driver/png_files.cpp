@@ -56,13 +56,17 @@ bool WritePng(const std::filesystem::path& path, const PngPixels& pixels) {
   png_init_io(png, file.get());
   png_set_IHDR(png, info, png_uint_32(pixels.width), png_uint_32(pixels.height), pixels.bitDepth,
                pixels.channels == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+               pixels.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   if (!pixels.icc.empty()) {
     png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, pixels.icc.data(),
                  png_uint_32(pixels.icc.size()));
   }
   png_write_info(png, info);
-  for (int32_t y = 0; y < pixels.height; ++y) png_write_row(png, &rows[size_t(y) * rowBytes]);
+  const int passes = pixels.interlaced ? png_set_interlace_handling(png) : 1;
+  for (int pass = 0; pass < passes; ++pass) {
+    for (int32_t y = 0; y < pixels.height; ++y) png_write_row(png, &rows[size_t(y) * rowBytes]);
+  }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   return true;

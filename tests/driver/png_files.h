@@ -16,6 +16,7 @@ struct PngPixels {
   int32_t channels = 4;           // 3 (RGB) or 4 (RGBA)
   std::vector<uint16_t> samples;  // row by row, channel by channel
   std::vector<uint8_t> icc;       // written as iCCP when not empty
+  bool interlaced = false;        // written Adam7-interlaced
 
   const uint16_t* At(int32_t row, int32_t column) const {
     return samples.data() + (size_t(row) * size_t(width) + size_t(column)) * size_t(channels);

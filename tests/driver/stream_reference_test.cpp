@@ -247,4 +247,48 @@ TEST(StreamReference, LinearAndPremultipliedGiveTheReferenceBytes) {
   StopQuickTime();
 }
 
+// The rows beyond a pinched pole of an odd width are means of two stored
+// pixels whichever way the source is read: a PNG read through a ring (whose
+// rows are otherwise converted to working samples as they come) and the
+// same pixels interlaced (read whole) give the same bytes; and an opaque
+// image is premultiplied to the bytes it has without the option.
+TEST(StreamReference, OddWidthPinchIsAlikeOnEveryReadingPath) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  test::TempDir dir;
+  const fs::path out = dir / "out";
+  for (int32_t bits : {8, 16}) {
+    test::PngPixels pixels = test::MakeTestPattern(25, 40, bits, 4);
+    for (size_t i = 3; i < pixels.samples.size(); i += 4) {
+      if (i % 3 == 0) pixels.samples[i] = uint16_t(i % (bits == 8 ? 256 : 65536));  // some alpha
+    }
+    test::PngPixels opaque = test::MakeTestPattern(25, 40, bits, 4);
+    const fs::path plain = dir / "plain.png", interlaced = dir / "interlaced.png",
+                   solid = dir / "opaque.png";
+    ASSERT_TRUE(test::WritePng(plain, pixels));
+    ASSERT_TRUE(test::WritePng(solid, opaque));
+    pixels.interlaced = true;
+    ASSERT_TRUE(test::WritePng(interlaced, pixels));
+    for (const FilterSpace& space : {FilterSpace{true, false}, {false, true}, {true, true}}) {
+      SCOPED_TRACE(std::to_string(bits) + " bits, linear " + std::to_string(space.linear) +
+                   " premultiplied " + std::to_string(space.premultiply));
+      JobSettings job = Job(plain, out, 17, 90);
+      job.horizontalEdge = kEdgeWrap;
+      job.verticalEdge = kEdgePinch;
+      job.filterSpace = space;
+      job.exportSettings = {FourCC("png "), 0, int16_t(bits == 8 ? 32 : 64), 0};
+      const Outcome ring = RunOnce(job, true);
+      job.inputPath = interlaced.string();
+      const Outcome whole = RunOnce(job, true);
+      ASSERT_EQ(ring.result, noErr);
+      EXPECT_TRUE(ring.output == whole.output) << "the output files differ";
+      if (!space.premultiply || space.linear) continue;
+      job.inputPath = solid.string();
+      const Outcome premultiplied = RunOnce(job, true);
+      job.filterSpace = {};
+      EXPECT_TRUE(premultiplied.output == RunOnce(job, true).output) << "opaque bytes changed";
+    }
+  }
+  StopQuickTime();
+}
+
 }  // namespace

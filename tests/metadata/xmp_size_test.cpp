@@ -71,8 +71,40 @@ TEST(XmpImageSize, GainMapIsUnlistedWhenLeftOut) {
       {"<d" + ns + "><h:Version>1.0</h:Version><rdf:li><C:Item><I:Semantic>GainMap</I:Semantic>" +
            "</C:Item></rdf:li><x/></d>",
        "<d" + ns + "><x/></d>"},
+      // A gain map's own packet (a map resized on its own) is kept.
+      {"<d" + ns + " h:Version='1.0' h:GainMapMax='2.5'/>",
+       "<d" + ns + " h:Version='1.0' h:GainMapMax='2.5'/>"},
   };
   for (const Case& c : cases) EXPECT_EQ(UnlistXmpGainMap(c.packet), c.unlisted);
+}
+
+// A field whose fitted value passes 64 bits on the way (12 digits times an
+// output side of millions) is left as it is; the others are fitted.
+TEST(XmpImageSize, PanoramaFieldsTooLargeToScaleAreLeftAlone) {
+  const std::string head =
+      "<d xmlns:GPano='http://ns.google.com/photos/1.0/panorama/' GPano:FullPanoWidthPixels='";
+  struct Case {
+    const char* name;
+    std::string packet, fitted;
+    int32_t from, to, turns;
+  } cases[] = {
+      {"12 digits", head + "999999999999' GPano:CroppedAreaLeftPixels='5'/>",
+       head + "999999999999' GPano:CroppedAreaLeftPixels='2500000'/>", 10, 5000000, 0},
+      // Wraps to exactly 0 in 64 bits.
+      {"wraps to 0", head + "8589934592'/>", head + "8589934592'/>", 1, 1 << 30, 0},
+      // The turned left offset is taken from the height, which is too large.
+      {"turned",
+       head + "10' GPano:FullPanoHeightPixels='999999999999' GPano:CroppedAreaLeftPixels='3'/>",
+       head + "10' GPano:FullPanoHeightPixels='5000000' GPano:CroppedAreaLeftPixels='3'/>", 10,
+       5000000, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OutputGeometry g = StoredGeometry(c.from, c.from, 1);
+    SetWholeResize(&g, c.to, c.to);
+    g.quarterTurns = c.turns;
+    EXPECT_EQ(RefitXmpPanorama(c.packet, g), c.fitted);
+  }
 }
 
 }  // namespace

@@ -24,7 +24,6 @@ constexpr uint16_t kMpfVersionTag = 0xB000;
 constexpr uint16_t kImageCountTag = 0xB001;
 constexpr uint16_t kEntriesTag = 0xB002;
 constexpr size_t kEntryBytes = 16;  // attribute, size, offset, two dependent images
-constexpr size_t kMostImages = 16;
 // A head-only reader tells a gain map by this much of an image's start,
 // and reads no larger one.
 constexpr uint64_t kGainMapHeadBytes = 64 << 10;
@@ -59,8 +58,8 @@ bool ReadMpfIndex(ByteSpan file, MpfIndex* index) {
       if (ReadOrdered16(field, little) != kEntriesTag) continue;
       const uint64_t count = ReadOrdered32(field + 4, little) / kEntryBytes;
       const uint64_t at = ReadOrdered32(field + 8, little);
-      if (count < 1 || count > kMostImages || at > tiff.size() ||
-          (tiff.size() - at) / kEntryBytes < count) {
+      // As many entries as the segment holds.
+      if (count < 1 || at > tiff.size() || (tiff.size() - at) / kEntryBytes < count) {
         return false;
       }
       index->base = size_t(tiff.data() - file.data());

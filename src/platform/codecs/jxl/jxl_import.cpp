@@ -72,14 +72,21 @@ void ReadJxlColour(ByteSpan file, ColourSource* colour) {
   }
   if (status != JXL_DEC_COLOR_ENCODING) return;
   PreferSrgbSamples(decoder.get());
-  colour->model = info.num_color_channels == 1 ? ColourModel::kGrey : ColourModel::kRgb;
-  JxlColorEncoding encoding;
+  const bool grey = info.num_color_channels == 1;
+  colour->model = grey ? ColourModel::kGrey : ColourModel::kRgb;
+  // Grey has no primaries (libjxl leaves them unset): grey on the sRGB
+  // curve is sRGB's grey, any other grey is described by its profile.
+  JxlColorEncoding encoding{};
   if (JxlDecoderGetColorAsEncodedProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
                                          &encoding) == JXL_DEC_SUCCESS &&
-      encoding.white_point == JXL_WHITE_POINT_D65 && encoding.primaries != JXL_PRIMARIES_CUSTOM &&
-      encoding.transfer_function != JXL_TRANSFER_FUNCTION_GAMMA) {
+      encoding.white_point == JXL_WHITE_POINT_D65 &&
+      (grey ? encoding.color_space == JXL_COLOR_SPACE_GRAY &&
+                  encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB
+            : encoding.color_space == JXL_COLOR_SPACE_RGB &&
+                  encoding.primaries != JXL_PRIMARIES_CUSTOM &&
+                  encoding.transfer_function != JXL_TRANSFER_FUNCTION_GAMMA)) {
     colour->hasNclx = true;
-    colour->primaries = uint16_t(encoding.primaries);
+    colour->primaries = grey ? uint16_t(JXL_PRIMARIES_SRGB) : uint16_t(encoding.primaries);
     colour->transfer = uint16_t(encoding.transfer_function);
     return;
   }

@@ -175,3 +175,35 @@ TEST(JxlCodec, DamagedInputFailsCleanlyAndSilently) {
 }
 
 }  // namespace
+
+// Grey has no primaries: grey on the sRGB curve is described as sRGB, grey
+// in linear light by the profile libjxl makes for it.
+TEST(JxlCodec, GreyColourIsDescribedWithoutPrimaries) {
+  test::TempDir dir;
+  test::OwnedGWorld picture = test::MakeTestPicture(16, 12);
+  ASSERT_EQ(test::RunProgram({"cjxl", test::DataPath("pngsuite/g10n0g16.png").string(),
+                              (dir / "linear.jxl").string(), "-d", "0"})
+                .status,
+            0);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    bool nclx;
+  } cases[] = {
+      {"srgb", EncodeWith(kJxlExporter, *picture, 1024, 8), true},
+      {"linear", test::ReadFileBytes(dir / "linear.jxl"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ColourSource colour;
+    kJxlImporter.readColour(Span(c.file), &colour);
+    EXPECT_EQ(colour.model, ColourModel::kGrey);
+    EXPECT_EQ(colour.hasNclx, c.nclx);
+    if (c.nclx) {
+      EXPECT_EQ(colour.primaries, 1);
+      EXPECT_EQ(colour.transfer, 13);
+    } else {
+      EXPECT_FALSE(colour.icc.empty());
+    }
+  }
+}
