@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/number_text.h"
+#include "driver/refusals.h"
 #include "imageio/import.h"
 #include "metadata/orientation.h"
 #include "resample/reorient.h"
@@ -91,13 +92,6 @@ void FillBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
   s.windowTop = (s.fullHeight - s.height) / 2;
 }
 
-// The image and the dump cannot share the standard output.
-void CheckStandardOutput(JobSettings& s, std::vector<Note>& notes) {
-  if (s.outputPath && *s.outputPath == "-" && s.dumpTarget && *s.dumpTarget == "-") {
-    Fail(s, notes, "The image and the metadata dump cannot both go to the standard output\n");
-  }
-}
-
 void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
   if (s.rotation % 90 != 0) Fail(s, notes, "Only N * 90 degree rotation accommodated\n");
 }
@@ -138,7 +132,8 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
 void RunChecks(JobSettings& s, std::vector<Note>& notes) {
   CheckInput(s, notes);
   if (!s.outputPath) Fail(s, notes, "No output file specified\n");
-  CheckStandardOutput(s, notes);
+  CheckOutputTargets(s, notes);
   ComputeOutputSize(s, notes);
   CheckRotation(s, notes);
+  CheckOptionPairs(s, notes);
 }

@@ -30,6 +30,8 @@ struct JobSettings {
   BoxRule boxRule = BoxRule::kNone;
   int32_t boxWidth = 0;
   int32_t boxHeight = 0;
+  bool fitGiven = false;   // a good "//fit" box was given
+  bool fillGiven = false;  // a good "//fill" box was given
   // "//fill": the full resize the written window is cut from, and where.
   int32_t fullWidth = 0;
   int32_t fullHeight = 0;
@@ -37,6 +39,7 @@ struct JobSettings {
   int32_t windowTop = 0;
   bool upright = false;    // "//upright": the source's orientation applied first
   uint32_t dropItems = 0;  // "//drop": DropItem kinds left out of the copy
+  bool inPlace = false;    // "//in-place": the output may replace the input file
   Rect sourceBounds;       // the input's natural bounds once probed (upright with "//upright")
   int32_t errorCount = 0;
 };
