@@ -30,7 +30,6 @@ struct RunResult {
   std::string out;
   std::string err;
   int64_t peakKiB = 0;  // the child's peak resident set
-  double seconds = 0;   // wall time from start to exit
 };
 
 // Runs build/tavrel with the words after the program name, in folder cwd

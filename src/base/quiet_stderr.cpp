@@ -3,23 +3,60 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <mutex>
+
+namespace {
+
+// One redirection for the whole process.
+struct Redirection {
+  std::mutex lock;
+  int holders = 0;
+  int saved = -1;  // the real standard error while holders > 0, if it was moved
+};
+
+Redirection& Shared() {
+  static Redirection redirection;
+  return redirection;
+}
+
+}  // namespace
 
 QuietStderr::QuietStderr() {
+  Redirection& r = Shared();
+  const std::lock_guard<std::mutex> hold(r.lock);
+  if (r.holders++ > 0) return;
   std::fflush(stderr);
   const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (null < 0) return;
-  saved_ = fcntl(2, F_DUPFD_CLOEXEC, 3);
-  if (saved_ >= 0 && dup2(null, 2) < 0) {
-    close(saved_);
-    saved_ = -1;
+  r.saved = fcntl(2, F_DUPFD_CLOEXEC, 3);
+  if (r.saved >= 0 && dup2(null, 2) < 0) {
+    close(r.saved);
+    r.saved = -1;
   }
   close(null);
 }
 
 QuietStderr::~QuietStderr() {
-  if (saved_ < 0) return;
+  Redirection& r = Shared();
+  const std::lock_guard<std::mutex> hold(r.lock);
+  if (--r.holders > 0 || r.saved < 0) return;
   std::fflush(stderr);
-  dup2(saved_, 2);
-  close(saved_);
+  dup2(r.saved, 2);
+  close(r.saved);
+  r.saved = -1;
+}
+
+void WriteStandardError(std::string_view text) {
+  Redirection& r = Shared();
+  const std::lock_guard<std::mutex> hold(r.lock);
+  std::fflush(stderr);
+  const int fd = r.saved >= 0 ? r.saved : 2;
+  while (!text.empty()) {
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text.remove_prefix(size_t(n));
+  }
 }

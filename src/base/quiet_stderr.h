@@ -1,16 +1,21 @@
 // Silencing a library that writes to the standard error and offers no way
-// to stop it (dav1d inside libheif reports damaged AV1 data there).
+// to stop it (libjxl 0.7 reports misuse and damage there; dav1d inside
+// libheif reports damaged AV1 data).
 #pragma once
 
-// Points file descriptor 2 at /dev/null while alive and restores it after.
-// The program itself prints nothing while a codec runs.
+#include <string_view>
+
+// Points file descriptor 2 at /dev/null while any QuietStderr is alive, in
+// any thread: the first one in keeps the real standard error aside, the last
+// one out puts it back, in whatever order they end.
 class QuietStderr {
  public:
   QuietStderr();
   ~QuietStderr();
   QuietStderr(const QuietStderr&) = delete;
   QuietStderr& operator=(const QuietStderr&) = delete;
-
- private:
-  int saved_ = -1;
 };
+
+// Writes the program's own text to the real standard error, also while a
+// library is quieted in another thread.
+void WriteStandardError(std::string_view text);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "driver/number_text.h"
+#include "driver/refusals.h"
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "metadata/orientation.h"
@@ -96,13 +97,6 @@ void FillBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
   SetCentredWindow(&s.geometry, fullWidth, fullHeight, s.width, s.height);
 }
 
-// The image and the dump cannot share the standard output.
-void CheckStandardOutput(JobSettings& s, std::vector<Note>& notes) {
-  if (s.outputPath && *s.outputPath == "-" && s.dumpTarget && *s.dumpTarget == "-") {
-    Fail(s, notes, "The image and the metadata dump cannot both go to the standard output\n");
-  }
-}
-
 void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
   if (s.rotation % 90 != 0) Fail(s, notes, "Only N * 90 degree rotation accommodated\n");
   s.geometry.quarterTurns = QuarterTurns(s.rotation);
@@ -161,7 +155,8 @@ void RunChecks(JobSettings& s, std::vector<Note>& notes) {
   CheckContainerOrientation(s);
   CheckInput(s, notes);
   if (!s.outputPath) Fail(s, notes, "No output file specified\n");
-  CheckStandardOutput(s, notes);
+  CheckOutputTargets(s, notes);
   ComputeOutputSize(s, notes);
   CheckRotation(s, notes);
+  CheckOptionPairs(s, notes);
 }

@@ -1,4 +1,5 @@
-// The checks that follow the word scan: input, output, size, rotation.
+// The checks that follow the word scan: input, output (and where it leads,
+// refusals.h), size, rotation, options that go together (refusals.h).
 // Each failed check leaves its line and adds 1 to the error count; all run.
 #pragma once
 

@@ -296,6 +296,7 @@ class Scanner {
     if (!goodHeight) BadArgument(name, *height);
     if (!goodWidth || !goodHeight) return;
     s_.boxRule = rule;
+    (rule == BoxRule::kFit ? s_.fitGiven : s_.fillGiven) = true;
     s_.boxWidth = w;
     s_.boxHeight = h;
   }
@@ -347,6 +348,8 @@ class Scanner {
       s_.upright = true;
     } else if (name == "drop") {
       DropOption(name);
+    } else if (name == "in-place") {
+      s_.inPlace = true;
     } else if (name == "progressive") {
       s_.exportSettings.progressive = true;
     } else if (name == "subsampling") {

@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <span>
 
+#include "base/quiet_stderr.h"
 #include "driver/checks.h"
 #include "driver/command_line.h"
 #include "driver/error_line.h"
 #include "driver/image_job.h"
 #include "driver/process_state.h"
+#include "driver/refusals.h"
 #include "imageio/usage.h"
 #include "metadata/dump.h"
 #include "platform/quicktime.h"
@@ -29,13 +31,13 @@ void Show(const std::vector<Note>& notes) {
   for (const Note& note : notes) {
     switch (note.kind) {
       case NoteKind::kMessage:
-        std::fputs(note.text.c_str(), stderr);
+        WriteStandardError(note.text);
         break;
       case NoteKind::kUsage:
         PrintUsage(Process().programName);
         break;
       case NoteKind::kVersion:
-        std::fputs(kVersionBanner, stderr);
+        WriteStandardError(kVersionBanner);
         break;
     }
   }
@@ -71,12 +73,16 @@ int32_t RunDriver(const std::vector<std::string>& words) {
     return settings.errorCount;
   }
 
-  if (settings.dumpTarget) DumpMetaData(*settings.inputPath, *settings.dumpTarget);
+  if (settings.dumpTarget) {
+    DumpMetaData(*settings.inputPath, *settings.dumpTarget,
+                 ImageGoesToStandardOutput(settings) ? DumpFallback::kNowhere
+                                                     : DumpFallback::kStandardOutput);
+  }
 
   const JobResult job = RunImageJob(settings);
   if (job.code != noErr) {
     const auto file = FileForStage(job.stage, *settings.inputPath, *settings.outputPath);
-    std::fputs(JobErrorLine(job.code, file).c_str(), stderr);
+    WriteStandardError(JobErrorLine(job.code, file));
   }
   return job.code;
 }

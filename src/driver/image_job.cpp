@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/quiet_stderr.h"
 #include "driver/process_state.h"
 #include "imageio/export.h"
 #include "metadata/adjust.h"
@@ -34,13 +35,13 @@ class ProgressLines {
     if (held_) {
       waiting_.push_back(line);
     } else {
-      std::fputs(line.c_str(), stderr);
+      WriteStandardError(line);
     }
   }
   void Hold() { held_ = true; }
   void Release(bool show) {
     if (show) {
-      for (const std::string& line : waiting_) std::fputs(line.c_str(), stderr);
+      for (const std::string& line : waiting_) WriteStandardError(line);
     }
     waiting_.clear();
     held_ = false;

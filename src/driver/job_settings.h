@@ -31,8 +31,11 @@ struct JobSettings {
   BoxRule boxRule = BoxRule::kNone;
   int32_t boxWidth = 0;
   int32_t boxHeight = 0;
+  bool fitGiven = false;   // a good "//fit" box was given
+  bool fillGiven = false;  // a good "//fill" box was given
   bool upright = false;    // "//upright": the source's orientation applied first
   uint32_t dropItems = 0;  // "//drop": DropItem kinds left out of the copy
+  bool inPlace = false;    // "//in-place": the output may replace the input file
   // The input's bounds once probed, and from them, by the checks, the
   // resize, the window written and the turns.
   OutputGeometry geometry;

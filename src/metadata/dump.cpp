@@ -45,7 +45,8 @@ std::FILE* OpenDumpFile(const std::string& dumpPath, const std::string& inputPat
 
 }  // namespace
 
-void DumpMetaData(const std::string& inputPath, const std::string& dumpPath) {
+void DumpMetaData(const std::string& inputPath, const std::string& dumpPath,
+                  DumpFallback fallback) {
   // Any failure ends the dump quietly: the job reports the input's problems.
   FSSpec spec;
   if (FSMakeFSSpec(inputPath, &spec) != noErr) return;
@@ -61,8 +62,12 @@ void DumpMetaData(const std::string& inputPath, const std::string& dumpPath) {
   UniqueHandle scratch(NewHandle(0));
   if (!scratch) return;
 
-  // A dump file that cannot be opened sends the dump to the standard output.
+  // A dump file that cannot be opened sends the dump to the standard output,
+  // unless the image is written there: it never goes into an image stream.
   std::unique_ptr<std::FILE, FileCloser> file;
-  if (!dumpPath.empty() && dumpPath != "-") file.reset(OpenDumpFile(dumpPath, inputPath));
+  if (!dumpPath.empty() && dumpPath != "-") {
+    file.reset(OpenDumpFile(dumpPath, inputPath));
+    if (!file && fallback == DumpFallback::kNowhere) return;
+  }
   PrintMetaData(list.get(), scratch.get(), file ? file.get() : stdout);
 }

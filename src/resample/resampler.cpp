@@ -1,6 +1,7 @@
 #include "resample/resampler.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -14,12 +15,15 @@
 #include "resample/filter_table.h"
 #include "resample/kernels.h"
 #include "resample/resample.h"
+#include "resample/resampler_seam.h"
 #include "resample/row_procs.h"
 #include "stream/row_band.h"
 
 namespace {
 
 constexpr int32_t kEndOfRowsMark = std::numeric_limits<int32_t>::min();
+
+std::atomic<int64_t> bandRowsMade{0};
 
 // Edge treatment in force per direction. A horizontal pinch has no fetcher
 // and is taken as the default; so is any value but wrap and pinch.
@@ -248,8 +252,13 @@ void ResampleRows(const ResampleContext* context) {
                           reinterpret_cast<int16_t*>(ring + (next - base) * rowSize));
     }
     context->vertical(context, ring, entry, context->destinationRow(context, i));
+    if (context->streams != nullptr) bandRowsMade.fetch_add(1, std::memory_order_relaxed);
   }
   context->destinationRow(context, kEndOfRowsMark);
+}
+
+int64_t BandRowsMade() {
+  return bandRowsMade.load(std::memory_order_relaxed);
 }
 
 std::vector<int32_t> SourceFetchOrder(const ResampleContext* context) {

@@ -79,7 +79,8 @@ std::string FolderOf(const std::string& path) {
 
 // Creates a new file with a fresh name in folder, never opening an existing
 // one. New files get the usual permissions (0666 less the umask). Read and
-// write: a format that fills in offsets may read back what it wrote.
+// write: a format that fills in offsets may read back what it wrote. The
+// file is kept by the signal guard (temporary_guard.h) from its first moment.
 OSErr CreateTemporary(const std::string& folder, std::string* name, int* fd) {
   static std::atomic<uint32_t> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -87,12 +88,18 @@ OSErr CreateTemporary(const std::string& folder, std::string* name, int* fd) {
     clock_gettime(CLOCK_REALTIME, &now);
     *name = folder + "/" + kTemporaryPrefix + std::to_string(getpid()) + "-" +
             std::to_string(counter.fetch_add(1)) + "-" + std::to_string(now.tv_nsec);
+    // Guarded before it exists: a signal just after the open must find the
+    // name kept. The name is this process's own, so a signal before the
+    // open removes nothing of anybody else's.
+    GuardTemporary(*name);
     *fd = CurrentFileWriteCalls().open(name->c_str(),
                                        O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (*fd >= 0) return noErr;
-    if (errno != EEXIST && errno != EINTR) {
+    const int error = errno;
+    ForgetTemporary(*name);
+    if (error != EEXIST && error != EINTR) {
       name->clear();
-      return ErrorFromErrno(errno);
+      return ErrorFromErrno(error);
     }
   }
   name->clear();
@@ -246,7 +253,6 @@ OSErr OutputFile::Open(const std::string& path) {
     const std::string folder = FolderOf(target_);
     RemoveStaleTemporaries(folder);
     if (OSErr err = CreateTemporary(folder, &temporary_, &fd_)) return Fail(err);
-    GuardTemporary(temporary_);
     return noErr;
   } catch (const std::bad_alloc&) {
     return Fail(memFullErr);

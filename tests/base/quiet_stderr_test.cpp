@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <latch>
+#include <thread>
+
 TEST(QuietStderr, SilencesDescriptorTwoOnlyWhileAlive) {
   testing::internal::CaptureStderr();
   {
@@ -11,4 +14,36 @@ TEST(QuietStderr, SilencesDescriptorTwoOnlyWhileAlive) {
   }
   ASSERT_EQ(write(2, "after\n", 6), 6);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "after\n");
+}
+
+// Two stages quieted at once on their own threads, the first to begin ending
+// first (a drawer's libjxl call and the job thread's export): the libraries
+// stay silent throughout, the program's own lines arrive meanwhile, and the
+// real standard error is back once both are done.
+TEST(QuietStderr, TwoStagesAtOnceKeepTheProgramsLines) {
+  testing::internal::CaptureStderr();
+  std::latch firstIn(1), secondIn(1), firstOut(1);
+  std::thread first([&] {
+    {
+      const QuietStderr quiet;
+      firstIn.count_down();
+      secondIn.wait();
+      ASSERT_EQ(write(2, "first library\n", 14), 14);
+    }
+    firstOut.count_down();
+  });
+  std::thread second([&] {
+    firstIn.wait();
+    const QuietStderr quiet;
+    secondIn.count_down();
+    firstOut.wait();
+    ASSERT_EQ(write(2, "second library\n", 15), 15);
+    WriteStandardError("Writing \"out.jxl\"\n");
+  });
+  first.join();
+  second.join();
+  WriteStandardError("Error: \"out.jxl\": file not found (-43)\n");
+  ASSERT_EQ(write(2, "after\n", 6), 6);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Writing \"out.jxl\"\nError: \"out.jxl\": file not found (-43)\nafter\n");
 }

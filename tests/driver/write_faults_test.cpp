@@ -19,7 +19,11 @@
 #include <thread>
 #include <vector>
 
+#include "driver/checks.h"
+#include "driver/image_job.h"
+#include "platform/quicktime.h"
 #include "png_files.h"
+#include "resample/resampler_seam.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -266,25 +270,30 @@ TEST_F(OutputFaults, ALinkToNoFileYetIsWrittenThrough) {
 }
 
 // An export that fails at once (its folder is missing) stops the resampler
-// before it instead of letting it run to the end: enlarging a small image,
-// the job takes a small part of the time the whole of it takes. (The
+// before it instead of letting it run to the end: enlarging a small image to
+// 8000 rows, the resampler makes few more rows than its ring holds. (The
 // drawer decodes on, as its failure would outrank the export's.)
 TEST_F(OutputFaults, AnExportThatFailsAtOnceStopsTheResampler) {
-  const std::string small = test::DataPath("codecs/gradient_baseline.jpg").string();
-  auto timed = [&](const std::string& output, int* status) {
-    const auto start = std::chrono::steady_clock::now();
-    *status =
-        test::RunTavrel({"/w", "12000", "/h", "8000", "/o", output, small}, dir_.path().string())
-            .status;
-    return std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  JobSettings job;
+  job.inputPath = test::DataPath("codecs/gradient_baseline.jpg").string();
+  job.width = 12000;
+  job.height = 8000;
+  auto rowsMade = [&](const fs::path& output, int32_t* code) {
+    job.outputPath = output.string();
+    JobSettings checked = job;
+    std::vector<Note> notes;
+    RunChecks(checked, notes);
+    const int64_t before = BandRowsMade();
+    *code = RunImageJob(checked).code;
+    return BandRowsMade() - before;
   };
-  int status = 0;
-  const auto whole = timed("whole.jpg", &status);
-  ASSERT_EQ(status, 0);
-  const auto failed = timed("missing/out.jpg", &status);
-  EXPECT_EQ(status, -43 & 0xFF);
-  EXPECT_LT(failed * 4, whole) << std::chrono::duration<double>(failed).count() << " s of "
-                               << std::chrono::duration<double>(whole).count() << " s";
+  int32_t code = noErr;
+  ASSERT_EQ(rowsMade(dir_ / "whole.jpg", &code), 8000);
+  ASSERT_EQ(code, noErr);
+  EXPECT_LT(rowsMade(dir_ / "missing" / "out.jpg", &code), 8000 / 20);
+  EXPECT_EQ(code, -43);
+  StopQuickTime();
 }
 
 TEST_F(OutputFaults, TwoRunsWritingOneFileLeaveOneWholeOutput) {

@@ -1,0 +1,9 @@
+// Test seam of the resampler: the work it has done, so that tests can tell
+// that a stop ended it without timing it.
+#pragma once
+
+#include <cstdint>
+
+// Destination rows made into row bands (the pipeline's way) since the
+// process started, by every resampler.
+int64_t BandRowsMade();
