@@ -66,6 +66,7 @@ void DropItems(UserData ud, uint32_t drop) {
   // items that are left (and a maker note that cannot move is left out).
   if ((drop & (kDropGps | kDropExif | kDropMakerNotes)) != 0) SetUserDataSourceExif(ud, {});
   if ((drop & kDropIptc) != 0) SetUserDataSourcePhotoshop(ud, {});
+  if ((drop & kDropGps) != 0) ChangeXmpPacket(ud, WithoutXmpGps);
   if ((drop & kDropGainMap) != 0) LeaveOutGainMap(ud);
 }
 

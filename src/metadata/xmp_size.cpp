@@ -256,12 +256,27 @@ std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length) {
 
 namespace {
 
+// Where the start tag whose name ends at `at` ends: its '>', quoted
+// attribute values skipped; npos when it does not end.
+size_t StartTagEnd(std::string_view s, size_t at) {
+  for (; at < s.size() && s[at] != '>'; ++at) {
+    if (s[at] == '"' || s[at] == '\'') {
+      at = s.find(s[at], at + 1);
+      if (at == std::string_view::npos) return at;
+    }
+  }
+  return at < s.size() ? at : std::string_view::npos;
+}
+
 // Where the property named at `at` is written whole: an attribute with the
 // blanks before it, or an element from its start tag to its end tag.
 // Empty (npos) when neither.
 std::pair<size_t, size_t> PropertyExtent(std::string_view s, size_t at, std::string_view name) {
   constexpr std::pair kNone{std::string_view::npos, std::string_view::npos};
   if (at > 0 && s[at - 1] == '<') {
+    const size_t tagEnd = StartTagEnd(s, at + name.size());
+    if (tagEnd == std::string_view::npos) return kNone;
+    if (s[tagEnd - 1] == '/') return {at - 1, tagEnd + 1};  // <name .../>
     const std::string closing = "</" + std::string(name) + ">";
     const size_t end = s.find(closing, at);
     if (end == std::string_view::npos) return kNone;
@@ -307,6 +322,37 @@ std::string UnlistXmpGainMap(std::string_view packet) {
       if (first == std::string::npos || close == std::string::npos || next < close) return;
       fitted.erase(first, close + std::string_view("</rdf:li>").size() - first);
     });
+  }
+  return fitted;
+}
+
+namespace {
+
+// The namespaces whose GPS-named properties state where the picture was
+// taken: EXIF's copies of its GPS fields, and the IPTC Extension's location
+// structures (LocationCreated, LocationShown).
+constexpr std::string_view kLocationNamespaces[] = {kExifNamespace,
+                                                    "http://iptc.org/std/Iptc4xmpExt/2008-02-29/"};
+
+}  // namespace
+
+std::string WithoutXmpGps(std::string_view packet) {
+  std::string fitted(packet);
+  for (std::string_view uri : kLocationNamespaces) {
+    for (const std::string& prefix : PrefixesOf(packet, uri)) {
+      const std::string start = prefix + ":GPS";
+      std::vector<std::string> names;
+      for (size_t at = fitted.find(start); at != std::string::npos;
+           at = fitted.find(start, at + 1)) {
+        if (at > 0 && IsNameChar(fitted[at - 1])) continue;  // the end of another name
+        size_t end = at + start.size();
+        while (end < fitted.size() && IsNameChar(fitted[end])) ++end;
+        names.push_back(fitted.substr(at, end - at));
+      }
+      std::sort(names.begin(), names.end());
+      names.erase(std::unique(names.begin(), names.end()), names.end());
+      for (const std::string& name : names) RemoveProperty(&fitted, name);
+    }
   }
   return fitted;
 }

@@ -32,3 +32,9 @@ std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length);
 // The packet without what says a gain map follows the picture: the hdrgm
 // version and the container directory's GainMap entry.
 std::string UnlistXmpGainMap(std::string_view packet);
+// The packet without the position it states: every GPS property of the
+// EXIF namespace (exif:GPSLatitude, exif:GPSAltitude, ...) and of the IPTC
+// Extension's location structures, as attributes or as elements, under
+// whatever prefixes the packet binds to them. Place names
+// (photoshop:City, Iptc4xmpExt:City, ...) stay.
+std::string WithoutXmpGps(std::string_view packet);
