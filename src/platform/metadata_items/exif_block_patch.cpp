@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <span>
@@ -288,21 +290,8 @@ std::vector<Range> KeptRanges(const Tiff& tiff, std::span<const Ifd* const> ifds
   return ranges;
 }
 
-// The parts of ranges that no kept range overlaps, in order, joined where
-// they meet.
-std::vector<Range> Outside(std::vector<Range> ranges, const std::vector<Range>& kept) {
-  for (const Range& k : kept) {
-    std::vector<Range> left;
-    for (const Range& r : ranges) {
-      if (k.second <= r.first || r.second <= k.first) {
-        left.push_back(r);
-        continue;
-      }
-      if (r.first < k.first) left.push_back({r.first, k.first});
-      if (k.second < r.second) left.push_back({k.second, r.second});
-    }
-    ranges = std::move(left);
-  }
+// The ranges in order, joined where they meet or overlap.
+std::vector<Range> Joined(std::vector<Range> ranges) {
   std::sort(ranges.begin(), ranges.end());
   std::vector<Range> joined;
   for (const Range& r : ranges) {
@@ -313,6 +302,23 @@ std::vector<Range> Outside(std::vector<Range> ranges, const std::vector<Range>& 
     }
   }
   return joined;
+}
+
+// The parts of ranges that no kept range overlaps, in order.
+std::vector<Range> Outside(std::vector<Range> ranges, std::vector<Range> kept) {
+  ranges = Joined(std::move(ranges));
+  kept = Joined(std::move(kept));
+  std::vector<Range> left;
+  size_t k = 0;
+  for (Range r : ranges) {
+    while (k < kept.size() && kept[k].second <= r.first) ++k;
+    for (size_t j = k; j < kept.size() && kept[j].first < r.second; ++j) {
+      if (r.first < kept[j].first) left.push_back({r.first, kept[j].first});
+      r.first = std::max(r.first, kept[j].second);
+    }
+    if (r.first < r.second) left.push_back(r);
+  }
+  return left;
 }
 
 // Takes IFD1 and the thumbnail out of the block: the other IFDs and values
@@ -348,12 +354,14 @@ void LeaveOutThumbnail(Tiff* tiff) {
     // boundary; the end of the block goes whole.
     removed.push_back({first, last == b.size() ? last : first + ((last - first) & ~size_t(1))});
   }
-  auto moved = [&removed](uint32_t offset) {
-    uint32_t shift = 0;
-    for (auto [first, last] : removed) {
-      if (last <= offset) shift += uint32_t(last - first);
-    }
-    return offset - shift;
+  // Each removed range's end, and the bytes removed up to it.
+  std::vector<Range> removedBy;
+  for (auto [first, last] : removed) {
+    removedBy.push_back({last, (removedBy.empty() ? 0 : removedBy.back().second) + last - first});
+  }
+  auto moved = [&removedBy](uint32_t offset) {
+    auto after = std::upper_bound(removedBy.begin(), removedBy.end(), Range{offset, SIZE_MAX});
+    return after == removedBy.begin() ? offset : uint32_t(offset - std::prev(after)->second);
   };
   for (const Ifd* ifd : kept) {
     for (size_t i = 0; ifd->exists && i < ifd->entries.size(); ++i) {
@@ -367,9 +375,14 @@ void LeaveOutThumbnail(Tiff* tiff) {
     }
   }
   tiff->Put32(b.data() + 4, moved(tiff->U32(b.data() + 4)));
-  for (auto it = removed.rbegin(); it != removed.rend(); ++it) {
-    b.erase(b.begin() + long(it->first), b.begin() + long(it->second));
+  std::vector<uint8_t> closed;
+  size_t from = 0;
+  for (auto [first, last] : removed) {
+    closed.insert(closed.end(), b.begin() + long(from), b.begin() + long(first));
+    from = last;
   }
+  closed.insert(closed.end(), b.begin() + long(from), b.end());
+  b = std::move(closed);
 }
 
 }  // namespace
