@@ -8,7 +8,7 @@
 #include "base/big_endian.h"
 #include "base/item_types.h"
 #include "metadata/meta_tags.h"
-#include "metadata/photoshop_thumbnails.h"
+#include "metadata/photoshop_resources.h"
 #include "metadata/rational.h"
 #include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
@@ -108,7 +108,7 @@ void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int3
   RefitStatedExtent(ud, kRelatedImageLengthType, outputHeight);
   // A thumbnail would show the picture as it was (the EXIF one is left out
   // where the Exif block is laid out).
-  LeaveOutPhotoshopThumbnails(ud);
+  ChangePhotoshopBlocks(ud, WithoutPhotoshopThumbnails);
 
   if (text && PtrToXHand(kSoftwareName, text.get(), std::strlen(kSoftwareName)) == noErr) {
     AddUserDataText(ud, text.get(), kSoftwareTextType, 1, 0);

@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "metadata/photoshop_thumbnails.h"
+#include "metadata/photoshop_resources.h"
+#include "metadata/xmp_size.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ std::string Without(const std::string& block) {
 // Both thumbnail resources go, whatever their names and odd sizes; other
 // resources (another signature's 1036 among them) and a tail that does not
 // hold together stay byte for byte.
-TEST(PhotoshopThumbnails, OnlyTheThumbnailResourcesGo) {
+TEST(PhotoshopResources, OnlyTheThumbnailResourcesGo) {
   const std::string iptc =
       Resource("8BIM", 1028, "", std::string("\x1C\x02\x00\x00\x02\x00\x02", 7));
   const std::string slices = Resource("8BIM", 1050, "sl", "abcd");
@@ -39,6 +40,18 @@ TEST(PhotoshopThumbnails, OnlyTheThumbnailResourcesGo) {
   // The last resource's padding may be missing.
   const std::string last = Resource("8BIM", 1036, "", "odd");
   EXPECT_EQ(Without(iptc + last.substr(0, last.size() - 1)), iptc);
+}
+
+// //drop gps reaches the block's copy of the XMP packet; its size and
+// padding follow, the other resources stay.
+TEST(PhotoshopResources, TheXmpResourceIsChangedInPlace) {
+  const std::string slices = Resource("8BIM", 1050, "sl", "abcd");
+  const std::string ns = "<d xmlns:exif='http://ns.adobe.com/exif/1.0/'";
+  const std::string block = Resource("8BIM", 1060, "", ns + " exif:GPSLatitude='1'/>") + slices;
+  const std::vector<uint8_t> changed = WithPhotoshopXmpChanged(
+      {reinterpret_cast<const uint8_t*>(block.data()), block.size()}, WithoutXmpGps);
+  EXPECT_EQ(std::string(changed.begin(), changed.end()),
+            Resource("8BIM", 1060, "", ns + "/>") + slices);
 }
 
 }  // namespace
