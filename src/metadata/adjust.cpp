@@ -8,6 +8,7 @@
 #include "base/big_endian.h"
 #include "base/item_types.h"
 #include "metadata/meta_tags.h"
+#include "metadata/photoshop_resources.h"
 #include "metadata/rational.h"
 #include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
@@ -94,6 +95,9 @@ void AdjustMetaData(UserData ud, const OutputGeometry& geometry) {
   StoreXmpPanorama(ud, geometry);
   RefitStatedExtent(ud, kRelatedImageWidthType, outputWidth);
   RefitStatedExtent(ud, kRelatedImageLengthType, outputHeight);
+  // A thumbnail would show the picture as it was (the EXIF one is left out
+  // where the Exif block is laid out).
+  ChangePhotoshopBlocks(ud, WithoutPhotoshopThumbnails);
 
   if (text && PtrToXHand(kSoftwareName, text.get(), std::strlen(kSoftwareName)) == noErr) {
     AddUserDataText(ud, text.get(), kSoftwareTextType, 1, 0);

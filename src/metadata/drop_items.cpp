@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "base/item_types.h"
+#include "metadata/photoshop_resources.h"
 #include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
 
@@ -66,6 +67,12 @@ void DropItems(UserData ud, uint32_t drop) {
   // items that are left (and a maker note that cannot move is left out).
   if ((drop & (kDropGps | kDropExif | kDropMakerNotes)) != 0) SetUserDataSourceExif(ud, {});
   if ((drop & kDropIptc) != 0) SetUserDataSourcePhotoshop(ud, {});
+  if ((drop & kDropGps) != 0) {
+    ChangeXmpPacket(ud, WithoutXmpGps);
+    ChangePhotoshopBlocks(ud, [](std::span<const uint8_t> block) {
+      return WithPhotoshopXmpChanged(block, WithoutXmpGps);
+    });
+  }
   if ((drop & kDropGainMap) != 0) LeaveOutGainMap(ud);
 }
 

@@ -7,7 +7,7 @@
 #include "platform/user_data.h"
 
 enum DropItem : uint32_t {
-  kDropGps = 1,
+  kDropGps = 1,   // the GPS fields, and the GPS properties of the XMP packets
   kDropExif = 2,  // the whole EXIF block: IFD0, EXIF, GPS, maker note, IFD0 texts
   kDropMakerNotes = 4,
   kDropXmp = 8,

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -275,12 +276,27 @@ std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length) {
 
 namespace {
 
+// Where the start tag whose name ends at `at` ends: its '>', quoted
+// attribute values skipped; npos when it does not end.
+size_t StartTagEnd(std::string_view s, size_t at) {
+  for (; at < s.size() && s[at] != '>'; ++at) {
+    if (s[at] == '"' || s[at] == '\'') {
+      at = s.find(s[at], at + 1);
+      if (at == std::string_view::npos) return at;
+    }
+  }
+  return at < s.size() ? at : std::string_view::npos;
+}
+
 // Where the property named at `at` is written whole: an attribute with the
 // blanks before it, or an element from its start tag to its end tag.
 // Empty (npos) when neither.
 std::pair<size_t, size_t> PropertyExtent(std::string_view s, size_t at, std::string_view name) {
   constexpr std::pair kNone{std::string_view::npos, std::string_view::npos};
   if (at > 0 && s[at - 1] == '<') {
+    const size_t tagEnd = StartTagEnd(s, at + name.size());
+    if (tagEnd == std::string_view::npos) return kNone;
+    if (s[tagEnd - 1] == '/') return {at - 1, tagEnd + 1};  // <name .../>
     const std::string closing = "</" + std::string(name) + ">";
     const size_t end = s.find(closing, at);
     if (end == std::string_view::npos) return kNone;
@@ -329,6 +345,74 @@ std::string UnlistXmpGainMap(std::string_view packet) {
       if (first == std::string::npos || close == std::string::npos || next < close) return;
       fitted.erase(first, close + std::string_view("</rdf:li>").size() - first);
     });
+  }
+  return fitted;
+}
+
+namespace {
+
+// The namespaces whose GPS-named properties state where the picture was
+// taken: EXIF's copies of its GPS fields, and the IPTC Extension's location
+// structures (LocationCreated, LocationShown).
+constexpr std::string_view kLocationNamespaces[] = {kExifNamespace,
+                                                    "http://iptc.org/std/Iptc4xmpExt/2008-02-29/"};
+
+// The qualified name that begins at `at`.
+std::string_view NameAt(std::string_view s, size_t at) {
+  size_t end = at;
+  while (end < s.size() && IsNameChar(s[end])) ++end;
+  return s.substr(at, end - at);
+}
+
+// The packet without the properties whose qualified names begin with
+// start, in one pass: end tags are found through an index of them, and
+// once a start tag does not end, no later element is taken out (the packet
+// no longer holds together from there).
+std::string WithoutPropertiesStarting(std::string_view s, const std::string& start) {
+  std::map<std::string_view, std::vector<size_t>> endTags;  // in order
+  const std::string closing = "</" + start;
+  for (size_t at = s.find(closing); at != std::string_view::npos; at = s.find(closing, at + 1)) {
+    const std::string_view name = NameAt(s, at + 2);
+    if (at + 2 + name.size() < s.size() && s[at + 2 + name.size()] == '>') {
+      endTags[name].push_back(at);
+    }
+  }
+  std::string kept;
+  size_t from = 0;  // copied up to here
+  bool tagsEnd = true;
+  for (size_t at = s.find(start); at != std::string_view::npos; at = s.find(start, at + 1)) {
+    if (at < from || at == 0 || IsNameChar(s[at - 1])) continue;  // within another name
+    const std::string_view name = NameAt(s, at);
+    std::pair<size_t, size_t> extent{std::string_view::npos, std::string_view::npos};
+    if (s[at - 1] != '<') {
+      extent = PropertyExtent(s, at, name);  // an attribute
+    } else if (tagsEnd) {
+      const size_t tagEnd = StartTagEnd(s, at + name.size());
+      tagsEnd = tagEnd != std::string_view::npos;
+      const std::vector<size_t>& ends = endTags[name];
+      const auto close = std::upper_bound(ends.begin(), ends.end(), tagEnd);
+      if (tagsEnd && s[tagEnd - 1] == '/') {
+        extent = {at - 1, tagEnd + 1};
+      } else if (tagsEnd && close != ends.end()) {
+        extent = {at - 1, *close + name.size() + 3};
+      }
+    }
+    if (extent.first == std::string_view::npos || extent.first < from) continue;
+    kept.append(s.substr(from, extent.first - from));
+    from = extent.second;
+  }
+  kept.append(s.substr(from));
+  return kept;
+}
+
+}  // namespace
+
+std::string WithoutXmpGps(std::string_view packet) {
+  std::string fitted(packet);
+  for (std::string_view uri : kLocationNamespaces) {
+    for (const std::string& prefix : PrefixesOf(packet, uri)) {
+      fitted = WithoutPropertiesStarting(fitted, prefix + ":GPS");
+    }
   }
   return fitted;
 }

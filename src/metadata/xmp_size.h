@@ -34,3 +34,9 @@ std::string RefitXmpGainMapLength(std::string_view packet, uint64_t length);
 // version and the container directory's GainMap entry. A gain map's own
 // packet (one stating hdrgm:GainMapMax) is kept.
 std::string UnlistXmpGainMap(std::string_view packet);
+// The packet without the position it states: every GPS property of the
+// EXIF namespace (exif:GPSLatitude, exif:GPSAltitude, ...) and of the IPTC
+// Extension's location structures, as attributes or as elements, under
+// whatever prefixes the packet binds to them. Place names
+// (photoshop:City, Iptc4xmpExt:City, ...) stay.
+std::string WithoutXmpGps(std::string_view packet);

@@ -107,4 +107,35 @@ TEST(XmpImageSize, PanoramaFieldsTooLargeToScaleAreLeftAlone) {
   }
 }
 
+// //drop gps: each GPS property goes, attribute or element (with content,
+// empty or self-closing), under any prefix bound to the EXIF or IPTC
+// Extension namespace; place names, look-alike names and other namespaces
+// stay, and the rest of the packet keeps its bytes.
+TEST(XmpImageSize, GpsPropertiesAreTakenOutAndPlaceNamesStay) {
+  const std::string ns = std::string(kExif) +
+                         " xmlns:E='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'"
+                         " xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/'";
+  struct Case {
+    std::string packet, kept;
+  } cases[] = {
+      {"<d" + ns + "\n exif:GPSLatitude='43,28.0469N'\n\texif:GPSLongitude=\"11,52.8N\"" +
+           " photoshop:City='Siena'/>",
+       "<d" + ns + " photoshop:City='Siena'/>"},
+      {"<d" + ns + ">\n <exif:GPSAltitude>10/1</exif:GPSAltitude>\n" +
+           " <exif:GPSVersionID/><exif:GPSMapDatum rdf:resource='x'/>" +
+           " <exif:GPSAreaInformation><rdf:Alt><rdf:li>a</rdf:li></rdf:Alt>" +
+           "</exif:GPSAreaInformation><exif:DateTimeOriginal>2008</exif:DateTimeOriginal></d>",
+       "<d" + ns + ">\n \n  <exif:DateTimeOriginal>2008</exif:DateTimeOriginal></d>"},
+      {"<d" + ns + "><E:LocationCreated><rdf:Bag><rdf:li E:City='Siena' E:GPSLatitude='43.4'" +
+           " E:GPSLongitude='11.8'/></rdf:Bag></E:LocationCreated></d>",
+       "<d" + ns + "><E:LocationCreated><rdf:Bag><rdf:li E:City='Siena'/></rdf:Bag>" +
+           "</E:LocationCreated></d>"},
+      {"<d xmlns:ex='http://ns.adobe.com/exif/1.0/' xmlns:exif='urn:other'"
+       " ex:GPSLatitude='1' exif:GPSLatitude='2' myex:GPSLatitude='3'/>",
+       "<d xmlns:ex='http://ns.adobe.com/exif/1.0/' xmlns:exif='urn:other'"
+       " exif:GPSLatitude='2' myex:GPSLatitude='3'/>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WithoutXmpGps(c.packet), c.kept);
+}
+
 }  // namespace

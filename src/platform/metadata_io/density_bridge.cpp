@@ -78,8 +78,13 @@ void PutPngDensityFromOthers(UserData ud, std::vector<uint8_t>* png) {
 
 void PutJfifDensityFromOthers(UserData ud, std::vector<uint8_t>* jpeg) {
   constexpr size_t kUnitAt = 13;
-  if (HasIfd0Resolution(ud) || CountUserDataType(ud, kJfifDensityItem) != 0) return;
-  const std::optional<Dpi> dpi = FromPhys(ud);
+  // The EXIF resolution travels: the JFIF header says the same.
+  std::optional<Dpi> dpi;
+  if (HasIfd0Resolution(ud)) {
+    dpi = FromIfd0(ud);
+  } else if (CountUserDataType(ud, kJfifDensityItem) == 0) {
+    dpi = FromPhys(ud);
+  }
   if (!dpi || jpeg->size() < kUnitAt + 5 || (*jpeg)[3] != 0xE0 ||
       std::string_view(reinterpret_cast<const char*>(jpeg->data() + 6), 5) !=
           std::string_view("JFIF", 5)) {

@@ -13,6 +13,7 @@
 // A pHYs chunk after the header chunk, when the items have no pHYs item of
 // their own but state a density elsewhere.
 void PutPngDensityFromOthers(UserData ud, std::vector<uint8_t>* png);
-// The JFIF header's density, when the items have neither an IFD0
-// resolution nor a JFIF density but a pHYs item.
+// The JFIF header's density in dots per inch: the IFD0 resolution's when the
+// items have one (in inches or centimetres), else a pHYs item's when they
+// have no JFIF density.
 void PutJfifDensityFromOthers(UserData ud, std::vector<uint8_t>* jpeg);

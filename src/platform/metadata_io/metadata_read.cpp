@@ -24,6 +24,20 @@ std::span<const uint8_t> BytesOf(const std::string& s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }
 
+// The XMP packet as the file holds it: exiv2 serialises what it parsed anew
+// (on one line, its own namespace spellings) unless asked for the packet
+// read, and a TIFF's packet (IFD0 tag 700) it keeps only as that field.
+std::string StoredXmpPacket(Exiv2::Image* image) {
+  image->writeXmpFromPacket(true);
+  if (!image->xmpPacket().empty()) return image->xmpPacket();
+  const Exiv2::ExifData& exif = image->exifData();
+  auto field = exif.findKey(Exiv2::ExifKey("Exif.Image.XMLPacket"));
+  if (field == exif.end() || field->size() <= 0) return {};
+  std::string packet(size_t(field->size()), '\0');
+  field->copy(reinterpret_cast<Exiv2::byte*>(packet.data()), Exiv2::bigEndian);
+  return packet;
+}
+
 // Whatever exiv2 could read before it gave up is taken.
 void AddExiv2Items(ByteSpan file, UserData ud) {
   if (file.size() > size_t(std::numeric_limits<long>::max())) return;
@@ -38,7 +52,9 @@ void AddExiv2Items(ByteSpan file, UserData ud) {
   if (image->mimeType() == "image/jpeg" && !image->comment().empty()) {
     AppendTextItem(ud, kCommentItem, BytesOf(image->comment()), 0);
   }
-  if (!image->xmpPacket().empty()) AppendItem(ud, kXmpItem, BytesOf(image->xmpPacket()), 0);
+  if (const std::string xmp = StoredXmpPacket(image.get()); !xmp.empty()) {
+    AppendItem(ud, kXmpItem, BytesOf(xmp), 0);
+  }
   if (!image->iptcData().empty()) {
     const Exiv2::DataBuf iptc = Exiv2::IptcParser::encode(image->iptcData());
     if (iptc.size_ > 0) AppendItem(ud, kIptcItem, {iptc.pData_, size_t(iptc.size_)}, 0);

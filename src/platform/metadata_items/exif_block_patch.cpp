@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <map>
+#include <optional>
+#include <span>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/big_endian.h"
 #include "base/item_types.h"
@@ -217,6 +223,168 @@ class Tiff {
   bool little_;
 };
 
+using Range = std::pair<size_t, size_t>;  // [first, second)
+
+constexpr uint16_t kMakerNoteTag = 0x927C;
+
+const Entry* Find(const Ifd& ifd, uint16_t tag) {
+  auto it = std::find_if(ifd.entries.begin(), ifd.entries.end(),
+                         [tag](const Entry& e) { return e.tag == tag; });
+  return it == ifd.entries.end() ? nullptr : &*it;
+}
+
+// Where the entry's value lies when it is stored outside the entry, within
+// the block.
+std::optional<Range> OutOfLine(const Tiff& tiff, const Entry& e) {
+  const uint64_t size = uint64_t(ElementBytes(e.type)) * e.count;
+  if (size <= 4) return std::nullopt;
+  const uint32_t offset = tiff.U32(e.value.data());
+  if (offset > tiff.size() || tiff.size() - offset < size) return std::nullopt;
+  return Range{offset, offset + size};
+}
+
+// The numbers a SHORT or LONG entry holds.
+std::vector<uint32_t> Numbers(const Tiff& tiff, const Entry* e) {
+  std::vector<uint32_t> numbers;
+  const std::optional<std::vector<uint8_t>> bytes = e == nullptr ? std::nullopt : tiff.Value(*e);
+  if (!bytes || (e->type != kShort && e->type != kLong)) return numbers;
+  const size_t step = ElementBytes(e->type);
+  for (size_t i = 0; i + step <= bytes->size(); i += step) {
+    numbers.push_back(step == 2 ? tiff.U16(&(*bytes)[i]) : tiff.U32(&(*bytes)[i]));
+  }
+  return numbers;
+}
+
+Range Directory(const Ifd& ifd) {
+  return {ifd.at, ifd.at + 2 + ifd.entries.size() * kEntryBytes + 4};
+}
+
+// IFD1, its values and the thumbnail it points to (a JPEG one, or strips).
+std::vector<Range> ThumbnailRanges(const Tiff& tiff, const Ifd& ifd1) {
+  std::vector<Range> ranges{Directory(ifd1)};
+  for (const Entry& e : ifd1.entries) {
+    if (std::optional<Range> r = OutOfLine(tiff, e)) ranges.push_back(*r);
+  }
+  for (auto [offsetsTag, lengthsTag] : {std::pair{0x0201, 0x0202}, std::pair{0x0111, 0x0117}}) {
+    const std::vector<uint32_t> offsets = Numbers(tiff, Find(ifd1, uint16_t(offsetsTag)));
+    const std::vector<uint32_t> lengths = Numbers(tiff, Find(ifd1, uint16_t(lengthsTag)));
+    for (size_t i = 0; i < std::min(offsets.size(), lengths.size()); ++i) {
+      if (offsets[i] >= tiff.size()) continue;
+      ranges.push_back(
+          {offsets[i], offsets[i] + std::min<size_t>(lengths[i], tiff.size() - offsets[i])});
+    }
+  }
+  return ranges;
+}
+
+// The header, and the IFDs that stay with their values.
+std::vector<Range> KeptRanges(const Tiff& tiff, std::span<const Ifd* const> ifds) {
+  std::vector<Range> ranges{{0, 8}};
+  for (const Ifd* ifd : ifds) {
+    if (!ifd->exists) continue;
+    ranges.push_back(Directory(*ifd));
+    for (const Entry& e : ifd->entries) {
+      if (std::optional<Range> r = OutOfLine(tiff, e)) ranges.push_back(*r);
+    }
+  }
+  return ranges;
+}
+
+// The ranges in order, joined where they meet or overlap.
+std::vector<Range> Joined(std::vector<Range> ranges) {
+  std::sort(ranges.begin(), ranges.end());
+  std::vector<Range> joined;
+  for (const Range& r : ranges) {
+    if (!joined.empty() && r.first <= joined.back().second) {
+      joined.back().second = std::max(joined.back().second, r.second);
+    } else {
+      joined.push_back(r);
+    }
+  }
+  return joined;
+}
+
+// The parts of ranges that no kept range overlaps, in order.
+std::vector<Range> Outside(std::vector<Range> ranges, std::vector<Range> kept) {
+  ranges = Joined(std::move(ranges));
+  kept = Joined(std::move(kept));
+  std::vector<Range> left;
+  size_t k = 0;
+  for (Range r : ranges) {
+    while (k < kept.size() && kept[k].second <= r.first) ++k;
+    for (size_t j = k; j < kept.size() && kept[j].first < r.second; ++j) {
+      if (r.first < kept[j].first) left.push_back({r.first, kept[j].first});
+      r.first = std::max(r.first, kept[j].second);
+    }
+    if (r.first < r.second) left.push_back(r);
+  }
+  return left;
+}
+
+// Takes IFD1 and the thumbnail out of the block: the other IFDs and values
+// close up behind them and their offsets follow. A maker note that counts
+// offsets from the start of the block cannot move, nor can what it may
+// point to: then only what ends the block is cut off, and the thumbnail's
+// bytes elsewhere are zeroed in place.
+void LeaveOutThumbnail(Tiff* tiff) {
+  std::vector<uint8_t>& b = tiff->bytes();
+  Ifd ifd0, ifd1, exif, gps, interop;
+  if (!tiff->ReadIfd(tiff->U32(b.data() + 4), &ifd0) || ifd0.next == 0) return;
+  const bool hasIfd1 = tiff->ReadIfd(ifd0.next, &ifd1);
+  tiff->Put32(&b[Directory(ifd0).second - 4], 0);
+  if (!hasIfd1 || !tiff->Child(ifd0, kExifPointer, &exif) ||
+      !tiff->Child(ifd0, kGpsPointer, &gps) || !tiff->Child(exif, kInteropPointer, &interop)) {
+    return;
+  }
+  const std::array<const Ifd*, 4> kept = {&ifd0, &exif, &gps, &interop};
+  const std::vector<Range> keptRanges = KeptRanges(*tiff, kept);
+  const std::vector<Range> dead = Outside(ThumbnailRanges(*tiff, ifd1), keptRanges);
+  for (auto [first, last] : dead) std::fill(b.begin() + long(first), b.begin() + long(last), 0);
+
+  const Entry* note = Find(exif, kMakerNoteTag);
+  const std::optional<std::vector<uint8_t>> noteBytes =
+      note == nullptr ? std::nullopt : tiff->Value(*note);
+  const bool noteStays = note != nullptr && (!noteBytes || !IsSelfContainedMakerNote(*noteBytes));
+  size_t keptEnd = 0;
+  for (const Range& r : keptRanges) keptEnd = std::max(keptEnd, r.second);
+  std::vector<Range> removed;
+  for (auto [first, last] : dead) {
+    if (noteStays && first < keptEnd) continue;
+    // An even number of bytes, so that every value after stays on a word
+    // boundary; the end of the block goes whole.
+    removed.push_back({first, last == b.size() ? last : first + ((last - first) & ~size_t(1))});
+  }
+  // Each removed range's end, and the bytes removed up to it.
+  std::vector<Range> removedBy;
+  for (auto [first, last] : removed) {
+    removedBy.push_back({last, (removedBy.empty() ? 0 : removedBy.back().second) + last - first});
+  }
+  auto moved = [&removedBy](uint32_t offset) {
+    auto after = std::upper_bound(removedBy.begin(), removedBy.end(), Range{offset, SIZE_MAX});
+    return after == removedBy.begin() ? offset : uint32_t(offset - std::prev(after)->second);
+  };
+  for (const Ifd* ifd : kept) {
+    for (size_t i = 0; ifd->exists && i < ifd->entries.size(); ++i) {
+      const Entry& e = ifd->entries[i];
+      const bool pointer = (ifd == &ifd0 && (e.tag == kExifPointer || e.tag == kGpsPointer)) ||
+                           (ifd == &exif && e.tag == kInteropPointer);
+      if (pointer || OutOfLine(*tiff, e)) {
+        uint8_t* at = &b[ifd->at + 2 + i * kEntryBytes + 8];
+        tiff->Put32(at, moved(tiff->U32(at)));
+      }
+    }
+  }
+  tiff->Put32(b.data() + 4, moved(tiff->U32(b.data() + 4)));
+  std::vector<uint8_t> closed;
+  size_t from = 0;
+  for (auto [first, last] : removed) {
+    closed.insert(closed.end(), b.begin() + long(from), b.begin() + long(first));
+    from = last;
+  }
+  closed.insert(closed.end(), b.begin() + long(from), b.end());
+  b = std::move(closed);
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> PatchExifBlock(std::span<const uint8_t> block, UserData ud,
@@ -225,9 +393,11 @@ std::optional<std::vector<uint8_t>> PatchExifBlock(std::span<const uint8_t> bloc
   const bool little = std::memcmp(block.data(), "II\x2A\x00", 4) == 0;
   if (!little && std::memcmp(block.data(), "MM\x00\x2A", 4) != 0) return std::nullopt;
   Tiff tiff(block, little);
+  LeaveOutThumbnail(&tiff);
   Ifd ifd0, exif, gps, interop;
-  if (!tiff.ReadIfd(tiff.U32(block.data() + 4), &ifd0) || !tiff.Child(ifd0, kExifPointer, &exif) ||
-      !tiff.Child(ifd0, kGpsPointer, &gps) || !tiff.Child(exif, kInteropPointer, &interop)) {
+  if (!tiff.ReadIfd(tiff.U32(tiff.bytes().data() + 4), &ifd0) ||
+      !tiff.Child(ifd0, kExifPointer, &exif) || !tiff.Child(ifd0, kGpsPointer, &gps) ||
+      !tiff.Child(exif, kInteropPointer, &interop)) {
     return std::nullopt;
   }
   std::map<OSType, Wants> wants;
