@@ -24,6 +24,7 @@
 #include "platform/metadata_io/metadata_io.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
+#include "platform/metadata_items/photoshop_resources.h"
 
 namespace {
 
@@ -49,12 +50,18 @@ bool IsTiff(const Exiv2::Image& image) {
   return image.mimeType() == "image/tiff";
 }
 
+// The source's Photoshop block, or nothing when it does not hold together.
+ByteSpan HeldPhotoshopBlock(UserData ud) {
+  const ByteSpan block = GetUserDataSourcePhotoshop(ud);
+  return PhotoshopBlockHoldsTogether(block) ? block : ByteSpan{};
+}
+
 // libtiff reads back what tavrel and most readers read TIFF files with.
 void PutExif(UserData ud, Exiv2::Image* image) {
   if (!Holds(*image, Exiv2::mdExif)) return;
   Exiv2::ExifData exif = image->exifData();
   PutExifItems(ud, LooseTextItems::kToIfd0, &exif, IsTiff(*image) ? LibtiffTakesField : nullptr);
-  const ByteSpan photoshop = GetUserDataSourcePhotoshop(ud);
+  const ByteSpan photoshop = HeldPhotoshopBlock(ud);
   if (IsTiff(*image) && !photoshop.empty() && photoshop.size() < size_t(LONG_MAX) &&
       exif.findKey(Exiv2::ExifKey("Exif.Image.ImageResources")) == exif.end()) {
     Exiv2::DataValue resources(Exiv2::unsignedByte);
@@ -213,12 +220,25 @@ OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled)
     block = EncodeExifItems(ud, LooseTextItems::kToIfd0);
   }
   const bool ownSegment = !block.empty() && block.size() <= 65000;
+  const unsigned exiv2Parts = exifEnabled && !ownSegment ? parts | kExifPart : parts;
   // The Photoshop block goes in whole first; exiv2 then puts the IPTC
-  // records into it, keeping the other resources.
-  if (IsJpeg(*file)) PutJpegPhotoshopBlock(GetUserDataSourcePhotoshop(ud), file);
-  if (OSErr err =
-          WriteWithExiv2(file, ud, exifEnabled && !ownSegment ? parts | kExifPart : parts)) {
-    return err;
+  // records into it, keeping the other resources. exiv2 refuses the whole
+  // file for some blocks that hold together (an ImageReady resource, a name
+  // of 255 characters): such a block goes in after exiv2, carrying its own
+  // IPTC records.
+  const ByteSpan photoshop = IsJpeg(*file) ? HeldPhotoshopBlock(ud) : ByteSpan{};
+  std::vector<uint8_t> withBlock;
+  if (!photoshop.empty()) {
+    withBlock = *file;
+    PutJpegPhotoshopBlock(photoshop, &withBlock);
+  }
+  if (!photoshop.empty() && WriteWithExiv2(&withBlock, ud, exiv2Parts) == noErr) {
+    *file = std::move(withBlock);
+  } else {
+    if (OSErr err =
+            WriteWithExiv2(file, ud, photoshop.empty() ? exiv2Parts : exiv2Parts & ~kIptcPart))
+      return err;
+    PutJpegPhotoshopBlock(photoshop, file);
   }
   if (ownSegment) PutJpegExifSegment(block, file);
   PutJfifDensityItem(ud, file);

@@ -11,11 +11,10 @@
 #include "platform/user_data.h"
 
 // The block (a TIFF structure) with every IFD0, EXIF, GPS and
-// interoperability field whose item holds another value changed: in place
-// when the new value has the field's type and fits where the old one was
-// (a 4-byte dimension written into a SHORT field when it fits 16 bits),
-// else appended at the end with the field pointing there. An IFD that gains
-// or loses fields is written anew at the end; IFD1 (the thumbnail) is
+// interoperability field whose item holds another value changed, in the
+// item's field type: in place when the new value fits where the old one
+// was, else appended at the end with the field pointing there. An IFD that
+// gains or loses fields is written anew at the end; IFD1 (the thumbnail) is
 // unlinked; IFD0's fields describing the source's own encoding are dropped.
 // Nothing else moves: a maker note keeps its offset, and with it every
 // pointer inside it that counts from the start of the block. Nothing when

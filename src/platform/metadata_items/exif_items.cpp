@@ -200,12 +200,42 @@ std::vector<Field> CollectFields(UserData ud, LooseTextItems loose) {
     return !f.fromText && f.key.groupName() == "Image" && textTags.count(f.key.tag()) != 0;
   });
   // A maker note whose offsets count from the start of the block it came in
-  // would point wrong in a block laid out anew; it is left out whole.
+  // would point wrong in a block laid out anew; it is left out whole (and
+  // exiv2's own layout of it put in, where exiv2 knows the make).
   std::erase_if(fields, [](const Field& f) {
     return f.key.groupName() == "Photo" && f.key.tag() == kMakerNoteTag &&
            !IsSelfContainedMakerNote(f.bytes);
   });
   return fields;
+}
+
+// A maker note that cannot move whole (offsets that count from the start of
+// the source's block, values past its end) is left out of a block laid out
+// anew; exiv2 lays out anew the notes of the makes it knows from the fields
+// it read in the source's block, and those go in instead. Nothing for a
+// make exiv2 does not know, or when the source's block is not at hand.
+void PutRelaidMakerNote(UserData ud, Exiv2::ExifData* exif) {
+  const std::optional<ItemBytes> note = ReadItem(ud, kExifItemBase + kMakerNoteTag, 1);
+  const std::span<const uint8_t> block = GetUserDataSourceExif(ud);
+  if (!note || IsSelfContainedMakerNote(*note) || block.empty() || block.size() > UINT32_MAX) {
+    return;
+  }
+  Exiv2::ExifData source;
+  try {
+    Exiv2::ExifParser::decode(source, block.data(), uint32_t(block.size()));
+  } catch (const Exiv2::AnyError&) {
+    return;
+  }
+  // The note exiv2 read must be the one the copy carries.
+  const auto raw = source.findKey(Exiv2::ExifKey("Exif.Photo.MakerNote"));
+  if (raw == source.end() || raw->size() != long(note->size())) return;
+  ItemBytes rawBytes(note->size());
+  raw->copy(rawBytes.data(), Exiv2::bigEndian);
+  if (rawBytes != *note) return;
+  for (const Exiv2::Exifdatum& field : source) {
+    const std::string group = field.groupName();
+    if (group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group)) exif->add(field);
+  }
 }
 
 }  // namespace
@@ -244,6 +274,7 @@ void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
       // A value exiv2 refuses is left out; the others still go in.
     }
   }
+  PutRelaidMakerNote(ud, exif);
 }
 
 std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose) {
