@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <random>
 
 #include "metadata_io_test_util.h"
 #include "platform/metadata_io/metadata_io.h"
+#include "platform/metadata_items/exif_block_patch.h"
 #include "platform/metadata_items/metadata_library.h"
 
 namespace {
@@ -131,6 +133,22 @@ TEST_F(HostileMetaData, DamagedCameraFilesNeverFail) {
     Bytes cut(original.begin(), original.begin() + ptrdiff_t(length));
     Reading r = ReadCapturingStandardError(cut);
     ASSERT_EQ(r.err, noErr) << length;
+  }
+}
+
+// A note too short to state where its IFD is: nothing is read past its end
+// (the sanitizer build sees any read), and it is no note that can move.
+TEST_F(HostileMetaData, ShortSelfRelativeNotesAreNotReadPastTheirEnd) {
+  for (const std::string& header :
+       {std::string("FUJIFILM"), std::string("Nikon\0\x02", 7), std::string("OLYMPUS\0", 8)}) {
+    for (size_t size = header.size(); size < 18; ++size) {
+      SCOPED_TRACE(header.substr(0, 5) + " of " + std::to_string(size) + " bytes");
+      Bytes note(header.begin(), header.end());
+      note.resize(size, 'I');
+      const auto exact = std::make_unique<uint8_t[]>(size);  // no slack behind it
+      std::copy(note.begin(), note.end(), exact.get());
+      EXPECT_FALSE(IsSelfContainedMakerNote({exact.get(), size}));
+    }
   }
 }
 
