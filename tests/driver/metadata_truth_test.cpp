@@ -66,4 +66,15 @@ TEST(MetadataTruth, FieldsSayWhatIsSo) {
   }
 }
 
+TEST(MetadataTruth, TheDumpReadsALongOrientationAsOneNumber) {
+  test::TempDir dir;
+  const test::RunResult run =
+      test::RunTavrel({"/M", "-", "/%", "100", "/o", "out.jpg",
+                       test::DataPath("exif/orientation_long_6.jpg").string()},
+                      dir.path().string());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("                 Orientation [    4 bytes]: 6\n"), std::string::npos)
+      << run.out;
+}
+
 }  // namespace

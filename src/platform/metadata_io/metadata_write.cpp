@@ -35,8 +35,9 @@ enum Part : unsigned {
   kIccPart = 4,
   kCommentPart = 8,
   kIptcPart = 16,
+  kMakerNotePart = 32,  // exiv2's layout of a maker note that cannot move; with kExifPart
 };
-constexpr Part kParts[] = {kExifPart, kXmpPart, kIccPart, kCommentPart, kIptcPart};
+constexpr Part kParts[] = {kExifPart, kMakerNotePart, kXmpPart, kIccPart, kCommentPart, kIptcPart};
 
 std::string TextOf(const ItemBytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
@@ -68,6 +69,13 @@ void PutExif(UserData ud, Exiv2::Image* image) {
     resources.read(photoshop.data(), long(photoshop.size()));
     exif.add(Exiv2::ExifKey("Exif.Image.ImageResources"), &resources);
   }
+  image->setExifData(exif);
+}
+
+void PutMakerNote(UserData ud, Exiv2::Image* image) {
+  if (!Holds(*image, Exiv2::mdExif)) return;
+  Exiv2::ExifData exif = image->exifData();
+  PutRelaidMakerNote(ud, &exif);
   image->setExifData(exif);
 }
 
@@ -123,6 +131,8 @@ void PutPart(Part part, UserData ud, Exiv2::Image* image) {
       return PutComment(ud, image);
     case kIptcPart:
       return PutIptc(ud, image);
+    case kMakerNotePart:
+      return PutMakerNote(ud, image);
   }
 }
 
@@ -169,7 +179,7 @@ OSErr WriteWithExiv2(std::vector<uint8_t>* encoded, UserData ud, unsigned parts)
   }
   unsigned taken = 0;
   for (Part part : kParts) {
-    if ((parts & part) == 0) continue;
+    if ((parts & part) == 0 || (part == kMakerNotePart && (taken & kExifPart) == 0)) continue;
     try {
       best = Rewrite(*encoded, ud, taken | part);
       taken |= part;
@@ -220,7 +230,8 @@ OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled)
     block = EncodeExifItems(ud, LooseTextItems::kToIfd0);
   }
   const bool ownSegment = !block.empty() && block.size() <= 65000;
-  const unsigned exiv2Parts = exifEnabled && !ownSegment ? parts | kExifPart : parts;
+  const unsigned exiv2Parts =
+      exifEnabled && !ownSegment ? parts | kExifPart | kMakerNotePart : parts;
   // The Photoshop block goes in whole first; exiv2 then puts the IPTC
   // records into it, keeping the other resources. exiv2 refuses the whole
   // file for some blocks that hold together (an ImageReady resource, a name

@@ -209,35 +209,6 @@ std::vector<Field> CollectFields(UserData ud, LooseTextItems loose) {
   return fields;
 }
 
-// A maker note that cannot move whole (offsets that count from the start of
-// the source's block, values past its end) is left out of a block laid out
-// anew; exiv2 lays out anew the notes of the makes it knows from the fields
-// it read in the source's block, and those go in instead. Nothing for a
-// make exiv2 does not know, or when the source's block is not at hand.
-void PutRelaidMakerNote(UserData ud, Exiv2::ExifData* exif) {
-  const std::optional<ItemBytes> note = ReadItem(ud, kExifItemBase + kMakerNoteTag, 1);
-  const std::span<const uint8_t> block = GetUserDataSourceExif(ud);
-  if (!note || IsSelfContainedMakerNote(*note) || block.empty() || block.size() > UINT32_MAX) {
-    return;
-  }
-  Exiv2::ExifData source;
-  try {
-    Exiv2::ExifParser::decode(source, block.data(), uint32_t(block.size()));
-  } catch (const Exiv2::AnyError&) {
-    return;
-  }
-  // The note exiv2 read must be the one the copy carries.
-  const auto raw = source.findKey(Exiv2::ExifKey("Exif.Photo.MakerNote"));
-  if (raw == source.end() || raw->size() != long(note->size())) return;
-  ItemBytes rawBytes(note->size());
-  raw->copy(rawBytes.data(), Exiv2::bigEndian);
-  if (rawBytes != *note) return;
-  for (const Exiv2::Exifdatum& field : source) {
-    const std::string group = field.groupName();
-    if (group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group)) exif->add(field);
-  }
-}
-
 }  // namespace
 
 std::vector<ExifItemField> ExifItemFields(UserData ud, LooseTextItems loose) {
@@ -274,7 +245,30 @@ void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
       // A value exiv2 refuses is left out; the others still go in.
     }
   }
-  PutRelaidMakerNote(ud, exif);
+}
+
+void PutRelaidMakerNote(UserData ud, Exiv2::ExifData* exif) {
+  const std::optional<ItemBytes> note = ReadItem(ud, kExifItemBase + kMakerNoteTag, 1);
+  const std::span<const uint8_t> block = GetUserDataSourceExif(ud);
+  if (!note || IsSelfContainedMakerNote(*note) || block.empty() || block.size() > UINT32_MAX) {
+    return;
+  }
+  Exiv2::ExifData source;
+  try {
+    Exiv2::ExifParser::decode(source, block.data(), uint32_t(block.size()));
+  } catch (const Exiv2::AnyError&) {
+    return;
+  }
+  // The note exiv2 read must be the one the copy carries.
+  const auto raw = source.findKey(Exiv2::ExifKey("Exif.Photo.MakerNote"));
+  if (raw == source.end() || raw->size() != long(note->size())) return;
+  ItemBytes rawBytes(note->size());
+  raw->copy(rawBytes.data(), Exiv2::bigEndian);
+  if (rawBytes != *note) return;
+  for (const Exiv2::Exifdatum& field : source) {
+    const std::string group = field.groupName();
+    if (group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group)) exif->add(field);
+  }
 }
 
 std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose) {
@@ -285,6 +279,15 @@ std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose) {
   PutExifItems(ud, loose, &exif);
   if (exif.empty()) return {};
   Exiv2::Blob blob;
+  Exiv2::ExifData withNote = exif;
+  PutRelaidMakerNote(ud, &withNote);
+  try {
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, withNote);
+    return blob;
+  } catch (const Exiv2::AnyError&) {
+    // A note exiv2 cannot lay out costs only itself.
+    blob.clear();
+  }
   Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
   return blob;
 }
