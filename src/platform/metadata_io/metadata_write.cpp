@@ -238,17 +238,16 @@ OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled)
   // of 255 characters): such a block goes in after exiv2, carrying its own
   // IPTC records.
   const ByteSpan photoshop = IsJpeg(*file) ? HeldPhotoshopBlock(ud) : ByteSpan{};
-  std::vector<uint8_t> withBlock;
+  bool written = false;
   if (!photoshop.empty()) {
-    withBlock = *file;
+    std::vector<uint8_t> withBlock = *file;
     PutJpegPhotoshopBlock(photoshop, &withBlock);
+    written = WriteWithExiv2(&withBlock, ud, exiv2Parts) == noErr;
+    if (written) *file = std::move(withBlock);
   }
-  if (!photoshop.empty() && WriteWithExiv2(&withBlock, ud, exiv2Parts) == noErr) {
-    *file = std::move(withBlock);
-  } else {
-    if (OSErr err =
-            WriteWithExiv2(file, ud, photoshop.empty() ? exiv2Parts : exiv2Parts & ~kIptcPart))
-      return err;
+  if (!written) {
+    const unsigned without = photoshop.empty() ? exiv2Parts : exiv2Parts & ~kIptcPart;
+    if (OSErr err = WriteWithExiv2(file, ud, without)) return err;
     PutJpegPhotoshopBlock(photoshop, file);
   }
   if (ownSegment) PutJpegExifSegment(block, file);

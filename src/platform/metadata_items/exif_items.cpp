@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -256,7 +257,7 @@ void PutRelaidMakerNote(UserData ud, Exiv2::ExifData* exif) {
   Exiv2::ExifData source;
   try {
     Exiv2::ExifParser::decode(source, block.data(), uint32_t(block.size()));
-  } catch (const Exiv2::AnyError&) {
+  } catch (const std::exception&) {  // exiv2's errors among them
     return;
   }
   // The note exiv2 read must be the one the copy carries.
@@ -284,7 +285,9 @@ std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose) {
   try {
     Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, withNote);
     return blob;
-  } catch (const Exiv2::AnyError&) {
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
     // A note exiv2 cannot lay out costs only itself.
     blob.clear();
   }
