@@ -136,19 +136,14 @@ TEST_F(HostileMetaData, DamagedCameraFilesNeverFail) {
   }
 }
 
-// A note too short to state where its IFD is: nothing is read past its end
-// (the sanitizer build sees any read), and it is no note that can move.
-TEST_F(HostileMetaData, ShortSelfRelativeNotesAreNotReadPastTheirEnd) {
-  for (const std::string& header :
-       {std::string("FUJIFILM"), std::string("Nikon\0\x02", 7), std::string("OLYMPUS\0", 8)}) {
-    for (size_t size = header.size(); size < 18; ++size) {
-      SCOPED_TRACE(header.substr(0, 5) + " of " + std::to_string(size) + " bytes");
-      Bytes note(header.begin(), header.end());
-      note.resize(size, 'I');
-      const auto exact = std::make_unique<uint8_t[]>(size);  // no slack behind it
-      std::copy(note.begin(), note.end(), exact.get());
-      EXPECT_FALSE(IsSelfContainedMakerNote({exact.get(), size}));
-    }
+// A Fujifilm note too short to state where its IFD is: nothing is read past
+// its end (the sanitizer build sees any read).
+TEST_F(HostileMetaData, ShortFujifilmNotesAreNotReadPastTheirEnd) {
+  for (size_t size = 8; size < 12; ++size) {
+    const auto note = std::make_unique<uint8_t[]>(size);  // no slack behind it
+    std::fill_n(note.get(), size, uint8_t('I'));
+    std::copy_n("FUJIFILM", 8, note.get());
+    EXPECT_FALSE(IsSelfContainedMakerNote({note.get(), size})) << size;
   }
 }
 
