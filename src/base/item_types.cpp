@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "base/big_endian.h"
+
 namespace {
 
 struct TextPlace {
@@ -57,4 +59,33 @@ OSType TextItemOfPngKeyword(std::string_view keyword) {
   const TextPlace* place =
       FindPlace([keyword](const TextPlace& p) { return p.pngKeyword == keyword; });
   return place ? place->type : 0;
+}
+
+std::optional<int64_t> FirstIntegerOfItem(std::span<const uint8_t> item, uint16_t tiffType) {
+  if (tiffType == 0 && (item.size() == 1 || item.size() == 2 || item.size() == 4)) {
+    tiffType = item.size() == 1 ? 1 : item.size() == 2 ? 3 : 4;
+  }
+  switch (tiffType) {
+    case 1:  // BYTE
+      if (!item.empty()) return item[0];
+      break;
+    case 6:  // SBYTE
+      if (!item.empty()) return int8_t(item[0]);
+      break;
+    case 3:  // SHORT
+      if (item.size() >= 2) return ReadBigEndian16(item.data());
+      break;
+    case 8:  // SSHORT
+      if (item.size() >= 2) return int16_t(ReadBigEndian16(item.data()));
+      break;
+    case 4:  // LONG
+      if (item.size() >= 4) return ReadBigEndian32(item.data());
+      break;
+    case 9:  // SLONG
+      if (item.size() >= 4) return int32_t(ReadBigEndian32(item.data()));
+      break;
+    default:
+      break;
+  }
+  return std::nullopt;
 }

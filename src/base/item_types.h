@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "base/mac_types.h"
@@ -44,3 +46,9 @@ OSType TextItemOfIfd0Tag(uint16_t tag);
 // or 0.
 std::string_view PngKeywordOfTextItem(OSType type);
 OSType TextItemOfPngKeyword(std::string_view keyword);
+
+// The first number of an integer item (numbers big-endian) whatever its
+// field type: BYTE, SHORT or LONG, signed or not; an item without a field
+// type by its size (1, 2 or 4 bytes). Nothing for another type, or for an
+// item too short to hold one number.
+std::optional<int64_t> FirstIntegerOfItem(std::span<const uint8_t> item, uint16_t tiffType);

@@ -24,13 +24,20 @@ constexpr OSType kFocalPlaneYResolutionType = kExifItemBase + 0xA20F;
 constexpr OSType kRelatedImageWidthType = kInteropItemBase + 0x1001;
 constexpr OSType kRelatedImageLengthType = kInteropItemBase + 0x1002;
 constexpr uint16_t kShortField = 3;
+constexpr uint16_t kLongField = 4;
 constexpr OSType kSoftwareTextType = 0xA9737772;  // 0xA9 "swr"
 constexpr char kSoftwareName[] = "Kelvane Studio tavrel";
 
-void StoreDimension(UserData ud, OSType type, int32_t extent) {
+// A pixel extent in the field type the copy writes it with, decided here
+// alone: the SHORT the source had (mayStayShort) while the extent fits 16
+// bits, else a LONG.
+void StoreExtent(UserData ud, OSType type, int32_t extent, bool mayStayShort) {
   uint8_t bytes[4];
   WriteBigEndian32(uint32_t(extent), bytes);
-  SetUserDataItem(ud, bytes, sizeof bytes, type, 1);
+  const bool asShort = mayStayShort && extent >= 0 && extent <= 0xFFFF;
+  if (SetUserDataItem(ud, asShort ? bytes + 2 : bytes, asShort ? 2 : 4, type, 1) == noErr) {
+    SetUserDataItemTiffType(ud, type, 1, asShort ? kShortField : kLongField);
+  }
 }
 
 std::optional<Rational> FetchResolution(UserData ud, OSType type) {
@@ -52,19 +59,10 @@ void StoreXmpDimensions(UserData ud, int32_t width, int32_t height) {
       ud, [&](std::string_view packet) { return RefitXmpImageSize(packet, width, height); });
 }
 
-// A size the interoperability IFD states, where it states one, in the field
-// type it had (a SHORT while the extent fits one).
+// A size the interoperability IFD states, where it states one.
 void RefitStatedExtent(UserData ud, OSType type, int32_t extent) {
   if (CountUserDataType(ud, type) == 0) return;
-  const uint16_t fieldType = GetUserDataItemTiffType(ud, type, 1);
-  uint8_t bytes[4];
-  WriteBigEndian32(uint32_t(extent), bytes);
-  if (fieldType == kShortField && extent <= 0xFFFF) {
-    SetUserDataItem(ud, bytes + 2, 2, type, 1);
-  } else {
-    SetUserDataItem(ud, bytes, sizeof bytes, type, 1);
-  }
-  if (fieldType != 0) SetUserDataItemTiffType(ud, type, 1, fieldType);
+  StoreExtent(ud, type, extent, GetUserDataItemTiffType(ud, type, 1) == kShortField);
 }
 
 // A panorama's pixel fields in the XMP packet follow the picture.
@@ -89,8 +87,9 @@ void AdjustMetaData(UserData ud, const OutputGeometry& geometry) {
   const int32_t outputWidth = WrittenWidth(geometry);
   const int32_t outputHeight = WrittenHeight(geometry);
 
-  StoreDimension(ud, kPixelXDimensionType, outputWidth);
-  StoreDimension(ud, kPixelYDimensionType, outputHeight);
+  // The picture's own size is a LONG whatever the source used.
+  StoreExtent(ud, kPixelXDimensionType, outputWidth, false);
+  StoreExtent(ud, kPixelYDimensionType, outputHeight, false);
   StoreXmpDimensions(ud, outputWidth, outputHeight);
   StoreXmpPanorama(ud, geometry);
   RefitStatedExtent(ud, kRelatedImageWidthType, outputWidth);

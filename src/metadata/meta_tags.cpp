@@ -20,7 +20,7 @@ constexpr OSType Text(const char (&s)[4]) {
 
 constexpr std::array kTags = std::to_array<MetaDataTag>({
     // TIFF
-    {Tiff(0x0112), kMetaSInt16, "Orientation"},
+    {Tiff(0x0112), kMetaShortOrLong, "Orientation"},
     {Tiff(0x012D), kMetaSInt16, "TransferFunction"},
     {Tiff(0x0156), kMetaSInt16, "TransferRange"},
     {Tiff(0x0213), kMetaSInt16, "YCbCrPositioning"},

@@ -1,9 +1,10 @@
 #include "metadata/orientation.h"
 
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
-#include "base/big_endian.h"
 #include "base/item_types.h"
 #include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
@@ -30,11 +31,15 @@ struct OwnedHandle {
   }
 };
 
+// Whatever integer type the field was stored as (a LONG, say).
 int32_t ExifOrientation(UserData ud) {
-  uint8_t bytes[2];
-  if (GetUserDataItem(ud, bytes, sizeof bytes, kOrientationItemType, 1) != noErr) return 0;
-  const int32_t value = ReadBigEndian16(bytes);
-  return value >= 1 && value <= 8 ? value : 0;
+  OwnedHandle item;
+  if (item.h == nullptr || GetUserData(ud, item.h, kOrientationItemType, 1) != noErr) return 0;
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(*item.h),
+                                       size_t(GetHandleSize(item.h)));
+  const std::optional<int64_t> value =
+      FirstIntegerOfItem(bytes, GetUserDataItemTiffType(ud, kOrientationItemType, 1));
+  return value && *value >= 1 && *value <= 8 ? int32_t(*value) : 0;
 }
 
 int32_t XmpPacketOrientation(UserData ud) {
@@ -56,10 +61,12 @@ int32_t StoredOrientation(GraphicsImportComponent importer) {
 }
 
 void MarkUpright(UserData ud) {
-  uint8_t bytes[2];
-  if (GetUserDataItem(ud, bytes, sizeof bytes, kOrientationItemType, 1) == noErr) {
-    WriteBigEndian16(1, bytes);
-    SetUserDataItem(ud, bytes, sizeof bytes, kOrientationItemType, 1);
+  // A SHORT, whatever the source's field was.
+  constexpr uint8_t kUpright[2] = {0, 1};
+  constexpr uint16_t kShortField = 3;
+  if (CountUserDataType(ud, kOrientationItemType) > 0 &&
+      SetUserDataItem(ud, kUpright, sizeof kUpright, kOrientationItemType, 1) == noErr) {
+    SetUserDataItemTiffType(ud, kOrientationItemType, 1, kShortField);
   }
   ChangeXmpPacket(ud, MarkXmpUpright);
 }

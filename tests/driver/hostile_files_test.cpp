@@ -383,4 +383,75 @@ TEST(HostileFiles, BrokenExifBlocksStillGiveTheImage) {
   }
 }
 
+// A Photoshop resource: signature, id, Pascal name padded to even, size
+// (the data's unless given) and the data padded to even.
+std::string Resource(const char* signature, uint16_t id, const std::string& name,
+                     const std::string& data, int64_t size = -1) {
+  std::string r = std::string(signature, 4) + char(id >> 8) + char(id & 0xFF);
+  r += char(name.size()) + name + (name.size() % 2 == 0 ? std::string(1, '\0') : "");
+  const auto stated = uint32_t(size < 0 ? int64_t(data.size()) : size);
+  for (int shift : {24, 16, 8, 0}) r += char(stated >> shift);
+  return r + data + (data.size() % 2 != 0 ? std::string(1, '\0') : "");
+}
+
+// The joined Photoshop blocks of a JPEG file's header segments.
+std::string PhotoshopBlockOf(const std::vector<uint8_t>& jpeg) {
+  const std::string header("Photoshop 3.0\0", 14);
+  std::string block;
+  for (size_t at = 2; at + 4 <= jpeg.size() && jpeg[at] == 0xFF && jpeg[at + 1] != 0xDA;) {
+    const size_t length = size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+    const std::string body(jpeg.begin() + long(at) + 4,
+                           jpeg.begin() + long(std::min(jpeg.size(), at + 2 + length)));
+    if (jpeg[at + 1] == 0xED && body.starts_with(header)) block += body.substr(header.size());
+    at += 2 + length;
+  }
+  return block;
+}
+
+// Photoshop blocks that exiv2 refuses or that do not hold together never
+// fail the copy into JPEG: the image is written with the block whole, or
+// without it.
+TEST(HostileFiles, PhotoshopBlocksNeverFailTheCopy) {
+  const std::string resolution("\0\x48\0\0\0\1\0\1\0\x48\0\0\0\1\0\1", 16);
+  const std::string iptc(
+      "\x1C\x02\x78\0\x07"
+      "caption",
+      12);
+  const std::string slices = Resource("8BIM", 0x03ED, "", resolution);
+  const std::string imageReady = Resource("MeSa", 0x1B58, "", std::string("\0\0\0\1", 4));
+  struct Case {
+    const char* what;
+    std::string block;
+    bool whole;
+  };
+  const Case cases[] = {
+      {"an ImageReady resource", slices + imageReady, true},
+      {"a 255-character name", Resource("8BIM", 0x03ED, std::string(255, 'n'), resolution), true},
+      {"IPTC records beside an ImageReady resource",
+       Resource("8BIM", 0x0404, "", iptc) + imageReady, true},
+      {"a size past the block", slices + Resource("8BIM", 0x0424, "", "abcd", 4000), false},
+      {"a resource cut in its header", slices + "8BIM\x04", false},
+      {"a signature that is none", slices + "XXXX" + std::string(12, '\0'), false},
+  };
+  const std::vector<uint8_t> plain =
+      test::ReadFileBytes(test::DataPath("codecs/gradient_baseline.jpg"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string body = "Photoshop 3.0" + std::string(1, '\0') + c.block;
+    const std::string segment =
+        std::string("\xFF\xED") + char((body.size() + 2) >> 8) + char(body.size() + 2) + body;
+    std::vector<uint8_t> jpeg = plain;
+    jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
+    test::TempDir dir;
+    test::WriteFileBytes(dir / "in.jpg", jpeg);
+    HostileRun run(dir / "in.jpg", {"/%", "100", "/m"});
+    EXPECT_EQ(run.result().status, 0) << run.result().err;
+    EXPECT_EQ(run.result().err, "");
+    const std::vector<uint8_t> written = test::ReadFileBytes(run.Output());
+    ASSERT_GE(written.size(), 2u);
+    EXPECT_EQ(written[1], 0xD8);
+    EXPECT_EQ(PhotoshopBlockOf(written), c.whole ? c.block : "");
+  }
+}
+
 }  // namespace

@@ -1,7 +1,9 @@
 #include <exiv2/error.hpp>
+#include <exiv2/exif.hpp>
 #include <exiv2/image.hpp>
 #include <exiv2/iptc.hpp>
 
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <string>
@@ -38,6 +40,25 @@ std::string StoredXmpPacket(Exiv2::Image* image) {
   return packet;
 }
 
+// exiv2 gathers the fields of every eXIf chunk of a PNG file into one list,
+// so that a file with two (some writers repeat the chunk) would give each
+// field twice: the first chunk alone counts, as it is the block the copy
+// starts from.
+void AddExifFieldItems(const Exiv2::Image& image, ByteSpan file, UserData ud) {
+  const ByteSpan first = image.mimeType() == "image/png" ? FindExifBlock(file) : ByteSpan{};
+  if (first.empty() || first.size() > UINT32_MAX) {
+    return AddExifItems(image.exifData(), image.byteOrder(), ud);
+  }
+  Exiv2::ExifData fields;
+  Exiv2::ByteOrder order = Exiv2::invalidByteOrder;
+  try {
+    order = Exiv2::ExifParser::decode(fields, first.data(), uint32_t(first.size()));
+  } catch (const Exiv2::AnyError&) {
+  } catch (const std::exception&) {
+  }
+  AddExifItems(fields, order, ud);
+}
+
 // Whatever exiv2 could read before it gave up is taken.
 void AddExiv2Items(ByteSpan file, UserData ud) {
   if (file.size() > size_t(std::numeric_limits<long>::max())) return;
@@ -48,7 +69,7 @@ void AddExiv2Items(ByteSpan file, UserData ud) {
   } catch (const Exiv2::AnyError&) {
   } catch (const std::exception&) {
   }
-  AddExifItems(image->exifData(), image->byteOrder(), ud);
+  AddExifFieldItems(*image, file, ud);
   if (image->mimeType() == "image/jpeg" && !image->comment().empty()) {
     AppendTextItem(ud, kCommentItem, BytesOf(image->comment()), 0);
   }

@@ -24,6 +24,7 @@
 #include "platform/metadata_io/metadata_io.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
+#include "platform/metadata_items/photoshop_resources.h"
 
 namespace {
 
@@ -34,8 +35,9 @@ enum Part : unsigned {
   kIccPart = 4,
   kCommentPart = 8,
   kIptcPart = 16,
+  kMakerNotePart = 32,  // exiv2's layout of a maker note that cannot move; with kExifPart
 };
-constexpr Part kParts[] = {kExifPart, kXmpPart, kIccPart, kCommentPart, kIptcPart};
+constexpr Part kParts[] = {kExifPart, kMakerNotePart, kXmpPart, kIccPart, kCommentPart, kIptcPart};
 
 std::string TextOf(const ItemBytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
@@ -49,18 +51,31 @@ bool IsTiff(const Exiv2::Image& image) {
   return image.mimeType() == "image/tiff";
 }
 
+// The source's Photoshop block, or nothing when it does not hold together.
+ByteSpan HeldPhotoshopBlock(UserData ud) {
+  const ByteSpan block = GetUserDataSourcePhotoshop(ud);
+  return PhotoshopBlockHoldsTogether(block) ? block : ByteSpan{};
+}
+
 // libtiff reads back what tavrel and most readers read TIFF files with.
 void PutExif(UserData ud, Exiv2::Image* image) {
   if (!Holds(*image, Exiv2::mdExif)) return;
   Exiv2::ExifData exif = image->exifData();
   PutExifItems(ud, LooseTextItems::kToIfd0, &exif, IsTiff(*image) ? LibtiffTakesField : nullptr);
-  const ByteSpan photoshop = GetUserDataSourcePhotoshop(ud);
+  const ByteSpan photoshop = HeldPhotoshopBlock(ud);
   if (IsTiff(*image) && !photoshop.empty() && photoshop.size() < size_t(LONG_MAX) &&
       exif.findKey(Exiv2::ExifKey("Exif.Image.ImageResources")) == exif.end()) {
     Exiv2::DataValue resources(Exiv2::unsignedByte);
     resources.read(photoshop.data(), long(photoshop.size()));
     exif.add(Exiv2::ExifKey("Exif.Image.ImageResources"), &resources);
   }
+  image->setExifData(exif);
+}
+
+void PutMakerNote(UserData ud, Exiv2::Image* image) {
+  if (!Holds(*image, Exiv2::mdExif)) return;
+  Exiv2::ExifData exif = image->exifData();
+  PutRelaidMakerNote(ud, &exif);
   image->setExifData(exif);
 }
 
@@ -116,6 +131,8 @@ void PutPart(Part part, UserData ud, Exiv2::Image* image) {
       return PutComment(ud, image);
     case kIptcPart:
       return PutIptc(ud, image);
+    case kMakerNotePart:
+      return PutMakerNote(ud, image);
   }
 }
 
@@ -162,7 +179,7 @@ OSErr WriteWithExiv2(std::vector<uint8_t>* encoded, UserData ud, unsigned parts)
   }
   unsigned taken = 0;
   for (Part part : kParts) {
-    if ((parts & part) == 0) continue;
+    if ((parts & part) == 0 || (part == kMakerNotePart && (taken & kExifPart) == 0)) continue;
     try {
       best = Rewrite(*encoded, ud, taken | part);
       taken |= part;
@@ -213,12 +230,25 @@ OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled)
     block = EncodeExifItems(ud, LooseTextItems::kToIfd0);
   }
   const bool ownSegment = !block.empty() && block.size() <= 65000;
+  const unsigned exiv2Parts =
+      exifEnabled && !ownSegment ? parts | kExifPart | kMakerNotePart : parts;
   // The Photoshop block goes in whole first; exiv2 then puts the IPTC
-  // records into it, keeping the other resources.
-  if (IsJpeg(*file)) PutJpegPhotoshopBlock(GetUserDataSourcePhotoshop(ud), file);
-  if (OSErr err =
-          WriteWithExiv2(file, ud, exifEnabled && !ownSegment ? parts | kExifPart : parts)) {
-    return err;
+  // records into it, keeping the other resources. exiv2 refuses the whole
+  // file for some blocks that hold together (an ImageReady resource, a name
+  // of 255 characters): such a block goes in after exiv2, carrying its own
+  // IPTC records.
+  const ByteSpan photoshop = IsJpeg(*file) ? HeldPhotoshopBlock(ud) : ByteSpan{};
+  bool written = false;
+  if (!photoshop.empty()) {
+    std::vector<uint8_t> withBlock = *file;
+    PutJpegPhotoshopBlock(photoshop, &withBlock);
+    written = WriteWithExiv2(&withBlock, ud, exiv2Parts) == noErr;
+    if (written) *file = std::move(withBlock);
+  }
+  if (!written) {
+    const unsigned without = photoshop.empty() ? exiv2Parts : exiv2Parts & ~kIptcPart;
+    if (OSErr err = WriteWithExiv2(file, ud, without)) return err;
+    PutJpegPhotoshopBlock(photoshop, file);
   }
   if (ownSegment) PutJpegExifSegment(block, file);
   PutJfifDensityItem(ud, file);

@@ -114,15 +114,10 @@ class Tiff {
   // Sets the entry to the wanted value, changing the block only where the
   // value differs.
   void Set(Entry* e, const ExifItemField& want) {
-    uint16_t type = want.type;
-    std::vector<uint8_t> be = want.bytes;
-    if (e->type == kShort && type == kLong && be.size() == 4 && be[0] == 0 && be[1] == 0) {
-      type = kShort;  // a dimension stays the SHORT it was
-      be.erase(be.begin(), be.begin() + 2);
-    }
+    const uint16_t type = want.type;
     const size_t element = ElementBytes(type);
-    if (element == 0 || be.size() % element != 0) return;
-    const std::vector<uint8_t> bytes = InOrder(std::move(be), type);
+    if (element == 0 || want.bytes.size() % element != 0) return;
+    const std::vector<uint8_t> bytes = InOrder(want.bytes, type);
     const std::optional<std::vector<uint8_t>> old = Value(*e);
     if (old && e->type == type && *old == bytes) return;
     const auto count = uint32_t(bytes.size() / element);
@@ -443,11 +438,14 @@ bool IsSelfContainedMakerNote(std::span<const uint8_t> note) {
   const std::string_view text(reinterpret_cast<const char*>(note.data()), note.size());
   for (const SelfRelativeFormat& format : kSelfRelative) {
     if (!text.starts_with(format.header)) continue;
-    if (note.size() < std::max<size_t>(format.base + 8, format.orderAt + 2)) return false;
+    // Where the IFD's place is stated, when the format states it.
+    const size_t statedAt = format.base + (format.orderAt == 0 ? 8 : 4);
+    const size_t least = format.ifdAt == 0 ? statedAt + 4 : format.base + 8;
+    if (note.size() < std::max<size_t>(least, format.orderAt + 2)) return false;
     const bool little = format.orderAt == 0 || note[format.orderAt] == 'I';
     const Tiff tiff(note.subspan(format.base), little);
     size_t ifdAt = format.ifdAt;
-    if (ifdAt == 0) ifdAt = tiff.U32(note.data() + format.base + (format.orderAt == 0 ? 8 : 4));
+    if (ifdAt == 0) ifdAt = tiff.U32(note.data() + statedAt);
     // Every value the IFD points to lies within the note.
     Ifd ifd;
     if (!tiff.ReadIfd(ifdAt, &ifd)) return false;

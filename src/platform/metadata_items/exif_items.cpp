@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
@@ -200,7 +201,8 @@ std::vector<Field> CollectFields(UserData ud, LooseTextItems loose) {
     return !f.fromText && f.key.groupName() == "Image" && textTags.count(f.key.tag()) != 0;
   });
   // A maker note whose offsets count from the start of the block it came in
-  // would point wrong in a block laid out anew; it is left out whole.
+  // would point wrong in a block laid out anew; it is left out whole (and
+  // exiv2's own layout of it put in, where exiv2 knows the make).
   std::erase_if(fields, [](const Field& f) {
     return f.key.groupName() == "Photo" && f.key.tag() == kMakerNoteTag &&
            !IsSelfContainedMakerNote(f.bytes);
@@ -246,6 +248,30 @@ void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
   }
 }
 
+void PutRelaidMakerNote(UserData ud, Exiv2::ExifData* exif) {
+  const std::optional<ItemBytes> note = ReadItem(ud, kExifItemBase + kMakerNoteTag, 1);
+  const std::span<const uint8_t> block = GetUserDataSourceExif(ud);
+  if (!note || IsSelfContainedMakerNote(*note) || block.empty() || block.size() > UINT32_MAX) {
+    return;
+  }
+  Exiv2::ExifData source;
+  try {
+    Exiv2::ExifParser::decode(source, block.data(), uint32_t(block.size()));
+  } catch (const std::exception&) {  // exiv2's errors among them
+    return;
+  }
+  // The note exiv2 read must be the one the copy carries.
+  const auto raw = source.findKey(Exiv2::ExifKey("Exif.Photo.MakerNote"));
+  if (raw == source.end() || raw->size() != long(note->size())) return;
+  ItemBytes rawBytes(note->size());
+  raw->copy(rawBytes.data(), Exiv2::bigEndian);
+  if (rawBytes != *note) return;
+  for (const Exiv2::Exifdatum& field : source) {
+    const std::string group = field.groupName();
+    if (group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group)) exif->add(field);
+  }
+}
+
 std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose) {
   if (!GetUserDataSourceExif(ud).empty()) {
     if (auto patched = PatchExifBlock(GetUserDataSourceExif(ud), ud, loose)) return *patched;
@@ -254,6 +280,17 @@ std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose) {
   PutExifItems(ud, loose, &exif);
   if (exif.empty()) return {};
   Exiv2::Blob blob;
+  Exiv2::ExifData withNote = exif;
+  PutRelaidMakerNote(ud, &withNote);
+  try {
+    Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, withNote);
+    return blob;
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception&) {
+    // A note exiv2 cannot lay out costs only itself.
+    blob.clear();
+  }
   Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
   return blob;
 }

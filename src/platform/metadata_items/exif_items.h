@@ -32,6 +32,14 @@ using Ifd0FieldFilter = bool (*)(uint16_t tag, uint16_t tiffType);
 void PutExifItems(UserData ud, LooseTextItems loose, Exiv2::ExifData* exif,
                   Ifd0FieldFilter takesIfd0 = nullptr);
 
+// A maker note that cannot move whole (offsets that count from the start of
+// the source's block, values past its end) is left out of a block laid out
+// anew (PutExifItems, EncodeExifItems); exiv2 lays out anew the notes of the
+// makes it knows, from the fields it reads in the source's block. This adds
+// those fields to exif when the items carry such a note; nothing for a make
+// exiv2 does not know, or when the source's block is not at hand.
+void PutRelaidMakerNote(UserData ud, Exiv2::ExifData* exif);
+
 // One field as the items give it: its IFD (the item type base), tag, field
 // type and value (numbers big-endian).
 struct ExifItemField {
@@ -50,7 +58,9 @@ std::vector<ExifItemField> ExifItemFields(UserData ud, LooseTextItems loose);
 bool IsExifItemField(OSType base, uint16_t tag);
 
 // The items as an Exif block (a TIFF structure, little-endian), empty when
-// there is nothing to write.
+// there is nothing to write: the source's block patched where there is one,
+// else laid out anew with the relaid maker note (PutRelaidMakerNote) when
+// exiv2 can write it.
 std::vector<uint8_t> EncodeExifItems(UserData ud, LooseTextItems loose);
 
 // The EXIF, GPS and IFD0 items (the IFD0 text items included) as an Exif

@@ -77,10 +77,11 @@ OSErr PackImage(RowBand& image, ExportChannels channels, Packed* packed) {
 JxlOrientation OrientationOfItems(UserData ud) {
   constexpr OSType kOrientation = kTiffItemBase + 0x0112;
   std::optional<ItemBytes> item = ud != nullptr ? ReadItem(ud, kOrientation, 1) : std::nullopt;
-  if (!item || item->size() != 2 || (*item)[0] != 0 || (*item)[1] < 1 || (*item)[1] > 8) {
-    return JXL_ORIENT_IDENTITY;
-  }
-  return JxlOrientation((*item)[1]);
+  if (!item) return JXL_ORIENT_IDENTITY;
+  const std::optional<int64_t> value =
+      FirstIntegerOfItem(*item, GetUserDataItemTiffType(ud, kOrientation, 1));
+  if (!value || *value < 1 || *value > 8) return JXL_ORIENT_IDENTITY;
+  return JxlOrientation(*value);
 }
 
 OSErr SetInfo(JxlEncoder* encoder, const ExportImage& image, RowLayout layout, bool lossless,
