@@ -169,7 +169,7 @@ OSErr EncodeIntoMemory(const ExporterCodec& codec, const ExportRequest& request,
       *encoded = WithGainMapSegments(gainMapSource, *encoded);
     }
     if (request.metaData != nullptr) {
-      if (OSErr err = WriteFileMetaData(encoded, request.metaData, request.exifEnabled)) {
+      if (OSErr err = WriteFileMetaData(*codec.format, encoded, request.metaData, request.exifEnabled)) {
         return err;
       }
     }

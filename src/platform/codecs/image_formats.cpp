@@ -15,6 +15,7 @@ const ImageFormat kJpegFormat = {
     .keepsDeepSamples = false,
     .holdsAnimation = false,
     .metadata = kExifXmpIcc | kHoldsIptc | kHoldsComment | kHoldsGainMap,
+    .metadataWriting = MetadataWriting::kJpeg,
     .containerOrientation = false,
     .libraryPrints = false,  // its messages go to our error manager
 };
@@ -26,6 +27,7 @@ const ImageFormat kPngFormat = {
     .keepsDeepSamples = true,
     .holdsAnimation = false,
     .metadata = kExifXmpIcc | kHoldsIptc | kHoldsComment,
+    .metadataWriting = MetadataWriting::kPng,
     .containerOrientation = false,
     .libraryPrints = false,  // warnings and errors go to our handlers
 };
@@ -37,6 +39,7 @@ const ImageFormat kTiffFormat = {
     .keepsDeepSamples = true,
     .holdsAnimation = false,
     .metadata = kExifXmpIcc | kHoldsIptc,
+    .metadataWriting = MetadataWriting::kTiff,
     .containerOrientation = false,
     .libraryPrints = false,  // its handlers are replaced by ours
 };
@@ -48,6 +51,7 @@ const ImageFormat kWebpFormat = {
     .keepsDeepSamples = false,
     .holdsAnimation = true,
     .metadata = kExifXmpIcc,
+    .metadataWriting = MetadataWriting::kWebp,
     .containerOrientation = false,
     .libraryPrints = false,
 };
@@ -59,6 +63,7 @@ const ImageFormat kGifFormat = {
     .keepsDeepSamples = false,
     .holdsAnimation = true,
     .metadata = 0,
+    .metadataWriting = MetadataWriting::kByEncoder,
     .containerOrientation = false,
     .libraryPrints = false,
 };
@@ -70,6 +75,7 @@ const ImageFormat kHeicFormat = {
     .keepsDeepSamples = true,
     .holdsAnimation = false,
     .metadata = kExifXmpIcc,
+    .metadataWriting = MetadataWriting::kByEncoder,
     .containerOrientation = true,
     .libraryPrints = true,  // its decoders' (dav1d's, libde265's) messages
 };
@@ -81,6 +87,7 @@ const ImageFormat kAvifFormat = {
     .keepsDeepSamples = true,
     .holdsAnimation = false,
     .metadata = kExifXmpIcc,
+    .metadataWriting = MetadataWriting::kByEncoder,
     .containerOrientation = true,
     .libraryPrints = true,
 };
@@ -92,6 +99,7 @@ const ImageFormat kJxlFormat = {
     .keepsDeepSamples = true,
     .holdsAnimation = true,
     .metadata = kExifXmpIcc,
+    .metadataWriting = MetadataWriting::kByEncoder,
     .containerOrientation = false,
     .libraryPrints = true,  // libjxl 0.7 reports misuse and damage there
 };

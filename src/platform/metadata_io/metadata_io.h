@@ -30,8 +30,10 @@ OSErr ReadFileMetaData(ByteSpan file, UserData ud);
 // GPS and IFD0 items (and the IFD0 text items) only when exifEnabled. Items
 // the format cannot hold, or that the library refuses, are left out, each
 // costing only itself; an XMP packet goes in as it came, parsable or not.
-// HEIF and JPEG XL files (whose codecs store the metadata themselves) and BigTIFF files
-// (which exiv2 cannot write) are left as they are. An error means the file
+// The format's record says how (MetadataWriting): a file whose encoder
+// stores the metadata itself (HEIF, JPEG XL), and a BigTIFF file (which
+// exiv2 cannot write), are left as they are. An error means the file
 // could not be rewritten at all (not an image, out of memory); encoded is
 // then unchanged.
-OSErr WriteFileMetaData(std::vector<uint8_t>* encoded, UserData ud, bool exifEnabled);
+OSErr WriteFileMetaData(const ImageFormat& format, std::vector<uint8_t>* encoded, UserData ud,
+                        bool exifEnabled);

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "base/item_types.h"
-#include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
@@ -92,15 +91,11 @@ OSErr ReadFileMetaData(ByteSpan file, UserData ud) {
   if (ud == nullptr) return paramErr;
   InitMetaDataLibrary();
   try {
-    if (IsHeifFile(file)) {
-      AddHeifItems(file, ud);
-    } else {
-      AddExiv2Items(file, ud);
-      SetUserDataSourceExif(ud, FindExifBlock(file));
-      SetUserDataSourcePhotoshop(ud, FindJpegPhotoshopBlock(file));
-      const JpegGainMap gainMap = FindJpegGainMap(file);
-      SetUserDataGainMap(ud, gainMap.jpeg, gainMap.isoVersion);
-    }
+    AddExiv2Items(file, ud);
+    SetUserDataSourceExif(ud, FindExifBlock(file));
+    SetUserDataSourcePhotoshop(ud, FindJpegPhotoshopBlock(file));
+    const JpegGainMap gainMap = FindJpegGainMap(file);
+    SetUserDataGainMap(ud, gainMap.jpeg, gainMap.isoVersion);
   } catch (const Exiv2::AnyError&) {
     // Not a format exiv2 knows, or metadata it cannot read: no items.
   } catch (const std::exception&) {

@@ -10,12 +10,10 @@
 #include <string>
 
 #include "base/item_types.h"
-#include "platform/codecs/heif/heif_metadata.h"
 #include "platform/codecs/jpeg/jfif_density.h"
 #include "platform/codecs/jpeg/jpeg_exif_segment.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
-#include "platform/codecs/jxl/jxl_codec.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
 #include "platform/codecs/tiff/tiff_field_fit.h"
@@ -217,16 +215,12 @@ OSErr WritePng(std::vector<uint8_t>* png, UserData ud, bool exifEnabled) {
   return noErr;
 }
 
-bool IsJpeg(ByteSpan file) {
-  return file.size() >= 2 && file[0] == 0xFF && file[1] == 0xD8;
-}
-
 // A JPEG file gets the source's Exif block as it was laid out, changed in
 // place, in a segment of its own; exiv2 would lay it out anew.
-OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled) {
+OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled, bool jpeg) {
   const unsigned parts = kXmpPart | kIccPart | kCommentPart | kIptcPart;
   std::vector<uint8_t> block;
-  if (exifEnabled && IsJpeg(*file) && !GetUserDataSourceExif(ud).empty()) {
+  if (exifEnabled && jpeg && !GetUserDataSourceExif(ud).empty()) {
     block = EncodeExifItems(ud, LooseTextItems::kToIfd0);
   }
   const bool ownSegment = !block.empty() && block.size() <= 65000;
@@ -237,7 +231,7 @@ OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled)
   // file for some blocks that hold together (an ImageReady resource, a name
   // of 255 characters): such a block goes in after exiv2, carrying its own
   // IPTC records.
-  const ByteSpan photoshop = IsJpeg(*file) ? HeldPhotoshopBlock(ud) : ByteSpan{};
+  const ByteSpan photoshop = jpeg ? HeldPhotoshopBlock(ud) : ByteSpan{};
   bool written = false;
   if (!photoshop.empty()) {
     std::vector<uint8_t> withBlock = *file;
@@ -254,7 +248,7 @@ OSErr WriteJpegOrTiff(std::vector<uint8_t>* file, UserData ud, bool exifEnabled)
   PutJfifDensityItem(ud, file);
   PutJfifDensityFromOthers(ud, file);
   // Last: the index counts the bytes of everything before it.
-  if (IsJpeg(*file)) PutJpegGainMap(GetUserDataGainMap(ud), GetUserDataGainMapIsoVersion(ud), file);
+  if (jpeg) PutJpegGainMap(GetUserDataGainMap(ud), GetUserDataGainMapIsoVersion(ud), file);
   return noErr;
 }
 
@@ -266,16 +260,32 @@ bool IsBigTiff(ByteSpan file) {
 
 }  // namespace
 
-OSErr WriteFileMetaData(std::vector<uint8_t>* encoded, UserData ud, bool exifEnabled) {
+OSErr WriteFileMetaData(const ImageFormat& format, std::vector<uint8_t>* encoded, UserData ud,
+                        bool exifEnabled) {
   if (encoded == nullptr || ud == nullptr) return paramErr;
+  const MetadataWriting writing = format.metadataWriting;
+  if (writing == MetadataWriting::kByEncoder) return noErr;
+  // exiv2 cannot write BigTIFF, which a large TIFF output becomes.
+  if (writing == MetadataWriting::kTiff && IsBigTiff(*encoded)) return noErr;
   InitMetaDataLibrary();
-  if (IsHeifFile(*encoded) || IsJxlFile(*encoded) || IsBigTiff(*encoded)) return noErr;
   std::vector<uint8_t> result;
   try {
     result = *encoded;
-    OSErr err = IsWebpFile(result)  ? WriteWebp(&result, ud, exifEnabled)
-                : IsPngFile(result) ? WritePng(&result, ud, exifEnabled)
-                                    : WriteJpegOrTiff(&result, ud, exifEnabled);
+    OSErr err = noErr;
+    switch (writing) {
+      case MetadataWriting::kWebp:
+        err = WriteWebp(&result, ud, exifEnabled);
+        break;
+      case MetadataWriting::kPng:
+        err = WritePng(&result, ud, exifEnabled);
+        break;
+      case MetadataWriting::kJpeg:
+      case MetadataWriting::kTiff:
+        err = WriteJpegOrTiff(&result, ud, exifEnabled, writing == MetadataWriting::kJpeg);
+        break;
+      case MetadataWriting::kByEncoder:
+        break;
+    }
     if (err != noErr) return err;
   } catch (const Exiv2::AnyError&) {
     return codecErr;

@@ -311,7 +311,7 @@ TEST_F(MetaDataRead, HeifAndAvifExif) {
     }
     RunExifTool({"-tagsFromFile", test::DataPath("exif/Canon_40D.jpg").string(), "-EXIF:all"},
                 file);
-    test::OwnedUserData items = ReadDirectly(file);
+    test::OwnedUserData items = test::ReadItemsOf(file);
     ExpectItemsMatchExifTool(file, items.get());
     EXPECT_EQ(test::TextOf(items.get(), test::Text("mak")), "Canon");
   }

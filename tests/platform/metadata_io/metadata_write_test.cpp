@@ -60,10 +60,19 @@ class MetaDataWrite : public testing::Test {
     return out;
   }
 
-  // Writes the items into a copy of an encoded file through WriteFileMetaData.
+  // Writes the items into a copy of an encoded file through WriteFileMetaData,
+  // as its extension's format.
   fs::path WriteInto(const fs::path& encoded, UserData ud, const std::string& name) {
     Bytes bytes = test::ReadFileBytes(encoded);
-    EXPECT_EQ(WriteFileMetaData(&bytes, ud, true), noErr);
+    const ImageFormat* format = nullptr;
+    for (const ImageFormat* f : ImageFormats()) {
+      if (FormatHasExtension(*f, encoded.extension().string().substr(1))) format = f;
+    }
+    if (format == nullptr) {
+      ADD_FAILURE() << "no format for " << encoded;
+    } else {
+      EXPECT_EQ(WriteFileMetaData(*format, &bytes, ud, true), noErr);
+    }
     test::WriteFileBytes(dir_ / name, bytes);
     return dir_ / name;
   }
@@ -138,8 +147,7 @@ TEST_F(MetaDataWrite, HeifFilesCarryTheItems) {
       EXPECT_EQ(Missing(expected, found), std::vector<std::string>{});
       EXPECT_EQ(Missing(found, expected), std::vector<std::string>{});
 
-      test::OwnedUserData back = test::NewList();
-      ASSERT_EQ(ReadFileMetaData(test::ReadFileBytes(out), back.get()), noErr);
+      test::OwnedUserData back = test::ReadItemsOf(out);
       for (OSType type :
            {test::Text("mak"), test::Text("mod"), OSType(0x6578829A), OSType(0x6578927C),
             OSType(0x67700002), OSType(0x67700004), FourCC("iccp")}) {
@@ -169,7 +177,8 @@ TEST_F(MetaDataWrite, HeifXmpIccAndExifOnlyWhenEnabled) {
     // The file as written stays whole whatever exiv2 makes of it.
     Bytes bytes = test::ReadFileBytes(out);
     const Bytes before = bytes;
-    WriteFileMetaData(&bytes, items.get(), true);
+    WriteFileMetaData(subtype == FourCC("HEIC") ? kHeicFormat : kAvifFormat, &bytes, items.get(),
+                      true);
     EXPECT_EQ(bytes, before);
   }
 }
@@ -243,10 +252,10 @@ TEST_F(MetaDataWrite, FileExiv2CannotOpenIsLeftAlone) {
   test::OwnedUserData items = test::ReadItemsOf(test::DataPath("exif/Canon_40D.jpg"));
   Bytes notAnImage = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
   const Bytes before = notAnImage;
-  EXPECT_NE(WriteFileMetaData(&notAnImage, items.get(), true), noErr);
+  EXPECT_NE(WriteFileMetaData(kJpegFormat, &notAnImage, items.get(), true), noErr);
   EXPECT_EQ(notAnImage, before);
-  EXPECT_EQ(WriteFileMetaData(nullptr, items.get(), true), paramErr);
-  EXPECT_EQ(WriteFileMetaData(&notAnImage, nullptr, true), paramErr);
+  EXPECT_EQ(WriteFileMetaData(kJpegFormat, nullptr, items.get(), true), paramErr);
+  EXPECT_EQ(WriteFileMetaData(kJpegFormat, &notAnImage, nullptr, true), paramErr);
 }
 
 }  // namespace

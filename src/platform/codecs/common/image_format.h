@@ -21,6 +21,15 @@ enum FormatHolds : uint32_t {
   kHoldsGainMap = 1u << 5,  // an HDR gain map after the picture (MPF)
 };
 
+// How a copy's metadata goes into an encoded file of the format.
+enum class MetadataWriting {
+  kByEncoder,  // the encoder stores it as it encodes (HEIF, JPEG XL), or none
+  kJpeg,       // segments: the source's Exif block patched, the rest through exiv2
+  kPng,        // chunks: eXIf, iCCP, text and the pixel-describing ones
+  kTiff,       // IFD fields laid out anew by exiv2
+  kWebp,       // RIFF chunks: EXIF, XMP, ICCP
+};
+
 struct ImageFormat {
   const char* name;  // as the manual names it
   OSType subtype;    // its importer's and exporter's component subtype
@@ -31,6 +40,7 @@ struct ImageFormat {
   bool keepsDeepSamples;  // the exporter writes 16 bits a channel
   bool holdsAnimation;    // files may hold several frames (the first is read)
   uint32_t metadata;      // FormatHolds bits: what a copy can keep
+  MetadataWriting metadataWriting;
   // Viewers turn the picture by the container's own transformation (HEIF's
   // irot and imir), whatever its EXIF orientation says.
   bool containerOrientation;

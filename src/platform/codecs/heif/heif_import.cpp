@@ -16,6 +16,7 @@
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/import_rows.h"
 #include "platform/codecs/heif/heif_codec.h"
+#include "platform/codecs/heif/heif_metadata.h"
 
 namespace {
 
@@ -254,6 +255,7 @@ const ImporterCodec kHeicImporter = {
     .sniff = SniffHeic,
     .readHeader = ReadHeifHeader,
     .draw = DrawHeif,
+    .readMetaData = ReadHeifMetaData,
     .readColour = ReadHeifColour,
 };
 
@@ -263,5 +265,6 @@ const ImporterCodec kAvifImporter = {
     .sniff = SniffAvif,
     .readHeader = ReadHeifHeader,
     .draw = DrawHeif,
+    .readMetaData = ReadHeifMetaData,
     .readColour = ReadHeifColour,
 };

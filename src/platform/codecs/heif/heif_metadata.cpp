@@ -14,6 +14,7 @@
 #include "platform/codecs/heif/heif_release.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
+#include "platform/metadata_items/metadata_library.h"
 
 namespace {
 
@@ -51,13 +52,6 @@ void AddIccProfile(const heif_image_handle* handle, UserData ud) {
   AppendItem(ud, kIccItem, profile, 0);
 }
 
-}  // namespace
-
-bool IsHeifFile(ByteSpan file) {
-  const int length = int(std::min<size_t>(file.size(), INT_MAX));
-  return heif_check_filetype(file.data(), length) == heif_filetype_yes_supported;
-}
-
 void AddHeifItems(ByteSpan file, UserData ud) {
   HeifContext context(heif_context_alloc());
   if (!context ||
@@ -73,4 +67,17 @@ void AddHeifItems(ByteSpan file, UserData ud) {
   // Drawn with the container's rotation and mirroring applied (readers
   // ignore an Exif orientation in these files).
   MarkExifOrientationUpright(ud);
+}
+
+}  // namespace
+
+OSErr ReadHeifMetaData(ByteSpan file, UserData ud) {
+  if (ud == nullptr) return paramErr;
+  InitMetaDataLibrary();
+  try {
+    AddHeifItems(file, ud);
+  } catch (const std::exception&) {
+    // Metadata exiv2 cannot decode: what was read is kept.
+  }
+  return noErr;
 }

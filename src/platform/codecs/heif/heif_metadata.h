@@ -5,7 +5,6 @@
 
 #include "platform/codecs/common/codec.h"
 
-// Whether libheif takes the file.
-bool IsHeifFile(ByteSpan file);
-// Adds the primary image's Exif fields, XMP packet and ICC profile.
-void AddHeifItems(ByteSpan file, UserData ud);
+// The importers' metadata reader: adds the primary image's Exif fields, XMP
+// packet and ICC profile. Never fails on damaged metadata.
+OSErr ReadHeifMetaData(ByteSpan file, UserData ud);
