@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/codecs/common/library_quiet.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/components_internal.h"
 #include "platform/metadata_io/metadata_io.h"
@@ -164,12 +165,14 @@ OSErr EncodeIntoMemory(const ExporterCodec& codec, const ExportRequest& request,
                        std::span<const uint8_t> gainMapSource, std::vector<uint8_t>* encoded) {
   try {
     ByteSink sink(encoded);
+    const LibraryQuiet quiet(*codec.format);
     if (OSErr err = codec.encode(request, &sink)) return err;
     if (!gainMapSource.empty() && codec.format == &kJpegFormat) {
       *encoded = WithGainMapSegments(gainMapSource, *encoded);
     }
     if (request.metaData != nullptr) {
-      if (OSErr err = WriteFileMetaData(*codec.format, encoded, request.metaData, request.exifEnabled)) {
+      if (OSErr err =
+              WriteFileMetaData(*codec.format, encoded, request.metaData, request.exifEnabled)) {
         return err;
       }
     }
@@ -234,6 +237,7 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
       if (OSErr err = file.Write(encoded)) return err;
     } else {
       ByteSink sink(&file);
+      const LibraryQuiet quiet(*codec.format);
       if (OSErr err = codec.encode(request, &sink)) return err;
       if (OSErr err = AskBeforeWrite(*state)) return err;
     }

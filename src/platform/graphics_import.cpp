@@ -11,6 +11,7 @@
 #include "base/errno_error.h"
 #include "base/item_types.h"
 #include "colour/colour_match.h"
+#include "platform/codecs/common/library_quiet.h"
 #include "platform/components_internal.h"
 #include "platform/image_description.h"
 #include "platform/import_file.h"
@@ -38,6 +39,7 @@ OSErr LoadHeader(GraphicsImportComponent ci, ImporterState* state) {
   if (!state->haveFile) return paramErr;
   if (state->haveHeader) return noErr;
   ImageHeader header;
+  const LibraryQuiet quiet(*CodecOf(ci).format);
   if (OSErr err = CodecOf(ci).readHeader(FileOf(*state), &header)) return err;
   if (header.width < 1 || header.height < 1) return codecErr;
   state->header = header;
@@ -188,6 +190,7 @@ DrawMatches MatchesFor(const ImporterState& state, const ImporterCodec& codec, O
   ColourSource source;
   // A profile too large to be had is one not used.
   try {
+    const LibraryQuiet quiet(*codec.format);
     codec.readColour(FileOf(state), &source);
   } catch (const std::exception&) {
     return matches;
@@ -227,6 +230,7 @@ ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows, DrawMatches*
         });
   }
   const ColourMatch* cmyk = matches->cmyk.Empty() ? nullptr : &matches->cmyk;
+  const LibraryQuiet quiet(*codec.format);
   if (state->openFile.fd >= 0) {
     return codec.drawFromFile(state->openFile.fd, state->openFileSize, rows, cmyk);
   }
@@ -287,6 +291,7 @@ void FitColourDescription(const ImporterCodec& codec, ByteSpan file, UserData ud
   if (codec.readColour == nullptr) return;
   ColourSource source;
   try {
+    const LibraryQuiet quiet(*codec.format);
     codec.readColour(file, &source);
   } catch (const std::exception&) {
     return;  // a profile too large to be had describes nothing
@@ -312,8 +317,12 @@ ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData u
   if (ud == nullptr || !state->haveFile) return paramErr;
   const ImporterCodec& codec = CodecOf(ci);
   // A codec with no reader of its own has its file read through exiv2.
-  const OSErr err = codec.readMetaData == nullptr ? ReadFileMetaData(FileOf(*state), ud)
-                                                  : codec.readMetaData(FileOf(*state), ud);
+  OSErr err = noErr;
+  {
+    const LibraryQuiet quiet(*codec.format);
+    err = codec.readMetaData == nullptr ? ReadFileMetaData(FileOf(*state), ud)
+                                        : codec.readMetaData(FileOf(*state), ud);
+  }
   if (err == noErr) FitColourDescription(codec, FileOf(*state), ud);
   return err;
 }
@@ -327,6 +336,7 @@ ComponentResult GraphicsImportGetColourSource(GraphicsImportComponent ci, Colour
   const ImporterCodec& codec = CodecOf(ci);
   if (codec.readColour == nullptr) return noErr;
   try {
+    const LibraryQuiet quiet(*codec.format);
     codec.readColour(FileOf(*state), source);
   } catch (const std::bad_alloc&) {
     return memFullErr;

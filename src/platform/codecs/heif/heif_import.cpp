@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "base/memory_limit.h"
-#include "base/quiet_stderr.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/import_rows.h"
 #include "platform/codecs/heif/heif_codec.h"
@@ -198,7 +197,6 @@ OSErr DrawHeif(ByteSpan file, RowBand* dst, const ColourMatch*) {
   heif_image* decoded = nullptr;
   heif_error decodeError;
   {
-    const QuietStderr quiet;  // dav1d reports damaged AV1 data on the standard error
     decodeError = heif_decode_image(primary.handle.get(), &decoded, heif_colorspace_RGB,
                                     ChromaFor(primary), options.get());
   }

@@ -15,7 +15,6 @@
 
 #include "base/item_types.h"
 #include "base/memory_limit.h"
-#include "base/quiet_stderr.h"
 #include "platform/codecs/common/begin_export.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/quality.h"
@@ -150,7 +149,6 @@ OSErr WriteOutput(JxlEncoder* encoder, ByteSink* out) {
 }
 
 OSErr EncodeJxl(const ExportRequest& request, ByteSink* out) {
-  const QuietStderr quiet;  // libjxl 0.7 reports API misuse and damage there
   ExportImage begun;
   if (OSErr err = BeginExport(request, out, kLargestSide, &begun)) return err;
   Packed packed;

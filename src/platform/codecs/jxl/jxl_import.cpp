@@ -13,7 +13,6 @@
 #include <new>
 
 #include "base/memory_limit.h"
-#include "base/quiet_stderr.h"
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/import_rows.h"
 #include "platform/codecs/jxl/jxl_codec.h"
@@ -42,7 +41,6 @@ OSErr ReadInfo(ByteSpan file, JxlBasicInfo* info) {
 }
 
 OSErr ReadJxlHeader(ByteSpan file, ImageHeader* header) {
-  const QuietStderr quiet;  // libjxl 0.7 reports API misuse and damage there
   JxlBasicInfo info;
   if (OSErr err = ReadInfo(file, &info)) return err;
   int64_t width = 0, height = 0;
@@ -62,7 +60,6 @@ OSErr ReadJxlHeader(ByteSpan file, ImageHeader* header) {
 // onto the same ISO/IEC 23091-2 codes as HEIF's; anything else is given as
 // the ICC profile of the pixels the decoder hands out.
 void ReadJxlColour(ByteSpan file, ColourSource* colour) {
-  const QuietStderr quiet;  // libjxl 0.7 reports API misuse and damage there
   OwnedJxlDecoder decoder;
   if (StartJxlDecoder(file, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING, &decoder)) return;
   JxlDecoderStatus status;
@@ -130,7 +127,6 @@ OSErr Decode(ByteSpan file, const JxlPixelFormat& format, void* pixels, size_t b
 }
 
 OSErr DrawJxl(ByteSpan file, RowBand* dst, const ColourMatch*) {
-  const QuietStderr quiet;  // libjxl 0.7 reports API misuse and damage there
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   JxlBasicInfo info;

@@ -7,7 +7,6 @@
 
 #include "base/big_endian.h"
 #include "base/item_types.h"
-#include "base/quiet_stderr.h"
 #include "platform/codecs/jxl/jxl_decoder.h"
 #include "platform/metadata_items/exif_items.h"
 #include "platform/metadata_items/item_access.h"
@@ -63,7 +62,6 @@ void FinishBox(JxlDecoder* decoder, BoxReading* box, UserData ud) {
 }  // namespace
 
 OSErr ReadJxlMetaData(ByteSpan file, UserData ud) {
-  const QuietStderr quiet;  // libjxl 0.7 reports API misuse and damage there
   if (ud == nullptr) return paramErr;
   OwnedJxlDecoder decoder;
   if (StartJxlDecoder(file, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_BOX, &decoder))
