@@ -7,8 +7,8 @@
 
 #include "platform/codecs/common/library_quiet.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
+#include "platform/codecs/metadata/metadata_io.h"
 #include "platform/components_internal.h"
-#include "platform/metadata_io/metadata_io.h"
 #include "platform/start_count.h"
 #include "stream/byte_sink.h"
 #include "stream/file_write.h"

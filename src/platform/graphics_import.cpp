@@ -12,10 +12,10 @@
 #include "base/item_types.h"
 #include "colour/colour_match.h"
 #include "platform/codecs/common/library_quiet.h"
+#include "platform/codecs/metadata/metadata_io.h"
 #include "platform/components_internal.h"
 #include "platform/image_description.h"
 #include "platform/import_file.h"
-#include "platform/metadata_io/metadata_io.h"
 #include "platform/start_count.h"
 #include "stream/piped_input.h"
 

@@ -19,8 +19,8 @@
 #include "platform/codecs/common/quality.h"
 #include "platform/codecs/common/row_packer.h"
 #include "platform/codecs/heif/heif_codec.h"
-#include "platform/metadata_items/exif_items.h"
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/exif_items.h"
+#include "platform/metadata_blocks/item_access.h"
 
 namespace {
 

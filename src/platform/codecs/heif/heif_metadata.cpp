@@ -12,9 +12,9 @@
 #include "base/big_endian.h"
 #include "base/item_types.h"
 #include "platform/codecs/heif/heif_release.h"
-#include "platform/metadata_items/exif_items.h"
-#include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/metadata_library.h"
+#include "platform/metadata_blocks/exif_items.h"
+#include "platform/metadata_blocks/item_access.h"
+#include "platform/metadata_blocks/metadata_library.h"
 
 namespace {
 

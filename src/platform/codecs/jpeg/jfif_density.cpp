@@ -5,7 +5,7 @@
 
 #include "base/big_endian.h"
 #include "base/item_types.h"
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/item_access.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "base/big_endian.h"
 #include "base/item_types.h"
 #include "platform/codecs/jxl/jxl_decoder.h"
-#include "platform/metadata_items/exif_items.h"
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/exif_items.h"
+#include "platform/metadata_blocks/item_access.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "base/latin1_utf8.h"
 #include "platform/codecs/png/png_chunk_write.h"
 #include "platform/codecs/png/png_chunks.h"
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/item_access.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "platform/codecs/common/buffer_rows.h"
 #include "platform/codecs/common/row_packer.h"
 #include "platform/codecs/tiff/tiff_codec.h"
-#include "platform/metadata_items/density_items.h"
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/density_items.h"
+#include "platform/metadata_blocks/item_access.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 
 #include "platform/codecs/codec_test_util.h"
 #include "platform/codecs/common/codec.h"
+#include "platform/codecs/metadata/metadata_io.h"
 #include "platform/graphics_import.h"
 #include "platform/handle.h"
-#include "platform/metadata_io/metadata_io.h"
 #include "platform/quicktime.h"
 #include "platform/user_data.h"
 #include "test_support.h"

@@ -1,4 +1,4 @@
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/item_access.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "platform/metadata_io/source_exif_block.h"
+#include "platform/codecs/metadata/source_exif_block.h"
 
 #include <cstring>
 

@@ -1,10 +1,10 @@
-#include "platform/metadata_items/density_items.h"
+#include "platform/metadata_blocks/density_items.h"
 
 #include <numeric>
 #include <optional>
 
 #include "base/big_endian.h"
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/item_access.h"
 
 namespace {
 

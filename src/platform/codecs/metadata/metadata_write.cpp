@@ -14,15 +14,15 @@
 #include "platform/codecs/jpeg/jpeg_exif_segment.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
+#include "platform/codecs/metadata/density_bridge.h"
+#include "platform/codecs/metadata/metadata_io.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
 #include "platform/codecs/tiff/tiff_field_fit.h"
 #include "platform/codecs/webp/webp_metadata.h"
-#include "platform/metadata_io/density_bridge.h"
-#include "platform/metadata_io/metadata_io.h"
-#include "platform/metadata_items/exif_items.h"
-#include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/photoshop_resources.h"
+#include "platform/metadata_blocks/exif_items.h"
+#include "platform/metadata_blocks/item_access.h"
+#include "platform/metadata_blocks/photoshop_resources.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/metadata_items/exif_items.h"
+#include "platform/metadata_blocks/exif_items.h"
 
 #include <algorithm>
 #include <array>
@@ -13,10 +13,10 @@
 
 #include "base/big_endian.h"
 #include "base/item_types.h"
-#include "platform/metadata_items/density_items.h"
-#include "platform/metadata_items/exif_block_patch.h"
-#include "platform/metadata_items/item_access.h"
-#include "platform/metadata_items/metadata_library.h"
+#include "platform/metadata_blocks/density_items.h"
+#include "platform/metadata_blocks/exif_block_patch.h"
+#include "platform/metadata_blocks/item_access.h"
+#include "platform/metadata_blocks/metadata_library.h"
 
 namespace {
 

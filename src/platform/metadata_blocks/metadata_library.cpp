@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "platform/metadata_items/metadata_library.h"
+#include "platform/metadata_blocks/metadata_library.h"
 
 void InitMetaDataLibrary() {
   static std::once_flag once;

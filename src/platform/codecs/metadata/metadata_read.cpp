@@ -12,12 +12,12 @@
 #include "platform/codecs/jpeg/jfif_density.h"
 #include "platform/codecs/jpeg/jpeg_gain_map.h"
 #include "platform/codecs/jpeg/jpeg_photoshop_segment.h"
+#include "platform/codecs/metadata/metadata_io.h"
+#include "platform/codecs/metadata/source_exif_block.h"
 #include "platform/codecs/png/png_image_chunks.h"
 #include "platform/codecs/png/png_text.h"
-#include "platform/metadata_io/metadata_io.h"
-#include "platform/metadata_io/source_exif_block.h"
-#include "platform/metadata_items/exif_items.h"
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/exif_items.h"
+#include "platform/metadata_blocks/item_access.h"
 
 namespace {
 

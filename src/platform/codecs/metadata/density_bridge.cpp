@@ -1,4 +1,4 @@
-#include "platform/metadata_io/density_bridge.h"
+#include "platform/codecs/metadata/density_bridge.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,8 +9,8 @@
 #include "base/big_endian.h"
 #include "base/item_types.h"
 #include "platform/codecs/png/png_chunk_write.h"
-#include "platform/metadata_items/density_items.h"
-#include "platform/metadata_items/item_access.h"
+#include "platform/metadata_blocks/density_items.h"
+#include "platform/metadata_blocks/item_access.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/metadata_items/exif_items.h"
+#include "platform/metadata_blocks/exif_items.h"
 #include "platform/user_data.h"
 
 // The block (a TIFF structure) with every IFD0, EXIF, GPS and

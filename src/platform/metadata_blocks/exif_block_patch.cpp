@@ -1,4 +1,4 @@
-#include "platform/metadata_items/exif_block_patch.h"
+#include "platform/metadata_blocks/exif_block_patch.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "platform/metadata_items/photoshop_resources.h"
+#include "platform/metadata_blocks/photoshop_resources.h"
 
 #include <algorithm>
 #include <array>

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/codecs/common/codec.h"
-#include "platform/metadata_items/metadata_library.h"
+#include "platform/metadata_blocks/metadata_library.h"
 
 // Adds the items of the file's metadata to ud. A file exiv2 does not know,
 // or whose metadata cannot be read, adds nothing and is no error.

@@ -8,9 +8,9 @@
 #include <random>
 
 #include "metadata_io_test_util.h"
-#include "platform/metadata_io/metadata_io.h"
-#include "platform/metadata_items/exif_block_patch.h"
-#include "platform/metadata_items/metadata_library.h"
+#include "platform/codecs/metadata/metadata_io.h"
+#include "platform/metadata_blocks/exif_block_patch.h"
+#include "platform/metadata_blocks/metadata_library.h"
 
 namespace {
 
