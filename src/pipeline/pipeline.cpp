@@ -69,18 +69,38 @@ Pipeline::~Pipeline() {
   if (destinationBuffer_ != nullptr) DisposeGWorld(destinationBuffer_);
 }
 
-int32_t Pipeline::PrepareResize(OSType sourceFormat, bool converted) {
-  FilterSpace space = request_.space;
-  space.sourceConverted = converted;
-  if (converted) sourceFormat = WorkingFormat(space, sourceFormat, request_.destinationFormat);
-  const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, sourceFormat};
+// The resize of the source as it will reach the resampler: its rows in
+// storedFormat, or converted from it to working samples as they are drawn.
+// Prepared once, unless the source's buffer could not be had in that format.
+void Pipeline::PrepareResize(OSType storedFormat, bool converted) {
+  if (resize_ != nullptr && storedFormat == preparedFormat_ && converted == sourceConverted_) {
+    return;
+  }
+  const OSType format =
+      converted ? WorkingFormat(request_.space, storedFormat, request_.destinationFormat)
+                : storedFormat;
+  const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, format};
   const OutputGeometry& g = Geometry();
   const ImageShape to{g.fullWidth, g.fullHeight, request_.destinationFormat};
   const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
-  resizeResult_ = PrepareResampleWindow(from, to, window, request_.horizontalEdge,
-                                        request_.verticalEdge, request_.kernel, &resize_, space);
+  resizeResult_ = PrepareResampleWindow(
+      from, to, window, request_.horizontalEdge, request_.verticalEdge, request_.kernel, &resize_,
+      request_.space, converted ? SourceSamples::kWorking : SourceSamples::kStored);
+  preparedFormat_ = storedFormat;
   sourceConverted_ = converted;
-  return resizeResult_;
+}
+
+// Whether a ring's rows in format are converted to working samples as they
+// are drawn (linear light, premultiplied alpha), rather than by the resize.
+bool Pipeline::ConvertsRingRows(OSType format) const {
+  return !StoredPinchMeans() &&
+         WorkingFormat(request_.space, format, request_.destinationFormat) != 0;
+}
+
+// Whether the source is drawn into a ring the resize follows.
+bool Pipeline::ReadsRing() const {
+  return overlap_ && Geometry().orientation == 1 &&
+         GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(request_.verticalEdge);
 }
 
 // Linear light and premultiplied alpha: a ring's rows are taken to 16-bit
@@ -117,10 +137,9 @@ int32_t Pipeline::AllocateSource(bool ring) {
   for (OSType format : {import_.format, OSType(k32ARGBPixelFormat)}) {
     if (ring) {
       const int32_t rows = SourceRowsHeld(resize_.get()) + kSourceRingSlack;
+      convert = ConvertsRingRows(format);
       const OSType working =
-          StoredPinchMeans() ? 0
-                             : WorkingFormat(request_.space, format, request_.destinationFormat);
-      convert = working != 0;
+          convert ? WorkingFormat(request_.space, format, request_.destinationFormat) : 0;
       result = source_.AllocateRing(width, height, format, rows, PixelSizeOfFormat(working) / 8);
     } else {
       result = QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr,
@@ -132,10 +151,8 @@ int32_t Pipeline::AllocateSource(bool ring) {
   if (result != noErr) return result;
   SwapWideRows(&source_);
   if (convert) ConvertRingRows(source_.PixelFormat());
-  // The resize was prepared for the preferred format, as drawn.
-  if (convert || sourceConverted_ || source_.PixelFormat() != import_.format) {
-    PrepareResize(source_.PixelFormat(), convert);
-  }
+  // Prepared again only for a buffer in a format other than the preferred.
+  PrepareResize(source_.PixelFormat(), convert);
   return noErr;
 }
 
@@ -146,8 +163,7 @@ int32_t Pipeline::DrawHere() {
   readResult_ = DrawWholeImage(import_, true, &sourceBuffer_);
   if (readResult_ != noErr) return readResult_;
   source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
-  const OSType format = sourceBuffer_->pixMap.pixelFormat;
-  if (sourceConverted_ || format != import_.format) PrepareResize(format);
+  PrepareResize(sourceBuffer_->pixMap.pixelFormat, false);
   return noErr;
 }
 
@@ -160,7 +176,7 @@ int32_t Pipeline::DrawUpright() {
   readResult_ = DrawWholeImage(import_, true, &stored);
   if (readResult_ != noErr) return readResult_;
   const OSType format = stored->pixMap.pixelFormat;
-  if (format != import_.format) PrepareResize(format);
+  PrepareResize(format, false);
   if (!OrientationSwapsSides(Geometry().orientation)) {
     // Mirrors and the half turn keep the sides: done where it was drawn.
     ReorientInPlace(static_cast<uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
@@ -199,8 +215,11 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
   // Its failure is the resampling's, reported later. A destination that
   // cannot be had fails first, so the resize is not even sized for it: its
   // tables alone could take minutes.
+  // The way the rows will come is decided first, so that the resize is
+  // prepared once, for them.
+  const bool ring = ReadsRing();
   if (DestinationFits()) {
-    PrepareResize(import_.format);
+    PrepareResize(import_.format, ring && ConvertsRingRows(import_.format));
   } else {
     resizeResult_ = memFullErr;
   }
@@ -214,8 +233,6 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
 
   if (Geometry().orientation != 1) return DrawUpright();
   if (!overlap_) return DrawHere();
-  const bool ring =
-      GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(request_.verticalEdge);
   if (const int32_t err = AllocateSource(ring)) return err;
   if (StartThread(&drawer_, [this] {
         readResult_ = GuardedThreadWork(&source_, RowBand::kWriter, [this] {

@@ -93,7 +93,9 @@ class Pipeline {
   int32_t DestinationRows() const;
   int32_t AllocateWholeDestination();
   bool DestinationFits() const;
-  int32_t PrepareResize(OSType sourceFormat, bool converted = false);
+  void PrepareResize(OSType storedFormat, bool converted);
+  bool ConvertsRingRows(OSType format) const;
+  bool ReadsRing() const;
   void ConvertRingRows(OSType format);
   int32_t DrawHere();
   int32_t DrawUpright();
@@ -105,6 +107,7 @@ class Pipeline {
   Rect sourceBounds_;
   PreparedResamplePtr resize_;
   int32_t resizeResult_ = noErr;
+  OSType preparedFormat_ = 0;     // the stored format the resize was prepared for
   bool sourceConverted_ = false;  // the resize reads working samples
 
   GWorldPtr sourceBuffer_ = nullptr;  // the whole source, when it is whole

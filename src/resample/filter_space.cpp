@@ -272,7 +272,7 @@ const uint16_t* Stored16FromLinear() {
 
 FilterSpace EffectiveFilterSpace(FilterSpace asked, PixelClass source, PixelClass destination) {
   if (IntermediateChannels(source, destination) == 1) return {};
-  return {asked.linear, asked.premultiply && ChannelsOfClass(source) == 4, asked.sourceConverted};
+  return {asked.linear, asked.premultiply && ChannelsOfClass(source) == 4};
 }
 
 int32_t SpaceChannels(FilterSpace space, PixelClass source, PixelClass destination) {
@@ -323,7 +323,7 @@ void UseFilterSpace(ResampleContext* context, SpaceRows* rows, uint8_t* workingR
   rows->sums = SumsProcFor(level);
   context->spaceRows = rows;
   context->vertical = SumThenFinish;
-  if (space.sourceConverted) return;  // the rows come in working samples
+  if (context->sourceSamples == SourceSamples::kWorking) return;  // converted as drawn
   const PixelClass working = WorkingClass(source);
   rows->sourceBytes = BytesPerPixelOfClass(source);
   rows->workingBytes = BytesPerPixelOfClass(working);

@@ -29,19 +29,23 @@ constexpr int32_t kWeightOne = 16384;
 // undone, 16 bits a sample, and redone after). premultiply: colour weighted
 // by its alpha, and divided by the filtered alpha after. Alpha itself is
 // filtered as without either.
+// The space colour is filtered in, as the user asks for it.
 struct FilterSpace {
   bool linear = false;
   bool premultiply = false;
-  // The source rows are in the working format already (ConvertToWorking).
-  bool sourceConverted = false;
 };
+
+// How the source rows reach a resize in a space other than the default: as
+// stored (the resize converts them), or in the working format already
+// (ConvertToWorking, as a ring's rows are converted while they are drawn).
+enum class SourceSamples { kStored, kWorking };
 
 // The format a source's rows take in a space other than the default: 16-bit
 // samples ("b64a" from 32-bit ARGB, else the source's own), or 0 when the
 // space changes nothing for these formats. A band whose rows are converted
 // as they are drawn (ConvertToWorking, in place: the row needs room for the
-// working format) is resized from that format with sourceConverted set; the
-// same bytes as a resize that converts them itself.
+// working format) is resized from that format with SourceSamples::kWorking;
+// the same bytes as a resize that converts them itself.
 OSType WorkingFormat(FilterSpace space, OSType source, OSType destination);
 void ConvertToWorking(FilterSpace space, OSType source, OSType destination, uint8_t* row,
                       int32_t width);
@@ -78,7 +82,7 @@ struct OutputWindow {
 OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
                             const OutputWindow& window, EdgeMode horizontalEdge,
                             EdgeMode verticalEdge, KernelKind kernel, PreparedResamplePtr* prepared,
-                            FilterSpace space = {});
+                            FilterSpace space = {}, SourceSamples samples = SourceSamples::kStored);
 // The most source rows the resize needs at once: a ring of this many rows
 // (plus what its writer holds unpublished) is enough for a source that is
 // drawn while it is resized, when SourceMayBeRing says so.

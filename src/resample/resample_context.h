@@ -87,7 +87,8 @@ struct ResampleContext {
   // builds them once, to plan its source rows, and runs on them).
   bool tablesBuilt = false;
   RowStreams* streams = nullptr;
-  FilterSpace space;                     // as asked for
+  FilterSpace space;  // as asked for
+  SourceSamples sourceSamples = SourceSamples::kStored;
   const SpaceRows* spaceRows = nullptr;  // while rows run in a space other than the default
 };
 

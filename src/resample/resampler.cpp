@@ -24,6 +24,7 @@ namespace {
 constexpr int32_t kEndOfRowsMark = std::numeric_limits<int32_t>::min();
 
 std::atomic<int64_t> bandRowsMade{0};
+std::atomic<int64_t> resizesPrepared{0};
 
 // Edge treatment in force per direction. A horizontal pinch has no fetcher
 // and is taken as the default; so is any value but wrap and pinch.
@@ -74,7 +75,7 @@ OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horiz
     l.marginBytes = pad ? ((hTaps + 1) >> 1) * bytesPerPixel : 0;
     l.size = l.rowBufferOffset + 2 * l.marginBytes + int64_t(c.sourceWidth) * bytesPerPixel;
   }
-  if (!IsDefaultSpace(c.space) && !c.space.sourceConverted) {
+  if (!IsDefaultSpace(c.space) && c.sourceSamples == SourceSamples::kStored) {
     l.workingMarginPixels = pad ? (hTaps + 1) >> 1 : 0;
     l.workingRowOffset = (l.size + 31) & ~int64_t(31);
     l.size = l.workingRowOffset +
@@ -257,6 +258,10 @@ void ResampleRows(const ResampleContext* context) {
   context->destinationRow(context, kEndOfRowsMark);
 }
 
+int64_t ResizesPrepared() {
+  return resizesPrepared.load(std::memory_order_relaxed);
+}
+
 int64_t BandRowsMade() {
   return bandRowsMade.load(std::memory_order_relaxed);
 }
@@ -327,7 +332,7 @@ OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
 OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
                             const OutputWindow& window, EdgeMode horizontalEdge,
                             EdgeMode verticalEdge, KernelKind kernel, PreparedResamplePtr* prepared,
-                            FilterSpace space) {
+                            FilterSpace space, SourceSamples samples) {
   if (prepared == nullptr) return paramErr;
   prepared->reset();
   const PixelClass fromClass = ClassifyPixelFormat(source.pixelFormat);
@@ -345,6 +350,7 @@ OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destinat
 
   PreparedResamplePtr p(new (std::nothrow) PreparedResample);
   if (p == nullptr) return memFullErr;
+  resizesPrepared.fetch_add(1, std::memory_order_relaxed);
   ResampleContext& context = p->context;
   context.sourceWidth = source.width;
   context.sourceHeight = source.height;
@@ -360,6 +366,7 @@ OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destinat
   context.verticalEdge = verticalEdge;
   context.kernel = kernel;
   context.space = EffectiveFilterSpace(space, fromClass, toClass);
+  context.sourceSamples = samples;
   p->horizontalScale = CornerAlignedScale(source.width, destination.width);
   p->verticalScale = CornerAlignedScale(source.height, destination.height);
 

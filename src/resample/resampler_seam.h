@@ -7,3 +7,5 @@
 // Destination rows made into row bands (the pipeline's way) since the
 // process started, by every resampler.
 int64_t BandRowsMade();
+// Resizes prepared (their tables built) since the process started.
+int64_t ResizesPrepared();

@@ -16,6 +16,7 @@
 #include "driver/image_job.h"
 #include "platform/quicktime.h"
 #include "png_files.h"
+#include "resample/resampler_seam.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -237,7 +238,11 @@ TEST(StreamReference, LinearAndPremultipliedGiveTheReferenceBytes) {
           job.filterSpace = space;
           job.exportSettings = {FourCC("png "), 0, depth, 0};
           const Outcome reference = RunOnce(job, false);
+          // The way the rows come is known before the resize is prepared:
+          // its tables are built once, converted rows or not.
+          const int64_t prepared = ResizesPrepared();
           const Outcome streamed = RunOnce(job, true);
+          EXPECT_EQ(ResizesPrepared() - prepared, 1);
           EXPECT_EQ(reference.result, noErr);
           EXPECT_TRUE(streamed.output == reference.output) << "the output files differ";
         }
