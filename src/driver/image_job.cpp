@@ -149,7 +149,8 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   job.progress.Say(Quoted("Writing ", outputPath));
   if (*userData != nullptr) {
     AdjustMetaData(*userData, geometry);
-    if (s.upright) MarkUpright(*userData);
+    // Pixels put upright, here or by the importer, are described so.
+    if (s.upright || job.pipeline.SourceDrawnUpright()) MarkUpright(*userData);
     DropItems(*userData, s.dropItems);
   }
   ExportSettings settings = exportSettings;

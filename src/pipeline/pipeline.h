@@ -22,6 +22,7 @@
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
+#include "platform/graphics_import.h"
 #include "platform/gworld.h"
 #include "platform/user_data.h"
 #include "resample/resample.h"
@@ -54,6 +55,9 @@ class Pipeline {
   // The bounds the resize starts from: upright ones when the source is put
   // upright.
   Rect SourceBounds() const { return sourceBounds_; }
+  // Whether the importer draws the picture upright itself (HEIF, JPEG XL),
+  // whatever orientation its metadata states.
+  bool SourceDrawnUpright() const { return GraphicsImportDrawsUpright(import_.importer); }
   // Whether the reading has ended (it did on this thread).
   bool ReadingKnown() const { return readingKnown_; }
   // Ends every stage still going on (the encoder must be done reading) and

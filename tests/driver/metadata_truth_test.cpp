@@ -78,3 +78,40 @@ TEST(MetadataTruth, TheDumpReadsALongOrientationAsOneNumber) {
 }
 
 }  // namespace
+
+namespace {
+
+// A JPEG XL is drawn with its codestream's orientation applied: an XMP
+// orientation that still says 6 is not applied again, and a copy says the
+// picture is upright.
+TEST(MetadataTruth, AJpegXlDrawnUprightIsNotTurnedAgain) {
+  test::TempDir dir;
+  const std::string source = (dir / "in.jpg").string();
+  test::WriteFileBytes(source, test::ReadFileBytes(test::DataPath("orientation/landscape_6.jpg")));
+  ASSERT_EQ(test::RunProgram(
+                {"exiftool", "-q", "-overwrite_original", "-n", "-XMP-tiff:Orientation=6", source})
+                .status,
+            0);
+  const test::RunResult made = test::RunTavrel(
+      {"/m", "/q", "101", "/c", "jxl", "/%", "100", "/o", "in.jxl", "in.jpg"}, dir.path().string());
+  ASSERT_EQ(made.status, 0) << made.err;
+  // The codestream's orientation alone says how the pixels lie.
+  ASSERT_EQ(test::RunProgram({"exiftool", "-q", "-overwrite_original",
+                              "-EXIF:Orientation=", (dir / "in.jxl").string()})
+                .status,
+            0);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"/m", "//upright", "/c", "png", "/%", "100", "/o", "upright.png",
+                                 "in.jxl"},
+        {"/c", "png", "/%", "100", "/o", "plain.png", "in.jxl"}}) {
+    const test::RunResult r = test::RunTavrel(args, dir.path().string());
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  auto field = [&](const char* tag, const char* name) {
+    return test::RunProgram({"exiftool", "-s2", "-n", tag, (dir / name).string()}).out;
+  };
+  EXPECT_EQ(field("-ImageSize", "upright.png"), field("-ImageSize", "plain.png"));
+  EXPECT_EQ(field("-XMP-tiff:Orientation", "upright.png"), "Orientation: 1\n");
+}
+
+}  // namespace

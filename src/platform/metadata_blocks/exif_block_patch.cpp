@@ -340,11 +340,10 @@ void LeaveOutThumbnail(Tiff* tiff) {
   const std::optional<std::vector<uint8_t>> noteBytes =
       note == nullptr ? std::nullopt : tiff->Value(*note);
   const bool noteStays = note != nullptr && (!noteBytes || !IsSelfContainedMakerNote(*noteBytes));
-  size_t keptEnd = 0;
-  for (const Range& r : keptRanges) keptEnd = std::max(keptEnd, r.second);
   std::vector<Range> removed;
   for (auto [first, last] : dead) {
-    if (noteStays && first < keptEnd) continue;
+    // Cutting off the block's end moves nothing a note may point to.
+    if (noteStays && last != b.size()) continue;
     // An even number of bytes, so that every value after stays on a word
     // boundary; the end of the block goes whole.
     removed.push_back({first, last == b.size() ? last : first + ((last - first) & ~size_t(1))});

@@ -53,6 +53,7 @@ OSErr ReadJxlHeader(ByteSpan file, ImageHeader* header) {
                                  : grey                    ? FourCC(alpha ? "b32a" : "b16g")
                                                            : FourCC(alpha ? "b64a" : "b48r");
   header->drawsRowsInOrder = true;
+  header->drawnUpright = true;  // the decoder applies the codestream's orientation
   return noErr;
 }
 
