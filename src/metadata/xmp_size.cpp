@@ -331,12 +331,20 @@ void RemoveProperty(std::string* packet, const std::string& qualifiedName) {
 std::string UnlistXmpGainMap(std::string_view packet) {
   std::string fitted(packet);
   const std::vector<std::string> prefixes = PrefixesOf(packet, kGainMapNamespace);
+  const std::vector<std::string> items = PrefixesOf(packet, kItemNamespace);
+  bool listsGainMap = false;
+  for (const std::string& item : items) {
+    ForEachGainMapItem(fitted, item, [&](size_t) { listsGainMap = true; });
+  }
   for (const std::string& prefix : prefixes) {
-    // A gain map's own packet (a map resized on its own) states its gains.
-    if (packet.find(prefix + ":GainMapMax") != std::string_view::npos) return fitted;
+    // A gain map's own packet (a map resized on its own) states its gains
+    // and lists no gain map; a primary's that lists one is unlisted.
+    if (!listsGainMap && packet.find(prefix + ":GainMapMax") != std::string_view::npos) {
+      return fitted;
+    }
   }
   for (const std::string& prefix : prefixes) RemoveProperty(&fitted, prefix + ":Version");
-  for (const std::string& item : PrefixesOf(packet, kItemNamespace)) {
+  for (const std::string& item : items) {
     ForEachGainMapItem(fitted, item, [&](size_t at) {
       // The directory's list entry that holds the item, when it holds it alone.
       const size_t first = fitted.rfind("<rdf:li", at);

@@ -74,6 +74,10 @@ TEST(XmpImageSize, GainMapIsUnlistedWhenLeftOut) {
       // A gain map's own packet (a map resized on its own) is kept.
       {"<d" + ns + " h:Version='1.0' h:GainMapMax='2.5'/>",
        "<d" + ns + " h:Version='1.0' h:GainMapMax='2.5'/>"},
+      // A primary's packet that also states the gains is unlisted all the same.
+      {"<d" + ns + " h:Version='1.0' h:GainMapMax='2.5'><rdf:Seq><rdf:li>" +
+           "<C:Item I:Semantic='GainMap'/></rdf:li></rdf:Seq></d>",
+       "<d" + ns + " h:GainMapMax='2.5'><rdf:Seq></rdf:Seq></d>"},
   };
   for (const Case& c : cases) EXPECT_EQ(UnlistXmpGainMap(c.packet), c.unlisted);
 }
