@@ -2,6 +2,7 @@
 // reads it, worked out by hand for every way a size is asked for.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <regex>
 #include <string>
 #include <vector>
@@ -53,231 +54,116 @@ uint32_t Extent(const std::optional<Bytes>& b) {
   return b->size() == 2 ? uint32_t((*b)[0]) << 8 | (*b)[1] : Word(*b, 0);
 }
 
+// Each expected line: the full resize, the window at its offset, the size
+// written; the focal-plane resolutions from 3000/1; the panorama's full
+// size, then its cropped area's size at its offset.
 TEST(OutputGeometryTest, SizesWindowsAndRefitsForEveryKindOfRequest) {
   struct Case {
     const char* name;
-    int32_t storedWidth, storedHeight, orientation;
+    std::array<int32_t, 3> stored;  // width, height, orientation
     BoxRule box;
-    int32_t width, height, quarterTurns;  // the box's size with a box
-    // Expected: the full resize, the window, the size written.
-    int32_t fullWidth, fullHeight, left, top, windowWidth, windowHeight;
-    int32_t writtenWidth, writtenHeight;
-    const char *focalX, *focalY;    // from 3000/1
-    long panoFull[2], panoCrop[4];  // width, height; width, height, left, top
+    std::array<int32_t, 3> asked;  // width, height (of the box, with one), quarter turns
+    const char *sizes, *focal, *panorama;
   };
   const Case cases[] = {
       {"plain /w",
-       400,
-       200,
-       1,
+       {400, 200, 1},
        BoxRule::kNone,
-       200,
-       0,
-       0,
-       200,
-       100,
-       0,
-       0,
-       200,
-       100,
-       200,
-       100,
-       "199000/133",
-       "297000/199",
-       {200, 100},
-       {200, 100, 0, 0}},
+       {200, 0, 0},
+       "200x100 200x100+0+0 200x100",
+       "199000/133 297000/199",
+       "200x100 200x100+0+0"},
       // A crop leaves the density of the full resize; the panorama's crop
       // moves by the window.
       {"fill",
-       400,
-       200,
-       1,
+       {400, 200, 1},
        BoxRule::kFill,
-       100,
-       100,
-       0,
-       200,
-       100,
-       50,
-       0,
-       100,
-       100,
-       100,
-       100,
-       "199000/133",
-       "297000/199",
-       {200, 100},
-       {100, 100, 50, 0}},
+       {100, 100, 0},
+       "200x100 100x100+50+0 100x100",
+       "199000/133 297000/199",
+       "200x100 100x100+50+0"},
       {"fill, tall",
-       200,
-       400,
-       1,
+       {200, 400, 1},
        BoxRule::kFill,
-       100,
-       100,
-       0,
-       100,
-       200,
-       0,
-       50,
-       100,
-       100,
-       100,
-       100,
-       "297000/199",
-       "199000/133",
-       {100, 200},
-       {100, 100, 0, 50}},
+       {100, 100, 0},
+       "100x200 100x100+0+50 100x100",
+       "297000/199 199000/133",
+       "100x200 100x100+0+50"},
       {"fill, turned",
-       400,
-       200,
-       1,
+       {400, 200, 1},
        BoxRule::kFill,
-       100,
-       100,
-       1,
-       200,
-       100,
-       50,
-       0,
-       100,
-       100,
-       100,
-       100,
-       "297000/199",
-       "199000/133",
-       {100, 200},
-       {100, 100, 0, 50}},
-      {"fit",         400,          200,       1,
-       BoxRule::kFit, 100,          100,       0,
-       100,           50,           0,         0,
-       100,           50,           100,       50,
-       "99000/133",   "147000/199", {100, 50}, {100, 50, 0, 0}},
-      {"fit, turned", 400,         200,       1,
-       BoxRule::kFit, 100,         100,       3,
-       100,           50,          0,         0,
-       100,           50,          50,        100,
-       "147000/199",  "99000/133", {50, 100}, {50, 100, 0, 0}},
+       {100, 100, 1},
+       "200x100 100x100+50+0 100x100",
+       "297000/199 199000/133",
+       "100x200 100x100+0+50"},
+      {"fit",
+       {400, 200, 1},
+       BoxRule::kFit,
+       {100, 100, 0},
+       "100x50 100x50+0+0 100x50",
+       "99000/133 147000/199",
+       "100x50 100x50+0+0"},
+      {"fit, turned",
+       {400, 200, 1},
+       BoxRule::kFit,
+       {100, 100, 3},
+       "100x50 100x50+0+0 50x100",
+       "147000/199 99000/133",
+       "50x100 50x100+0+0"},
       // Upright: the stored picture lies on its side; sizes refer to it upright.
       {"upright 5",
-       200,
-       400,
-       5,
+       {200, 400, 5},
        BoxRule::kNone,
-       200,
-       0,
-       0,
-       200,
-       100,
-       0,
-       0,
-       200,
-       100,
-       200,
-       100,
-       "199000/133",
-       "297000/199",
-       {200, 100},
-       {200, 100, 0, 0}},
+       {200, 0, 0},
+       "200x100 200x100+0+0 200x100",
+       "199000/133 297000/199",
+       "200x100 200x100+0+0"},
       {"upright 6, fill",
-       200,
-       400,
-       6,
+       {200, 400, 6},
        BoxRule::kFill,
-       100,
-       100,
-       0,
-       200,
-       100,
-       50,
-       0,
-       100,
-       100,
-       100,
-       100,
-       "199000/133",
-       "297000/199",
-       {200, 100},
-       {100, 100, 50, 0}},
+       {100, 100, 0},
+       "200x100 100x100+50+0 100x100",
+       "199000/133 297000/199",
+       "200x100 100x100+50+0"},
       {"upright 7, fit",
-       200,
-       400,
-       7,
+       {200, 400, 7},
        BoxRule::kFit,
-       100,
-       100,
-       0,
-       100,
-       50,
-       0,
-       0,
-       100,
-       50,
-       100,
-       50,
-       "99000/133",
-       "147000/199",
-       {100, 50},
-       {100, 50, 0, 0}},
+       {100, 100, 0},
+       "100x50 100x50+0+0 100x50",
+       "99000/133 147000/199",
+       "100x50 100x50+0+0"},
       {"upright 8, fill, three turns",
-       200,
-       400,
-       8,
+       {200, 400, 8},
        BoxRule::kFill,
-       100,
-       100,
-       3,
-       200,
-       100,
-       50,
-       0,
-       100,
-       100,
-       100,
-       100,
-       "297000/199",
-       "199000/133",
-       {100, 200},
-       {100, 100, 0, 50}},
+       {100, 100, 3},
+       "200x100 100x100+50+0 100x100",
+       "297000/199 199000/133",
+       "100x200 100x100+0+50"},
       {"half turn keeps the sides",
-       400,
-       200,
-       3,
+       {400, 200, 3},
        BoxRule::kNone,
-       200,
-       0,
-       2,
-       200,
-       100,
-       0,
-       0,
-       200,
-       100,
-       200,
-       100,
-       "199000/133",
-       "297000/199",
-       {200, 100},
-       {200, 100, 0, 0}},
+       {200, 0, 2},
+       "200x100 200x100+0+0 200x100",
+       "199000/133 297000/199",
+       "200x100 200x100+0+0"},
   };
+  auto size = [](long w, long h) { return std::to_string(w) + "x" + std::to_string(h); };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     JobSettings s;
-    s.geometry = StoredGeometry(c.storedWidth, c.storedHeight, c.orientation);
+    s.geometry = StoredGeometry(c.stored[0], c.stored[1], c.stored[2]);
     s.boxRule = c.box;
-    (c.box == BoxRule::kNone ? s.width : s.boxWidth) = c.width;
-    (c.box == BoxRule::kNone ? s.height : s.boxHeight) = c.height;
+    (c.box == BoxRule::kNone ? s.width : s.boxWidth) = c.asked[0];
+    (c.box == BoxRule::kNone ? s.height : s.boxHeight) = c.asked[1];
     std::vector<Note> notes;
     ComputeOutputSize(s, notes);
     ASSERT_EQ(s.errorCount, 0);
-    s.geometry.quarterTurns = c.quarterTurns;
+    s.geometry.quarterTurns = c.asked[2];
     const OutputGeometry& g = s.geometry;
-    EXPECT_EQ(std::vector<int32_t>({g.fullWidth, g.fullHeight, g.windowLeft, g.windowTop,
-                                    g.windowWidth, g.windowHeight}),
-              std::vector<int32_t>(
-                  {c.fullWidth, c.fullHeight, c.left, c.top, c.windowWidth, c.windowHeight}));
-    EXPECT_EQ(WrittenWidth(g), c.writtenWidth);
-    EXPECT_EQ(WrittenHeight(g), c.writtenHeight);
+    EXPECT_EQ(size(g.fullWidth, g.fullHeight) + " " + size(g.windowWidth, g.windowHeight) + "+" +
+                  std::to_string(g.windowLeft) + "+" + std::to_string(g.windowTop) + " " +
+                  size(WrittenWidth(g), WrittenHeight(g)),
+              c.sizes);
 
     test::MetaList list;
     list.Add(kFocalPlaneX, {0, 0, 0x0B, 0xB8, 0, 0, 0, 1});
@@ -285,17 +171,17 @@ TEST(OutputGeometryTest, SizesWindowsAndRefitsForEveryKindOfRequest) {
     const std::string packet = PanoramaPacket(g.sourceWidth, g.sourceHeight);
     list.Add(kXmpItem, Bytes(packet.begin(), packet.end()));
     AdjustMetaData(list.get(), g);
-    EXPECT_EQ(RationalText(list.Item(kFocalPlaneX)), c.focalX);
-    EXPECT_EQ(RationalText(list.Item(kFocalPlaneY)), c.focalY);
-    EXPECT_EQ(Extent(list.Item(kRelatedImageWidth)), uint32_t(c.writtenWidth));
+    EXPECT_EQ(RationalText(list.Item(kFocalPlaneX)) + " " + RationalText(list.Item(kFocalPlaneY)),
+              c.focal);
+    EXPECT_EQ(Extent(list.Item(kRelatedImageWidth)), uint32_t(WrittenWidth(g)));
     const Bytes refitted = list.Item(kXmpItem).value_or(Bytes());
     const std::string xmp(refitted.begin(), refitted.end());
-    EXPECT_EQ(Field(xmp, "FullPanoWidthPixels"), c.panoFull[0]);
-    EXPECT_EQ(Field(xmp, "FullPanoHeightPixels"), c.panoFull[1]);
-    EXPECT_EQ(Field(xmp, "CroppedAreaImageWidthPixels"), c.panoCrop[0]);
-    EXPECT_EQ(Field(xmp, "CroppedAreaImageHeightPixels"), c.panoCrop[1]);
-    EXPECT_EQ(Field(xmp, "CroppedAreaLeftPixels"), c.panoCrop[2]);
-    EXPECT_EQ(Field(xmp, "CroppedAreaTopPixels"), c.panoCrop[3]);
+    EXPECT_EQ(size(Field(xmp, "FullPanoWidthPixels"), Field(xmp, "FullPanoHeightPixels")) + " " +
+                  size(Field(xmp, "CroppedAreaImageWidthPixels"),
+                       Field(xmp, "CroppedAreaImageHeightPixels")) +
+                  "+" + std::to_string(Field(xmp, "CroppedAreaLeftPixels")) + "+" +
+                  std::to_string(Field(xmp, "CroppedAreaTopPixels")),
+              c.panorama);
   }
 }
 
