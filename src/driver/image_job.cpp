@@ -100,6 +100,7 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   resize.space = s.filterSpace;
   // Without its profile the copy needs sRGB samples, as without metadata.
   resize.matchColour = (s.dropItems & kDropIcc) != 0;
+  resize.flattenOnto = s.flattenOnto;
   const bool wide = PixelSizeOfFormat(resize.destinationFormat) > 32;
   ExportSettings exportSettings = s.exportSettings;
   if (exportSettings.codec == kCodecFromFileName) {
