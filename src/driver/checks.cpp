@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <string>
 
+#include "base/pixel_view.h"
 #include "driver/number_text.h"
 #include "driver/refusals.h"
+#include "driver/web_output.h"
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "metadata/orientation.h"
@@ -24,16 +26,25 @@ void SetStandInBounds(OutputGeometry* geometry) {
   *geometry = StoredGeometry(2, 2, 1);
 }
 
+// What the checks learn of the source beyond its bounds.
+struct SourceTraits {
+  bool hasAlpha = false;
+  bool deep = false;  // 16 bits a channel
+};
+
 // The stored bounds, and with "//upright" the orientation that puts the
-// picture upright.
-int32_t ProbeGeometry(const std::string& path, bool upright, OutputGeometry* geometry) {
+// picture upright; with "//web" whether it holds alpha and 16-bit samples.
+int32_t ProbeGeometry(const std::string& path, bool upright, bool web, OutputGeometry* geometry,
+                      SourceTraits* traits) {
   Rect bounds;
   int32_t orientation = 1;
-  if (upright) {
+  if (upright || web) {
     OpenedImport opened;
     if (const int32_t err = OpenImport(path, &opened)) return err;
     bounds = opened.bounds;
-    orientation = StoredOrientation(opened.importer);
+    if (upright) orientation = StoredOrientation(opened.importer);
+    traits->hasAlpha = opened.hasAlpha;
+    traits->deep = PixelSizeOfFormat(opened.format) > 32;
   } else if (const int32_t err = ProbeNaturalBounds(path, &bounds)) {
     return err;
   }
@@ -42,13 +53,13 @@ int32_t ProbeGeometry(const std::string& path, bool upright, OutputGeometry* geo
   return noErr;
 }
 
-void CheckInput(JobSettings& s, std::vector<Note>& notes) {
+void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits) {
   if (!s.inputPath) {
     Fail(s, notes, "No input file specified\n");
     SetStandInBounds(&s.geometry);
     return;
   }
-  const int32_t err = ProbeGeometry(*s.inputPath, s.upright, &s.geometry);
+  const int32_t err = ProbeGeometry(*s.inputPath, s.upright, s.web, &s.geometry, traits);
   if (err == noErr) return;
   // The sizes worked out below are never used after this, but must not
   // divide by zero or come from bounds the probe left half-filled.
@@ -85,6 +96,7 @@ void FitBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
 
 // "//fill": the smallest resize that covers the box, and its centre.
 void FillBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
+  if (s.noEnlarge) ShrinkToSource(&s.boxWidth, &s.boxHeight, sourceWidth, sourceHeight);
   int32_t fullWidth = s.boxWidth;
   int32_t fullHeight = s.boxHeight;
   if (int64_t(s.boxWidth) * sourceHeight >= int64_t(s.boxHeight) * sourceWidth) {
@@ -135,6 +147,7 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
   } else if (s.height == 0) {
     s.height = ScaleSide(sourceHeight, s.width, sourceWidth);
   }
+  if (s.noEnlarge) ShrinkToSource(&s.width, &s.height, int32_t(sourceWidth), int32_t(sourceHeight));
   SetWholeResize(&s.geometry, s.width, s.height);
 }
 
@@ -145,15 +158,16 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
 // orientation written as 1.
 void CheckContainerOrientation(JobSettings& s) {
   if (!s.copyMetadata) return;
-  OSType codec = s.exportSettings.codec;
-  if (codec == kCodecFromFileName) codec = s.outputPath ? CodecForFileName(*s.outputPath) : 0;
-  const ImageFormat* format = ExportFormat(codec);
+  const ImageFormat* format = OutputFormat(s);
   if (format != nullptr && format->containerOrientation) s.upright = true;
 }
 
 void RunChecks(JobSettings& s, std::vector<Note>& notes) {
+  ApplyWebDefaults(s);
   CheckContainerOrientation(s);
-  CheckInput(s, notes);
+  SourceTraits traits;
+  CheckInput(s, notes, &traits);
+  ChooseAlphaHandling(s, traits.hasAlpha, traits.deep);
   if (!s.outputPath) Fail(s, notes, "No output file specified\n");
   CheckOutputTargets(s, notes);
   ComputeOutputSize(s, notes);

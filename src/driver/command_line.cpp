@@ -211,9 +211,11 @@ class Scanner {
         s_.dumpTarget = std::string(argument);
         break;
       case 'b':
+        s_.depthGiven = true;
         s_.exportSettings.depth = int16_t(ReadInteger(argument));  // the low 16 bits
         break;
       case 'c':
+        s_.codecGiven = true;
         s_.exportSettings.codec = PackCodec(argument);
         break;
       case 'h':
@@ -325,6 +327,31 @@ class Scanner {
     if (good) s_.dropItems |= items;
   }
 
+  // Six hexadecimal digits, either case, and nothing else.
+  void BackgroundOption(const std::string& name) {
+    const std::string* word = TakeNextWord();
+    if (word == nullptr) {
+      MissingArgument(name);
+      return;
+    }
+    int32_t colour = 0;
+    bool good = word->size() == 6;
+    for (size_t i = 0; good && i < word->size(); ++i) {
+      const char c = (*word)[i];
+      const int digit = c >= '0' && c <= '9'   ? c - '0'
+                        : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                               : -1;
+      good = digit >= 0;
+      colour = colour * 16 + digit;
+    }
+    if (good) {
+      s_.background = colour;
+    } else {
+      BadArgument(name, *word);
+    }
+  }
+
   void SubsamplingOption(const std::string& name) {
     const std::string* word = TakeNextWord();
     if (word == nullptr) {
@@ -348,6 +375,12 @@ class Scanner {
       s_.upright = true;
     } else if (name == "drop") {
       DropOption(name);
+    } else if (name == "web") {
+      s_.web = true;
+    } else if (name == "no-enlarge") {
+      s_.noEnlarge = true;
+    } else if (name == "background") {
+      BackgroundOption(name);
     } else if (name == "in-place") {
       s_.inPlace = true;
     } else if (name == "progressive") {

@@ -97,9 +97,15 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   resize.verticalEdge = s.verticalEdge;
   resize.kernel = s.kernel;
   resize.destinationFormat = DestinationFormatForDepth(s.exportSettings.depth);
+  // 48 bits flattened: the resize keeps the alpha that the flattening reads,
+  // and the exporter writes the colour alone.
+  if (s.flattenOnto >= 0 && resize.destinationFormat == k48RGBCodecType) {
+    resize.destinationFormat = k64ARGBPixelFormat;
+  }
   resize.space = s.filterSpace;
   // Without its profile the copy needs sRGB samples, as without metadata.
   resize.matchColour = (s.dropItems & kDropIcc) != 0;
+  resize.flattenOnto = s.flattenOnto;
   const bool wide = PixelSizeOfFormat(resize.destinationFormat) > 32;
   ExportSettings exportSettings = s.exportSettings;
   if (exportSettings.codec == kCodecFromFileName) {

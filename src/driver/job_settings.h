@@ -31,11 +31,22 @@ struct JobSettings {
   BoxRule boxRule = BoxRule::kNone;
   int32_t boxWidth = 0;
   int32_t boxHeight = 0;
-  bool fitGiven = false;   // a good "//fit" box was given
-  bool fillGiven = false;  // a good "//fill" box was given
-  bool upright = false;    // "//upright": the source's orientation applied first
-  uint32_t dropItems = 0;  // "//drop": DropItem kinds left out of the copy
-  bool inPlace = false;    // "//in-place": the output may replace the input file
+  bool fitGiven = false;    // a good "//fit" box was given
+  bool fillGiven = false;   // a good "//fill" box was given
+  bool upright = false;     // "//upright": the source's orientation applied first
+  uint32_t dropItems = 0;   // "//drop": DropItem kinds left out of the copy
+  bool inPlace = false;     // "//in-place": the output may replace the input file
+  bool codecGiven = false;  // "/c" was given
+  bool depthGiven = false;  // "/b" was given
+  // "//web": upright, never enlarged, alpha kept or flattened, the codec
+  // from the output name (driver/web_output.h).
+  bool web = false;
+  bool noEnlarge = false;  // "//no-enlarge": a size above the source's is scaled down to it
+  // "//background RRGGBB" (0xRRGGBB), or white under "//web"; -1 for none.
+  int32_t background = -1;
+  // From the checks: the colour transparency is flattened onto, where the
+  // output cannot keep it; -1 when the output is left as resized.
+  int32_t flattenOnto = -1;
   // The input's bounds once probed, and from them, by the checks, the
   // resize, the window written and the turns.
   OutputGeometry geometry;

@@ -58,6 +58,7 @@ int32_t OpenImport(const std::string& path, OpenedImport* opened) {
   if (result == noErr) {
     GraphicsImportSetQuality(opened->importer, codecLosslessQuality);
     opened->format = ChoosePixelFormat(opened->importer);
+    opened->hasAlpha = GraphicsImportHasAlpha(opened->importer);
   }
   return result;
 }

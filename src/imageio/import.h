@@ -16,6 +16,7 @@ struct OpenedImport {
   GraphicsImportComponent importer = nullptr;
   Rect bounds;
   OSType format = k32ARGBPixelFormat;
+  bool hasAlpha = false;  // the picture may hold transparency
   OpenedImport() = default;
   OpenedImport(const OpenedImport&) = delete;
   OpenedImport& operator=(const OpenedImport&) = delete;

@@ -6,6 +6,7 @@
 #include "base/memory_limit.h"
 #include "imageio/export.h"
 #include "imageio/swap_sample_bytes.h"
+#include "pipeline/flatten_rows.h"
 #include "pipeline/gain_map.h"
 #include "platform/graphics_import.h"
 #include "resample/reorient.h"
@@ -30,6 +31,21 @@ bool HoldsWideSamples(const RowBand& rows) {
 // published and before any reader sees them, by whichever side is idle.
 void SwapWideRows(RowBand* rows) {
   if (HoldsWideSamples(*rows)) rows->SetPrepare(SwapSampleBytesRows);
+}
+
+// The destination's rows as the encoder reads them: transparency flattened
+// onto the background first, on the machine's samples, then 16-bit samples
+// put in the stored order.
+void PrepareDestinationRows(RowBand* rows, int32_t flattenOnto) {
+  SwapWideRows(rows);
+  if (flattenOnto < 0 || !FlattensFormat(rows->PixelFormat())) return;
+  rows->SetPrepare([next = rows->GetPrepare(), rgb = uint32_t(flattenOnto)](
+                       const RowBand& band, int64_t from, int64_t end) {
+    for (int64_t y = from; y < end; ++y) {
+      FlattenRow(band.PixelFormat(), rgb, band.RowAddress(y), band.Width());
+    }
+    if (next) next(band, from, end);
+  });
 }
 
 // Starts fn on a thread of its own; false when no thread can be had.
@@ -287,7 +303,7 @@ int32_t Pipeline::AllocateWholeDestination() {
     return err;
   }
   destination_.AttachWhole(PixelViewOf(destinationBuffer_), false);
-  SwapWideRows(&destination_);
+  PrepareDestinationRows(&destination_, request_.flattenOnto);
   return noErr;
 }
 
@@ -299,7 +315,7 @@ int32_t Pipeline::AllocateDestination() {
     return err;
   }
   destinationStreams_ = true;
-  SwapWideRows(&destination_);
+  PrepareDestinationRows(&destination_, request_.flattenOnto);
   return noErr;
 }
 

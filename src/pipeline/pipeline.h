@@ -38,6 +38,9 @@ struct ResizeRequest {
   FilterSpace space;
   // Drawn as sRGB even when the metadata is copied (its profile is not).
   bool matchColour = false;
+  // The colour (0xRRGGBB) the resized picture's transparency is flattened
+  // onto before it is encoded (pipeline/flatten_rows.h); -1 for none.
+  int32_t flattenOnto = -1;
 };
 
 class Pipeline {

@@ -281,6 +281,11 @@ bool GraphicsImportDrawsUpright(GraphicsImportComponent ci) {
   return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawnUpright;
 }
 
+bool GraphicsImportHasAlpha(GraphicsImportComponent ci) {
+  ImporterState* state = Importer(ci);
+  return state != nullptr && LoadHeader(ci, state) == noErr && state->header.hasAlpha;
+}
+
 namespace {
 
 // The profile item describes the pixels as drawn: a CMYK profile is left

@@ -41,6 +41,9 @@ bool GraphicsImportDrawsRowsInOrder(GraphicsImportComponent ci);
 // Whether the drawing already shows the picture upright (HEIF applies its
 // own turns and mirrors), whatever orientation the metadata states.
 bool GraphicsImportDrawsUpright(GraphicsImportComponent ci);
+// Whether the picture may hold transparency (an alpha channel or a
+// transparent colour); false for an importer that cannot say.
+bool GraphicsImportHasAlpha(GraphicsImportComponent ci);
 // Whether the drawing converts the source's colours, as its embedded ICC
 // profile or coded description gives them, to sRGB (the default), or draws
 // the samples as stored. sRGB and undescribed sources are drawn as stored

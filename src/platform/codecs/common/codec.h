@@ -29,6 +29,9 @@ struct ImageHeader {
   // Whether draw already applies the file's own orientation, so that an
   // orientation its metadata states must not be applied again.
   bool drawnUpright = false;
+  // Whether the picture may hold transparency: an alpha channel, or a
+  // transparent colour (PNG's tRNS, GIF's transparent index).
+  bool hasAlpha = false;
 };
 
 struct ImporterCodec {

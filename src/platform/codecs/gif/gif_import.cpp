@@ -122,6 +122,7 @@ OSErr ReadGifHeader(ByteSpan file, ImageHeader* header) {
   header->width = int32_t(frame.canvasWidth);
   header->height = int32_t(frame.canvasHeight);
   header->preferredPixelFormat = 0;
+  header->hasAlpha = frame.transparentIndex != NO_TRANSPARENT_COLOR;
   return noErr;
 }
 

@@ -107,6 +107,7 @@ OSErr ReadHeifHeader(ByteSpan file, ImageHeader* header) {
   header->preferredPixelFormat = 0;
   header->drawsRowsInOrder = true;
   header->drawnUpright = true;  // libheif applies the file's turns and mirrors
+  header->hasAlpha = primary.hasAlpha;
   if (primary.bits > 8) {
     header->preferredPixelFormat = primary.hasAlpha ? k64ARGBPixelFormat : k48RGBCodecType;
   }

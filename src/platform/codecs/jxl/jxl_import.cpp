@@ -54,6 +54,7 @@ OSErr ReadJxlHeader(ByteSpan file, ImageHeader* header) {
                                                            : FourCC(alpha ? "b64a" : "b48r");
   header->drawsRowsInOrder = true;
   header->drawnUpright = true;  // the decoder applies the codestream's orientation
+  header->hasAlpha = alpha;
   return noErr;
 }
 

@@ -318,6 +318,7 @@ OSErr ReadPngHeader(ByteSpan file, ImageHeader* header) {
   header->width = int32_t(layout.width);
   header->height = int32_t(layout.height);
   header->preferredPixelFormat = PreferredFormat(layout);
+  header->hasAlpha = layout.hasAlpha;
   // An interlaced image is final only after its last pass.
   header->drawsRowsInOrder =
       png_get_interlace_type(handle.state.png, handle.state.info) == PNG_INTERLACE_NONE;

@@ -209,6 +209,7 @@ OSErr ReadTiffHeader(ByteSpan file, ImageHeader* header) {
   header->height = int32_t(layout.height);
   header->preferredPixelFormat = PreferredFormat(layout);
   header->drawsRowsInOrder = true;
+  header->hasAlpha = layout.hasAlpha;
   return noErr;
 }
 

@@ -63,6 +63,7 @@ OSErr ReadWebpHeader(ByteSpan file, ImageHeader* header) {
   header->height = features.height;
   header->preferredPixelFormat = 0;
   header->drawsRowsInOrder = true;
+  header->hasAlpha = features.has_alpha != 0;
   return noErr;
 }
 
