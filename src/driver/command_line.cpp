@@ -301,7 +301,9 @@ class Scanner {
     s_.boxHeight = h;
   }
 
-  void DropOption(const std::string& name) {
+  // "//drop" and "//keep": a comma-separated list of kinds, each bad word
+  // reported; the kinds are taken only when all are good.
+  void ItemsOption(const std::string& name, uint32_t* kinds) {
     const std::string* list = TakeNextWord();
     if (list == nullptr) {
       MissingArgument(name);
@@ -322,7 +324,7 @@ class Scanner {
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
     }
-    if (good) s_.dropItems |= items;
+    if (good) *kinds |= items;
   }
 
   void SubsamplingOption(const std::string& name) {
@@ -347,7 +349,9 @@ class Scanner {
     } else if (name == "upright") {
       s_.upright = true;
     } else if (name == "drop") {
-      DropOption(name);
+      ItemsOption(name, &s_.dropItems);
+    } else if (name == "keep") {
+      ItemsOption(name, &s_.keptItems);
     } else if (name == "in-place") {
       s_.inPlace = true;
     } else if (name == "progressive") {
