@@ -303,7 +303,9 @@ class Scanner {
     s_.boxHeight = h;
   }
 
-  void DropOption(const std::string& name) {
+  // "//drop" and "//keep": a comma-separated list of kinds, each bad word
+  // reported; the kinds are taken only when all are good.
+  void ItemsOption(const std::string& name, uint32_t* kinds) {
     const std::string* list = TakeNextWord();
     if (list == nullptr) {
       MissingArgument(name);
@@ -324,7 +326,7 @@ class Scanner {
       if (comma == std::string_view::npos) break;
       rest.remove_prefix(comma + 1);
     }
-    if (good) s_.dropItems |= items;
+    if (good) *kinds |= items;
   }
 
   // Six hexadecimal digits, either case, and nothing else.
@@ -374,7 +376,9 @@ class Scanner {
     } else if (name == "upright") {
       s_.upright = true;
     } else if (name == "drop") {
-      DropOption(name);
+      ItemsOption(name, &s_.dropItems);
+    } else if (name == "keep") {
+      ItemsOption(name, &s_.keptItems);
     } else if (name == "web") {
       s_.web = true;
     } else if (name == "no-enlarge") {

@@ -104,7 +104,7 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   }
   resize.space = s.filterSpace;
   // Without its profile the copy needs sRGB samples, as without metadata.
-  resize.matchColour = (s.dropItems & kDropIcc) != 0;
+  resize.matchColour = (LeftOutKinds(s.dropItems, s.keptItems) & kDropIcc) != 0;
   resize.flattenOnto = s.flattenOnto;
   const bool wide = PixelSizeOfFormat(resize.destinationFormat) > 32;
   ExportSettings exportSettings = s.exportSettings;
@@ -157,7 +157,7 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
     AdjustMetaData(*userData, geometry);
     // Pixels put upright, here or by the importer, are described so.
     if (s.upright || job.pipeline.SourceDrawnUpright()) MarkUpright(*userData);
-    DropItems(*userData, s.dropItems);
+    DropItems(*userData, s.dropItems, s.keptItems);
   }
   ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.

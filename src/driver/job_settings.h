@@ -35,6 +35,7 @@ struct JobSettings {
   bool fillGiven = false;   // a good "//fill" box was given
   bool upright = false;     // "//upright": the source's orientation applied first
   uint32_t dropItems = 0;   // "//drop": DropItem kinds left out of the copy
+  uint32_t keptItems = 0;   // "//keep": the only DropItem kinds that travel
   bool inPlace = false;     // "//in-place": the output may replace the input file
   bool codecGiven = false;  // "/c" was given
   bool depthGiven = false;  // "/b" was given

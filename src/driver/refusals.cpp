@@ -46,6 +46,12 @@ void CheckOptionPairs(JobSettings& s, std::vector<Note>& notes) {
   if (s.dropItems != 0 && !s.copyMetadata) {
     Fail(s, notes, "Nothing to drop: //drop needs /m\n");
   }
+  if (s.keptItems != 0 && !s.copyMetadata) {
+    Fail(s, notes, "Nothing to keep: //keep needs /m\n");
+  }
+  if (s.keptItems != 0 && s.dropItems != 0) {
+    Fail(s, notes, "Conflicting metadata choice with //keep and //drop\n");
+  }
   if (s.fitGiven && s.fillGiven) {
     Fail(s, notes, "Redundant size specification with //fit and //fill\n");
   }

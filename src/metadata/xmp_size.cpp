@@ -424,3 +424,13 @@ std::string WithoutXmpGps(std::string_view packet) {
   }
   return fitted;
 }
+
+std::string WithoutXmpCopyright(std::string_view packet) {
+  std::string fitted(packet);
+  for (const std::string& prefix : PrefixesOf(packet, "http://purl.org/dc/elements/1.1/")) {
+    // Dublin Core has no other property whose name begins with either.
+    fitted = WithoutPropertiesStarting(fitted, prefix + ":rights");
+    fitted = WithoutPropertiesStarting(fitted, prefix + ":creator");
+  }
+  return fitted;
+}

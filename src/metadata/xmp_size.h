@@ -40,3 +40,7 @@ std::string UnlistXmpGainMap(std::string_view packet);
 // whatever prefixes the packet binds to them. Place names
 // (photoshop:City, Iptc4xmpExt:City, ...) stay.
 std::string WithoutXmpGps(std::string_view packet);
+// The packet without who made the picture and who holds its rights: the
+// Dublin Core dc:creator and dc:rights properties, as attributes or as
+// elements, under whatever prefixes the packet binds to that namespace.
+std::string WithoutXmpCopyright(std::string_view packet);

@@ -290,6 +290,9 @@ TEST_F(EverydayOptions, BadArgumentsAreNamedCountedAndNothingIsWritten) {
        2,
        "Invalid argument for flag \"-drop\": \"face\"\nInvalid argument for flag \"-drop\": "
        "\"\"\n"},
+      {{"/w", "3", "/m", "//keep", "icc,face"},
+       1,
+       "Invalid argument for flag \"-keep\": \"face\"\n"},
       {{"/w", "3", "/M", "-"},
        1,
        "The image and the metadata dump cannot both go to the standard output\n"},
@@ -401,11 +404,17 @@ TEST_F(EverydayOptions, ProgressiveAndSubsamplingReachTheJpegFile) {
 void PlantEveryKind(const std::filesystem::path& path) {
   auto image = Exiv2::ImageFactory::open(path.string());
   image->readMetadata();
+  image->exifData()["Exif.Image.Artist"] = "Planted artist";
+  image->exifData()["Exif.Image.Copyright"] = "Planted exif notice";
   Exiv2::XmpData xmp;
   xmp["Xmp.dc.title"] = "Planted title";
+  xmp["Xmp.dc.rights"] = "Planted rights";
+  xmp["Xmp.dc.creator"] = "Planted creator";
   image->setXmpData(xmp);
   Exiv2::IptcData iptc;
   iptc["Iptc.Application2.Caption"] = "Planted caption";
+  iptc["Iptc.Application2.Copyright"] = "Planted iptc notice";
+  iptc["Iptc.Application2.Byline"] = "Planted byline";
   image->setIptcData(iptc);
   image->setComment("Planted comment");
   cmsHPROFILE srgb = cmsCreate_sRGBProfile();
@@ -418,42 +427,69 @@ void PlantEveryKind(const std::filesystem::path& path) {
   image->writeMetadata();
 }
 
-TEST_F(EverydayOptions, DropLeavesOutEachKindAndKeepsTheRest) {
+TEST_F(EverydayOptions, DropLeavesOutEachKindAndKeepTakesOnlyThose) {
   std::filesystem::copy_file(test::DataPath("exif/gps_DSCN0010.jpg"), dir_ / "in.jpg");
   PlantEveryKind(dir_ / "in.jpg");
   // What exiftool reports: "[Group] Tag : value" lines.
   auto groups = [&](const std::string& name) {
     return test::RunProgram({"exiftool", "-G0", "-s", (dir_ / name).string()}).out;
   };
-  const std::string marks[] = {"GPSLatitude",   "ExposureTime",    "[MakerNotes]",
-                               "Planted title", "Planted caption", "Planted comment",
-                               "[ICC_Profile]"};
+  const std::string exif[] = {" Make ", "GPSLatitude", "ExposureTime", "[MakerNotes]"};
+  const std::string rights[] = {"Planted artist",  "Planted exif notice", "Planted rights",
+                                "Planted creator", "Planted iptc notice", "Planted byline"};
+  std::vector<std::string> marks(std::begin(exif), std::end(exif));
+  marks.insert(marks.end(),
+               {"Planted title", "Planted caption", "Planted comment", "[ICC_Profile]"});
+  marks.insert(marks.end(), std::begin(rights), std::end(rights));
   ASSERT_EQ(Run({"/m", "/w", "16", "/o", "all.jpg", "in.jpg"}).status, 0);
   const std::string all = groups("all.jpg");
   for (const std::string& mark : marks) ASSERT_NE(all.find(mark), std::string::npos) << mark;
 
   struct Case {
+    const char* flag;
     const char* words;
-    std::vector<std::string> gone;
+    std::vector<std::string> left;  // with //drop what goes, with //keep what stays
   };
   const Case cases[] = {
-      {"gps", {"GPSLatitude"}},
-      {"exif", {"GPSLatitude", "ExposureTime", "[MakerNotes]"}},
-      {"makernotes", {"[MakerNotes]"}},
-      {"xmp", {"Planted title"}},
-      {"iptc", {"Planted caption"}},
-      {"comment", {"Planted comment"}},
-      {"icc", {"[ICC_Profile]"}},
-      {"gps,xmp,icc", {"GPSLatitude", "Planted title", "[ICC_Profile]"}},
+      {"//drop", "gps", {"GPSLatitude"}},
+      {"//drop",
+       "exif",
+       {" Make ", "GPSLatitude", "ExposureTime", "[MakerNotes]", "Planted artist",
+        "Planted exif notice"}},
+      {"//drop", "makernotes", {"[MakerNotes]"}},
+      {"//drop", "xmp", {"Planted title", "Planted rights", "Planted creator"}},
+      {"//drop", "iptc", {"Planted caption", "Planted iptc notice", "Planted byline"}},
+      {"//drop", "comment", {"Planted comment"}},
+      {"//drop", "icc", {"[ICC_Profile]"}},
+      {"//drop",
+       "gps,xmp,icc",
+       {"GPSLatitude", "Planted title", "Planted rights", "Planted creator", "[ICC_Profile]"}},
+      {"//drop", "copyright", {std::begin(rights), std::end(rights)}},
+      // Each of a kept kind travels, though it is of a left-out kind too.
+      {"//keep",
+       "icc,copyright",
+       {"[ICC_Profile]", "Planted artist", "Planted exif notice", "Planted iptc notice",
+        "Planted byline"}},
+      {"//keep",
+       "exif",
+       {" Make ", "GPSLatitude", "ExposureTime", "[MakerNotes]", "Planted artist",
+        "Planted exif notice"}},
+      {"//keep",
+       "exif,copyright",
+       {" Make ", "GPSLatitude", "ExposureTime", "[MakerNotes]", "Planted artist",
+        "Planted exif notice", "Planted iptc notice", "Planted byline"}},
+      {"//keep", "xmp", {"Planted title"}},
+      {"//keep", "iptc,comment", {"Planted caption", "Planted comment"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.words);
-    const RunResult r = Run({"/m", "//drop", c.words, "/w", "16", "/o", "out.jpg", "in.jpg"});
+    SCOPED_TRACE(std::string(c.flag) + " " + c.words);
+    const RunResult r = Run({"/m", c.flag, c.words, "/w", "16", "/o", "out.jpg", "in.jpg"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const std::string left = groups("out.jpg");
+    const std::string out = groups("out.jpg");
+    const bool keep = std::string_view(c.flag) == "//keep";
     for (const std::string& mark : marks) {
-      const bool gone = std::find(c.gone.begin(), c.gone.end(), mark) != c.gone.end();
-      EXPECT_EQ(left.find(mark) == std::string::npos, gone) << mark;
+      const bool listed = std::find(c.left.begin(), c.left.end(), mark) != c.left.end();
+      EXPECT_EQ(out.find(mark) == std::string::npos, listed != keep) << mark;
     }
   }
 }

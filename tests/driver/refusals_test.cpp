@@ -60,6 +60,10 @@ TEST_F(Refusals, EachIsACheckErrorThatTouchesNothing) {
       {{"/w", "100", "/o", "/dev/fd/1", "/M", "-", "a.jpg"}, kOneStream},
       {{"/w", "100", "//drop", "gps", "/o", "out.jpg", "a.jpg"},
        "Nothing to drop: //drop needs /m\n"},
+      {{"/w", "100", "//keep", "icc", "/o", "out.jpg", "a.jpg"},
+       "Nothing to keep: //keep needs /m\n"},
+      {{"/w", "100", "//keep", "icc", "//drop", "gps", "/m", "/o", "out.jpg", "a.jpg"},
+       "Conflicting metadata choice with //keep and //drop\n"},
       {{"//fit", "50", "50", "//fill", "60", "60", "/o", "out.jpg", "a.jpg"},
        "Redundant size specification with //fit and //fill\n"},
   };

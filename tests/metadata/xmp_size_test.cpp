@@ -142,4 +142,16 @@ TEST(XmpImageSize, GpsPropertiesAreTakenOutAndPlaceNamesStay) {
   for (const Case& c : cases) EXPECT_EQ(WithoutXmpGps(c.packet), c.kept);
 }
 
+// //drop copyright: dc:creator and dc:rights go under whatever prefix the
+// packet binds to Dublin Core; the other dc properties and other
+// namespaces' rights stay.
+TEST(XmpImageSize, CopyrightPropertiesAreTakenOut) {
+  const std::string ns =
+      " xmlns:d='http://purl.org/dc/elements/1.1/' xmlns:xr='http://ns.adobe.com/xap/1.0/rights/'";
+  const std::string packet = "<x" + ns + " xr:Marked='True'><d:creator><rdf:Seq><rdf:li>Ann" +
+                             "</rdf:li></rdf:Seq></d:creator><d:title>T</d:title>" +
+                             "<d:rights><rdf:Alt><rdf:li>(c)</rdf:li></rdf:Alt></d:rights></x>";
+  EXPECT_EQ(WithoutXmpCopyright(packet), "<x" + ns + " xr:Marked='True'><d:title>T</d:title></x>");
+}
+
 }  // namespace
