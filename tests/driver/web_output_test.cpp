@@ -1,13 +1,12 @@
 // //web, //no-enlarge and //background through the real program. Outputs are
-// decoded with the formats' own libraries (libjpeg, libpng, libwebp,
+// decoded with the formats' own libraries (TurboJPEG, libpng, libwebp,
 // libheif), never through the program's codecs.
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 #include <libheif/heif.h>
+#include <turbojpeg.h>
 #include <webp/decode.h>
 
 #include <algorithm>
-#include <csetjmp>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -28,40 +27,18 @@ struct Decoded {
   const uint8_t* At(int x, int y) const { return rgba.data() + (size_t(y) * width + x) * 4; }
 };
 
-struct JpegFailure {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
-};
-
 bool DecodeJpeg(const std::vector<uint8_t>& bytes, Decoded* d) {
-  jpeg_decompress_struct info{};
-  JpegFailure failure;
-  info.err = jpeg_std_error(&failure.manager);
-  failure.manager.error_exit = [](j_common_ptr c) {
-    std::longjmp(reinterpret_cast<JpegFailure*>(c->err)->jump, 1);
-  };
-  if (setjmp(failure.jump)) {
-    jpeg_destroy_decompress(&info);
-    return false;
+  tjhandle handle = tjInitDecompress();
+  int subsampling = 0, colourspace = 0;
+  bool good = tjDecompressHeader3(handle, bytes.data(), bytes.size(), &d->width, &d->height,
+                                  &subsampling, &colourspace) == 0;
+  if (good) {
+    d->rgba.resize(size_t(d->width) * d->height * 4);
+    good = tjDecompress2(handle, bytes.data(), bytes.size(), d->rgba.data(), d->width, 0, d->height,
+                         TJPF_RGBA, 0) == 0;
   }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
-  jpeg_read_header(&info, TRUE);
-  info.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&info);
-  d->width = int(info.output_width);
-  d->height = int(info.output_height);
-  std::vector<uint8_t> row(size_t(d->width) * 3);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_read_scanlines(&info, rows, 1);
-    for (int x = 0; x < d->width; ++x) {
-      d->rgba.insert(d->rgba.end(), {row[3 * x], row[3 * x + 1], row[3 * x + 2], 255});
-    }
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  return true;
+  tjDestroy(handle);
+  return good;
 }
 
 bool DecodePng(const std::filesystem::path& path, Decoded* d) {
