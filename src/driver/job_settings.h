@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/mac_types.h"
 #include "base/output_geometry.h"
@@ -11,6 +12,14 @@
 #include "resample/resample.h"
 
 enum class BoxRule { kNone, kFit, kFill };
+
+// One output of a job: the file it is written to and the geometry it is
+// written at. Every output of a job comes from the one decode of its input.
+struct JobOutput {
+  std::string path;
+  OutputGeometry geometry;
+  std::string sizeText;  // the "//sizes" entry as written; empty without
+};
 
 struct JobSettings {
   std::optional<std::string> inputPath;
@@ -51,5 +60,8 @@ struct JobSettings {
   // The input's bounds once probed, and from them, by the checks, the
   // resize, the window written and the turns.
   OutputGeometry geometry;
+  // "//sizes": every output of the job, in the order given; empty for the
+  // one output that outputPath and geometry describe.
+  std::vector<JobOutput> outputs;
   int32_t errorCount = 0;
 };

@@ -1,0 +1,47 @@
+// Animations frame by frame, one whole canvas at a time and never the whole
+// animation. A reader composites each frame onto its canvas as a viewer
+// shows it (frame offsets, transparency, disposal, blending) and hands over
+// the canvas; a writer takes whole canvases of one size and works out for
+// itself what changed between them. Canvases are 32-bit ARGB
+// (k32ARGBPixelFormat: bytes A, R, G, B), not premultiplied.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/mac_types.h"
+#include "base/pixel_view.h"
+#include "platform/codecs/common/codec.h"
+
+struct AnimationInfo {
+  int32_t width = 0;  // the canvas
+  int32_t height = 0;
+  int32_t frameCount = 0;
+  int32_t loopCount = 0;  // 0: for ever
+};
+
+class AnimationReader {
+ public:
+  virtual ~AnimationReader() = default;
+  virtual const AnimationInfo& Info() const = 0;
+  // The next frame composited onto the canvas, which stays the reader's and
+  // holds until the next call; its delay in milliseconds. eofErr after the
+  // last frame; a damaged frame answers the codec's error (codecErr).
+  virtual OSErr NextFrame(PixelView* canvas, int32_t* delayMs) = 0;
+};
+
+// What the writer is asked to make: canvas size and loop count as in
+// AnimationInfo, quality and lossless as for a still (ExportRequest).
+struct AnimationRequest {
+  AnimationInfo info;
+  int32_t quality = 768;
+};
+
+class AnimationWriter {
+ public:
+  virtual ~AnimationWriter() = default;
+  virtual OSErr AddFrame(const PixelView& canvas, int32_t delayMs) = 0;
+  // Ends the animation and gives the whole file.
+  virtual OSErr Finish(std::vector<uint8_t>* file) = 0;
+};
