@@ -12,7 +12,6 @@
 
 #include "base/mac_types.h"
 #include "base/pixel_view.h"
-#include "platform/codecs/common/codec.h"
 
 struct AnimationInfo {
   int32_t width = 0;  // the canvas

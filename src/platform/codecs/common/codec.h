@@ -10,6 +10,7 @@
 
 #include "base/mac_types.h"
 #include "colour/colour_match.h"
+#include "platform/codecs/common/animation.h"
 #include "platform/codecs/common/image_format.h"
 #include "platform/gworld.h"
 #include "platform/user_data.h"
@@ -57,6 +58,10 @@ struct ImporterCodec {
   // described (an ICC profile, HEIF's coded description); from the file or
   // its skeleton.
   void (*readColour)(ByteSpan file, ColourSource* colour) = nullptr;
+  // Optional: every frame of an animated file, composited, from the whole
+  // file (which must outlive the reader); nullptr and an error for a file
+  // the codec cannot read so. A still file gives one frame.
+  OSErr (*openAnimation)(ByteSpan file, std::unique_ptr<AnimationReader>* reader) = nullptr;
 };
 
 struct ExportRequest {
@@ -77,6 +82,9 @@ struct ExporterCodec {
   // Encodes the whole file into out, from its start. On failure, what is
   // already there is the caller's to discard.
   OSErr (*encode)(const ExportRequest& request, ByteSink* out);
+  // Optional: a writer of animations; the codecs without one write stills.
+  OSErr (*startAnimation)(const AnimationRequest& request,
+                          std::unique_ptr<AnimationWriter>* writer) = nullptr;
 };
 
 // The registry's codecs, in registry order.
