@@ -80,9 +80,17 @@ int32_t RunDriver(const std::vector<std::string>& words) {
   }
 
   const JobResult job = RunImageJob(settings);
-  if (job.code != noErr) {
-    const auto file = FileForStage(job.stage, *settings.inputPath, *settings.outputPath);
-    WriteStandardError(JobErrorLine(job.code, file));
+  // Outputs that failed together (the reading) say so once.
+  std::string said;
+  for (size_t i = 0; i < job.outputs.size(); ++i) {
+    const OutputResult& output = job.outputs[i];
+    if (output.code == noErr) continue;
+    const std::string& path =
+        settings.outputs.empty() ? *settings.outputPath : settings.outputs[i].path;
+    std::string line =
+        JobErrorLine(output.code, FileForStage(output.stage, *settings.inputPath, path));
+    if (line != said) WriteStandardError(line);
+    said = std::move(line);
   }
   return job.code;
 }

@@ -3,9 +3,11 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/quiet_stderr.h"
+#include "base/start_thread.h"
 #include "driver/process_state.h"
 #include "imageio/export.h"
 #include "metadata/adjust.h"
@@ -35,64 +37,95 @@ class ProgressLines {
     if (held_) {
       waiting_.push_back(line);
     } else {
-      WriteStandardError(line);
+      Emit(line);
     }
   }
   void Hold() { held_ = true; }
   void Release(bool show) {
     if (show) {
-      for (const std::string& line : waiting_) WriteStandardError(line);
+      for (const std::string& line : waiting_) Emit(line);
     }
     waiting_.clear();
     held_ = false;
   }
+  // An output's lines beside other outputs are kept, and written together
+  // once every output is done, in the outputs' order.
+  void KeepUntilWritten() { keep_ = true; }
+  void WriteKept() {
+    for (const std::string& line : kept_) WriteStandardError(line);
+    kept_.clear();
+  }
 
  private:
+  void Emit(const std::string& line) {
+    if (keep_) {
+      kept_.push_back(line);
+    } else {
+      WriteStandardError(line);
+    }
+  }
+
   bool held_ = false;
+  bool keep_ = false;
   std::vector<std::string> waiting_;
+  std::vector<std::string> kept_;
 };
 
 std::string Quoted(const char* format, const std::string& path) {
   return format + ("\"" + path + "\"\n");
 }
 
-struct Job {
-  Pipeline pipeline{jobOverlap.load()};
-  ProgressLines progress;
-  JobStage stage = kStageReading;  // the step under way, which names the file a failure concerns
-
-  // The reading's own result once it has ended, else laterResult: a failed
-  // reading is reported as the reading's, as if it had ended before
-  // anything after it began.
-  int32_t FinishReading(int32_t laterResult) {
-    if (laterResult != noErr) pipeline.Stop(laterResult);
-    const int32_t result = pipeline.FinishReading();
-    progress.Release(result == noErr);
-    if (result == noErr) return laterResult;
-    stage = kStageReading;
-    return result;
-  }
+// One output's steps: where they got to, which names the file a failure
+// concerns, its progress lines and its own copy of the metadata.
+struct OutputRun {
+  int32_t index = 0;
+  ProgressLines* progress = nullptr;  // the job's, or its own beside other outputs
+  ProgressLines ownProgress;
+  JobStage stage = kStageReading;
+  int32_t code = noErr;
+  UniqueUserData userData;
 };
 
-int32_t Turn(Job& job, int32_t quarterTurns) {
+// Members go in the reverse order: the pipeline's buffers and threads
+// before the metadata lists.
+struct Job {
+  UniqueUserData metadata;      // the source's, until the outputs take it
+  std::vector<OutputRun> runs;  // one for each output
+  Pipeline pipeline{jobOverlap.load()};
+  ProgressLines progress;
+  JobStage stage = kStageReading;  // the reading's step, which names the input on failure
+};
+
+// The reading's own result once it has ended, else laterResult: a failed
+// reading is reported as the reading's, as if it had ended before anything
+// after it began.
+int32_t FinishReading(Job& job, OutputRun& run, int32_t laterResult) {
+  if (laterResult != noErr) job.pipeline.Stop(run.index, laterResult);
+  const int32_t result = job.pipeline.FinishReading(run.index);
+  run.progress->Release(result == noErr);
+  if (result == noErr) return laterResult;
+  run.stage = kStageReading;
+  return result;
+}
+
+int32_t Turn(Job& job, OutputRun& run, int32_t quarterTurns) {
   if (quarterTurns % 2 == 1) {
-    job.stage = kStageReallocating;
+    run.stage = kStageReallocating;
     Rect turned;
-    const int32_t err = job.pipeline.ReshapeForTurn(&turned);
-    job.progress.Say("Reallocating GWorld %dx%d for rotation\n", turned.right, turned.bottom);
+    const int32_t err = job.pipeline.ReshapeForTurn(run.index, &turned);
+    run.progress->Say("Reallocating GWorld %dx%d for rotation\n", turned.right, turned.bottom);
     if (err != noErr) return err;
   }
-  job.stage = kStageRotating;
-  job.progress.Say("Rotating %d degrees clockwise\n", quarterTurns * 90);
-  job.pipeline.Turn();
+  run.stage = kStageRotating;
+  run.progress->Say("Rotating %d degrees clockwise\n", quarterTurns * 90);
+  job.pipeline.Turn(run.index);
   return noErr;
 }
 
-int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
-  const std::string& inputPath = *s.inputPath;
-  const std::string& outputPath = *s.outputPath;
+// What every output shares: the request's options, one geometry each.
+ResizeRequest RequestFor(const JobSettings& s, const OutputGeometry& geometry) {
   ResizeRequest resize;
-  resize.geometry = s.geometry;
+  resize.geometry = geometry;
   resize.horizontalEdge = s.horizontalEdge;
   resize.verticalEdge = s.verticalEdge;
   resize.kernel = s.kernel;
@@ -106,65 +139,163 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   // Without its profile the copy needs sRGB samples, as without metadata.
   resize.matchColour = (LeftOutKinds(s.dropItems, s.keptItems) & kDropIcc) != 0;
   resize.flattenOnto = s.flattenOnto;
-  const bool wide = PixelSizeOfFormat(resize.destinationFormat) > 32;
+  return resize;
+}
+
+// The outputs as the settings give them: every "//sizes" entry, or the one.
+std::vector<JobOutput> OutputsOf(const JobSettings& s) {
+  if (!s.outputs.empty()) return s.outputs;
+  return {JobOutput{*s.outputPath, s.geometry, {}}};
+}
+
+// Everything after the reading has started, for one output.
+int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOutput& output,
+                    const ExportSettings& exportSettings) {
+  const OutputGeometry& geometry = output.geometry;
+  const Rect imported = job.pipeline.SourceBounds();
+  run.progress->Say("Resizing %dx%d to %dx%d\n", imported.right, imported.bottom,
+                    geometry.windowWidth, geometry.windowHeight);
+
+  run.stage = kStageAllocating;
+  if (Process().trace) {
+    run.progress->Say("Allocating GWorld %dx%d\n", geometry.windowWidth, geometry.windowHeight);
+  }
+  if (const int32_t err = job.pipeline.AllocateDestination(run.index)) {
+    return FinishReading(job, run, err);
+  }
+
+  run.stage = kStageResampling;
+  if (Process().trace) {
+    run.progress->Say("Resizing (%d, %d, %d)\n", s.horizontalEdge, s.verticalEdge, s.kernel);
+  }
+  if (const int32_t err = job.pipeline.Resample(run.index)) return FinishReading(job, run, err);
+  // An encoder that follows the rows asks for the reading's result just
+  // before it writes the file; otherwise the reading must be over now.
+  if (!job.pipeline.DestinationStreams(run.index)) {
+    if (const int32_t err = FinishReading(job, run, noErr)) return err;
+  }
+
+  if (geometry.quarterTurns != 0) {
+    if (const int32_t err = Turn(job, run, geometry.quarterTurns)) return err;
+  }
+
+  run.stage = kStageWriting;
+  run.progress->Say(Quoted("Writing ", output.path));
+  UserData ud = run.userData.get();
+  if (ud != nullptr) {
+    AdjustMetaData(ud, geometry);
+    // Pixels put upright, here or by the importer, are described so.
+    if (s.upright || job.pipeline.SourceDrawnUpright()) MarkUpright(ud);
+    DropItems(ud, s.dropItems, s.keptItems);
+  }
+  ExportSettings settings = exportSettings;
+  // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.
+  if (PixelSizeOfFormat(RequestFor(s, geometry).destinationFormat) > 32) {
+    settings.depth = int16_t(settings.depth / 2);
+  }
+  const int32_t written = job.pipeline.Export(run.index, settings, ud, output.path, [&job, &run] {
+    return OSErr(FinishReading(job, run, noErr));
+  });
+  return FinishReading(job, run, written);
+}
+
+// Outputs beside each other, each on a thread of its own but the last,
+// which runs here: they read one source band at their own paces, so none
+// may wait for another to end. Without overlap the source is whole before
+// any of them starts, and they run one after another here.
+void RunOutputs(Job& job, std::vector<OutputRun>& runs, const JobSettings& s,
+                const std::vector<JobOutput>& outputs, const ExportSettings& exportSettings) {
+  auto steps = [&](size_t i) {
+    if (runs[i].code != noErr) return;  // abandoned before it began
+    try {
+      runs[i].code = OutputSteps(job, runs[i], s, outputs[i], exportSettings);
+    } catch (...) {
+      // None are expected: the libraries' are caught where they are called.
+      runs[i].code = memFullErr;
+    }
+  };
+  if (runs.size() == 1 || !jobOverlap.load()) {
+    for (size_t i = 0; i < runs.size(); ++i) steps(i);
+    return;
+  }
+  std::vector<std::thread> threads(runs.size() - 1);
+  for (size_t i = 0; i + 1 < runs.size(); ++i) {
+    if (!StartThread(&threads[i], [&steps, i] { steps(i); })) {
+      runs[i].stage = kStageResampling;
+      runs[i].code = memFullErr;
+      job.pipeline.Abandon(runs[i].index, memFullErr);
+    }
+  }
+  steps(runs.size() - 1);
+  for (std::thread& thread : threads) {
+    if (thread.joinable()) thread.join();
+  }
+}
+
+JobResult RunSteps(Job& job, const JobSettings& s) {
+  const std::string& inputPath = *s.inputPath;
+  const std::vector<JobOutput> outputs = OutputsOf(s);
+  JobResult result;
+  auto failAll = [&](int32_t code, JobStage stage) {
+    result.code = code;
+    result.stage = stage;
+    result.outputs.assign(outputs.size(), OutputResult{code, stage});
+    return result;
+  };
   ExportSettings exportSettings = s.exportSettings;
   if (exportSettings.codec == kCodecFromFileName) {
     // Known before anything is read: a name no exporter claims fails at once.
-    exportSettings.codec = CodecForFileName(outputPath);
-    if (exportSettings.codec == 0) {
-      job.stage = kStageWriting;
-      return noHandlerErr;
+    exportSettings.codec = CodecForFileName(outputs.front().path);
+    for (const JobOutput& output : outputs) {
+      if (CodecForFileName(output.path) != exportSettings.codec) exportSettings.codec = 0;
     }
+    if (exportSettings.codec == 0) return failAll(noHandlerErr, kStageWriting);
   }
 
   job.stage = kStageReading;
   job.progress.Say(Quoted("Reading ", inputPath));
+  UniqueUserData& userData = job.metadata;
   if (s.copyMetadata) {
-    if (const OSErr err = NewUserData(userData)) return err;
+    UserData list = nullptr;
+    if (const OSErr err = NewUserData(&list)) return failAll(err, kStageReading);
+    userData.reset(list);
   }
-  if (const int32_t err = job.pipeline.StartReading(inputPath, *userData, resize)) return err;
-  if (!job.pipeline.ReadingKnown()) job.progress.Hold();
-  const OutputGeometry& geometry = s.geometry;
-  const Rect imported = job.pipeline.SourceBounds();
-  job.progress.Say("Resizing %dx%d to %dx%d\n", imported.right, imported.bottom,
-                   geometry.windowWidth, geometry.windowHeight);
-
-  job.stage = kStageAllocating;
-  if (Process().trace) {
-    job.progress.Say("Allocating GWorld %dx%d\n", geometry.windowWidth, geometry.windowHeight);
-  }
-  if (const int32_t err = job.pipeline.AllocateDestination()) return job.FinishReading(err);
-
-  job.stage = kStageResampling;
-  if (Process().trace) {
-    job.progress.Say("Resizing (%d, %d, %d)\n", s.horizontalEdge, s.verticalEdge, s.kernel);
-  }
-  if (const int32_t err = job.pipeline.Resample()) return job.FinishReading(err);
-  // An encoder that follows the rows asks for the reading's result just
-  // before it writes the file; otherwise the reading must be over now.
-  const bool streams = job.pipeline.DestinationStreams();
-  if (!streams) {
-    if (const int32_t err = job.FinishReading(noErr)) return err;
+  std::vector<ResizeRequest> requests;
+  for (const JobOutput& output : outputs) requests.push_back(RequestFor(s, output.geometry));
+  if (const int32_t err = job.pipeline.StartReading(inputPath, userData.get(), requests)) {
+    return failAll(err, kStageReading);
   }
 
-  if (geometry.quarterTurns != 0) {
-    if (const int32_t err = Turn(job, geometry.quarterTurns)) return err;
+  std::vector<OutputRun>& runs = job.runs;
+  runs.resize(outputs.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    OutputRun& run = runs[i];
+    run.index = int32_t(i);
+    run.progress = runs.size() == 1 ? &job.progress : &run.ownProgress;
+    run.ownProgress.KeepUntilWritten();
+    if (!job.pipeline.ReadingKnown()) run.progress->Hold();
+    if (userData == nullptr) continue;
+    UserData copy = nullptr;
+    if (i + 1 == runs.size()) {
+      copy = userData.release();
+    } else if (const OSErr err = CopyUserData(userData.get(), &copy)) {
+      run.code = err;
+      job.pipeline.Abandon(run.index, err);
+    }
+    run.userData.reset(copy);
   }
+  RunOutputs(job, runs, s, outputs, exportSettings);
 
-  job.stage = kStageWriting;
-  job.progress.Say(Quoted("Writing ", outputPath));
-  if (*userData != nullptr) {
-    AdjustMetaData(*userData, geometry);
-    // Pixels put upright, here or by the importer, are described so.
-    if (s.upright || job.pipeline.SourceDrawnUpright()) MarkUpright(*userData);
-    DropItems(*userData, s.dropItems, s.keptItems);
+  for (OutputRun& run : runs) {
+    run.ownProgress.WriteKept();
+    result.outputs.push_back({run.code, run.stage});
+    if (run.code != noErr && result.code == noErr) {
+      result.code = run.code;
+      result.stage = run.stage;
+    }
   }
-  ExportSettings settings = exportSettings;
-  // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.
-  if (wide) settings.depth = int16_t(settings.depth / 2);
-  const int32_t written = job.pipeline.Export(settings, *userData, outputPath,
-                                              [&job] { return OSErr(job.FinishReading(noErr)); });
-  return job.FinishReading(written);
+  if (result.code == noErr) result.stage = runs.back().stage;
+  return result;
 }
 
 }  // namespace
@@ -180,15 +311,7 @@ OSType DestinationFormatForDepth(int16_t depth) {
 }
 
 JobResult RunImageJob(const JobSettings& settings) {
-  UniqueUserData userData;
-  JobResult result;
-  {
-    // The pipeline's buffers go first, then the metadata list.
-    Job job;
-    UserData list = nullptr;
-    result.code = RunSteps(job, settings, &list);
-    userData.reset(list);
-    result.stage = job.stage;
-  }
-  return result;
+  // The pipeline's buffers and threads go before the metadata lists.
+  Job job;
+  return RunSteps(job, settings);
 }

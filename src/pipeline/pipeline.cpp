@@ -1,9 +1,10 @@
 #include "pipeline/pipeline.h"
 
-#include <system_error>
+#include <algorithm>
 #include <utility>
 
 #include "base/memory_limit.h"
+#include "base/start_thread.h"
 #include "imageio/export.h"
 #include "imageio/swap_sample_bytes.h"
 #include "pipeline/flatten_rows.h"
@@ -48,17 +49,6 @@ void PrepareDestinationRows(RowBand* rows, int32_t flattenOnto) {
   });
 }
 
-// Starts fn on a thread of its own; false when no thread can be had.
-template <class Fn>
-bool StartThread(std::thread* thread, Fn fn) {
-  try {
-    *thread = std::thread(std::move(fn));
-  } catch (const std::system_error&) {
-    return false;
-  }
-  return true;
-}
-
 // A thread's work, whose exceptions (none are expected: the libraries'
 // are caught where they are called) end at the thread's edge as a stop.
 template <class Work>
@@ -73,50 +63,65 @@ int32_t GuardedThreadWork(RowBand* band, RowBand::Side side, Work work) {
 
 }  // namespace
 
-Pipeline::~Pipeline() {
-  // Only a job that ended early leaves a thread running.
-  if (drawer_.joinable() || resampler_.joinable()) Stop(paramErr);
-  StopResampling();
-  source_.Release(RowBand::kAllRows);
-  if (drawer_.joinable()) drawer_.join();
-  source_.Clear();
-  destination_.Clear();
-  if (sourceBuffer_ != nullptr) DisposeGWorld(sourceBuffer_);
-  if (destinationBuffer_ != nullptr) DisposeGWorld(destinationBuffer_);
+Pipeline::Output::~Output() {
+  destination.Clear();
+  if (destinationBuffer != nullptr) DisposeGWorld(destinationBuffer);
+  if (turnBuffer != nullptr) DisposeGWorld(turnBuffer);
 }
 
-// The resize of the source as it will reach the resampler: its rows in
-// storedFormat, or converted from it to working samples as they are drawn.
-// Prepared once, unless the source's buffer could not be had in that format.
-void Pipeline::PrepareResize(OSType storedFormat, bool converted) {
-  if (resize_ != nullptr && storedFormat == preparedFormat_ && converted == sourceConverted_) {
+Pipeline::~Pipeline() {
+  // Only a job that ended early leaves a thread running.
+  for (const auto& out : outputs_) {
+    if (drawer_.joinable() || out->resampler.joinable())
+      out->destination.Stop(paramErr, RowBand::kReader);
+  }
+  for (const auto& out : outputs_) StopResampling(*out);
+  source_.ReleaseEveryReader();
+  if (drawer_.joinable()) drawer_.join();
+  source_.Clear();
+  outputs_.clear();
+  if (sourceBuffer_ != nullptr) DisposeGWorld(sourceBuffer_);
+}
+
+// The output's resize of the source as it will reach the resampler: its
+// rows in storedFormat, or converted from it to working samples as they are
+// drawn. Prepared once, unless the source's buffer could not be had in that
+// format.
+void Pipeline::PrepareResize(Output& out, OSType storedFormat, bool converted) {
+  if (out.resizeResult != noErr) return;
+  if (out.resize != nullptr && storedFormat == out.preparedFormat &&
+      converted == out.sourceConverted) {
     return;
   }
+  const ResizeRequest& r = out.request;
   const OSType format =
-      converted ? WorkingFormat(request_.space, storedFormat, request_.destinationFormat)
-                : storedFormat;
+      converted ? WorkingFormat(r.space, storedFormat, r.destinationFormat) : storedFormat;
   const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, format};
-  const OutputGeometry& g = Geometry();
-  const ImageShape to{g.fullWidth, g.fullHeight, request_.destinationFormat};
+  const OutputGeometry& g = out.Geometry();
+  const ImageShape to{g.fullWidth, g.fullHeight, r.destinationFormat};
   const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
-  resizeResult_ = PrepareResampleWindow(
-      from, to, window, request_.horizontalEdge, request_.verticalEdge, request_.kernel, &resize_,
-      request_.space, converted ? SourceSamples::kWorking : SourceSamples::kStored);
-  preparedFormat_ = storedFormat;
-  sourceConverted_ = converted;
+  out.resizeResult = PrepareResampleWindow(
+      from, to, window, r.horizontalEdge, r.verticalEdge, r.kernel, &out.resize, r.space,
+      converted ? SourceSamples::kWorking : SourceSamples::kStored);
+  out.preparedFormat = storedFormat;
+  out.sourceConverted = converted;
+}
+
+void Pipeline::PrepareResizes(OSType storedFormat, bool converted) {
+  for (const auto& out : outputs_) PrepareResize(*out, storedFormat, converted);
 }
 
 // Whether a ring's rows in format are converted to working samples as they
 // are drawn (linear light, premultiplied alpha), rather than by the resize.
 bool Pipeline::ConvertsRingRows(OSType format) const {
   return !StoredPinchMeans() &&
-         WorkingFormat(request_.space, format, request_.destinationFormat) != 0;
+         WorkingFormat(Shared().space, format, Shared().destinationFormat) != 0;
 }
 
-// Whether the source is drawn into a ring the resize follows.
+// Whether the source is drawn into a ring the resizes follow.
 bool Pipeline::ReadsRing() const {
-  return overlap_ && Geometry().orientation == 1 &&
-         GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(request_.verticalEdge);
+  return overlap_ && Shared().geometry.orientation == 1 &&
+         GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(Shared().verticalEdge);
 }
 
 // Linear light and premultiplied alpha: a ring's rows are taken to 16-bit
@@ -125,8 +130,8 @@ bool Pipeline::ReadsRing() const {
 // row by row, so that it takes no more memory.
 void Pipeline::ConvertRingRows(OSType format) {
   source_.SetPrepare(
-      [next = source_.GetPrepare(), space = request_.space, format,
-       to = request_.destinationFormat](const RowBand& band, int64_t from, int64_t end) {
+      [next = source_.GetPrepare(), space = Shared().space, format,
+       to = Shared().destinationFormat](const RowBand& band, int64_t from, int64_t end) {
         if (next) next(band, from, end);
         for (int64_t y = from; y < end; ++y) {
           ConvertToWorking(space, format, to, band.RowAddress(y), band.Width());
@@ -140,10 +145,10 @@ void Pipeline::ConvertRingRows(OSType format) {
 // the samples as read, and the resize converts them, as it does a whole
 // source's.
 bool Pipeline::StoredPinchMeans() const {
-  return (request_.verticalEdge & kEdgeTreatmentMask) == kEdgePinch && sourceBounds_.right % 2 != 0;
+  return (Shared().verticalEdge & kEdgeTreatmentMask) == kEdgePinch && sourceBounds_.right % 2 != 0;
 }
 
-// A ring just large enough for the resize, or the whole image; a 16-bit
+// A ring just large enough for every resize, or the whole image; a 16-bit
 // buffer that cannot be had is silently replaced by a 32-bit one.
 int32_t Pipeline::AllocateSource(bool ring) {
   const int32_t width = sourceBounds_.right;
@@ -152,10 +157,12 @@ int32_t Pipeline::AllocateSource(bool ring) {
   bool convert = false;
   for (OSType format : {import_.format, OSType(k32ARGBPixelFormat)}) {
     if (ring) {
-      const int32_t rows = SourceRowsHeld(resize_.get()) + kSourceRingSlack;
+      int32_t held = 0;
+      for (const auto& out : outputs_) held = std::max(held, SourceRowsHeld(out->resize.get()));
+      const int32_t rows = held + kSourceRingSlack;
       convert = ConvertsRingRows(format);
       const OSType working =
-          convert ? WorkingFormat(request_.space, format, request_.destinationFormat) : 0;
+          convert ? WorkingFormat(Shared().space, format, Shared().destinationFormat) : 0;
       result = source_.AllocateRing(width, height, format, rows, PixelSizeOfFormat(working) / 8);
     } else {
       result = QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr,
@@ -165,39 +172,41 @@ int32_t Pipeline::AllocateSource(bool ring) {
     if (result == noErr) break;
   }
   if (result != noErr) return result;
+  source_.SetReaders(Outputs());
   SwapWideRows(&source_);
   if (convert) ConvertRingRows(source_.PixelFormat());
   // Prepared again only for a buffer in a format other than the preferred.
-  PrepareResize(source_.PixelFormat(), convert);
+  PrepareResizes(source_.PixelFormat(), convert);
   return noErr;
 }
 
 // The reference reading: the whole image, drawn here, into a buffer of its
-// own that the resize then reads.
+// own that the resizes then read.
 int32_t Pipeline::DrawHere() {
   readingKnown_ = true;
   readResult_ = DrawWholeImage(import_, true, &sourceBuffer_);
   if (readResult_ != noErr) return readResult_;
   source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
-  PrepareResize(sourceBuffer_->pixMap.pixelFormat, false);
+  PrepareResizes(sourceBuffer_->pixMap.pixelFormat, false);
   return noErr;
 }
 
 // The source drawn whole as it is stored, then put upright: where it lies
 // when the sides stay, else into a buffer of the turned size, which the
-// resize reads.
+// resizes read.
 int32_t Pipeline::DrawUpright() {
   readingKnown_ = true;
   GWorldPtr stored = nullptr;
   readResult_ = DrawWholeImage(import_, true, &stored);
   if (readResult_ != noErr) return readResult_;
   const OSType format = stored->pixMap.pixelFormat;
-  PrepareResize(format, false);
-  if (!OrientationSwapsSides(Geometry().orientation)) {
+  PrepareResizes(format, false);
+  const int32_t orientation = Shared().geometry.orientation;
+  if (!OrientationSwapsSides(orientation)) {
     // Mirrors and the half turn keep the sides: done where it was drawn.
     ReorientInPlace(static_cast<uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
                     import_.bounds.right, import_.bounds.bottom, stored->pixMap.pixelSize / 8,
-                    Geometry().orientation);
+                    orientation);
     sourceBuffer_ = stored;
     source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
     return noErr;
@@ -208,7 +217,7 @@ int32_t Pipeline::DrawUpright() {
     Reorient(reinterpret_cast<const uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
              import_.bounds.right, import_.bounds.bottom,
              reinterpret_cast<uint8_t*>(sourceBuffer_->pixMap.baseAddr),
-             sourceBuffer_->pixMap.rowBytes, stored->pixMap.pixelSize / 8, Geometry().orientation);
+             sourceBuffer_->pixMap.rowBytes, stored->pixMap.pixelSize / 8, orientation);
     // Its samples are in native order already.
     source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
   }
@@ -216,38 +225,51 @@ int32_t Pipeline::DrawUpright() {
   return readResult_;
 }
 
-int32_t Pipeline::StartReading(const std::string& path, UserData ud, const ResizeRequest& request) {
-  request_ = request;
+int32_t Pipeline::StartReading(const std::string& path, UserData ud,
+                               std::span<const ResizeRequest> outputs) {
+  for (const ResizeRequest& request : outputs) {
+    outputs_.push_back(std::make_unique<Output>());
+    outputs_.back()->request = request;
+  }
+  if (outputs_.empty()) return paramErr;
   if (const int32_t err = OpenImport(path, &import_)) return err;
   sourceBounds_ = import_.bounds;
-  if (OrientationSwapsSides(Geometry().orientation)) {
+  if (OrientationSwapsSides(Shared().geometry.orientation)) {
     MacSetRect(&sourceBounds_, 0, 0, import_.bounds.bottom, import_.bounds.right);
   }
   // Read before the drawing starts, so that the file's bytes are only ever
   // read by one thread at a time.
   if (ud != nullptr) GraphicsImportGetMetaData(import_.importer, ud);
   // With metadata the profile travels with the samples, untouched.
-  GraphicsImportSetColorMatching(import_.importer, ud == nullptr || request_.matchColour);
+  GraphicsImportSetColorMatching(import_.importer, ud == nullptr || Shared().matchColour);
   // Its failure is the resampling's, reported later. A destination that
   // cannot be had fails first, so the resize is not even sized for it: its
   // tables alone could take minutes.
-  // The way the rows will come is decided first, so that the resize is
+  // The way the rows will come is decided first, so that each resize is
   // prepared once, for them.
   const bool ring = ReadsRing();
-  if (DestinationFits()) {
-    PrepareResize(import_.format, ring && ConvertsRingRows(import_.format));
-  } else {
-    resizeResult_ = memFullErr;
+  int32_t resizeResult = noErr;
+  for (const auto& out : outputs_) {
+    if (DestinationFits(*out)) {
+      PrepareResize(*out, import_.format, ring && ConvertsRingRows(import_.format));
+    } else {
+      out->resizeResult = memFullErr;
+    }
+    if (resizeResult == noErr) resizeResult = out->resizeResult;
   }
   // A resize that cannot be done fails the job, whatever the pixels hold:
   // they are not drawn at all, overlapped or in turn, since a drawing the
   // failure stopped half-way would leave the reading's outcome to chance.
-  if (resizeResult_ != noErr) {
+  // Every output fails with it, as none of them will have rows to read.
+  if (resizeResult != noErr) {
+    for (const auto& out : outputs_) {
+      if (out->resizeResult == noErr) out->resizeResult = resizeResult;
+    }
     readingKnown_ = true;
     return noErr;
   }
 
-  if (Geometry().orientation != 1) return DrawUpright();
+  if (Shared().geometry.orientation != 1) return DrawUpright();
   if (!overlap_) return DrawHere();
   if (const int32_t err = AllocateSource(ring)) return err;
   if (StartThread(&drawer_, [this] {
@@ -264,86 +286,113 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud, const Resiz
   return DrawHere();
 }
 
-void Pipeline::StopResampling() {
+void Pipeline::StopResampling(Output& out) {
   // The encoder is done: a resampler waiting for room must not wait for ever.
-  destination_.Release(RowBand::kAllRows);
-  if (resampler_.joinable()) resampler_.join();
+  out.destination.Release(RowBand::kAllRows);
+  if (out.resampler.joinable()) out.resampler.join();
 }
 
-int32_t Pipeline::FinishReading() {
-  StopResampling();
-  // Nobody reads the source any more: a drawer waiting for room goes on.
-  source_.Release(RowBand::kAllRows);
+void Pipeline::WaitForDrawer() {
+  std::lock_guard<std::mutex> lock(drawerJoin_);
   if (drawer_.joinable()) drawer_.join();
   readingKnown_ = true;
+}
+
+int32_t Pipeline::FinishReading(int32_t output) {
+  StopResampling(*outputs_[size_t(output)]);
+  // This output reads the source no more: a drawer waiting for room goes
+  // on as far as the others let it.
+  source_.Release(RowBand::kAllRows, output);
+  WaitForDrawer();
   return readResult_;
 }
 
 // The resampler lets go of the source itself once it has stopped, so that
 // the drawer never overwrites a row it is still reading.
-void Pipeline::Stop(int32_t err) {
-  destination_.Stop(err, RowBand::kReader);
+void Pipeline::Stop(int32_t output, int32_t err) {
+  outputs_[size_t(output)]->destination.Stop(err, RowBand::kReader);
 }
 
-int32_t Pipeline::DestinationRows() const {
-  return overlap_ && Geometry().quarterTurns == 0 ? kDestinationRingRows : Geometry().windowHeight;
+void Pipeline::Abandon(int32_t output, int32_t err) {
+  Stop(output, err);
+  source_.Release(RowBand::kAllRows, output);
 }
 
-bool Pipeline::DestinationFits() const {
-  const uint64_t rowBytes = uint64_t(Geometry().windowWidth) *
-                            uint64_t(PixelSizeOfFormat(request_.destinationFormat) / 8);
-  return WorkingBytesFit(rowBytes, uint64_t(std::min(DestinationRows(), Geometry().windowHeight)));
+bool Pipeline::DestinationStreams(int32_t output) const {
+  return outputs_[size_t(output)]->destinationStreams;
 }
 
-int32_t Pipeline::AllocateWholeDestination() {
+int32_t Pipeline::DestinationRows(const Output& out) const {
+  return overlap_ && out.Geometry().quarterTurns == 0 ? kDestinationRingRows
+                                                      : out.Geometry().windowHeight;
+}
+
+bool Pipeline::DestinationFits(const Output& out) const {
+  const uint64_t rowBytes = uint64_t(out.Geometry().windowWidth) *
+                            uint64_t(PixelSizeOfFormat(out.request.destinationFormat) / 8);
+  return WorkingBytesFit(rowBytes,
+                         uint64_t(std::min(DestinationRows(out), out.Geometry().windowHeight)));
+}
+
+int32_t Pipeline::AllocateWholeDestination(Output& out) {
   Rect bounds;
-  MacSetRect(&bounds, 0, 0, Geometry().windowWidth, Geometry().windowHeight);
-  if (const int32_t err = QTNewGWorld(&destinationBuffer_, request_.destinationFormat, &bounds,
-                                      nullptr, nullptr, kNativeEndianPixMap)) {
+  MacSetRect(&bounds, 0, 0, out.Geometry().windowWidth, out.Geometry().windowHeight);
+  if (const int32_t err = QTNewGWorld(&out.destinationBuffer, out.request.destinationFormat,
+                                      &bounds, nullptr, nullptr, kNativeEndianPixMap)) {
     return err;
   }
-  destination_.AttachWhole(PixelViewOf(destinationBuffer_), false);
-  PrepareDestinationRows(&destination_, request_.flattenOnto);
+  out.destination.AttachWhole(PixelViewOf(out.destinationBuffer), false);
+  PrepareDestinationRows(&out.destination, out.request.flattenOnto);
   return noErr;
 }
 
-int32_t Pipeline::AllocateDestination() {
-  if (DestinationRows() >= Geometry().windowHeight) return AllocateWholeDestination();
+int32_t Pipeline::AllocateDestination(int32_t output) {
+  Output& out = *outputs_[size_t(output)];
+  if (DestinationRows(out) >= out.Geometry().windowHeight) return AllocateWholeDestination(out);
   if (const int32_t err =
-          destination_.AllocateRing(Geometry().windowWidth, Geometry().windowHeight,
-                                    request_.destinationFormat, DestinationRows())) {
+          out.destination.AllocateRing(out.Geometry().windowWidth, out.Geometry().windowHeight,
+                                       out.request.destinationFormat, DestinationRows(out))) {
     return err;
   }
-  destinationStreams_ = true;
-  PrepareDestinationRows(&destination_, request_.flattenOnto);
+  out.destinationStreams = true;
+  PrepareDestinationRows(&out.destination, out.request.flattenOnto);
   return noErr;
 }
 
-int32_t Pipeline::Resample() {
-  if (resizeResult_ != noErr) return resizeResult_;
-  if (DestinationStreams()) {
-    if (StartThread(&resampler_, [this] {
-          GuardedThreadWork(&destination_, RowBand::kWriter, [this] {
-            RunPreparedResample(resize_.get(), &source_, &destination_);
+int32_t Pipeline::Resample(int32_t output) {
+  Output& out = *outputs_[size_t(output)];
+  if (out.resizeResult != noErr) return out.resizeResult;
+  if (out.destinationStreams) {
+    if (StartThread(&out.resampler, [this, &out, output] {
+          GuardedThreadWork(&out.destination, RowBand::kWriter, [this, &out, output] {
+            RunPreparedResample(out.resize.get(), &source_, &out.destination, output);
             return noErr;
           });
         })) {
       return noErr;
     }
     // No thread to spare: the whole destination, filled here.
-    destination_.Clear();
-    destinationStreams_ = false;
-    if (const int32_t err = AllocateWholeDestination()) return err;
+    out.destination.Clear();
+    out.destinationStreams = false;
+    if (const int32_t err = AllocateWholeDestination(out)) return err;
   }
-  RunPreparedResample(resize_.get(), &source_, &destination_);
+  RunPreparedResample(out.resize.get(), &source_, &out.destination, output);
   return noErr;
 }
 
-int32_t Pipeline::ReshapeForTurn(Rect* turnedBounds) {
-  MacSetRect(turnedBounds, 0, 0, Geometry().windowHeight, Geometry().windowWidth);
+int32_t Pipeline::ReshapeForTurn(int32_t output, Rect* turnedBounds) {
+  Output& out = *outputs_[size_t(output)];
+  MacSetRect(turnedBounds, 0, 0, out.Geometry().windowHeight, out.Geometry().windowWidth);
+  const OSType format = out.request.destinationFormat;
+  if (Outputs() > 1) {
+    // Other outputs may still read the source: the turn has a buffer of its own.
+    return QTNewGWorld(&out.turnBuffer, format, turnedBounds, nullptr, nullptr,
+                       kNativeEndianPixMap) == noErr
+               ? noErr
+               : int32_t(gwFlagErr);
+  }
   // The source is no longer needed: its buffer, or its memory, is reused.
   source_.Clear();
-  const OSType format = request_.destinationFormat;
   if (sourceBuffer_ != nullptr) {
     if (QTUpdateGWorld(&sourceBuffer_, format, turnedBounds, nullptr, nullptr, 0) & gwFlagErr) {
       return int32_t(gwFlagErr);
@@ -355,21 +404,23 @@ int32_t Pipeline::ReshapeForTurn(Rect* turnedBounds) {
   return noErr;
 }
 
-void Pipeline::Turn() {
-  const int32_t width = Geometry().windowWidth;
-  const int32_t height = Geometry().windowHeight;
-  const int32_t pixelBytes = PixelSizeOfFormat(request_.destinationFormat) / 8;
-  GWorld& from = *destinationBuffer_;
+void Pipeline::Turn(int32_t output) {
+  Output& out = *outputs_[size_t(output)];
+  const int32_t width = out.Geometry().windowWidth;
+  const int32_t height = out.Geometry().windowHeight;
+  const int32_t pixelBytes = PixelSizeOfFormat(out.request.destinationFormat) / 8;
+  GWorld& from = *out.destinationBuffer;
   const int32_t fromRowBytes = from.pixMap.rowBytes;
-  switch (Geometry().quarterTurns) {
+  switch (out.Geometry().quarterTurns) {
     case 1:
     case 3: {
       // Sizes are the turned image's.
-      GWorld& to = *sourceBuffer_;
-      (Geometry().quarterTurns == 1 ? Rotate90 : Rotate270)(from.pixMap.baseAddr, fromRowBytes,
-                                                            to.pixMap.baseAddr, to.pixMap.rowBytes,
-                                                            height, width, pixelBytes);
-      std::swap(sourceBuffer_, destinationBuffer_);
+      GWorldPtr& turned = Outputs() > 1 ? out.turnBuffer : sourceBuffer_;
+      GWorld& to = *turned;
+      (out.Geometry().quarterTurns == 1 ? Rotate90 : Rotate270)(
+          from.pixMap.baseAddr, fromRowBytes, to.pixMap.baseAddr, to.pixMap.rowBytes, height, width,
+          pixelBytes);
+      std::swap(turned, out.destinationBuffer);
       break;
     }
     case 2:
@@ -379,16 +430,18 @@ void Pipeline::Turn() {
   }
 }
 
-int32_t Pipeline::Export(const ExportSettings& settings, UserData ud, const std::string& outputPath,
-                         std::function<OSErr()> beforeWrite) {
-  if (ud != nullptr) FitGainMap(ud, request_, settings);
-  if (DestinationStreams()) {
-    const int32_t result = ExportRows(&destination_, settings, ud, outputPath, beforeWrite);
+int32_t Pipeline::Export(int32_t output, const ExportSettings& settings, UserData ud,
+                         const std::string& outputPath, std::function<OSErr()> beforeWrite) {
+  Output& out = *outputs_[size_t(output)];
+  if (ud != nullptr) FitGainMap(ud, out.request, settings);
+  if (out.destinationStreams) {
+    const int32_t result =
+        ExportRows(&out.destination, settings, ud, outputPath, std::move(beforeWrite));
     // A failed encoder stops the stages before it; however it ended, the
     // resampler must not wait for it.
-    if (result != noErr) Stop(result);
-    StopResampling();
+    if (result != noErr) Stop(output, result);
+    StopResampling(out);
     return result;
   }
-  return ExportImage(destinationBuffer_, settings, ud, outputPath);
+  return ExportImage(out.destinationBuffer, settings, ud, outputPath);
 }

@@ -16,8 +16,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
@@ -43,6 +47,13 @@ struct ResizeRequest {
   int32_t flattenOnto = -1;
 };
 
+// Every output of a job comes from one reading of its source: each has
+// its own resize, destination rows, resampler thread, turn and encoder, and
+// the source band has one reader for each (RowBand::SetReaders), so that a
+// ring of source rows is enough for all of them. The outputs' steps run
+// side by side, each on a thread of its own; with one output they run as
+// they always have. Outputs are numbered from 0, in the order of the
+// requests.
 class Pipeline {
  public:
   explicit Pipeline(bool overlap) : overlap_(overlap) {}
@@ -52,9 +63,13 @@ class Pipeline {
   Pipeline& operator=(const Pipeline&) = delete;
 
   // Reading: opens the input, adds its metadata to ud (when given), and
-  // starts drawing its pixels. A failure answered here is the reading's;
-  // when the drawing goes on elsewhere, its result comes from FinishReading.
-  int32_t StartReading(const std::string& path, UserData ud, const ResizeRequest& request);
+  // starts drawing its pixels for every output, one request each (they
+  // differ in their geometry's resize, window and turns alone). A failure
+  // answered here is the reading's; when the drawing goes on elsewhere, its
+  // result comes from FinishReading.
+  int32_t StartReading(const std::string& path, UserData ud,
+                       std::span<const ResizeRequest> outputs);
+  int32_t Outputs() const { return int32_t(outputs_.size()); }
   // The bounds the resize starts from: upright ones when the source is put
   // upright.
   Rect SourceBounds() const { return sourceBounds_; }
@@ -63,68 +78,88 @@ class Pipeline {
   bool SourceDrawnUpright() const { return GraphicsImportDrawsUpright(import_.importer); }
   // Whether the reading has ended (it did on this thread).
   bool ReadingKnown() const { return readingKnown_; }
-  // Ends every stage still going on (the encoder must be done reading) and
-  // answers the reading's result.
-  int32_t FinishReading();
-  // A later step failed with err: the resampler and the encoder end at
-  // their next band of rows. The drawer only decodes on, neither waiting
-  // for room nor preparing rows, so that its outcome, which outranks err,
-  // is what it would be had the image been drawn first.
-  void Stop(int32_t err);
+  // Ends the output's stages still going on (its encoder must be done
+  // reading), waits for the drawing to end and answers the reading's
+  // result.
+  int32_t FinishReading(int32_t output);
+  // A later step of the output failed with err: its resampler and encoder
+  // end at their next band of rows, and the source no longer waits for
+  // it. The drawer only decodes on, neither waiting for room nor preparing
+  // rows, so that its outcome, which outranks err, is what it would be had
+  // the image been drawn first.
+  void Stop(int32_t output, int32_t err);
+  // An output whose steps will never run (no thread could be had for
+  // them): it fails with err, and the source no longer waits for it.
+  void Abandon(int32_t output, int32_t err);
 
-  // The destination at the requested size and format.
-  int32_t AllocateDestination();
-  // Whether the encoder follows the resampler's rows, so that the reading's
-  // result is known only once the file is encoded.
-  bool DestinationStreams() const { return destinationStreams_; }
+  // The output's destination at its requested size and format.
+  int32_t AllocateDestination(int32_t output);
+  // Whether the output's encoder follows its resampler's rows, so that the
+  // reading's result is known only once the file is encoded.
+  bool DestinationStreams(int32_t output) const;
   // Resizes, or starts resizing on another thread when the destination
   // streams. Fails only before the first row.
-  int32_t Resample();
+  int32_t Resample(int32_t output);
 
   // For an odd turn: a buffer of the turned size (the whole source's, when
-  // there is one); gwFlagErr when it cannot be had. Then the turn itself.
-  int32_t ReshapeForTurn(Rect* turnedBounds);
-  void Turn();
+  // it is the only output); gwFlagErr when it cannot be had. Then the turn.
+  int32_t ReshapeForTurn(int32_t output, Rect* turnedBounds);
+  void Turn(int32_t output);
 
   // Fits the gain map that ud carries (pipeline/gain_map.h), then encodes
-  // and writes the destination. When it streams, beforeWrite is asked once
-  // the file is encoded and before it is written.
-  int32_t Export(const ExportSettings& settings, UserData ud, const std::string& outputPath,
-                 std::function<OSErr()> beforeWrite);
+  // and writes the output's destination. When it streams, beforeWrite is
+  // asked once the file is encoded and before it is written.
+  int32_t Export(int32_t output, const ExportSettings& settings, UserData ud,
+                 const std::string& outputPath, std::function<OSErr()> beforeWrite);
 
  private:
-  const OutputGeometry& Geometry() const { return request_.geometry; }
+  // One output's own stages.
+  struct Output {
+    Output() = default;
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output();
+    const OutputGeometry& Geometry() const { return request.geometry; }
+
+    ResizeRequest request;
+    PreparedResamplePtr resize;
+    int32_t resizeResult = noErr;
+    OSType preparedFormat = 0;              // the stored format the resize was prepared for
+    bool sourceConverted = false;           // the resize reads working samples
+    GWorldPtr destinationBuffer = nullptr;  // the whole destination, when it is whole
+    GWorldPtr turnBuffer = nullptr;         // the turned image, beside a source others read
+    RowBand destination;
+    bool destinationStreams = false;  // a ring the encoder follows
+    std::thread resampler;
+  };
+
+  // What every output shares: the source's orientation and the options.
+  const ResizeRequest& Shared() const { return outputs_.front()->request; }
   int32_t AllocateSource(bool ring);
   bool StoredPinchMeans() const;
   // Rows the destination holds: a ring's, or the height when it is whole.
-  int32_t DestinationRows() const;
-  int32_t AllocateWholeDestination();
-  bool DestinationFits() const;
-  void PrepareResize(OSType storedFormat, bool converted);
+  int32_t DestinationRows(const Output& out) const;
+  int32_t AllocateWholeDestination(Output& out);
+  bool DestinationFits(const Output& out) const;
+  void PrepareResize(Output& out, OSType storedFormat, bool converted);
+  void PrepareResizes(OSType storedFormat, bool converted);
   bool ConvertsRingRows(OSType format) const;
   bool ReadsRing() const;
   void ConvertRingRows(OSType format);
   int32_t DrawHere();
   int32_t DrawUpright();
-  void StopResampling();
+  void StopResampling(Output& out);
+  void WaitForDrawer();
 
   const bool overlap_;
-  ResizeRequest request_;
+  std::vector<std::unique_ptr<Output>> outputs_;
   OpenedImport import_;
   Rect sourceBounds_;
-  PreparedResamplePtr resize_;
-  int32_t resizeResult_ = noErr;
-  OSType preparedFormat_ = 0;     // the stored format the resize was prepared for
-  bool sourceConverted_ = false;  // the resize reads working samples
 
   GWorldPtr sourceBuffer_ = nullptr;  // the whole source, when it is whole
   RowBand source_;
   std::thread drawer_;
+  std::mutex drawerJoin_;       // outputs finish on threads of their own
   int32_t readResult_ = noErr;  // the drawer's; read once it has ended
   bool readingKnown_ = false;
-
-  GWorldPtr destinationBuffer_ = nullptr;  // the whole destination, when it is whole
-  RowBand destination_;
-  bool destinationStreams_ = false;  // a ring the encoder follows
-  std::thread resampler_;
 };

@@ -127,6 +127,20 @@ OSErr DisposeUserData(UserData ud) {
   return noErr;
 }
 
+OSErr CopyUserData(UserData ud, UserData* copy) {
+  if (ud == nullptr || copy == nullptr) return paramErr;
+  *copy = new (std::nothrow) UserDataRecord;
+  if (*copy == nullptr) return memFullErr;
+  try {
+    **copy = *ud;
+  } catch (const std::bad_alloc&) {
+    delete *copy;
+    *copy = nullptr;
+    return memFullErr;
+  }
+  return noErr;
+}
+
 OSType GetNextUserDataType(UserData ud, OSType previous) {
   if (ud == nullptr) return 0;
   auto it = ud->types.begin();

@@ -20,6 +20,8 @@ constexpr OSErr userDataItemNotFound = -2026;
 
 OSErr NewUserData(UserData* ud);
 OSErr DisposeUserData(UserData ud);
+// A new list holding everything ud holds; memFullErr without the memory.
+OSErr CopyUserData(UserData ud, UserData* copy);
 // The type after previous (0 for the first); 0 at the end.
 OSType GetNextUserDataType(UserData ud, OSType previous);
 int16_t CountUserDataType(UserData ud, OSType type);

@@ -95,7 +95,9 @@ bool SourceMayBeRing(EdgeMode verticalEdge);
 // row by row) and letting go of those no longer needed; publishes each
 // destination row as it is final and closes the destination at the end.
 // The bands' shapes are the prepared ones; 16-bit samples in native order.
-void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* destination);
+// sourceReader: which of the source's readers (RowBand::SetReaders) it is.
+void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* destination,
+                         int32_t sourceReader = 0);
 
 // 0, cDepthErr for a buffer of a format without a class, memFullErr when the
 // working block cannot be had. 16-bit samples must be in native byte order.

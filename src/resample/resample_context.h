@@ -36,6 +36,7 @@ struct RowStreams {
   const int32_t* keepFrom = nullptr;
   int64_t fetches = 0;
   int32_t released = 0;  // rows let go so far
+  int32_t reader = 0;    // which of the source's readers this resize is
 };
 
 // Address of the first pixel of a source or destination row.

@@ -97,7 +97,7 @@ const uint8_t* StreamSourceRow(const ResampleContext* c, int32_t row) {
     constexpr int32_t kReleaseBatch = RowBand::kRowsInFlight;
     const int32_t keep = s->keepFrom[s->fetches++];
     if (keep - s->released >= kReleaseBatch || !s->source->IsFinal(row)) {
-      s->source->Release(keep);
+      s->source->Release(keep, s->reader);
       s->released = keep;
     }
   }
@@ -405,7 +405,8 @@ bool SourceMayBeRing(EdgeMode verticalEdge) {
   return VerticalMode(verticalEdge) != kEdgeWrap;
 }
 
-void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* destination) {
+void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* destination,
+                         int32_t sourceReader) {
   ResampleContext& context = prepared->context;
   RowStreams& streams = prepared->streams;
   streams.source = source;
@@ -413,12 +414,13 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   streams.keepFrom = source->IsWhole() ? nullptr : prepared->keepFrom.data();
   streams.fetches = 0;
   streams.released = 0;
+  streams.reader = sourceReader;
   // The sizes were laid out when the block was sized: this call cannot fail.
   const OSErr err = Resample(&context, prepared->horizontalScale, 0.0, prepared->verticalScale, 0.0,
                              prepared->block.get());
   assert(err == noErr);
   (void)err;
-  source->Release(RowBand::kAllRows);
+  source->Release(RowBand::kAllRows, sourceReader);
   // A failed drawing stops the encoder too; after a failed encoder the
   // drawer, let go of above, ends on its own.
   if (source->Stopped()) {

@@ -63,6 +63,7 @@ void RowBand::AttachWhole(const PixelView& pixels, bool complete) {
 void RowBand::ResetMarks(int64_t published) {
   published_.value.store(published);
   released_.value.store(0);
+  readerReleased_.assign(1, 0);
   stopError_.store(noErr);
   stoppedBy_ = kWriter;
   drawn_ = claimed_ = rowsGranted_ = 0;
@@ -120,7 +121,7 @@ void RowBand::Raise(Mark& mark, int64_t to) {
   int64_t value = mark.value.load();
   while (value < to && !mark.value.compare_exchange_weak(value, to)) {
   }
-  if (to >= mark.wanted.load()) {
+  if (to >= mark.wanted.load() || (&mark == &published_ && readerReleased_.size() > 1)) {
     std::lock_guard<std::mutex> lock(mutex_);
     changed_.notify_all();
   }
@@ -153,7 +154,7 @@ OSErr RowBand::Publish(int64_t rows) {
   if (rows <= drawn_ || published_.value.load() == kAllRows) return noErr;
   drawn_ = rows;
   // The rows are the reader's to prepare, unless it falls behind.
-  if (published_.wanted.load() != INT64_MAX) changed_.notify_all();
+  if (ReaderMayWait()) changed_.notify_all();
   while (drawn_ - claimed_ > kPrepareBacklog && PrepareNextRows(lock, kRowsInFlight)) {
   }
   return noErr;
@@ -233,6 +234,29 @@ const uint8_t* RowBand::RowToRead(int64_t y) const {
   return RowAddress(y);
 }
 
-void RowBand::Release(int64_t rows) {
-  Raise(released_, rows);
+void RowBand::Release(int64_t rows, int32_t reader) {
+  if (readerReleased_.size() == 1) {
+    Raise(released_, rows);
+    return;
+  }
+  int64_t least = INT64_MAX;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int64_t& mine = readerReleased_[size_t(reader)];
+    mine = std::max(mine, rows);
+    for (int64_t released : readerReleased_) least = std::min(least, released);
+  }
+  Raise(released_, least);
+}
+
+void RowBand::ReleaseEveryReader() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fill(readerReleased_.begin(), readerReleased_.end(), kAllRows);
+  }
+  Raise(released_, kAllRows);
+}
+
+void RowBand::SetReaders(int32_t count) {
+  readerReleased_.assign(size_t(std::max(count, 1)), 0);
 }

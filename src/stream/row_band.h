@@ -6,7 +6,11 @@
 // overwrite, and the reader waits until the row it wants is final.
 //
 // The writer ends with Close; a reader that needs no more rows releases
-// them all (Release(kAllRows)), so that no writer waits for room. Either
+// them all (Release(kAllRows)), so that no writer waits for room.
+//
+// Several readers may follow one writer (SetReaders), each on its own
+// thread at its own pace: a ring row is overwritten only once every reader
+// has let go of it, and any reader may prepare published rows. Either
 // side that fails stops the band with its error: every wait on it ends at
 // once, and both sides' loops look at Stopped() once per band of rows.
 // Rows the writer was never given are never published: such a band is
@@ -103,7 +107,13 @@ class RowBand {
   // Whether RowToRead(y) would answer at once.
   bool IsFinal(int64_t y) const { return published_.value.load(std::memory_order_acquire) > y; }
   // The reader is done with rows [0, rows); kAllRows when it needs no more.
-  void Release(int64_t rows);
+  void Release(int64_t rows, int32_t reader = 0);
+  // Every reader is done with every row: no writer waits for room again.
+  void ReleaseEveryReader();
+  // The readers that follow the writer, numbered from 0 (one unless set);
+  // set once the band holds its rows, before either side starts.
+  void SetReaders(int32_t count);
+  int32_t Readers() const { return int32_t(readerReleased_.size()); }
 
   // Rows a writer may hold written but unpublished, and so the room a ring
   // needs beyond what its reader holds.
@@ -120,6 +130,11 @@ class RowBand {
     mutable std::atomic<int64_t> wanted{INT64_MAX};
   };
   void WaitUntil(const Mark& mark, int64_t atLeast) const;
+  // Whether a reader may be waiting for published rows: with several
+  // readers the single-waiter level does not tell, so every raise wakes.
+  bool ReaderMayWait() const {
+    return readerReleased_.size() > 1 || published_.wanted.load() != INT64_MAX;
+  }
   void Raise(Mark& mark, int64_t to);
   void FreeRing();
   void ResetMarks(int64_t published);
@@ -152,7 +167,9 @@ class RowBand {
   mutable std::vector<std::pair<int64_t, int64_t>> done_;
   bool closing_ = false;
   mutable Mark published_;
-  Mark released_;
+  Mark released_;  // the least of the readers' marks
+  // With several readers, under mutex_: the rows each has let go of.
+  std::vector<int64_t> readerReleased_ = {0};
   std::atomic<int32_t> stopError_{noErr};
   Side stoppedBy_ = kWriter;  // written before stopError_
   uint8_t* spare_ = nullptr;  // two rows: the writer's, the reader's
