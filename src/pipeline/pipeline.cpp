@@ -101,7 +101,7 @@ void Pipeline::PrepareResize(OSType storedFormat, bool converted) {
   const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
   resizeResult_ = PrepareResampleWindow(
       from, to, window, request_.horizontalEdge, request_.verticalEdge, request_.kernel, &resize_,
-      request_.space, converted ? SourceSamples::kWorking : SourceSamples::kStored);
+      request_.space, converted ? SourceSamples::kWorking : SourceSamples::kStored, g.alignment);
   preparedFormat_ = storedFormat;
   sourceConverted_ = converted;
 }
