@@ -30,16 +30,6 @@ test::World Rolled(const GWorld& from, int32_t by, bool vertical) {
   return to;
 }
 
-std::vector<uint8_t> Pixels(const GWorld& gw) {
-  std::vector<uint8_t> out;
-  const size_t rowBytes = size_t(test::Width(gw) * test::BytesPerPixel(gw));
-  for (int32_t y = 0; y < test::Height(gw); ++y) {
-    const uint8_t* row = test::PixelAddress(gw, 0, y);
-    out.insert(out.end(), row, row + rowBytes);
-  }
-  return out;
-}
-
 TEST(CentreAlignment, RollingAWrappedSourceRollsTheOutput) {
   struct Case {
     int32_t in, out, k;  // k output samples: k·in/out source samples
@@ -70,7 +60,7 @@ TEST(CentreAlignment, RollingAWrappedSourceRollsTheOutput) {
         ASSERT_EQ(ResampleGWorld(rolled.get(), turned.get(), hEdge, vEdge, KernelKind(kernel), {},
                                  SampleAlignment::kCentres),
                   noErr);
-        EXPECT_EQ(Pixels(*Rolled(*plain, c.k, vertical)), Pixels(*turned));
+        EXPECT_EQ(test::Snapshot(*Rolled(*plain, c.k, vertical)), test::Snapshot(*turned));
       }
     }
   }
