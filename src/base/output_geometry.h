@@ -11,9 +11,10 @@
 
 // Where the resize puts its samples along each direction. Corners: the
 // first and last output samples lie on the first and last source samples
-// (output sample i at i·(in − 1)/(out − 1)). Centres: the pixels' outer
-// edges meet, so that their centres spread evenly (output sample i at
-// (i + 0.5)·in/out − 0.5), as most other resizers place them.
+// (output sample i at i·(in − 1)/(out − 1)). Centres: the outer edges of
+// the two pictures coincide, each output pixel standing for an equal share
+// of the source (output sample i at (i + 0.5)·in/out − 0.5), as most other
+// resizers place them.
 enum class SampleAlignment : uint8_t { kCorners, kCentres };
 
 struct OutputGeometry {
