@@ -2,8 +2,10 @@
 
 namespace {
 
-uint32_t Intervals(int32_t extent) {
-  return uint32_t(int64_t(extent) - 1);
+// What the scale of a direction divides: pixel intervals or pixels.
+uint32_t ScaleTerm(const OutputGeometry& g, int32_t extent) {
+  return g.alignment == SampleAlignment::kCentres ? uint32_t(extent)
+                                                  : uint32_t(int64_t(extent) - 1);
 }
 
 }  // namespace
@@ -60,9 +62,9 @@ int32_t WrittenHeight(const OutputGeometry& g) {
 }
 
 AxisScale HorizontalScale(const OutputGeometry& g) {
-  return {Intervals(g.fullWidth), Intervals(g.sourceWidth)};
+  return {ScaleTerm(g, g.fullWidth), ScaleTerm(g, g.sourceWidth)};
 }
 
 AxisScale VerticalScale(const OutputGeometry& g) {
-  return {Intervals(g.fullHeight), Intervals(g.sourceHeight)};
+  return {ScaleTerm(g, g.fullHeight), ScaleTerm(g, g.sourceHeight)};
 }

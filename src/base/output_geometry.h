@@ -9,6 +9,14 @@
 
 #include <cstdint>
 
+// Where the resize puts its samples along each direction. Corners: the
+// first and last output samples lie on the first and last source samples
+// (output sample i at i·(in − 1)/(out − 1)). Centres: the outer edges of
+// the two pictures coincide, each output pixel standing for an equal share
+// of the source (output sample i at (i + 0.5)·in/out − 0.5), as most other
+// resizers place them.
+enum class SampleAlignment : uint8_t { kCorners, kCentres };
+
 struct OutputGeometry {
   int32_t storedWidth = 0;  // the picture as the file stores it
   int32_t storedHeight = 0;
@@ -21,12 +29,14 @@ struct OutputGeometry {
   int32_t windowTop = 0;
   int32_t windowWidth = 0;
   int32_t windowHeight = 0;
-  int32_t quarterTurns = 0;  // 0 to 3, clockwise, after the resize
+  int32_t quarterTurns = 0;                               // 0 to 3, clockwise, after the resize
+  SampleAlignment alignment = SampleAlignment::kCorners;  // of the full resize, both directions
 };
 
 // The scale of one direction of the resize as a ratio of unsigned terms:
-// pixel intervals, one less than the pixel counts, since the first and last
-// samples of the full resize lie on the source's first and last.
+// with corners aligned, pixel intervals, one less than the pixel counts,
+// since the first and last samples of the full resize lie on the source's
+// first and last; with centres aligned, the pixel counts.
 struct AxisScale {
   uint32_t output = 0;
   uint32_t source = 0;

@@ -117,6 +117,7 @@ void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
 }  // namespace
 
 void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
+  s.geometry.alignment = s.alignment;
   const double sourceWidth = s.geometry.sourceWidth;
   const double sourceHeight = s.geometry.sourceHeight;
   if (s.boxRule != BoxRule::kNone) {

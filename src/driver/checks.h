@@ -14,5 +14,6 @@ void RunChecks(JobSettings& settings, std::vector<Note>& notes);
 
 // The size arithmetic alone, from the source's size in settings.geometry: a
 // percent scale, a box, or the missing one of width and height from the
-// source's aspect ratio. The resize and the window go into the geometry.
+// source's aspect ratio. The resize, the window and the alignment go into
+// the geometry.
 void ComputeOutputSize(JobSettings& settings, std::vector<Note>& notes);

@@ -383,6 +383,8 @@ class Scanner {
       s_.web = true;
     } else if (name == "no-enlarge") {
       s_.noEnlarge = true;
+    } else if (name == "centre") {
+      s_.alignment = SampleAlignment::kCentres;
     } else if (name == "background") {
       BackgroundOption(name);
     } else if (name == "in-place") {

@@ -52,6 +52,8 @@ struct JobSettings {
   // from the output name (driver/web_output.h).
   bool web = false;
   bool noEnlarge = false;  // "//no-enlarge": a size above the source's is scaled down to it
+  // "//centre": pixel centres aligned, rather than the first and last samples.
+  SampleAlignment alignment = SampleAlignment::kCorners;
   // "//background RRGGBB" (0xRRGGBB), or white under "//web"; -1 for none.
   int32_t background = -1;
   // From the checks: the colour transparency is flattened onto, where the

@@ -120,7 +120,8 @@ bool MapFits(Rect stored, const MapResize& m, const OutputGeometry& g) {
 OSErr Resize(const MapResize& m, const ResizeRequest& resize, UniqueGWorld* map) {
   PreparedResamplePtr prepared;
   if (OSErr err = PrepareResampleWindow(m.from, m.to, m.window, resize.horizontalEdge,
-                                        resize.verticalEdge, resize.kernel, &prepared)) {
+                                        resize.verticalEdge, resize.kernel, &prepared, {},
+                                        SourceSamples::kStored, resize.geometry.alignment)) {
     return err;
   }
   UniqueGWorld resized;

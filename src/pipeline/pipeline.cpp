@@ -102,7 +102,7 @@ void Pipeline::PrepareResize(Output& out, OSType storedFormat, bool converted) {
   const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
   out.resizeResult = PrepareResampleWindow(
       from, to, window, r.horizontalEdge, r.verticalEdge, r.kernel, &out.resize, r.space,
-      converted ? SourceSamples::kWorking : SourceSamples::kStored);
+      converted ? SourceSamples::kWorking : SourceSamples::kStored, g.alignment);
   out.preparedFormat = storedFormat;
   out.sourceConverted = converted;
 }

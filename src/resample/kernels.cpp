@@ -49,7 +49,8 @@ int64_t MaxTapsForScale(KernelKind kernel, double scale) {
   return int64_t(taps);
 }
 
-int64_t TableTapsForScale(KernelKind kernel, double scale, int32_t outputCount, double x0) {
+int64_t TableTapsForScale(KernelKind kernel, double scale, int32_t outputCount, double x0,
+                          double dx) {
   const int64_t taps = MaxTapsForScale(kernel, scale);
   if (taps < 1 || taps > kMaxFilterTaps) return taps;
   // The same geometry as the setups below, with width 1.
@@ -57,7 +58,7 @@ int64_t TableTapsForScale(KernelKind kernel, double scale, int32_t outputCount, 
                         : kernel == kKernelWideGaussian ? GaussianRadius(1.0 * kSqrt2)
                                                         : SincRadius(1.0);
   const double s = std::min(scale, 1.0);
-  return std::max(taps, CountMaxTaps(radius, outputCount, x0, 1.0 / scale, s));
+  return std::max(taps, CountMaxTaps(radius, outputCount, x0, dx, s));
 }
 
 double Pow2(double x) {
@@ -106,9 +107,9 @@ double EvaluateGaussian(const KernelParams& params, int32_t n, double o, double 
 }
 
 void SetupSincFilter(int32_t mode, int32_t maxTaps, int32_t outputCount, int32_t sourceLength,
-                     double x0, double scale, double width, double* scratch, int16_t* table) {
+                     double x0, double scale, double dx, double width, double* scratch,
+                     int16_t* table) {
   const double s = std::min(scale, 1.0);
-  const double dx = 1.0 / scale;
   const double theta = kHalfPi * s / width;
   const KernelParams params{std::cos(theta), std::sin(theta), 1.0 / width};
   const double radius = SincRadius(width);
@@ -117,9 +118,9 @@ void SetupSincFilter(int32_t mode, int32_t maxTaps, int32_t outputCount, int32_t
 }
 
 void SetupGaussianFilter(int32_t mode, int32_t maxTaps, int32_t outputCount, int32_t sourceLength,
-                         double x0, double scale, double width, double* scratch, int16_t* table) {
+                         double x0, double scale, double dx, double width, double* scratch,
+                         int16_t* table) {
   const double s = std::min(scale, 1.0);
-  const double dx = 1.0 / scale;
   const double c = -4.0 / (width * width);
   const KernelParams params{c, s, Pow2(2.0 * c * (s * s))};
   const double radius = GaussianRadius(width);
@@ -128,10 +129,10 @@ void SetupGaussianFilter(int32_t mode, int32_t maxTaps, int32_t outputCount, int
 }
 
 void SetupWideGaussianFilter(int32_t mode, int32_t maxTaps, int32_t outputCount,
-                             int32_t sourceLength, double x0, double scale, double width,
+                             int32_t sourceLength, double x0, double scale, double dx, double width,
                              double* scratch, int16_t* table) {
-  SetupGaussianFilter(mode, maxTaps, outputCount, sourceLength, x0, scale, width * kSqrt2, scratch,
-                      table);
+  SetupGaussianFilter(mode, maxTaps, outputCount, sourceLength, x0, scale, dx, width * kSqrt2,
+                      scratch, table);
 }
 
 FilterSetup FilterSetupForKernel(KernelKind kernel) {

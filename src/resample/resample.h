@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "base/output_geometry.h"
 #include "platform/gworld.h"
 #include "stream/row_band.h"
 
@@ -66,10 +67,12 @@ struct PreparedResampleDeleter {
 using PreparedResamplePtr = std::unique_ptr<PreparedResample, PreparedResampleDeleter>;
 
 // What ResampleGWorld does up to the first row, with the same results, for
-// images of these shapes.
+// images of these shapes. The alignment places the samples of both
+// directions (base/output_geometry.h).
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
                       EdgeMode horizontalEdge, EdgeMode verticalEdge, KernelKind kernel,
-                      PreparedResamplePtr* prepared, FilterSpace space = {});
+                      PreparedResamplePtr* prepared, FilterSpace space = {},
+                      SampleAlignment alignment = SampleAlignment::kCorners);
 // The part of a resize that is made: columns [left, left + width) and rows
 // [top, top + height) of the full destination, exactly as the full resize
 // would give them; rows and columns outside it are never computed.
@@ -82,7 +85,8 @@ struct OutputWindow {
 OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
                             const OutputWindow& window, EdgeMode horizontalEdge,
                             EdgeMode verticalEdge, KernelKind kernel, PreparedResamplePtr* prepared,
-                            FilterSpace space = {}, SourceSamples samples = SourceSamples::kStored);
+                            FilterSpace space = {}, SourceSamples samples = SourceSamples::kStored,
+                            SampleAlignment alignment = SampleAlignment::kCorners);
 // The most source rows the resize needs at once: a ring of this many rows
 // (plus what its writer holds unpublished) is enough for a source that is
 // drawn while it is resized, when SourceMayBeRing says so.
@@ -102,4 +106,5 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
 // 0, cDepthErr for a buffer of a format without a class, memFullErr when the
 // working block cannot be had. 16-bit samples must be in native byte order.
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, EdgeMode horizontalEdge,
-                     EdgeMode verticalEdge, KernelKind kernel, FilterSpace space = {});
+                     EdgeMode verticalEdge, KernelKind kernel, FilterSpace space = {},
+                     SampleAlignment alignment = SampleAlignment::kCorners);

@@ -50,11 +50,10 @@ struct BlockLayout {
   int64_t size = 0;
 };
 
-OSErr LayOutBlock(const ResampleContext& c, double horizontalScale, double horizontalOrigin,
-                  double verticalScale, double verticalOrigin, BlockLayout* layout) {
-  const int64_t hTaps =
-      TableTapsForScale(c.kernel, horizontalScale, FullWidth(&c), horizontalOrigin);
-  const int64_t vTaps = TableTapsForScale(c.kernel, verticalScale, FullHeight(&c), verticalOrigin);
+OSErr LayOutBlock(const ResampleContext& c, const AxisPositions& h, const AxisPositions& v,
+                  BlockLayout* layout) {
+  const int64_t hTaps = TableTapsForScale(c.kernel, h.scale, FullWidth(&c), h.origin, h.step);
+  const int64_t vTaps = TableTapsForScale(c.kernel, v.scale, FullHeight(&c), v.origin, v.step);
   if (hTaps < 1 || vTaps < 1) return paramErr;
   if (hTaps > kMaxFilterTaps || vTaps > kMaxFilterTaps) return memFullErr;
   BlockLayout l;
@@ -129,16 +128,16 @@ int32_t MappedSourceRow(int32_t verticalMode, int32_t row, int32_t height) {
   return row;
 }
 
-void BuildTables(ResampleContext* c, const BlockLayout& l, uint8_t* block, double hScale,
-                 double hOrigin, double vScale, double vOrigin) {
+void BuildTables(ResampleContext* c, const BlockLayout& l, uint8_t* block, const AxisPositions& h,
+                 const AxisPositions& v) {
   double* scratch = reinterpret_cast<double*>(block);
   int16_t* hTable = reinterpret_cast<int16_t*>(block + l.horizontalTableOffset);
   int16_t* vTable = reinterpret_cast<int16_t*>(block + l.verticalTableOffset);
   const FilterSetup setup = FilterSetupForKernel(c->kernel);
-  setup(c->horizontalEdge, l.horizontalTaps, FullWidth(c), c->sourceWidth, hOrigin, hScale, 1.0,
-        scratch, hTable);
-  setup(c->verticalEdge + kEdgeVertical, l.verticalTaps, FullHeight(c), c->sourceHeight, vOrigin,
-        vScale, 1.0, scratch, vTable);
+  setup(c->horizontalEdge, l.horizontalTaps, FullWidth(c), c->sourceWidth, h.origin, h.scale,
+        h.step, 1.0, scratch, hTable);
+  setup(c->verticalEdge + kEdgeVertical, l.verticalTaps, FullHeight(c), c->sourceHeight, v.origin,
+        v.scale, v.step, 1.0, scratch, vTable);
   c->horizontalTaps = l.horizontalTaps;
   c->horizontalStride = FilterEntryWords(l.horizontalTaps) * 2;
   c->verticalTaps = l.verticalTaps;
@@ -164,21 +163,14 @@ struct FreeDeleter {
 
 }  // namespace
 
-double CornerAlignedScale(int32_t sourceLength, int32_t destinationLength) {
-  if (destinationLength <= 1) return 1.0;
-  if (sourceLength <= 1) return std::numeric_limits<double>::infinity();
-  return double(destinationLength - 1) / double(sourceLength - 1);
-}
-
-OSErr Resample(ResampleContext* context, double horizontalScale, double horizontalOrigin,
-               double verticalScale, double verticalOrigin, void* block) {
+OSErr Resample(ResampleContext* context, const AxisPositions& horizontal,
+               const AxisPositions& vertical, void* block) {
   // The treatment in force in each direction, decoded before anything
   // looks at it (a prepared resize has done so already).
   context->horizontalEdge = HorizontalMode(context->horizontalEdge);
   context->verticalEdge = VerticalMode(context->verticalEdge);
   BlockLayout layout;
-  if (OSErr err = LayOutBlock(*context, horizontalScale, horizontalOrigin, verticalScale,
-                              verticalOrigin, &layout)) {
+  if (OSErr err = LayOutBlock(*context, horizontal, vertical, &layout)) {
     return err;
   }
   if (context->sourceRow == nullptr || context->destinationRow == nullptr) {
@@ -187,8 +179,7 @@ OSErr Resample(ResampleContext* context, double horizontalScale, double horizont
   }
   uint8_t* bytes = static_cast<uint8_t*>(block);
   if (!context->tablesBuilt) {
-    BuildTables(context, layout, bytes, horizontalScale, horizontalOrigin, verticalScale,
-                verticalOrigin);
+    BuildTables(context, layout, bytes, horizontal, vertical);
   }
   context->ring = bytes;
   context->ringRowSize = layout.ringRowSize;
@@ -287,8 +278,8 @@ std::vector<int32_t> SourceFetchOrder(const ResampleContext* context) {
 
 struct PreparedResample {
   ResampleContext context;
-  double horizontalScale = 0;
-  double verticalScale = 0;
+  AxisPositions horizontal;
+  AxisPositions vertical;
   std::unique_ptr<void, FreeDeleter> block;
   RowStreams streams;
   std::vector<int32_t> keepFrom;  // per fetch: the first row still needed
@@ -324,15 +315,16 @@ void PlanSourceRows(PreparedResample* p) {
 
 OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
                       EdgeMode horizontalEdge, EdgeMode verticalEdge, KernelKind kernel,
-                      PreparedResamplePtr* prepared, FilterSpace space) {
+                      PreparedResamplePtr* prepared, FilterSpace space, SampleAlignment alignment) {
   return PrepareResampleWindow(source, destination, {0, 0, destination.width, destination.height},
-                               horizontalEdge, verticalEdge, kernel, prepared, space);
+                               horizontalEdge, verticalEdge, kernel, prepared, space,
+                               SourceSamples::kStored, alignment);
 }
 
 OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
                             const OutputWindow& window, EdgeMode horizontalEdge,
                             EdgeMode verticalEdge, KernelKind kernel, PreparedResamplePtr* prepared,
-                            FilterSpace space, SourceSamples samples) {
+                            FilterSpace space, SourceSamples samples, SampleAlignment alignment) {
   if (prepared == nullptr) return paramErr;
   prepared->reset();
   const PixelClass fromClass = ClassifyPixelFormat(source.pixelFormat);
@@ -367,11 +359,11 @@ OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destinat
   context.kernel = kernel;
   context.space = EffectiveFilterSpace(space, fromClass, toClass);
   context.sourceSamples = samples;
-  p->horizontalScale = CornerAlignedScale(source.width, destination.width);
-  p->verticalScale = CornerAlignedScale(source.height, destination.height);
+  p->horizontal = AxisPositionsFor(alignment, source.width, destination.width);
+  p->vertical = AxisPositionsFor(alignment, source.height, destination.height);
 
   int64_t size = 0;
-  if (OSErr err = Resample(&context, p->horizontalScale, 0.0, p->verticalScale, 0.0, &size)) {
+  if (OSErr err = Resample(&context, p->horizontal, p->vertical, &size)) {
     return err;
   }
   if (size <= 0 || uint64_t(size) > uint64_t(std::numeric_limits<ptrdiff_t>::max())) {
@@ -381,9 +373,8 @@ OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destinat
   if (p->block == nullptr) return memFullErr;
   // The tables are built once, here, to plan the source rows; the run uses them.
   BlockLayout layout;
-  LayOutBlock(context, p->horizontalScale, 0.0, p->verticalScale, 0.0, &layout);
-  BuildTables(&context, layout, static_cast<uint8_t*>(p->block.get()), p->horizontalScale, 0.0,
-              p->verticalScale, 0.0);
+  LayOutBlock(context, p->horizontal, p->vertical, &layout);
+  BuildTables(&context, layout, static_cast<uint8_t*>(p->block.get()), p->horizontal, p->vertical);
   context.tablesBuilt = true;
   try {
     PlanSourceRows(p.get());
@@ -416,8 +407,8 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   streams.released = 0;
   streams.reader = sourceReader;
   // The sizes were laid out when the block was sized: this call cannot fail.
-  const OSErr err = Resample(&context, prepared->horizontalScale, 0.0, prepared->verticalScale, 0.0,
-                             prepared->block.get());
+  const OSErr err =
+      Resample(&context, prepared->horizontal, prepared->vertical, prepared->block.get());
   assert(err == noErr);
   (void)err;
   source->Release(RowBand::kAllRows, sourceReader);
@@ -431,7 +422,8 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
 }
 
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, EdgeMode horizontalEdge,
-                     EdgeMode verticalEdge, KernelKind kernel, FilterSpace space) {
+                     EdgeMode verticalEdge, KernelKind kernel, FilterSpace space,
+                     SampleAlignment alignment) {
   if (source == nullptr || destination == nullptr) return paramErr;
   RowBand sourceRows;
   sourceRows.AttachWhole(PixelViewOf(source), true);
@@ -441,7 +433,7 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, EdgeMode horizonta
   if (OSErr err = PrepareResample(
           {sourceRows.Width(), sourceRows.Height(), sourceRows.PixelFormat()},
           {destinationRows.Width(), destinationRows.Height(), destinationRows.PixelFormat()},
-          horizontalEdge, verticalEdge, kernel, &prepared, space)) {
+          horizontalEdge, verticalEdge, kernel, &prepared, space, alignment)) {
     return err;
   }
   RunPreparedResample(prepared.get(), &sourceRows, &destinationRows);

@@ -175,6 +175,12 @@ TEST(ScanWordsTest, LongOptions) {
   EXPECT_TRUE(premultiply.settings.filterSpace.premultiply);
   EXPECT_FALSE(premultiply.settings.filterSpace.linear);
 
+  // So does the alignment; without it the corners are aligned.
+  Scanned centre = Scan({"//centre", "a.png"});
+  EXPECT_EQ(centre.settings.alignment, SampleAlignment::kCentres);
+  EXPECT_EQ(centre.settings.inputPath, "a.png");
+  EXPECT_EQ(linear.settings.alignment, SampleAlignment::kCorners);
+
   Scanned afterVerbose = Scan({"/v-out", "x.png"});
   EXPECT_TRUE(afterVerbose.outcome.verbose);
   EXPECT_EQ(afterVerbose.settings.outputPath, "x.png");

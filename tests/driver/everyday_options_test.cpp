@@ -238,28 +238,38 @@ TEST_F(EverydayOptions, FitAndFillSizesAndTheCropsBytes) {
       {"//fill", {80, 40}, {80, 40}, {80, 60}},
   };
   for (const Case& c : cases) {
-    const std::string w = std::to_string(c.box[0]), h = std::to_string(c.box[1]);
-    SCOPED_TRACE(std::string(c.option) + " " + w + " " + h);
-    const RunResult r = Run({c.option, w, h, "/c", "png", "/o", "out.png", "in.png"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    const PngPixels out = Png("out.png");
-    EXPECT_EQ(out.width, c.size[0]);
-    EXPECT_EQ(out.height, c.size[1]);
-    if (c.cover[0] == 0) continue;
-    ASSERT_EQ(Run({"/w", std::to_string(c.cover[0]), "/h", std::to_string(c.cover[1]), "/c", "png",
-                   "/o", "full.png", "in.png"})
-                  .status,
-              0);
-    const PngPixels full = Png("full.png");
-    const int left = (c.cover[0] - c.size[0]) / 2, top = (c.cover[1] - c.size[1]) / 2;
-    bool same = true;
-    for (int y = 0; y < out.height; ++y) {
-      for (int x = 0; x < out.width; ++x) {
-        for (int k = 0; k < out.channels; ++k)
-          same &= out.At(y, x)[k] == full.At(y + top, x + left)[k];
+    // With pixel centres aligned too: the same sizes, the window cut from
+    // the centre-aligned full resize, whose pixels are not the corners'.
+    for (const bool centre : {false, true}) {
+      auto with = [centre](std::vector<std::string> words) {
+        if (centre) words.insert(words.begin(), "//centre");
+        return words;
+      };
+      const std::string w = std::to_string(c.box[0]), h = std::to_string(c.box[1]);
+      SCOPED_TRACE(std::string(c.option) + " " + w + " " + h + (centre ? " //centre" : ""));
+      const RunResult r = Run(with({c.option, w, h, "/c", "png", "/o", "out.png", "in.png"}));
+      ASSERT_EQ(r.status, 0) << r.err;
+      const PngPixels out = Png("out.png");
+      EXPECT_EQ(out.width, c.size[0]);
+      EXPECT_EQ(out.height, c.size[1]);
+      if (c.cover[0] == 0) continue;
+      const std::string cw = std::to_string(c.cover[0]), ch = std::to_string(c.cover[1]);
+      ASSERT_EQ(Run(with({"/w", cw, "/h", ch, "/c", "png", "/o", "full.png", "in.png"})).status, 0);
+      const PngPixels full = Png("full.png");
+      if (centre && c.cover[0] != 40) {  // a resize, not the source itself
+        ASSERT_EQ(Run({"/w", cw, "/h", ch, "/c", "png", "/o", "corners.png", "in.png"}).status, 0);
+        EXPECT_TRUE(Bytes("full.png") != Bytes("corners.png")) << "the alignment was not used";
       }
+      const int left = (c.cover[0] - c.size[0]) / 2, top = (c.cover[1] - c.size[1]) / 2;
+      bool same = true;
+      for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width; ++x) {
+          for (int k = 0; k < out.channels; ++k)
+            same &= out.At(y, x)[k] == full.At(y + top, x + left)[k];
+        }
+      }
+      EXPECT_TRUE(same) << "the centre of the full resize";
     }
-    EXPECT_TRUE(same) << "the centre of the full resize";
   }
 }
 

@@ -198,6 +198,7 @@ TEST_F(GainMapRun, IsResizedTurnedAndIndexedWithThePicture) {
       {"ultra hdr, turned", false, {"/m", "/w", "32", "/h", "24", "/r", "90"}, 6, 8, 't'},
       {"iso, odd size", true, {"/m", "/w", "40", "/h", "30"}, 10, 8, 'l'},
       {"fill crop", false, {"/m", "//fill", "32", "32"}, 8, 8, 'l'},
+      {"fill crop, centres", false, {"/m", "//centre", "//fill", "32", "32"}, 8, 8, 'l'},
       // Unscaled, the window at column 20 of 64: the map's is its columns 5
       // to 10 of 16, the first three bright.
       {"fill window offset", false, {"/m", "//fill", "24", "48"}, 6, 12, 'h'},

@@ -64,6 +64,7 @@ TEST(OutputGeometryTest, SizesWindowsAndRefitsForEveryKindOfRequest) {
     BoxRule box;
     std::array<int32_t, 3> asked;  // width, height (of the box, with one), quarter turns
     const char *sizes, *focal, *panorama;
+    SampleAlignment alignment = SampleAlignment::kCorners;
   };
   const Case cases[] = {
       {"plain /w",
@@ -146,6 +147,24 @@ TEST(OutputGeometryTest, SizesWindowsAndRefitsForEveryKindOfRequest) {
        "200x100 200x100+0+0 200x100",
        "199000/133 297000/199",
        "200x100 200x100+0+0"},
+      // Centres aligned: the density scales by pixels, not intervals; the
+      // sizes and windows are the same.
+      {"plain /w, centres",
+       {400, 200, 1},
+       BoxRule::kNone,
+       {200, 0, 0},
+       "200x100 200x100+0+0 200x100",
+       "1500/1 1500/1",
+       "200x100 200x100+0+0",
+       SampleAlignment::kCentres},
+      {"fill, turned, centres",
+       {400, 300, 1},
+       BoxRule::kFill,
+       {100, 120, 1},
+       "160x120 100x120+30+0 120x100",
+       "1200/1 1200/1",
+       "120x160 120x100+0+30",
+       SampleAlignment::kCentres},
   };
   auto size = [](long w, long h) { return std::to_string(w) + "x" + std::to_string(h); };
   for (const Case& c : cases) {
@@ -153,6 +172,7 @@ TEST(OutputGeometryTest, SizesWindowsAndRefitsForEveryKindOfRequest) {
     JobSettings s;
     s.geometry = StoredGeometry(c.stored[0], c.stored[1], c.stored[2]);
     s.boxRule = c.box;
+    s.alignment = c.alignment;
     (c.box == BoxRule::kNone ? s.width : s.boxWidth) = c.asked[0];
     (c.box == BoxRule::kNone ? s.height : s.boxHeight) = c.asked[1];
     std::vector<Note> notes;

@@ -56,7 +56,7 @@ std::vector<std::vector<Tap>> Taps(int32_t kernel, int32_t out, int32_t in) {
   const int32_t taps = int32_t(std::ceil(scale >= 1 ? reach : reach / scale)) + 1;
   std::vector<double> scratch(static_cast<size_t>(taps));
   std::vector<int16_t> table(size_t(out * (taps + 3)));
-  FilterSetupForKernel(KernelKind(kernel))(kEdgeWrap, taps, out, in, 0.0, scale, 1.0,
+  FilterSetupForKernel(KernelKind(kernel))(kEdgeWrap, taps, out, in, 0.0, scale, 1.0 / scale, 1.0,
                                            scratch.data(), table.data());
   std::vector<std::vector<Tap>> result(static_cast<size_t>(out));
   for (int32_t i = 0; i < out; ++i) {

@@ -220,11 +220,12 @@ struct FloatTaps {
 };
 std::vector<FloatTaps> FloatTable(int32_t kernel, int32_t mode, int32_t outputs, int32_t inputs) {
   const double scale = CornerAlignedScale(inputs, outputs);
-  const int32_t taps = int32_t(TableTapsForScale(KernelKind(kernel), scale, outputs, 0.0));
+  const int32_t taps =
+      int32_t(TableTapsForScale(KernelKind(kernel), scale, outputs, 0.0, 1.0 / scale));
   std::vector<int16_t> words(size_t(FilterEntryWords(taps) * outputs));
   std::vector<double> scratch(static_cast<size_t>(taps));
-  FilterSetupForKernel(KernelKind(kernel))(mode, taps, outputs, inputs, 0.0, scale, 1.0,
-                                           scratch.data(), words.data());
+  FilterSetupForKernel(KernelKind(kernel))(mode, taps, outputs, inputs, 0.0, scale, 1.0 / scale,
+                                           1.0, scratch.data(), words.data());
   std::vector<FloatTaps> table;
   for (int32_t i = 0; i < outputs; ++i) {
     const int16_t* e = words.data() + i * FilterEntryWords(taps);

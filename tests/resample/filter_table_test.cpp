@@ -22,14 +22,16 @@ struct Table {
   std::vector<Entry> entries;
 };
 
-Table BuildTable(int32_t kernel, int32_t mode, int32_t outputCount, int32_t sourceLength) {
-  const double scale = CornerAlignedScale(sourceLength, outputCount);
+Table BuildTable(int32_t kernel, int32_t mode, int32_t outputCount, int32_t sourceLength,
+                 SampleAlignment alignment = SampleAlignment::kCorners) {
+  const AxisPositions p = AxisPositionsFor(alignment, sourceLength, outputCount);
   Table t;
-  t.maxTaps = int32_t(TableTapsForScale(KernelKind(kernel), scale, outputCount, 0.0));
+  t.maxTaps =
+      int32_t(TableTapsForScale(KernelKind(kernel), p.scale, outputCount, p.origin, p.step));
   std::vector<double> scratch(size_t(t.maxTaps));
   std::vector<int16_t> words(size_t(FilterEntryWords(t.maxTaps) * outputCount));
-  FilterSetupForKernel(KernelKind(kernel))(mode, t.maxTaps, outputCount, sourceLength, 0.0, scale,
-                                           1.0, scratch.data(), words.data());
+  FilterSetupForKernel(KernelKind(kernel))(mode, t.maxTaps, outputCount, sourceLength, p.origin,
+                                           p.scale, p.step, 1.0, scratch.data(), words.data());
   for (int32_t i = 0; i < outputCount; ++i) {
     const int16_t* e = words.data() + i * FilterEntryWords(t.maxTaps);
     const int16_t* w = EntryWeights(e);
@@ -165,6 +167,60 @@ TEST(FilterTable, NarrowGaussianSameSize) {
   EXPECT_EQ(folded.entries[n - 1].weights, (W{910, 15474}));
 }
 
+// Centres aligned: output sample i at (i + 0.5)·in/out − 0.5, worked by hand.
+TEST(FilterTable, CentreAlignedTables) {
+  struct Case {
+    const char* name;
+    int32_t job[4];  // kernel, edge mode, source length, output length
+    std::vector<Entry> entries;
+  };
+  const Case cases[] = {
+      {"same size: each sample itself",
+       {0, kEdgeDefault, 4, 4},
+       {{0, {16384}}, {1, {16384}}, {2, {16384}}, {3, {16384}}}},
+      // At 0.5, taps -3 … 4 symmetric about it, folded onto 0 and 1.
+      {"2 -> 1", {0, kEdgeDefault, 2, 1}, {{0, {8192, 8192}}}},
+      // At 0.5 and 2.5, s = 1/2: 2^(-4·t²) at t = ±0.25, ±0.75, ±1.25 is
+      // 6473, 1618, 101 of 16384; taps past the borders folded onto them.
+      {"4 -> 2, narrow gaussian",
+       {1, kEdgeDefault, 4, 2},
+       {{0, {8192, 6473, 1618, 101}}, {0, {101, 1618, 6473, 8192}}}},
+      // At -1/3, 0, 1/3, 2/3, ...: a third of the way past a sample takes
+      // -510, 5522, 12753, -1381 (two thirds, mirrored), a sample itself.
+      {"3 -> 9",
+       {0, kEdgeDefault, 3, 9},
+       {{0, {17765, -1381}},
+        {0, {16384}},
+        {0, {11372, 5522, -510}},
+        {0, {5012, 12753, -1381}},
+        {1, {16384}},
+        {0, {-1381, 12753, 5012}},
+        {0, {-510, 5522, 11372}},
+        {2, {16384}},
+        {1, {-1381, 17765}}}},
+      {"3 -> 9 wrapped",
+       {0, kEdgeWrap, 3, 9},
+       {{-2, {-510, 5522, 12753, -1381}},
+        {0, {16384}},
+        {-1, {-1381, 12753, 5522, -510}},
+        {-1, {-510, 5522, 12753, -1381}},
+        {1, {16384}},
+        {0, {-1381, 12753, 5522, -510}},
+        {0, {-510, 5522, 12753, -1381}},
+        {2, {16384}},
+        {1, {-1381, 12753, 5522, -510}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Table t = BuildTable(c.job[0], c.job[1], c.job[3], c.job[2], SampleAlignment::kCentres);
+    ASSERT_EQ(t.entries.size(), c.entries.size());
+    for (size_t i = 0; i < c.entries.size(); ++i) {
+      EXPECT_EQ(t.entries[i].start, c.entries[i].start) << "entry " << i;
+      EXPECT_EQ(t.entries[i].weights, c.entries[i].weights) << "entry " << i;
+    }
+  }
+}
+
 TEST(FilterTable, SingleSourceSampleRepeats) {
   for (int32_t kernel : {0, 1, 2}) {
     const Table t = BuildTable(kernel, kEdgeDefault, 5, 1);
@@ -183,10 +239,13 @@ TEST(FilterTable, SingleSourceSampleRepeats) {
 TEST(FilterTable, RoomForTapsAtBothEndsOfTheSupport) {
   // 99 → 2 with the narrow gaussian: ceil(3 · 98) = 294 taps, but rounding
   // puts output 0's first tap just inside -1.5 and its last just inside 1.5.
+  auto cornerTaps = [](KernelKind kernel, double scale, int32_t outputs) {
+    return TableTapsForScale(kernel, scale, outputs, 0.0, 1.0 / scale);
+  };
   EXPECT_EQ(MaxTapsForScale(kKernelGaussian, 1.0 / 98), 294);
-  EXPECT_EQ(TableTapsForScale(kKernelGaussian, 1.0 / 98, 2, 0.0), 295);
-  EXPECT_EQ(TableTapsForScale(kKernelSinc, 4.0 / 161, 5, 0.0), 162);  // 162 → 5
-  EXPECT_EQ(TableTapsForScale(kKernelSinc, 49.0 / 99, 50, 0.0), 9);
+  EXPECT_EQ(cornerTaps(kKernelGaussian, 1.0 / 98, 2), 295);
+  EXPECT_EQ(cornerTaps(kKernelSinc, 4.0 / 161, 5), 162);  // 162 → 5
+  EXPECT_EQ(cornerTaps(kKernelSinc, 49.0 / 99, 50), 9);
 }
 
 TEST(FilterTable, VerticalTrimKeepsStartsInOrder) {
@@ -213,7 +272,7 @@ TEST(FilterTable, NegativeStartsSurviveTheWordSplit) {
   }
 }
 
-// Every table over many sizes: weights sum to 16384, counts within the
+// Every table over many sizes, either alignment: weights sum to 16384, counts within the
 // maximum, default tables inside the source, wrap tables within the reach,
 // vertical starts never decreasing, no zero weight at either end of a
 // horizontal entry.
@@ -223,32 +282,35 @@ TEST(FilterTable, InvariantsOverManySizes) {
     for (int32_t mode : {0, 3, 8, 11, 12}) {
       for (int32_t source : lengths) {
         for (int32_t output : lengths) {
-          const Table t = BuildTable(kernel, mode, output, source);
-          const double scale = CornerAlignedScale(source, output);
-          const double reach = KernelReach(KernelKind(kernel)) / 2 / std::min(scale, 1.0);
-          int32_t previousStart = std::numeric_limits<int32_t>::min();
-          for (const Entry& e : t.entries) {
-            SCOPED_TRACE(testing::Message() << kernel << " " << mode << " " << source << "->"
-                                            << output << " start " << e.start);
-            int32_t sum = 0;
-            for (int16_t w : e.weights) sum += w;
-            ASSERT_EQ(sum, kWeightOne);
-            ASSERT_GE(int32_t(e.weights.size()), 1);
-            ASSERT_LE(int32_t(e.weights.size()), t.maxTaps);
-            const int32_t end = e.start + int32_t(e.weights.size());
-            if ((mode & 7) == 0) {
-              ASSERT_GE(e.start, 0);
-              ASSERT_LE(end, source);
-            } else {
-              ASSERT_GT(e.start, -reach - 1);
-              ASSERT_LT(end - 1, source - 1 + reach + 1);
-            }
-            if (mode & 8) {
-              ASSERT_GE(e.start, previousStart);
-              previousStart = e.start;
-            } else {
-              ASSERT_NE(e.weights.front(), 0);
-              ASSERT_NE(e.weights.back(), 0);
+          for (SampleAlignment alignment : {SampleAlignment::kCorners, SampleAlignment::kCentres}) {
+            const Table t = BuildTable(kernel, mode, output, source, alignment);
+            const double scale = AxisPositionsFor(alignment, source, output).scale;
+            const double reach = KernelReach(KernelKind(kernel)) / 2 / std::min(scale, 1.0);
+            int32_t previousStart = std::numeric_limits<int32_t>::min();
+            for (const Entry& e : t.entries) {
+              SCOPED_TRACE(testing::Message()
+                           << kernel << " " << mode << " " << source << "->" << output
+                           << " alignment " << int(alignment) << " start " << e.start);
+              int32_t sum = 0;
+              for (int16_t w : e.weights) sum += w;
+              ASSERT_EQ(sum, kWeightOne);
+              ASSERT_GE(int32_t(e.weights.size()), 1);
+              ASSERT_LE(int32_t(e.weights.size()), t.maxTaps);
+              const int32_t end = e.start + int32_t(e.weights.size());
+              if ((mode & 7) == 0) {
+                ASSERT_GE(e.start, 0);
+                ASSERT_LE(end, source);
+              } else {
+                ASSERT_GT(e.start, -reach - 1);
+                ASSERT_LT(end - 1, source - 1 + reach + 1);
+              }
+              if (mode & 8) {
+                ASSERT_GE(e.start, previousStart);
+                previousStart = e.start;
+              } else {
+                ASSERT_NE(e.weights.front(), 0);
+                ASSERT_NE(e.weights.back(), 0);
+              }
             }
           }
         }

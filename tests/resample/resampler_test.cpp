@@ -29,7 +29,8 @@ int64_t BlockSize(PixelClass from, PixelClass to, int32_t sw, int32_t sh, int32_
   c.verticalEdge = EdgeMode(uint8_t(vEdge));
   c.kernel = KernelKind(kernel);
   int64_t size = -1;
-  EXPECT_EQ(Resample(&c, CornerAlignedScale(sw, dw), 0.0, CornerAlignedScale(sh, dh), 0.0, &size),
+  EXPECT_EQ(Resample(&c, AxisPositionsFor(SampleAlignment::kCorners, sw, dw),
+                     AxisPositionsFor(SampleAlignment::kCorners, sh, dh), &size),
             noErr);
   return size;
 }

@@ -61,12 +61,12 @@ struct Table {
 Table RealTable(int32_t kernel, int32_t mode, int32_t outputs, int32_t sourceLength) {
   const double scale = CornerAlignedScale(sourceLength, outputs);
   Table t;
-  t.taps = int32_t(TableTapsForScale(KernelKind(kernel), scale, outputs, 0.0));
+  t.taps = int32_t(TableTapsForScale(KernelKind(kernel), scale, outputs, 0.0, 1.0 / scale));
   t.outputs = outputs;
   t.words.assign(size_t(FilterEntryWords(t.taps) * outputs), 0);
   std::vector<double> scratch(size_t(t.taps));
-  FilterSetupForKernel(KernelKind(kernel))(mode, t.taps, outputs, sourceLength, 0.0, scale, 1.0,
-                                           scratch.data(), t.words.data());
+  FilterSetupForKernel(KernelKind(kernel))(mode, t.taps, outputs, sourceLength, 0.0, scale,
+                                           1.0 / scale, 1.0, scratch.data(), t.words.data());
   return t;
 }
 
@@ -318,24 +318,27 @@ TEST(SimdRowProcs, WholeResizesAreIdenticalAtEveryLevel) {
         const std::vector<uint8_t> before = test::Snapshot(*destination);
 
         // Linear light and premultiplied alpha too: their own row work,
-        // around the same filters.
+        // around the same filters; and either alignment, whose tables differ.
         const FilterSpace space{round % 2 == 1, round % 4 >= 2};
-        SetResampleSimdLevel(kSimdNone);
-        ASSERT_EQ(ResampleGWorld(source.get(), destination.get(), EdgeMode(hEdge), EdgeMode(vEdge),
-                                 KernelKind(kernel), space),
-                  noErr);
-        const std::vector<uint8_t> plain = test::Snapshot(*destination);
-        for (SimdLevel level : LevelsToTest()) {
+        for (SampleAlignment alignment : {SampleAlignment::kCorners, SampleAlignment::kCentres}) {
           std::memcpy(destination->pixMap.baseAddr, before.data(), before.size());
-          ASSERT_EQ(SetResampleSimdLevel(level), level);
+          SetResampleSimdLevel(kSimdNone);
           ASSERT_EQ(ResampleGWorld(source.get(), destination.get(), EdgeMode(hEdge),
-                                   EdgeMode(vEdge), KernelKind(kernel), space),
+                                   EdgeMode(vEdge), KernelKind(kernel), space, alignment),
                     noErr);
-          ASSERT_EQ(test::Snapshot(*destination), plain)
-              << "formats " << from << " to " << to << ", " << sw << "x" << sh << " to " << dw
-              << "x" << dh << ", kernel " << kernel << ", edges " << hEdge << "/" << vEdge
-              << ", level " << level << ", linear " << space.linear << ", premultiplied "
-              << space.premultiply;
+          const std::vector<uint8_t> plain = test::Snapshot(*destination);
+          for (SimdLevel level : LevelsToTest()) {
+            std::memcpy(destination->pixMap.baseAddr, before.data(), before.size());
+            ASSERT_EQ(SetResampleSimdLevel(level), level);
+            ASSERT_EQ(ResampleGWorld(source.get(), destination.get(), EdgeMode(hEdge),
+                                     EdgeMode(vEdge), KernelKind(kernel), space, alignment),
+                      noErr);
+            ASSERT_EQ(test::Snapshot(*destination), plain)
+                << "formats " << from << " to " << to << ", " << sw << "x" << sh << " to " << dw
+                << "x" << dh << ", kernel " << kernel << ", edges " << hEdge << "/" << vEdge
+                << ", level " << level << ", linear " << space.linear << ", premultiplied "
+                << space.premultiply << ", alignment " << int(alignment);
+          }
         }
       }
     }
