@@ -3,8 +3,10 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "base/item_types.h"
 #include "base/quiet_stderr.h"
 #include "driver/process_state.h"
 #include "imageio/export.h"
@@ -60,13 +62,24 @@ struct Job {
   Pipeline pipeline{jobOverlap.load()};
   ProgressLines progress;
   JobStage stage = kStageReading;  // the step under way, which names the file a failure concerns
+  bool strict = false;             // "//strict"
+  bool failedByWarnings = false;
+  JobFacts facts;
+
+  // A reading that ended well, but for warnings under "//strict", which
+  // fail it as damaged data does.
+  int32_t StrictReading(int32_t result) {
+    if (result != noErr || !strict || pipeline.ReadingWarnings().empty()) return result;
+    failedByWarnings = true;
+    return codecErr;
+  }
 
   // The reading's own result once it has ended, else laterResult: a failed
   // reading is reported as the reading's, as if it had ended before
   // anything after it began.
   int32_t FinishReading(int32_t laterResult) {
     if (laterResult != noErr) pipeline.Stop(laterResult);
-    const int32_t result = pipeline.FinishReading();
+    const int32_t result = StrictReading(pipeline.FinishReading());
     progress.Release(result == noErr);
     if (result == noErr) return laterResult;
     stage = kStageReading;
@@ -123,7 +136,11 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
     if (const OSErr err = NewUserData(userData)) return err;
   }
   if (const int32_t err = job.pipeline.StartReading(inputPath, *userData, resize)) return err;
-  if (!job.pipeline.ReadingKnown()) job.progress.Hold();
+  if (!job.pipeline.ReadingKnown()) {
+    job.progress.Hold();
+  } else if (const int32_t err = job.StrictReading(noErr)) {
+    return err;
+  }
   const OutputGeometry& geometry = s.geometry;
   const Rect imported = job.pipeline.SourceBounds();
   job.progress.Say("Resizing %dx%d to %dx%d\n", imported.right, imported.bottom,
@@ -153,6 +170,8 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
 
   job.stage = kStageWriting;
   job.progress.Say(Quoted("Writing ", outputPath));
+  // Left out by "//drop gainmap" or by the fitting, it was left out all the same.
+  const bool hadGainMap = *userData != nullptr && !GetUserDataGainMap(*userData).empty();
   if (*userData != nullptr) {
     AdjustMetaData(*userData, geometry);
     // Pixels put upright, here or by the importer, are described so.
@@ -164,7 +183,25 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   if (wide) settings.depth = int16_t(settings.depth / 2);
   const int32_t written = job.pipeline.Export(settings, *userData, outputPath,
                                               [&job] { return OSErr(job.FinishReading(noErr)); });
-  return job.FinishReading(written);
+  const int32_t result = job.FinishReading(written);
+  if (result == noErr && *userData != nullptr) {
+    job.facts.profileKept = CountUserDataType(*userData, kIccItem) > 0;
+    // The fitting leaves a map out by taking it from the list.
+    if (!GetUserDataGainMap(*userData).empty()) {
+      job.facts.gainMap = GainMapFate::kFitted;
+    } else if (hadGainMap) {
+      job.facts.gainMap = GainMapFate::kLeftOut;
+    }
+  }
+  return result;
+}
+
+// What the reading found, once it has ended: warnings that did not fail
+// the run, and the colours converted.
+void NoteReadingFacts(Job& job) {
+  if (!job.pipeline.ReadingKnown()) return;
+  if (!job.failedByWarnings) job.facts.warnings = job.pipeline.ReadingWarnings();
+  job.facts.profileConvertedFrom = job.pipeline.ConvertedColour();
 }
 
 }  // namespace
@@ -185,10 +222,13 @@ JobResult RunImageJob(const JobSettings& settings) {
   {
     // The pipeline's buffers go first, then the metadata list.
     Job job;
+    job.strict = settings.strict;
     UserData list = nullptr;
     result.code = RunSteps(job, settings, &list);
     userData.reset(list);
     result.stage = job.stage;
+    NoteReadingFacts(job);
+    result.facts = std::move(job.facts);
   }
   return result;
 }

@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
@@ -66,6 +67,10 @@ class Pipeline {
   // Ends every stage still going on (the encoder must be done reading) and
   // answers the reading's result.
   int32_t FinishReading();
+  // Once the reading has ended: its decoder's warnings, and the description
+  // of the colours it converted to sRGB from (empty when drawn as stored).
+  std::vector<std::string> ReadingWarnings() const;
+  std::string ConvertedColour() const;
   // A later step failed with err: the resampler and the encoder end at
   // their next band of rows. The drawer only decodes on, neither waiting
   // for room nor preparing rows, so that its outcome, which outranks err,
