@@ -1,9 +1,10 @@
 // Decoder warnings through the job: a camera JPEG with damaged entropy
-// data, one whose last bytes are missing, and a PNG whose text chunk fails
-// its CRC are decoded anyway; the job succeeds with the library's words in
-// its facts and prints nothing more, and under //strict it fails its
-// reading with codecErr and leaves no file, whether the encoder followed
-// the decoder or waited for it. Also the colour facts a job states.
+// data, one whose end marker is missing, a PNG whose text chunk fails its
+// CRC and a TIFF whose JPEG strip is damaged are decoded anyway; the job
+// succeeds with the library's words in its facts and prints nothing more,
+// and under //strict it fails its reading with codecErr and leaves no
+// file, whether the encoder followed the decoder or waited for it. Also
+// the colour facts a job states.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -101,10 +102,17 @@ std::vector<Damaged> MakeDamaged(const test::TempDir& dir) {
   EXPECT_TRUE(test::WritePng(dir / "clean.png", test::MakeTestPattern(120, 40, 8, 3)));
   test::WriteFileBytes(dir / "badcrc.png",
                        WithBadTextChunk(test::ReadFileBytes(dir / "clean.png")));
+  // The one strip of a JPEG-compressed TIFF, 40 bytes of it inverted.
+  Bytes tiff = test::ReadFileBytes(test::DataPath("formats/rgb8_jpeg.tif"));
+  for (size_t i = 150; i < 190; ++i) {
+    if (tiff[i] != 0xFF && tiff[i - 1] != 0xFF) tiff[i] ^= 0xFF;
+  }
+  test::WriteFileBytes(dir / "strip.tif", tiff);
   return {
       {"JPEG with 40 bytes flipped", dir / "flipped.jpg", "Corrupt JPEG data"},
       {"JPEG without its end marker", dir / "short.jpg", "Premature end of JPEG file"},
       {"PNG with a bad text chunk CRC", dir / "badcrc.png", "tEXt: CRC error"},
+      {"TIFF with a damaged JPEG strip", dir / "strip.tif", "JPEGLib: Corrupt JPEG data"},
       {"clean camera JPEG", test::DataPath("exif/gps_DSCN0010.jpg"), ""},
       {"clean PNG", dir / "clean.png", ""},
   };
