@@ -170,7 +170,7 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
 
   job.stage = kStageWriting;
   job.progress.Say(Quoted("Writing ", outputPath));
-  // Left out by "//drop gainmap" or by the fitting, it was left out all the same.
+  // Taken before "//drop" and the fitting, either of which may leave it out.
   const bool hadGainMap = *userData != nullptr && !GetUserDataGainMap(*userData).empty();
   if (*userData != nullptr) {
     AdjustMetaData(*userData, geometry);
