@@ -590,3 +590,81 @@ std::vector<uint8_t> IccProfileOfNclx(uint16_t primaries, uint16_t transfer) {
   icc.resize(size);
   return icc;
 }
+
+namespace {
+
+const char* PrimariesName(uint16_t code) {
+  switch (code) {
+    case 1:
+      return "BT.709";
+    case 4:
+      return "BT.470 M";
+    case 5:
+      return "BT.601 625";
+    case 6:
+    case 7:
+      return "BT.601 525";
+    case 9:
+      return "BT.2020";
+    case 10:
+      return "XYZ";
+    case 11:
+      return "DCI-P3";
+    case 12:
+      return "Display P3";
+    case 22:
+      return "EBU 3213";
+    default:
+      return nullptr;
+  }
+}
+
+const char* TransferName(uint16_t code) {
+  switch (code) {
+    case 1:
+    case 6:
+    case 14:
+    case 15:
+      return "BT.709";
+    case 4:
+      return "gamma 2.2";
+    case 5:
+      return "gamma 2.8";
+    case 8:
+      return "linear";
+    case 13:
+      return "sRGB";
+    case 16:
+      return "PQ";
+    case 18:
+      return "HLG";
+    default:
+      return nullptr;
+  }
+}
+
+std::string Named(const char* name, uint16_t code) {
+  return name != nullptr ? std::string(name) : "code " + std::to_string(code);
+}
+
+}  // namespace
+
+std::string DescribeColourSource(const ColourSource& source) {
+  if (!source.icc.empty()) {
+    SilenceLcms();
+    Profile profile(cmsOpenProfileFromMem(source.icc.data(), cmsUInt32Number(source.icc.size())));
+    char text[256] = {};
+    if (profile && cmsGetProfileInfoASCII(profile.get(), cmsInfoDescription, "en", "US", text,
+                                          sizeof text) > 1) {
+      std::string description(text);
+      while (!description.empty() && description.back() == ' ') description.pop_back();
+      if (!description.empty()) return description;
+    }
+    return "ICC profile";
+  }
+  if (source.hasNclx) {
+    return Named(PrimariesName(source.primaries), source.primaries) + " primaries, " +
+           Named(TransferName(source.transfer), source.transfer) + " transfer";
+  }
+  return std::string();
+}

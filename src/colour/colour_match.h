@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/mac_types.h"
@@ -63,3 +64,9 @@ bool IsSrgbProfile(const std::vector<uint8_t>& icc);
 // description (nclx primaries and transfer) describes, for writing with the
 // pixels it describes; empty when the description is sRGB's or unknown.
 std::vector<uint8_t> IccProfileOfNclx(uint16_t primaries, uint16_t transfer);
+
+// A short description of the colours a source states, for saying what was
+// converted: an ICC profile's own description ("Display P3", "Adobe RGB
+// (1998)", or "ICC profile" when it has none), or the coded primaries and
+// transfer by name ("BT.2020 primaries, PQ transfer").
+std::string DescribeColourSource(const ColourSource& source);

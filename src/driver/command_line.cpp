@@ -391,6 +391,8 @@ class Scanner {
       s_.inPlace = true;
     } else if (name == "progressive") {
       s_.exportSettings.progressive = true;
+    } else if (name == "strict") {
+      s_.strict = true;
     } else if (name == "subsampling") {
       SubsamplingOption(name);
     } else if (name == "version") {

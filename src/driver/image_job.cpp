@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "base/item_types.h"
 #include "base/quiet_stderr.h"
 #include "base/start_thread.h"
 #include "driver/process_state.h"
@@ -94,6 +96,17 @@ struct Job {
   Pipeline pipeline{jobOverlap.load()};
   ProgressLines progress;
   JobStage stage = kStageReading;  // the reading's step, which names the input on failure
+  bool strict = false;             // "//strict"
+  std::atomic<bool> failedByWarnings{false};
+  JobFacts facts;
+
+  // A reading that ended well, but for warnings under "//strict", which
+  // fail it as damaged data does.
+  int32_t StrictReading(int32_t result) {
+    if (result != noErr || !strict || pipeline.ReadingWarnings().empty()) return result;
+    failedByWarnings = true;
+    return codecErr;
+  }
 };
 
 // The reading's own result once it has ended, else laterResult: a failed
@@ -101,7 +114,7 @@ struct Job {
 // after it began.
 int32_t FinishReading(Job& job, OutputRun& run, int32_t laterResult) {
   if (laterResult != noErr) job.pipeline.Stop(run.index, laterResult);
-  const int32_t result = job.pipeline.FinishReading(run.index);
+  const int32_t result = job.StrictReading(job.pipeline.FinishReading(run.index));
   run.progress->Release(result == noErr);
   if (result == noErr) return laterResult;
   run.stage = kStageReading;
@@ -182,6 +195,8 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
   run.stage = kStageWriting;
   run.progress->Say(Quoted("Writing ", output.path));
   UserData ud = run.userData.get();
+  // Taken before "//drop" and the fitting, either of which may leave it out.
+  const bool hadGainMap = ud != nullptr && !GetUserDataGainMap(ud).empty();
   if (ud != nullptr) {
     AdjustMetaData(ud, geometry);
     // Pixels put upright, here or by the importer, are described so.
@@ -196,7 +211,18 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
   const int32_t written = job.pipeline.Export(run.index, settings, ud, output.path, [&job, &run] {
     return OSErr(FinishReading(job, run, noErr));
   });
-  return FinishReading(job, run, written);
+  const int32_t result = FinishReading(job, run, written);
+  // The first output's metadata tells for all: they are fitted alike.
+  if (result == noErr && ud != nullptr && run.index == 0) {
+    job.facts.profileKept = CountUserDataType(ud, kIccItem) > 0;
+    // The fitting leaves a map out by taking it from the list.
+    if (!GetUserDataGainMap(ud).empty()) {
+      job.facts.gainMap = GainMapFate::kFitted;
+    } else if (hadGainMap) {
+      job.facts.gainMap = GainMapFate::kLeftOut;
+    }
+  }
+  return result;
 }
 
 // Outputs beside each other, each on a thread of its own but the last,
@@ -265,6 +291,9 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
   if (const int32_t err = job.pipeline.StartReading(inputPath, userData.get(), requests)) {
     return failAll(err, kStageReading);
   }
+  if (job.pipeline.ReadingKnown()) {
+    if (const int32_t err = job.StrictReading(noErr)) return failAll(err, kStageReading);
+  }
 
   std::vector<OutputRun>& runs = job.runs;
   runs.resize(outputs.size());
@@ -298,6 +327,14 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
   return result;
 }
 
+// What the reading found, once it has ended: warnings that did not fail
+// the run, and the colours converted.
+void NoteReadingFacts(Job& job) {
+  if (!job.pipeline.ReadingKnown()) return;
+  if (!job.failedByWarnings.load()) job.facts.warnings = job.pipeline.ReadingWarnings();
+  job.facts.profileConvertedFrom = job.pipeline.ConvertedColour();
+}
+
 }  // namespace
 
 void SetImageJobOverlap(bool allowed) {
@@ -313,5 +350,9 @@ OSType DestinationFormatForDepth(int16_t depth) {
 JobResult RunImageJob(const JobSettings& settings) {
   // The pipeline's buffers and threads go before the metadata lists.
   Job job;
-  return RunSteps(job, settings);
+  job.strict = settings.strict;
+  JobResult result = RunSteps(job, settings);
+  NoteReadingFacts(job);
+  result.facts = std::move(job.facts);
+  return result;
 }

@@ -66,4 +66,7 @@ struct JobSettings {
   // one output that outputPath and geometry describe.
   std::vector<JobOutput> outputs;
   int32_t errorCount = 0;
+  // "//strict": a decoder's warning about data it could only partly read
+  // fails the reading with codecErr, and nothing is written.
+  bool strict = false;
 };

@@ -307,6 +307,22 @@ int32_t Pipeline::FinishReading(int32_t output) {
   return readResult_;
 }
 
+std::vector<std::string> Pipeline::ReadingWarnings() const {
+  std::vector<std::string> warnings;
+  if (readingKnown_ && import_.importer != nullptr) {
+    GraphicsImportGetWarnings(import_.importer, &warnings);
+  }
+  return warnings;
+}
+
+std::string Pipeline::ConvertedColour() const {
+  std::string description;
+  if (readingKnown_ && import_.importer != nullptr) {
+    GraphicsImportGetConvertedColour(import_.importer, &description);
+  }
+  return description;
+}
+
 // The resampler lets go of the source itself once it has stopped, so that
 // the drawer never overwrites a row it is still reading.
 void Pipeline::Stop(int32_t output, int32_t err) {

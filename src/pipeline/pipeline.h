@@ -91,6 +91,10 @@ class Pipeline {
   // An output whose steps will never run (no thread could be had for
   // them): it fails with err, and the source no longer waits for it.
   void Abandon(int32_t output, int32_t err);
+  // Once the reading has ended: its decoder's warnings, and the description
+  // of the colours it converted to sRGB from (empty when drawn as stored).
+  std::vector<std::string> ReadingWarnings() const;
+  std::string ConvertedColour() const;
 
   // The output's destination at its requested size and format.
   int32_t AllocateDestination(int32_t output);

@@ -43,6 +43,10 @@ struct ImporterState {
   int32_t quality = 0;
   GWorldPtr port = nullptr;
   bool matchColour = true;  // drawn as sRGB from the source's colour description
+  // What the last drawing found: its decoder's warnings, and the
+  // description of the colours it converted to sRGB (empty: none).
+  std::vector<std::string> warnings;
+  std::string convertedFrom;
 };
 
 struct ExporterState {

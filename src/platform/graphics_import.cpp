@@ -11,6 +11,7 @@
 #include "base/errno_error.h"
 #include "base/item_types.h"
 #include "colour/colour_match.h"
+#include "platform/codecs/common/decode_warnings.h"
 #include "platform/codecs/common/library_quiet.h"
 #include "platform/codecs/metadata/metadata_io.h"
 #include "platform/components_internal.h"
@@ -184,7 +185,8 @@ struct DrawMatches {
   ColourMatch rows;
 };
 
-DrawMatches MatchesFor(const ImporterState& state, const ImporterCodec& codec, OSType format) {
+// A match made is also described in the state, for GraphicsImportGetConvertedColour.
+DrawMatches MatchesFor(ImporterState& state, const ImporterCodec& codec, OSType format) {
   DrawMatches matches;
   if (codec.readColour == nullptr) return matches;
   ColourSource source;
@@ -206,6 +208,13 @@ DrawMatches MatchesFor(const ImporterState& state, const ImporterCodec& codec, O
   } else {
     matches.rows = MatchForBand(source, format);
   }
+  if (!matches.cmyk.Empty() || !matches.rows.Empty()) {
+    try {
+      state.convertedFrom = DescribeColourSource(source);
+    } catch (const std::bad_alloc&) {
+      state.convertedFrom = "ICC profile";
+    }
+  }
   return matches;
 }
 
@@ -219,6 +228,8 @@ ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows, DrawMatches*
     return paramErr;
   }
   const ImporterCodec& codec = CodecOf(ci);
+  state->warnings.clear();
+  state->convertedFrom.clear();
   *matches = MatchesFor(*state, codec, rows->PixelFormat());
   if (!matches->rows.Empty()) {
     // On the stored rows, before any other preparation (a byte-order pass).
@@ -231,6 +242,7 @@ ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows, DrawMatches*
   }
   const ColourMatch* cmyk = matches->cmyk.Empty() ? nullptr : &matches->cmyk;
   const LibraryQuiet quiet(*codec.format);
+  const DecodeWarningCollection collection(&state->warnings);
   if (state->openFile.fd >= 0) {
     return codec.drawFromFile(state->openFile.fd, state->openFileSize, rows, cmyk);
   }
@@ -314,6 +326,34 @@ void FitColourDescription(const ImporterCodec& codec, ByteSpan file, UserData ud
 }
 
 }  // namespace
+
+ComponentResult GraphicsImportGetConvertedColour(GraphicsImportComponent ci,
+                                                 std::string* description) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  if (description == nullptr) return paramErr;
+  try {
+    *description = state->convertedFrom;
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
+}
+
+ComponentResult GraphicsImportGetWarnings(GraphicsImportComponent ci,
+                                          std::vector<std::string>* warnings) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  if (warnings == nullptr) return paramErr;
+  try {
+    *warnings = state->warnings;
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
+  }
+  return noErr;
+}
 
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud) {
   if (!QuickTimeIsBound()) return kQTNotBoundErr;

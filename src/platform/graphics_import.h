@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "colour/colour_match.h"
 #include "platform/codecs/common/quality.h"
@@ -49,6 +51,16 @@ bool GraphicsImportHasAlpha(GraphicsImportComponent ci);
 // the samples as stored. sRGB and undescribed sources are drawn as stored
 // either way.
 ComponentResult GraphicsImportSetColorMatching(GraphicsImportComponent ci, bool match);
+// What the last drawing converted to sRGB from: the description of the
+// source's ICC profile or coded colours; empty when it drew the samples as
+// stored (or has not drawn).
+ComponentResult GraphicsImportGetConvertedColour(GraphicsImportComponent ci,
+                                                 std::string* description);
+// The warnings the last drawing's decoder gave about data it could only
+// partly read and decoded anyway, as the library worded them; empty for a
+// clean drawing (or none yet). Ask once the drawing has ended.
+ComponentResult GraphicsImportGetWarnings(GraphicsImportComponent ci,
+                                          std::vector<std::string>* warnings);
 ComponentResult GraphicsImportGetMetaData(GraphicsImportComponent ci, UserData ud);
 // What the stored samples are (grey, colour, CMYK) and how their colours
 // are described.

@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "driver/checks.h"
+#include "driver/image_job.h"
+#include "imageio/export.h"
+#include "metadata/drop_items.h"
+#include "platform/quicktime.h"
 #include "test_support.h"
 
 namespace {
@@ -305,6 +310,46 @@ TEST_F(GainMapRun, HostileMapsAreBoundedOrUnlisted) {
       const Bytes output = test::ReadFileBytes(out);
       EXPECT_FALSE(Holds(output, "\"GainMap\"") || Holds(output, "hdrgm:Version"));
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// What the job says it did with the map: fitted where JPEG carries it,
+// left out by //drop or by an output that holds none, nothing without /m.
+TEST_F(GainMapRun, FactsSayWhetherTheMapWasFittedOrLeftOut) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  test::WriteFileBytes(dir_ / "in.jpg", MakeHdrJpeg(false));
+  struct Case {
+    const char* name;
+    bool copyMetadata;
+    uint32_t drop;
+    const char* output;
+    GainMapFate fate;
+  };
+  const Case cases[] = {
+      {"JPEG with /m", true, 0, "out.jpg", GainMapFate::kFitted},
+      {"//drop gainmap", true, kDropGainMap, "out.jpg", GainMapFate::kLeftOut},
+      {"PNG with /m", true, 0, "out.png", GainMapFate::kLeftOut},
+      {"without /m", false, 0, "out.jpg", GainMapFate::kNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JobSettings s;
+    s.inputPath = (dir_ / "in.jpg").string();
+    s.outputPath = (dir_ / c.output).string();
+    s.width = 32;
+    s.copyMetadata = c.copyMetadata;
+    s.dropItems = c.drop;
+    s.exportSettings.codec = kCodecFromFileName;
+    std::vector<Note> notes;
+    RunChecks(s, notes);
+    ASSERT_EQ(s.errorCount, 0);
+    const JobResult result = RunImageJob(s);
+    ASSERT_EQ(result.code, noErr);
+    EXPECT_EQ(result.facts.gainMap, c.fate);
   }
 }
 

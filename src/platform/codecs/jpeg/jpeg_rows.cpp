@@ -15,6 +15,7 @@
 #include <jpeglib.h>
 
 #include "platform/codecs/common/buffer_rows.h"
+#include "platform/codecs/common/decode_warnings.h"
 #include "platform/codecs/common/import_rows.h"
 #include "platform/codecs/jpeg/jpeg_errors.h"
 
@@ -54,11 +55,19 @@ Decoder* DecoderOf(j_common_ptr info) {
 // follows. A Huffman-coded scan that then still needs bits was cut, and
 // decoding on would only paint grey. Arithmetic coding says nothing when
 // it runs dry, and may end its last row of blocks early by design; a
-// scan that stops before that row was cut either way.
+// scan that stops before that row was cut either way. A warning about an
+// image decoded anyway is noted, in libjpeg's words.
+void NoteMessage(j_common_ptr info) {
+  char text[JMSG_LENGTH_MAX] = {};
+  info->err->format_message(info, text);
+  NoteDecodeWarning(text);
+}
+
 void NoteWarning(j_common_ptr info, int level) {
   if (level >= 0) return;
   Decoder* d = DecoderOf(info);
   d->warned = true;
+  NoteMessage(info);
   const int code = info->err->msg_code;
   if (code == JWRN_JPEG_EOF) {
     d->endedEarly = true;
@@ -266,10 +275,12 @@ OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, const ColourM
   // An error after a warning about damaged data, once every row is out
   // (in the data that follows them), still leaves the whole image; before
   // that, rows never decoded would be shown as if they were.
-  return d.warned && d.created && d.info.output_height > 0 &&
-                 d.info.output_scanline >= d.info.output_height
-             ? noErr
-             : codecErr;
+  if (d.warned && d.created && d.info.output_height > 0 &&
+      d.info.output_scanline >= d.info.output_height) {
+    NoteMessage(reinterpret_cast<j_common_ptr>(&d.info));
+    return noErr;
+  }
+  return codecErr;
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "base/big_endian.h"
 #include "platform/codecs/common/buffer_rows.h"
+#include "platform/codecs/common/decode_warnings.h"
 #include "platform/codecs/common/import_rows.h"
 #include "platform/codecs/png/png_chunks.h"
 #include "platform/codecs/png/png_codec.h"
@@ -139,10 +140,16 @@ OSErr StartImageData(PngReadHandle* handle) {
   return noErr;
 }
 
+// libpng's warnings and benign errors (a chunk it skipped: "tEXt: CRC
+// error"), kept while a drawing collects them, never printed.
+void PngNoteWarning(png_structp, png_const_charp text) {
+  NoteDecodeWarning(text != nullptr ? text : "");
+}
+
 OSErr CreateLibpngReader(PngReadHandle* handle) {
   PngReadState& state = handle->state;
   state.png =
-      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngSilentError, PngSilentWarning);
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngSilentError, PngNoteWarning);
   if (state.png == nullptr) return memFullErr;
   state.info = png_create_info_struct(state.png);
   if (state.info == nullptr) return memFullErr;

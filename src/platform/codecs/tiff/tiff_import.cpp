@@ -5,6 +5,7 @@
 // alpha stays as stored. Other photometric interpretations (YCbCr without
 // JPEG compression, CIE L*a*b*, LogLuv...) go through libtiff's RGBA reader.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -12,6 +13,7 @@
 
 #include "base/memory_limit.h"
 #include "platform/codecs/common/buffer_rows.h"
+#include "platform/codecs/common/decode_warnings.h"
 #include "platform/codecs/common/import_rows.h"
 #include "platform/codecs/tiff/tiff_codec.h"
 
@@ -69,11 +71,29 @@ bool SniffTiff(ByteSpan file) {
   return little || big || bigLittle || bigBig;
 }
 
+// Whether libtiff's warnings about a file are noted: only once its
+// directory has been read, so that the drawing keeps what its strips and
+// tiles said (a JPEG strip's "Corrupt JPEG data"), not unknown tags.
+struct TiffNoting {
+  bool decoding = false;
+};
+
+int NoteTiffWarning(TIFF*, void* user, const char* module, const char* format, va_list args) {
+  if (!static_cast<const TiffNoting*>(user)->decoding) return 1;
+  char text[512] = {};
+  std::vsnprintf(text, sizeof text, format, args);
+  NoteDecodeWarning(module != nullptr && *module != 0 ? std::string(module) + ": " + text : text);
+  return 1;
+}
+
 // Opened without memory mapping: libtiff then never points into the caller's
-// bytes, which are const.
-TiffHandle OpenTiff(MemoryStream* stream) {
+// bytes, which are const. With noting, its warnings are noted as it says.
+TiffHandle OpenTiff(MemoryStream* stream, TiffNoting* noting = nullptr) {
   TiffOptions options = SilentTiffOptions();
   if (!options) return nullptr;
+  if (noting != nullptr) {
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), NoteTiffWarning, noting);
+  }
   return TiffHandle(TIFFClientOpenExt("memory", "rm", stream, ReadMemory, WriteNothing, SeekMemory,
                                       CloseMemory, SizeOfMemory, MapNothing, UnmapNothing,
                                       options.get()));
@@ -561,12 +581,14 @@ OSErr DrawTiff(ByteSpan file, RowBand* dst, const ColourMatch* cmykMatch) {
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   MemoryStream stream{file.data(), file.size(), 0};
-  TiffHandle tif = OpenTiff(&stream);
+  TiffNoting noting;
+  TiffHandle tif = OpenTiff(&stream, &noting);
   if (!tif) return codecErr;
   TiffLayout layout;
   if (OSErr err = ReadLayout(tif.get(), &layout)) return err;
   if (layout.width != BufferWidth(*dst) || layout.height != BufferHeight(*dst)) return paramErr;
   if (!StripsLieInFile(tif.get(), layout, file.size())) return codecErr;
+  noting.decoding = true;
   if (layout.kind == TiffKind::kOther) return DrawThroughRgba(tif.get(), layout, dst);
   return DrawSamples(tif.get(), layout, cmykMatch, dst);
 }
