@@ -10,6 +10,7 @@
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "metadata/orientation.h"
+#include "platform/graphics_import.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void SetStandInBounds(OutputGeometry* geometry) {
 struct SourceTraits {
   bool hasAlpha = false;
   bool deep = false;  // 16 bits a channel
+  const ImageFormat* format = nullptr;
 };
 
 // The stored bounds, and with "//upright" the orientation that puts the
@@ -45,7 +47,8 @@ int32_t ProbeGeometry(const std::string& path, bool upright, bool web, OutputGeo
     if (upright) orientation = StoredOrientation(opened.importer);
     traits->hasAlpha = opened.hasAlpha;
     traits->deep = PixelSizeOfFormat(opened.format) > 32;
-  } else if (const int32_t err = ProbeNaturalBounds(path, &bounds)) {
+    traits->format = GraphicsImportFormat(opened.importer);
+  } else if (const int32_t err = ProbeSource(path, &bounds, &traits->format)) {
     return err;
   }
   *geometry = StoredGeometry(int32_t(int64_t(bounds.right) - bounds.left),
@@ -53,7 +56,7 @@ int32_t ProbeGeometry(const std::string& path, bool upright, bool web, OutputGeo
   return noErr;
 }
 
-void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits) {
+void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits, InputProbe* probe) {
   if (!s.inputPath) {
     Fail(s, notes, "No input file specified\n");
     SetStandInBounds(&s.geometry);
@@ -64,11 +67,15 @@ void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits) 
   // The sizes worked out below are never used after this, but must not
   // divide by zero or come from bounds the probe left half-filled.
   SetStandInBounds(&s.geometry);
-  if (err == fnfErr) {
-    Fail(s, notes,
-         "Error: \"" + *s.inputPath + "\": file not found (" + std::to_string(err) + ")\n");
+  std::string line =
+      err == fnfErr
+          ? "Error: \"" + *s.inputPath + "\": file not found (" + std::to_string(err) + ")\n"
+          : "Error code: \"" + *s.inputPath + "\": " + std::to_string(err) + "\n";
+  if (probe != nullptr && !probe->counted) {
+    probe->code = err;
+    probe->line = std::move(line);
   } else {
-    Fail(s, notes, "Error code: \"" + *s.inputPath + "\": " + std::to_string(err) + "\n");
+    Fail(s, notes, std::move(line));
   }
 }
 
@@ -163,15 +170,53 @@ void CheckContainerOrientation(JobSettings& s) {
   if (format != nullptr && format->containerOrientation) s.upright = true;
 }
 
-void RunChecks(JobSettings& s, std::vector<Note>& notes) {
+namespace {
+
+// One output per entry, each from a copy of the settings sized as the
+// entry's single run would be.
+void ComputeEntrySizes(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<Note>& notes) {
+  if (s.percentScale != 0 || s.width != 0 || s.height != 0 || s.boxRule != BoxRule::kNone) {
+    Fail(s, notes, "Redundant size specification with //sizes and another size\n");
+    return;
+  }
+  s.outputs.clear();
+  for (const SizeEntry& entry : sizes) {
+    JobSettings one = s;
+    one.errorCount = 0;
+    ApplySizeEntry(entry, &one);
+    ComputeOutputSize(one, notes);
+    s.errorCount += one.errorCount;
+    s.outputs.push_back({std::string(), one.geometry, entry.text});
+  }
+}
+
+void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<Note>& notes,
+                  InputProbe* probe) {
   ApplyWebDefaults(s);
   CheckContainerOrientation(s);
   SourceTraits traits;
-  CheckInput(s, notes, &traits);
+  CheckInput(s, notes, &traits, probe);
+  if (probe != nullptr) probe->format = traits.format;
   ChooseAlphaHandling(s, traits.hasAlpha, traits.deep);
   if (!s.outputPath) Fail(s, notes, "No output file specified\n");
   CheckOutputTargets(s, notes);
-  ComputeOutputSize(s, notes);
+  if (sizes.empty()) {
+    ComputeOutputSize(s, notes);
+  } else {
+    ComputeEntrySizes(s, sizes, notes);
+  }
   CheckRotation(s, notes);
+  for (JobOutput& output : s.outputs) output.geometry.quarterTurns = s.geometry.quarterTurns;
   CheckOptionPairs(s, notes);
+}
+
+}  // namespace
+
+void RunChecks(JobSettings& s, std::vector<Note>& notes) {
+  RunAllChecks(s, {}, notes, nullptr);
+}
+
+void RunChecksForInput(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<Note>& notes,
+                       InputProbe* probe) {
+  RunAllChecks(s, sizes, notes, probe);
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "driver/number_text.h"
+#include "driver/size_list.h"
 #include "metadata/drop_items.h"
 
 namespace {
@@ -45,19 +46,6 @@ void ApplyEdgeModes(std::string_view text, JobSettings& s) {
       ++i;
     }
   }
-}
-
-// A whole decimal number from 1 to 2^31 - 1, digits alone.
-bool ReadPositive(std::string_view text, int32_t* value) {
-  if (text.empty() || text.size() > 10) return false;
-  int64_t v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  if (v < 1 || v > INT32_MAX) return false;
-  *value = int32_t(v);
-  return true;
 }
 
 int32_t QualityFromPercent(std::string_view text) {
@@ -108,6 +96,7 @@ class Scanner {
     if (word.empty() || (word[0] != '-' && word[0] != '/') ||
         (word[0] == '/' && WordIsAbsoluteInputPath(word))) {
       s_.inputPath = word;
+      out_.batch.inputWords.push_back(word);
       return;
     }
     if (word.size() == 1) return;  // a lone "-" or "/"
@@ -367,6 +356,85 @@ class Scanner {
     }
   }
 
+  // "//sizes": every entry is checked and each bad one reported; the list
+  // is taken only when all are good.
+  void SizesOption(const std::string& name) {
+    const std::string* list = TakeNextWord();
+    if (list == nullptr) {
+      MissingArgument(name);
+      return;
+    }
+    std::vector<SizeEntry> sizes;
+    bool good = true;
+    std::string_view rest = *list;
+    while (true) {
+      const size_t comma = rest.find(',');
+      const std::string_view word = rest.substr(0, comma);
+      SizeEntry entry;
+      if (ParseSizeEntry(word, &entry)) {
+        sizes.push_back(std::move(entry));
+      } else {
+        BadArgument(name, word);
+        good = false;
+      }
+      if (comma == std::string_view::npos) break;
+      rest.remove_prefix(comma + 1);
+    }
+    if (!good) return;
+    out_.batch.sizes = std::move(sizes);
+    out_.batch.sizesGiven = true;
+  }
+
+  // "//shard I/N": 0 <= I < N.
+  void ShardOption(const std::string& name) {
+    const std::string* word = TakeNextWord();
+    if (word == nullptr) {
+      MissingArgument(name);
+      return;
+    }
+    const size_t slash = word->find('/');
+    int32_t index = 0, count = 0;
+    const std::string indexText = word->substr(0, slash);
+    const bool goodIndex = indexText == "0" || ReadPositive(indexText, &index);
+    if (slash == std::string::npos || !goodIndex ||
+        !ReadPositive(std::string_view(*word).substr(slash + 1), &count) || index >= count) {
+      BadArgument(name, *word);
+      return;
+    }
+    out_.batch.shardIndex = index;
+    out_.batch.shardCount = count;
+  }
+
+  // A word that must be there: its text, else nullptr with the error said.
+  const std::string* RequiredWord(const std::string& name) {
+    const std::string* word = TakeNextWord();
+    if (word == nullptr) MissingArgument(name);
+    return word;
+  }
+
+  bool BatchOption(const std::string& name) {
+    BatchOptions& b = out_.batch;
+    if (name == "sizes") {
+      SizesOption(name);
+    } else if (name == "each") {
+      b.each = true;
+    } else if (name == "inputs") {
+      if (const std::string* file = RequiredWord(name)) b.inputsFile = *file;
+    } else if (name == "jobs") {
+      const std::string* word = RequiredWord(name);
+      if (word != nullptr && !ReadPositive(*word, &b.jobs)) BadArgument(name, *word);
+    } else if (name == "shard") {
+      ShardOption(name);
+    } else if (name == "skip-existing") {
+      b.skipExisting = true;
+    } else if (name == "report") {
+      if (const std::string* file = RequiredWord(name)) b.reportTarget = *file;
+    } else {
+      return false;
+    }
+    return true;
+  }
+
   // The options beyond the classic set; false for an unknown name.
   bool EverydayOption(const std::string& name) {
     if (name == "fit") {
@@ -395,7 +463,14 @@ class Scanner {
       s_.strict = true;
     } else if (name == "subsampling") {
       SubsamplingOption(name);
-    } else if (name == "version") {
+    } else if (!BatchOption(name)) {
+      return VersionOption(name);
+    }
+    return true;
+  }
+
+  bool VersionOption(const std::string& name) {
+    if (name == "version") {
       out_.notes.push_back({NoteKind::kVersion, {}});
       out_.versionAsked = true;
     } else {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/batch_options.h"
 #include "driver/job_settings.h"
 
 enum class NoteKind {
@@ -30,6 +31,7 @@ struct ScanOutcome {
   bool verbose = false;       // "/v" was given
   bool trace = false;         // "/!" was given
   bool versionAsked = false;  // "//version" was given
+  BatchOptions batch;         // many inputs, many sizes, the report
 };
 
 // Scans the words after the program's own, left to right, into settings

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "base/quiet_stderr.h"
+#include "driver/batch.h"
 #include "driver/checks.h"
 #include "driver/command_line.h"
 #include "driver/error_line.h"
@@ -43,6 +44,28 @@ void Show(const std::vector<Note>& notes) {
   }
 }
 
+void DumpMetaDataAsked(const JobSettings& settings) {
+  if (settings.dumpTarget) {
+    DumpMetaData(*settings.inputPath, *settings.dumpTarget,
+                 ImageGoesToStandardOutput(settings) ? DumpFallback::kNowhere
+                                                     : DumpFallback::kStandardOutput);
+  }
+}
+
+// "//sizes", "//each", "//inputs" and their company (driver/batch.h).
+int32_t RunBatchCommand(JobSettings& settings, const BatchOptions& batch) {
+  std::vector<Note> notes;
+  const BatchPlan plan = PlanBatch(settings, batch, notes);
+  Show(notes);
+  if (settings.errorCount != 0) {
+    PrintUsage(Process().programName);
+    return settings.errorCount;
+  }
+  // One input only: many are refused with "/M".
+  if (!plan.jobs.empty()) DumpMetaDataAsked(plan.jobs.front().settings);
+  return RunBatch(plan, batch);
+}
+
 }  // namespace
 
 int32_t RunDriver(const std::vector<std::string>& words) {
@@ -65,6 +88,8 @@ int32_t RunDriver(const std::vector<std::string>& words) {
   // "//version" alone answers a script's question and nothing more.
   if (scan.versionAsked && rest.size() == 1) return noErr;
 
+  if (BatchAsked(scan.batch)) return RunBatchCommand(settings, scan.batch);
+
   std::vector<Note> checkNotes;
   RunChecks(settings, checkNotes);
   Show(checkNotes);
@@ -73,11 +98,7 @@ int32_t RunDriver(const std::vector<std::string>& words) {
     return settings.errorCount;
   }
 
-  if (settings.dumpTarget) {
-    DumpMetaData(*settings.inputPath, *settings.dumpTarget,
-                 ImageGoesToStandardOutput(settings) ? DumpFallback::kNowhere
-                                                     : DumpFallback::kStandardOutput);
-  }
+  DumpMetaDataAsked(settings);
 
   const JobResult job = RunImageJob(settings);
   // Outputs that failed together (the reading) say so once.

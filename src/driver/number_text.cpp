@@ -99,3 +99,15 @@ int32_t TruncateSaturating(double value) {
   if (value <= -2147483648.0) return std::numeric_limits<int32_t>::min();
   return int32_t(value);
 }
+
+bool ReadPositive(std::string_view text, int32_t* value) {
+  if (text.empty() || text.size() > 10) return false;
+  int64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < 1 || v > INT32_MAX) return false;
+  *value = int32_t(v);
+  return true;
+}

@@ -10,6 +10,10 @@
 // nearest 32-bit limit.
 int32_t ReadInteger(std::string_view text);
 
+// A whole decimal number from 1 to 2^31 - 1, digits alone; false for
+// anything else, *value untouched.
+bool ReadPositive(std::string_view text, int32_t* value);
+
 // Leading blanks, an optional sign, digits with an optional decimal point and
 // an optional exponent, up to the first other character; no number gives 0.
 // Overflow gives an infinity, underflow a zero.

@@ -16,6 +16,8 @@ bool DumpGoesToStandardOutput(const JobSettings& s) {
          (s.dumpTarget->empty() || *s.dumpTarget == "-" || NamesStandardOutput(*s.dumpTarget));
 }
 
+}  // namespace
+
 // The output replaces its target through a temporary and a rename, so an
 // output that is the input would be read whole before it goes; but one slip
 // in a batch line would still lose a folder of originals. Only a regular
@@ -28,8 +30,6 @@ void CheckOutputIsNotInput(JobSettings& s, std::vector<Note>& notes) {
              "\": the output is the input file (//in-place replaces it)\n");
   }
 }
-
-}  // namespace
 
 bool ImageGoesToStandardOutput(const JobSettings& s) {
   return s.outputPath && (*s.outputPath == "-" || NamesStandardOutput(*s.outputPath));

@@ -17,5 +17,8 @@ bool ImageGoesToStandardOutput(const JobSettings& settings);
 // and the image and the metadata dump cannot both reach the standard output.
 void CheckOutputTargets(JobSettings& settings, std::vector<Note>& notes);
 
+// The output must not be the input file, unless "//in-place" asks for it.
+void CheckOutputIsNotInput(JobSettings& settings, std::vector<Note>& notes);
+
 // "//drop" needs "/m"; "//fit" and "//fill" exclude each other.
 void CheckOptionPairs(JobSettings& settings, std::vector<Note>& notes);

@@ -8,11 +8,18 @@
 #include "platform/handle.h"
 
 int32_t ProbeNaturalBounds(const std::string& path, Rect* bounds) {
+  const ImageFormat* format = nullptr;
+  return ProbeSource(path, bounds, &format);
+}
+
+int32_t ProbeSource(const std::string& path, Rect* bounds, const ImageFormat** format) {
+  *format = nullptr;
   FSSpec spec;
   if (OSErr err = PathToFSSpec(path, &spec)) return err;
   GraphicsImportComponent importer = nullptr;
   int32_t result = GetGraphicsImporterForFile(&spec, &importer);
   if (result == noErr) result = GraphicsImportGetNaturalBounds(importer, bounds);
+  if (result == noErr) *format = GraphicsImportFormat(importer);
   if (importer != nullptr) CloseComponent(importer);
   return result;
 }

@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/codecs/common/image_format.h"
 #include "platform/components.h"
 #include "platform/gworld.h"
 #include "platform/user_data.h"
 
 // The image's natural bounds (top-left at 0, 0).
 int32_t ProbeNaturalBounds(const std::string& path, Rect* bounds);
+// The same, and the file's format (nullptr when no importer claims it).
+int32_t ProbeSource(const std::string& path, Rect* bounds, const ImageFormat** format);
 // An importer chosen for a file, with its bounds and the buffer format the
 // image prefers known; closed when the record goes.
 struct OpenedImport {

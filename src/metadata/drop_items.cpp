@@ -65,6 +65,13 @@ uint32_t DropItemForWord(std::string_view word) {
   return 0;
 }
 
+std::string_view WordForDropItem(uint32_t kind) {
+  for (const DropWord& entry : kDropWords) {
+    if (entry.item == kind) return entry.word;
+  }
+  return {};
+}
+
 uint32_t LeftOutKinds(uint32_t drop, uint32_t kept) {
   return kept != 0 ? kAllDropItems & ~kept : drop;
 }

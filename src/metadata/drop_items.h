@@ -25,6 +25,8 @@ constexpr uint32_t kAllDropItems = 511;
 // The kind a "//drop" word names ("gps", "exif", "makernotes", "xmp",
 // "iptc", "comment", "icc", "gainmap", "copyright"); 0 for any other word.
 uint32_t DropItemForWord(std::string_view word);
+// The word for one kind (a single bit); empty for anything else.
+std::string_view WordForDropItem(uint32_t kind);
 
 // The kinds left out: those "//drop" named, or, when "//keep" named some
 // (kept is not 0), every other one.

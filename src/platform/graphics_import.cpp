@@ -293,6 +293,13 @@ bool GraphicsImportDrawsUpright(GraphicsImportComponent ci) {
   return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawnUpright;
 }
 
+const ImageFormat* GraphicsImportFormat(GraphicsImportComponent ci) {
+  if (ci == nullptr || ci->component == nullptr || ci->component->importer == nullptr) {
+    return nullptr;
+  }
+  return ci->component->importer->format;
+}
+
 bool GraphicsImportHasAlpha(GraphicsImportComponent ci) {
   ImporterState* state = Importer(ci);
   return state != nullptr && LoadHeader(ci, state) == noErr && state->header.hasAlpha;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "colour/colour_match.h"
+#include "platform/codecs/common/image_format.h"
 #include "platform/codecs/common/quality.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
@@ -46,6 +47,8 @@ bool GraphicsImportDrawsUpright(GraphicsImportComponent ci);
 // Whether the picture may hold transparency (an alpha channel or a
 // transparent colour); false for an importer that cannot say.
 bool GraphicsImportHasAlpha(GraphicsImportComponent ci);
+// The format of the file the importer was chosen for; nullptr for none.
+const ImageFormat* GraphicsImportFormat(GraphicsImportComponent ci);
 // Whether the drawing converts the source's colours, as its embedded ICC
 // profile or coded description gives them, to sRGB (the default), or draws
 // the samples as stored. sRGB and undescribed sources are drawn as stored

@@ -12,15 +12,17 @@ namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// Written only while no name is kept (guarded is false), read by the
-// handler only while one is.
-char guardedName[PATH_MAX];
-std::atomic<bool> guarded{false};
-std::mutex owner;  // who may set guardedName
-bool owned = false;
+// One slot per job writing at once ("//jobs"); a slot's name is written
+// only while it is not guarded, and read by the handler only while it is.
+constexpr int kSlots = 64;
+char guardedNames[kSlots][PATH_MAX];
+std::atomic<bool> guarded[kSlots];
+std::mutex owner;  // who may set a slot's name
 
 void RemoveAndEnd(int signal) {
-  if (guarded.load()) unlink(guardedName);
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (guarded[slot].load()) unlink(guardedNames[slot]);
+  }
   // SA_RESETHAND restored the default action, SA_NODEFER left the signal
   // unblocked: raising it ends the process as the signal would have.
   raise(signal);
@@ -48,15 +50,21 @@ void GuardTemporary(const std::string& name) {
   static std::once_flag installed;
   std::call_once(installed, InstallHandlers);
   std::lock_guard<std::mutex> lock(owner);
-  if (owned || name.size() >= sizeof guardedName) return;
-  std::memcpy(guardedName, name.c_str(), name.size() + 1);
-  owned = true;
-  guarded.store(true);
+  if (name.size() >= PATH_MAX) return;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (guarded[slot].load()) continue;
+    std::memcpy(guardedNames[slot], name.c_str(), name.size() + 1);
+    guarded[slot].store(true);
+    return;
+  }
 }
 
 void ForgetTemporary(const std::string& name) {
   std::lock_guard<std::mutex> lock(owner);
-  if (!owned || name != guardedName) return;
-  guarded.store(false);
-  owned = false;
+  for (int slot = 0; slot < kSlots; ++slot) {
+    if (guarded[slot].load() && name == guardedNames[slot]) {
+      guarded[slot].store(false);
+      return;
+    }
+  }
 }

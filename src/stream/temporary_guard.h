@@ -8,8 +8,8 @@
 
 #include <string>
 
-// Keeps name (at most one at a time; a second is not guarded) until
-// ForgetTemporary. The handlers are installed on first use.
+// Keeps name until ForgetTemporary: one for each job writing at once, up to
+// 64 (a further one is not guarded). The handlers are installed on first use.
 void GuardTemporary(const std::string& name);
 // After the temporary was renamed or removed: a late signal then unlinks a
 // name that no longer exists, which is harmless.

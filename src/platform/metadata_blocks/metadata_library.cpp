@@ -6,6 +6,17 @@
 
 #include "platform/metadata_blocks/metadata_library.h"
 
+namespace {
+
+// exiv2 registers the XMP namespaces it meets in one table for the process;
+// with this lock, jobs on several threads may decode XMP at once.
+void LockXmpRegistry(void* data, bool lock) {
+  auto* registry = static_cast<std::mutex*>(data);
+  lock ? registry->lock() : registry->unlock();
+}
+
+}  // namespace
+
 void InitMetaDataLibrary() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -13,7 +24,8 @@ void InitMetaDataLibrary() {
     // prints, so the log is silenced before anything is read.
     Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
     Exiv2::LogMsg::setHandler(nullptr);
-    Exiv2::XmpParser::initialize();
+    static std::mutex xmpRegistry;
+    Exiv2::XmpParser::initialize(LockXmpRegistry, &xmpRegistry);
     Exiv2::enableBMFF(true);
   });
 }

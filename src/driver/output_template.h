@@ -1,0 +1,24 @@
+// Output names from a template ("/o" with "//sizes", "//each" or
+// "//inputs"): {dir} the input's folder as given ("." when none), {name} its
+// file name without the last extension, {w} and {h} the size written (after
+// turns), {size} the "//sizes" entry as written. Other text is kept as it
+// stands, a brace without its partner too.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct TemplateValues {
+  std::string input;  // the input as given
+  int32_t width = 0;  // written, after turns
+  int32_t height = 0;
+  std::string size;  // the "//sizes" entry; empty without
+};
+
+// The error line for the first placeholder the template does not know
+// ({size} is known only with "//sizes"), or nothing when all are known.
+std::optional<std::string> UnknownPlaceholder(const std::string& templ, bool sizesGiven);
+
+// The template with every placeholder replaced (all known, as checked).
+std::string ExpandTemplate(const std::string& templ, const TemplateValues& values);

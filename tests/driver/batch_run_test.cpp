@@ -1,0 +1,254 @@
+// Many inputs and many sizes in one run, against single runs of the real
+// program: the same bytes, names from the template, refusals before
+// anything is written, failures that stay with their input.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "png_files.h"
+#include "test_support.h"
+
+namespace {
+
+using test::RunResult;
+using test::RunTavrel;
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(at, end - at));
+  }
+  return lines;
+}
+
+// A folder with a/p.png (40 x 30), b/p.png and b/q.png (30 x 40), in which
+// the program runs.
+class BatchRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(dir_ / "a");
+    std::filesystem::create_directories(dir_ / "b");
+    ASSERT_TRUE(test::WritePng(dir_ / "a/p.png", test::MakeTestPattern(40, 30, 8, 4)));
+    ASSERT_TRUE(test::WritePng(dir_ / "b/p.png", test::MakeTestPattern(30, 40, 8, 3)));
+    ASSERT_TRUE(test::WritePng(dir_ / "b/q.png", test::MakeTestPattern(30, 40, 16, 3)));
+  }
+  RunResult Run(const std::vector<std::string>& args) {
+    return RunTavrel(args, dir_.path().string());
+  }
+  std::vector<uint8_t> Bytes(const std::string& name) { return test::ReadFileBytes(dir_ / name); }
+  bool Exists(const std::string& name) { return std::filesystem::exists(dir_ / name); }
+  // The single run's output, written to single.png.
+  std::vector<uint8_t> Single(std::vector<std::string> args) {
+    args.insert(args.end(), {"/o", "single.png"});
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return Bytes("single.png");
+  }
+
+  test::TempDir dir_;
+};
+
+TEST_F(BatchRun, EveryOutputIsTheSingleRunsBytes) {
+  const std::vector<std::string> common = {"/c", "png", "/r", "90", "//premultiply"};
+  struct Case {
+    std::string entry;
+    std::vector<std::string> single;
+    std::string name;  // {w}x{h}: the written size, after the turn
+  };
+  const Case cases[] = {
+      {"20", {"/w", "20"}, "15x20"},
+      {"x9", {"/h", "9"}, "9x12"},
+      {"17x9", {"/w", "17", "/h", "9"}, "9x17"},
+      {"16x16:fit", {"//fit", "16", "16"}, "12x16"},
+      {"16x10:fill", {"//fill", "16", "10"}, "10x16"},
+  };
+  std::string list;
+  for (const Case& c : cases) list += (list.empty() ? "" : ",") + c.entry;
+  std::vector<std::string> args = common;
+  args.insert(args.end(), {"//sizes", list, "/o", "out/{name}-{w}x{h}.png", "a/p.png"});
+  const RunResult r = Run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  for (const Case& c : cases) {
+    std::vector<std::string> single = common;
+    single.insert(single.end(), c.single.begin(), c.single.end());
+    single.push_back("a/p.png");
+    EXPECT_EQ(Bytes("out/p-" + c.name + ".png"), Single(single)) << c.entry;
+  }
+
+  // Many inputs, two at a time, and a listing: each as its own single run.
+  const RunResult each = Run({"//each", "//jobs", "2", "/w", "10", "/c", "png", "/o",
+                              "each/{dir}/{name}.png", "a/p.png", "b/p.png", "b/q.png"});
+  ASSERT_EQ(each.status, 0) << each.err;
+  std::ofstream(dir_ / "list") << "b/q.png\n\n  \nb/p.png\n";
+  const RunResult listed = Run({"//inputs", "list", "/w", "10", "/c", "png", "/o", "{name}.png"});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  for (const std::string input : {"a/p.png", "b/p.png", "b/q.png"}) {
+    const std::vector<uint8_t> single = Single({"/w", "10", "/c", "png", input});
+    EXPECT_EQ(Bytes("each/" + input), single) << input;
+    if (input != "a/p.png") {
+      EXPECT_EQ(Bytes(input.substr(2)), single) << input;
+    }
+  }
+}
+
+TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string firstLine;
+    int status;
+  };
+  const Case cases[] = {
+      {{"//each", "/w", "8", "/o", "out/{name}.jpg", "a/p.png", "b/p.png"},
+       "Error: \"out/p.jpg\": written for both \"a/p.png\" and \"b/p.png\"",
+       1},
+      {{"//sizes", "8,x8", "/o", "out/{name}.jpg", "a/p.png"},
+       "Error: \"out/p.jpg\": written for both \"a/p.png\" and \"a/p.png\"",
+       1},
+      {{"//each", "/w", "8", "/o", "out/{stem}.jpg", "a/p.png"},
+       "Error: \"out/{stem}.jpg\": unknown placeholder {stem} (known: {dir} {name} {w} {h} "
+       "{size})",
+       1},
+      {{"//each", "/w", "8", "/o", "out/{size}.jpg", "a/p.png"},
+       "Error: \"out/{size}.jpg\": {size} in an output name needs //sizes",
+       1},
+      {{"//sizes", "0,-5,abc,,8,9x,x,7:fit", "/o", "out/{w}.jpg", "a/p.png"},
+       "Invalid argument for flag \"-sizes\": \"0\"",
+       8},  // seven entries, and then no size at all
+      {{"//sizes", "8", "/w", "9", "/o", "out/{w}.jpg", "a/p.png"},
+       "Redundant size specification with //sizes and another size",
+       1},
+      {{"//each", "//jobs", "0", "/w", "8", "/o", "out/{name}.jpg", "a/p.png"},
+       "Invalid argument for flag \"-jobs\": \"0\"",
+       1},
+      {{"//shard", "3/3", "//each", "/w", "8", "/o", "out/{name}.jpg", "a/p.png"},
+       "Invalid argument for flag \"-shard\": \"3/3\"",
+       1},
+      {{"//shard", "1", "//each", "/w", "8", "/o", "out/{name}.jpg", "a/p.png"},
+       "Invalid argument for flag \"-shard\": \"1\"",
+       1},
+      {{"//inputs", "missing.txt", "/w", "8", "/o", "out/{name}.jpg"},
+       "Error: \"missing.txt\": file not found (-43)",
+       1},
+      {{"//inputs", "a", "/w", "8", "/o", "out/{name}.jpg"},
+       "Error \"a\": access denied (-5000)",
+       1},
+      {{"//report", "-", "/w", "8", "/o", "-", "a/p.png"},
+       "The image and the report cannot both go to the standard output",
+       1},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, c.status) << c.firstLine;
+    EXPECT_TRUE(StartsWith(r.err, c.firstLine + "\n")) << r.err.substr(0, 300);
+    EXPECT_NE(r.err.find("Usage: "), std::string::npos) << c.firstLine;
+    EXPECT_EQ(r.out, "") << c.firstLine;
+    EXPECT_FALSE(Exists("out")) << c.firstLine;
+  }
+  // Without the batch options the output name is taken as it stands.
+  const RunResult literal = Run({"/w", "8", "/c", "png", "/o", "{name}.png", "a/p.png"});
+  EXPECT_EQ(literal.status, 0) << literal.err;
+  EXPECT_TRUE(Exists("{name}.png"));
+}
+
+TEST_F(BatchRun, ADamagedInputFailsAloneAndIsReported) {
+  test::WriteFileBytes(dir_ / "b/bad.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0});
+  const RunResult single = Run({"/w", "8", "/o", "single.jpg", "b/bad.png"});
+  ASSERT_NE(single.status, 0);
+  const std::string line = Lines(single.err).front();
+  const RunResult r = Run({"//each", "/w", "8", "/o", "{dir}/{name}.jpg", "//report", "-",
+                           "a/p.png", "b/bad.png", "b/q.png"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, line + "\n");
+  EXPECT_TRUE(Exists("a/p.jpg"));
+  EXPECT_TRUE(Exists("b/q.jpg"));
+  EXPECT_FALSE(Exists("b/bad.jpg"));
+  const std::vector<std::string> report = Lines(r.out);
+  ASSERT_EQ(report.size(), 3u) << r.out;
+  int failed = 0;
+  for (const std::string& json : report) {
+    if (json.find("\"input\":\"b/bad.png\"") == std::string::npos) {
+      EXPECT_NE(json.find("\"status\":\"ok\""), std::string::npos) << json;
+      continue;
+    }
+    ++failed;
+    EXPECT_NE(json.find("\"status\":\"failed\""), std::string::npos) << json;
+    EXPECT_NE(json.find("\"output\":null"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"code\":" + line.substr(line.rfind(' ') + 1)), std::string::npos) << json;
+  }
+  EXPECT_EQ(failed, 1);
+}
+
+// Spark's RDD.pipe and the like: input names in on the standard input,
+// one JSON line per output back on the standard output.
+TEST_F(BatchRun, InputsFromAPipeGiveReportLinesOnTheStandardOutput) {
+  const RunResult r =
+      test::RunProgram({"sh", "-c",
+                        "printf 'a/p.png\\n\\nb/q.png\\n' | \"$0\" //inputs - //report - /w 8 "
+                        "/c png /o 'piped/{name}.png'",
+                        TAVREL_BINARY},
+                       dir_.path().string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::vector<std::string> report = Lines(r.out);
+  ASSERT_EQ(report.size(), 2u) << r.out;
+  std::set<std::string> outputs;
+  for (const std::string& json : report) {
+    EXPECT_TRUE(StartsWith(json, "{\"version\":1,\"input\":")) << json;
+    EXPECT_NE(json.find("\"status\":\"ok\""), std::string::npos) << json;
+    const size_t at = json.find("\"output\":\"") + 10;
+    outputs.insert(json.substr(at, json.find('"', at) - at));
+  }
+  EXPECT_EQ(outputs, (std::set<std::string>{"piped/p.png", "piped/q.png"}));
+  EXPECT_TRUE(Exists("piped/p.png") && Exists("piped/q.png"));
+}
+
+TEST_F(BatchRun, ShardsTakeEveryInputExactlyOnce) {
+  std::ofstream list(dir_ / "list");
+  for (int i = 0; i < 7; ++i) {
+    std::filesystem::copy_file(dir_ / "a/p.png", dir_ / ("in" + std::to_string(i) + ".png"));
+    list << "in" << i << ".png\n";
+  }
+  list.close();
+  std::multiset<std::string> written;
+  for (int shard = 0; shard < 3; ++shard) {
+    const RunResult r = Run({"//inputs", "list", "//shard", std::to_string(shard) + "/3", "/w", "4",
+                             "/o", "s{name}.jpg", "//report", "-"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string& json : Lines(r.out)) {
+      const size_t at = json.find("\"input\":\"") + 9;
+      written.insert(json.substr(at, json.find('"', at) - at));
+    }
+  }
+  std::multiset<std::string> all;
+  for (int i = 0; i < 7; ++i) all.insert("in" + std::to_string(i) + ".png");
+  EXPECT_EQ(written, all);
+}
+
+TEST_F(BatchRun, SkipExistingLeavesAnOutputAloneAndSaysSo) {
+  test::WriteFileBytes(dir_ / "p.jpg", {'o', 'l', 'd'});
+  const RunResult r = Run({"//each", "//skip-existing", "/w", "8", "/o", "{name}.jpg", "//report",
+                           "report.json", "a/p.png", "b/q.png"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Bytes("p.jpg"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_TRUE(Exists("q.jpg"));
+  const std::vector<uint8_t> report = Bytes("report.json");
+  const std::string text(report.begin(), report.end());
+  EXPECT_NE(text.find("\"input\":\"a/p.png\",\"output\":\"p.jpg\",\"status\":\"skipped\""),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\"input\":\"b/q.png\",\"output\":\"q.jpg\",\"status\":\"ok\""),
+            std::string::npos)
+      << text;
+}
+
+}  // namespace
