@@ -106,7 +106,7 @@ struct BatchRun {
       if (!folder.empty() && output.path != "-") std::filesystem::create_directories(folder, ec);
     }
     const auto start = std::chrono::steady_clock::now();
-    const JobResult result = RunOutputsOneByOne(job.settings);
+    const JobResult result = RunImageJob(job.settings);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::string said;  // one line for a failure all outputs share
@@ -154,23 +154,6 @@ int32_t DefaultJobs() {
   return std::thread::hardware_concurrency() == 1 ? 1 : 2;
 }
 
-JobResult RunOutputsOneByOne(const JobSettings& job) {
-  JobResult all;
-  for (const JobOutput& output : job.outputs) {
-    JobSettings one = job;
-    one.outputs.clear();
-    one.outputPath = output.path;
-    one.geometry = output.geometry;
-    const JobResult result = RunImageJob(one);
-    if (all.outputs.empty()) all.facts = result.facts;
-    all.outputs.push_back({result.code, result.stage});
-    if (all.code == noErr && result.code != noErr) {
-      all.code = result.code;
-      all.stage = result.stage;
-    }
-  }
-  return all;
-}
 
 int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
   BatchRun run(plan);

@@ -42,7 +42,3 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch);
 // Inputs at a time without "//jobs".
 int32_t DefaultJobs();
 
-// Every output of the job, one run of RunImageJob each (the source decoded
-// for each), into one result: code and stage of the first failure, facts
-// of the first output.
-JobResult RunOutputsOneByOne(const JobSettings& job);
