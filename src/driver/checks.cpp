@@ -173,4 +173,5 @@ void RunChecks(JobSettings& s, std::vector<Note>& notes) {
   ComputeOutputSize(s, notes);
   CheckRotation(s, notes);
   CheckOptionPairs(s, notes);
+  CheckAnimationOutput(s, notes);
 }

@@ -385,6 +385,8 @@ class Scanner {
       s_.noEnlarge = true;
     } else if (name == "background") {
       BackgroundOption(name);
+    } else if (name == "animated") {
+      s_.animated = true;
     } else if (name == "in-place") {
       s_.inPlace = true;
     } else if (name == "progressive") {

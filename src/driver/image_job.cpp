@@ -11,6 +11,7 @@
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
+#include "pipeline/animation_job.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "platform/user_data.h"
@@ -88,6 +89,29 @@ int32_t Turn(Job& job, int32_t quarterTurns) {
   return noErr;
 }
 
+// "//animated": an animation of several frames, resized frame by frame
+// (pipeline/animation_job.h); *ran is false for a still, which goes on as
+// without the option.
+int32_t RunAnimation(Job& job, const JobSettings& s, const ResizeRequest& resize,
+                     const ExportSettings& settings, UserData ud, bool* ran) {
+  AnimationJob animation;
+  const int32_t opened = animation.Open(*s.inputPath);
+  *ran = opened != noErr || animation.Animated();
+  if (!*ran || opened != noErr) return opened;
+  const OutputGeometry& g = s.geometry;
+  job.progress.Say("Resizing %dx%d to %dx%d\n", g.sourceWidth, g.sourceHeight, g.windowWidth,
+                   g.windowHeight);
+  job.progress.Say(Quoted("Writing ", *s.outputPath));
+  AnimationStep failed = AnimationStep::kReading;
+  const int32_t result = animation.Run(resize, settings, {ud, s.upright, s.dropItems, s.keptItems},
+                                       *s.outputPath, &failed);
+  job.stage = result == noErr                        ? kStageWriting
+              : failed == AnimationStep::kReading    ? kStageReading
+              : failed == AnimationStep::kResampling ? kStageResampling
+                                                     : kStageWriting;
+  return result;
+}
+
 int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   const std::string& inputPath = *s.inputPath;
   const std::string& outputPath = *s.outputPath;
@@ -121,6 +145,11 @@ int32_t RunSteps(Job& job, const JobSettings& s, UserData* userData) {
   job.progress.Say(Quoted("Reading ", inputPath));
   if (s.copyMetadata) {
     if (const OSErr err = NewUserData(userData)) return err;
+  }
+  if (s.animated) {
+    bool ran = false;
+    const int32_t result = RunAnimation(job, s, resize, exportSettings, *userData, &ran);
+    if (ran) return result;
   }
   if (const int32_t err = job.pipeline.StartReading(inputPath, *userData, resize)) return err;
   if (!job.pipeline.ReadingKnown()) job.progress.Hold();
