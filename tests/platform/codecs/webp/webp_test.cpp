@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/memory_limit.h"
+#include "base/memory_limit_seam.h"
 #include "platform/codecs/format_test_util.h"
 #include "platform/codecs/webp/webp_codec.h"
 
@@ -87,6 +89,47 @@ TEST(WebpCodec, AnimationGivesItsFirstFrame) {
   EXPECT_EQ(d.header.width, 24);
   EXPECT_EQ(d.header.height, 16);
   EXPECT_EQ(test::Mismatches(*d.image, test::ReadNetpbm("ref.ppm")), 0);
+}
+
+// Frames as a viewer shows them, bytes A, R, G, B (animated.webp's second
+// is ref.ppm inverted); a still is one frame. The three canvases the
+// reader holds must fit before any is allocated.
+TEST(WebpCodec, AnimationFrameByFrame) {
+  const test::Reference ref = test::ReadNetpbm("ref.ppm");
+  for (const char* name : {"animated.webp", "rgb_lossless.webp"}) {
+    SCOPED_TRACE(name);
+    const int32_t frames = name[0] == 'a' ? 2 : 1;
+    const std::vector<uint8_t> file = FormatFile(name);
+    std::unique_ptr<AnimationReader> reader;
+    ASSERT_EQ(kWebpImporter.openAnimation(Span(file), &reader), noErr);
+    EXPECT_EQ(reader->Info().width, 24);
+    EXPECT_EQ(reader->Info().height, 16);
+    EXPECT_EQ(reader->Info().frameCount, frames);
+    EXPECT_EQ(reader->Info().loopCount, frames > 1 ? 0 : 1);  // a still plays once
+    for (int32_t frame = 0; frame < frames; ++frame) {
+      PixelView canvas;
+      int32_t delay = -1;
+      ASSERT_EQ(reader->NextFrame(&canvas, &delay), noErr);
+      const uint32_t flip = frame == 0 ? 0 : 0x00FFFFFFu;
+      int mismatches = 0;
+      for (int32_t y = 0; y < 16; ++y) {
+        for (int32_t x = 0; x < 24; ++x) {
+          const uint8_t* p = canvas.base + y * canvas.rowBytes + 4 * x;
+          mismatches += test::Argb(p[0], p[1], p[2], p[3]) != (ref.At(x, y) ^ flip);
+        }
+      }
+      EXPECT_EQ(mismatches, 0) << "frame " << frame;
+      if (frames > 1) EXPECT_EQ(delay, 100);
+    }
+    PixelView canvas;
+    int32_t delay = 0;
+    EXPECT_EQ(reader->NextFrame(&canvas, &delay), eofErr);
+
+    OverridePhysicalMemoryBytes(HeldPixelBytes() + 24 * 16 * 4 * 2);
+    EXPECT_EQ(kWebpImporter.openAnimation(Span(file), &reader), memFullErr);
+    EXPECT_EQ(reader, nullptr);
+    OverridePhysicalMemoryBytes(0);
+  }
 }
 
 TEST(WebpCodec, RoundTrips) {
