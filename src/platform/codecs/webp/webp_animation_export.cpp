@@ -3,9 +3,12 @@
 // rectangle changed, whether to blend or dispose, and where a keyframe
 // pays. Lossy at the still exporter's quality percent, lossless at 1024
 // and above (keeping the colour under transparent pixels, as the still
-// exporter does).
+// exporter does). A frame that repeats its predecessor exactly is not
+// given to the encoder (which would merge it anyway) but put back into the
+// file afterwards (webp_frame_runs.h).
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -15,6 +18,7 @@
 
 #include "platform/codecs/common/quality.h"
 #include "platform/codecs/webp/webp_codec.h"
+#include "platform/codecs/webp/webp_frame_runs.h"
 
 namespace {
 
@@ -48,32 +52,34 @@ OSErr EncoderError(const WebPPicture& picture) {
 
 class WebpAnimationWriter final : public AnimationWriter {
  public:
-  WebpAnimationWriter(WebPAnimEncoder* encoder, const WebPConfig& config, const AnimationInfo& info)
-      : encoder_(encoder), config_(config), info_(info) {}
+  WebpAnimationWriter(WebPAnimEncoder* encoder, const WebPConfig& config, const AnimationInfo& info,
+                      const WebPMuxAnimParams& params)
+      : encoder_(encoder), config_(config), info_(info), params_(params) {}
 
   OSErr AddFrame(const PixelView& canvas, int32_t delayMs) override {
     if (canvas.width != info_.width || canvas.height != info_.height ||
         canvas.pixelFormat != k32ARGBPixelFormat || delayMs < 0) {
       return paramErr;
     }
-    WebPPicture picture;
-    if (!WebPPictureInit(&picture)) return codecErr;
-    picture.width = canvas.width;
-    picture.height = canvas.height;
-    picture.use_argb = 1;
-    if (!WebPPictureAlloc(&picture)) return memFullErr;
-    std::unique_ptr<WebPPicture, PictureFree> owned(&picture);
-    StoreCanvas(canvas, &picture);
-    if (!WebPAnimEncoderAdd(encoder_.get(), &picture, int(timestamp_), &config_)) {
-      return EncoderError(picture);
+    const bool repeat = RepeatsPrevious(canvas);
+    if (!repeat) {
+      if (OSErr err = Encode(canvas)) return err;
     }
     timestamp_ += delayMs;
     if (timestamp_ > INT32_MAX) return paramErr;
+    try {
+      delays_.push_back(delayMs);
+      repeats_.push_back(repeat);
+      if (!repeat) Keep(canvas);
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
     return noErr;
   }
 
   OSErr Finish(std::vector<uint8_t>* file) override {
     if (file == nullptr) return paramErr;
+    if (delays_.empty()) return paramErr;
     // The last frame lasts until the end time given here.
     if (!WebPAnimEncoderAdd(encoder_.get(), nullptr, int(timestamp_), nullptr)) return codecErr;
     WebPData assembled;
@@ -86,14 +92,54 @@ class WebpAnimationWriter final : public AnimationWriter {
       result = memFullErr;
     }
     WebPDataClear(&assembled);
-    return result;
+    if (result != noErr) return result;
+    return KeepEveryFrame(delays_, repeats_, info_.width, info_.height, params_, file);
   }
 
  private:
+  OSErr Encode(const PixelView& canvas) {
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture)) return codecErr;
+    picture.width = canvas.width;
+    picture.height = canvas.height;
+    picture.use_argb = 1;
+    if (!WebPPictureAlloc(&picture)) return memFullErr;
+    std::unique_ptr<WebPPicture, PictureFree> owned(&picture);
+    StoreCanvas(canvas, &picture);
+    if (!WebPAnimEncoderAdd(encoder_.get(), &picture, int(timestamp_), &config_)) {
+      return EncoderError(picture);
+    }
+    return noErr;
+  }
+
+  bool RepeatsPrevious(const PixelView& canvas) const {
+    if (previous_.empty()) return false;
+    const size_t rowBytes = size_t(canvas.width) * 4;
+    for (int32_t y = 0; y < canvas.height; ++y) {
+      if (std::memcmp(canvas.base + y * canvas.rowBytes, previous_.data() + y * rowBytes,
+                      rowBytes) != 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void Keep(const PixelView& canvas) {
+    const size_t rowBytes = size_t(canvas.width) * 4;
+    previous_.resize(rowBytes * size_t(canvas.height));
+    for (int32_t y = 0; y < canvas.height; ++y) {
+      std::memcpy(previous_.data() + y * rowBytes, canvas.base + y * canvas.rowBytes, rowBytes);
+    }
+  }
+
   std::unique_ptr<WebPAnimEncoder, AnimEncoderDelete> encoder_;
   WebPConfig config_;
   AnimationInfo info_;
-  int64_t timestamp_ = 0;  // the next frame's start, in milliseconds
+  WebPMuxAnimParams params_;
+  std::vector<int32_t> delays_;    // every frame's, as given
+  std::vector<bool> repeats_;      // whether each repeats its predecessor exactly
+  std::vector<uint8_t> previous_;  // the last frame given to the encoder
+  int64_t timestamp_ = 0;          // the next frame's start, in milliseconds
 };
 
 }  // namespace
@@ -123,7 +169,7 @@ OSErr StartWebpAnimation(const AnimationRequest& request,
   WebPAnimEncoder* encoder = WebPAnimEncoderNew(info.width, info.height, &options);
   if (encoder == nullptr) return memFullErr;
   try {
-    *writer = std::make_unique<WebpAnimationWriter>(encoder, config, info);
+    *writer = std::make_unique<WebpAnimationWriter>(encoder, config, info, options.anim_params);
   } catch (const std::bad_alloc&) {
     WebPAnimEncoderDelete(encoder);
     return memFullErr;
