@@ -29,6 +29,7 @@ constexpr OSErr noErr = 0;
 constexpr OSErr dskFulErr = -34;
 constexpr OSErr nsvErr = -35;  // no such volume
 constexpr OSErr ioErr = -36;
+constexpr OSErr eofErr = -39;  // nothing more to read (an animation's frames)
 constexpr OSErr fnfErr = -43;  // file not found
 constexpr OSErr paramErr = -50;
 constexpr OSErr memFullErr = -108;     // out of memory

@@ -208,6 +208,7 @@ void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<
   CheckRotation(s, notes);
   for (JobOutput& output : s.outputs) output.geometry.quarterTurns = s.geometry.quarterTurns;
   CheckOptionPairs(s, notes);
+  CheckAnimationOutput(s, notes);
 }
 
 }  // namespace

@@ -455,6 +455,8 @@ class Scanner {
       s_.alignment = SampleAlignment::kCentres;
     } else if (name == "background") {
       BackgroundOption(name);
+    } else if (name == "animated") {
+      s_.animated = true;
     } else if (name == "in-place") {
       s_.inPlace = true;
     } else if (name == "progressive") {

@@ -15,6 +15,7 @@
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
+#include "pipeline/animation_job.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "platform/user_data.h"
@@ -133,6 +134,30 @@ int32_t Turn(Job& job, OutputRun& run, int32_t quarterTurns) {
   run.progress->Say("Rotating %d degrees clockwise\n", quarterTurns * 90);
   job.pipeline.Turn(run.index);
   return noErr;
+}
+
+// "//animated": an animation of several frames, resized frame by frame
+// (pipeline/animation_job.h); *ran is false for a still, which goes on as
+// without the option.
+int32_t RunAnimation(Job& job, const JobSettings& s, const ResizeRequest& resize,
+                     const ExportSettings& settings, UserData ud, const JobOutput& output,
+                     bool* ran) {
+  AnimationJob animation;
+  const int32_t opened = animation.Open(*s.inputPath);
+  *ran = opened != noErr || animation.Animated();
+  if (!*ran || opened != noErr) return opened;
+  const OutputGeometry& g = output.geometry;
+  job.progress.Say("Resizing %dx%d to %dx%d\n", g.sourceWidth, g.sourceHeight, g.windowWidth,
+                   g.windowHeight);
+  job.progress.Say(Quoted("Writing ", output.path));
+  AnimationStep failed = AnimationStep::kReading;
+  const int32_t result = animation.Run(resize, settings, {ud, s.upright, s.dropItems, s.keptItems},
+                                       output.path, &failed);
+  job.stage = result == noErr                        ? kStageWriting
+              : failed == AnimationStep::kReading    ? kStageReading
+              : failed == AnimationStep::kResampling ? kStageResampling
+                                                     : kStageWriting;
+  return result;
 }
 
 // What every output shares: the request's options, one geometry each.
@@ -285,6 +310,12 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
     UserData list = nullptr;
     if (const OSErr err = NewUserData(&list)) return failAll(err, kStageReading);
     userData.reset(list);
+  }
+  if (s.animated && outputs.size() == 1) {
+    bool ran = false;
+    const int32_t animated = RunAnimation(job, s, RequestFor(s, outputs.front().geometry),
+                                          exportSettings, userData.get(), outputs.front(), &ran);
+    if (ran) return failAll(animated, job.stage);
   }
   std::vector<ResizeRequest> requests;
   for (const JobOutput& output : outputs) requests.push_back(RequestFor(s, output.geometry));

@@ -51,6 +51,7 @@ struct JobSettings {
   // "//web": upright, never enlarged, alpha kept or flattened, the codec
   // from the output name (driver/web_output.h).
   bool web = false;
+  bool animated = false;   // "//animated": every frame of an animation, resized
   bool noEnlarge = false;  // "//no-enlarge": a size above the source's is scaled down to it
   // "//centre": pixel centres aligned, rather than the first and last samples.
   SampleAlignment alignment = SampleAlignment::kCorners;

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "base/same_file.h"
+#include "driver/web_output.h"
+#include "imageio/export.h"
 
 namespace {
 
@@ -55,4 +57,32 @@ void CheckOptionPairs(JobSettings& s, std::vector<Note>& notes) {
   if (s.fitGiven && s.fillGiven) {
     Fail(s, notes, "Redundant size specification with //fit and //fill\n");
   }
+}
+
+namespace {
+
+// "WebP", "WebP or GIF", "WebP, GIF or ...": the formats written as animations.
+std::string AnimationFormatNames() {
+  std::vector<const char*> names;
+  for (const ImageFormat* format : ImageFormats()) {
+    if (CodecWritesAnimation(format->subtype)) names.push_back(format->name);
+  }
+  std::string text;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) text += i + 1 == names.size() ? " or " : ", ";
+    text += names[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+void CheckAnimationOutput(JobSettings& s, std::vector<Note>& notes) {
+  if (!s.animated) return;
+  // An output name no exporter claims fails on its own.
+  const ImageFormat* format = OutputFormat(s);
+  if (format == nullptr || CodecWritesAnimation(format->subtype)) return;
+  Fail(s, notes,
+       std::string(format->name) + " holds no animation: //animated needs " +
+           AnimationFormatNames() + " output\n");
 }

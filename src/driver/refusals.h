@@ -22,3 +22,6 @@ void CheckOutputIsNotInput(JobSettings& settings, std::vector<Note>& notes);
 
 // "//drop" needs "/m"; "//fit" and "//fill" exclude each other.
 void CheckOptionPairs(JobSettings& settings, std::vector<Note>& notes);
+
+// "//animated" needs an output codec that writes animations.
+void CheckAnimationOutput(JobSettings& settings, std::vector<Note>& notes);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "imageio/path_to_fsspec.h"
+#include "platform/graphics_animation.h"
 #include "platform/graphics_export.h"
 #include "stream/file_write.h"
 
@@ -70,6 +71,14 @@ ComponentInstance FindExporter(const ExportSettings& settings) {
     GraphicsExportSetChromaSubsampling(instance, settings.subsampling);
   }
   return instance;
+}
+
+bool CodecWritesAnimation(OSType codec) {
+  ComponentInstance instance = OpenExporterFor(codec);
+  if (instance == nullptr) return false;
+  const bool writes = GraphicsExportWritesAnimation(instance);
+  CloseComponent(instance);
+  return writes;
 }
 
 const ImageFormat* ExportFormat(OSType codec) {

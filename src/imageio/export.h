@@ -24,6 +24,8 @@ int32_t ExportRows(RowBand* rows, const ExportSettings& settings, UserData ud,
 // with quality and depth set; nullptr when none answers.
 ComponentInstance FindExporter(const ExportSettings& settings);
 bool CodecMatches(OSType a, OSType b);
+// Whether the exporter that answers to the codec writes animations.
+bool CodecWritesAnimation(OSType codec);
 // The format of the exporter that answers to the codec; nullptr for none.
 const ImageFormat* ExportFormat(OSType codec);
 // "/c auto": the exporter is chosen by the output name's extension.

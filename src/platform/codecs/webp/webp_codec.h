@@ -1,6 +1,7 @@
 // What the WebP importer and exporter share: the component name.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <webp/decode.h>
@@ -13,6 +14,10 @@ inline std::string WebpCodecName() {
   return "WebP (libwebp " + std::to_string(version >> 16) + "." +
          std::to_string((version >> 8) & 0xFF) + "." + std::to_string(version & 0xFF) + ")";
 }
+
+// Animations frame by frame (webp_animation_import.cpp, webp_animation_export.cpp).
+OSErr OpenWebpAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
+OSErr StartWebpAnimation(const AnimationRequest& request, std::unique_ptr<AnimationWriter>* writer);
 
 extern const ImporterCodec kWebpImporter;
 extern const ExporterCodec kWebpExporter;

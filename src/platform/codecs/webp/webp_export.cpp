@@ -102,4 +102,5 @@ const ExporterCodec kWebpExporter = {
     .format = &kWebpFormat,
     .name = WebpCodecName,
     .encode = EncodeWebp,
+    .startAnimation = StartWebpAnimation,
 };

@@ -183,4 +183,5 @@ const ImporterCodec kWebpImporter = {
     .readHeader = ReadWebpHeader,
     .draw = DrawWebp,
     .readColour = ReadWebpColour,
+    .openAnimation = OpenWebpAnimation,
 };

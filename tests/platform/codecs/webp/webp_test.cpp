@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <webp/decode.h>
+#include <webp/demux.h>
 #include <webp/encode.h>
 
 #include <string>
 #include <vector>
 
+#include "base/memory_limit.h"
+#include "base/memory_limit_seam.h"
 #include "platform/codecs/format_test_util.h"
 #include "platform/codecs/webp/webp_codec.h"
 
@@ -87,6 +90,107 @@ TEST(WebpCodec, AnimationGivesItsFirstFrame) {
   EXPECT_EQ(d.header.width, 24);
   EXPECT_EQ(d.header.height, 16);
   EXPECT_EQ(test::Mismatches(*d.image, test::ReadNetpbm("ref.ppm")), 0);
+}
+
+// Frames as a viewer shows them, bytes A, R, G, B (animated.webp's second
+// is ref.ppm inverted); a still is one frame. The three canvases the
+// reader holds must fit before any is allocated.
+TEST(WebpCodec, AnimationFrameByFrame) {
+  const test::Reference ref = test::ReadNetpbm("ref.ppm");
+  for (const char* name : {"animated.webp", "rgb_lossless.webp"}) {
+    SCOPED_TRACE(name);
+    const int32_t frames = name[0] == 'a' ? 2 : 1;
+    const std::vector<uint8_t> file = FormatFile(name);
+    std::unique_ptr<AnimationReader> reader;
+    ASSERT_EQ(kWebpImporter.openAnimation(Span(file), &reader), noErr);
+    EXPECT_EQ(reader->Info().width, 24);
+    EXPECT_EQ(reader->Info().height, 16);
+    EXPECT_EQ(reader->Info().frameCount, frames);
+    EXPECT_EQ(reader->Info().loopCount, frames > 1 ? 0 : 1);  // a still plays once
+    for (int32_t frame = 0; frame < frames; ++frame) {
+      PixelView canvas;
+      int32_t delay = -1;
+      ASSERT_EQ(reader->NextFrame(&canvas, &delay), noErr);
+      const uint32_t flip = frame == 0 ? 0 : 0x00FFFFFFu;
+      int mismatches = 0;
+      for (int32_t y = 0; y < 16; ++y) {
+        for (int32_t x = 0; x < 24; ++x) {
+          const uint8_t* p = canvas.base + y * canvas.rowBytes + 4 * x;
+          mismatches += test::Argb(p[0], p[1], p[2], p[3]) != (ref.At(x, y) ^ flip);
+        }
+      }
+      EXPECT_EQ(mismatches, 0) << "frame " << frame;
+      if (frames > 1) {
+        EXPECT_EQ(delay, 100);
+      }
+    }
+    PixelView canvas;
+    int32_t delay = 0;
+    EXPECT_EQ(reader->NextFrame(&canvas, &delay), eofErr);
+
+    OverridePhysicalMemoryBytes(HeldPixelBytes() + 24 * 16 * 4 * 2);
+    EXPECT_EQ(kWebpImporter.openAnimation(Span(file), &reader), memFullErr);
+    EXPECT_EQ(reader, nullptr);
+    OverridePhysicalMemoryBytes(0);
+  }
+}
+
+// Every frame given is in the file with its own delay, even one that
+// repeats its predecessor (which libwebp's encoder merges into it: exact
+// repeats, and lossy ones within its tolerance, pattern 10 being pattern 0
+// with one sample 1 higher), and even when every frame is the same.
+TEST(WebpCodec, AnimationKeepsEveryFrameAndDelay) {
+  struct Case {
+    std::vector<int> patterns;  // each frame's picture
+    std::vector<int32_t> delays;
+    int32_t quality;
+  } cases[] = {{{0, 1, 1, 2}, {40, 60, 0, 80}, 1024},
+               {{0, 1, 1, 2}, {40, 60, 30, 80}, 700},
+               {{0, 0, 0}, {100, 100, 50}, 1024},
+               {{0, 1}, {20, 30}, 1024},
+               {{0, 10, 10, 0, 1}, {30, 40, 0, 50, 60}, 600}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.quality << " " << c.delays.size());
+    AnimationRequest request;
+    request.info = {20, 14, 0, 7};
+    request.quality = c.quality;
+    std::unique_ptr<AnimationWriter> writer;
+    ASSERT_EQ(kWebpExporter.startAnimation(request, &writer), noErr);
+    for (size_t i = 0; i < c.delays.size(); ++i) {
+      std::vector<uint8_t> canvas(20 * 14 * 4);
+      for (size_t k = 0; k < canvas.size(); ++k) canvas[k] = uint8_t(k * (c.patterns[i] % 10 + 3));
+      canvas[401] += c.patterns[i] / 10;
+      const PixelView view{canvas.data(), 20 * 4, 20, 14, k32ARGBPixelFormat, 32};
+      ASSERT_EQ(writer->AddFrame(view, c.delays[i]), noErr);
+    }
+    std::vector<uint8_t> file;
+    ASSERT_EQ(writer->Finish(&file), noErr);
+    const WebPData data = {file.data(), file.size()};
+    WebPAnimDecoderOptions options;
+    WebPAnimDecoderOptionsInit(&options);
+    WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &options);
+    ASSERT_NE(decoder, nullptr);
+    WebPAnimInfo info;
+    WebPAnimDecoderGetInfo(decoder, &info);
+    EXPECT_EQ(info.loop_count, 7u);
+    std::vector<int32_t> delays;
+    std::vector<std::vector<uint8_t>> canvases;
+    int previous = 0;
+    while (WebPAnimDecoderHasMoreFrames(decoder)) {
+      uint8_t* rgba = nullptr;
+      int timestamp = 0;
+      ASSERT_TRUE(WebPAnimDecoderGetNext(decoder, &rgba, &timestamp));
+      delays.push_back(timestamp - previous);
+      canvases.emplace_back(rgba, rgba + 20 * 14 * 4);
+      previous = timestamp;
+    }
+    WebPAnimDecoderDelete(decoder);
+    EXPECT_EQ(delays, c.delays);
+    ASSERT_EQ(canvases.size(), c.patterns.size());
+    for (size_t i = 1; i < canvases.size(); ++i) {
+      EXPECT_EQ(canvases[i] == canvases[i - 1], c.patterns[i] % 10 == c.patterns[i - 1] % 10) << i;
+    }
+  }
 }
 
 TEST(WebpCodec, RoundTrips) {

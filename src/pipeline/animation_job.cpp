@@ -1,0 +1,234 @@
+#include "pipeline/animation_job.h"
+
+#include <bit>
+#include <cstring>
+#include <vector>
+
+#include "colour/colour_match.h"
+#include "imageio/export.h"
+#include "metadata/adjust.h"
+#include "metadata/drop_items.h"
+#include "metadata/orientation.h"
+#include "pipeline/flatten_rows.h"
+#include "platform/graphics_animation.h"
+#include "platform/graphics_export.h"
+#include "platform/graphics_import.h"
+#include "platform/owned.h"
+#include "resample/reorient.h"
+#include "resample/rotate.h"
+
+namespace {
+
+// Canvases come and go as bytes A, R, G, B; the resampler's 32-bit ARGB is
+// a native word with alpha in its top byte. The same swap goes both ways.
+uint32_t SwapCanvasWord(uint32_t w) {
+  if constexpr (std::endian::native == std::endian::little) return __builtin_bswap32(w);
+  return w;
+}
+
+void CopySwapped(const PixelView& from, const PixelView& to) {
+  for (int32_t y = 0; y < from.height; ++y) {
+    const uint8_t* in = from.base + y * from.rowBytes;
+    uint8_t* out = to.base + y * to.rowBytes;
+    for (int32_t x = 0; x < from.width; ++x) {
+      uint32_t w;
+      std::memcpy(&w, in + 4 * x, 4);
+      w = SwapCanvasWord(w);
+      std::memcpy(out + 4 * x, &w, 4);
+    }
+  }
+}
+
+OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, width, height);
+  GWorldPtr gw = nullptr;
+  if (OSErr err =
+          QTNewGWorld(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, kNativeEndianPixMap)) {
+    return err;
+  }
+  buffer->reset(gw);
+  return noErr;
+}
+
+// The buffers one frame passes through, made once for every frame.
+class FrameResizer {
+ public:
+  // match, when not empty, takes the canvas's colours to sRGB.
+  FrameResizer(const ResizeRequest& request, const ColourMatch& match, bool opaque)
+      : request_(request), match_(match), opaque_(opaque) {}
+
+  OSErr Prepare() {
+    const OutputGeometry& g = request_.geometry;
+    const bool swaps = OrientationSwapsSides(g.orientation);
+    if (OSErr err = NewBuffer(g.sourceWidth, g.sourceHeight, &source_)) return err;
+    if (swaps) {
+      if (OSErr err = NewBuffer(g.storedWidth, g.storedHeight, &stored_)) return err;
+    }
+    if (OSErr err = NewBuffer(g.windowWidth, g.windowHeight, &resized_)) return err;
+    if (g.quarterTurns % 2 == 1) {
+      if (OSErr err = NewBuffer(g.windowHeight, g.windowWidth, &turned_)) return err;
+    }
+    const ImageShape from{g.sourceWidth, g.sourceHeight, k32ARGBPixelFormat};
+    const ImageShape to{g.fullWidth, g.fullHeight, k32ARGBPixelFormat};
+    const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
+    return PrepareResampleWindow(from, to, window, request_.horizontalEdge, request_.verticalEdge,
+                                 request_.kernel, &resize_, request_.space);
+  }
+
+  // The canvas resized, as bytes A, R, G, B again, in a buffer of the
+  // resizer's that holds until the next frame.
+  PixelView Resize(const PixelView& canvas) {
+    const OutputGeometry& g = request_.geometry;
+    const PixelView source = PixelViewOf(source_.get());
+    if (stored_ != nullptr) {
+      const PixelView stored = PixelViewOf(stored_.get());
+      CopySwapped(canvas, stored);
+      MatchColours(stored);
+      Reorient(stored.base, stored.rowBytes, stored.width, stored.height, source.base,
+               source.rowBytes, 4, g.orientation);
+    } else {
+      CopySwapped(canvas, source);
+      MatchColours(source);
+      if (g.orientation != 1) {
+        ReorientInPlace(source.base, source.rowBytes, source.width, source.height, 4,
+                        g.orientation);
+      }
+    }
+    const PixelView resized = PixelViewOf(resized_.get());
+    RowBand from;
+    from.AttachWhole(source, true);
+    RowBand to;
+    to.AttachWhole(resized, false);
+    RunPreparedResample(resize_.get(), &from, &to);
+    FinishColours(resized);
+    const PixelView written = Turn(resized);
+    CopySwapped(written, written);
+    return written;
+  }
+
+ private:
+  void MatchColours(const PixelView& pixels) const {
+    if (match_.Empty()) return;
+    RowBand rows;
+    rows.AttachWhole(pixels, true);
+    match_.MatchRows(rows, 0, pixels.height);
+  }
+
+  // Transparency flattened onto the background, or dropped where the
+  // output keeps none (as the still exporters drop it).
+  void FinishColours(const PixelView& pixels) const {
+    for (int32_t y = 0; y < pixels.height; ++y) {
+      uint8_t* row = pixels.base + y * pixels.rowBytes;
+      if (request_.flattenOnto >= 0) {
+        FlattenRow(k32ARGBPixelFormat, uint32_t(request_.flattenOnto), row, pixels.width);
+      } else if (opaque_) {
+        for (int32_t x = 0; x < pixels.width; ++x) {
+          uint32_t w;
+          std::memcpy(&w, row + 4 * x, 4);
+          w |= 0xFF000000u;
+          std::memcpy(row + 4 * x, &w, 4);
+        }
+      }
+    }
+  }
+
+  PixelView Turn(const PixelView& resized) const {
+    const int32_t turns = request_.geometry.quarterTurns;
+    if (turns == 2) {
+      Rotate180(resized.base, int32_t(resized.rowBytes), resized.base, int32_t(resized.rowBytes),
+                resized.width, resized.height, 4);
+    }
+    if (turns % 2 == 0) return resized;
+    const PixelView turned = PixelViewOf(turned_.get());
+    (turns == 1 ? Rotate90 : Rotate270)(resized.base, int32_t(resized.rowBytes), turned.base,
+                                        int32_t(turned.rowBytes), turned.width, turned.height, 4);
+    return turned;
+  }
+
+  const ResizeRequest& request_;
+  const ColourMatch& match_;
+  const bool opaque_;
+  UniqueGWorld stored_;  // the canvas as stored, when putting it upright swaps its sides
+  UniqueGWorld source_;  // the canvas upright, in native words
+  UniqueGWorld resized_;
+  UniqueGWorld turned_;
+  PreparedResamplePtr resize_;
+};
+
+// The copied metadata fitted to the written animation, once.
+void FitMetaData(const AnimationMetaData& m, const OutputGeometry& geometry) {
+  AdjustMetaData(m.ud, geometry);
+  if (m.upright) MarkUpright(m.ud);
+  DropItems(m.ud, m.dropItems, m.keptItems);
+}
+
+OSErr WriteAnimation(ComponentInstance exporter, const AnimationMetaData& metaData,
+                     const std::string& outputPath, std::vector<uint8_t>* file) {
+  FSSpec spec;
+  if (OSErr err = OutputPathToFSSpec(outputPath, &spec)) return err;
+  if (OSErr err = GraphicsExportSetOutputFile(exporter, &spec)) return err;
+  if (metaData.ud != nullptr) {
+    GraphicsExportSetExifEnabled(exporter, true);
+    GraphicsExportSetMetaData(exporter, metaData.ud);
+  }
+  return GraphicsExportWriteAnimation(exporter, file);
+}
+
+}  // namespace
+
+int32_t AnimationJob::Open(const std::string& path) {
+  if (const int32_t err = OpenImport(path, &import_)) return err;
+  return GraphicsImportOpenAnimation(import_.importer, &reader_);
+}
+
+int32_t AnimationJob::Run(const ResizeRequest& request, const ExportSettings& settings,
+                          const AnimationMetaData& metaData, const std::string& outputPath,
+                          AnimationStep* failedStep) {
+  *failedStep = AnimationStep::kReading;
+  if (reader_ == nullptr) return paramErr;
+  if (metaData.ud != nullptr) GraphicsImportGetMetaData(import_.importer, metaData.ud);
+  *failedStep = AnimationStep::kResampling;
+  const bool keepsAlpha = settings.depth == 32 || settings.depth == 64;
+  // As a still is drawn: in sRGB, unless the profile travels with the copy.
+  ColourMatch match;
+  ColourSource colour;
+  if ((metaData.ud == nullptr || request.matchColour) &&
+      GraphicsImportGetColourSource(import_.importer, &colour) == noErr) {
+    match = MatchForBand(colour, k32ARGBPixelFormat);
+  }
+  FrameResizer resizer(request, match, !keepsAlpha);
+  if (OSErr err = resizer.Prepare()) return err;
+
+  *failedStep = AnimationStep::kWriting;
+  UniqueComponent exporter(FindExporter(settings));
+  if (exporter == nullptr) return noHandlerErr;
+  const OutputGeometry& g = request.geometry;
+  AnimationInfo written = reader_->Info();
+  written.width = WrittenWidth(g);
+  written.height = WrittenHeight(g);
+  std::unique_ptr<AnimationWriter> writer;
+  if (OSErr err = GraphicsExportStartAnimation(exporter.get(), written, &writer)) return err;
+
+  int32_t frames = 0;
+  for (;;) {
+    *failedStep = AnimationStep::kReading;
+    PixelView canvas;
+    int32_t delayMs = 0;
+    const OSErr read = reader_->NextFrame(&canvas, &delayMs);
+    if (read == eofErr && frames > 0) break;
+    if (read != noErr) return read == eofErr ? codecErr : read;
+    if (canvas.width != g.storedWidth || canvas.height != g.storedHeight ||
+        canvas.pixelFormat != k32ARGBPixelFormat) {
+      return codecErr;
+    }
+    *failedStep = AnimationStep::kWriting;
+    if (OSErr err = writer->AddFrame(resizer.Resize(canvas), delayMs)) return err;
+    ++frames;
+  }
+  std::vector<uint8_t> file;
+  if (OSErr err = writer->Finish(&file)) return err;
+  writer.reset();
+  if (metaData.ud != nullptr) FitMetaData(metaData, g);
+  return WriteAnimation(exporter.get(), metaData, outputPath, &file);
+}

@@ -1,0 +1,297 @@
+// "//animated" run by the real program on animated WebP files made here
+// with libwebp's encoder: every frame, its delay and the loop count reach
+// the output; each lossless frame is the still resize of the composited
+// source frame; a damaged animation writes nothing.
+#include <gtest/gtest.h>
+#include <webp/demux.h>
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+struct Frame {
+  std::vector<uint8_t> rgba;
+  int delayMs = 0;
+};
+struct Animation {
+  int width = 0;
+  int height = 0;
+  int loopCount = 0;
+  std::vector<Frame> frames;  // composited, as a viewer shows them
+};
+
+// Frame i of a w x h pattern: a gradient that moves, a square that only
+// some frames repaint, and a transparent band, so that the encoder has
+// both whole and partial changes to find.
+std::vector<uint8_t> Pattern(int w, int h, int i) {
+  std::vector<uint8_t> rgba(size_t(w) * h * 4);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &rgba[(size_t(y) * w + x) * 4];
+      const bool square = x >= 4 && x < 16 && y >= 4 && y < 16;
+      p[0] = uint8_t(square ? 200 : (x * 7 + i * 40) & 255);
+      p[1] = uint8_t(square ? 30 * (i / 2) : y * 9);
+      p[2] = uint8_t((x + y) * 3);
+      p[3] = uint8_t(y >= h - 5 ? 0 : y >= h - 8 ? 128 : 255);
+    }
+  }
+  return rgba;
+}
+
+// A lossless still that keeps the colour under transparent pixels.
+std::vector<uint8_t> EncodeStill(const std::vector<uint8_t>& rgba, int width, int height) {
+  WebPConfig config;
+  WebPConfigInit(&config);
+  config.lossless = 1;
+  config.exact = 1;
+  WebPPicture picture;
+  WebPPictureInit(&picture);
+  picture.width = width;
+  picture.height = height;
+  picture.use_argb = 1;
+  WebPPictureImportRGBA(&picture, rgba.data(), width * 4);
+  WebPMemoryWriter writer;
+  WebPMemoryWriterInit(&writer);
+  picture.writer = WebPMemoryWrite;
+  picture.custom_ptr = &writer;
+  EXPECT_TRUE(WebPEncode(&config, &picture));
+  std::vector<uint8_t> file(writer.mem, writer.mem + writer.size);
+  WebPMemoryWriterClear(&writer);
+  WebPPictureFree(&picture);
+  return file;
+}
+
+std::vector<uint8_t> EncodeAnimation(const Animation& a) {
+  WebPAnimEncoderOptions options;
+  WebPAnimEncoderOptionsInit(&options);
+  options.anim_params.loop_count = a.loopCount;
+  WebPAnimEncoder* encoder = WebPAnimEncoderNew(a.width, a.height, &options);
+  WebPConfig config;
+  WebPConfigInit(&config);
+  config.lossless = 1;
+  config.exact = 1;
+  int timestamp = 0;
+  for (const Frame& f : a.frames) {
+    WebPPicture picture;
+    WebPPictureInit(&picture);
+    picture.width = a.width;
+    picture.height = a.height;
+    picture.use_argb = 1;
+    WebPPictureImportRGBA(&picture, f.rgba.data(), a.width * 4);
+    EXPECT_TRUE(WebPAnimEncoderAdd(encoder, &picture, timestamp, &config));
+    WebPPictureFree(&picture);
+    timestamp += f.delayMs;
+  }
+  WebPAnimEncoderAdd(encoder, nullptr, timestamp, nullptr);
+  WebPData data;
+  WebPDataInit(&data);
+  EXPECT_TRUE(WebPAnimEncoderAssemble(encoder, &data));
+  std::vector<uint8_t> file(data.bytes, data.bytes + data.size);
+  WebPDataClear(&data);
+  WebPAnimEncoderDelete(encoder);
+  return file;
+}
+
+// Every frame composited, with its delay; false when libwebp refuses the file.
+bool DecodeAnimation(const std::vector<uint8_t>& file, Animation* a) {
+  const WebPData data{file.data(), file.size()};
+  WebPAnimDecoderOptions options;
+  WebPAnimDecoderOptionsInit(&options);
+  options.color_mode = MODE_RGBA;
+  WebPAnimDecoder* decoder = WebPAnimDecoderNew(&data, &options);
+  if (decoder == nullptr) return false;
+  WebPAnimInfo info;
+  WebPAnimDecoderGetInfo(decoder, &info);
+  *a = {int(info.canvas_width), int(info.canvas_height), int(info.loop_count), {}};
+  int previous = 0;
+  bool good = true;
+  while (good && WebPAnimDecoderHasMoreFrames(decoder)) {
+    uint8_t* rgba = nullptr;
+    int timestamp = 0;
+    good = WebPAnimDecoderGetNext(decoder, &rgba, &timestamp) != 0;
+    if (good) {
+      a->frames.push_back({{rgba, rgba + size_t(a->width) * a->height * 4}, timestamp - previous});
+    }
+    previous = timestamp;
+  }
+  WebPAnimDecoderDelete(decoder);
+  return good;
+}
+
+std::vector<uint8_t> WithIcc(const std::vector<uint8_t>& file, const std::vector<uint8_t>& icc) {
+  const WebPData data{file.data(), file.size()};
+  WebPMux* mux = WebPMuxCreate(&data, 1);
+  const WebPData profile{icc.data(), icc.size()};
+  EXPECT_EQ(WebPMuxSetChunk(mux, "ICCP", &profile, 1), WEBP_MUX_OK);
+  WebPData assembled;
+  WebPDataInit(&assembled);
+  EXPECT_EQ(WebPMuxAssemble(mux, &assembled), WEBP_MUX_OK);
+  std::vector<uint8_t> tagged(assembled.bytes, assembled.bytes + assembled.size);
+  WebPDataClear(&assembled);
+  WebPMuxDelete(mux);
+  return tagged;
+}
+
+bool HasIcc(const std::vector<uint8_t>& file) {
+  const WebPData data{file.data(), file.size()};
+  WebPDemuxer* demux = WebPDemux(&data);
+  const bool has = demux != nullptr && (WebPDemuxGetI(demux, WEBP_FF_FORMAT_FLAGS) & ICCP_FLAG);
+  WebPDemuxDelete(demux);
+  return has;
+}
+
+bool IsAnimated(const std::vector<uint8_t>& file) {
+  const WebPData data{file.data(), file.size()};
+  WebPDemuxer* demux = WebPDemux(&data);
+  const bool animated =
+      demux != nullptr && (WebPDemuxGetI(demux, WEBP_FF_FORMAT_FLAGS) & ANIMATION_FLAG);
+  WebPDemuxDelete(demux);
+  return animated;
+}
+
+class AnimatedRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    source_ = {48, 36, 3, {}};
+    const int delays[] = {100, 40, 250, 70, 500};
+    for (int i = 0; i < 5; ++i) source_.frames.push_back({Pattern(48, 36, i), delays[i]});
+    file_ = EncodeAnimation(source_);
+    test::WriteFileBytes(dir_ / "in.webp", file_);
+  }
+  test::RunResult Run(std::vector<std::string> args) {
+    return test::RunTavrel(args, dir_.path().string());
+  }
+  bool Exists(const std::string& name) { return std::filesystem::exists(dir_ / name); }
+
+  test::TempDir dir_;
+  Animation source_;
+  std::vector<uint8_t> file_;
+};
+
+struct AnimatedCase {
+  std::vector<std::string> args;  // before "/o out.webp in.webp"
+  int width, height;              // of the output
+  bool lossless;
+};
+
+TEST_F(AnimatedRun, EveryFrameDelayAndLoopCountReachesTheOutput) {
+  const AnimatedCase cases[] = {
+      {{"/w", "24"}, 24, 18, false},
+      {{"/w", "24", "/q", "101"}, 24, 18, true},
+      {{"/w", "20", "/q", "101", "/b", "32", "/k", "G", "//premultiply", "//linear"}, 20, 15, true},
+      {{"//fill", "20", "20", "/r", "90", "/q", "101", "/b", "32", "/p", "hwvp"}, 20, 20, true},
+      {{"/h", "30", "/r", "270", "/q", "101"}, 30, 40, true},
+  };
+  for (const AnimatedCase& c : cases) {
+    std::string name;
+    for (const std::string& word : c.args) name += word + " ";
+    SCOPED_TRACE(name);
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"//animated", "/c", "webp", "/o", "out.webp", "in.webp"});
+    const test::RunResult run = Run(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    Animation out;
+    ASSERT_TRUE(DecodeAnimation(test::ReadFileBytes(dir_ / "out.webp"), &out));
+    EXPECT_EQ(out.width, c.width);
+    EXPECT_EQ(out.height, c.height);
+    EXPECT_EQ(out.loopCount, source_.loopCount);
+    ASSERT_EQ(out.frames.size(), source_.frames.size());
+    for (size_t i = 0; i < out.frames.size(); ++i) {
+      EXPECT_EQ(out.frames[i].delayMs, source_.frames[i].delayMs) << "frame " << i;
+      if (!c.lossless) continue;
+      // The same frame, composited, resized as a still through the same options.
+      const std::vector<uint8_t> still =
+          EncodeStill(source_.frames[i].rgba, source_.width, source_.height);
+      test::WriteFileBytes(dir_ / "frame.webp", still);
+      std::vector<std::string> stillArgs = c.args;
+      stillArgs.insert(stillArgs.end(), {"/c", "webp", "/o", "still.webp", "frame.webp"});
+      ASSERT_EQ(Run(stillArgs).status, 0);
+      Animation resized;
+      ASSERT_TRUE(DecodeAnimation(test::ReadFileBytes(dir_ / "still.webp"), &resized));
+      ASSERT_EQ(resized.frames.size(), 1u);
+      EXPECT_TRUE(resized.frames[0].rgba == out.frames[i].rgba) << "frame " << i;
+    }
+  }
+}
+
+// A profile is converted to sRGB as a still's is (the first frame of the
+// still run is the animation's first), or travels with "/m", the samples
+// as stored.
+TEST_F(AnimatedRun, ColoursAreMatchedAsForAStill) {
+  const std::vector<uint8_t> icc =
+      test::ReadFileBytes("/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
+  ASSERT_FALSE(icc.empty());
+  test::WriteFileBytes(dir_ / "tagged.webp", WithIcc(file_, icc));
+  const std::vector<std::string> size = {"/w", "24", "/q", "101", "/c", "webp", "/o"};
+  auto run = [&](std::vector<std::string> args, const std::string& out, const std::string& in) {
+    args.insert(args.begin(), size.begin(), size.end());
+    args.insert(args.begin() + long(size.size()), out);
+    args.push_back(in);
+    EXPECT_EQ(Run(args).status, 0) << out;
+    Animation a;
+    EXPECT_TRUE(DecodeAnimation(test::ReadFileBytes(dir_ / out), &a)) << out;
+    return a;
+  };
+  const Animation plain = run({"//animated"}, "plain.webp", "in.webp");
+  const Animation matched = run({"//animated"}, "matched.webp", "tagged.webp");
+  const Animation first = run({}, "first.webp", "tagged.webp");
+  const Animation kept = run({"//animated", "/m"}, "kept.webp", "tagged.webp");
+  ASSERT_EQ(matched.frames.size(), 5u);
+  ASSERT_EQ(first.frames.size(), 1u);
+  ASSERT_EQ(kept.frames.size(), 5u);
+  EXPECT_TRUE(matched.frames[0].rgba == first.frames[0].rgba);
+  EXPECT_FALSE(matched.frames[0].rgba == plain.frames[0].rgba);
+  EXPECT_FALSE(HasIcc(test::ReadFileBytes(dir_ / "matched.webp")));
+  EXPECT_TRUE(kept.frames[2].rgba == plain.frames[2].rgba);
+  EXPECT_TRUE(HasIcc(test::ReadFileBytes(dir_ / "kept.webp")));
+}
+
+// Without more than one frame to read the run is the still one, byte for
+// byte: a still WebP, and a format whose codec reads no animation.
+TEST_F(AnimatedRun, AStillGivesTheStillOutput) {
+  uint8_t* encoded = nullptr;
+  const size_t size = WebPEncodeRGBA(source_.frames[0].rgba.data(), 48, 36, 48 * 4, 80, &encoded);
+  test::WriteFileBytes(dir_ / "still.webp", std::vector<uint8_t>(encoded, encoded + size));
+  WebPFree(encoded);
+  ASSERT_EQ(Run({"/w", "24", "/c", "png", "/o", "still.png", "still.webp"}).status, 0);
+  for (const std::string input : {"still.webp", "still.png"}) {
+    SCOPED_TRACE(input);
+    ASSERT_EQ(Run({"/w", "20", "/c", "webp", "/o", "plain.webp", input}).status, 0);
+    const test::RunResult run =
+        Run({"/w", "20", "//animated", "/c", "webp", "/o", "animated.webp", input});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::ReadFileBytes(dir_ / "animated.webp"),
+              test::ReadFileBytes(dir_ / "plain.webp"));
+    EXPECT_FALSE(IsAnimated(test::ReadFileBytes(dir_ / "animated.webp")));
+  }
+}
+
+// A frame cut short fails the run with the codec's error: no animation cut
+// short, no file at all.
+TEST_F(AnimatedRun, ADamagedAnimationWritesNothing) {
+  ASSERT_TRUE(IsAnimated(file_));
+  std::vector<uint8_t> cut(file_.begin(), file_.begin() + file_.size() * 2 / 3);
+  test::WriteFileBytes(dir_ / "cut.webp", cut);
+  std::vector<uint8_t> damaged = file_;
+  // The last frame's image data, after its chunk headers, overwritten.
+  for (size_t i = damaged.size() - 40; i < damaged.size(); ++i) damaged[i] ^= 0x5A;
+  test::WriteFileBytes(dir_ / "damaged.webp", damaged);
+  for (const std::string input : {"cut.webp", "damaged.webp"}) {
+    SCOPED_TRACE(input);
+    const test::RunResult run =
+        Run({"/w", "24", "//animated", "/c", "webp", "/o", "out.webp", input});
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("-8969"), std::string::npos) << run.err;
+    EXPECT_FALSE(Exists("out.webp"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 3);
+  }
+}
+
+}  // namespace
