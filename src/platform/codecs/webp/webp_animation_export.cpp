@@ -18,13 +18,12 @@
 
 #include "platform/codecs/common/quality.h"
 #include "platform/codecs/webp/webp_codec.h"
+#include "platform/codecs/webp/webp_config.h"
 #include "platform/codecs/webp/webp_frame_runs.h"
 
 namespace {
 
 // The effort the still exporter spends (webp_export.cpp).
-constexpr int kMethod = 4;
-constexpr float kLosslessEffort = 75.0f;
 // WebP holds a loop count of 16 bits.
 constexpr int32_t kMostLoops = 65535;
 
@@ -154,13 +153,7 @@ OSErr StartWebpAnimation(const AnimationRequest& request,
     return paramErr;
   }
   WebPConfig config;
-  if (!WebPConfigInit(&config)) return codecErr;
-  const bool lossless = request.quality >= codecLosslessQuality;
-  config.lossless = lossless ? 1 : 0;
-  config.quality = lossless ? kLosslessEffort : float(QualityPercent(request.quality));
-  config.method = kMethod;
-  config.exact = lossless ? 1 : 0;
-  if (!WebPValidateConfig(&config)) return codecErr;
+  if (!WebpConfigForQuality(request.quality, &config)) return codecErr;
 
   WebPAnimEncoderOptions options;
   if (!WebPAnimEncoderOptionsInit(&options)) return codecErr;

@@ -14,12 +14,11 @@
 #include "platform/codecs/common/quality.h"
 #include "platform/codecs/common/row_packer.h"
 #include "platform/codecs/webp/webp_codec.h"
+#include "platform/codecs/webp/webp_config.h"
 
 namespace {
 
 // The effort libwebp's own tools spend by default.
-constexpr int kMethod = 4;
-constexpr float kLosslessEffort = 75.0f;
 
 // The picture as packed 8-bit RGB or RGBA rows; grey is spread to R, G, B.
 OSErr PackPixels(RowBand& image, ExportChannels channels, std::vector<uint8_t>* pixels) {
@@ -63,20 +62,14 @@ OSErr EncodeWebp(const ExportRequest& request, ByteSink* out) {
   if (OSErr err = PackPixels(image, channels, &pixels)) return err;
 
   WebPConfig config;
-  if (!WebPConfigInit(&config)) return codecErr;
-  const bool lossless = request.quality >= codecLosslessQuality;
-  config.lossless = lossless ? 1 : 0;
-  config.quality = lossless ? kLosslessEffort : float(QualityPercent(request.quality));
-  config.method = kMethod;
-  config.exact = lossless ? 1 : 0;
-  if (!WebPValidateConfig(&config)) return codecErr;
+  if (!WebpConfigForQuality(request.quality, &config)) return codecErr;
 
   WebPPicture picture;
   if (!WebPPictureInit(&picture)) return codecErr;
   std::unique_ptr<WebPPicture, PictureFree> ownedPicture(&picture);
   picture.width = int(width);
   picture.height = int(height);
-  picture.use_argb = lossless ? 1 : 0;
+  picture.use_argb = config.lossless;
   const bool alpha = channels == ExportChannels::kColourAlpha;
   const int stride = int(width * (alpha ? 4 : 3));
   const int imported = alpha ? WebPPictureImportRGBA(&picture, pixels.data(), stride)
