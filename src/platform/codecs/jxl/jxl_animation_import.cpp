@@ -42,14 +42,15 @@ void RgbaToArgb(std::vector<uint8_t>* canvas) {
 class JxlAnimationReader final : public AnimationReader {
  public:
   JxlAnimationReader(OwnedJxlDecoder decoder, const AnimationInfo& info,
-                     const JxlAnimationHeader& timing, std::vector<uint8_t> canvas)
-      : decoder_(std::move(decoder)), info_(info), timing_(timing), canvas_(std::move(canvas)) {}
+                     const JxlAnimationHeader& timing)
+      : decoder_(std::move(decoder)), info_(info), timing_(timing) {}
 
   const AnimationInfo& Info() const override { return info_; }
 
   OSErr NextFrame(PixelView* canvas, int32_t* delayMs) override {
     if (canvas == nullptr || delayMs == nullptr) return paramErr;
     if (framesRead_ >= info_.frameCount) return eofErr;
+    if (OSErr err = AllocateCanvas()) return err;
     // Grey is spread to R, G, B by the decoder, as for a still.
     const JxlPixelFormat format = {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     for (;;) {
@@ -91,6 +92,20 @@ class JxlAnimationReader final : public AnimationReader {
   }
 
  private:
+  // The canvas is made for the first frame, not when the file is opened:
+  // a still opened so is drawn by the still importer instead.
+  OSErr AllocateCanvas() {
+    if (!canvas_.empty()) return noErr;
+    const uint64_t pixels = uint64_t(info_.width) * uint64_t(info_.height);
+    if (!WorkingBytesFit(pixels, 4 + kDecoderBytesPerPixel)) return memFullErr;
+    try {
+      canvas_.resize(size_t(pixels) * 4);
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
+    return noErr;
+  }
+
   // The step from the last frame's end to this one's, both rounded from
   // the ticks so far, so that rounding never drifts over many frames.
   int32_t NextDelay() {
@@ -147,8 +162,6 @@ OSErr OpenJxlAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader) 
   int64_t width = 0, height = 0;
   DrawnJxlSize(basic, &width, &height);
   if (width < 1 || height < 1 || width > INT32_MAX || height > INT32_MAX) return codecErr;
-  const uint64_t pixels = uint64_t(width) * uint64_t(height);
-  if (!WorkingBytesFit(pixels, 4 + kDecoderBytesPerPixel)) return memFullErr;
   OwnedJxlDecoder decoder;
   if (OSErr err = StartJxlDecoder(
           file, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FRAME | JXL_DEC_FULL_IMAGE,
@@ -165,9 +178,7 @@ OSErr OpenJxlAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader) 
   JxlAnimationHeader timing{};
   if (basic.have_animation) timing = basic.animation;
   try {
-    std::vector<uint8_t> canvas(size_t(pixels) * 4);
-    *reader =
-        std::make_unique<JxlAnimationReader>(std::move(decoder), info, timing, std::move(canvas));
+    *reader = std::make_unique<JxlAnimationReader>(std::move(decoder), info, timing);
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
