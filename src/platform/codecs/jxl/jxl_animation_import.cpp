@@ -24,8 +24,9 @@ namespace {
 
 // libjxl's own planes while it composites: the frame being decoded and the
 // canvas it keeps for the next frame to blend on, four float samples a
-// pixel each (a 3-megapixel animation peaked at 34 bytes a pixel).
-constexpr uint64_t kDecoderBytesPerPixel = 32;
+// pixel each (a 3-megapixel animation of crops on whole frames peaked at
+// 34 bytes a pixel in libjxl 0.7).
+constexpr uint64_t kDecoderBytesPerPixel = 34;
 
 // The RGBA samples libjxl writes, turned in place into bytes A, R, G, B.
 void RgbaToArgb(std::vector<uint8_t>* canvas) {
