@@ -1,7 +1,8 @@
 // "//animated" run by the real program on animated WebP files made here
-// with libwebp's encoder: every frame, its delay and the loop count reach
-// the output; each lossless frame is the still resize of the composited
-// source frame; a damaged animation writes nothing.
+// with libwebp's encoder, and JPEG XL files with libjxl's: every frame, its
+// delay and the loop count reach the output; each lossless frame is the
+// still resize of the composited source frame; a damaged animation writes
+// nothing.
 #include <gtest/gtest.h>
 #include <webp/demux.h>
 #include <webp/encode.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "jxl_animation_file.h"
 #include "test_support.h"
 
 namespace {
@@ -125,6 +127,18 @@ bool DecodeAnimation(const std::vector<uint8_t>& file, Animation* a) {
   return good;
 }
 
+// The same animation as a lossless JPEG XL of whole frames.
+std::vector<uint8_t> EncodeJxl(const Animation& a) {
+  test::JxlAnimation jxl;
+  jxl.width = a.width;
+  jxl.height = a.height;
+  jxl.loops = uint32_t(a.loopCount);
+  for (const Frame& f : a.frames) {
+    jxl.frames.push_back({0, 0, a.width, a.height, uint32_t(f.delayMs), f.rgba});
+  }
+  return test::EncodeJxlAnimation(jxl);
+}
+
 std::vector<uint8_t> WithIcc(const std::vector<uint8_t>& file, const std::vector<uint8_t>& icc) {
   const WebPData data{file.data(), file.size()};
   WebPMux* mux = WebPMuxCreate(&data, 1);
@@ -221,6 +235,32 @@ TEST_F(AnimatedRun, EveryFrameDelayAndLoopCountReachesTheOutput) {
   }
 }
 
+// A JPEG XL animation gives what the same frames give as WebP, byte for
+// byte: the frames, delays and loop count read are the same.
+TEST_F(AnimatedRun, JpegXlFramesAreReadAsWebpFramesAre) {
+  const std::vector<uint8_t> jxl = EncodeJxl(source_);
+  ASSERT_FALSE(jxl.empty());
+  test::WriteFileBytes(dir_ / "in.jxl", jxl);
+  const std::vector<std::string> cases[] = {{"/w", "24", "/q", "101"},
+                                            {"/h", "30", "/r", "270", "/q", "101", "/b", "32"}};
+  for (const std::vector<std::string>& c : cases) {
+    SCOPED_TRACE(c[0] + " " + c[1]);
+    for (const std::string input : {"in.webp", "in.jxl"}) {
+      std::vector<std::string> args = c;
+      args.insert(args.end(), {"//animated", "/c", "webp", "/o", input + ".webp", input});
+      const test::RunResult run = Run(args);
+      ASSERT_EQ(run.status, 0) << run.err;
+    }
+    const std::vector<uint8_t> fromJxl = test::ReadFileBytes(dir_ / "in.jxl.webp");
+    EXPECT_EQ(fromJxl, test::ReadFileBytes(dir_ / "in.webp.webp"));
+    Animation out;
+    ASSERT_TRUE(DecodeAnimation(fromJxl, &out));
+    ASSERT_EQ(out.frames.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(out.frames[i].delayMs, source_.frames[i].delayMs);
+    EXPECT_EQ(out.loopCount, 3);
+  }
+}
+
 // A profile is converted to sRGB as a still's is (the first frame of the
 // still run is the animation's first), or travels with "/m", the samples
 // as stored.
@@ -283,14 +323,16 @@ TEST_F(AnimatedRun, ADamagedAnimationWritesNothing) {
   // The last frame's image data, after its chunk headers, overwritten.
   for (size_t i = damaged.size() - 40; i < damaged.size(); ++i) damaged[i] ^= 0x5A;
   test::WriteFileBytes(dir_ / "damaged.webp", damaged);
-  for (const std::string input : {"cut.webp", "damaged.webp"}) {
+  const std::vector<uint8_t> jxl = EncodeJxl(source_);
+  test::WriteFileBytes(dir_ / "cut.jxl", std::vector<uint8_t>(jxl.begin(), jxl.end() - 20));
+  for (const std::string input : {"cut.webp", "damaged.webp", "cut.jxl"}) {
     SCOPED_TRACE(input);
     const test::RunResult run =
         Run({"/w", "24", "//animated", "/c", "webp", "/o", "out.webp", input});
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("-8969"), std::string::npos) << run.err;
     EXPECT_FALSE(Exists("out.webp"));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 3);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 4);
   }
 }
 

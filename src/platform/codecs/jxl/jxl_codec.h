@@ -2,6 +2,7 @@
 // and the recognition of a file, bare codestream or container.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/codecs/common/codec.h"
@@ -11,6 +12,9 @@ std::string JxlCodecName();
 
 // Whether the file begins as a JPEG XL codestream or container does.
 bool IsJxlFile(ByteSpan file);
+
+// Animations frame by frame (jxl_animation_import.cpp).
+OSErr OpenJxlAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
 
 extern const ImporterCodec kJxlImporter;
 extern const ExporterCodec kJxlExporter;

@@ -168,4 +168,5 @@ const ImporterCodec kJxlImporter = {
     .draw = DrawJxl,
     .readMetaData = ReadJxlMetaData,
     .readColour = ReadJxlColour,
+    .openAnimation = OpenJxlAnimation,
 };
