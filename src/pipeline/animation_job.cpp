@@ -10,6 +10,7 @@
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
 #include "pipeline/flatten_rows.h"
+#include "platform/codecs/common/row_packer.h"
 #include "platform/graphics_animation.h"
 #include "platform/graphics_export.h"
 #include "platform/graphics_import.h"
@@ -54,9 +55,10 @@ OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
 // The buffers one frame passes through, made once for every frame.
 class FrameResizer {
  public:
-  // match, when not empty, takes the canvas's colours to sRGB.
-  FrameResizer(const ResizeRequest& request, const ColourMatch& match, bool opaque)
-      : request_(request), match_(match), opaque_(opaque) {}
+  // match, when not empty, takes the canvas's colours to sRGB; channels
+  // are what the output depth keeps.
+  FrameResizer(const ResizeRequest& request, const ColourMatch& match, ExportChannels channels)
+      : request_(request), match_(match), channels_(channels) {}
 
   OSErr Prepare() {
     const OutputGeometry& g = request_.geometry;
@@ -116,19 +118,25 @@ class FrameResizer {
   }
 
   // Transparency flattened onto the background, or dropped where the
-  // output keeps none (as the still exporters drop it).
+  // output keeps none, and grey depths made grey, as the still exporters
+  // pack their rows (row_packer.h): the animation writers take colour only.
   void FinishColours(const PixelView& pixels) const {
+    const bool keepsAlpha = channels_ == ExportChannels::kColourAlpha;
     for (int32_t y = 0; y < pixels.height; ++y) {
       uint8_t* row = pixels.base + y * pixels.rowBytes;
       if (request_.flattenOnto >= 0) {
         FlattenRow(k32ARGBPixelFormat, uint32_t(request_.flattenOnto), row, pixels.width);
-      } else if (opaque_) {
-        for (int32_t x = 0; x < pixels.width; ++x) {
-          uint32_t w;
-          std::memcpy(&w, row + 4 * x, 4);
-          w |= 0xFF000000u;
-          std::memcpy(row + 4 * x, &w, 4);
+      }
+      if (keepsAlpha) continue;
+      for (int32_t x = 0; x < pixels.width; ++x) {
+        uint32_t w;
+        std::memcpy(&w, row + 4 * x, 4);
+        if (channels_ == ExportChannels::kGrey) {
+          const uint32_t v = Luma8((w >> 16) & 0xFF, (w >> 8) & 0xFF, w & 0xFF);
+          w = (w & 0xFF000000u) | v << 16 | v << 8 | v;
         }
+        if (!keepsAlpha) w |= 0xFF000000u;
+        std::memcpy(row + 4 * x, &w, 4);
       }
     }
   }
@@ -148,7 +156,7 @@ class FrameResizer {
 
   const ResizeRequest& request_;
   const ColourMatch& match_;
-  const bool opaque_;
+  const ExportChannels channels_;
   UniqueGWorld stored_;  // the canvas as stored, when putting it upright swaps its sides
   UniqueGWorld source_;  // the canvas upright, in native words
   UniqueGWorld resized_;
@@ -189,7 +197,6 @@ int32_t AnimationJob::Run(const ResizeRequest& request, const ExportSettings& se
   if (reader_ == nullptr) return paramErr;
   if (metaData.ud != nullptr) GraphicsImportGetMetaData(import_.importer, metaData.ud);
   *failedStep = AnimationStep::kResampling;
-  const bool keepsAlpha = settings.depth == 32 || settings.depth == 64;
   // As a still is drawn: in sRGB, unless the profile travels with the copy.
   ColourMatch match;
   ColourSource colour;
@@ -197,7 +204,7 @@ int32_t AnimationJob::Run(const ResizeRequest& request, const ExportSettings& se
       GraphicsImportGetColourSource(import_.importer, &colour) == noErr) {
     match = MatchForBand(colour, k32ARGBPixelFormat);
   }
-  FrameResizer resizer(request, match, !keepsAlpha);
+  FrameResizer resizer(request, match, ChannelsForDepth(settings.depth));
   if (OSErr err = resizer.Prepare()) return err;
 
   *failedStep = AnimationStep::kWriting;

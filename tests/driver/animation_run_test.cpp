@@ -202,6 +202,7 @@ TEST_F(AnimatedRun, EveryFrameDelayAndLoopCountReachesTheOutput) {
       {{"/w", "20", "/q", "101", "/b", "32", "/k", "G", "//premultiply", "//linear"}, 20, 15, true},
       {{"//fill", "20", "20", "/r", "90", "/q", "101", "/b", "32", "/p", "hwvp"}, 20, 20, true},
       {{"/h", "30", "/r", "270", "/q", "101"}, 30, 40, true},
+      {{"/w", "24", "/q", "101", "/b", "8"}, 24, 18, true},
   };
   for (const AnimatedCase& c : cases) {
     std::string name;
