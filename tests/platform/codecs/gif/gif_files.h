@@ -76,6 +76,12 @@ inline WrittenGif WriteGif(const GifSpec& spec) {
     EGifGCBToExtension(&control, extension);
     EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, extension);
     ColorMapObject* local = frame.localColours ? table(int(f)) : nullptr;
+    // giflib keeps a copy of the last local table and, for a frame without
+    // one, forgets it without freeing it.
+    if (local == nullptr && gif->Image.ColorMap != nullptr) {
+      GifFreeMapObject(gif->Image.ColorMap);
+      gif->Image.ColorMap = nullptr;
+    }
     EGifPutImageDesc(gif, frame.left, frame.top, frame.width, frame.height, frame.interlaced,
                      local);
     out.dataStart.push_back(out.bytes.size() + 1);  // after the first block's length
