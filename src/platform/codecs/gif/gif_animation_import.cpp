@@ -3,8 +3,8 @@
 // frame), so that frame 0 is the still. A frame's transparent colour leaves
 // the canvas as it is; a frame is left in place (disposal 0 and 1), cleared
 // to transparent (2, as browsers do, rather than to the background colour)
-// or put back as it was before (3, and 4, which some encoders wrote for
-// 3) before the next one is drawn. The part of a later frame outside the
+// or put back as it was before (3, and 4, which browsers take for 3)
+// before the next one is drawn. The part of a later frame outside the
 // canvas is cut off. The file is walked once up front without decoding,
 // for the frame count, the loop count and what the canvas needs; a frame
 // cut short or damaged is codecErr, while blocks that stop making sense
@@ -45,6 +45,7 @@ bool RestoresPrevious(int disposal) {
 struct Walk {
   GifFirstFrame first;
   int32_t frames = 0;
+  int32_t loopCount = 1;
   int64_t widestFrame = 0;
   int64_t largestRestore = 0;  // canvas pixels under the largest frame disposed of by restoring
 };
@@ -111,7 +112,7 @@ OSErr WalkFrames(ByteSpan file, Walk* walk) {
     // Each later frame is held to the first one's rule on its data.
     if (!GifDataCanPaint(*gif, stream, descriptorStart)) return codecErr;
   }
-  walk->first.extensions.loopCount = extensions.loopCount;
+  walk->loopCount = extensions.loopCount;  // a looping block may follow the first image
   return noErr;
 }
 
@@ -121,7 +122,7 @@ class GifAnimationReader final : public AnimationReader {
     info_.width = int32_t(walk.first.canvasWidth);
     info_.height = int32_t(walk.first.canvasHeight);
     info_.frameCount = walk.frames;
-    info_.loopCount = walk.first.extensions.loopCount;
+    info_.loopCount = walk.loopCount;
   }
 
   OSErr Open(const Walk& walk) {
