@@ -4,10 +4,12 @@ encoder's state at a time, whatever the number of frames.
 
 Makes (once, in bench/.inputs/) an animated WebP of 150 frames of 1200x900,
 lossy, whose content moves in every frame, with img2webp (Debian's `webp`
-package), or takes --source FILE (an animated GIF, say); then runs
-`tavrel //animated /w 600` into WebP a few times and prints the median wall
-time, the peak resident set of the process and, for scale, what the
-decoded frames would take held whole. Standard library only.
+package), and an animated GIF of the same size (256 colours, LZW written
+here), or takes --source FILE; then runs `tavrel //animated /w 600` into
+WebP a few times on each and prints the median wall time, the peak
+resident set of the process and, for scale, what the decoded frames would
+take held whole. The source file is held whole while it is read, so its
+size counts in the peak. Standard library only.
 """
 
 import argparse
@@ -48,6 +50,83 @@ def write_png(path, width, height, shift):
                      chunk(b"IDAT", zlib.compress(b"".join(rows), 1)) + chunk(b"IEND", b""))
 
 
+def lzw(indices, min_size=8):
+    """GIF's variable-width LZW of a bytes of colour indices."""
+    clear, end = 1 << min_size, (1 << min_size) + 1
+    out = bytearray()
+    bits = count = 0
+
+    def put(code, width):
+        nonlocal bits, count
+        bits |= code << count
+        count += width
+        while count >= 8:
+            out.append(bits & 255)
+            bits >>= 8
+            count -= 8
+
+    table = {}
+    width = min_size + 1
+    next_code = end + 1
+    put(clear, width)
+    prefix = indices[0]
+    for pixel in indices[1:]:
+        key = (prefix, pixel)
+        code = table.get(key)
+        if code is not None:
+            prefix = code
+            continue
+        put(prefix, width)
+        if next_code < 4096:
+            table[key] = next_code
+            if next_code == 1 << width and width < 12:
+                width += 1
+            next_code += 1
+        else:
+            put(clear, width)
+            table.clear()
+            width = min_size + 1
+            next_code = end + 1
+        prefix = pixel
+    put(prefix, width)
+    put(end, width)
+    if count:
+        out.append(bits & 255)
+    return bytes(out)
+
+
+def gif_frame(width, height, shift):
+    """The GIF counterpart of write_png's picture: a ramp that moves, and a band."""
+    base = bytes(((x * 255) // width + shift * 7) & 255 for x in range(width * 2))
+    rows = []
+    for y in range(height):
+        start = (y + shift * 13) % width
+        if (y + shift * 40) % height < 60:
+            rows.append(bytes([255 - (y & 15)]) * width)
+        else:
+            rows.append(base[start:start + width])
+    data = lzw(b"".join(rows))
+    blocks = b"".join(bytes([len(data[i:i + 255])]) + data[i:i + 255]
+                      for i in range(0, len(data), 255))
+    control = b"!\xf9\x04" + struct.pack("<BHB", 1 << 2, 8, 0) + b"\0"  # left in place, 80 ms
+    descriptor = b"," + struct.pack("<HHHHB", 0, 0, width, height, 0)
+    return control + descriptor + b"\x08" + blocks + b"\0"
+
+
+def ensure_gif(inputs):
+    out = inputs / f"animation-{FRAMES}x{WIDTH}x{HEIGHT}.gif"
+    if out.exists():
+        return out
+    inputs.mkdir(parents=True, exist_ok=True)
+    palette = b"".join(bytes([i, (i * 3) & 255, 255 - i]) for i in range(256))
+    screen = b"GIF89a" + struct.pack("<HHBBB", WIDTH, HEIGHT, 0xF7, 0, 0) + palette
+    loop = b"!\xff\x0bNETSCAPE2.0\x03\x01\0\0\0"  # for ever
+    frames = [gif_frame(WIDTH, HEIGHT, i) for i in range(DISTINCT)]
+    body = b"".join(frames[i % DISTINCT] for i in range(FRAMES))
+    out.write_bytes(screen + loop + body + b";")
+    return out
+
+
 def ensure_source(inputs):
     out = inputs / f"animation-{FRAMES}x{WIDTH}x{HEIGHT}.webp"
     if out.exists():
@@ -75,24 +154,30 @@ def run_once(argv):
     return time.monotonic() - start, usage.ru_maxrss  # KiB on Linux
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tavrel", default=str(REPO / "build" / "tavrel"))
-    parser.add_argument("--source", help="an animation to use instead of the generated one")
-    parser.add_argument("--runs", type=int, default=3)
-    args = parser.parse_args()
-    source = Path(args.source) if args.source else ensure_source(REPO / "bench" / ".inputs")
+def measure(tavrel, source, runs):
     with tempfile.TemporaryDirectory() as tmp:
         out = str(Path(tmp) / "out.webp")
-        argv = [args.tavrel, "//animated", "/w", "600", "/c", "webp", "/o", out, str(source)]
-        results = [run_once(argv) for _ in range(args.runs)]
+        argv = [tavrel, "//animated", "/w", "600", "/c", "webp", "/o", out, str(source)]
+        results = [run_once(argv) for _ in range(runs)]
         out_bytes = os.path.getsize(out)
     wall = statistics.median(r[0] for r in results)
     peak = max(r[1] for r in results)
     whole = WIDTH * HEIGHT * 4 * FRAMES / 2**20
     print(f"{source.name}: {os.path.getsize(source)} bytes -> 600 wide WebP, {out_bytes} bytes")
-    print(f"median {wall:.2f} s over {args.runs} runs, peak RSS {peak / 1024:.1f} MiB "
+    print(f"median {wall:.2f} s over {runs} runs, peak RSS {peak / 1024:.1f} MiB "
           f"(the decoded frames held whole: {whole:.0f} MiB)")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tavrel", default=str(REPO / "build" / "tavrel"))
+    parser.add_argument("--source", help="an animation to use instead of the generated ones")
+    parser.add_argument("--runs", type=int, default=3)
+    args = parser.parse_args()
+    inputs = REPO / "bench" / ".inputs"
+    sources = [Path(args.source)] if args.source else [ensure_source(inputs), ensure_gif(inputs)]
+    for source in sources:
+        measure(args.tavrel, source, args.runs)
 
 
 if __name__ == "__main__":

@@ -20,7 +20,8 @@ packages=(build-essential cmake pkg-config dpkg-dev file
 for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
-                     libtiff-tools webp libjxl-tools man-db pngcheck icc-profiles-free lintian
+                     imagemagick libtiff-tools webp libjxl-tools man-db pngcheck icc-profiles-free
+                     lintian
                      openssh-server openssh-client parallel rsync) ;;
     bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
                       python3-pil libjpeg-turbo-progs) ;;

@@ -164,6 +164,12 @@ class FrameResizer {
   PreparedResamplePtr resize_;
 };
 
+// Browsers show a frame of 10 ms or less for 100 ms, whatever its format;
+// the written delay says so, for viewers that would race through it.
+int32_t ShownDelay(int32_t delayMs) {
+  return delayMs <= 10 ? 100 : delayMs;
+}
+
 // The copied metadata fitted to the written animation, once.
 void FitMetaData(const AnimationMetaData& m, const OutputGeometry& geometry) {
   AdjustMetaData(m.ud, geometry);
@@ -230,7 +236,7 @@ int32_t AnimationJob::Run(const ResizeRequest& request, const ExportSettings& se
       return codecErr;
     }
     *failedStep = AnimationStep::kWriting;
-    if (OSErr err = writer->AddFrame(resizer.Resize(canvas), delayMs)) return err;
+    if (OSErr err = writer->AddFrame(resizer.Resize(canvas), ShownDelay(delayMs))) return err;
     ++frames;
   }
   std::vector<uint8_t> file;

@@ -1,5 +1,5 @@
 // "//animated" run by the real program on animated WebP files made here
-// with libwebp's encoder, and JPEG XL files with libjxl's: every frame, its
+// with libwebp's encoder, GIFs with giflib's and JPEG XL files with libjxl's: every frame, its
 // delay and the loop count reach the output; each lossless frame is the
 // still resize of the composited source frame; a damaged animation writes
 // nothing.
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "jxl_animation_file.h"
+#include "platform/codecs/gif/gif_files.h"
 #include "test_support.h"
 
 namespace {
@@ -335,6 +336,48 @@ TEST_F(AnimatedRun, ADamagedAnimationWritesNothing) {
     EXPECT_FALSE(Exists("out.webp"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 4);
   }
+}
+
+// An animated GIF: its frames, delays (10 ms shown as 100 ms) and loop count
+// (3 repeats: 4 plays) reach the WebP; a damaged frame fails the run with
+// nothing written; a GIF of one frame gives the still output.
+TEST(AnimatedGifRun, FramesDelaysAndLoopReachTheWebp) {
+  test::TempDir dir;
+  const test::GifSpec spec = {
+      30, 20, 3, {{0, 0, 30, 20, 1, 1}, {4, 4, 10, 8, 2, 25, 3, true}, {8, 2, 12, 12, 0, 7}}};
+  const test::WrittenGif gif = test::WriteGif(spec);
+  test::WriteFileBytes(dir / "in.gif", gif.bytes);
+  std::vector<uint8_t> damaged = gif.bytes;
+  damaged[gif.dataStart[1]] = 0x11;  // an end code among the second frame's first codes
+  test::WriteFileBytes(dir / "damaged.gif", damaged);
+  const test::GifSpec one = {30, 20, -1, {{2, 2, 20, 12, 0, 10, 5, true}}};
+  test::WriteFileBytes(dir / "one.gif", test::WriteGif(one).bytes);
+  auto run = [&](const std::string& input, const std::string& output, bool animated) {
+    std::vector<std::string> args = {"/w", "15", "/c", "webp", "/o", output, input};
+    if (animated) args.insert(args.begin(), "//animated");
+    return test::RunTavrel(args, dir.path().string());
+  };
+
+  const test::RunResult good = run("in.gif", "out.webp", true);
+  ASSERT_EQ(good.status, 0) << good.err;
+  Animation out;
+  ASSERT_TRUE(DecodeAnimation(test::ReadFileBytes(dir / "out.webp"), &out));
+  EXPECT_EQ(out.width, 15);
+  EXPECT_EQ(out.height, 10);
+  EXPECT_EQ(out.loopCount, 4);
+  ASSERT_EQ(out.frames.size(), 3u);
+  EXPECT_EQ(out.frames[0].delayMs, 100);
+  EXPECT_EQ(out.frames[1].delayMs, 250);
+  EXPECT_EQ(out.frames[2].delayMs, 70);
+
+  const test::RunResult bad = run("damaged.gif", "bad.webp", true);
+  EXPECT_NE(bad.status, 0);
+  EXPECT_NE(bad.err.find("-8969"), std::string::npos) << bad.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "bad.webp"));
+
+  ASSERT_EQ(run("one.gif", "still.webp", false).status, 0);
+  ASSERT_EQ(run("one.gif", "animated.webp", true).status, 0);
+  EXPECT_EQ(test::ReadFileBytes(dir / "animated.webp"), test::ReadFileBytes(dir / "still.webp"));
 }
 
 }  // namespace

@@ -16,3 +16,6 @@ inline std::string GifCodecName() {
 }
 
 extern const ImporterCodec kGifImporter;
+
+// Animations frame by frame (gif_animation_import.cpp).
+OSErr OpenGifAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
