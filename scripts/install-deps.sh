@@ -21,8 +21,7 @@ for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
                      imagemagick libtiff-tools webp libjxl-tools man-db pngcheck icc-profiles-free
-                     lintian
-                     openssh-server openssh-client parallel rsync) ;;
+                     lintian openssh-server openssh-client parallel rsync python3-minimal python3-yaml) ;;
     bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;

@@ -46,7 +46,8 @@ std::string ReadAll(int fd) {
   return text;
 }
 
-// The program that execvp would start for name, or empty when there is none.
+}  // namespace
+
 std::string FindProgram(const std::string& name) {
   if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : "";
   const char* path = std::getenv("PATH");
@@ -61,8 +62,6 @@ std::string FindProgram(const std::string& name) {
   return "";
 }
 
-// Names each program a test starts in the file $TAVREL_TEST_PROGRAM_LOG, so
-// that CI can check that the install script provides every one of them.
 void LogProgram(const std::string& program) {
   const char* log = std::getenv("TAVREL_TEST_PROGRAM_LOG");
   if (log == nullptr || *log == '\0') return;
@@ -72,8 +71,6 @@ void LogProgram(const std::string& program) {
   [[maybe_unused]] ssize_t n = write(fd, line.data(), line.size());
   close(fd);
 }
-
-}  // namespace
 
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {
   RunResult result;

@@ -35,6 +35,13 @@ struct RunResult {
 // Runs build/tavrel with the words after the program name, in folder cwd
 // (the current one when empty), with no standard input.
 RunResult RunTavrel(const std::vector<std::string>& args, const std::string& cwd = "");
+// The program that execvp would start for name, or empty when there is none.
+std::string FindProgram(const std::string& name);
+// Names a program a test starts in the file $TAVREL_TEST_PROGRAM_LOG, so that
+// CI can check that the install script provides every one of them. RunProgram
+// does it; a test names here what it starts otherwise, or what its programs start.
+void LogProgram(const std::string& program);
+
 // Runs any program; argv[0] is the program as started.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "");
 

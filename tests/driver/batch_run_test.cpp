@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -100,6 +101,34 @@ TEST_F(BatchRun, EveryOutputIsTheSingleRunsBytes) {
       EXPECT_EQ(Bytes(input.substr(2)), single) << input;
     }
   }
+}
+
+// Jobs side by side print their progress lines whole, each one write: a line
+// torn by another job's matches none of the forms.
+TEST_F(BatchRun, ProgressLinesOfJobsSideBySideStayWhole) {
+  std::vector<std::string> args = {"//each", "//jobs", "2",   "/v", "/w",
+                                   "10",     "/c",     "png", "/o", "out/{dir}/{name}.png"};
+  std::multiset<std::string> read, written;
+  for (int i = 0; i < 40; ++i) {
+    const std::string input = "c/" + std::to_string(i) + ".png";
+    std::filesystem::create_directories(dir_ / "c");
+    std::filesystem::copy_file(dir_ / "b/q.png", dir_ / input);
+    args.push_back(input);
+    read.insert(input);
+    written.insert("out/c/" + std::to_string(i) + ".png");
+  }
+  const RunResult r = Run(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::regex forms(R"re(Reading "(.*)"|Resizing 30x40 to 10x13|Writing "(.*)")re");
+  std::multiset<std::string> sawRead, sawWritten;
+  for (const std::string& line : Lines(r.err)) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, forms)) << line << "\n" << r.err;
+    if (m[1].matched) sawRead.insert(m[1]);
+    if (m[2].matched) sawWritten.insert(m[2]);
+  }
+  EXPECT_EQ(sawRead, read);
+  EXPECT_EQ(sawWritten, written);
 }
 
 TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {

@@ -1,0 +1,352 @@
+// The README's recipes for many hosts, run as written: GNU parallel over ssh
+// to two sshd on the loopback, and the Kubernetes Indexed Job's manifest and
+// command over a small listing, one run per completion index.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "png_files.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+// The README's first line that starts with prefix, or empty.
+std::string ReadmeLine(const std::string& prefix) {
+  std::istringstream lines(ReadText(TAVREL_README));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind(prefix, 0) == 0) return line;
+  }
+  return "";
+}
+
+// The README's first fenced block in the language, without its fences.
+std::string ReadmeBlock(const std::string& language) {
+  const std::string text = ReadText(TAVREL_README);
+  const std::string fence = "```" + language + "\n";
+  const size_t start = text.find(fence);
+  if (start == std::string::npos) return "";
+  const size_t end = text.find("```", start + fence.size());
+  return text.substr(start + fence.size(), end - start - fence.size());
+}
+
+std::string ProgramFolder() {
+  return fs::path(TAVREL_BINARY).parent_path().string();
+}
+
+// Ports the loopback has free now: held together, so that they differ.
+std::vector<int> FreePorts(int count) {
+  std::vector<int> sockets, ports;
+  for (int i = 0; i < count; ++i) {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      ports.push_back(0);
+    } else {
+      ports.push_back(ntohs(address.sin_port));
+    }
+    sockets.push_back(s);
+  }
+  for (int s : sockets) close(s);
+  return ports;
+}
+
+// The entries of a folder; none when it does not exist.
+std::set<std::string> Entries(const fs::path& folder) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+// Where sshd cannot run the test is skipped, except where it must run (CI
+// sets TAVREL_TEST_NEEDS_SSHD): there a skip would hide the recipe.
+#define SSHD_CANNOT_RUN(why)                                             \
+  do {                                                                   \
+    if (std::getenv("TAVREL_TEST_NEEDS_SSHD") != nullptr) FAIL() << why; \
+    GTEST_SKIP() << why;                                                 \
+  } while (0)
+
+// Two sshd on 127.0.0.1, each its own host for parallel, logging in the user
+// who runs the test with a key of its own; remote commands find tavrel
+// through PATH, as on a host where it is installed.
+class ManyHosts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string sshd = test::FindProgram("sshd");
+    if (sshd.empty()) sshd = test::FindProgram("/usr/sbin/sshd");  // sbin is not on every PATH
+    if (sshd.empty()) SSHD_CANNOT_RUN("no sshd here (openssh-server)");
+    // As root sshd drops privileges into this folder, which its package's
+    // service would make; as another user it needs none.
+    std::error_code ec;
+    if (geteuid() == 0 && !fs::is_directory("/run/sshd") &&
+        !fs::create_directories("/run/sshd", ec)) {
+      SSHD_CANNOT_RUN("cannot make /run/sshd for sshd: " << ec.message());
+    }
+    for (const char* key : {"host_key", "client_key"}) {
+      const test::RunResult made =
+          test::RunProgram({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", dir_ / key});
+      ASSERT_EQ(made.status, 0) << made.err;
+    }
+    WriteText(dir_ / "authorized_keys", ReadText(dir_ / "client_key.pub"));
+    ports_ = FreePorts(2);
+    std::string hosts;
+    for (int port : ports_) hosts += (hosts.empty() ? "" : ",") + Address(port);
+    WriteText(dir_ / "known_hosts", hosts + " " + ReadText(dir_ / "host_key.pub"));
+    // One connection a host for all of a job's logins (transfer, command,
+    // return, cleanup), which would otherwise take most of the time.
+    WriteText(dir_ / "ssh_config", "Host *\n  IdentityFile " + (dir_ / "client_key").string() +
+                                       "\n  IdentitiesOnly yes\n  BatchMode yes\n"
+                                       "  StrictHostKeyChecking yes\n  UserKnownHostsFile " +
+                                       (dir_ / "known_hosts").string() +
+                                       "\n  GlobalKnownHostsFile /dev/null\n"
+                                       "  ConnectTimeout 20\n  LogLevel ERROR\n"
+                                       "  ControlMaster auto\n  ControlPath " +
+                                       (dir_ / "mux-%p").string() + "\n  ControlPersist 30\n");
+    // The sanitizers' settings reach the remote tavrel too.
+    std::string environment = "PATH=" + ProgramFolder() + ":/usr/local/bin:/usr/bin:/bin";
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+      if (const char* value = std::getenv(name))
+        environment += std::string(" ") + name + "=" + value;
+    }
+    for (int port : ports_) {
+      const fs::path config = dir_ / ("sshd_config_" + std::to_string(port));
+      WriteText(config, "ListenAddress 127.0.0.1:" + std::to_string(port) + "\nHostKey " +
+                            (dir_ / "host_key").string() + "\nAuthorizedKeysFile " +
+                            (dir_ / "authorized_keys").string() +
+                            "\nPidFile none\nStrictModes no\nUsePAM no\n"
+                            "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                            "PermitRootLogin prohibit-password\nLogLevel VERBOSE\nSetEnv " +
+                            environment + "\n");
+      pids_.push_back(StartSshd(sshd, config, Log(port)));
+    }
+    // Ready once each says it listens; one that ends instead cannot run here.
+    for (size_t i = 0; i < ports_.size(); ++i) {
+      const std::string listening =
+          "Server listening on 127.0.0.1 port " + std::to_string(ports_[i]) + ".";
+      for (int wait = 0; ReadText(Log(ports_[i])).find(listening) == std::string::npos; ++wait) {
+        int status = 0;
+        if (pids_[i] <= 0 || waitpid(pids_[i], &status, WNOHANG) == pids_[i]) {
+          pids_[i] = -1;
+          SSHD_CANNOT_RUN("sshd does not start here: " << ReadText(Log(ports_[i])));
+        }
+        ASSERT_LT(wait, 400) << "sshd did not listen within 20 s: " << ReadText(Log(ports_[i]));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+  }
+
+  void TearDown() override {
+    for (int port : ports_) {  // the master connections, which outlive parallel
+      if (fs::exists(dir_ / ("mux-" + std::to_string(port)))) {
+        test::RunProgram({"ssh", "-F", dir_ / "ssh_config", "-p", std::to_string(port), "-O",
+                          "exit", "127.0.0.1"});
+      }
+    }
+    for (pid_t pid : pids_) {
+      if (pid <= 0) continue;
+      kill(pid, SIGTERM);
+      while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
+
+  static std::string Address(int port) { return "[127.0.0.1]:" + std::to_string(port); }
+  fs::path Log(int port) const { return dir_ / ("sshd_" + std::to_string(port) + ".log"); }
+
+  static pid_t StartSshd(const std::string& sshd, const fs::path& config, const fs::path& log) {
+    test::LogProgram(sshd);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int in = open("/dev/null", O_RDONLY);
+      const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(in, 0);
+      dup2(out, 1);
+      dup2(out, 2);
+      execl(sshd.c_str(), sshd.c_str(), "-D", "-e", "-f", config.c_str(), nullptr);
+      _exit(127);
+    }
+    return pid;
+  }
+
+  test::TempDir dir_;
+  std::vector<int> ports_;
+  std::vector<pid_t> pids_;
+};
+
+TEST_F(ManyHosts, ParallelRecipeReturnsTheSingleRunsBytesAndCleansUp) {
+  std::string line = ReadmeLine("parallel --sshlogin host1,host2 ");
+  ASSERT_FALSE(line.empty()) << "the README's parallel line is gone";
+  // One job slot a host, so that four inputs keep both busy.
+  std::string logins;
+  for (int port : ports_) {
+    if (!logins.empty()) logins += ",";
+    logins +=
+        "1/ssh -F " + (dir_ / "ssh_config").string() + " -p " + std::to_string(port) + " 127.0.0.1";
+  }
+  line.replace(line.find("host1,host2"), 11, "'" + logins + "'");
+
+  const fs::path work = dir_ / "work", home = dir_ / "home";
+  fs::create_directories(work);
+  fs::create_directories(home);
+  const std::vector<std::string> inputs = {"codecs/gradient_baseline.jpg",
+                                           "codecs/gradient_progressive.jpg",
+                                           "orientation/portrait_1.jpg", "exif/Canon_40D.jpg"};
+  for (const std::string& input : inputs) {
+    fs::copy_file(test::DataPath(input), work / fs::path(input).filename());
+  }
+  // "--workdir ..." is a folder of its own under the login's home's
+  // .parallel/tmp, which --cleanup empties and parallel then removes.
+  const fs::path remoteTmp = fs::path(getpwuid(geteuid())->pw_dir) / ".parallel/tmp";
+  const std::set<std::string> before = Entries(remoteTmp);
+
+  test::LogProgram(test::FindProgram("parallel"));  // started by sh, and starting these
+  test::LogProgram(test::FindProgram("ssh"));
+  test::LogProgram(test::FindProgram("rsync"));
+  // A home of its own for parallel's local files, so that the remote one
+  // holds only what the jobs made.
+  const test::RunResult run =
+      test::RunProgram({"env", "HOME=" + home.string(), "sh", "-c", line}, work.string());
+  ASSERT_EQ(run.status, 0) << line << "\n" << run.err;
+
+  for (const std::string& input : inputs) {
+    const std::string stem = fs::path(input).stem().string();
+    const fs::path returned = work / (stem + "-256.jpg");
+    ASSERT_TRUE(fs::exists(returned)) << returned << " did not come back\n" << run.err;
+    const test::RunResult single =
+        test::RunTavrel({"/w", "256", "/o", dir_ / "single.jpg", test::DataPath(input)});
+    ASSERT_EQ(single.status, 0) << single.err;
+    EXPECT_EQ(test::ReadFileBytes(returned), test::ReadFileBytes(dir_ / "single.jpg")) << input;
+  }
+  EXPECT_EQ(Entries(remoteTmp), before) << "--cleanup left " << remoteTmp << " changed";
+  for (int port : ports_) {
+    EXPECT_NE(ReadText(Log(port)).find("Accepted publickey"), std::string::npos)
+        << "no job ran on the host at port " << port;
+  }
+}
+
+// The value of a string field in a report line.
+std::string Field(const std::string& line, const std::string& name) {
+  const std::string key = "\"" + name + "\":\"";
+  const size_t start = line.find(key);
+  if (start == std::string::npos) return "";
+  const size_t from = start + key.size();
+  return line.substr(from, line.find('"', from) - from);
+}
+
+TEST(KubernetesJob, ManifestIsAnIndexedJobWhoseShardsCoverTheListingOnce) {
+  test::TempDir dir;
+  const std::string manifest = ReadmeBlock("yaml");
+  ASSERT_FALSE(manifest.empty()) << "the README's yaml block is gone";
+  WriteText(dir / "job.yaml", manifest);
+  // The fields that matter, one a line; a manifest that is no YAML fails here.
+  const char* kFields = R"(import sys, yaml
+[job] = yaml.safe_load_all(open(sys.argv[1]))
+body = job["spec"]
+pod = body["template"]["spec"]
+[container] = pod["containers"]
+[args] = container["args"]
+[mount] = container["volumeMounts"]
+volumes = [v["name"] for v in pod["volumes"] if "persistentVolumeClaim" in v]
+for value in (job["apiVersion"], job["kind"], body["completionMode"], body["completions"],
+              body["parallelism"], pod["restartPolicy"], " ".join(container["command"]),
+              mount["mountPath"], mount["name"] in volumes, args):
+    print(value)
+)";
+  const test::RunResult parsed =
+      test::RunProgram({"/usr/bin/python3", "-c", kFields, dir / "job.yaml"});
+  ASSERT_EQ(parsed.status, 0) << parsed.err;
+  std::vector<std::string> fields;
+  std::istringstream lines(parsed.out);
+  for (std::string line; std::getline(lines, line);) fields.push_back(line);
+  ASSERT_EQ(fields.size(), 10u) << parsed.out;
+  EXPECT_EQ(fields[0], "batch/v1");
+  EXPECT_EQ(fields[1], "Job");
+  EXPECT_EQ(fields[2], "Indexed");
+  EXPECT_EQ(fields[5], "Never");  // an Indexed Job's pods may not restart Always
+  EXPECT_EQ(fields[6], "sh -c");
+  EXPECT_EQ(fields[8], "True") << "the mount is no volume of the pod";
+  std::string args = fields[9];
+  std::smatch shard;
+  ASSERT_TRUE(
+      std::regex_search(args, shard, std::regex(R"(//shard \$JOB_COMPLETION_INDEX/(\d+) )")))
+      << args;
+  const int completions = std::stoi(fields[3]);
+  EXPECT_EQ(shard[1].str(), fields[3]) << "the shards' count is not the completions";
+  EXPECT_LE(std::stoi(fields[4]), completions);
+
+  // The volume, here a folder: a listing of more inputs than pods.
+  const fs::path data = dir / "data";
+  fs::create_directories(data / "in");
+  std::set<std::string> listed;
+  std::string listing;
+  for (int i = 0; i < completions + 3; ++i) {
+    const std::string input = (data / "in" / ("p" + std::to_string(i) + ".png")).string();
+    ASSERT_TRUE(test::WritePng(input, test::MakeTestPattern(8 + i, 6, 8, 3)));
+    listed.insert(input);
+    listing += input + "\n";
+  }
+  WriteText(data / "list.txt", listing);
+  const std::string mount = fields[7] + "/";
+  for (size_t at = args.find(mount); at != std::string::npos; at = args.find(mount, at)) {
+    args.replace(at, mount.size(), data.string() + "/");
+    at += data.string().size() + 1;
+  }
+
+  std::map<std::string, std::set<int>> shardsOf;  // input -> the pods that wrote it
+  for (int index = 0; index < completions; ++index) {
+    const test::RunResult pod =
+        test::RunProgram({"env", "JOB_COMPLETION_INDEX=" + std::to_string(index),
+                          "PATH=" + ProgramFolder() + ":" + std::getenv("PATH"), "sh", "-c", args});
+    ASSERT_EQ(pod.status, 0) << args << "\n" << pod.err;
+    std::istringstream report(pod.out);
+    for (std::string line; std::getline(report, line);) {
+      EXPECT_EQ(Field(line, "status"), "ok") << line;
+      EXPECT_TRUE(fs::exists(Field(line, "output"))) << line;
+      shardsOf[Field(line, "input")].insert(index);
+    }
+  }
+  std::set<std::string> written;
+  for (const auto& [input, pods] : shardsOf) {
+    written.insert(input);
+    EXPECT_EQ(pods.size(), 1u) << input << " is in more than one shard";
+  }
+  EXPECT_EQ(written, listed);
+}
+
+}  // namespace
