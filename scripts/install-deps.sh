@@ -16,7 +16,8 @@ fi
 # dpkg-dev and file: cpack's Debian generator works out Depends with them.
 packages=(build-essential cmake pkg-config dpkg-dev file
           libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev zlib1g-dev libdeflate-dev libisal-dev
-          libtiff-dev libwebp-dev libgif-dev libheif-dev libjxl-dev libexiv2-dev liblcms2-dev)
+          libtiff-dev libwebp-dev libgif-dev libimagequant-dev libheif-dev libjxl-dev libexiv2-dev
+          liblcms2-dev)
 for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
