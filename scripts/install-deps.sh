@@ -23,7 +23,7 @@ for group in "$@"; do
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
                      imagemagick libtiff-tools webp libjxl-tools man-db pngcheck icc-profiles-free
                      lintian openssh-server openssh-client parallel rsync python3-minimal python3-yaml) ;;
-    bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
+    bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick gifsicle webp
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;
