@@ -268,9 +268,9 @@ TEST_F(ImageIo, UsageTextAndCodecTables) {
       Literal("\n\nExport codecs:\nCode\tExt\tDescription\nJPEG\tjpg \t" + jpeg + "\nPNG \tpng \t" +
               png + "\nTIFF\ttif \tTIFF (libtiff ") +
       v + Literal("\nWEBP\twebp\tWebP (libwebp ") + v + Literal("\nGIF \tgif \tGIF (giflib ") + v +
-      "\n(" +
-      Literal("HEIC\theic\tHEIC (libheif ") + v + "\n)?(" + Literal("AVIF\tavif\tAVIF (libheif ") +
-      v + "\n)?" + Literal("JXL \tjxl \tJPEG XL (libjxl ") + v + "\n";
+      "\n(" + Literal("HEIC\theic\tHEIC (libheif ") + v + "\n)?(" +
+      Literal("AVIF\tavif\tAVIF (libheif ") + v + "\n)?" + Literal("JXL \tjxl \tJPEG XL (libjxl ") +
+      v + "\n";
   EXPECT_TRUE(std::regex_match(got.substr(want.size()), std::regex(tables))) << got;
 }
 

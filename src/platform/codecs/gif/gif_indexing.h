@@ -25,7 +25,7 @@ struct IndexedPicture {
 // how much error diffusion the picture gets.
 struct QuantiseSettings {
   int maximumQuality = 100;  // 0 ... 100
-  int speed = 3;             // 1 (slowest, best) ... 10
+  int speed = 7;             // 1 (slowest, best) ... 10
   float dithering = 1.0f;    // 0 ... 1
 };
 QuantiseSettings QuantiseSettingsForQuality(int32_t quality);
