@@ -9,8 +9,7 @@ resize). Then resizes it to 160 wide:
   convert in.gif -coalesce -resize 160x -layers Optimize out.gif;
   gifsicle --resize-width 160 -O3 in.gif -o out.gif;
 and prints for each the median wall time, the output bytes and the frame
-count (gifsicle --info). Until tavrel's GIF reader reads animations, the
-GIF source gives tavrel one frame. Standard library only.
+count (gifsicle --info). Standard library only.
 """
 
 import argparse
