@@ -40,6 +40,9 @@ constexpr uint64_t kBytesPerPixel = 3 * 4 + 1 + 4 + 4;
 constexpr uint64_t kQuantiserBytes = uint64_t(1) << 26;
 
 constexpr uint32_t kClear = 0;
+// The file's head at most: signature, screen, a global table of 256
+// colours and the loop block.
+constexpr size_t kHeadRoom = 6 + 7 + 3 * 256 + 19;
 
 struct Box {
   int32_t left = 0, top = 0, right = 0, bottom = 0;  // right and bottom exclusive
@@ -77,6 +80,7 @@ class GifAnimationWriter final : public AnimationWriter {
   OSErr Prepare() {
     const size_t pixels = size_t(info_.width) * size_t(info_.height);
     try {
+      encoded_.assign(kHeadRoom, 0);
       previous_.assign(pixels, kClear);
       held_.assign(pixels, kClear);
       next_.assign(pixels, kClear);
@@ -114,24 +118,30 @@ class GifAnimationWriter final : public AnimationWriter {
   OSErr Finish(std::vector<uint8_t>* file) override {
     if (file == nullptr || frames_ == 0) return paramErr;
     if (OSErr err = WriteHeld(nullptr)) return err;
+    std::vector<uint8_t> head;
     try {
-      file->clear();
-      ByteSink sink(file);
+      ByteSink sink(&head);
       std::vector<uint32_t> global = global_;
       global.resize(std::max(global.size(), size_t(globalSlots_)), 0);
-      GifEncoder head;
-      if (OSErr err = head.Open(&sink, info_.width, info_.height, global)) return err;
+      GifEncoder gif;
+      if (OSErr err = gif.Open(&sink, info_.width, info_.height, global)) return err;
       if (info_.loopCount != 1) {
         const int32_t repeats = info_.loopCount == 0 ? 0 : info_.loopCount - 1;
-        if (OSErr err = head.PutRepeats(std::min(repeats, kMostRepeats))) return err;
+        if (OSErr err = gif.PutRepeats(std::min(repeats, kMostRepeats))) return err;
       }
-      if (OSErr err = head.Close()) return err;
-      file->pop_back();  // the trailer, which comes after the frames
-      file->insert(file->end(), encoded_.begin(), encoded_.end());
-      file->push_back(0x3B);
+      if (OSErr err = gif.Close()) return err;
+      head.pop_back();  // the trailer, which comes after the frames
+      encoded_.push_back(0x3B);
     } catch (const std::bad_alloc&) {
       return memFullErr;
     }
+    if (head.size() > kHeadRoom) return codecErr;
+    // The head goes into the room left for it, so that the frames are
+    // never copied whole.
+    const size_t unused = kHeadRoom - head.size();
+    std::copy(head.begin(), head.end(), encoded_.begin() + long(unused));
+    encoded_.erase(encoded_.begin(), encoded_.begin() + long(unused));
+    *file = std::move(encoded_);
     encoded_ = {};
     return noErr;
   }
@@ -323,7 +333,7 @@ class GifAnimationWriter final : public AnimationWriter {
   std::vector<uint8_t> shown_;      // whether the viewer shows an opaque pixel there
   std::vector<uint32_t> global_;    // the global table's colours so far
   int32_t globalSlots_ = 0;         // entries it must have, transparent ones included
-  std::vector<uint8_t> encoded_;    // the frames written, each whole
+  std::vector<uint8_t> encoded_;    // room for the head, then the frames written
   int32_t frames_ = 0;
   int32_t heldDelayMs_ = 0;
   int64_t elapsedMs_ = 0;
