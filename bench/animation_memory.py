@@ -6,9 +6,9 @@ Makes (once, in bench/.inputs/) an animated WebP of 150 frames of 1200x900,
 lossy, whose content moves in every frame, with img2webp (Debian's `webp`
 package), and an animated GIF of the same size (256 colours, LZW written
 here), or takes --source FILE; then runs `tavrel //animated /w 600` into
-WebP (or --codec gif) a few times on each and prints the median wall time, the peak
-resident set of the process and, for scale, what the decoded frames would
-take held whole. The source file is held whole while it is read, so its
+WebP (or --codec gif) a few times on each and prints the median wall
+time, the peak resident set of the process and, for scale, what the
+decoded frames would take held whole. The source file is held whole while it is read, so its
 size counts in the peak. Standard library only.
 """
 

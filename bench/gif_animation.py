@@ -79,9 +79,9 @@ def main():
             pngs.append(tmp / f"f{i}.png")
             write_png(pngs[-1], i)
         webp, gif = tmp / "in.webp", tmp / "in.gif"
-        subprocess.run(["img2webp", "-loop", "0", "-lossless", "-d", "80"] + [str(p) for p in pngs] +
-                       ["-o", str(webp)], check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+        img2webp = ["img2webp", "-loop", "0", "-lossless", "-d", "80"]
+        subprocess.run(img2webp + [str(p) for p in pngs] + ["-o", str(webp)], check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run([args.tavrel, "//animated", "/w", str(WIDTH), "/c", "gif", "/o", str(gif),
                         str(webp)], check=True)
         print(f"source: {FRAMES} frames {WIDTH}x{HEIGHT}; GIF {gif.stat().st_size} bytes "
