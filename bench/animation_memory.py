@@ -6,9 +6,9 @@ Makes (once, in bench/.inputs/) an animated WebP of 150 frames of 1200x900,
 lossy, whose content moves in every frame, with img2webp (Debian's `webp`
 package), and an animated GIF of the same size (256 colours, LZW written
 here), or takes --source FILE; then runs `tavrel //animated /w 600` into
-WebP a few times on each and prints the median wall time, the peak
-resident set of the process and, for scale, what the decoded frames would
-take held whole. The source file is held whole while it is read, so its
+WebP (or --codec gif) a few times on each and prints the median wall
+time, the peak resident set of the process and, for scale, what the
+decoded frames would take held whole. The source file is held whole while it is read, so its
 size counts in the peak. Standard library only.
 """
 
@@ -154,16 +154,16 @@ def run_once(argv):
     return time.monotonic() - start, usage.ru_maxrss  # KiB on Linux
 
 
-def measure(tavrel, source, runs):
+def measure(tavrel, source, runs, codec):
     with tempfile.TemporaryDirectory() as tmp:
-        out = str(Path(tmp) / "out.webp")
-        argv = [tavrel, "//animated", "/w", "600", "/c", "webp", "/o", out, str(source)]
+        out = str(Path(tmp) / f"out.{codec}")
+        argv = [tavrel, "//animated", "/w", "600", "/c", codec, "/o", out, str(source)]
         results = [run_once(argv) for _ in range(runs)]
         out_bytes = os.path.getsize(out)
     wall = statistics.median(r[0] for r in results)
     peak = max(r[1] for r in results)
     whole = WIDTH * HEIGHT * 4 * FRAMES / 2**20
-    print(f"{source.name}: {os.path.getsize(source)} bytes -> 600 wide WebP, {out_bytes} bytes")
+    print(f"{source.name}: {os.path.getsize(source)} bytes -> 600 wide {codec}, {out_bytes} bytes")
     print(f"median {wall:.2f} s over {runs} runs, peak RSS {peak / 1024:.1f} MiB "
           f"(the decoded frames held whole: {whole:.0f} MiB)")
 
@@ -173,11 +173,12 @@ def main():
     parser.add_argument("--tavrel", default=str(REPO / "build" / "tavrel"))
     parser.add_argument("--source", help="an animation to use instead of the generated ones")
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--codec", default="webp", choices=["webp", "gif"])
     args = parser.parse_args()
     inputs = REPO / "bench" / ".inputs"
     sources = [Path(args.source)] if args.source else [ensure_source(inputs), ensure_gif(inputs)]
     for source in sources:
-        measure(args.tavrel, source, args.runs)
+        measure(args.tavrel, source, args.runs, args.codec)
 
 
 if __name__ == "__main__":

@@ -16,13 +16,14 @@ fi
 # dpkg-dev and file: cpack's Debian generator works out Depends with them.
 packages=(build-essential cmake pkg-config dpkg-dev file
           libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev zlib1g-dev libdeflate-dev libisal-dev
-          libtiff-dev libwebp-dev libgif-dev libheif-dev libjxl-dev libexiv2-dev liblcms2-dev)
+          libtiff-dev libwebp-dev libgif-dev libimagequant-dev libheif-dev libjxl-dev libexiv2-dev
+          liblcms2-dev)
 for group in "$@"; do
   case "$group" in
     test) packages+=(libgtest-dev libgmock-dev libjpeg-turbo-progs libimage-exiftool-perl
                      imagemagick libtiff-tools webp libjxl-tools man-db pngcheck icc-profiles-free
                      lintian openssh-server openssh-client parallel rsync python3-minimal python3-yaml) ;;
-    bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick
+    bench) packages+=(libbenchmark-dev hyperfine libvips-tools imagemagick graphicsmagick gifsicle webp
                       python3-pil libjpeg-turbo-progs) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     *) echo "unknown group: $group" >&2; exit 2 ;;

@@ -15,6 +15,7 @@
 
 #include "jxl_animation_file.h"
 #include "platform/codecs/gif/gif_files.h"
+#include "platform/codecs/gif/gif_frames.h"
 #include "test_support.h"
 
 namespace {
@@ -261,6 +262,63 @@ TEST_F(AnimatedRun, JpegXlFramesAreReadAsWebpFramesAre) {
     for (size_t i = 0; i < 5; ++i) EXPECT_EQ(out.frames[i].delayMs, source_.frames[i].delayMs);
     EXPECT_EQ(out.loopCount, 3);
   }
+}
+
+// Into GIF: every frame, its delay in centiseconds (rounded so that the
+// total keeps), the loop count as repeats after the first showing, and
+// each frame close to the same resize written as lossless WebP, with the
+// same pixels transparent (alpha below half) as a hole moves over the
+// frames, so that pixels turn transparent and the frame before them is
+// disposed to the background.
+TEST_F(AnimatedRun, GifKeepsEveryFrameDelayAndLoopCount) {
+  Animation source = {48, 36, 3, {}};
+  const int delays[] = {100, 33, 33, 34, 255};
+  for (int i = 0; i < 5; ++i) {
+    std::vector<uint8_t> rgba = Pattern(48, 36, i);
+    for (int y = 8; y < 20; ++y) {
+      for (int x = 6 * i; x < 6 * i + 12; ++x) rgba[(size_t(y) * 48 + x) * 4 + 3] = 0;
+    }
+    source.frames.push_back({rgba, delays[i]});
+  }
+  test::WriteFileBytes(dir_ / "hole.webp", EncodeAnimation(source));
+  const std::vector<std::string> args = {"/w", "40", "/b", "32", "//animated"};
+  auto run = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), args.begin(), args.end());
+    more.push_back("hole.webp");
+    const test::RunResult r = Run(more);
+    EXPECT_EQ(r.status, 0) << r.err;
+  };
+  run({"/c", "gif", "/o", "out.gif"});
+  run({"/q", "101", "/c", "webp", "/o", "reference.webp"});
+  test::GifFrames gif;
+  ASSERT_TRUE(test::ReadGifFrames(test::ReadFileBytes(dir_ / "out.gif"), &gif));
+  Animation reference;
+  ASSERT_TRUE(DecodeAnimation(test::ReadFileBytes(dir_ / "reference.webp"), &reference));
+  EXPECT_EQ(gif.width, 40);
+  EXPECT_EQ(gif.height, 30);
+  EXPECT_EQ(gif.repeats, 2);
+  ASSERT_EQ(gif.frames.size(), 5u);
+  ASSERT_EQ(reference.frames.size(), 5u);
+  const int delaysCs[] = {10, 3, 4, 3, 26};  // ends at 10, 13, 17, 20, 46
+  int disposed = 0;
+  for (size_t i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(gif.frames[i].delayCs, delaysCs[i]);
+    disposed += gif.frames[i].disposal == 2;
+    int alphaMismatches = 0;
+    int64_t difference = 0, opaque = 0;
+    for (size_t p = 0; p < gif.frames[i].argb.size(); ++p) {
+      const uint8_t* want = &reference.frames[i].rgba[p * 4];
+      const uint32_t got = gif.frames[i].argb[p];
+      alphaMismatches += (want[3] >= 128) != (got >> 24 == 255);
+      if (want[3] < 128 || got >> 24 != 255) continue;
+      ++opaque;
+      for (int c = 0; c < 3; ++c) difference += std::abs(want[c] - int(got >> (16 - 8 * c) & 255));
+    }
+    EXPECT_EQ(alphaMismatches, 0);
+    EXPECT_LE(double(difference) / double(3 * opaque), 6.0);
+  }
+  EXPECT_GT(disposed, 0);
 }
 
 // A profile is converted to sRGB as a still's is (the first frame of the

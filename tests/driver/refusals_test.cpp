@@ -67,11 +67,11 @@ TEST_F(Refusals, EachIsACheckErrorThatTouchesNothing) {
       {{"//fit", "50", "50", "//fill", "60", "60", "/o", "out.jpg", "a.jpg"},
        "Redundant size specification with //fit and //fill\n"},
       {{"/w", "100", "//animated", "/o", "out.jpg", "a.jpg"},
-       "JPEG holds no animation: //animated needs WebP output\n"},
+       "JPEG holds no animation: //animated needs WebP or GIF output\n"},
       {{"/w", "100", "//animated", "/c", "auto", "/o", "out.tif", "a.jpg"},
-       "TIFF holds no animation: //animated needs WebP output\n"},
+       "TIFF holds no animation: //animated needs WebP or GIF output\n"},
       {{"/w", "100", "//animated", "/c", "heic", "/o", "out.heic", "a.jpg"},
-       "HEIC holds no animation: //animated needs WebP output\n"},
+       "HEIC holds no animation: //animated needs WebP or GIF output\n"},
   };
   const std::string usage = UsageText();
   ASSERT_FALSE(usage.empty());

@@ -182,9 +182,10 @@ TEST_F(ImageIo, FindExporterByExtensionOrSubtype) {
       {"WebP", FourCC("webp")},
       {"heic", FourCC("heic")},
       {"avif", FourCC("avif")},
+      {"gif\0", FourCC("gif ")},
+      {"GIF ", FourCC("gif ")},
       {"bmp\0", 0},
       {"jpe\0", 0},
-      {"gif\0", 0},  // imported only
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.codec);
@@ -266,9 +267,10 @@ TEST_F(ImageIo, UsageTextAndCodecTables) {
       Literal("\nJXL \tJPEG XL (libjxl ") + v +
       Literal("\n\nExport codecs:\nCode\tExt\tDescription\nJPEG\tjpg \t" + jpeg + "\nPNG \tpng \t" +
               png + "\nTIFF\ttif \tTIFF (libtiff ") +
-      v + Literal("\nWEBP\twebp\tWebP (libwebp ") + v + "\n(" +
-      Literal("HEIC\theic\tHEIC (libheif ") + v + "\n)?(" + Literal("AVIF\tavif\tAVIF (libheif ") +
-      v + "\n)?" + Literal("JXL \tjxl \tJPEG XL (libjxl ") + v + "\n";
+      v + Literal("\nWEBP\twebp\tWebP (libwebp ") + v + Literal("\nGIF \tgif \tGIF (giflib ") + v +
+      "\n(" + Literal("HEIC\theic\tHEIC (libheif ") + v + "\n)?(" +
+      Literal("AVIF\tavif\tAVIF (libheif ") + v + "\n)?" + Literal("JXL \tjxl \tJPEG XL (libjxl ") +
+      v + "\n";
   EXPECT_TRUE(std::regex_match(got.substr(want.size()), std::regex(tables))) << got;
 }
 

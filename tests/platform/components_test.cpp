@@ -64,21 +64,22 @@ TEST_F(Registry, WalksImportersAndExportersByTheDescriptionRules) {
   // The HEIC and AVIF exporters exist only where libheif has their encoders;
   // JPEG XL comes last.
   std::vector<Found> exporters = Walk(Looking(GraphicsExporterComponentType));
-  ASSERT_GE(exporters.size(), 4u);
-  EXPECT_EQ(std::vector<Found>(exporters.begin(), exporters.begin() + 4),
+  ASSERT_GE(exporters.size(), 5u);
+  EXPECT_EQ(std::vector<Found>(exporters.begin(), exporters.begin() + 5),
             (std::vector<Found>{{GraphicsExporterComponentType, kJpeg},
                                 {GraphicsExporterComponentType, kPng},
                                 {GraphicsExporterComponentType, kTiff},
-                                {GraphicsExporterComponentType, kWebp}}));
+                                {GraphicsExporterComponentType, kWebp},
+                                {GraphicsExporterComponentType, kGif}}));
   EXPECT_EQ(exporters.back().subtype, kJxl);
-  for (size_t i = 4; i + 1 < exporters.size(); ++i) {
+  for (size_t i = 5; i + 1 < exporters.size(); ++i) {
     EXPECT_TRUE(exporters[i].subtype == kHeic || exporters[i].subtype == kAvif);
   }
   // Everything 0 matches every component, importers first.
   EXPECT_EQ(Walk(Looking(0, 0, 0, 0, 0)).size(), 8u + exporters.size());
   EXPECT_EQ(Walk(Looking(0, kPng)), (std::vector<Found>{{GraphicsImporterComponentType, kPng},
                                                         {GraphicsExporterComponentType, kPng}}));
-  EXPECT_TRUE(Walk(Looking(GraphicsExporterComponentType, FourCC("GIF "))).empty());
+  EXPECT_TRUE(Walk(Looking(GraphicsExporterComponentType, FourCC("BMP "))).empty());
   EXPECT_TRUE(Walk(Looking(0, 0, FourCC("appl"))).empty());
   // Flags are compared under the mask only: bit 0 set is wanted, and no
   // component has it; unmasked bits do not matter.

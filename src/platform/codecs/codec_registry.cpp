@@ -19,7 +19,7 @@ const std::vector<const ImporterCodec*>& ImporterCodecs() {
 const std::vector<const ExporterCodec*>& ExporterCodecs() {
   static const std::vector<const ExporterCodec*> codecs = [] {
     std::vector<const ExporterCodec*> list = {&kJpegExporter, &kPngExporter, &kTiffExporter,
-                                              &kWebpExporter};
+                                              &kWebpExporter, &kGifExporter};
     if (HeicEncoderAvailable()) list.push_back(&kHeicExporter);
     if (AvifEncoderAvailable()) list.push_back(&kAvifExporter);
     list.push_back(&kJxlExporter);

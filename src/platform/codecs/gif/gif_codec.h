@@ -1,5 +1,5 @@
-// The GIF importer (giflib). There is no GIF exporter: writing GIF well needs
-// a real colour quantiser, which none of our libraries offers.
+// The GIF importer and exporter (giflib; the exporter's palettes from
+// libimagequant).
 #pragma once
 
 #include <string>
@@ -19,3 +19,8 @@ extern const ImporterCodec kGifImporter;
 
 // Animations frame by frame (gif_animation_import.cpp).
 OSErr OpenGifAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
+
+// The GIF exporter (gif_export.cpp) and its animation writer
+// (gif_animation_export.cpp); both quantise with libimagequant.
+OSErr StartGifAnimation(const AnimationRequest& request, std::unique_ptr<AnimationWriter>* writer);
+extern const ExporterCodec kGifExporter;
