@@ -164,6 +164,10 @@ class GifAnimationWriter final : public AnimationWriter {
     }
     const int disposal = vanishes ? kDisposeToBackground : kDisposeNone;
     if (box.Empty()) box = {0, 0, 1, 1};  // nothing changes: one transparent pixel
+    // The first frame covers the canvas: what lies outside it is
+    // transparent to browsers but the screen's background colour to others
+    // (ImageMagick, gifsicle).
+    if (written_ == 0) box = {0, 0, info_.width, info_.height};
 
     // The rectangle's pixels, those it need not draw transparent.
     std::vector<uint8_t> rgba;
@@ -195,6 +199,7 @@ class GifAnimationWriter final : public AnimationWriter {
       }
     }
     std::swap(previous_, held_);
+    ++written_;
     return noErr;
   }
 
@@ -335,6 +340,7 @@ class GifAnimationWriter final : public AnimationWriter {
   int32_t globalSlots_ = 0;         // entries it must have, transparent ones included
   std::vector<uint8_t> encoded_;    // room for the head, then the frames written
   int32_t frames_ = 0;
+  int32_t written_ = 0;  // frames written
   int32_t heldDelayMs_ = 0;
   int64_t elapsedMs_ = 0;
   int64_t writtenCs_ = 0;

@@ -134,7 +134,7 @@ QuantiseSettings QuantiseSettingsForQuality(int32_t quality) {
   // fidelity, so the default (75 percent) stays there.
   settings.speed = percent >= 95 ? 3 : percent >= 85 ? 5 : percent >= 50 ? 7 : 10;
   // No error diffusion up to 25 percent (the smallest files), full at 100.
-  settings.dithering = std::clamp(float(percent - 25) / 75.0f, 0.0f, 1.0f);
+  settings.dithering = std::clamp(float(percent - 75) / 25.0f, 0.0f, 1.0f);
   return settings;
 }
 

@@ -120,7 +120,10 @@ std::vector<uint8_t> WriteAnimation(const std::vector<std::vector<uint32_t>>& ca
   return file;
 }
 
-// Few colours: a square moves; the right half turns transparent (the frame
+// Few colours: the first frame covers the canvas though its right half is
+// transparent (other readers than browsers would show the screen's
+// background colour there); a square moves; the right half turns
+// transparent (the frame
 // before is disposed to the background, and only it); a frame repeats
 // (one transparent pixel); the right half comes back. Every frame comes
 // back exactly, in one global table; the delays keep their total.
@@ -139,7 +142,7 @@ TEST(GifAnimation, FramesDisposalAndDelays) {
     }
     return argb;
   };
-  const std::vector<std::vector<uint32_t>> canvases = {frame(2, false, blue), frame(4, false, blue),
+  const std::vector<std::vector<uint32_t>> canvases = {frame(2, true, 0), frame(4, false, blue),
                                                        frame(4, true, 0), frame(4, true, 0),
                                                        frame(5, false, green)};
   const std::vector<uint8_t> file = WriteAnimation(canvases, {100, 33, 33, 34, 255}, w, h, 3);
@@ -158,6 +161,7 @@ TEST(GifAnimation, FramesDisposalAndDelays) {
     EXPECT_EQ(gif.frames[i].disposal, disposals[i]);
     EXPECT_FALSE(gif.frames[i].localTable);
   }
+  EXPECT_EQ(gif.frames[0].width * gif.frames[0].height, w * h);
   // The square's move and the half that turns transparent after it.
   EXPECT_EQ(gif.frames[1].left, 2);
   EXPECT_EQ(gif.frames[1].width, 14);
