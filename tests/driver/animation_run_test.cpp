@@ -397,9 +397,9 @@ TEST_F(AnimatedRun, ADamagedAnimationWritesNothing) {
 }
 
 // An animated GIF: its frames, delays (10 ms shown as 100 ms) and loop count
-// (3 repeats: 4 plays) reach the WebP; a damaged frame fails the run with
+// (3 repeats: 4 plays) reach the WebP, and a GIF; a damaged frame fails the run with
 // nothing written; a GIF of one frame gives the still output.
-TEST(AnimatedGifRun, FramesDelaysAndLoopReachTheWebp) {
+TEST(AnimatedGifRun, FramesDelaysAndLoopReachWebpAndGif) {
   test::TempDir dir;
   const test::GifSpec spec = {
       30, 20, 3, {{0, 0, 30, 20, 1, 1}, {4, 4, 10, 8, 2, 25, 3, true}, {8, 2, 12, 12, 0, 7}}};
@@ -427,6 +427,17 @@ TEST(AnimatedGifRun, FramesDelaysAndLoopReachTheWebp) {
   EXPECT_EQ(out.frames[0].delayMs, 100);
   EXPECT_EQ(out.frames[1].delayMs, 250);
   EXPECT_EQ(out.frames[2].delayMs, 70);
+  // And into GIF: the same frames, delays and count of repeats.
+  const test::RunResult gifRun = test::RunTavrel(
+      {"//animated", "/w", "15", "/c", "gif", "/o", "out.gif", "in.gif"}, dir.path().string());
+  ASSERT_EQ(gifRun.status, 0) << gifRun.err;
+  test::GifFrames gif;
+  ASSERT_TRUE(test::ReadGifFrames(test::ReadFileBytes(dir / "out.gif"), &gif));
+  EXPECT_EQ(gif.repeats, 3);
+  ASSERT_EQ(gif.frames.size(), 3u);
+  EXPECT_EQ(gif.frames[0].delayCs, 10);
+  EXPECT_EQ(gif.frames[1].delayCs, 25);
+  EXPECT_EQ(gif.frames[2].delayCs, 7);
 
   const test::RunResult bad = run("damaged.gif", "bad.webp", true);
   EXPECT_NE(bad.status, 0);
