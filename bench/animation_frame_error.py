@@ -52,17 +52,29 @@ def over_grey(frame):
     return Image.alpha_composite(grey, frame).convert("RGB")
 
 
-def error(frames, reference):
-    if len(frames) != len(reference):
+def error(frames, references):
+    if len(frames) != len(references):
         return float("nan")
     total = count = 0
-    for a, b in zip(frames, reference):
+    for a, b in zip(frames, references):
         if a.size != b.size:
             return float("nan")
         pa, pb = over_grey(a).tobytes(), over_grey(b).tobytes()
         total += sum(abs(x - y) for x, y in zip(pa, pb))
         count += len(pa)
     return total / count
+
+
+def stills(full, folder, resize):
+    """Each coalesced source frame resized as a still by `resize`."""
+    out = []
+    for i, frame in enumerate(full):
+        source, resized = folder / ("still-in-%03d.png" % i), folder / ("still-out-%03d.png" % i)
+        frame.save(source)
+        subprocess.run(resize(source, resized), check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        out.append(Image.open(resized).convert("RGBA"))
+    return out
 
 
 def timed(command, runs):
@@ -88,30 +100,33 @@ def main():
             source = scratch / "source.gif"
             make_source(source)
         full = coalesced(source, scratch, "source")
-        reference = []
-        for frame in full:
-            height = max(1, round(frame.height * args.width / frame.width))
-            reference.append(frame.resize((args.width, height), Image.LANCZOS))
         w = str(args.width)
+        tavrel_still = lambda i, o: [str(args.tavrel), "/w", w, "/b", "32", "/c", "png", "/o",
+                                     str(o), str(i)]
+        magick_still = lambda i, o: ["convert", str(i), "-resize", w + "x", str(o)]
         outputs = {
             "tavrel //animated": (scratch / "tavrel.gif",
-                                  [str(args.tavrel), "//animated", "/w", w, "/b", "32", "/c", "gif", "/o",
-                                   str(scratch / "tavrel.gif"), str(source)]),
+                                  [str(args.tavrel), "//animated", "/w", w, "/b", "32", "/c", "gif",
+                                   "/o", str(scratch / "tavrel.gif"), str(source)], tavrel_still),
             "ImageMagick": (scratch / "magick.gif",
                             ["convert", str(source), "-coalesce", "-resize", w + "x",
-                             "-layers", "Optimize", str(scratch / "magick.gif")]),
+                             "-layers", "Optimize", str(scratch / "magick.gif")], magick_still),
             "gifsicle -O3": (scratch / "gifsicle.gif",
                              ["gifsicle", "--resize-width", w, "-O3", str(source), "-o",
-                              str(scratch / "gifsicle.gif")]),
+                              str(scratch / "gifsicle.gif")], None),
         }
         print("source: %s, %d frames of %dx%d, %d bytes" %
               (source.name, len(full), full[0].width, full[0].height, source.stat().st_size))
-        print("%-20s %9s %9s %12s" % ("", "seconds", "bytes", "frame error"))
-        for name, (out, command) in outputs.items():
+        print("%-20s %8s %8s %6s %14s %14s" %
+              ("", "seconds", "bytes", "frames", "error vs still", "error vs PIL"))
+        for name, (out, command, still) in outputs.items():
             seconds = timed(command, args.runs)
             frames = coalesced(out, scratch, out.stem)
-            print("%-20s %9.3f %9d %12.2f" %
-                  (name, seconds, out.stat().st_size, error(frames, reference)))
+            size = frames[0].size
+            own = error(frames, stills(full, scratch, still)) if still else float("nan")
+            pillow = error(frames, [f.resize(size, Image.LANCZOS) for f in full])
+            print("%-20s %8.3f %8d %6d %14.2f %14.2f" %
+                  (name, seconds, out.stat().st_size, len(frames), own, pillow))
 
 
 if __name__ == "__main__":

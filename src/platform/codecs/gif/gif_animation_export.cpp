@@ -15,7 +15,10 @@
 // global table gathers colours as frames come, without ever moving one;
 // a frame whose colours still fit it may use it instead of a table of its
 // own, and each frame takes whichever is smaller, so that an animation of
-// few colours has one table and a photographic one a table a frame.
+// few colours has one table and a photographic one a table a frame. Once
+// the table is full, a frame may still be drawn with its nearest colours
+// where that is about as close as a table of its own: the small changes of
+// a screen recording then cost no table each.
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -188,8 +191,8 @@ class GifAnimationWriter final : public AnimationWriter {
     if (OSErr err = IndexPicture({rgba.data(), box.Width(), box.Height()}, quality_, &indexed)) {
       return err;
     }
+    if (OSErr err = WriteFrame(box, disposal, indexed, rgba)) return err;
     rgba = {};
-    if (OSErr err = WriteFrame(box, disposal, indexed)) return err;
 
     // What the viewer shows afterwards.
     for (int32_t y = box.top; y < box.bottom; ++y) {
@@ -210,13 +213,21 @@ class GifAnimationWriter final : public AnimationWriter {
   }
 
   // Encodes the frame each way it can be written and keeps the smallest.
-  OSErr WriteFrame(const Box& box, int disposal, const IndexedPicture& indexed) {
+  // rgba: the rectangle's pixels as indexed.
+  OSErr WriteFrame(const Box& box, int disposal, const IndexedPicture& indexed,
+                   const std::vector<uint8_t>& rgba) {
     std::vector<FrameChoice> choices;
     std::vector<uint32_t> merged;
     try {
       choices.push_back({indexed.indices, indexed.colours, indexed.transparent, 0});
       if (indexed.exact && indexed.transparent >= 0) choices.push_back(Redrawn(box, indexed));
-      if (std::vector<uint8_t> toGlobal; MergeIntoGlobal(indexed, &merged, &toGlobal)) {
+      std::vector<uint8_t> toGlobal;
+      if (!MergeIntoGlobal(indexed, &merged, &toGlobal)) {
+        merged.clear();
+        if (FrameChoice nearest; NearestInGlobal(indexed, rgba, &nearest)) {
+          choices.push_back(std::move(nearest));
+        }
+      } else {
         const int32_t slot = int32_t(merged.size());  // unused by this frame
         if (indexed.transparent >= 0) toGlobal[size_t(indexed.transparent)] = uint8_t(slot);
         for (size_t c = 0, local = choices.size(); c < local; ++c) {
@@ -249,10 +260,75 @@ class GifAnimationWriter final : public AnimationWriter {
       return memFullErr;
     }
     if (chosen->localColours.empty()) {
-      global_ = std::move(merged);
+      if (!merged.empty()) global_ = std::move(merged);
       globalSlots_ = std::max(globalSlots_, chosen->globalSlots);
     }
     return noErr;
+  }
+
+  // The frame drawn with the global table's nearest colours, when its own
+  // do not fit the table: a small rectangle then needs no table of its
+  // own. Taken only where it is about as close as the frame's own
+  // palette (a level a channel more on average), so that a full table
+  // never wears the picture down.
+  bool NearestInGlobal(const IndexedPicture& indexed, const std::vector<uint8_t>& rgba,
+                       FrameChoice* nearest) const {
+    if (global_.empty()) return false;
+    // Each of the frame's own colours to the table's nearest (at most
+    // 256 by 256 comparisons, however many pixels).
+    std::vector<uint8_t> toGlobal(indexed.colours.size(), 0);
+    std::vector<bool> used(kMostColours, false);
+    for (size_t c = 0; c < indexed.colours.size(); ++c) {
+      if (int32_t(c) != indexed.transparent) toGlobal[c] = NearestColour(indexed.colours[c]);
+    }
+    nearest->indices = indexed.indices;
+    int64_t ownError = 0, globalError = 0, opaque = 0;
+    for (size_t k = 0; k < nearest->indices.size(); ++k) {
+      const uint8_t own = indexed.indices[k];
+      if (int32_t(own) == indexed.transparent) continue;
+      const uint8_t* p = &rgba[4 * k];
+      const uint32_t colour = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+      nearest->indices[k] = toGlobal[own];
+      used[toGlobal[own]] = true;
+      ownError += ColourDistance(colour, indexed.colours[own]);
+      globalError += ColourDistance(colour, global_[toGlobal[own]]);
+      ++opaque;
+    }
+    if (globalError > ownError + 3 * opaque) return false;
+    nearest->localColours.clear();
+    nearest->transparent = -1;
+    nearest->globalSlots = 0;
+    if (indexed.transparent >= 0) {
+      // Any entry this frame does not draw with serves as its transparent one.
+      size_t slot = 0;
+      while (slot < kMostColours && slot < global_.size() && used[slot]) ++slot;
+      if (slot == kMostColours) return false;
+      nearest->transparent = int32_t(slot);
+      nearest->globalSlots = int32_t(slot) + 1;
+      for (size_t k = 0; k < nearest->indices.size(); ++k) {
+        if (int32_t(indexed.indices[k]) == indexed.transparent) nearest->indices[k] = uint8_t(slot);
+      }
+    }
+    return true;
+  }
+
+  uint8_t NearestColour(uint32_t colour) const {
+    size_t best = 0;
+    int32_t bestDistance = INT32_MAX;
+    for (size_t c = 0; c < global_.size() && bestDistance > 0; ++c) {
+      const int32_t d = ColourDistance(colour, global_[c]);
+      if (d < bestDistance) bestDistance = d, best = c;
+    }
+    return uint8_t(best);
+  }
+
+  // The sum of the channels' differences of two 0xRRGGBB colours.
+  static int32_t ColourDistance(uint32_t a, uint32_t b) {
+    int32_t d = 0;
+    for (int shift = 0; shift <= 16; shift += 8) {
+      d += std::abs(int32_t(a >> shift & 0xFF) - int32_t(b >> shift & 0xFF));
+    }
+    return d;
   }
 
   // The exact frame with the pixels already shown drawn again where the

@@ -168,6 +168,35 @@ TEST(GifAnimation, FramesDisposalAndDelays) {
   EXPECT_EQ(gif.frames[3].width * gif.frames[3].height, 1);
 }
 
+// Once the global table is full, a small change in colours near its own
+// is drawn with it (no table of its own, a level off at most), and one in
+// colours far from all of them takes a table of its own.
+TEST(GifAnimation, AFullGlobalTableDrawsColoursNearItsOwn) {
+  const int w = 16, h = 16;
+  std::vector<uint32_t> full(size_t(w) * h);
+  for (int i = 0; i < w * h; ++i) full[size_t(i)] = Argb(255, i, 255 - i, (i * 7) & 0xF0);
+  std::vector<uint32_t> near = full, far = full;
+  for (int i = 0; i < 8; ++i) {
+    near[size_t(i)] = Argb(255, i + 1, 255 - i, ((i * 7) & 0xF0) + 1);  // not in the table
+    far[size_t(i)] = Argb(255, 0, 0, 0x0F + 2 * i);                     // nowhere near it
+  }
+  const std::vector<uint8_t> file = WriteAnimation({full, near, far}, {100, 100, 100}, w, h, 0);
+  test::GifFrames gif;
+  ASSERT_TRUE(test::ReadGifFrames(file, &gif));
+  ASSERT_EQ(gif.frames.size(), 3u);
+  EXPECT_TRUE(gif.frames[0].argb == full);
+  EXPECT_FALSE(gif.frames[1].localTable);
+  for (size_t p = 0; p < near.size(); ++p) {
+    for (int shift = 0; shift <= 16; shift += 8) {
+      EXPECT_LE(std::abs(int(gif.frames[1].argb[p] >> shift & 255) - int(near[p] >> shift & 255)),
+                1)
+          << p;
+    }
+  }
+  EXPECT_TRUE(gif.frames[2].localTable);
+  EXPECT_TRUE(gif.frames[2].argb == far);
+}
+
 // A photographic animation is quantised frame by frame, close to its frames.
 TEST(GifAnimation, QuantisedFramesStayClose) {
   const int w = 48, h = 32;
