@@ -431,13 +431,13 @@ TEST(AnimatedGifRun, FramesDelaysAndLoopReachWebpAndGif) {
   const test::RunResult gifRun = test::RunTavrel(
       {"//animated", "/w", "15", "/c", "gif", "/o", "out.gif", "in.gif"}, dir.path().string());
   ASSERT_EQ(gifRun.status, 0) << gifRun.err;
-  test::GifFrames gif;
-  ASSERT_TRUE(test::ReadGifFrames(test::ReadFileBytes(dir / "out.gif"), &gif));
-  EXPECT_EQ(gif.repeats, 3);
-  ASSERT_EQ(gif.frames.size(), 3u);
-  EXPECT_EQ(gif.frames[0].delayCs, 10);
-  EXPECT_EQ(gif.frames[1].delayCs, 25);
-  EXPECT_EQ(gif.frames[2].delayCs, 7);
+  test::GifFrames written;
+  ASSERT_TRUE(test::ReadGifFrames(test::ReadFileBytes(dir / "out.gif"), &written));
+  EXPECT_EQ(written.repeats, 3);
+  ASSERT_EQ(written.frames.size(), 3u);
+  EXPECT_EQ(written.frames[0].delayCs, 10);
+  EXPECT_EQ(written.frames[1].delayCs, 25);
+  EXPECT_EQ(written.frames[2].delayCs, 7);
 
   const test::RunResult bad = run("damaged.gif", "bad.webp", true);
   EXPECT_NE(bad.status, 0);
