@@ -1,8 +1,8 @@
 // Fuzz target for the GIF animation writer: canvases made from the input
 // (a size up to 48 x 48, a few frames, each pixel from a small palette or
 // taken raw) are written and read back through giflib. The writer must not
-// fail on any of them, and a frame of at most 256 colours (transparency
-// counted) must come back exactly.
+// fail on any of them, every frame must keep its transparent pixels, and a
+// frame of at most 256 colours (transparency counted) must come back exactly.
 #include <cstdint>
 #include <cstdlib>
 #include <unordered_set>
@@ -80,8 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool same = true;
     for (size_t i = 0; i < bytes; i += 4) {
       const uint32_t want = Shown(canvases[size_t(f)].data() + i);
+      const uint32_t got = Shown(canvas.base + i);
+      // Quantised or not, transparency stays where it was.
+      if ((got == 0) != (want == 0)) std::abort();
       colours.insert(want);
-      same = same && Shown(canvas.base + i) == want;
+      same = same && got == want;
     }
     if (colours.size() <= 256 && !same) std::abort();
   }
