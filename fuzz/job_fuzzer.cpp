@@ -4,7 +4,8 @@
 // resampler follows in a ring of rows and the encoder follows that, and
 // written to a second file in memory. Each input runs twice, with the
 // stages overlapped and one after another: both must end alike, to the
-// byte, with a result from the documented set.
+// byte, with a result from the documented set. Built with
+// TAVREL_FUZZ_ANIMATED, the job runs with "//animated" into GIF or WebP.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -83,6 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   settings.rotation = size % 11 == 0 ? 90 : 0;
   settings.verticalEdge = size % 13 == 0 ? kEdgeWrap : kEdgeDefault;
   settings.copyMetadata = size % 3 == 1;  // the metadata writers, a gain map's fitting
+#ifdef TAVREL_FUZZ_ANIMATED
+  // "//animated": every frame resized and written as an animation.
+  settings.animated = true;
+  settings.exportSettings.codec = size % 2 == 0 ? FourCC("GIF ") : FourCC("WEBP");
+#endif
   std::vector<Note> notes;
   RunChecks(settings, notes);
   if (settings.errorCount != 0) return 0;

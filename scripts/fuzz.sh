@@ -7,14 +7,15 @@
 #   scripts/fuzz.sh short                   (job 60 s, import_jpeg and import_png
 #                                            20 s each: a check before merging)
 # Targets: job import_jpeg import_png import_tiff import_webp import_gif
-#          import_heif import_jxl metadata_dump command_line
+#          import_heif import_jxl metadata_dump command_line animation_gif
+#          animation_webp animation_jxl gif_writer job_animated
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-fuzz"
 data="$root/tests/data"
 all=(job import_jpeg import_png import_tiff import_webp import_gif import_heif import_jxl metadata_dump
-     command_line)
+     command_line animation_gif animation_webp animation_jxl gif_writer job_animated)
 
 # The short run fails when anything new was found.
 if [ "${1:-}" = short ]; then
@@ -23,7 +24,7 @@ if [ "${1:-}" = short ]; then
   exec "$0" 20 import_jpeg import_png
 fi
 if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
-  sed -n 2,10p "$0" >&2
+  sed -n 2,11p "$0" >&2
   exit 2
 fi
 seconds=$1
@@ -44,7 +45,11 @@ seed_files() {
     job) ls "$data"/codecs/*.jpg "$data"/pngsuite/*.png "$data"/formats/*.{tif,webp,gif} \
       "$root"/fuzz/seeds/job/* ;;
     import_jxl) ls "$data"/formats/*.jxl ;;
-    metadata_dump | command_line) ls "$root"/fuzz/seeds/"$1"/* ;;
+    job_animated) ls "$data"/formats/*.{gif,webp,jxl} "$root"/fuzz/seeds/animation_*/* ;;
+    animation_gif) ls "$data"/formats/*.gif "$data"/hostile/gif_* "$root"/fuzz/seeds/"$1"/* ;;
+    animation_webp) ls "$data"/formats/*.webp "$data"/hostile/*.webp "$root"/fuzz/seeds/"$1"/* ;;
+    animation_jxl) ls "$data"/formats/*.jxl "$root"/fuzz/seeds/"$1"/* ;;
+    metadata_dump | command_line | gif_writer) ls "$root"/fuzz/seeds/"$1"/* ;;
     *) echo "unknown target: $1" >&2; exit 2 ;;
   esac
   ls "$data"/fuzz-regressions/"$1"/* 2>/dev/null || true
@@ -54,9 +59,10 @@ seed_files() {
 # small enough to keep thousands of runs a second.
 max_len() {
   case "$1" in
-    import_jpeg | job) echo 65536 ;;
-    import_gif | metadata_dump) echo 8192 ;;
+    import_jpeg | job | job_animated) echo 65536 ;;
+    import_gif | animation_gif | metadata_dump) echo 8192 ;;
     command_line) echo 1024 ;;
+    gif_writer) echo 16384 ;;
     *) echo 16384 ;;
   esac
 }

@@ -1,12 +1,14 @@
-// Replays what the importer fuzz targets found (tests/data/fuzz-regressions/
-// import_*/) through the same read path: each file must come back with a
-// documented result code, quickly, whatever importer takes it.
+// Replays what the importer and animation fuzz targets found
+// (tests/data/fuzz-regressions/import_*/, animation_*/) through the same read
+// paths: each file must come back with a documented result code, quickly,
+// whatever importer takes it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "../../fuzz/animation_path.h"
 #include "../../fuzz/import_path.h"
 #include "platform/codecs/png/png_chunks.h"
 #include "platform/quicktime.h"
@@ -38,6 +40,22 @@ TEST(FuzzRegression, ImporterInputsGiveCleanResults) {
         << " metadata " << outcome.metaData;
   }
   StopQuickTime();
+}
+
+TEST(FuzzRegression, AnimationInputsReadCleanly) {
+  const std::vector<fs::path> files = RegressionFiles("animation_");
+  ASSERT_FALSE(files.empty());
+  for (const fs::path& file : files) {
+    SCOPED_TRACE(file.string());
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(file);
+    bool read = false;
+    for (const ImporterCodec* codec : ImporterCodecs()) {
+      if (codec->openAnimation == nullptr || !codec->sniff(bytes)) continue;
+      EXPECT_TRUE(fuzz::ExerciseAnimation(*codec, bytes));
+      read = true;
+    }
+    EXPECT_TRUE(read);
+  }
 }
 
 TEST(FuzzRegression, PngChunkLengthsPastTheEndAreNotShown) {

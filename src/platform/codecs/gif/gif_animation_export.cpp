@@ -397,12 +397,14 @@ class GifAnimationWriter final : public AnimationWriter {
   }
 
   // The held frame's delay in centiseconds, rounded so that every frame
-  // ends at its own time rounded: the rounding does not add up.
+  // ends at its own time rounded: the rounding does not add up. A delay
+  // cut to the longest GIF holds loses the rest, rather than handing it on
+  // to the frames after.
   int32_t NextDelayCs() {
     elapsedMs_ += heldDelayMs_;
     const int64_t endCs = (elapsedMs_ + 5) / 10;
     const int64_t delay = std::min<int64_t>(endCs - writtenCs_, kMostDelayCs);
-    writtenCs_ += delay;
+    writtenCs_ = endCs;
     return int32_t(delay);
   }
 

@@ -35,6 +35,8 @@ CanvasRect OnCanvas(const GifImageDesc& image, int64_t width, int64_t height) {
   r.top = std::min<int64_t>(image.Top, height);
   r.right = std::min<int64_t>(int64_t(image.Left) + image.Width, width);
   r.bottom = std::min<int64_t>(int64_t(image.Top) + image.Height, height);
+  // A frame wholly off the canvas covers nothing, not a run of empty rows.
+  if (r.right <= r.left || r.bottom <= r.top) r = CanvasRect();
   return r;
 }
 

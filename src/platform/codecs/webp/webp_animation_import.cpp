@@ -50,7 +50,9 @@ class WebpAnimationReader final : public AnimationReader {
       to[3] = from[2];
     }
     // The decoder gives each frame's end; a frame's delay is the step to it.
-    *delayMs = timestamp - lastTimestamp_;
+    // Its int sum wraps past 2^31 ms (128 frames of the longest delay),
+    // while each step, under 2^24, is still right taken modulo 2^32.
+    *delayMs = int32_t(uint32_t(timestamp) - uint32_t(lastTimestamp_));
     lastTimestamp_ = timestamp;
     canvas->base = canvas_.data();
     canvas->rowBytes = int64_t(info_.width) * 4;

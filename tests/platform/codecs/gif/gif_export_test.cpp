@@ -225,6 +225,18 @@ TEST(GifAnimation, QuantisedFramesStayClose) {
   }
 }
 
+// A delay longer than GIF holds is cut, the frames after it keeping theirs.
+TEST(GifAnimation, OverlongDelayIsCutAlone) {
+  const std::vector<uint32_t> canvas(4, Argb(255, 1, 2, 3));
+  test::GifFrames gif;
+  ASSERT_TRUE(test::ReadGifFrames(
+      WriteAnimation({canvas, canvas, canvas}, {1000000, 10, 25}, 2, 2, 0), &gif));
+  ASSERT_EQ(gif.frames.size(), 3u);
+  EXPECT_EQ(gif.frames[0].delayCs, 65535);
+  EXPECT_EQ(gif.frames[1].delayCs, 1);
+  EXPECT_EQ(gif.frames[2].delayCs, 3);  // ends at 100004 cs
+}
+
 // The loop count is how often the animation plays: once writes no loop
 // block, more writes the repeats after the first, 0 for ever.
 TEST(GifAnimation, LoopCountBecomesRepeats) {

@@ -135,6 +135,20 @@ TEST(WebpCodec, AnimationFrameByFrame) {
   }
 }
 
+// Each delay is its frame's own even after the frames' end times pass 2^31 ms.
+TEST(WebpCodec, AnimationDelaysPastTwoToThe31Ms) {
+  const std::vector<uint8_t> file =
+      test::ReadFileBytes(test::DataPath("limits/webp_130_frames_longest_delay.webp"));
+  std::unique_ptr<AnimationReader> reader;
+  ASSERT_EQ(kWebpImporter.openAnimation(Span(file), &reader), noErr);
+  ASSERT_EQ(reader->Info().frameCount, 130);
+  std::vector<int32_t> delays;
+  PixelView canvas;
+  int32_t delay = 0;
+  while (reader->NextFrame(&canvas, &delay) == noErr) delays.push_back(delay);
+  EXPECT_EQ(delays, std::vector<int32_t>(130, 16777215));
+}
+
 // Every frame given is in the file with its own delay, even one that
 // repeats its predecessor (which libwebp's encoder merges into it: exact
 // repeats, and lossy ones within its tolerance, pattern 10 being pattern 0
