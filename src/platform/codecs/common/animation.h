@@ -20,6 +20,12 @@ struct AnimationInfo {
   int32_t loopCount = 0;  // 0: for ever
 };
 
+// A reader's canvas as it hands it over: packed rows of 32-bit ARGB.
+PixelView CanvasView(uint8_t* pixels, const AnimationInfo& info);
+// Packed R, G, B, A bytes (as libwebp and libjxl give them) to the
+// canvas's A, R, G, B; from and to may be the same.
+void RgbaToCanvas(const uint8_t* from, uint8_t* to, size_t pixels);
+
 class AnimationReader {
  public:
   virtual ~AnimationReader() = default;

@@ -157,12 +157,7 @@ class GifAnimationReader final : public AnimationReader {
     failed_ = ReadFrame(delayMs);
     if (failed_ != noErr) return failed_;
     ++framesRead_;
-    canvas->base = canvas_.data();
-    canvas->rowBytes = int64_t(info_.width) * 4;
-    canvas->width = info_.width;
-    canvas->height = info_.height;
-    canvas->pixelFormat = k32ARGBPixelFormat;
-    canvas->pixelSize = 32;
+    *canvas = CanvasView(canvas_.data(), info_);
     return noErr;
   }
 

@@ -29,17 +29,6 @@ namespace {
 constexpr uint64_t kDecoderBytesPerPixel = 34;
 
 // The RGBA samples libjxl writes, turned in place into bytes A, R, G, B.
-void RgbaToArgb(std::vector<uint8_t>* canvas) {
-  for (size_t i = 0; i + 4 <= canvas->size(); i += 4) {
-    uint8_t* p = canvas->data() + i;
-    const uint8_t alpha = p[3];
-    p[3] = p[2];
-    p[2] = p[1];
-    p[1] = p[0];
-    p[0] = alpha;
-  }
-}
-
 class JxlAnimationReader final : public AnimationReader {
  public:
   JxlAnimationReader(OwnedJxlDecoder decoder, const AnimationInfo& info,
@@ -76,15 +65,10 @@ class JxlAnimationReader final : public AnimationReader {
           }
           break;
         case JXL_DEC_FULL_IMAGE:
-          RgbaToArgb(&canvas_);
+          RgbaToCanvas(canvas_.data(), canvas_.data(), canvas_.size() / 4);
           ++framesRead_;
           *delayMs = NextDelay();
-          canvas->base = canvas_.data();
-          canvas->rowBytes = int64_t(info_.width) * 4;
-          canvas->width = info_.width;
-          canvas->height = info_.height;
-          canvas->pixelFormat = k32ARGBPixelFormat;
-          canvas->pixelSize = 32;
+          *canvas = CanvasView(canvas_.data(), info_);
           return noErr;
         default:
           return codecErr;  // damaged, data missing, or fewer frames than counted

@@ -40,26 +40,13 @@ class WebpAnimationReader final : public AnimationReader {
     if (!WebPAnimDecoderGetNext(decoder_.get(), &rgba, &timestamp) || rgba == nullptr) {
       return codecErr;
     }
-    const size_t pixels = size_t(info_.width) * size_t(info_.height);
-    for (size_t i = 0; i < pixels; ++i) {
-      const uint8_t* from = rgba + 4 * i;
-      uint8_t* to = canvas_.data() + 4 * i;
-      to[0] = from[3];
-      to[1] = from[0];
-      to[2] = from[1];
-      to[3] = from[2];
-    }
+    RgbaToCanvas(rgba, canvas_.data(), size_t(info_.width) * size_t(info_.height));
     // The decoder gives each frame's end; a frame's delay is the step to it.
     // Its int sum wraps past 2^31 ms (128 frames of the longest delay),
     // while each step, under 2^24, is still right taken modulo 2^32.
     *delayMs = int32_t(uint32_t(timestamp) - uint32_t(lastTimestamp_));
     lastTimestamp_ = timestamp;
-    canvas->base = canvas_.data();
-    canvas->rowBytes = int64_t(info_.width) * 4;
-    canvas->width = info_.width;
-    canvas->height = info_.height;
-    canvas->pixelFormat = k32ARGBPixelFormat;
-    canvas->pixelSize = 32;
+    *canvas = CanvasView(canvas_.data(), info_);
     return noErr;
   }
 
