@@ -10,7 +10,6 @@
 #include <webp/demux.h>
 
 #include "base/memory_limit.h"
-#include "platform/codecs/common/canvas_rule.h"
 #include "platform/codecs/webp/webp_codec.h"
 
 namespace {
@@ -57,19 +56,6 @@ class WebpAnimationReader final : public AnimationReader {
   int lastTimestamp_ = 0;
 };
 
-// Whether a canvas beyond kLargeCanvasPixels is painted enough by its first
-// frame to be decoded at all (canvas_rule.h); only the chunk headers are read.
-bool CanvasIsPainted(const WebPData& data, int64_t width, int64_t height) {
-  if (width * height <= kLargeCanvasPixels) return true;
-  std::unique_ptr<WebPDemuxer, void (*)(WebPDemuxer*)> demux(WebPDemux(&data), WebPDemuxDelete);
-  if (!demux) return false;
-  WebPIterator frame;
-  if (!WebPDemuxGetFrame(demux.get(), 1, &frame)) return false;
-  const bool painted = FirstFrameFillsCanvas(width, height, frame.width, frame.height);
-  WebPDemuxReleaseIterator(&frame);
-  return painted;
-}
-
 }  // namespace
 
 OSErr OpenWebpAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader) {
@@ -83,7 +69,7 @@ OSErr OpenWebpAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader)
   if (width < 1 || height < 1) return codecErr;
   // The canvas is checked before the decoder allocates its own two.
   if (!WorkingBytesFit(uint64_t(width) * uint64_t(height), 4 * kCanvasesHeld)) return memFullErr;
-  if (!CanvasIsPainted(data, width, height)) return codecErr;
+  if (!AnimationCanvasIsPainted(file, width, height)) return codecErr;
   WebPAnimDecoderOptions options;
   if (!WebPAnimDecoderOptionsInit(&options)) return codecErr;
   options.color_mode = MODE_RGBA;

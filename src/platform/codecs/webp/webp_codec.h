@@ -15,6 +15,11 @@ inline std::string WebpCodecName() {
          std::to_string((version >> 8) & 0xFF) + "." + std::to_string(version & 0xFF) + ")";
 }
 
+// Whether an animation's first frame covers enough of a canvas beyond
+// kLargeCanvasPixels to have it drawn at all (canvas_rule.h); only the
+// chunk headers are read.
+bool AnimationCanvasIsPainted(ByteSpan file, int64_t width, int64_t height);
+
 // Animations frame by frame (webp_animation_import.cpp, webp_animation_export.cpp).
 OSErr OpenWebpAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
 OSErr StartWebpAnimation(const AnimationRequest& request, std::unique_ptr<AnimationWriter>* writer);

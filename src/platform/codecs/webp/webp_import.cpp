@@ -30,6 +30,8 @@ struct DemuxDelete {
   void operator()(WebPDemuxer* demux) const { WebPDemuxDelete(demux); }
 };
 
+}  // namespace
+
 // Whether an animation's first frame covers enough of its canvas to have
 // the canvas drawn at all; only the chunk headers are read. A still image
 // is as large as its canvas (libwebp checks that).
@@ -45,6 +47,8 @@ bool AnimationCanvasIsPainted(ByteSpan file, int64_t width, int64_t height) {
   WebPDemuxReleaseIterator(&frame);
   return painted;
 }
+
+namespace {
 
 OSErr ReadFeatures(ByteSpan file, WebPBitstreamFeatures* features) {
   if (WebPGetFeatures(file.data(), file.size(), features) != VP8_STATUS_OK) return codecErr;
