@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/codecs/common/codec.h"
+#include "codecs/common/codec.h"
 
 namespace fuzz {
 

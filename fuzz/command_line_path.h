@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/checks.h"
-#include "driver/command_line.h"
-#include "driver/job_settings.h"
+#include "driver/command_line/checks.h"
+#include "driver/command_line/command_line.h"
+#include "driver/job/job_settings.h"
 
 namespace fuzz {
 

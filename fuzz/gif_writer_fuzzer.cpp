@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/codecs/gif/gif_codec.h"
+#include "codecs/gif/gif_codec.h"
 
 namespace {
 

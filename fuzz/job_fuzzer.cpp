@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/checks.h"
-#include "driver/image_job.h"
+#include "driver/command_line/checks.h"
+#include "driver/job/image_job.h"
 #include "import_path.h"
 #include "memory_file.h"
 #include "platform/quicktime.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "imageio/export_settings.h"
-#include "platform/codecs/common/image_format.h"
+#include "codecs/common/image_format.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"

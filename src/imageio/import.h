@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/codecs/common/image_format.h"
+#include "codecs/common/image_format.h"
 #include "platform/components.h"
 #include "platform/gworld.h"
 #include "platform/user_data.h"

@@ -10,7 +10,7 @@
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
 #include "pipeline/flatten_rows.h"
-#include "platform/codecs/common/row_packer.h"
+#include "codecs/common/row_packer.h"
 #include "platform/graphics_animation.h"
 #include "platform/graphics_export.h"
 #include "platform/graphics_import.h"

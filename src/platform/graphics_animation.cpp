@@ -3,8 +3,8 @@
 #include <new>
 #include <utility>
 
-#include "platform/codecs/common/library_quiet.h"
-#include "platform/codecs/metadata/metadata_io.h"
+#include "codecs/common/library_quiet.h"
+#include "codecs/metadata/metadata_io.h"
 #include "platform/components_internal.h"
 #include "platform/start_count.h"
 #include "stream/file_write.h"

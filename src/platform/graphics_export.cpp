@@ -5,9 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/codecs/common/library_quiet.h"
-#include "platform/codecs/jpeg/jpeg_gain_map.h"
-#include "platform/codecs/metadata/metadata_io.h"
+#include "codecs/common/library_quiet.h"
+#include "codecs/jpeg/jpeg_gain_map.h"
+#include "codecs/metadata/metadata_io.h"
 #include "platform/components_internal.h"
 #include "platform/start_count.h"
 #include "stream/byte_sink.h"

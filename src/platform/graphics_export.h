@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codecs/common/image_format.h"
+#include "codecs/common/image_format.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "colour/colour_match.h"
-#include "platform/codecs/common/image_format.h"
-#include "platform/codecs/common/quality.h"
+#include "codecs/common/image_format.h"
+#include "codecs/common/quality.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"

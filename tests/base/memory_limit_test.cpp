@@ -9,13 +9,13 @@
 #include <string>
 
 #include "base/memory_limit_seam.h"
-#include "platform/codecs/codec_test_util.h"
-#include "platform/codecs/gif/gif_codec.h"
-#include "platform/codecs/heif/heif_codec.h"
-#include "platform/codecs/jpeg/jpeg_codec.h"
-#include "platform/codecs/png/png_codec.h"
-#include "platform/codecs/tiff/tiff_codec.h"
-#include "platform/codecs/webp/webp_codec.h"
+#include "codecs/codec_test_util.h"
+#include "codecs/gif/gif_codec.h"
+#include "codecs/heif/heif_codec.h"
+#include "codecs/jpeg/jpeg_codec.h"
+#include "codecs/png/png_codec.h"
+#include "codecs/tiff/tiff_codec.h"
+#include "codecs/webp/webp_codec.h"
 #include "test_support.h"
 
 namespace {

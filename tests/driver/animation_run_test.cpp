@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "jxl_animation_file.h"
-#include "platform/codecs/gif/gif_files.h"
-#include "platform/codecs/gif/gif_frames.h"
+#include "codecs/gif/gif_files.h"
+#include "codecs/gif/gif_frames.h"
 #include "test_support.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/checks.h"
-#include "driver/image_job.h"
+#include "driver/command_line/checks.h"
+#include "driver/job/image_job.h"
 #include "imageio/export.h"
 #include "metadata/drop_items.h"
 #include "platform/quicktime.h"

@@ -9,7 +9,7 @@
 
 #include "base/item_types.h"
 #include "base/output_geometry.h"
-#include "driver/checks.h"
+#include "driver/command_line/checks.h"
 #include "metadata/adjust.h"
 #include "metadata/meta_list.h"
 

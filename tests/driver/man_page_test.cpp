@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codecs/common/codec.h"
+#include "codecs/common/codec.h"
 #include "test_support.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/checks.h"
-#include "driver/image_job.h"
+#include "driver/command_line/checks.h"
+#include "driver/job/image_job.h"
 #include "platform/quicktime.h"
 #include "png_files.h"
 #include "resample/resampler_seam.h"

@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "driver/checks.h"
-#include "driver/image_job.h"
+#include "driver/command_line/checks.h"
+#include "driver/job/image_job.h"
 #include "platform/quicktime.h"
 #include "png_files.h"
 #include "resample/resampler_seam.h"

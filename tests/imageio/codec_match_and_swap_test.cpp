@@ -2,7 +2,7 @@
 
 #include "imageio/export.h"
 #include "imageio/swap_sample_bytes.h"
-#include "platform/codecs/codec_test_util.h"
+#include "codecs/codec_test_util.h"
 
 namespace {
 

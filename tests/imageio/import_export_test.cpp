@@ -17,7 +17,7 @@
 #include "imageio/import.h"
 #include "imageio/path_to_fsspec.h"
 #include "imageio/usage.h"
-#include "platform/codecs/codec_test_util.h"
+#include "codecs/codec_test_util.h"
 #include "platform/graphics_export.h"
 #include "platform/graphics_import.h"
 #include "platform/quicktime.h"

@@ -10,7 +10,7 @@
 
 #include "../../fuzz/animation_path.h"
 #include "../../fuzz/import_path.h"
-#include "platform/codecs/png/png_chunks.h"
+#include "codecs/png/png_chunks.h"
 #include "platform/quicktime.h"
 #include "test_support.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codecs/codec_test_util.h"
+#include "codecs/codec_test_util.h"
 #include "platform/graphics_export.h"
 #include "platform/quicktime.h"
 #include "stream/file_write_seam.h"

@@ -1,0 +1,300 @@
+#include "codecs/jpeg/jpeg_rows.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h expects it
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "codecs/common/buffer_rows.h"
+#include "codecs/common/decode_warnings.h"
+#include "codecs/common/import_rows.h"
+#include "codecs/jpeg/jpeg_errors.h"
+
+namespace {
+
+// Rows asked of libjpeg at a time: its own band for 4:2:0 is 16.
+constexpr int kBandRows = 16;
+
+// A native 32-bit ARGB integer is B, G, R, A in memory on little-endian
+// machines and A, R, G, B on big-endian ones.
+constexpr J_COLOR_SPACE kNativeArgb =
+    std::endian::native == std::endian::little ? JCS_EXT_BGRA : JCS_EXT_ARGB;
+
+struct Decoder {
+  jpeg_decompress_struct info{};
+  JpegErrors errors;
+  jpeg_progress_mgr progress{};
+  bool created = false;
+  bool warned = false;
+  bool endedEarly = false;            // the data stopped before its end-of-image marker
+  bool cut = false;                   // and before the image did
+  bool scanned[MAX_COMPONENTS] = {};  // components some scan has carried
+  Decoder() = default;
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+  ~Decoder() {
+    if (created) jpeg_destroy_decompress(&info);
+  }
+};
+
+Decoder* DecoderOf(j_common_ptr info) {
+  return reinterpret_cast<Decoder*>(info->client_data);
+}
+
+// Levels below 0 are warnings; the others are trace messages. Where the
+// data stops, libjpeg warns and makes believe an end-of-image marker
+// follows. A Huffman-coded scan that then still needs bits was cut, and
+// decoding on would only paint grey. Arithmetic coding says nothing when
+// it runs dry, and may end its last row of blocks early by design; a
+// scan that stops before that row was cut either way. A warning about an
+// image decoded anyway is noted, in libjpeg's words.
+void NoteMessage(j_common_ptr info) {
+  char text[JMSG_LENGTH_MAX] = {};
+  info->err->format_message(info, text);
+  NoteDecodeWarning(text);
+}
+
+void NoteWarning(j_common_ptr info, int level) {
+  if (level >= 0) return;
+  Decoder* d = DecoderOf(info);
+  d->warned = true;
+  NoteMessage(info);
+  const int code = info->err->msg_code;
+  if (code == JWRN_JPEG_EOF) {
+    d->endedEarly = true;
+    d->cut = d->info.input_iMCU_row + 1 < d->info.total_iMCU_rows;
+  }
+  if (code == JWRN_HIT_MARKER && d->endedEarly) d->cut = true;
+  if (d->cut) JpegFail(info);
+}
+
+// Notes the components of the scan being read; too many scans is fatal
+// whatever came before.
+void WatchScans(j_common_ptr info) {
+  auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+  Decoder* d = DecoderOf(info);
+  for (int i = 0; i < decompress->comps_in_scan; ++i) {
+    d->scanned[decompress->cur_comp_info[i]->component_index] = true;
+  }
+  if (decompress->input_scan_number > kJpegMaxScans) {
+    d->warned = false;
+    JpegFail(info);
+  }
+}
+
+// Whether every component arrived, and in a progressive file every
+// coefficient down to its last bit: a file cut between scans lacks some.
+bool AllScansArrived(const Decoder& d) {
+  for (int c = 0; c < d.info.num_components; ++c) {
+    if (!d.scanned[c]) return false;
+    if (!d.info.progressive_mode) continue;
+    for (int k = 0; k < DCTSIZE2; ++k) {
+      if (d.info.coef_bits[c][k] != 0) return false;
+    }
+  }
+  return true;
+}
+
+// C, M, Y, K bytes to opaque ARGB, in place. Inverted values are the
+// amounts of light left: R = (255 - C) (255 - K) / 255 = C' K' / 255.
+void ConvertCmykRow(uint8_t* row, int64_t width, bool inverted) {
+  for (int64_t x = 0; x < width; ++x) {
+    uint8_t* p = row + 4 * x;
+    uint32_t c = p[0], m = p[1], y = p[2], k = p[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    const uint32_t argb = 0xFF000000u | ((c * k + 127) / 255) << 16 | ((m * k + 127) / 255) << 8 |
+                          (y * k + 127) / 255;
+    std::memcpy(p, &argb, 4);
+  }
+}
+
+// C, M, Y, K bytes to opaque ARGB through the file's profile, in place;
+// rgb holds a row of R, G, B.
+void MatchCmykRow(const ColourMatch& match, uint8_t* row, int64_t width, bool inverted,
+                  uint8_t* rgb) {
+  if (inverted) {
+    for (int64_t i = 0; i < 4 * width; ++i) row[i] = uint8_t(~row[i]);
+  }
+  match.MatchCmyk(row, rgb, width);
+  for (int64_t x = 0; x < width; ++x) {
+    const uint8_t* p = rgb + 3 * x;
+    const uint32_t argb = 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    std::memcpy(row + 4 * x, &argb, 4);
+  }
+}
+
+// A source manager that reads the open file as it goes, a window at a time,
+// so that the file is never held whole. Where the data ends it does what
+// libjpeg's own sources do: warns, and makes believe an end-of-image marker
+// follows.
+struct FileSource {
+  jpeg_source_mgr manager{};
+  int fd = -1;
+  uint64_t offset = 0;
+  uint64_t size = 0;
+  JOCTET window[1 << 16];
+};
+
+// Where the compressed data comes from: bytes in memory, or the open file.
+struct JpegInput {
+  ByteSpan bytes;
+  FileSource* fileSource = nullptr;
+};
+
+void StartFileSource(j_decompress_ptr) {}
+void EndFileSource(j_decompress_ptr) {}
+
+boolean FillFromFile(j_decompress_ptr info) {
+  FileSource* source = reinterpret_cast<FileSource*>(info->src);
+  ssize_t n = -1;
+  if (source->offset < source->size) {
+    const size_t want =
+        size_t(std::min<uint64_t>(sizeof source->window, source->size - source->offset));
+    do {
+      n = ::pread(source->fd, source->window, want, off_t(source->offset));
+    } while (n < 0 && errno == EINTR);
+  }
+  if (n <= 0) {
+    WARNMS(info, JWRN_JPEG_EOF);
+    source->window[0] = 0xFF;
+    source->window[1] = JPEG_EOI;
+    n = 2;
+  } else {
+    source->offset += uint64_t(n);
+  }
+  source->manager.next_input_byte = source->window;
+  source->manager.bytes_in_buffer = size_t(n);
+  return TRUE;
+}
+
+void SkipInFile(j_decompress_ptr info, long count) {
+  jpeg_source_mgr* manager = info->src;
+  while (count > 0 && size_t(count) > manager->bytes_in_buffer) {
+    count -= long(manager->bytes_in_buffer);
+    FillFromFile(info);
+  }
+  if (count > 0) {
+    manager->next_input_byte += count;
+    manager->bytes_in_buffer -= size_t(count);
+  }
+}
+
+// Guarded: everything that can reach Fail happens in here, with nothing on
+// the stack that needs unwinding.
+bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedCmyk,
+                   const ColourMatch* cmykMatch, uint8_t* rgb, RowBand* dst) {
+  if (setjmp(d->errors.failed)) return false;
+  jpeg_create_decompress(&d->info);  // clears all but the error manager
+  d->created = true;
+  d->info.client_data = d;
+  d->info.progress = &d->progress;
+  if (input.fileSource != nullptr) {
+    FileSource* source = input.fileSource;
+    source->manager.init_source = StartFileSource;
+    source->manager.fill_input_buffer = FillFromFile;
+    source->manager.skip_input_data = SkipInFile;
+    source->manager.resync_to_restart = jpeg_resync_to_restart;
+    source->manager.term_source = EndFileSource;
+    d->info.src = &source->manager;
+  } else {
+    jpeg_mem_src(&d->info, input.bytes.data(), static_cast<unsigned long>(input.bytes.size()));
+  }
+  jpeg_read_header(&d->info, TRUE);
+  d->info.out_color_space = cmyk ? JCS_CMYK : kNativeArgb;
+  jpeg_start_decompress(&d->info);  // reads all of a file of several scans
+  if (d->endedEarly && jpeg_has_multiple_scans(&d->info) && !AllScansArrived(*d)) {
+    d->cut = true;
+    return false;
+  }
+  if (d->info.output_width != BufferWidth(*dst) || d->info.output_height != BufferHeight(*dst) ||
+      d->info.output_components != 4) {
+    return false;
+  }
+  const int64_t width = BufferWidth(*dst);
+  while (d->info.output_scanline < d->info.output_height) {
+    const JDIMENSION first = d->info.output_scanline;
+    JSAMPROW rows[kBandRows];
+    int count = 0;
+    while (count < kBandRows && first + JDIMENSION(count) < d->info.output_height) {
+      rows[count] = BufferRow(*dst, first + count);
+      ++count;
+    }
+    if (dst->Stopped()) return false;  // the reader failed
+    const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
+    if (read == 0) return false;  // cannot happen: the sources never suspend
+    for (JDIMENSION i = 0; cmyk && i < read; ++i) {
+      if (cmykMatch != nullptr) {
+        MatchCmykRow(*cmykMatch, rows[i], width, invertedCmyk, rgb);
+      } else {
+        ConvertCmykRow(rows[i], width, invertedCmyk);
+      }
+    }
+    if (!PublishDrawnRows(dst, first + read)) return false;
+  }
+  jpeg_finish_decompress(&d->info);
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
+             RowBand* dst) {
+  std::vector<uint8_t> rgb;
+  if (cmyk && cmykMatch != nullptr) {
+    try {
+      rgb.resize(size_t(BufferWidth(*dst)) * 3);
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
+  }
+  Decoder d;
+  d.info.err = QuietJpegErrors(&d.errors);
+  d.errors.manager.emit_message = NoteWarning;
+  d.info.client_data = &d;
+  d.progress.progress_monitor = WatchScans;
+  const bool decoded = DecodeGuarded(&d, input, cmyk, invertedCmyk, cmykMatch, rgb.data(), dst);
+  if (dst->Stopped()) return dst->StopError();
+  if (d.cut || (d.endedEarly && !decoded)) return codecErr;
+  if (decoded) return noErr;
+  // An error after a warning about damaged data, once every row is out
+  // (in the data that follows them), still leaves the whole image; before
+  // that, rows never decoded would be shown as if they were.
+  if (d.warned && d.created && d.info.output_height > 0 &&
+      d.info.output_scanline >= d.info.output_height) {
+    NoteMessage(reinterpret_cast<j_common_ptr>(&d.info));
+    return noErr;
+  }
+  return codecErr;
+}
+
+}  // namespace
+
+OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
+                     RowBand* dst) {
+  return Decode(JpegInput{file, nullptr}, cmyk, invertedCmyk, cmykMatch, dst);
+}
+
+OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk,
+                             const ColourMatch* cmykMatch, RowBand* dst) {
+  std::unique_ptr<FileSource> source(new (std::nothrow) FileSource);
+  if (source == nullptr) return memFullErr;
+  source->fd = fd;
+  source->size = size;
+  return Decode(JpegInput{ByteSpan(), source.get()}, cmyk, invertedCmyk, cmykMatch, dst);
+}

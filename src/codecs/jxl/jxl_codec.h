@@ -1,0 +1,20 @@
+// What the JPEG XL importer and exporter share (libjxl): the component name
+// and the recognition of a file, bare codestream or container.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "codecs/common/codec.h"
+
+// "JPEG XL (libjxl x.y.z)" with the version linked at run time.
+std::string JxlCodecName();
+
+// Whether the file begins as a JPEG XL codestream or container does.
+bool IsJxlFile(ByteSpan file);
+
+// Animations frame by frame (jxl_animation_import.cpp).
+OSErr OpenJxlAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
+
+extern const ImporterCodec kJxlImporter;
+extern const ExporterCodec kJxlExporter;

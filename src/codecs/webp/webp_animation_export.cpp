@@ -1,0 +1,171 @@
+// Animated WebP through libwebp's WebPAnimEncoder, which is handed whole
+// canvases with their start times and works out for itself which
+// rectangle changed, whether to blend or dispose, and where a keyframe
+// pays. Lossy at the still exporter's quality percent, lossless at 1024
+// and above (keeping the colour under transparent pixels, as the still
+// exporter does). A frame that repeats its predecessor exactly is not
+// given to the encoder (which would merge it anyway) but put back into the
+// file afterwards (webp_frame_runs.h).
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include <webp/encode.h>
+#include <webp/mux.h>
+
+#include "codecs/common/quality.h"
+#include "codecs/webp/webp_codec.h"
+#include "codecs/webp/webp_config.h"
+#include "codecs/webp/webp_frame_runs.h"
+
+namespace {
+
+// The effort the still exporter spends (webp_export.cpp).
+// WebP holds a loop count of 16 bits.
+constexpr int32_t kMostLoops = 65535;
+
+struct AnimEncoderDelete {
+  void operator()(WebPAnimEncoder* encoder) const { WebPAnimEncoderDelete(encoder); }
+};
+struct PictureFree {
+  void operator()(WebPPicture* picture) const { WebPPictureFree(picture); }
+};
+
+// Fills the picture's ARGB words from a 32-bit ARGB canvas (bytes A, R, G, B).
+void StoreCanvas(const PixelView& canvas, WebPPicture* picture) {
+  for (int32_t y = 0; y < canvas.height; ++y) {
+    const uint8_t* from = canvas.base + y * canvas.rowBytes;
+    uint32_t* to = picture->argb + int64_t(y) * picture->argb_stride;
+    for (int32_t x = 0; x < canvas.width; ++x, from += 4) {
+      to[x] = uint32_t(from[0]) << 24 | uint32_t(from[1]) << 16 | uint32_t(from[2]) << 8 | from[3];
+    }
+  }
+}
+
+OSErr EncoderError(const WebPPicture& picture) {
+  return picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY ? memFullErr : codecErr;
+}
+
+class WebpAnimationWriter final : public AnimationWriter {
+ public:
+  WebpAnimationWriter(WebPAnimEncoder* encoder, const WebPConfig& config, const AnimationInfo& info,
+                      const WebPMuxAnimParams& params)
+      : encoder_(encoder), config_(config), info_(info), params_(params) {}
+
+  OSErr AddFrame(const PixelView& canvas, int32_t delayMs) override {
+    if (canvas.width != info_.width || canvas.height != info_.height ||
+        canvas.pixelFormat != k32ARGBPixelFormat || delayMs < 0) {
+      return paramErr;
+    }
+    const bool repeat = RepeatsPrevious(canvas);
+    if (!repeat) {
+      if (OSErr err = Encode(canvas)) return err;
+    }
+    timestamp_ += delayMs;
+    if (timestamp_ > INT32_MAX) return paramErr;
+    try {
+      delays_.push_back(delayMs);
+      repeats_.push_back(repeat);
+      if (!repeat) Keep(canvas);
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
+    return noErr;
+  }
+
+  OSErr Finish(std::vector<uint8_t>* file) override {
+    if (file == nullptr) return paramErr;
+    if (delays_.empty()) return paramErr;
+    // The last frame lasts until the end time given here.
+    if (!WebPAnimEncoderAdd(encoder_.get(), nullptr, int(timestamp_), nullptr)) return codecErr;
+    WebPData assembled;
+    WebPDataInit(&assembled);
+    if (!WebPAnimEncoderAssemble(encoder_.get(), &assembled)) return codecErr;
+    OSErr result = noErr;
+    try {
+      file->assign(assembled.bytes, assembled.bytes + assembled.size);
+    } catch (const std::bad_alloc&) {
+      result = memFullErr;
+    }
+    WebPDataClear(&assembled);
+    if (result != noErr) return result;
+    return KeepEveryFrame(delays_, repeats_, info_.width, info_.height, params_, file);
+  }
+
+ private:
+  OSErr Encode(const PixelView& canvas) {
+    WebPPicture picture;
+    if (!WebPPictureInit(&picture)) return codecErr;
+    picture.width = canvas.width;
+    picture.height = canvas.height;
+    picture.use_argb = 1;
+    if (!WebPPictureAlloc(&picture)) return memFullErr;
+    std::unique_ptr<WebPPicture, PictureFree> owned(&picture);
+    StoreCanvas(canvas, &picture);
+    if (!WebPAnimEncoderAdd(encoder_.get(), &picture, int(timestamp_), &config_)) {
+      return EncoderError(picture);
+    }
+    return noErr;
+  }
+
+  bool RepeatsPrevious(const PixelView& canvas) const {
+    if (previous_.empty()) return false;
+    const size_t rowBytes = size_t(canvas.width) * 4;
+    for (int32_t y = 0; y < canvas.height; ++y) {
+      if (std::memcmp(canvas.base + y * canvas.rowBytes, previous_.data() + y * rowBytes,
+                      rowBytes) != 0) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void Keep(const PixelView& canvas) {
+    const size_t rowBytes = size_t(canvas.width) * 4;
+    previous_.resize(rowBytes * size_t(canvas.height));
+    for (int32_t y = 0; y < canvas.height; ++y) {
+      std::memcpy(previous_.data() + y * rowBytes, canvas.base + y * canvas.rowBytes, rowBytes);
+    }
+  }
+
+  std::unique_ptr<WebPAnimEncoder, AnimEncoderDelete> encoder_;
+  WebPConfig config_;
+  AnimationInfo info_;
+  WebPMuxAnimParams params_;
+  std::vector<int32_t> delays_;    // every frame's, as given
+  std::vector<bool> repeats_;      // whether each repeats its predecessor exactly
+  std::vector<uint8_t> previous_;  // the last frame given to the encoder
+  int64_t timestamp_ = 0;          // the next frame's start, in milliseconds
+};
+
+}  // namespace
+
+OSErr StartWebpAnimation(const AnimationRequest& request,
+                         std::unique_ptr<AnimationWriter>* writer) {
+  if (writer == nullptr) return paramErr;
+  writer->reset();
+  const AnimationInfo& info = request.info;
+  if (info.width < 1 || info.height < 1 || info.width > WEBP_MAX_DIMENSION ||
+      info.height > WEBP_MAX_DIMENSION) {
+    return paramErr;
+  }
+  WebPConfig config;
+  if (!WebpConfigForQuality(request.quality, &config)) return codecErr;
+
+  WebPAnimEncoderOptions options;
+  if (!WebPAnimEncoderOptionsInit(&options)) return codecErr;
+  options.anim_params.loop_count = std::clamp(info.loopCount, 0, kMostLoops);
+  options.allow_mixed = 0;
+  WebPAnimEncoder* encoder = WebPAnimEncoderNew(info.width, info.height, &options);
+  if (encoder == nullptr) return memFullErr;
+  try {
+    *writer = std::make_unique<WebpAnimationWriter>(encoder, config, info, options.anim_params);
+  } catch (const std::bad_alloc&) {
+    WebPAnimEncoderDelete(encoder);
+    return memFullErr;
+  }
+  return noErr;
+}

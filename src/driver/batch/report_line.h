@@ -1,0 +1,45 @@
+// "//report": one JSON line per output and per failed input, for scripts
+// and cluster jobs to read what happened without parsing the error lines.
+// doc/tavrel.1 lists the fields; kReportVersion grows when one changes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "driver/job/image_job.h"
+
+constexpr int32_t kReportVersion = 1;
+
+enum class ReportStatus { kOk, kFailed, kSkipped };
+
+struct ReportRecord {
+  std::string input;
+  std::optional<std::string> output;  // none for an input that failed before naming one
+  ReportStatus status = ReportStatus::kOk;
+  int32_t code = 0;
+  std::optional<std::string> message;  // the error line, without its newline
+  bool sourceKnown = false;
+  int32_t sourceWidth = 0;
+  int32_t sourceHeight = 0;
+  std::string sourceCodec;  // empty: null
+  bool sizeKnown = false;
+  int32_t width = 0;  // written, after turns
+  int32_t height = 0;
+  std::string codec;  // empty: null
+  int32_t bits = 0;   // a channel; 0: null
+  std::optional<uint64_t> bytes;
+  std::optional<double> seconds;
+  std::optional<int32_t> upright;  // the orientation applied, with "//upright"
+  bool metadataCopied = false;     // "/m": kept and dropped say which kinds
+  uint32_t metadataDropped = 0;    // DropItem kinds left out of the copy
+  JobFacts facts;
+};
+
+// The line, ending in a newline.
+std::string ReportLine(const ReportRecord& record);
+
+// A JSON string with its quotes: quotes, backslashes and control characters
+// escaped, each byte that is no part of valid UTF-8 written as U+FFFD.
+std::string JsonString(std::string_view text);

@@ -1,0 +1,27 @@
+// Command lines refused before anything runs because the run would destroy
+// or mix what the user keeps: an output that is the input, the image and the
+// dump in one stream, options that contradict each other or do nothing.
+// Each refusal is a check error: its line, 1 more in the error count.
+#pragma once
+
+#include <vector>
+
+#include "driver/command_line/command_line.h"
+#include "driver/job/job_settings.h"
+
+// True when the image is written to the standard output: "/o -", or a name
+// that leads to the file descriptor 1 is open on.
+bool ImageGoesToStandardOutput(const JobSettings& settings);
+
+// The output must not be the input file (unless "//in-place" asks for it),
+// and the image and the metadata dump cannot both reach the standard output.
+void CheckOutputTargets(JobSettings& settings, std::vector<Note>& notes);
+
+// The output must not be the input file, unless "//in-place" asks for it.
+void CheckOutputIsNotInput(JobSettings& settings, std::vector<Note>& notes);
+
+// "//drop" needs "/m"; "//fit" and "//fill" exclude each other.
+void CheckOptionPairs(JobSettings& settings, std::vector<Note>& notes);
+
+// "//animated" needs an output codec that writes animations.
+void CheckAnimationOutput(JobSettings& settings, std::vector<Note>& notes);

@@ -1,0 +1,22 @@
+// "//web" and the options it turns on: the picture upright, never enlarged
+// ("//no-enlarge"), filtered with premultiplied alpha, the codec from the
+// output name, and the transparency kept where the output codec holds it or
+// else flattened onto the background ("//background", white by default).
+#pragma once
+
+#include "driver/job/job_settings.h"
+#include "codecs/common/image_format.h"
+
+// What "//web" turns on, before the input is probed.
+void ApplyWebDefaults(JobSettings& settings);
+// The format the output is written in, "/c auto" resolved from the output
+// name; nullptr when no exporter answers.
+const ImageFormat* OutputFormat(const JobSettings& settings);
+// Once the source is known: under "//web" without "/b", the depth that
+// keeps the source's alpha where the output holds it (64 for a 16-bit
+// source where the exporter keeps 16 bits); then, with a background, the
+// colour the transparency is flattened onto where the output cannot keep it.
+void ChooseAlphaHandling(JobSettings& settings, bool sourceHasAlpha, bool sourceDeep);
+// "//no-enlarge": width x height, when larger than the source in either
+// direction, scaled down to fit inside it, aspect kept (each side at least 1).
+void ShrinkToSource(int32_t* width, int32_t* height, int32_t sourceWidth, int32_t sourceHeight);

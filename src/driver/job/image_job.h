@@ -1,0 +1,50 @@
+// One image from the input file to the output file: import, resample, turn,
+// fit the metadata, export. Tells which step a failure happened in, prints
+// the progress lines and releases everything it made.
+// How the steps overlap is the pipeline's (pipeline/pipeline.h).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/job/job_settings.h"
+#include "driver/job/process_state.h"
+
+struct OutputResult {
+  int32_t code = 0;                // 0 once written, else the failing step's code
+  JobStage stage = kStageReading;  // the step that failed (or the last one)
+};
+
+// What a job found and did beyond its result, for the report line.
+enum class GainMapFate { kNone, kFitted, kLeftOut };
+struct JobFacts {
+  std::vector<std::string> warnings;  // decoder warnings that did not fail the run
+  // The description of the profile the pixels were converted from to sRGB;
+  // empty when none was converted.
+  std::string profileConvertedFrom;
+  bool profileKept = false;  // the source's profile travels with the copy
+  GainMapFate gainMap = GainMapFate::kNone;
+};
+
+struct JobResult {
+  int32_t code = 0;                // 0 on success, else the failing step's code, unchanged
+  JobStage stage = kStageReading;  // the step that failed (or the last one)
+  // One per output, in the order of the settings' outputs (one without
+  // "//sizes"); the first failure is also code and stage above.
+  std::vector<OutputResult> outputs;
+  JobFacts facts;
+};
+
+// The settings have passed the command line's checks (both paths are set).
+JobResult RunImageJob(const JobSettings& settings);
+
+// Whether jobs may overlap their steps on other threads and hold only bands
+// of rows (the source drawn while it is resampled, the rows encoded while
+// they are filtered); on by default. Results are the same either way; tests
+// and benchmarks compare.
+void SetImageJobOverlap(bool allowed);
+
+// Destination pixel format for an export depth: 48 "b48r", 64 "b64a", else
+// 32-bit ARGB.
+OSType DestinationFormatForDepth(int16_t depth);
