@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codecs/common/codec.h"
+#include "driver/command_line/command_line.h"
 #include "test_support.h"
 
 namespace {
@@ -71,6 +72,14 @@ TEST(ManPage, NamesEveryFlagOfTheUsageText) {
   ASSERT_GE(flags.size(), 15u);
   const std::string page = PlainSource();
   for (const std::string& flag : flags) EXPECT_TRUE(Names(page, flag)) << flag;
+}
+
+// Every option the scanner takes is documented, those beyond the usage text too.
+TEST(ManPage, NamesEveryLongOptionTheScannerTakes) {
+  const std::string page = PlainSource();
+  for (const std::string_view name : LongOptionNames()) {
+    EXPECT_TRUE(Names(page, "//" + std::string(name))) << name;
+  }
 }
 
 // What the page says "/c auto" takes is what the format records list.

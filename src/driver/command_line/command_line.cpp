@@ -73,6 +73,21 @@ bool TakesArgument(char flag) {
 
 class Scanner {
  public:
+  // One row per long option: its name, how many words follow it, and what
+  // it sets from them. The handler runs once the words are taken; when too
+  // few are left the missing-argument line is said and the handler runs
+  // only where the option, as the numeric flags do, takes the value of
+  // empty text.
+  enum class WhenMissing { kSkip, kEmpty };
+  using Words = std::span<const std::string>;
+  struct LongOptionRow {
+    std::string_view name;
+    size_t words;
+    WhenMissing whenMissing;
+    void (Scanner::*apply)(const std::string& name, Words words);
+  };
+  static const LongOptionRow kLongOptions[];
+
   Scanner(std::span<const std::string> words, JobSettings& settings)
       : words_(words), s_(settings) {}
 
@@ -228,79 +243,64 @@ class Scanner {
     }
   }
 
-  // Stores the next word's integer in *field, or 0 when no word is left.
-  void IntegerOption(const std::string& name, int32_t* field) {
-    if (const std::string* argument = TakeNextWord()) {
-      *field = ReadInteger(*argument);
-    } else {
-      MissingArgument(name);
-      *field = 0;
-    }
-  }
+  void LongOption(const std::string& name);
 
-  void LongOption(const std::string& name) {
-    if (name == "out") {
-      const std::string* argument = TakeNextWord();
-      if (argument == nullptr) MissingArgument(name);
-      s_.outputPath = argument ? *argument : std::string();
-    } else if (name == "help") {
-      out_.notes.push_back({NoteKind::kUsage, {}});
-    } else if (name == "resampleHeightWidth") {
-      const std::string* height = TakeNextWord();
-      const std::string* width = TakeNextWord();
-      if (height == nullptr || width == nullptr) {
-        MissingArgument(name);
-        return;
-      }
-      s_.height = ReadInteger(*height);
-      s_.width = ReadInteger(*width);
-    } else if (name == "resampleWidth") {
-      IntegerOption(name, &s_.width);
-    } else if (name == "resampleHeight") {
-      IntegerOption(name, &s_.height);
-    } else if (name == "rotate") {
-      IntegerOption(name, &s_.rotation);
-    } else if (name == "linear" || name == "premultiply") {
-      (name == "linear" ? s_.filterSpace.linear : s_.filterSpace.premultiply) = true;
-    } else if (!EverydayOption(name)) {
-      Message("Unknown flag: --" + name + "\n");
-    }
+  void Out(const std::string&, Words w) { s_.outputPath = w[0]; }
+  void Help(const std::string&, Words) { out_.notes.push_back({NoteKind::kUsage, {}}); }
+  void HeightWidth(const std::string&, Words w) {
+    s_.height = ReadInteger(w[0]);
+    s_.width = ReadInteger(w[1]);
   }
+  void Width(const std::string&, Words w) { s_.width = ReadInteger(w[0]); }
+  void Height(const std::string&, Words w) { s_.height = ReadInteger(w[0]); }
+  void Rotate(const std::string&, Words w) { s_.rotation = ReadInteger(w[0]); }
+  void Linear(const std::string&, Words) { s_.filterSpace.linear = true; }
+  void Premultiply(const std::string&, Words) { s_.filterSpace.premultiply = true; }
+  void Upright(const std::string&, Words) { s_.upright = true; }
+  void Web(const std::string&, Words) { s_.web = true; }
+  void NoEnlarge(const std::string&, Words) { s_.noEnlarge = true; }
+  void Centre(const std::string&, Words) { s_.alignment = SampleAlignment::kCentres; }
+  void Animated(const std::string&, Words) { s_.animated = true; }
+  void InPlace(const std::string&, Words) { s_.inPlace = true; }
+  void Progressive(const std::string&, Words) { s_.exportSettings.progressive = true; }
+  void Strict(const std::string&, Words) { s_.strict = true; }
+  void Each(const std::string&, Words) { out_.batch.each = true; }
+  void InputsFile(const std::string&, Words w) { out_.batch.inputsFile = w[0]; }
+  void SkipExisting(const std::string&, Words) { out_.batch.skipExisting = true; }
+  void Report(const std::string&, Words w) { out_.batch.reportTarget = w[0]; }
+  void Version(const std::string&, Words) {
+    out_.notes.push_back({NoteKind::kVersion, {}});
+    out_.versionAsked = true;
+  }
+  void Jobs(const std::string& name, Words w) {
+    if (!ReadPositive(w[0], &out_.batch.jobs)) BadArgument(name, w[0]);
+  }
+  void Fit(const std::string& name, Words w) { BoxOption(name, BoxRule::kFit, w); }
+  void Fill(const std::string& name, Words w) { BoxOption(name, BoxRule::kFill, w); }
+  void Drop(const std::string& name, Words w) { ItemsOption(name, w[0], &s_.dropItems); }
+  void Keep(const std::string& name, Words w) { ItemsOption(name, w[0], &s_.keptItems); }
 
   void BadArgument(const std::string& name, std::string_view word) {
     Error("Invalid argument for flag \"-" + name + "\": \"" + std::string(word) + "\"\n");
   }
 
-  // Both words are read and each bad one reported; the box is set only
-  // when both are good.
-  void BoxOption(const std::string& name, BoxRule rule) {
-    const std::string* width = TakeNextWord();
-    const std::string* height = TakeNextWord();
-    if (width == nullptr || height == nullptr) {
-      MissingArgument(name);
-      return;
-    }
-    int32_t w = 0, h = 0;
-    const bool goodWidth = ReadPositive(*width, &w);
-    if (!goodWidth) BadArgument(name, *width);
-    const bool goodHeight = ReadPositive(*height, &h);
-    if (!goodHeight) BadArgument(name, *height);
+  // Both words are reported when bad; the box is set only when both are good.
+  void BoxOption(const std::string& name, BoxRule rule, Words w) {
+    int32_t width = 0, height = 0;
+    const bool goodWidth = ReadPositive(w[0], &width);
+    if (!goodWidth) BadArgument(name, w[0]);
+    const bool goodHeight = ReadPositive(w[1], &height);
+    if (!goodHeight) BadArgument(name, w[1]);
     if (!goodWidth || !goodHeight) return;
     s_.boxRule = rule;
     (rule == BoxRule::kFit ? s_.fitGiven : s_.fillGiven) = true;
-    s_.boxWidth = w;
-    s_.boxHeight = h;
+    s_.boxWidth = width;
+    s_.boxHeight = height;
   }
 
   // "//drop" and "//keep": a comma-separated list of kinds, each bad word
   // reported; the kinds are taken only when all are good.
-  void ItemsOption(const std::string& name, uint32_t* kinds) {
-    const std::string* list = TakeNextWord();
-    if (list == nullptr) {
-      MissingArgument(name);
-      return;
-    }
-    std::string_view rest = *list;
+  void ItemsOption(const std::string& name, std::string_view rest, uint32_t* kinds) {
     uint32_t items = 0;
     bool good = true;
     while (true) {
@@ -319,16 +319,12 @@ class Scanner {
   }
 
   // Six hexadecimal digits, either case, and nothing else.
-  void BackgroundOption(const std::string& name) {
-    const std::string* word = TakeNextWord();
-    if (word == nullptr) {
-      MissingArgument(name);
-      return;
-    }
+  void Background(const std::string& name, Words w) {
+    const std::string& word = w[0];
     int32_t colour = 0;
-    bool good = word->size() == 6;
-    for (size_t i = 0; good && i < word->size(); ++i) {
-      const char c = (*word)[i];
+    bool good = word.size() == 6;
+    for (size_t i = 0; good && i < word.size(); ++i) {
+      const char c = word[i];
       const int digit = c >= '0' && c <= '9'   ? c - '0'
                         : c >= 'a' && c <= 'f' ? c - 'a' + 10
                         : c >= 'A' && c <= 'F' ? c - 'A' + 10
@@ -339,34 +335,24 @@ class Scanner {
     if (good) {
       s_.background = colour;
     } else {
-      BadArgument(name, *word);
+      BadArgument(name, word);
     }
   }
 
-  void SubsamplingOption(const std::string& name) {
-    const std::string* word = TakeNextWord();
-    if (word == nullptr) {
-      MissingArgument(name);
-      return;
-    }
-    if (*word == "444" || *word == "422" || *word == "420") {
-      s_.exportSettings.subsampling = ReadInteger(*word);
+  void Subsampling(const std::string& name, Words w) {
+    if (w[0] == "444" || w[0] == "422" || w[0] == "420") {
+      s_.exportSettings.subsampling = ReadInteger(w[0]);
     } else {
-      BadArgument(name, *word);
+      BadArgument(name, w[0]);
     }
   }
 
   // "//sizes": every entry is checked and each bad one reported; the list
   // is taken only when all are good.
-  void SizesOption(const std::string& name) {
-    const std::string* list = TakeNextWord();
-    if (list == nullptr) {
-      MissingArgument(name);
-      return;
-    }
+  void Sizes(const std::string& name, Words w) {
     std::vector<SizeEntry> sizes;
     bool good = true;
-    std::string_view rest = *list;
+    std::string_view rest = w[0];
     while (true) {
       const size_t comma = rest.find(',');
       const std::string_view word = rest.substr(0, comma);
@@ -386,99 +372,19 @@ class Scanner {
   }
 
   // "//shard I/N": 0 <= I < N.
-  void ShardOption(const std::string& name) {
-    const std::string* word = TakeNextWord();
-    if (word == nullptr) {
-      MissingArgument(name);
-      return;
-    }
-    const size_t slash = word->find('/');
+  void Shard(const std::string& name, Words w) {
+    const std::string& word = w[0];
+    const size_t slash = word.find('/');
     int32_t index = 0, count = 0;
-    const std::string indexText = word->substr(0, slash);
+    const std::string indexText = word.substr(0, slash);
     const bool goodIndex = indexText == "0" || ReadPositive(indexText, &index);
     if (slash == std::string::npos || !goodIndex ||
-        !ReadPositive(std::string_view(*word).substr(slash + 1), &count) || index >= count) {
-      BadArgument(name, *word);
+        !ReadPositive(std::string_view(word).substr(slash + 1), &count) || index >= count) {
+      BadArgument(name, word);
       return;
     }
     out_.batch.shardIndex = index;
     out_.batch.shardCount = count;
-  }
-
-  // A word that must be there: its text, else nullptr with the error said.
-  const std::string* RequiredWord(const std::string& name) {
-    const std::string* word = TakeNextWord();
-    if (word == nullptr) MissingArgument(name);
-    return word;
-  }
-
-  bool BatchOption(const std::string& name) {
-    BatchOptions& b = out_.batch;
-    if (name == "sizes") {
-      SizesOption(name);
-    } else if (name == "each") {
-      b.each = true;
-    } else if (name == "inputs") {
-      if (const std::string* file = RequiredWord(name)) b.inputsFile = *file;
-    } else if (name == "jobs") {
-      const std::string* word = RequiredWord(name);
-      if (word != nullptr && !ReadPositive(*word, &b.jobs)) BadArgument(name, *word);
-    } else if (name == "shard") {
-      ShardOption(name);
-    } else if (name == "skip-existing") {
-      b.skipExisting = true;
-    } else if (name == "report") {
-      if (const std::string* file = RequiredWord(name)) b.reportTarget = *file;
-    } else {
-      return false;
-    }
-    return true;
-  }
-
-  // The options beyond the classic set; false for an unknown name.
-  bool EverydayOption(const std::string& name) {
-    if (name == "fit") {
-      BoxOption(name, BoxRule::kFit);
-    } else if (name == "fill") {
-      BoxOption(name, BoxRule::kFill);
-    } else if (name == "upright") {
-      s_.upright = true;
-    } else if (name == "drop") {
-      ItemsOption(name, &s_.dropItems);
-    } else if (name == "keep") {
-      ItemsOption(name, &s_.keptItems);
-    } else if (name == "web") {
-      s_.web = true;
-    } else if (name == "no-enlarge") {
-      s_.noEnlarge = true;
-    } else if (name == "centre") {
-      s_.alignment = SampleAlignment::kCentres;
-    } else if (name == "background") {
-      BackgroundOption(name);
-    } else if (name == "animated") {
-      s_.animated = true;
-    } else if (name == "in-place") {
-      s_.inPlace = true;
-    } else if (name == "progressive") {
-      s_.exportSettings.progressive = true;
-    } else if (name == "strict") {
-      s_.strict = true;
-    } else if (name == "subsampling") {
-      SubsamplingOption(name);
-    } else if (!BatchOption(name)) {
-      return VersionOption(name);
-    }
-    return true;
-  }
-
-  bool VersionOption(const std::string& name) {
-    if (name == "version") {
-      out_.notes.push_back({NoteKind::kVersion, {}});
-      out_.versionAsked = true;
-    } else {
-      return false;
-    }
-    return true;
   }
 
   std::span<const std::string> words_;
@@ -486,6 +392,60 @@ class Scanner {
   JobSettings& s_;
   ScanOutcome out_;
 };
+
+// The classic options first, in their order, then the everyday ones, the
+// batch's and the version.
+const Scanner::LongOptionRow Scanner::kLongOptions[] = {
+    {"out", 1, WhenMissing::kEmpty, &Scanner::Out},
+    {"help", 0, WhenMissing::kSkip, &Scanner::Help},
+    {"resampleHeightWidth", 2, WhenMissing::kSkip, &Scanner::HeightWidth},
+    {"resampleWidth", 1, WhenMissing::kEmpty, &Scanner::Width},
+    {"resampleHeight", 1, WhenMissing::kEmpty, &Scanner::Height},
+    {"rotate", 1, WhenMissing::kEmpty, &Scanner::Rotate},
+    {"linear", 0, WhenMissing::kSkip, &Scanner::Linear},
+    {"premultiply", 0, WhenMissing::kSkip, &Scanner::Premultiply},
+    {"fit", 2, WhenMissing::kSkip, &Scanner::Fit},
+    {"fill", 2, WhenMissing::kSkip, &Scanner::Fill},
+    {"upright", 0, WhenMissing::kSkip, &Scanner::Upright},
+    {"drop", 1, WhenMissing::kSkip, &Scanner::Drop},
+    {"keep", 1, WhenMissing::kSkip, &Scanner::Keep},
+    {"web", 0, WhenMissing::kSkip, &Scanner::Web},
+    {"no-enlarge", 0, WhenMissing::kSkip, &Scanner::NoEnlarge},
+    {"centre", 0, WhenMissing::kSkip, &Scanner::Centre},
+    {"background", 1, WhenMissing::kSkip, &Scanner::Background},
+    {"animated", 0, WhenMissing::kSkip, &Scanner::Animated},
+    {"in-place", 0, WhenMissing::kSkip, &Scanner::InPlace},
+    {"progressive", 0, WhenMissing::kSkip, &Scanner::Progressive},
+    {"strict", 0, WhenMissing::kSkip, &Scanner::Strict},
+    {"subsampling", 1, WhenMissing::kSkip, &Scanner::Subsampling},
+    {"sizes", 1, WhenMissing::kSkip, &Scanner::Sizes},
+    {"each", 0, WhenMissing::kSkip, &Scanner::Each},
+    {"inputs", 1, WhenMissing::kSkip, &Scanner::InputsFile},
+    {"jobs", 1, WhenMissing::kSkip, &Scanner::Jobs},
+    {"shard", 1, WhenMissing::kSkip, &Scanner::Shard},
+    {"skip-existing", 0, WhenMissing::kSkip, &Scanner::SkipExisting},
+    {"report", 1, WhenMissing::kSkip, &Scanner::Report},
+    {"version", 0, WhenMissing::kSkip, &Scanner::Version},
+};
+
+void Scanner::LongOption(const std::string& name) {
+  const LongOptionRow* row = nullptr;
+  for (const LongOptionRow& candidate : kLongOptions) {
+    if (candidate.name == name) row = &candidate;
+  }
+  if (row == nullptr) {
+    Message("Unknown flag: --" + name + "\n");
+    return;
+  }
+  std::vector<std::string> words;
+  while (words.size() < row->words && next_ < words_.size()) words.push_back(words_[next_++]);
+  if (words.size() < row->words) {
+    MissingArgument(name);
+    if (row->whenMissing == WhenMissing::kSkip) return;
+    words.assign(row->words, std::string());
+  }
+  (this->*row->apply)(name, words);
+}
 
 }  // namespace
 
@@ -500,4 +460,10 @@ bool WordIsAbsoluteInputPath(const std::string& word) {
 
 ScanOutcome ScanWords(std::span<const std::string> words, JobSettings& settings) {
   return Scanner(words, settings).Run();
+}
+
+std::vector<std::string_view> LongOptionNames() {
+  std::vector<std::string_view> names;
+  for (const auto& row : Scanner::kLongOptions) names.push_back(row.name);
+  return names;
 }

@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver/command_line/batch_options.h"
@@ -39,3 +40,6 @@ struct ScanOutcome {
 // 1 to settings.errorCount and leaves a message note; the scan never stops
 // early.
 ScanOutcome ScanWords(std::span<const std::string> words, JobSettings& settings);
+
+// Every long option's name, as "//name" takes it, in the table's order.
+std::vector<std::string_view> LongOptionNames();
