@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 namespace fuzz {
 

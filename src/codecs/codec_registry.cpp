@@ -1,6 +1,5 @@
 // The codecs in registry order: the commonest formats first. An exporter
 // whose encoder the machine lacks is left out, so that it is never listed.
-#include "codecs/common/codec.h"
 #include "codecs/gif/gif_codec.h"
 #include "codecs/heif/heif_codec.h"
 #include "codecs/jpeg/jpeg_codec.h"
@@ -8,6 +7,7 @@
 #include "codecs/png/png_codec.h"
 #include "codecs/tiff/tiff_codec.h"
 #include "codecs/webp/webp_codec.h"
+#include "platform/codec.h"
 
 const std::vector<const ImporterCodec*>& ImporterCodecs() {
   static const std::vector<const ImporterCodec*> codecs = {

@@ -1,5 +1,5 @@
 // The formats the program reads and writes, and what their files hold.
-#include "codecs/common/image_format.h"
+#include "platform/image_format.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "codecs/common/image_format.h"
 #include "platform/components.h"
 #include "platform/gworld.h"
+#include "platform/image_format.h"
 #include "platform/user_data.h"
 
 // The image's natural bounds (top-left at 0, 0).

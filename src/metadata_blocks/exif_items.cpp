@@ -16,7 +16,7 @@
 #include "metadata_blocks/density_items.h"
 #include "metadata_blocks/exif_block_patch.h"
 #include "metadata_blocks/item_access.h"
-#include "metadata_blocks/metadata_library.h"
+#include "platform/metadata_library.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "metadata_blocks/metadata_library.h"
+#include "platform/metadata_library.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
 #include "pipeline/pipeline.h"
-#include "codecs/common/animation.h"
+#include "platform/animation.h"
 #include "platform/user_data.h"
 
 // What the copied metadata becomes once the frames are resized.

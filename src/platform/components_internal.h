@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/large_block.h"
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 

@@ -3,9 +3,9 @@
 #include <new>
 #include <utility>
 
-#include "codecs/common/library_quiet.h"
-#include "codecs/metadata/metadata_io.h"
 #include "platform/components_internal.h"
+#include "platform/library_quiet.h"
+#include "platform/metadata_io.h"
 #include "platform/start_count.h"
 #include "stream/file_write.h"
 

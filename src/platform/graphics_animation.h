@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "codecs/common/animation.h"
+#include "platform/animation.h"
 #include "platform/components.h"
 
 // A reader of every frame of the importer's file, which the importer keeps

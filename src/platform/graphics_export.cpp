@@ -5,10 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "codecs/common/library_quiet.h"
-#include "codecs/jpeg/jpeg_gain_map.h"
-#include "codecs/metadata/metadata_io.h"
 #include "platform/components_internal.h"
+#include "platform/library_quiet.h"
+#include "platform/metadata_io.h"
 #include "platform/start_count.h"
 #include "stream/byte_sink.h"
 #include "stream/file_write.h"
@@ -167,8 +166,8 @@ OSErr EncodeIntoMemory(const ExporterCodec& codec, const ExportRequest& request,
     ByteSink sink(encoded);
     const LibraryQuiet quiet(*codec.format);
     if (OSErr err = codec.encode(request, &sink)) return err;
-    if (!gainMapSource.empty() && codec.format == &kJpegFormat) {
-      *encoded = WithGainMapSegments(gainMapSource, *encoded);
+    if (!gainMapSource.empty() && codec.withGainMap != nullptr) {
+      *encoded = codec.withGainMap(gainMapSource, *encoded);
     }
     if (request.metaData != nullptr) {
       if (OSErr err =

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "codecs/common/image_format.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
+#include "platform/image_format.h"
 #include "platform/user_data.h"
 #include "stream/row_band.h"
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "colour/colour_match.h"
-#include "codecs/common/image_format.h"
-#include "codecs/common/quality.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/gworld.h"
 #include "platform/handle.h"
 #include "platform/image_description.h"
+#include "platform/image_format.h"
+#include "platform/quality.h"
 #include "platform/user_data.h"
 #include "stream/row_band.h"
 

@@ -1,7 +1,7 @@
 // Image descriptions as the importers hand them out, built from a header.
 #pragma once
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 #include "platform/handle.h"
 
 // A description handle holds the image's size and its extensions; only the

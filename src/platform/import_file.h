@@ -5,7 +5,7 @@
 #include <string>
 
 #include "base/large_block.h"
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 #include "platform/components_internal.h"
 
 // Enough of the file to tell the codecs apart.

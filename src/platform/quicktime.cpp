@@ -3,7 +3,7 @@
 #include <mutex>
 
 #include "platform/components_internal.h"
-#include "metadata_blocks/metadata_library.h"
+#include "platform/metadata_library.h"
 #include "platform/start_count.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 #include "platform/gworld.h"
 #include "platform/owned.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "codecs/codec_test_util.h"
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 #include "test_support.h"
 
 namespace test {

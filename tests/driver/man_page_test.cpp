@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "codecs/common/codec.h"
 #include "driver/command_line/command_line.h"
+#include "platform/codec.h"
 #include "test_support.h"
 
 namespace {

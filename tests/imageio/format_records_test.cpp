@@ -10,7 +10,7 @@
 #include <string>
 
 #include "imageio/export.h"
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 #include "platform/quicktime.h"
 #include "test_support.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 struct ExportImage {
   RowBand* rows = nullptr;

@@ -6,7 +6,7 @@
 
 #include <gif_lib.h>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // "GIF (giflib x.y.z)". giflib has no run-time version query; its header
 // comes with the library's own package.

@@ -7,7 +7,7 @@
 #include <new>
 #include <unordered_map>
 
-#include "codecs/common/quality.h"
+#include "platform/quality.h"
 
 namespace {
 

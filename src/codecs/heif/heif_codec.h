@@ -9,8 +9,8 @@
 
 #include <libheif/heif.h>
 
-#include "codecs/common/codec.h"
 #include "codecs/heif/heif_release.h"
+#include "platform/codec.h"
 
 // "HEIC (libheif x.y.z)" and "AVIF (libheif x.y.z)", with the version linked
 // at run time.

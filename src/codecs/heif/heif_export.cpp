@@ -16,11 +16,11 @@
 #include "base/item_types.h"
 #include "codecs/common/begin_export.h"
 #include "codecs/common/buffer_rows.h"
-#include "codecs/common/quality.h"
 #include "codecs/common/row_packer.h"
 #include "codecs/heif/heif_codec.h"
 #include "metadata_blocks/exif_items.h"
 #include "metadata_blocks/item_access.h"
+#include "platform/quality.h"
 
 namespace {
 

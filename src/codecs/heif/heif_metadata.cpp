@@ -14,7 +14,7 @@
 #include "codecs/heif/heif_release.h"
 #include "metadata_blocks/exif_items.h"
 #include "metadata_blocks/item_access.h"
-#include "metadata_blocks/metadata_library.h"
+#include "platform/metadata_library.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // write) and decoded with exiv2.
 #pragma once
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // The importers' metadata reader: adds the primary image's Exif fields, XMP
 // packet and ICC profile. Never fails on damaged metadata.

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // Adds the "jfif" item when file is a JPEG file whose JFIF header states a
 // density other than the default (no unit, 1:1).

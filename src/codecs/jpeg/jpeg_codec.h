@@ -9,7 +9,7 @@
 #include <jconfig.h>
 #include <turbojpeg.h>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // "JPEG (libjpeg-turbo x.y.z)". TurboJPEG has no run-time version query; the
 // headers come with the library's own package, so theirs is the linked one.

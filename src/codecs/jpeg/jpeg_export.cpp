@@ -15,10 +15,11 @@
 #include "codecs/common/begin_export.h"
 #include "codecs/common/buffer_rows.h"
 #include "codecs/common/encoded_bytes.h"
-#include "codecs/common/quality.h"
 #include "codecs/common/row_packer.h"
 #include "codecs/jpeg/jpeg_codec.h"
 #include "codecs/jpeg/jpeg_errors.h"
+#include "codecs/jpeg/jpeg_gain_map.h"
+#include "platform/quality.h"
 
 namespace {
 
@@ -224,4 +225,5 @@ const ExporterCodec kJpegExporter = {
     .format = &kJpegFormat,
     .name = JpegCodecName,
     .encode = EncodeJpeg,
+    .withGainMap = WithGainMapSegments,
 };

@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 struct JpegGainMap {
   ByteSpan jpeg;        // the gain map's whole file; empty when there is none

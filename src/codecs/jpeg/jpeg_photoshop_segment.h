@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // The block, its segments joined; empty when the file has none.
 std::vector<uint8_t> FindJpegPhotoshopBlock(ByteSpan file);

@@ -15,9 +15,9 @@
 #include <jpeglib.h>
 
 #include "codecs/common/buffer_rows.h"
-#include "codecs/common/decode_warnings.h"
 #include "codecs/common/import_rows.h"
 #include "codecs/jpeg/jpeg_errors.h"
+#include "platform/decode_warnings.h"
 
 namespace {
 

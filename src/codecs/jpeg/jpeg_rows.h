@@ -5,7 +5,7 @@
 // pixels are the ones its whole-image decode gives.
 #pragma once
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // Progressive files with more scans than this are refused (a known way to
 // make a tiny file cost minutes of decoding).

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 struct JpegSegment {
   uint8_t marker = 0;

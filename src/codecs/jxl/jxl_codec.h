@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // "JPEG XL (libjxl x.y.z)" with the version linked at run time.
 std::string JxlCodecName();

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 struct JxlDecoderDelete {
   void operator()(JxlDecoder* decoder) const { JxlDecoderDestroy(decoder); }

@@ -17,11 +17,11 @@
 #include "base/memory_limit.h"
 #include "codecs/common/begin_export.h"
 #include "codecs/common/buffer_rows.h"
-#include "codecs/common/quality.h"
 #include "codecs/common/row_packer.h"
 #include "codecs/jxl/jxl_codec.h"
 #include "metadata_blocks/exif_items.h"
 #include "metadata_blocks/item_access.h"
+#include "platform/quality.h"
 
 namespace {
 

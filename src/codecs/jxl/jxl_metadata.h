@@ -4,6 +4,6 @@
 // writer leaves JPEG XL files alone.
 #pragma once
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 OSErr ReadJxlMetaData(ByteSpan file, UserData ud);

@@ -12,12 +12,13 @@
 #include "codecs/jpeg/jfif_density.h"
 #include "codecs/jpeg/jpeg_gain_map.h"
 #include "codecs/jpeg/jpeg_photoshop_segment.h"
-#include "codecs/metadata/metadata_io.h"
 #include "codecs/metadata/source_exif_block.h"
 #include "codecs/png/png_image_chunks.h"
 #include "codecs/png/png_text.h"
 #include "metadata_blocks/exif_items.h"
 #include "metadata_blocks/item_access.h"
+#include "platform/metadata_io.h"
+#include "platform/metadata_library.h"
 
 namespace {
 

@@ -15,7 +15,6 @@
 #include "codecs/jpeg/jpeg_gain_map.h"
 #include "codecs/jpeg/jpeg_photoshop_segment.h"
 #include "codecs/metadata/density_bridge.h"
-#include "codecs/metadata/metadata_io.h"
 #include "codecs/png/png_image_chunks.h"
 #include "codecs/png/png_text.h"
 #include "codecs/tiff/tiff_field_fit.h"
@@ -23,6 +22,8 @@
 #include "metadata_blocks/exif_items.h"
 #include "metadata_blocks/item_access.h"
 #include "metadata_blocks/photoshop_resources.h"
+#include "platform/metadata_io.h"
+#include "platform/metadata_library.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <span>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // The block's bytes within file, empty when the file has none.
 ByteSpan FindExifBlock(ByteSpan file);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // Signature, then the header chunk: length, "IHDR", 13 bytes, CRC.
 constexpr size_t kPngHeaderChunkEnd = 8 + 4 + 4 + 13 + 4;

@@ -8,7 +8,7 @@
 
 #include <png.h>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // "PNG (libpng x.y.z)" with the version of the library linked at run time.
 inline std::string PngCodecName() {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // Adds an item for each such chunk before the image data whose length is
 // right for its kind.

@@ -14,11 +14,11 @@
 
 #include "base/big_endian.h"
 #include "codecs/common/buffer_rows.h"
-#include "codecs/common/decode_warnings.h"
 #include "codecs/common/import_rows.h"
 #include "codecs/png/png_chunks.h"
 #include "codecs/png/png_codec.h"
 #include "codecs/png/png_inflate.h"
+#include "platform/decode_warnings.h"
 
 namespace {
 

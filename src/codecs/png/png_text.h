@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/common/codec.h"
 #include "codecs/png/png_chunk_write.h"  // IsPngFile
+#include "platform/codec.h"
 
 // Adds a text item for each text chunk before the image data whose keyword
 // has a text item type.

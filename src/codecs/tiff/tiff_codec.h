@@ -7,7 +7,7 @@
 
 #include <tiffio.h>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // "TIFF (libtiff x.y.z)" with the version of the library linked at run time.
 std::string TiffCodecName();

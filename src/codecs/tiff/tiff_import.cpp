@@ -13,9 +13,9 @@
 
 #include "base/memory_limit.h"
 #include "codecs/common/buffer_rows.h"
-#include "codecs/common/decode_warnings.h"
 #include "codecs/common/import_rows.h"
 #include "codecs/tiff/tiff_codec.h"
+#include "platform/decode_warnings.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
-#include "codecs/common/quality.h"
 #include "codecs/webp/webp_codec.h"
 #include "codecs/webp/webp_config.h"
 #include "codecs/webp/webp_frame_runs.h"
+#include "platform/quality.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <webp/decode.h>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 // "WebP (libwebp x.y.z)" with the version of the decoder linked at run time.
 inline std::string WebpCodecName() {

@@ -1,6 +1,6 @@
 #include "codecs/webp/webp_config.h"
 
-#include "codecs/common/quality.h"
+#include "platform/quality.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 
 #include "codecs/common/begin_export.h"
 #include "codecs/common/buffer_rows.h"
-#include "codecs/common/quality.h"
 #include "codecs/common/row_packer.h"
 #include "codecs/webp/webp_codec.h"
 #include "codecs/webp/webp_config.h"
+#include "platform/quality.h"
 
 namespace {
 

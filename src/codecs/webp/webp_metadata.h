@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 
 bool IsWebpFile(ByteSpan file);
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "driver/command_line/command_line.h"
-#include "driver/job/job_settings.h"
 #include "driver/command_line/size_list.h"
-#include "codecs/common/image_format.h"
+#include "driver/job/job_settings.h"
+#include "platform/image_format.h"
 
 // Probes the input for its natural bounds (or takes 2 x 2 without one), then
 // runs every check in order; settings.geometry is whole once they pass.

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "driver/job/job_settings.h"
-#include "codecs/common/image_format.h"
+#include "platform/image_format.h"
 
 // What "//web" turns on, before the input is probed.
 void ApplyWebDefaults(JobSettings& settings);

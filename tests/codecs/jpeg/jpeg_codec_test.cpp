@@ -12,7 +12,7 @@
 #include <string>
 
 #include "codecs/codec_test_util.h"
-#include "codecs/common/codec.h"
+#include "platform/codec.h"
 #include "test_support.h"
 
 #define TAVREL_STRINGIZE_TEXT(x) #x

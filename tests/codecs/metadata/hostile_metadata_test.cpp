@@ -7,10 +7,10 @@
 #include <memory>
 #include <random>
 
-#include "metadata_io_test_util.h"
-#include "codecs/metadata/metadata_io.h"
 #include "metadata_blocks/exif_block_patch.h"
-#include "metadata_blocks/metadata_library.h"
+#include "metadata_io_test_util.h"
+#include "platform/metadata_io.h"
+#include "platform/metadata_library.h"
 
 namespace {
 

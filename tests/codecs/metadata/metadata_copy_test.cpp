@@ -6,7 +6,7 @@
 #include <tiffio.h>
 
 #include "metadata_io_test_util.h"
-#include "codecs/metadata/metadata_io.h"
+#include "platform/metadata_io.h"
 #include "platform/quicktime.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "metadata_io_test_util.h"
-#include "codecs/metadata/metadata_io.h"
+#include "platform/metadata_io.h"
 #include "platform/quicktime.h"
 
 namespace {

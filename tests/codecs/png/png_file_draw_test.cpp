@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "codecs/codec_test_util.h"
-#include "codecs/common/codec.h"
-#include "codecs/metadata/metadata_io.h"
+#include "platform/codec.h"
 #include "platform/graphics_import.h"
 #include "platform/handle.h"
+#include "platform/metadata_io.h"
 #include "platform/quicktime.h"
 #include "platform/user_data.h"
 #include "test_support.h"

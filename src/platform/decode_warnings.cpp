@@ -1,4 +1,4 @@
-#include "codecs/common/decode_warnings.h"
+#include "platform/decode_warnings.h"
 
 #include <algorithm>
 

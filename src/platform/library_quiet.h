@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "base/quiet_stderr.h"
-#include "codecs/common/image_format.h"
+#include "platform/image_format.h"
 
 class LibraryQuiet {
  public:

@@ -1,5 +1,7 @@
-// What a codec component provides. Each codec lives in its own importer and
-// exporter files under codecs/; the registry lists them in order.
+// What a codec component provides: the platform's side of the contract.
+// Each codec lives in its own importer and exporter files under codecs/,
+// which define the registry declared here; the platform reaches a codec
+// only through these records.
 // No codec function throws or prints: library errors become result codes.
 #pragma once
 
@@ -10,9 +12,9 @@
 
 #include "base/mac_types.h"
 #include "colour/colour_match.h"
-#include "codecs/common/animation.h"
-#include "codecs/common/image_format.h"
+#include "platform/animation.h"
 #include "platform/gworld.h"
+#include "platform/image_format.h"
 #include "platform/user_data.h"
 #include "stream/byte_sink.h"
 #include "stream/row_band.h"
@@ -85,6 +87,9 @@ struct ExporterCodec {
   // Optional: a writer of animations; the codecs without one write stills.
   OSErr (*startAnimation)(const AnimationRequest& request,
                           std::unique_ptr<AnimationWriter>* writer) = nullptr;
+  // Optional: the encoding with the segments that describe the source's
+  // gain map carried into it, for a format that holds one.
+  std::vector<uint8_t> (*withGainMap)(ByteSpan source, ByteSpan encoded) = nullptr;
 };
 
 // The registry's codecs, in registry order.

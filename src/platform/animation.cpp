@@ -1,4 +1,4 @@
-#include "codecs/common/animation.h"
+#include "platform/animation.h"
 
 PixelView CanvasView(uint8_t* pixels, const AnimationInfo& info) {
   return {pixels, int64_t(info.width) * 4, info.width, info.height, k32ARGBPixelFormat, 32};

@@ -13,14 +13,14 @@
 // chunk's name (item_types.h).
 //
 // Neither function throws, prints or fails on damaged metadata: what can be
-// read is taken, the rest is left out.
+// read is taken, the rest is left out. Declared for the platform's import
+// and export; the codecs' metadata readers and writers define them.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "codecs/common/codec.h"
-#include "metadata_blocks/metadata_library.h"
+#include "platform/codec.h"
 
 // Adds the items of the file's metadata to ud. A file exiv2 does not know,
 // or whose metadata cannot be read, adds nothing and is no error.
