@@ -1,6 +1,6 @@
 // A last line for a file that a signal cuts short: the report of a run ended
-// by SIGINT, SIGTERM, SIGHUP or SIGPIPE says so as its final line, written
-// by the temporary guard's handler before the process ends.
+// by a signal that the temporary guard handles says so as its final line,
+// written by the guard's handler before the process ends.
 #pragma once
 
 #include <string>

@@ -48,11 +48,7 @@ class ReportSink {
   ReportSink() = default;
   ReportSink(const ReportSink&) = delete;
   ReportSink& operator=(const ReportSink&) = delete;
-  ~ReportSink() {
-    if (fd_ < 0) return;
-    DisarmSignalNote();
-    if (fd_ != STDOUT_FILENO) close(fd_);
-  }
+  ~ReportSink() { Close(); }
   // noErr, or the open's code; without a target every line is dropped.
   int32_t Open(const std::optional<std::string>& target) {
     if (!target) return noErr;
@@ -92,6 +88,15 @@ class ReportSink {
     const bool cut = written == 0 || (start >= 0 && fstat(fd_, &status) == 0 &&
                                       S_ISREG(status.st_mode) && ftruncate(fd_, start) == 0);
     MarkSignalNoteMidLine(!cut);
+  }
+  // After the last line: a file system that writes late may fail here.
+  void Close() {
+    if (fd_ < 0) return;
+    DisarmSignalNote();
+    if (fd_ != STDOUT_FILENO && close(fd_) != 0 && failure_ == noErr) {
+      failure_ = ErrorFromErrno(errno);
+    }
+    fd_ = -1;
   }
   // noErr while every line was written.
   int32_t Failure() const { return failure_; }
@@ -241,6 +246,7 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
   }
   run.Work();
   for (std::thread& helper : helpers) helper.join();
+  run.report.Close();
   if (const int32_t err = run.report.Failure()) {
     WriteStandardError(JobErrorLine(err, *batch.reportTarget));
     return err;
