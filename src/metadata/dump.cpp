@@ -60,8 +60,9 @@ int32_t DumpMetaData(const std::string& inputPath, const std::string& dumpPath,
   FSSpec spec;
   if (FSMakeFSSpec(inputPath, &spec) != noErr) return noErr;
   GraphicsImportComponent rawImporter = nullptr;
-  if (GetGraphicsImporterForFile(&spec, &rawImporter) != noErr || rawImporter == nullptr)
+  if (GetGraphicsImporterForFile(&spec, &rawImporter) != noErr || rawImporter == nullptr) {
     return noErr;
+  }
   UniqueComponent importer(rawImporter);
 
   UserData rawList = nullptr;
