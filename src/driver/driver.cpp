@@ -8,10 +8,10 @@
 #include "driver/batch/batch.h"
 #include "driver/command_line/checks.h"
 #include "driver/command_line/command_line.h"
+#include "driver/command_line/refusals.h"
 #include "driver/job/error_line.h"
 #include "driver/job/image_job.h"
 #include "driver/job/process_state.h"
-#include "driver/command_line/refusals.h"
 #include "imageio/usage.h"
 #include "metadata/dump.h"
 #include "platform/quicktime.h"
@@ -44,12 +44,15 @@ void Show(const std::vector<Note>& notes) {
   }
 }
 
+// The dump's result never changes the run; a dump file that cannot be opened
+// while the image takes the standard output is said, as the dump then goes
+// nowhere.
 void DumpMetaDataAsked(const JobSettings& settings) {
-  if (settings.dumpTarget) {
-    DumpMetaData(*settings.inputPath, *settings.dumpTarget,
-                 ImageGoesToStandardOutput(settings) ? DumpFallback::kNowhere
-                                                     : DumpFallback::kStandardOutput);
-  }
+  if (!settings.dumpTarget) return;
+  const int32_t err = DumpMetaData(
+      *settings.inputPath, *settings.dumpTarget,
+      ImageGoesToStandardOutput(settings) ? DumpFallback::kNowhere : DumpFallback::kStandardOutput);
+  if (err != noErr) WriteStandardError(JobErrorLine(err, *settings.dumpTarget));
 }
 
 // "//sizes", "//each", "//inputs" and their company (driver/batch.h).

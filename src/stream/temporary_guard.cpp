@@ -8,6 +8,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "stream/signal_note.h"
+
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
@@ -23,6 +25,7 @@ void RemoveAndEnd(int signal) {
   for (int slot = 0; slot < kSlots; ++slot) {
     if (guarded[slot].load()) unlink(guardedNames[slot]);
   }
+  WriteSignalNote();
   // SA_RESETHAND restored the default action, SA_NODEFER left the signal
   // unblocked: raising it ends the process as the signal would have.
   raise(signal);
@@ -46,9 +49,13 @@ void InstallHandlers() {
 
 }  // namespace
 
-void GuardTemporary(const std::string& name) {
+void InstallTemporaryGuard() {
   static std::once_flag installed;
   std::call_once(installed, InstallHandlers);
+}
+
+void GuardTemporary(const std::string& name) {
+  InstallTemporaryGuard();
   std::lock_guard<std::mutex> lock(owner);
   if (name.size() >= PATH_MAX) return;
   for (int slot = 0; slot < kSlots; ++slot) {

@@ -8,6 +8,9 @@
 
 #include <string>
 
+// Installs the handlers now rather than on the first GuardTemporary: for a
+// run that has a last word to say (stream/signal_note.h) before any file.
+void InstallTemporaryGuard();
 // Keeps name until ForgetTemporary: one for each job writing at once, up to
 // 64 (a further one is not guarded). The handlers are installed on first use.
 void GuardTemporary(const std::string& name);

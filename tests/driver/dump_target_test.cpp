@@ -1,5 +1,6 @@
 // Where the metadata dump goes never changes the job: a dump path naming the
-// input, a pipe without a reader, a reader that has gone.
+// input, a pipe without a reader, a reader that has gone, a file that cannot
+// be opened while the image takes the standard output.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -46,6 +47,29 @@ TEST_F(DumpTarget, APipeWithoutAReaderSendsTheDumpToTheOutput) {
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.out.find("Meta-data"), std::string::npos);
   EXPECT_TRUE(Exists("out.jpg"));
+}
+
+// With the image on the standard output the dump cannot fall back there: a
+// dump file that cannot be opened is said in one line, and the run is the
+// run without "/M".
+TEST_F(DumpTarget, AnUnopenableFileBesideAnImageOnTheOutputIsSaid) {
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0644), 0);
+  const test::RunResult plain = Run({"/w", "10", "/o", "-", "in.png"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const struct {
+    const char* dump;
+    const char* line;
+  } cases[] = {
+      {"none/dump.txt", "Error: \"none/dump.txt\": file not found (-43)\n"},
+      {".", "Error \".\": access denied (-5000)\n"},
+      {"fifo", "Error code: \"fifo\": -36\n"},  // no reader
+  };
+  for (const auto& c : cases) {
+    const test::RunResult run = Run({"/w", "10", "/M", c.dump, "/o", "-", "in.png"});
+    EXPECT_EQ(run.status, 0) << c.dump;
+    EXPECT_EQ(run.err, c.line);
+    EXPECT_TRUE(run.out == plain.out) << c.dump << ": the output is not the image alone";
+  }
 }
 
 TEST_F(DumpTarget, AReaderThatHasGoneDoesNotStopTheJob) {

@@ -1,6 +1,9 @@
-// The README's recipes for many hosts, run as written: GNU parallel over ssh
-// to two sshd on the loopback, and the Kubernetes Indexed Job's manifest and
-// command over a small listing, one run per completion index.
+// The batch recipes of the README and the manual page, run as written: GNU
+// parallel over ssh to two sshd on the loopback, the Kubernetes Indexed
+// Job's manifest and command over a small listing, one run per completion
+// index, and the one-host recipes. Each runs on a phone portrait stored on
+// its side and on a source smaller than every size asked: its outputs are
+// upright and not enlarged.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -10,6 +13,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -57,6 +61,75 @@ std::string ReadmeBlock(const std::string& language) {
   if (start == std::string::npos) return "";
   const size_t end = text.find("```", start + fence.size());
   return text.substr(start + fence.size(), end - start - fence.size());
+}
+
+// The manual page's example block holding text, its lines as sh reads them.
+std::string ManPageBlock(const std::string& text) {
+  const fs::path page = fs::path(TAVREL_README).parent_path() / "doc/tavrel.1";
+  std::string block;
+  bool inside = false;
+  std::istringstream lines(ReadText(page));
+  for (std::string line; std::getline(lines, line);) {
+    if (line == ".EX") {
+      inside = true;
+      block.clear();
+    } else if (line == ".EE") {
+      if (block.find(text) != std::string::npos) return block;
+      inside = false;
+    } else if (inside) {
+      for (size_t i = 0; i < line.size(); ++i) {
+        if (line.compare(i, 2, "\\-") != 0) block += line[i];  // "\-" is a hyphen
+      }
+      block += '\n';
+    }
+  }
+  return "";
+}
+
+// A phone portrait stored on its side (EXIF orientation 6) and a source
+// narrower than every recipe's sizes, with their upright sizes.
+struct RecipeSource {
+  const char* data;  // under tests/data
+  int width, height;
+};
+constexpr RecipeSource kRecipeSources[] = {{"orientation/portrait_6.jpg", 32, 43},
+                                           {"codecs/gradient_baseline.jpg", 48, 40}};
+
+// A JPEG output of the source: no wider nor taller than the source upright,
+// and turned as it is (a square cut says nothing of that).
+void ExpectUprightAndNotEnlarged(const fs::path& output, int width, int height) {
+  const std::vector<uint8_t> bytes = test::ReadFileBytes(output);
+  tjhandle handle = tjInitDecompress();
+  int w = 0, h = 0, subsampling = 0, colourspace = 0;
+  const int read =
+      tjDecompressHeader3(handle, bytes.data(), bytes.size(), &w, &h, &subsampling, &colourspace);
+  tjDestroy(handle);
+  ASSERT_EQ(read, 0) << output << " is no JPEG";
+  EXPECT_LE(w, width) << output << " is enlarged or on its side";
+  EXPECT_LE(h, height) << output << " is enlarged or on its side";
+  if (w != h) {
+    EXPECT_EQ(w < h, width < height) << output << " is on its side";
+  }
+}
+
+// Every output under folder whose name begins with a source's name is that
+// source's; each source has at least one.
+void ExpectRecipeOutputs(const fs::path& folder) {
+  std::map<std::string, int> outputs;
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = entry.path().filename().string();
+    for (const RecipeSource& source : kRecipeSources) {
+      const std::string stem = fs::path(source.data).stem().string();
+      if (name.rfind(stem, 0) != 0) continue;
+      ++outputs[stem];
+      ExpectUprightAndNotEnlarged(entry.path(), source.width, source.height);
+    }
+  }
+  for (const RecipeSource& source : kRecipeSources) {
+    EXPECT_GT(outputs[fs::path(source.data).stem().string()], 0) << source.data << " in " << folder;
+  }
 }
 
 std::string ProgramFolder() {
@@ -212,6 +285,8 @@ class ManyHosts : public ::testing::Test {
 TEST_F(ManyHosts, ParallelRecipeReturnsTheSingleRunsBytesAndCleansUp) {
   std::string line = ReadmeLine("parallel --sshlogin host1,host2 ");
   ASSERT_FALSE(line.empty()) << "the README's parallel line is gone";
+  // The single runs below are the recipe's.
+  ASSERT_NE(line.find(" tavrel //web /w 256 /o {.}-256.jpg {} "), std::string::npos) << line;
   // One job slot a host, so that four inputs keep both busy.
   std::string logins;
   for (int port : ports_) {
@@ -226,7 +301,7 @@ TEST_F(ManyHosts, ParallelRecipeReturnsTheSingleRunsBytesAndCleansUp) {
   fs::create_directories(home);
   const std::vector<std::string> inputs = {"codecs/gradient_baseline.jpg",
                                            "codecs/gradient_progressive.jpg",
-                                           "orientation/portrait_1.jpg", "exif/Canon_40D.jpg"};
+                                           "orientation/portrait_6.jpg", "exif/Canon_40D.jpg"};
   for (const std::string& input : inputs) {
     fs::copy_file(test::DataPath(input), work / fs::path(input).filename());
   }
@@ -249,9 +324,13 @@ TEST_F(ManyHosts, ParallelRecipeReturnsTheSingleRunsBytesAndCleansUp) {
     const fs::path returned = work / (stem + "-256.jpg");
     ASSERT_TRUE(fs::exists(returned)) << returned << " did not come back\n" << run.err;
     const test::RunResult single =
-        test::RunTavrel({"/w", "256", "/o", dir_ / "single.jpg", test::DataPath(input)});
+        test::RunTavrel({"//web", "/w", "256", "/o", dir_ / "single.jpg", test::DataPath(input)});
     ASSERT_EQ(single.status, 0) << single.err;
     EXPECT_EQ(test::ReadFileBytes(returned), test::ReadFileBytes(dir_ / "single.jpg")) << input;
+  }
+  for (const RecipeSource& source : kRecipeSources) {
+    ExpectUprightAndNotEnlarged(work / (fs::path(source.data).stem().string() + "-256.jpg"),
+                                source.width, source.height);
   }
   EXPECT_EQ(Entries(remoteTmp), before) << "--cleanup left " << remoteTmp << " changed";
   for (int port : ports_) {
@@ -321,6 +400,12 @@ for value in (job["apiVersion"], job["kind"], body["completionMode"], body["comp
     listed.insert(input);
     listing += input + "\n";
   }
+  for (const RecipeSource& source : kRecipeSources) {
+    const fs::path input = data / "in" / fs::path(source.data).filename();
+    fs::copy_file(test::DataPath(source.data), input);
+    listed.insert(input.string());
+    listing += input.string() + "\n";
+  }
   WriteText(data / "list.txt", listing);
   const std::string mount = fields[7] + "/";
   for (size_t at = args.find(mount); at != std::string::npos; at = args.find(mount, at)) {
@@ -347,6 +432,53 @@ for value in (job["apiVersion"], job["kind"], body["completionMode"], body["comp
     EXPECT_EQ(pods.size(), 1u) << input << " is in more than one shard";
   }
   EXPECT_EQ(written, listed);
+  ExpectRecipeOutputs(data / "out");
+}
+
+// The recipes for one host: each line as written, tavrel found on PATH,
+// run in a folder whose photos/ holds the two sources.
+TEST(OneHostRecipes, EachTurnsAPortraitUprightAndEnlargesNothing) {
+  test::TempDir dir;
+  // Spark's RDD.pipe splits its command as shlex does and feeds the names.
+  const std::string spark = ReadmeLine("report = names.pipe(");
+  const size_t open = spark.find("(\""), close = spark.rfind("\")");
+  ASSERT_TRUE(open != std::string::npos && close != std::string::npos) << spark;
+  std::string pipe = spark.substr(open + 2, close - open - 2);
+  ASSERT_NE(pipe.find("/shared/"), std::string::npos) << pipe;
+  pipe.replace(pipe.find("/shared/"), 8, "");
+  std::string names;
+  for (const RecipeSource& source : kRecipeSources) {
+    names += "photos/" + fs::path(source.data).filename().string() + "\\n";
+  }
+  const std::string sparkRun = "printf '" + names +
+                               "' | python3 -c 'import shlex, subprocess, sys\n"
+                               "sys.exit(subprocess.run(shlex.split(sys.argv[1])).returncode)' '" +
+                               pipe + "'";
+  const struct {
+    const char* where;
+    std::string script;
+  } recipes[] = {
+      {"the README's srcset of every photo", ReadmeLine("tavrel //each ")},
+      {"the README's listing", ReadmeLine("find photos ")},
+      {"the README's Spark pipe", sparkRun},
+      {"the manual page's parallel", ManPageBlock("parallel tavrel ")},
+  };
+  for (const auto& recipe : recipes) {
+    SCOPED_TRACE(recipe.where);
+    ASSERT_FALSE(recipe.script.empty()) << "the recipe is gone";
+    const fs::path work = dir / "work";
+    fs::remove_all(work);
+    fs::create_directories(work / "photos");
+    for (const RecipeSource& source : kRecipeSources) {
+      fs::copy_file(test::DataPath(source.data),
+                    work / "photos" / fs::path(source.data).filename());
+    }
+    const test::RunResult run = test::RunProgram(
+        {"env", "PATH=" + ProgramFolder() + ":" + std::getenv("PATH"), "sh", "-c", recipe.script},
+        work.string());
+    ASSERT_EQ(run.status, 0) << recipe.script << "\n" << run.err;
+    ExpectRecipeOutputs(work / "out");
+  }
 }
 
 }  // namespace

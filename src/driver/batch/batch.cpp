@@ -1,7 +1,9 @@
 // The second half of a batch: the jobs, their error and report lines.
 #include "driver/batch/batch.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,42 +12,99 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "base/errno_error.h"
 #include "base/quiet_stderr.h"
-#include "driver/job/error_line.h"
 #include "driver/command_line/web_output.h"
+#include "driver/job/error_line.h"
 #include "metadata/drop_items.h"
+#include "stream/signal_note.h"
 
 namespace {
 
-// Where the report lines go, one whole line at a time from any thread.
+// Writes all of text; the bytes written, and errno when that is not all.
+size_t WriteAll(int fd, std::string_view text, int& error) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += size_t(n);
+  }
+  return done;
+}
+
+// Where the report lines go, one whole line at a time from any thread. The
+// first line that cannot be written ends the report: a half line is cut
+// off a regular file, no later line is written, and the run fails with
+// that line's code. A signal that ends the run adds the interrupted line.
 class ReportSink {
  public:
   ReportSink() = default;
   ReportSink(const ReportSink&) = delete;
   ReportSink& operator=(const ReportSink&) = delete;
-  ~ReportSink() {
-    if (file_ != nullptr && file_ != stdout) std::fclose(file_);
-  }
+  ~ReportSink() { Close(); }
   // noErr, or the open's code; without a target every line is dropped.
   int32_t Open(const std::optional<std::string>& target) {
     if (!target) return noErr;
-    file_ = *target == "-" ? stdout : std::fopen(target->c_str(), "we");
-    return file_ != nullptr ? noErr : int32_t(ErrorFromErrno(errno));
+    if (*target == "-") {
+      std::fflush(stdout);
+      fd_ = STDOUT_FILENO;
+    } else {
+      // Not blocking: a pipe with no reader fails at once.
+      const int fd = open(target->c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+      const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
+      if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int32_t err = ErrorFromErrno(errno);
+        if (fd >= 0) close(fd);
+        return err;
+      }
+      fd_ = fd;
+    }
+    ArmSignalNote(fd_, InterruptedLine());
+    return noErr;
   }
   void Write(const ReportRecord& record) {
-    if (file_ == nullptr) return;
+    if (fd_ < 0) return;
     const std::string line = ReportLine(record);
     const std::lock_guard<std::mutex> hold(lock_);
-    std::fwrite(line.data(), 1, line.size(), file_);
-    std::fflush(file_);  // a reader down a pipe sees each output as it is done
+    if (failure_ != noErr) return;
+    const off_t start = lseek(fd_, 0, SEEK_CUR);
+    MarkSignalNoteMidLine(true);
+    int error = 0;
+    const size_t written = WriteAll(fd_, line, error);
+    if (error == 0) {
+      MarkSignalNoteMidLine(false);
+      return;
+    }
+    failure_ = ErrorFromErrno(error);
+    struct stat status {};
+    const bool cut = written == 0 || (start >= 0 && fstat(fd_, &status) == 0 &&
+                                      S_ISREG(status.st_mode) && ftruncate(fd_, start) == 0);
+    MarkSignalNoteMidLine(!cut);
   }
+  // After the last line: a file system that writes late may fail here.
+  void Close() {
+    if (fd_ < 0) return;
+    DisarmSignalNote();
+    if (fd_ != STDOUT_FILENO && close(fd_) != 0 && failure_ == noErr) {
+      failure_ = ErrorFromErrno(errno);
+    }
+    fd_ = -1;
+  }
+  // noErr while every line was written.
+  int32_t Failure() const { return failure_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  int fd_ = -1;
   std::mutex lock_;
+  std::atomic<int32_t> failure_{noErr};
 };
 
 // What every line of one job says of its source and of what was asked.
@@ -140,7 +199,11 @@ struct BatchRun {
   }
 
   void Work() {
-    for (size_t i; (i = next++) < plan.jobs.size();) RunJob(plan.jobs[i]);
+    // No input is begun once the report has failed: what it could not list
+    // stays whole, and nothing more is written unlisted.
+    for (size_t i; report.Failure() == noErr && (i = next++) < plan.jobs.size();) {
+      RunJob(plan.jobs[i]);
+    }
   }
 };
 
@@ -153,7 +216,6 @@ struct BatchRun {
 int32_t DefaultJobs() {
   return std::thread::hardware_concurrency() == 1 ? 1 : 2;
 }
-
 
 int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
   BatchRun run(plan);
@@ -184,5 +246,10 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
   }
   run.Work();
   for (std::thread& helper : helpers) helper.join();
+  run.report.Close();
+  if (const int32_t err = run.report.Failure()) {
+    WriteStandardError(JobErrorLine(err, *batch.reportTarget));
+    return err;
+  }
   return plan.manyInputs ? run.failedInputs.load() : run.firstCode.load();
 }

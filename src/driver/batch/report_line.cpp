@@ -59,6 +59,8 @@ const char* StatusWord(ReportStatus status) {
       return "failed";
     case ReportStatus::kSkipped:
       return "skipped";
+    case ReportStatus::kInterrupted:
+      return "interrupted";
   }
   return "failed";
 }
@@ -157,9 +159,18 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
+std::string InterruptedLine() {
+  ReportRecord r;
+  r.status = ReportStatus::kInterrupted;
+  r.code = -128;  // the user cancelled
+  r.message = "Interrupted: outputs written after the line before this are not listed";
+  return ReportLine(r);
+}
+
 std::string ReportLine(const ReportRecord& r) {
   JsonObject line;
-  line.Number("version", kReportVersion).String("input", r.input);
+  line.Number("version", kReportVersion);
+  r.input ? line.String("input", *r.input) : line.Null("input");
   r.output ? line.String("output", *r.output) : line.Null("output");
   line.String("status", StatusWord(r.status)).Number("code", r.code);
   r.message ? line.String("message", *r.message) : line.Null("message");

@@ -12,10 +12,10 @@
 
 constexpr int32_t kReportVersion = 1;
 
-enum class ReportStatus { kOk, kFailed, kSkipped };
+enum class ReportStatus { kOk, kFailed, kSkipped, kInterrupted };
 
 struct ReportRecord {
-  std::string input;
+  std::optional<std::string> input;   // none on the line that says the run was interrupted
   std::optional<std::string> output;  // none for an input that failed before naming one
   ReportStatus status = ReportStatus::kOk;
   int32_t code = 0;
@@ -39,6 +39,11 @@ struct ReportRecord {
 
 // The line, ending in a newline.
 std::string ReportLine(const ReportRecord& record);
+
+// The last line of a report whose run a signal ended: status
+// "interrupted", code -128, input, output and every fact null. Outputs
+// written after the line before it may exist unlisted.
+std::string InterruptedLine();
 
 // A JSON string with its quotes: quotes, backslashes and control characters
 // escaped, each byte that is no part of valid UTF-8 written as U+FFFD.
