@@ -8,10 +8,10 @@
 #include "driver/batch/batch.h"
 #include "driver/command_line/checks.h"
 #include "driver/command_line/command_line.h"
+#include "driver/command_line/refusals.h"
 #include "driver/job/error_line.h"
 #include "driver/job/image_job.h"
 #include "driver/job/process_state.h"
-#include "driver/command_line/refusals.h"
 #include "imageio/usage.h"
 #include "metadata/dump.h"
 #include "platform/quicktime.h"
@@ -106,8 +106,7 @@ int32_t RunDriver(const std::vector<std::string>& words) {
   for (size_t i = 0; i < job.outputs.size(); ++i) {
     const OutputResult& output = job.outputs[i];
     if (output.code == noErr) continue;
-    const std::string& path =
-        settings.outputs.empty() ? *settings.outputPath : settings.outputs[i].path;
+    const std::string& path = settings.outputs[i].path;
     std::string line =
         JobErrorLine(output.code, FileForStage(output.stage, *settings.inputPath, path));
     if (line != said) WriteStandardError(line);

@@ -211,7 +211,7 @@ class Scanner {
         s_.height = ReadInteger(argument);
         break;
       case 'o':
-        s_.outputPath = std::string(argument);
+        s_.outputName = std::string(argument);
         break;
       case 'p':
         ApplyEdgeModes(argument, s_);
@@ -242,7 +242,7 @@ class Scanner {
     if (name == "out") {
       const std::string* argument = TakeNextWord();
       if (argument == nullptr) MissingArgument(name);
-      s_.outputPath = argument ? *argument : std::string();
+      s_.outputName = argument ? *argument : std::string();
     } else if (name == "help") {
       out_.notes.push_back({NoteKind::kUsage, {}});
     } else if (name == "resampleHeightWidth") {
