@@ -182,6 +182,7 @@ std::string MeetingLine(const WritePlan& plan, const Meeting& m) {
            " cannot both go to the standard output\n";
   }
   if (IsOutput(a->use) && IsOutput(b->use)) {
+    if (a->input > b->input) std::swap(a, b);  // in listing order, whichever shard
     return "Error: " + Quoted(b->name) + ": written for both " + Quoted(InputName(plan, a->input)) +
            " and " + Quoted(InputName(plan, b->input)) + "\n";
   }
