@@ -6,6 +6,8 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -155,11 +157,26 @@ void AddFile(WritePlan* plan, FileUse use, const std::string& name, int32_t inpu
 }
 
 std::vector<Meeting> Meetings(const WritePlan& plan) {
+  // Uses of one file, found by identity; a folder of temporaries is shared
+  // by every output in it, so those are compared with the others alone.
+  struct Bucket {
+    std::vector<size_t> all;
+    std::vector<size_t> others;  // not folders of temporaries
+  };
+  std::map<std::tuple<uint64_t, uint64_t, std::string>, Bucket> buckets;
   std::vector<Meeting> meetings;
   for (size_t j = 0; j < plan.files.size(); ++j) {
-    for (size_t i = 0; i < j; ++i) {
-      if (MayMeet(plan, plan.files[i], plan.files[j])) meetings.push_back({i, j});
+    const PlannedFile& file = plan.files[j];
+    const FileIdentity& id = file.identity;
+    Bucket& bucket = buckets[{id.device, id.inode, id.rest}];
+    const bool folder = file.use == FileUse::kTemporaries;
+    for (const size_t i : folder ? bucket.others : bucket.all) {
+      if (!MayMeet(plan, plan.files[i], file)) continue;
+      meetings.push_back({i, j});
+      break;
     }
+    bucket.all.push_back(j);
+    if (!folder) bucket.others.push_back(j);
   }
   return meetings;
 }

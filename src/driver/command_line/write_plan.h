@@ -56,7 +56,8 @@ struct Meeting {
   size_t second = 0;
 };
 
-// Every pair that meets, in the order the uses were added. Reading alone
+// For each use, the first use before it that it meets, in the order the
+// uses were added (so n uses of one name give n - 1 lines). Reading alone
 // never meets; an output may be its own input under "//in-place"; the dump
 // may name an input (it is then refused by its own open and goes to the
 // standard output); a file that is not a regular one meets a read only when
