@@ -25,6 +25,7 @@ void TakeIdentity(const struct stat& status, FileIdentity* identity) {
   identity->device = uint64_t(status.st_dev);
   identity->inode = uint64_t(status.st_ino);
   identity->regular = S_ISREG(status.st_mode);
+  identity->characterDevice = S_ISCHR(status.st_mode);
 }
 
 // A standard stream by its descriptor; a closed one is a file of its own.
@@ -91,11 +92,9 @@ std::string TemporariesFolder(const std::string& name) {
 }
 
 const std::string& InputName(const WritePlan& plan, int32_t input) {
-  for (const PlannedFile& file : plan.files) {
-    if (file.use == FileUse::kInput && file.input == input) return file.name;
-  }
   static const std::string none;
-  return none;
+  return input >= 0 && size_t(input) < plan.inputNames.size() ? plan.inputNames[size_t(input)]
+                                                              : none;
 }
 
 std::string Quoted(const std::string& text) {
@@ -137,7 +136,9 @@ bool MayMeet(const WritePlan& plan, const PlannedFile& a, const PlannedFile& b) 
   if (a.use == FileUse::kTemporaries && b.use == FileUse::kTemporaries) return false;
   const PlannedFile& read = Writes(a.use) ? b : a;
   const PlannedFile& written = Writes(a.use) ? a : b;
-  if (Writes(read.use)) return true;
+  // Two writers of a device ("/dev/null", a terminal) leave nothing to lose,
+  // but for the standard output, whose reader takes one stream.
+  if (Writes(read.use)) return !a.identity.characterDevice || a.identity.standardOutput;
   if (!read.identity.regular) return false;
   if (written.use == FileUse::kKept) return false;  // left as it is: the input is safe
   if (written.use == FileUse::kDump && read.use == FileUse::kInput) return false;
@@ -149,6 +150,10 @@ bool MayMeet(const WritePlan& plan, const PlannedFile& a, const PlannedFile& b) 
 
 void AddFile(WritePlan* plan, FileUse use, const std::string& name, int32_t input, bool own) {
   plan->files.push_back({use, name, input, own, Resolve(name, Writes(use))});
+  if (use == FileUse::kInput && input >= 0) {
+    if (plan->inputNames.size() <= size_t(input)) plan->inputNames.resize(size_t(input) + 1);
+    plan->inputNames[size_t(input)] = name;
+  }
   const FileIdentity& written = plan->files.back().identity;
   // Devices, pipes and the standard output are written in place.
   if (use != FileUse::kOutput || name == "-" || (written.rest.empty() && !written.regular)) return;

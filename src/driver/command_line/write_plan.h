@@ -22,12 +22,14 @@ enum class FileUse : uint8_t {
 
 // Where a name leads: the file after every link; for a name not there yet,
 // the nearest folder above it that is there and the rest of the name.
+// Two identities are one file when device, inode and rest agree.
 struct FileIdentity {
   uint64_t device = 0;
   uint64_t inode = 0;
-  std::string rest;             // empty for a file that is there
-  bool regular = false;         // a regular file that is there
-  bool standardOutput = false;  // written, and the file descriptor 1 is open on
+  std::string rest;              // empty for a file that is there
+  bool regular = false;          // a regular file that is there
+  bool characterDevice = false;  // a device: "/dev/null", a terminal
+  bool standardOutput = false;   // written, and the file descriptor 1 is open on
   bool operator==(const FileIdentity& other) const {
     return device == other.device && inode == other.inode && rest == other.rest;
   }
@@ -44,6 +46,7 @@ struct PlannedFile {
 struct WritePlan {
   bool inPlace = false;  // "//in-place": an output may replace its own input
   std::vector<PlannedFile> files;
+  std::vector<std::string> inputNames;  // by place, as recorded
 };
 
 // Records one use of name, resolved now; an output also records the folder
@@ -60,8 +63,9 @@ struct Meeting {
 // uses were added (so n uses of one name give n - 1 lines). Reading alone
 // never meets; an output may be its own input under "//in-place"; the dump
 // may name an input (it is then refused by its own open and goes to the
-// standard output); a file that is not a regular one meets a read only when
-// written twice (a terminal may well be both ends); the folders of
+// standard output); two writers of a device other than the standard output
+// do not meet; a write meets a read only on a regular file (a terminal may
+// well be both ends); the folders of
 // temporaries are shared by every output in them. Pairs in which neither
 // use is this shard's are left to the shard they are in.
 std::vector<Meeting> Meetings(const WritePlan& plan);

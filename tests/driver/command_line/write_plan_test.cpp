@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "base/same_file.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -91,6 +92,13 @@ TEST_F(WritePlanTable, PairsThatLeadToOneFileMeet) {
     cases.push_back({{FileUse::kOutput, "-", 0}, {FileUse::kOutput, name, 1}, true});
     cases.push_back({{FileUse::kInput, "-", 0}, {FileUse::kOutput, name, 0}, false});
     cases.push_back({{FileUse::kReport, "r.json", -1}, {FileUse::kOutput, name, 0}, false});
+  }
+  // A device other than the standard output: nothing to lose.
+  if (!NamesStandardOutput("/dev/null")) {
+    cases.push_back(
+        {{FileUse::kOutput, "/dev/null", 0}, {FileUse::kOutput, "/dev/null", 1}, false});
+    cases.push_back(
+        {{FileUse::kOutput, "/dev/null", 0}, {FileUse::kReport, "/dev/null", -1}, false});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.first.name + " / " + c.second.name);
