@@ -155,6 +155,9 @@ TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
        "Error: \"out/{stem}.jpg\": unknown placeholder {stem} (known: {dir} {name} {w} {h} "
        "{size})",
        1},
+      {{"//each", "/w", "8", "/o", "out/{w}.jpg", "a/p.png", "b/p.png"},
+       "Error: \"out/{w}.jpg\": every input would write this name (no {name} or {dir})",
+       1},
       {{"//each", "/w", "8", "/o", "out/{size}.jpg", "a/p.png"},
        "Error: \"out/{size}.jpg\": {size} in an output name needs //sizes",
        1},

@@ -94,6 +94,14 @@ void PlanListing(JobSettings& s, const BatchOptions& batch, std::vector<Note>& n
     AddFile(files, FileUse::kInputList, *batch.inputsFile, -1, true);
   }
   const std::vector<std::string> inputs = ListInputs(batch, listed);
+  // One name for every input is the template's fault, not the inputs'.
+  const std::string templ = s.outputName.value_or(std::string());
+  if (inputs.size() > 1 && templ.find("{name}") == std::string::npos &&
+      templ.find("{dir}") == std::string::npos) {
+    Fail(s, notes,
+         "Error: \"" + templ + "\": every input would write this name (no {name} or {dir})\n");
+    return;
+  }
   bool errorsSaid = false;  // the checks' refusals are said for the first input they concern
   for (size_t p = 0; p < inputs.size(); ++p) {
     const int32_t place = int32_t(p);
