@@ -82,6 +82,18 @@ void AddOtherShardInput(const JobSettings& s, const BatchOptions& batch, const s
   }
 }
 
+// One name for every input is the template's fault, not the inputs'.
+bool TemplateTellsInputsApart(JobSettings& s, size_t inputs, std::vector<Note>& notes) {
+  const std::string templ = s.outputName.value_or(std::string());
+  if (inputs < 2 || !s.outputName || templ.find("{name}") != std::string::npos ||
+      templ.find("{dir}") != std::string::npos) {
+    return true;
+  }
+  Fail(s, notes,
+       "Error: \"" + templ + "\": every input would write this name (no {name} or {dir})\n");
+  return false;
+}
+
 // Every input of the listing: this shard's checked and named, each failing
 // alone where its header cannot be read; the others' names recorded.
 void PlanListing(JobSettings& s, const BatchOptions& batch, std::vector<Note>& notes,
@@ -94,14 +106,7 @@ void PlanListing(JobSettings& s, const BatchOptions& batch, std::vector<Note>& n
     AddFile(files, FileUse::kInputList, *batch.inputsFile, -1, true);
   }
   const std::vector<std::string> inputs = ListInputs(batch, listed);
-  // One name for every input is the template's fault, not the inputs'.
-  const std::string templ = s.outputName.value_or(std::string());
-  if (inputs.size() > 1 && templ.find("{name}") == std::string::npos &&
-      templ.find("{dir}") == std::string::npos) {
-    Fail(s, notes,
-         "Error: \"" + templ + "\": every input would write this name (no {name} or {dir})\n");
-    return;
-  }
+  if (!TemplateTellsInputsApart(s, inputs.size(), notes)) return;
   bool errorsSaid = false;  // the checks' refusals are said for the first input they concern
   for (size_t p = 0; p < inputs.size(); ++p) {
     const int32_t place = int32_t(p);
