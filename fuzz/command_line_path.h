@@ -58,8 +58,8 @@ inline bool ExerciseCommandLine(std::span<const uint8_t> bytes) {
       SplitWords(bytes.size() > 8 ? bytes.subspan(8) : std::span<const uint8_t>());
   ScanOutcome outcome = ScanWords(words, settings);
   if (!NotesAreWellFormed(outcome.notes, settings.errorCount)) return false;
-  settings.geometry = StoredGeometry(ReadInt32(bytes, 0), ReadInt32(bytes, 4), 1);
-  ComputeOutputSize(settings, outcome.notes);
+  OutputGeometry geometry = StoredGeometry(ReadInt32(bytes, 0), ReadInt32(bytes, 4), 1);
+  ComputeOutputSize(settings, &geometry, outcome.notes);
   return NotesAreWellFormed(outcome.notes, settings.errorCount);
 }
 

@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // copied metadata.
   JobSettings settings;
   settings.inputPath = Input().path;
-  settings.outputPath = Output().path;
+  settings.outputName = Output().path;
   settings.width = int32_t(size % 3 == 0 ? width * 2 : (width + 1) / 2);
   settings.height = int32_t(size % 5 == 0 ? height : (height + 2) / 3);
   settings.exportSettings.codec = size % 2 == 0 ? FourCC("png ") : FourCC("jpeg");

@@ -31,6 +31,7 @@ constexpr OSErr nsvErr = -35;  // no such volume
 constexpr OSErr ioErr = -36;
 constexpr OSErr eofErr = -39;  // nothing more to read (an animation's frames)
 constexpr OSErr fnfErr = -43;  // file not found
+constexpr OSErr dupFNErr = -48;  // duplicate file name: two uses of one file
 constexpr OSErr paramErr = -50;
 constexpr OSErr memFullErr = -108;     // out of memory
 constexpr OSErr cDepthErr = -157;      // pixel format the resampler cannot handle

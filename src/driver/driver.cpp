@@ -109,8 +109,7 @@ int32_t RunDriver(const std::vector<std::string>& words) {
   for (size_t i = 0; i < job.outputs.size(); ++i) {
     const OutputResult& output = job.outputs[i];
     if (output.code == noErr) continue;
-    const std::string& path =
-        settings.outputs.empty() ? *settings.outputPath : settings.outputs[i].path;
+    const std::string& path = settings.outputs[i].path;
     std::string line =
         JobErrorLine(output.code, FileForStage(output.stage, *settings.inputPath, path));
     if (line != said) WriteStandardError(line);

@@ -2,6 +2,7 @@
 // program: the same bytes, names from the template, refusals before
 // anything is written, failures that stay with their input.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -147,15 +148,15 @@ TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
     int status;
   };
   const Case cases[] = {
-      {{"//each", "/w", "8", "/o", "out/{name}.jpg", "a/p.png", "b/p.png"},
-       "Error: \"out/p.jpg\": written for both \"a/p.png\" and \"b/p.png\"",
-       1},
       {{"//sizes", "8,x8", "/o", "out/{name}.jpg", "a/p.png"},
        "Error: \"out/p.jpg\": written for both \"a/p.png\" and \"a/p.png\"",
        1},
       {{"//each", "/w", "8", "/o", "out/{stem}.jpg", "a/p.png"},
        "Error: \"out/{stem}.jpg\": unknown placeholder {stem} (known: {dir} {name} {w} {h} "
        "{size})",
+       1},
+      {{"//each", "/w", "8", "/o", "out/{w}.jpg", "a/p.png", "b/p.png"},
+       "Error: \"out/{w}.jpg\": every input would write this name (no {name} or {dir})",
        1},
       {{"//each", "/w", "8", "/o", "out/{size}.jpg", "a/p.png"},
        "Error: \"out/{size}.jpg\": {size} in an output name needs //sizes",
@@ -184,7 +185,24 @@ TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
       {{"//report", "-", "/w", "8", "/o", "-", "a/p.png"},
        "The image and the report cannot both go to the standard output",
        1},
+      {{"//report", "/dev/fd/1", "/w", "8", "/o", "-", "a/p.png"},
+       "The image and the report cannot both go to the standard output",
+       1},
+      {{"//report", "/proc/self/fd/1", "/w", "8", "/o", "-", "a/p.png"},
+       "The image and the report cannot both go to the standard output",
+       1},
+      {{"//report", "./a/p.png", "/w", "8", "/o", "out/p.jpg", "a/p.png"},
+       "Error: \"./a/p.png\": the report is also the input \"a/p.png\"",
+       1},
+      {{"//inputs", "list", "//report", "b/../list", "/w", "8", "/o", "out/{name}.jpg"},
+       "Error: \"b/../list\": the report is also the input listing \"list\"",
+       1},
+      {{"//report", "out/p.jpg", "/w", "8", "/o", "out/p.jpg", "a/p.png"},
+       "Error: \"out/p.jpg\": the output is also the report \"out/p.jpg\"",
+       1},
   };
+  test::WriteFileBytes(dir_ / "list", {'a', '/', 'p', '.', 'p', 'n', 'g', '\n'});
+  const std::vector<uint8_t> input = Bytes("a/p.png"), listing = Bytes("list");
   for (const Case& c : cases) {
     const RunResult r = Run(c.args);
     EXPECT_EQ(r.status, c.status) << c.firstLine;
@@ -192,6 +210,8 @@ TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
     EXPECT_NE(r.err.find("Usage: "), std::string::npos) << c.firstLine;
     EXPECT_EQ(r.out, "") << c.firstLine;
     EXPECT_FALSE(Exists("out")) << c.firstLine;
+    EXPECT_EQ(Bytes("a/p.png"), input) << c.firstLine;
+    EXPECT_EQ(Bytes("list"), listing) << c.firstLine;
   }
   // Without the batch options the output name is taken as it stands.
   const RunResult literal = Run({"/w", "8", "/c", "png", "/o", "{name}.png", "a/p.png"});
@@ -287,6 +307,113 @@ TEST_F(BatchRun, SkipExistingLeavesAnOutputAloneAndSaysSo) {
   EXPECT_NE(text.find("\"input\":\"b/q.png\",\"output\":\"q.jpg\",\"status\":\"ok\""),
             std::string::npos)
       << text;
+}
+
+// Files that two inputs both claim, or one input's output that is another
+// input: those inputs fail alone, each line naming both, and nothing of
+// theirs is written; the rest are. Entries of one input that come out the
+// same write one file, reported for each.
+TEST_F(BatchRun, ClashesFailTheInputsConcernedAlone) {
+  std::filesystem::copy_file(dir_ / "b/q.png", dir_ / "a/px.png");
+  const std::vector<uint8_t> px = Bytes("a/px.png");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string firstLine;
+    std::multiset<std::string> failed;  // inputs
+    std::multiset<std::string> written;
+  };
+  const Case cases[] = {
+      {{"//each", "/w", "8", "/o", "out/{name}.jpg", "a/p.png", "b/p.png", "b/q.png"},
+       2,
+       "Error: \"out/p.jpg\": written for both \"a/p.png\" and \"b/p.png\"",
+       {"a/p.png", "b/p.png"},
+       {"out/q.jpg"}},
+      {{"//each", "/w", "8", "/c", "png", "/o", "{dir}/{name}x.png", "a/p.png", "a/px.png",
+        "b/q.png"},
+       2,
+       "Error: \"a/px.png\": the output of \"a/p.png\" is the input \"a/px.png\"",
+       {"a/p.png", "a/px.png"},
+       {"b/qx.png"}},
+      {{"//each", "//no-enlarge", "//sizes", "8,40,60", "/c", "png", "/o", "out/{name}-{w}.png",
+        "a/p.png"},
+       0,
+       "",
+       {},
+       {"out/p-8.png", "out/p-40.png", "out/p-40.png"}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"//report", "-"});
+    const RunResult r = Run(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n')), c.firstLine);
+    EXPECT_EQ(r.err.find("Usage: "), std::string::npos);
+    std::multiset<std::string> failed, written;
+    for (const std::string& json : Lines(r.out)) {
+      const size_t input = json.find("\"input\":\"") + 9, output = json.find("\"output\":\"");
+      if (json.find("\"status\":\"failed\"") != std::string::npos) {
+        failed.insert(json.substr(input, json.find('"', input) - input));
+      } else if (output != std::string::npos) {
+        written.insert(json.substr(output + 10, json.find('"', output + 10) - output - 10));
+      }
+    }
+    EXPECT_EQ(failed, c.failed) << r.out;
+    EXPECT_EQ(written, c.written) << r.out;
+    for (const std::string& name : written) EXPECT_TRUE(Exists(name)) << name;
+    std::filesystem::remove_all(dir_ / "out");
+  }
+  EXPECT_EQ(Bytes("a/px.png"), px);
+  EXPECT_FALSE(Exists("a/pxx.png") || Exists("b/px.png"));
+
+  // The second run of a sizes line, its thumbnails now among the inputs.
+  const std::vector<std::string> sizes = {
+      "//each", "//sizes", "8,16", "/c", "png", "/o", "{dir}/{name}-{w}.png"};
+  std::vector<std::string> first = sizes, second = sizes;
+  first.insert(first.end(), {"b/q.png"});
+  ASSERT_EQ(Run(first).status, 0);
+  const std::vector<uint8_t> thumbnail = Bytes("b/q-8.png");
+  second.insert(second.end(), {"b/q.png", "b/q-8.png", "b/q-16.png", "a/p.png"});
+  const RunResult again = Run(second);
+  EXPECT_EQ(again.status, 3) << again.err;
+  EXPECT_EQ(Bytes("b/q-8.png"), thumbnail);
+  EXPECT_FALSE(Exists("b/q-8-8.png"));
+  EXPECT_TRUE(Exists("a/p-8.png") && Exists("a/p-16.png"));
+}
+
+// Each shard works out the names of the whole listing, so two inputs in
+// different shards that write one file fail in both; with {w} the other
+// shard's headers are read for it.
+TEST_F(BatchRun, ShardsSeeClashesAcrossShards) {
+  std::ofstream(dir_ / "list") << "a/p.png\nb/p.png\nb/q.png\n";
+  for (const std::string templ : {"out/{name}.jpg", "out/{name}-{w}.jpg"}) {
+    const std::string clash = templ == "out/{name}.jpg" ? "out/p.jpg" : "out/p-8.jpg";
+    for (const std::string shard : {"0/2", "1/2"}) {
+      const RunResult r =
+          Run({"//inputs", "list", "//shard", shard, "/w", "8", "/o", templ, "//report", "-"});
+      EXPECT_EQ(r.status, 1) << shard << " " << r.err;
+      EXPECT_EQ(r.err.substr(0, r.err.find('\n')),
+                "Error: \"" + clash + "\": written for both \"a/p.png\" and \"b/p.png\"");
+      EXPECT_FALSE(Exists(clash)) << shard;
+    }
+    EXPECT_TRUE(Exists(templ == "out/{name}.jpg" ? "out/q.jpg" : "out/q-8.jpg"));
+  }
+}
+
+// {dir} below a fixed leading folder stays below it; a report onto a pipe
+// with no reader is refused at once.
+TEST_F(BatchRun, NamesStayInTheirFolderAndTheReportNeverWaits) {
+  const RunResult r =
+      RunTavrel({"//each", "/w", "8", "/c", "png", "/o", "out/{dir}/{name}.png", "../a/p.png"},
+                (dir_ / "b").string());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Exists("b/out/a/p.png"));
+  EXPECT_FALSE(Exists("b/a"));
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0644), 0);
+  const RunResult fifo = Run({"//report", "fifo", "/w", "8", "/o", "o.jpg", "a/p.png"});
+  EXPECT_NE(fifo.status, 0);
+  EXPECT_NE(fifo.err.find("\"fifo\""), std::string::npos) << fifo.err;
+  EXPECT_FALSE(Exists("o.jpg"));
 }
 
 }  // namespace

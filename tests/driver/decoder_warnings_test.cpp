@@ -75,7 +75,7 @@ JobRun RunJob(const fs::path& in, const fs::path& outDir, bool strict, bool over
   fs::create_directories(outDir);
   JobSettings s;
   s.inputPath = in.string();
-  s.outputPath = (outDir / "out.jpg").string();
+  s.outputName = (outDir / "out.jpg").string();
   s.width = 100;
   s.copyMetadata = copyMetadata;
   s.strict = strict;

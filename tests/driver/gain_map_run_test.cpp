@@ -339,7 +339,7 @@ TEST_F(GainMapRun, FactsSayWhetherTheMapWasFittedOrLeftOut) {
     SCOPED_TRACE(c.name);
     JobSettings s;
     s.inputPath = (dir_ / "in.jpg").string();
-    s.outputPath = (dir_ / c.output).string();
+    s.outputName = (dir_ / c.output).string();
     s.width = 32;
     s.copyMetadata = c.copyMetadata;
     s.dropItems = c.drop;

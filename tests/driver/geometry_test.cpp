@@ -170,16 +170,15 @@ TEST(OutputGeometryTest, SizesWindowsAndRefitsForEveryKindOfRequest) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     JobSettings s;
-    s.geometry = StoredGeometry(c.stored[0], c.stored[1], c.stored[2]);
+    OutputGeometry g = StoredGeometry(c.stored[0], c.stored[1], c.stored[2]);
     s.boxRule = c.box;
     s.alignment = c.alignment;
     (c.box == BoxRule::kNone ? s.width : s.boxWidth) = c.asked[0];
     (c.box == BoxRule::kNone ? s.height : s.boxHeight) = c.asked[1];
     std::vector<Note> notes;
-    ComputeOutputSize(s, notes);
+    ComputeOutputSize(s, &g, notes);
     ASSERT_EQ(s.errorCount, 0);
-    s.geometry.quarterTurns = c.asked[2];
-    const OutputGeometry& g = s.geometry;
+    g.quarterTurns = c.asked[2];
     EXPECT_EQ(size(g.fullWidth, g.fullHeight) + " " + size(g.windowWidth, g.windowHeight) + "+" +
                   std::to_string(g.windowLeft) + "+" + std::to_string(g.windowTop) + " " +
                   size(WrittenWidth(g), WrittenHeight(g)),

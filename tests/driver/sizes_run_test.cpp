@@ -34,7 +34,7 @@ JobSettings Checked(JobSettings s) {
 
 // The base settings at one size, checked as the driver checks them.
 JobSettings AtSize(JobSettings s, const Size& size, const fs::path& out) {
-  s.outputPath = out.string();
+  s.outputName = out.string();
   if (size.box == BoxRule::kNone) {
     s.width = size.width;
     s.height = size.height;
@@ -96,9 +96,14 @@ TEST(SeveralSizes, EachOutputIsTheSingleRunsBytesFromOneReading) {
         singles.push_back(dir / ("single" + std::to_string(i) + ext));
         const JobSettings one = AtSize(base, sizes[i], singles.back());
         ASSERT_EQ(RunImageJob(one).code, noErr);
-        if (i == 0) several = one;
-        several.outputs.push_back(
-            {(dir / ("several" + std::to_string(i) + ext)).string(), one.geometry, {}});
+        if (i == 0) {
+          several = one;
+          several.outputs.clear();
+        }
+        several.outputs.push_back({(dir / ("several" + std::to_string(i) + ext)).string(),
+                                   one.outputs[0].geometry,
+                                   one.outputs[0].format,
+                                   {}});
       }
       const int64_t preparedBefore = ResizesPrepared();
       const JobResult result = RunImageJob(several);
@@ -131,9 +136,12 @@ TEST(SeveralSizes, AFailedReadingFailsEveryOutputAndWritesNone) {
   JobSettings base;
   base.inputPath = cut.string();
   JobSettings several = AtSize(base, {64, 0, BoxRule::kNone}, dir / "unused.jpg");
+  several.outputs.clear();
   for (int32_t width : {64, 20, 300}) {
+    const JobSettings one = AtSize(base, {width, 0, BoxRule::kNone}, dir / "x.jpg");
     several.outputs.push_back({(dir / (std::to_string(width) + ".jpg")).string(),
-                               AtSize(base, {width, 0, BoxRule::kNone}, dir / "x.jpg").geometry,
+                               one.outputs[0].geometry,
+                               one.outputs[0].format,
                                {}});
   }
   const JobResult result = RunImageJob(several);

@@ -35,7 +35,7 @@ struct Input {
 JobSettings Job(const fs::path& in, const fs::path& out, int32_t width, int32_t height) {
   JobSettings s;
   s.inputPath = in.string();
-  s.outputPath = out.string();
+  s.outputName = out.string();
   s.width = width;
   s.height = height;
   s.copyMetadata = true;
@@ -107,12 +107,12 @@ struct Outcome {
 };
 
 Outcome RunOnce(const JobSettings& job, bool stream) {
-  fs::remove(*job.outputPath);
+  fs::remove(*job.outputName);
   SetImageJobOverlap(stream);
   Outcome o;
   o.result = CheckAndRun(job);
   SetImageJobOverlap(true);
-  if (fs::exists(*job.outputPath)) o.output = test::ReadFileBytes(*job.outputPath);
+  if (fs::exists(*job.outputName)) o.output = test::ReadFileBytes(*job.outputName);
   return o;
 }
 

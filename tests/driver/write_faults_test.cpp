@@ -280,7 +280,7 @@ TEST_F(OutputFaults, AnExportThatFailsAtOnceStopsTheResampler) {
   job.width = 12000;
   job.height = 8000;
   auto rowsMade = [&](const fs::path& output, int32_t* code) {
-    job.outputPath = output.string();
+    job.outputName = output.string();
     JobSettings checked = job;
     std::vector<Note> notes;
     RunChecks(checked, notes);

@@ -17,7 +17,7 @@
 
 #include "base/errno_error.h"
 #include "base/quiet_stderr.h"
-#include "driver/command_line/web_output.h"
+#include "driver/batch/report_file.h"
 #include "driver/job/error_line.h"
 #include "metadata/drop_items.h"
 #include "stream/signal_note.h"
@@ -55,17 +55,8 @@ class ReportSink {
     if (*target == "-") {
       std::fflush(stdout);
       fd_ = STDOUT_FILENO;
-    } else {
-      // Not blocking: a pipe with no reader fails at once.
-      const int fd = open(target->c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-      const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
-      if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        const int32_t err = ErrorFromErrno(errno);
-        if (fd >= 0) close(fd);
-        return err;
-      }
-      fd_ = fd;
+    } else if (const int32_t err = OpenReportFile(*target, &fd_)) {
+      return err;
     }
     ArmSignalNote(fd_, InterruptedLine());
     return noErr;
@@ -110,13 +101,16 @@ class ReportSink {
 // What every line of one job says of its source and of what was asked.
 ReportRecord JobRecord(const PlannedJob& job) {
   const JobSettings& s = job.settings;
+  // Every output holds the source's bounds; some are written, some skipped.
+  const OutputGeometry& source =
+      s.outputs.empty() ? job.skipped.front().geometry : s.outputs.front().geometry;
   ReportRecord r;
   r.input = *s.inputPath;
   r.sourceKnown = true;
-  r.sourceWidth = s.geometry.storedWidth;
-  r.sourceHeight = s.geometry.storedHeight;
+  r.sourceWidth = source.storedWidth;
+  r.sourceHeight = source.storedHeight;
   if (job.sourceFormat != nullptr) r.sourceCodec = job.sourceFormat->name;
-  if (s.upright) r.upright = s.geometry.orientation;
+  if (s.upright) r.upright = source.orientation;
   r.metadataCopied = s.copyMetadata;
   r.metadataDropped = LeftOutKinds(s.dropItems, s.keptItems);
   return r;
@@ -129,11 +123,9 @@ ReportRecord OutputRecord(const PlannedJob& job, const JobOutput& output) {
   r.sizeKnown = true;
   r.width = WrittenWidth(output.geometry);
   r.height = WrittenHeight(output.geometry);
-  JobSettings named = job.settings;
-  named.outputPath = output.path;
-  if (const ImageFormat* format = OutputFormat(named)) {
+  if (const ImageFormat* format = output.format) {
     r.codec = format->name;
-    const int16_t depth = named.exportSettings.depth;
+    const int16_t depth = job.settings.exportSettings.depth;
     r.bits = format->keepsDeepSamples && (depth == 48 || depth == 64) ? 16 : 8;
   }
   return r;
@@ -190,6 +182,9 @@ struct BatchRun {
         r.message = WithoutNewline(line);
       }
       report.Write(r);
+      for (const auto& [index, entry] : job.sameAs) {
+        if (index == i) report.Write(r);  // the same file, for this entry too
+      }
     }
     if (result.code != noErr) {
       ++failedInputs;
@@ -223,14 +218,15 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
     WriteStandardError(JobErrorLine(err, *batch.reportTarget));
     return err;
   }
-  for (size_t i = 0; i < plan.failedProbes.size(); ++i) {
-    const InputProbe& probe = plan.failedProbes[i];
-    WriteStandardError(probe.line);
+  std::string said;  // two inputs that clash share their line: it is said once
+  for (const FailedInput& failed : plan.failed) {
+    if (failed.line != said) WriteStandardError(failed.line);
+    said = failed.line;
     ReportRecord r;
-    r.input = plan.failedInputs[i];
+    r.input = failed.input;
     r.status = ReportStatus::kFailed;
-    r.code = probe.code;
-    r.message = WithoutNewline(probe.line);
+    r.code = failed.code;
+    r.message = WithoutNewline(failed.line);
     run.report.Write(r);
     ++run.failedInputs;
   }

@@ -1,33 +1,48 @@
 // A run over many inputs ("//each", "//inputs") or many sizes ("//sizes"),
 // with a report line per output ("//report"). Everything is worked out
 // before any pixel is read: the inputs and their shard, each input's checks
-// (its header probed), every output's name from the template; a collision,
-// an unknown placeholder or a check that fails is a command-line error and
-// nothing is written. Then the jobs run "//jobs N" at a time in this
-// process, each failing alone.
+// (its header probed), every output's name from the template, and the run's
+// files checked together (driver/command_line/write_plan.h). An unknown
+// placeholder, a check that fails, or files that meet other than between
+// two inputs is a command-line error and nothing is written; two inputs
+// whose files meet (one's output is the other's input or output) fail alone.
+// Then the jobs run "//jobs N" at a time in this process, each failing alone.
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
+#include "driver/batch/report_line.h"
 #include "driver/command_line/batch_options.h"
 #include "driver/command_line/checks.h"
 #include "driver/command_line/command_line.h"
 #include "driver/job/job_settings.h"
-#include "driver/batch/report_line.h"
 
 // One input's job: its settings with outputs holding the files to write.
 struct PlannedJob {
   JobSettings settings;
+  int32_t place = 0;  // the input's place in the listing, from 0
   const ImageFormat* sourceFormat = nullptr;
   std::vector<JobOutput> skipped;  // outputs that exist, under "//skip-existing"
+  // Entries that come out as an output before them, size and name alike:
+  // the file is written once and reported for each (the output's index).
+  std::vector<std::pair<size_t, JobOutput>> sameAs;
+};
+
+// An input that fails before its job runs: its header cannot be read, or
+// its outputs clash with another input's files.
+struct FailedInput {
+  std::string input;
+  int32_t place = 0;
+  int32_t code = 0;
+  std::string line;  // its error line
 };
 
 struct BatchPlan {
   bool manyInputs = false;  // failures are counted per input, not as the job's code
   std::vector<PlannedJob> jobs;
-  std::vector<InputProbe> failedProbes;   // inputs whose header could not be read
-  std::vector<std::string> failedInputs;  // the same inputs' names, in order
+  std::vector<FailedInput> failed;  // in listing order
 };
 
 // The plan for the command line's settings; each refusal is a note and 1
@@ -41,4 +56,3 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch);
 
 // Inputs at a time without "//jobs".
 int32_t DefaultJobs();
-

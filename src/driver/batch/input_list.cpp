@@ -69,9 +69,6 @@ std::vector<std::string> ListInputs(const BatchOptions& batch,
   return inputs;
 }
 
-std::vector<std::string> ShardOf(const std::vector<std::string>& inputs, int32_t index,
-                                 int32_t count) {
-  std::vector<std::string> share;
-  for (size_t p = size_t(index); p < inputs.size(); p += size_t(count)) share.push_back(inputs[p]);
-  return share;
+bool InShard(size_t position, int32_t index, int32_t count) {
+  return position % size_t(count) == size_t(index);
 }

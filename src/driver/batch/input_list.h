@@ -20,6 +20,6 @@ int32_t ReadInputList(const std::string& file, std::vector<std::string>* lines);
 std::vector<std::string> ListInputs(const BatchOptions& batch,
                                     const std::vector<std::string>& listed);
 
-// The inputs at positions p (0-based, in list order) with p mod count = index.
-std::vector<std::string> ShardOf(const std::vector<std::string>& inputs, int32_t index,
-                                 int32_t count);
+// Whether the input at position p (from 0, in list order) is the shard's:
+// p mod count = index.
+bool InShard(size_t position, int32_t index, int32_t count);

@@ -2,7 +2,10 @@
 // "//inputs"): {dir} the input's folder as given ("." when none), {name} its
 // file name without the last extension, {w} and {h} the size written (after
 // turns), {size} the "//sizes" entry as written. Other text is kept as it
-// stands, a brace without its partner too.
+// stands, a brace without its partner too. Where the template begins with a
+// fixed folder ("out/{dir}/{name}.jpg"), {dir} stays below it: the folder
+// made relative, its root and every ".." step left out ("../../x.jpg" and
+// "/x.jpg" give "out/./x.jpg").
 #pragma once
 
 #include <cstdint>
@@ -19,6 +22,9 @@ struct TemplateValues {
 // The error line for the first placeholder the template does not know
 // ({size} is known only with "//sizes"), or nothing when all are known.
 std::optional<std::string> UnknownPlaceholder(const std::string& templ, bool sizesGiven);
+
+// Whether a name from the template needs the size written ({w} or {h}).
+bool TemplateNeedsSize(const std::string& templ);
 
 // The template with every placeholder replaced (all known, as checked).
 std::string ExpandTemplate(const std::string& templ, const TemplateValues& values);

@@ -56,17 +56,18 @@ int32_t ProbeGeometry(const std::string& path, bool upright, bool web, OutputGeo
   return noErr;
 }
 
-void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits, InputProbe* probe) {
+void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits, InputProbe* probe,
+                OutputGeometry* source) {
   if (!s.inputPath) {
     Fail(s, notes, "No input file specified\n");
-    SetStandInBounds(&s.geometry);
+    SetStandInBounds(source);
     return;
   }
-  const int32_t err = ProbeGeometry(*s.inputPath, s.upright, s.web, &s.geometry, traits);
+  const int32_t err = ProbeGeometry(*s.inputPath, s.upright, s.web, source, traits);
   if (err == noErr) return;
   // The sizes worked out below are never used after this, but must not
   // divide by zero or come from bounds the probe left half-filled.
-  SetStandInBounds(&s.geometry);
+  SetStandInBounds(source);
   std::string line =
       err == fnfErr
           ? "Error: \"" + *s.inputPath + "\": file not found (" + std::to_string(err) + ")\n"
@@ -102,7 +103,7 @@ void FitBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
 }
 
 // "//fill": the smallest resize that covers the box, and its centre.
-void FillBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
+void FillBox(JobSettings& s, OutputGeometry* g, int32_t sourceWidth, int32_t sourceHeight) {
   if (s.noEnlarge) ShrinkToSource(&s.boxWidth, &s.boxHeight, sourceWidth, sourceHeight);
   int32_t fullWidth = s.boxWidth;
   int32_t fullHeight = s.boxHeight;
@@ -113,30 +114,30 @@ void FillBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
   }
   s.width = s.boxWidth;
   s.height = s.boxHeight;
-  SetCentredWindow(&s.geometry, fullWidth, fullHeight, s.width, s.height);
+  SetCentredWindow(g, fullWidth, fullHeight, s.width, s.height);
 }
 
 void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
   if (s.rotation % 90 != 0) Fail(s, notes, "Only N * 90 degree rotation accommodated\n");
-  s.geometry.quarterTurns = QuarterTurns(s.rotation);
+  for (JobOutput& output : s.outputs) output.geometry.quarterTurns = QuarterTurns(s.rotation);
 }
 
 }  // namespace
 
-void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
-  s.geometry.alignment = s.alignment;
-  const double sourceWidth = s.geometry.sourceWidth;
-  const double sourceHeight = s.geometry.sourceHeight;
+void ComputeOutputSize(JobSettings& s, OutputGeometry* g, std::vector<Note>& notes) {
+  g->alignment = s.alignment;
+  const double sourceWidth = g->sourceWidth;
+  const double sourceHeight = g->sourceHeight;
   if (s.boxRule != BoxRule::kNone) {
     if (s.percentScale != 0 || s.width != 0 || s.height != 0) {
       Fail(s, notes, "Redundant size specification with percent and width/height\n");
     } else if (s.boxRule == BoxRule::kFit) {
       FitBox(s, int32_t(sourceWidth), int32_t(sourceHeight));
     } else {
-      FillBox(s, int32_t(sourceWidth), int32_t(sourceHeight));
+      FillBox(s, g, int32_t(sourceWidth), int32_t(sourceHeight));
       return;
     }
-    SetWholeResize(&s.geometry, s.width, s.height);
+    SetWholeResize(g, s.width, s.height);
     return;
   }
   if (s.percentScale != 0) {
@@ -156,7 +157,7 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
     s.height = ScaleSide(sourceHeight, s.width, sourceWidth);
   }
   if (s.noEnlarge) ShrinkToSource(&s.width, &s.height, int32_t(sourceWidth), int32_t(sourceHeight));
-  SetWholeResize(&s.geometry, s.width, s.height);
+  SetWholeResize(g, s.width, s.height);
 }
 
 // Viewers of some formats (HEIF) turn the picture by the container's own
@@ -166,27 +167,38 @@ void ComputeOutputSize(JobSettings& s, std::vector<Note>& notes) {
 // orientation written as 1.
 void CheckContainerOrientation(JobSettings& s) {
   if (!s.copyMetadata) return;
-  const ImageFormat* format = OutputFormat(s);
+  const ImageFormat* format = OutputFormat(s, s.outputName.value_or(std::string()));
   if (format != nullptr && format->containerOrientation) s.upright = true;
 }
 
 namespace {
 
+// The one output of a single run, named as "/o" gives it.
+void ComputeSingleSize(JobSettings& s, const OutputGeometry& source, std::vector<Note>& notes) {
+  const std::string name = s.outputName.value_or(std::string());
+  OutputGeometry geometry = source;
+  ComputeOutputSize(s, &geometry, notes);
+  s.outputs.assign(1, JobOutput{name, geometry, OutputFormat(s, name), std::string()});
+}
+
 // One output per entry, each from a copy of the settings sized as the
-// entry's single run would be.
-void ComputeEntrySizes(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<Note>& notes) {
+// entry's single run would be; each named for now as "/o" is written.
+void ComputeEntrySizes(JobSettings& s, const OutputGeometry& source,
+                       std::span<const SizeEntry> sizes, std::vector<Note>& notes) {
+  s.outputs.clear();
   if (s.percentScale != 0 || s.width != 0 || s.height != 0 || s.boxRule != BoxRule::kNone) {
     Fail(s, notes, "Redundant size specification with //sizes and another size\n");
     return;
   }
-  s.outputs.clear();
+  const std::string name = s.outputName.value_or(std::string());
   for (const SizeEntry& entry : sizes) {
     JobSettings one = s;
     one.errorCount = 0;
     ApplySizeEntry(entry, &one);
-    ComputeOutputSize(one, notes);
+    OutputGeometry geometry = source;
+    ComputeOutputSize(one, &geometry, notes);
     s.errorCount += one.errorCount;
-    s.outputs.push_back({std::string(), one.geometry, entry.text});
+    s.outputs.push_back({name, geometry, OutputFormat(s, name), entry.text});
   }
 }
 
@@ -195,18 +207,19 @@ void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<
   ApplyWebDefaults(s);
   CheckContainerOrientation(s);
   SourceTraits traits;
-  CheckInput(s, notes, &traits, probe);
+  OutputGeometry source;
+  CheckInput(s, notes, &traits, probe, &source);
   if (probe != nullptr) probe->format = traits.format;
   ChooseAlphaHandling(s, traits.hasAlpha, traits.deep);
-  if (!s.outputPath) Fail(s, notes, "No output file specified\n");
-  CheckOutputTargets(s, notes);
+  if (!s.outputName) Fail(s, notes, "No output file specified\n");
   if (sizes.empty()) {
-    ComputeOutputSize(s, notes);
+    ComputeSingleSize(s, source, notes);
   } else {
-    ComputeEntrySizes(s, sizes, notes);
+    ComputeEntrySizes(s, source, sizes, notes);
   }
   CheckRotation(s, notes);
-  for (JobOutput& output : s.outputs) output.geometry.quarterTurns = s.geometry.quarterTurns;
+  // A batch checks its files once its names are worked out (its plan).
+  if (probe == nullptr) CheckOutputTargets(s, notes);
   CheckOptionPairs(s, notes);
   CheckAnimationOutput(s, notes);
 }

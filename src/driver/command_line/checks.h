@@ -13,7 +13,8 @@
 #include "platform/image_format.h"
 
 // Probes the input for its natural bounds (or takes 2 x 2 without one), then
-// runs every check in order; settings.geometry is whole once they pass.
+// runs every check in order; settings.outputs holds the one output, its
+// geometry whole, once they pass.
 void RunChecks(JobSettings& settings, std::vector<Note>& notes);
 
 // What the probe of one input of many found: a failure is that input's
@@ -26,13 +27,14 @@ struct InputProbe {
 };
 
 // As RunChecks, except that a failed probe is told in *probe and neither
-// noted nor counted; with sizes, settings.outputs holds one output per
-// entry (its path left empty), each sized as the entry's single run is.
+// noted nor counted; settings.outputs holds one output (with sizes, one per
+// entry, each sized as the entry's single run is), each named for now as
+// "/o" is written. The files are checked by the caller, once named.
 void RunChecksForInput(JobSettings& settings, std::span<const SizeEntry> sizes,
                        std::vector<Note>& notes, InputProbe* probe);
 
-// The size arithmetic alone, from the source's size in settings.geometry: a
+// The size arithmetic alone, from the source's size in *geometry: a
 // percent scale, a box, or the missing one of width and height from the
 // source's aspect ratio. The resize, the window and the alignment go into
-// the geometry.
-void ComputeOutputSize(JobSettings& settings, std::vector<Note>& notes);
+// *geometry.
+void ComputeOutputSize(JobSettings& settings, OutputGeometry* geometry, std::vector<Note>& notes);

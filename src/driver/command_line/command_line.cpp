@@ -226,7 +226,7 @@ class Scanner {
         s_.height = ReadInteger(argument);
         break;
       case 'o':
-        s_.outputPath = std::string(argument);
+        s_.outputName = std::string(argument);
         break;
       case 'p':
         ApplyEdgeModes(argument, s_);
@@ -245,7 +245,7 @@ class Scanner {
 
   void LongOption(const std::string& name);
 
-  void Out(const std::string&, Words w) { s_.outputPath = w[0]; }
+  void Out(const std::string&, Words w) { s_.outputName = w[0]; }
   void Help(const std::string&, Words) { out_.notes.push_back({NoteKind::kUsage, {}}); }
   void HeightWidth(const std::string&, Words w) {
     s_.height = ReadInteger(w[0]);

@@ -4,6 +4,7 @@
 
 #include "base/same_file.h"
 #include "driver/command_line/web_output.h"
+#include "driver/command_line/write_plan.h"
 #include "imageio/export.h"
 
 namespace {
@@ -13,35 +14,29 @@ void Fail(JobSettings& s, std::vector<Note>& notes, std::string text) {
   ++s.errorCount;
 }
 
-bool DumpGoesToStandardOutput(const JobSettings& s) {
-  return s.dumpTarget &&
-         (s.dumpTarget->empty() || *s.dumpTarget == "-" || NamesStandardOutput(*s.dumpTarget));
-}
-
 }  // namespace
 
-// The output replaces its target through a temporary and a rename, so an
-// output that is the input would be read whole before it goes; but one slip
-// in a batch line would still lose a folder of originals. Only a regular
-// file counts: a terminal or a socket may well be both ends.
-void CheckOutputIsNotInput(JobSettings& s, std::vector<Note>& notes) {
-  if (s.inPlace || !s.inputPath || !s.outputPath || *s.outputPath == "-") return;
-  if (IsRegularFile(*s.inputPath) && SameFile(*s.inputPath, *s.outputPath)) {
-    Fail(s, notes,
-         "Error: \"" + *s.outputPath +
-             "\": the output is the input file (//in-place replaces it)\n");
+bool ImageGoesToStandardOutput(const JobSettings& s) {
+  for (const JobOutput& output : s.outputs) {
+    if (output.path == "-" || NamesStandardOutput(output.path)) return true;
   }
+  return false;
 }
 
-bool ImageGoesToStandardOutput(const JobSettings& s) {
-  return s.outputPath && (*s.outputPath == "-" || NamesStandardOutput(*s.outputPath));
+void AddJobFiles(const JobSettings& s, int32_t input, bool own, WritePlan* plan) {
+  if (s.inputPath) AddFile(plan, FileUse::kInput, *s.inputPath, input, own);
+  for (const JobOutput& output : s.outputs) {
+    if (!output.path.empty()) AddFile(plan, FileUse::kOutput, output.path, input, own);
+  }
 }
 
 void CheckOutputTargets(JobSettings& s, std::vector<Note>& notes) {
-  CheckOutputIsNotInput(s, notes);
-  if (ImageGoesToStandardOutput(s) && DumpGoesToStandardOutput(s)) {
-    Fail(s, notes, "The image and the metadata dump cannot both go to the standard output\n");
-  }
+  WritePlan plan;
+  plan.inPlace = s.inPlace;
+  AddJobFiles(s, 0, true, &plan);
+  if (s.dumpTarget)
+    AddFile(&plan, FileUse::kDump, s.dumpTarget->empty() ? "-" : *s.dumpTarget, -1, true);
+  for (const Meeting& meeting : Meetings(plan)) Fail(s, notes, MeetingLine(plan, meeting));
 }
 
 void CheckOptionPairs(JobSettings& s, std::vector<Note>& notes) {
@@ -80,7 +75,7 @@ std::string AnimationFormatNames() {
 void CheckAnimationOutput(JobSettings& s, std::vector<Note>& notes) {
   if (!s.animated) return;
   // An output name no exporter claims fails on its own.
-  const ImageFormat* format = OutputFormat(s);
+  const ImageFormat* format = OutputFormat(s, s.outputName.value_or(std::string()));
   if (format == nullptr || CodecWritesAnimation(format->subtype)) return;
   Fail(s, notes,
        std::string(format->name) + " holds no animation: //animated needs " +

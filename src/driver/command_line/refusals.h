@@ -7,18 +7,20 @@
 #include <vector>
 
 #include "driver/command_line/command_line.h"
+#include "driver/command_line/write_plan.h"
 #include "driver/job/job_settings.h"
 
-// True when the image is written to the standard output: "/o -", or a name
+// True when an output is written to the standard output: "-", or a name
 // that leads to the file descriptor 1 is open on.
 bool ImageGoesToStandardOutput(const JobSettings& settings);
 
-// The output must not be the input file (unless "//in-place" asks for it),
-// and the image and the metadata dump cannot both reach the standard output.
+// A single run's files checked together (write_plan.h): the output must not
+// be the input file (unless "//in-place" asks for it), nor the dump; the
+// image and the dump cannot both reach the standard output.
 void CheckOutputTargets(JobSettings& settings, std::vector<Note>& notes);
 
-// The output must not be the input file, unless "//in-place" asks for it.
-void CheckOutputIsNotInput(JobSettings& settings, std::vector<Note>& notes);
+// Records a job's input and outputs in plan, as the input at place input.
+void AddJobFiles(const JobSettings& settings, int32_t input, bool own, WritePlan* plan);
 
 // "//drop" needs "/m"; "//fit" and "//fill" exclude each other.
 void CheckOptionPairs(JobSettings& settings, std::vector<Note>& notes);

@@ -20,14 +20,14 @@ void ApplyWebDefaults(JobSettings& s) {
   if (s.background < 0) s.background = kWhite;
 }
 
-const ImageFormat* OutputFormat(const JobSettings& s) {
+const ImageFormat* OutputFormat(const JobSettings& s, const std::string& name) {
   OSType codec = s.exportSettings.codec;
-  if (codec == kCodecFromFileName) codec = s.outputPath ? CodecForFileName(*s.outputPath) : 0;
+  if (codec == kCodecFromFileName) codec = CodecForFileName(name);
   return ExportFormat(codec);
 }
 
 void ChooseAlphaHandling(JobSettings& s, bool sourceHasAlpha, bool sourceDeep) {
-  const ImageFormat* format = OutputFormat(s);
+  const ImageFormat* format = OutputFormat(s, s.outputName.value_or(std::string()));
   const bool holdsAlpha = format != nullptr && format->holdsAlpha;
   if (s.web && !s.depthGiven && sourceHasAlpha && holdsAlpha) {
     s.exportSettings.depth = sourceDeep && format->keepsDeepSamples ? 64 : 32;

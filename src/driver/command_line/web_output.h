@@ -9,9 +9,9 @@
 
 // What "//web" turns on, before the input is probed.
 void ApplyWebDefaults(JobSettings& settings);
-// The format the output is written in, "/c auto" resolved from the output
-// name; nullptr when no exporter answers.
-const ImageFormat* OutputFormat(const JobSettings& settings);
+// The format an output named name is written in, "/c auto" resolved from
+// the name; nullptr when no exporter answers.
+const ImageFormat* OutputFormat(const JobSettings& settings, const std::string& name);
 // Once the source is known: under "//web" without "/b", the depth that
 // keeps the source's alpha where the output holds it (64 for a 16-bit
 // source where the exporter keeps 16 bits); then, with a background, the

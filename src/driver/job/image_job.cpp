@@ -180,12 +180,6 @@ ResizeRequest RequestFor(const JobSettings& s, const OutputGeometry& geometry) {
   return resize;
 }
 
-// The outputs as the settings give them: every "//sizes" entry, or the one.
-std::vector<JobOutput> OutputsOf(const JobSettings& s) {
-  if (!s.outputs.empty()) return s.outputs;
-  return {JobOutput{*s.outputPath, s.geometry, {}}};
-}
-
 // Everything after the reading has started, for one output.
 int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOutput& output,
                     const ExportSettings& exportSettings) {
@@ -285,7 +279,7 @@ void RunOutputs(Job& job, std::vector<OutputRun>& runs, const JobSettings& s,
 
 JobResult RunSteps(Job& job, const JobSettings& s) {
   const std::string& inputPath = *s.inputPath;
-  const std::vector<JobOutput> outputs = OutputsOf(s);
+  const std::vector<JobOutput>& outputs = s.outputs;
   JobResult result;
   auto failAll = [&](int32_t code, JobStage stage) {
     result.code = code;

@@ -36,7 +36,8 @@ struct JobResult {
   JobFacts facts;
 };
 
-// The settings have passed the command line's checks (both paths are set).
+// The settings have passed the command line's checks (the input is set, and
+// at least one output).
 JobResult RunImageJob(const JobSettings& settings);
 
 // Whether jobs may overlap their steps on other threads and hold only bands

@@ -8,22 +8,27 @@
 
 #include "base/mac_types.h"
 #include "base/output_geometry.h"
+#include "platform/image_format.h"
 #include "imageio/export_settings.h"
 #include "resample/resample.h"
 
 enum class BoxRule { kNone, kFit, kFill };
 
-// One output of a job: the file it is written to and the geometry it is
-// written at. Every output of a job comes from the one decode of its input.
+// One output of a job: the file it is written to, the geometry it is
+// written at and the format it is written in. Every output of a job comes
+// from the one decode of its input.
 struct JobOutput {
   std::string path;
   OutputGeometry geometry;
-  std::string sizeText;  // the "//sizes" entry as written; empty without
+  const ImageFormat* format = nullptr;  // the exporter's record; nullptr when none answers
+  std::string sizeText;                 // the "//sizes" entry as written; empty without
 };
 
 struct JobSettings {
   std::optional<std::string> inputPath;
-  std::optional<std::string> outputPath;
+  // "/o" as written: the output's name, or in a batch the template every
+  // output's name comes from. What is written is in outputs, below.
+  std::optional<std::string> outputName;
   std::optional<std::string> dumpTarget;  // a file name, or "-" for the standard output
   float percentScale = 0;
   int32_t width = 0;
@@ -60,11 +65,10 @@ struct JobSettings {
   // From the checks: the colour transparency is flattened onto, where the
   // output cannot keep it; -1 when the output is left as resized.
   int32_t flattenOnto = -1;
-  // The input's bounds once probed, and from them, by the checks, the
-  // resize, the window written and the turns.
-  OutputGeometry geometry;
-  // "//sizes": every output of the job, in the order given; empty for the
-  // one output that outputPath and geometry describe.
+  // Every output of the job, filled by the checks: one for a single run,
+  // one per "//sizes" entry in the order given; each geometry holds the
+  // input's bounds as probed, and from them the resize, the window written
+  // and the turns.
   std::vector<JobOutput> outputs;
   int32_t errorCount = 0;
   // "//strict": a decoder's warning about data it could only partly read

@@ -45,11 +45,14 @@ TEST(ReportSizes, AreTheWrittenFilesSize) {
 }
 
 TEST(Shards, TakeThePositionsCountedFromZero) {
-  const std::vector<std::string> inputs = {"a", "b", "c", "d", "e", "f", "g"};
-  EXPECT_EQ(ShardOf(inputs, 0, 3), (std::vector<std::string>{"a", "d", "g"}));
-  EXPECT_EQ(ShardOf(inputs, 2, 3), (std::vector<std::string>{"c", "f"}));
-  EXPECT_EQ(ShardOf(inputs, 0, 1), inputs);
-  EXPECT_TRUE(ShardOf({"a"}, 1, 2).empty());
+  const std::vector<std::pair<size_t, bool>> ofShardZeroOfThree = {
+      {0, true}, {1, false}, {2, false}, {3, true}, {6, true}, {7, false}};
+  for (const auto& [position, taken] : ofShardZeroOfThree) {
+    EXPECT_EQ(InShard(position, 0, 3), taken) << position;
+  }
+  EXPECT_TRUE(InShard(5, 2, 3));
+  EXPECT_TRUE(InShard(4, 0, 1));
+  EXPECT_FALSE(InShard(0, 1, 2));
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "driver/command_line/number_text.h"
 #include "driver/job/error_line.h"
 #include "driver/job/image_job.h"
-#include "driver/command_line/number_text.h"
 #include "driver/job/process_state.h"
 
 namespace {
@@ -22,12 +22,12 @@ struct Sized {
 Sized Size(int32_t sourceWidth, int32_t sourceHeight, int32_t width, int32_t height,
            float percent = 0) {
   JobSettings s;
-  s.geometry = StoredGeometry(sourceWidth, sourceHeight, 1);
+  OutputGeometry g = StoredGeometry(sourceWidth, sourceHeight, 1);
   s.width = width;
   s.height = height;
   s.percentScale = percent;
   std::vector<Note> notes;
-  ComputeOutputSize(s, notes);
+  ComputeOutputSize(s, &g, notes);
   Sized r{s.width, s.height, s.errorCount, {}};
   for (const Note& n : notes) r.messages += n.text;
   return r;
@@ -95,7 +95,7 @@ TEST(OutputSizeTest, TruncationKeepsThirtyTwoBits) {
 
 std::string CheckedMessages(int32_t rotation, JobSettings* out = nullptr) {
   JobSettings s;  // no input: the checks take 2 x 2 bounds and probe nothing
-  s.outputPath = "o.png";
+  s.outputName = "o.png";
   s.width = 1;
   s.rotation = rotation;
   std::vector<Note> notes;
@@ -118,8 +118,9 @@ TEST(ChecksTest, RotationOnlyInMultiplesOfNinety) {
   JobSettings s;
   CheckedMessages(0, &s);
   EXPECT_EQ(s.errorCount, 1);
-  EXPECT_EQ(s.geometry.sourceWidth, 2);
-  EXPECT_EQ(s.geometry.sourceHeight, 2);
+  ASSERT_EQ(s.outputs.size(), 1u);
+  EXPECT_EQ(s.outputs[0].geometry.sourceWidth, 2);
+  EXPECT_EQ(s.outputs[0].geometry.sourceHeight, 2);
   EXPECT_EQ(s.height, 1);  // 2 x 1 / 2, rounded
 
   EXPECT_EQ(QuarterTurns(-90), 3);

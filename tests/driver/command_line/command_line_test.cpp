@@ -164,7 +164,7 @@ TEST(ScanWordsTest, LongOptions) {
 
   EXPECT_EQ(Scan({"-/resampleHeight", "9"}).settings.height, 9);
   EXPECT_EQ(Scan({"/-rotate", "-90"}).settings.rotation, -90);
-  EXPECT_EQ(Scan({"//out", "o.png"}).settings.outputPath, "o.png");
+  EXPECT_EQ(Scan({"//out", "o.png"}).settings.outputName, "o.png");
 
   // Filter spaces take no argument: the next word stays the input.
   Scanned linear = Scan({"//linear", "a.png"});
@@ -183,13 +183,13 @@ TEST(ScanWordsTest, LongOptions) {
 
   Scanned afterVerbose = Scan({"/v-out", "x.png"});
   EXPECT_TRUE(afterVerbose.outcome.verbose);
-  EXPECT_EQ(afterVerbose.settings.outputPath, "x.png");
+  EXPECT_EQ(afterVerbose.settings.outputName, "x.png");
 
   Scanned wrongCase = Scan({"--Out", "x"});
   EXPECT_EQ(wrongCase.messages, "Unknown flag: --Out\n");
   EXPECT_EQ(wrongCase.settings.errorCount, 0);
   EXPECT_EQ(wrongCase.settings.inputPath, "x");
-  EXPECT_FALSE(wrongCase.settings.outputPath);
+  EXPECT_FALSE(wrongCase.settings.outputName);
 
   Scanned empty = Scan({"--"});
   EXPECT_EQ(empty.messages, "Unknown flag: --\n");
@@ -200,12 +200,12 @@ TEST(ScanWordsTest, MissingArguments) {
   Scanned o = Scan({"/o"});
   EXPECT_EQ(o.messages, "Expected argument for flag \"-o\"\n");
   EXPECT_EQ(o.settings.errorCount, 1);
-  EXPECT_FALSE(o.settings.outputPath);
+  EXPECT_FALSE(o.settings.outputName);
 
   Scanned out = Scan({"--out"});
   EXPECT_EQ(out.messages, "Expected argument for flag \"-out\"\n");
   EXPECT_EQ(out.settings.errorCount, 1);
-  EXPECT_EQ(out.settings.outputPath, "");
+  EXPECT_EQ(out.settings.outputName, "");
 
   Scanned w = Scan({"/w", "5", "/q", "90", "/w"});
   EXPECT_EQ(w.settings.width, 0);
@@ -249,17 +249,17 @@ TEST(ScanWordsTest, AbsolutePathsAgainstFlagWords) {
 
   EXPECT_EQ(Scan({existing}).settings.inputPath, existing);
   EXPECT_EQ(Scan({missing}).settings.inputPath, missing);
-  EXPECT_EQ(Scan({"/o", missing, existing}).settings.outputPath, missing);
+  EXPECT_EQ(Scan({"/o", missing, existing}).settings.outputName, missing);
   EXPECT_TRUE(WordIsAbsoluteInputPath(dir.path().string() + "/sub"));
   EXPECT_FALSE(WordIsAbsoluteInputPath("/tmp"));  // a folder with no second slash is no input
   EXPECT_FALSE(WordIsAbsoluteInputPath("/nonexistent-top/a.png"));
 
   Scanned o = Scan({"/o/tmp/x.jpg"});
-  EXPECT_EQ(o.settings.outputPath, "/tmp/x.jpg");
+  EXPECT_EQ(o.settings.outputName, "/tmp/x.jpg");
   EXPECT_FALSE(o.settings.inputPath);
 
   Scanned out = Scan({"//out", "o.png"});
-  EXPECT_EQ(out.settings.outputPath, "o.png");
+  EXPECT_EQ(out.settings.outputName, "o.png");
   EXPECT_FALSE(out.settings.inputPath);
 
   Scanned dev = Scan({"/dev"});  // a folder without a second slash: flags d, e, v
