@@ -26,26 +26,12 @@
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
+#include "pipeline/resize_request.h"
 #include "platform/graphics_import.h"
 #include "platform/gworld.h"
 #include "platform/user_data.h"
 #include "resample/resample.h"
 #include "stream/row_band.h"
-
-struct ResizeRequest {
-  // The orientation undone, the resize, the window made and the turns.
-  OutputGeometry geometry;
-  EdgeMode horizontalEdge = kEdgeDefault;
-  EdgeMode verticalEdge = kEdgeDefault;
-  KernelKind kernel = kKernelSinc;
-  OSType destinationFormat = k32ARGBPixelFormat;
-  FilterSpace space;
-  // Drawn as sRGB even when the metadata is copied (its profile is not).
-  bool matchColour = false;
-  // The colour (0xRRGGBB) the resized picture's transparency is flattened
-  // onto before it is encoded (pipeline/flatten_rows.h); -1 for none.
-  int32_t flattenOnto = -1;
-};
 
 // Every output of a job comes from one reading of its source: each has
 // its own resize, destination rows, resampler thread, turn and encoder, and

@@ -15,7 +15,7 @@
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
-#include "pipeline/animation_job.h"
+#include "pipeline/animation_frames.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "platform/user_data.h"
@@ -136,30 +136,6 @@ int32_t Turn(Job& job, OutputRun& run, int32_t quarterTurns) {
   return noErr;
 }
 
-// "//animated": an animation of several frames, resized frame by frame
-// (pipeline/animation_job.h); *ran is false for a still, which goes on as
-// without the option.
-int32_t RunAnimation(Job& job, const JobSettings& s, const ResizeRequest& resize,
-                     const ExportSettings& settings, UserData ud, const JobOutput& output,
-                     bool* ran) {
-  AnimationJob animation;
-  const int32_t opened = animation.Open(*s.inputPath);
-  *ran = opened != noErr || animation.Animated();
-  if (!*ran || opened != noErr) return opened;
-  const OutputGeometry& g = output.geometry;
-  job.progress.Say("Resizing %dx%d to %dx%d\n", g.sourceWidth, g.sourceHeight, g.windowWidth,
-                   g.windowHeight);
-  job.progress.Say(Quoted("Writing ", output.path));
-  AnimationStep failed = AnimationStep::kReading;
-  const int32_t result = animation.Run(resize, settings, {ud, s.upright, s.dropItems, s.keptItems},
-                                       output.path, &failed);
-  job.stage = result == noErr                        ? kStageWriting
-              : failed == AnimationStep::kReading    ? kStageReading
-              : failed == AnimationStep::kResampling ? kStageResampling
-                                                     : kStageWriting;
-  return result;
-}
-
 // What every output shares: the request's options, one geometry each.
 ResizeRequest RequestFor(const JobSettings& s, const OutputGeometry& geometry) {
   ResizeRequest resize;
@@ -184,6 +160,58 @@ ResizeRequest RequestFor(const JobSettings& s, const OutputGeometry& geometry) {
 std::vector<JobOutput> OutputsOf(const JobSettings& s) {
   if (!s.outputs.empty()) return s.outputs;
   return {JobOutput{*s.outputPath, s.geometry, {}}};
+}
+
+JobStage StageOf(const FramesResult& result) {
+  if (result.code == noErr || result.step == AnimationStep::kWriting) return kStageWriting;
+  return result.step == AnimationStep::kReading ? kStageReading : kStageResampling;
+}
+
+// "//animated": an animation of several frames, each output resized frame
+// by frame (pipeline/animation_frames.h); false for a still, which goes on
+// as without the option.
+bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& outputs,
+                  const ExportSettings& settings, JobResult* result) {
+  AnimationFrames animation;
+  const int32_t opened = animation.Open(*s.inputPath);
+  if (opened == noErr && !animation.Animated()) return false;
+  result->outputs.assign(outputs.size(), OutputResult{opened, kStageReading});
+  std::vector<FramesOutput> runs(outputs.size());
+  std::vector<UniqueUserData> copies(outputs.size());
+  if (opened == noErr) {
+    animation.ReadMetaData(job.metadata.get());
+    for (size_t i = 0; i < outputs.size(); ++i) {
+      const OutputGeometry& g = outputs[i].geometry;
+      job.progress.Say("Resizing %dx%d to %dx%d\n", g.sourceWidth, g.sourceHeight, g.windowWidth,
+                       g.windowHeight);
+      job.progress.Say(Quoted("Writing ", outputs[i].path));
+      runs[i] = {RequestFor(s, g), settings, outputs[i].path, nullptr};
+      // The frames' buffers hold 8-bit samples, whatever the depth.
+      runs[i].request.destinationFormat = k32ARGBPixelFormat;
+      UserData copy = nullptr;
+      if (job.metadata != nullptr) {
+        if (const OSErr err = CopyUserData(job.metadata.get(), &copy)) {
+          result->outputs[i] = {err, kStageReading};
+        }
+      }
+      copies[i].reset(copy);
+      runs[i].ud = copy;
+    }
+    const bool matchColour = job.metadata == nullptr || runs.front().request.matchColour;
+    const std::vector<FramesResult> ran =
+        animation.Run(runs, matchColour, {s.upright, s.dropItems, s.keptItems});
+    for (size_t i = 0; i < outputs.size(); ++i) {
+      if (result->outputs[i].code != noErr) continue;
+      result->outputs[i] = {ran[i].code, StageOf(ran[i])};
+    }
+  }
+  for (const OutputResult& output : result->outputs) {
+    if (output.code == noErr || result->code != noErr) continue;
+    result->code = output.code;
+    result->stage = output.stage;
+  }
+  if (result->code == noErr) result->stage = kStageWriting;
+  return true;
 }
 
 // Everything after the reading has started, for one output.
@@ -311,12 +339,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
     if (const OSErr err = NewUserData(&list)) return failAll(err, kStageReading);
     userData.reset(list);
   }
-  if (s.animated && outputs.size() == 1) {
-    bool ran = false;
-    const int32_t animated = RunAnimation(job, s, RequestFor(s, outputs.front().geometry),
-                                          exportSettings, userData.get(), outputs.front(), &ran);
-    if (ran) return failAll(animated, job.stage);
-  }
+  if (s.animated && RunAnimation(job, s, outputs, exportSettings, &result)) return result;
   std::vector<ResizeRequest> requests;
   for (const JobOutput& output : outputs) requests.push_back(RequestFor(s, output.geometry));
   if (const int32_t err = job.pipeline.StartReading(inputPath, userData.get(), requests)) {
