@@ -89,8 +89,9 @@ class CanvasSource {
 };
 
 // One output's stages and its writer: the resize prepared once, the
-// resized window kept as the resize left it until the next frame, and the
-// written frame, turned and in canvas bytes.
+// resized and finished window, kept untouched until the next frame (a
+// resize of what a frame changed alone can start from it), and the written
+// frame, turned and in canvas bytes.
 class FrameSink {
  public:
   explicit FrameSink(const FramesOutput& output) : output_(output) {}

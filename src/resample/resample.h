@@ -87,8 +87,10 @@ struct ResampleFilter {
   SampleAlignment alignment;
 };
 
-// One resize, whole: no field is left to a default, so that every caller
-// says each of them (a field forgotten is how an option gets lost).
+// One resize, whole. No field has a default, so that every caller says
+// each of them: a brace list that leaves one out is a warning
+// (-Wmissing-field-initializers), where a defaulted field or parameter
+// would quietly lose an option.
 struct ResampleRequest {
   ImageShape source;
   ImageShape destination;  // the full resize
