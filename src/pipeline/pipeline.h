@@ -10,8 +10,10 @@
 //   destination: a ring unless the image is turned, which needs it whole.
 // Without overlap every band is a whole buffer and the stages run one after
 // another on the job's thread: the reference for every other arrangement,
-// which gives the same bytes. The job (driver/image_job.cpp) calls the
-// stages in order and decides what is printed.
+// which gives the same bytes. The job (driver/job/image_job.cpp) calls the
+// stages in order and decides what is printed. The stages' work on pixels
+// (upright, the resize's preparation, the finish, the turn) is
+// pipeline/frame_stages.h's, which an animation's frames go through too.
 #pragma once
 
 #include <cstdint>
