@@ -37,10 +37,12 @@ void PutUpright(const PixelView& stored, const PixelView& upright, int32_t orien
            upright.rowBytes, pixelBytes, orientation);
 }
 
-void FinishDestinationRows(RowBand* rows, int32_t flattenOnto) {
-  // The resampler works on 16-bit samples in the machine's order; the
-  // stored order is most significant byte first.
+void SwapWideRows(RowBand* rows) {
   if (rows->PixelSize() > 32) rows->SetPrepare(SwapSampleBytesRows);
+}
+
+void FinishDestinationRows(RowBand* rows, int32_t flattenOnto) {
+  SwapWideRows(rows);
   if (flattenOnto < 0 || !FlattensFormat(rows->PixelFormat())) return;
   rows->SetPrepare([next = rows->GetPrepare(), rgb = uint32_t(flattenOnto)](
                        const RowBand& band, int64_t from, int64_t end) {

@@ -28,6 +28,12 @@ bool UprightInPlace(int32_t orientation);
 // then ignored), else into upright, of the stored picture's sides swapped.
 void PutUpright(const PixelView& stored, const PixelView& upright, int32_t orientation);
 
+// The resampler works on 16-bit samples in the machine's order; the stored
+// order is most significant byte first. A band of 16-bit samples swaps
+// them as its rows are prepared: after they are published and before any
+// reader sees them, by whichever side is idle.
+void SwapWideRows(RowBand* rows);
+
 // The destination's rows as an encoder reads them, prepared as they are
 // published: transparency flattened onto flattenOnto (0xRRGGBB, -1 for
 // none) on the machine's samples, then 16-bit samples put in the stored

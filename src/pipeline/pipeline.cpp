@@ -6,7 +6,6 @@
 #include "base/memory_limit.h"
 #include "base/start_thread.h"
 #include "imageio/export.h"
-#include "imageio/swap_sample_bytes.h"
 #include "pipeline/frame_stages.h"
 #include "pipeline/gain_map.h"
 #include "platform/graphics_import.h"
@@ -20,13 +19,6 @@ constexpr int32_t kDestinationRingRows = 4 * RowBand::kRowsInFlight;
 // drawer holds unpublished, what the resampler lets go of in one batch, and
 // room for the drawer to run ahead, so that neither waits at every row.
 constexpr int32_t kSourceRingSlack = 8 * RowBand::kRowsInFlight;
-
-// The resampler works on 16-bit samples in the machine's order; the stored
-// order is most significant byte first. Rows are turned after they are
-// published and before any reader sees them, by whichever side is idle.
-void SwapWideRows(RowBand* rows) {
-  if (rows->PixelSize() > 32) rows->SetPrepare(SwapSampleBytesRows);
-}
 
 // A thread's work, whose exceptions (none are expected: the libraries'
 // are caught where they are called) end at the thread's edge as a stop.
