@@ -159,7 +159,27 @@ class FrameSink {
   std::unique_ptr<AnimationWriter> writer_;
 };
 
+// The output's resize and writer, once the source's buffers are had.
+FramesResult StartOutput(FrameSink& sink, OSErr sourceErr, const ImageShape& source,
+                         const AnimationInfo& input) {
+  const OSErr err = sourceErr != noErr ? sourceErr : sink.PrepareResize(source);
+  if (err != noErr) return {err, AnimationStep::kResampling};
+  return {sink.StartWriting(input), AnimationStep::kWriting};
+}
+
 }  // namespace
+
+OSErr AnimationFrames::NextCanvas(const OutputGeometry& shared, bool first, PixelView* canvas,
+                                  int32_t* delayMs) {
+  const OSErr read = reader_->NextFrame(canvas, delayMs);
+  if (read == eofErr) return first ? codecErr : eofErr;
+  if (read != noErr) return read;
+  if (canvas->width != shared.storedWidth || canvas->height != shared.storedHeight ||
+      canvas->pixelFormat != k32ARGBPixelFormat) {
+    return codecErr;
+  }
+  return noErr;
+}
 
 int32_t AnimationFrames::Open(const std::string& path) {
   if (const int32_t err = OpenImport(path, &import_)) return err;
@@ -191,27 +211,18 @@ std::vector<FramesResult> AnimationFrames::Run(std::span<const FramesOutput> out
   int32_t going = 0;  // outputs that have not failed
   for (size_t i = 0; i < outputs.size(); ++i) {
     sinks.push_back(std::make_unique<FrameSink>(outputs[i]));
-    OSErr err = sourceErr != noErr ? sourceErr : sinks[i]->PrepareResize(sourceShape);
-    results[i] = {err, AnimationStep::kResampling};
-    if (err == noErr) {
-      results[i] = {sinks[i]->StartWriting(reader_->Info()), AnimationStep::kWriting};
-    }
+    results[i] = StartOutput(*sinks[i], sourceErr, sourceShape, reader_->Info());
     going += results[i].code == noErr;
   }
 
-  for (int32_t frames = 0; going > 0; ++frames) {
+  for (bool first = true; going > 0; first = false) {
     PixelView canvas;
     int32_t delayMs = 0;
-    OSErr read = reader_->NextFrame(&canvas, &delayMs);
-    if (read == eofErr && frames > 0) break;
-    if (read == noErr &&
-        (canvas.width != shared.storedWidth || canvas.height != shared.storedHeight ||
-         canvas.pixelFormat != k32ARGBPixelFormat)) {
-      read = codecErr;
-    }
+    const OSErr read = NextCanvas(shared, first, &canvas, &delayMs);
+    if (read == eofErr) break;
     if (read != noErr) {
       for (FramesResult& r : results) {
-        if (r.code == noErr) r = {read == eofErr ? codecErr : read, AnimationStep::kReading};
+        if (r.code == noErr) r = {read, AnimationStep::kReading};
       }
       return results;
     }

@@ -62,6 +62,10 @@ class AnimationFrames {
                                 const MetaDataFit& fit);
 
  private:
+  // The next composited canvas, of the stored size; eofErr after the last
+  // frame, codecErr for an animation of none.
+  OSErr NextCanvas(const OutputGeometry& shared, bool first, PixelView* canvas, int32_t* delayMs);
+
   OpenedImport import_;
   std::unique_ptr<AnimationReader> reader_;
 };
