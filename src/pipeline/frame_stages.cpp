@@ -60,7 +60,7 @@ void ResizePicture(PreparedResample* resize, const PixelView& source, const Pixe
   RowBand to;
   to.AttachWhole(window, false);
   FinishDestinationRows(&to, flattenOnto);
-  RunPreparedResample(resize, &from, &to);
+  RunPreparedResample(resize, &from, &to, 0);
 }
 
 void TurnPicture(const PixelView& from, const PixelView& to, int32_t quarterTurns) {

@@ -115,7 +115,7 @@ bool SourceMayBeRing(EdgeMode verticalEdge);
 // The bands' shapes are the prepared ones; 16-bit samples in native order.
 // sourceReader: which of the source's readers (RowBand::SetReaders) it is.
 void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* destination,
-                         int32_t sourceReader = 0);
+                         int32_t sourceReader);
 
 // 0, cDepthErr for a buffer of a format without a class, memFullErr when the
 // working block cannot be had. 16-bit samples must be in native byte order.

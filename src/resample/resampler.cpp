@@ -439,6 +439,6 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, const ResampleFilt
                           &prepared)) {
     return err;
   }
-  RunPreparedResample(prepared.get(), &sourceRows, &destinationRows);
+  RunPreparedResample(prepared.get(), &sourceRows, &destinationRows, 0);
   return noErr;
 }

@@ -56,7 +56,7 @@ TEST(OutputWindow, IsThatPartOfTheFullResize) {
         sourceRows.AttachWhole(PixelViewOf(source.get()), true);
         RowBand windowRows;
         windowRows.AttachWhole(PixelViewOf(window.get()), false);
-        RunPreparedResample(prepared.get(), &sourceRows, &windowRows);
+        RunPreparedResample(prepared.get(), &sourceRows, &windowRows, 0);
 
         const int32_t bytes = test::BytesPerPixel(*window);
         bool same = true;
