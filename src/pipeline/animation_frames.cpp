@@ -7,8 +7,6 @@
 #include "colour/colour_match.h"
 #include "imageio/export.h"
 #include "metadata/adjust.h"
-#include "metadata/drop_items.h"
-#include "metadata/orientation.h"
 #include "pipeline/frame_stages.h"
 #include "platform/graphics_export.h"
 #include "platform/graphics_import.h"
@@ -136,9 +134,7 @@ class FrameSink {
     writer_.reset();
     const UserData ud = output_.ud;
     if (ud != nullptr) {
-      AdjustMetaData(ud, output_.request.geometry);
-      if (fit.upright) MarkUpright(ud);
-      DropItems(ud, fit.dropItems, fit.keptItems);
+      FitCopiedMetaData(ud, output_.request.geometry, fit.upright, fit.dropItems, fit.keptItems);
     }
     FSSpec spec;
     if (OSErr err = OutputPathToFSSpec(output_.path, &spec)) return err;

@@ -19,6 +19,7 @@
 #include "imageio/import.h"
 #include "pipeline/resize_request.h"
 #include "platform/graphics_animation.h"
+#include "platform/graphics_import.h"
 #include "platform/user_data.h"
 
 // One output: what it is resized to and written as, and its own copy of
@@ -33,7 +34,7 @@ struct FramesOutput {
 
 // What every output's metadata becomes beside the fitting.
 struct MetaDataFit {
-  bool upright = false;  // the pixels are put upright
+  bool upright = false;  // the pixels are put upright, here or by the importer
   uint32_t dropItems = 0;
   uint32_t keptItems = 0;
 };
@@ -51,6 +52,9 @@ class AnimationFrames {
   int32_t Open(const std::string& path);
   // More than one frame, from a codec that reads them.
   bool Animated() const { return reader_ != nullptr && reader_->Info().frameCount > 1; }
+  // Whether the importer hands out its frames upright itself (JPEG XL),
+  // whatever orientation its metadata states.
+  bool DrawnUpright() const { return GraphicsImportDrawsUpright(import_.importer); }
   // Adds the input's metadata to ud.
   void ReadMetaData(UserData ud) const;
 

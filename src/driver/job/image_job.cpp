@@ -14,7 +14,6 @@
 #include "imageio/export.h"
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
-#include "metadata/orientation.h"
 #include "pipeline/animation_frames.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
@@ -198,8 +197,8 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
       runs[i].ud = copy;
     }
     const bool matchColour = job.metadata == nullptr || runs.front().request.matchColour;
-    const std::vector<FramesResult> ran =
-        animation.Run(runs, matchColour, {s.upright, s.dropItems, s.keptItems});
+    const std::vector<FramesResult> ran = animation.Run(
+        runs, matchColour, {s.upright || animation.DrawnUpright(), s.dropItems, s.keptItems});
     for (size_t i = 0; i < outputs.size(); ++i) {
       if (result->outputs[i].code != noErr) continue;
       result->outputs[i] = {ran[i].code, StageOf(ran[i])};
@@ -251,10 +250,8 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
   // Taken before "//drop" and the fitting, either of which may leave it out.
   const bool hadGainMap = ud != nullptr && !GetUserDataGainMap(ud).empty();
   if (ud != nullptr) {
-    AdjustMetaData(ud, geometry);
-    // Pixels put upright, here or by the importer, are described so.
-    if (s.upright || job.pipeline.SourceDrawnUpright()) MarkUpright(ud);
-    DropItems(ud, s.dropItems, s.keptItems);
+    FitCopiedMetaData(ud, geometry, s.upright || job.pipeline.SourceDrawnUpright(), s.dropItems,
+                      s.keptItems);
   }
   ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.
