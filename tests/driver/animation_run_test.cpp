@@ -274,7 +274,7 @@ TEST_F(AnimatedRun, EveryFrameIsTheStillRunOfItsCompositedFrame) {
   const Geometry geometries[] = {
       {{"/w", "24", "/b", "8"}, {"24"}},
       {{"//fit", "20", "20", "/k", "G", "//linear", "//premultiply", "/b", "32"}, {"20"}},
-      {{"//fill", "20", "14", "/p", "hwvp", "/b", "32", "//background", "204060"}, {"20"}},
+      {{"//fill", "20", "14", "/p", "hwvp", "//background", "204060"}, {"20"}},
       {{"/h", "30", "/r", "90"}, {"30"}},
       {{"//upright", "/w", "22", "/r", "180"}, {"22"}},
       {{"//sizes", "24,13x19", "//upright", "/r", "270", "/b", "32"}, {"24", "13x19"}},
