@@ -166,43 +166,49 @@ JobStage StageOf(const FramesResult& result) {
   return result.step == AnimationStep::kReading ? kStageReading : kStageResampling;
 }
 
+// Each output of an animation: its request, with frames of 8-bit samples
+// whatever the depth, and its own copy of the metadata, kept in copies.
+OSErr FramesOutputsOf(const JobSettings& s, const std::vector<JobOutput>& outputs,
+                      const ExportSettings& settings, UserData metadata,
+                      std::vector<FramesOutput>* runs, std::vector<UniqueUserData>* copies) {
+  for (const JobOutput& output : outputs) {
+    UserData copy = nullptr;
+    if (metadata != nullptr) {
+      if (const OSErr err = CopyUserData(metadata, &copy)) return err;
+    }
+    copies->emplace_back(copy);
+    runs->push_back({RequestFor(s, output.geometry), settings, output.path, copy});
+    runs->back().request.destinationFormat = k32ARGBPixelFormat;
+  }
+  return noErr;
+}
+
 // "//animated": an animation of several frames, each output resized frame
 // by frame (pipeline/animation_frames.h); false for a still, which goes on
 // as without the option.
 bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& outputs,
                   const ExportSettings& settings, JobResult* result) {
   AnimationFrames animation;
-  const int32_t opened = animation.Open(*s.inputPath);
-  if (opened == noErr && !animation.Animated()) return false;
-  result->outputs.assign(outputs.size(), OutputResult{opened, kStageReading});
-  std::vector<FramesOutput> runs(outputs.size());
-  std::vector<UniqueUserData> copies(outputs.size());
-  if (opened == noErr) {
+  int32_t failed = animation.Open(*s.inputPath);
+  if (failed == noErr && !animation.Animated()) return false;
+  std::vector<FramesOutput> runs;
+  std::vector<UniqueUserData> copies;
+  if (failed == noErr) {
     animation.ReadMetaData(job.metadata.get());
-    for (size_t i = 0; i < outputs.size(); ++i) {
-      const OutputGeometry& g = outputs[i].geometry;
+    failed = FramesOutputsOf(s, outputs, settings, job.metadata.get(), &runs, &copies);
+  }
+  result->outputs.assign(outputs.size(), OutputResult{failed, kStageReading});
+  if (failed == noErr) {
+    for (const JobOutput& output : outputs) {
+      const OutputGeometry& g = output.geometry;
       job.progress.Say("Resizing %dx%d to %dx%d\n", g.sourceWidth, g.sourceHeight, g.windowWidth,
                        g.windowHeight);
-      job.progress.Say(Quoted("Writing ", outputs[i].path));
-      runs[i] = {RequestFor(s, g), settings, outputs[i].path, nullptr};
-      // The frames' buffers hold 8-bit samples, whatever the depth.
-      runs[i].request.destinationFormat = k32ARGBPixelFormat;
-      UserData copy = nullptr;
-      if (job.metadata != nullptr) {
-        if (const OSErr err = CopyUserData(job.metadata.get(), &copy)) {
-          result->outputs[i] = {err, kStageReading};
-        }
-      }
-      copies[i].reset(copy);
-      runs[i].ud = copy;
+      job.progress.Say(Quoted("Writing ", output.path));
     }
     const bool matchColour = job.metadata == nullptr || runs.front().request.matchColour;
     const std::vector<FramesResult> ran = animation.Run(
         runs, matchColour, {s.upright || animation.DrawnUpright(), s.dropItems, s.keptItems});
-    for (size_t i = 0; i < outputs.size(); ++i) {
-      if (result->outputs[i].code != noErr) continue;
-      result->outputs[i] = {ran[i].code, StageOf(ran[i])};
-    }
+    for (size_t i = 0; i < outputs.size(); ++i) result->outputs[i] = {ran[i].code, StageOf(ran[i])};
   }
   for (const OutputResult& output : result->outputs) {
     if (output.code == noErr || result->code != noErr) continue;
