@@ -7,7 +7,9 @@
 
 #include "base/big_endian.h"
 #include "base/item_types.h"
+#include "metadata/drop_items.h"
 #include "metadata/meta_tags.h"
+#include "metadata/orientation.h"
 #include "metadata/photoshop_resources.h"
 #include "metadata/rational.h"
 #include "metadata/xmp_packet.h"
@@ -123,4 +125,11 @@ void AdjustMetaData(UserData ud, int32_t sourceWidth, int32_t sourceHeight, int3
   SetWholeResize(&geometry, turned ? outputHeight : outputWidth,
                  turned ? outputWidth : outputHeight);
   AdjustMetaData(ud, geometry);
+}
+
+void FitCopiedMetaData(UserData ud, const OutputGeometry& geometry, bool upright,
+                       uint32_t dropItems, uint32_t keptItems) {
+  AdjustMetaData(ud, geometry);
+  if (upright) MarkUpright(ud);
+  DropItems(ud, dropItems, keptItems);
 }

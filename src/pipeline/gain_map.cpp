@@ -12,11 +12,10 @@
 #include "metadata/drop_items.h"
 #include "metadata/xmp_packet.h"
 #include "metadata/xmp_size.h"
+#include "pipeline/frame_stages.h"
 #include "platform/graphics_export.h"
 #include "platform/graphics_import.h"
 #include "platform/owned.h"
-#include "resample/reorient.h"
-#include "resample/rotate.h"
 
 namespace {
 
@@ -30,10 +29,6 @@ OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
       QTNewGWorld(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, kNativeEndianPixMap);
   buffer->reset(gw);
   return err;
-}
-
-uint8_t* Pixels(const UniqueGWorld& gw) {
-  return static_cast<uint8_t*>(gw->pixMap.baseAddr);
 }
 
 int32_t Width(const UniqueGWorld& gw) {
@@ -56,15 +51,14 @@ OSErr Decode(GraphicsImportComponent importer, Rect bounds, UniqueGWorld* map, b
   return OSErr(GraphicsImportDraw(importer));
 }
 
-OSErr PutUpright(int32_t orientation, UniqueGWorld* map) {
-  if (orientation == 1) return noErr;
-  const int32_t width = Width(*map);
-  const int32_t height = Height(*map);
-  const bool swaps = OrientationSwapsSides(orientation);
+OSErr Upright(int32_t orientation, UniqueGWorld* map) {
+  if (UprightInPlace(orientation)) {
+    PutUpright(PixelViewOf(map->get()), {}, orientation);
+    return noErr;
+  }
   UniqueGWorld upright;
-  if (OSErr err = NewBuffer(swaps ? height : width, swaps ? width : height, &upright)) return err;
-  Reorient(Pixels(*map), (*map)->pixMap.rowBytes, width, height, Pixels(upright),
-           upright->pixMap.rowBytes, kPixelBytes, orientation);
+  if (OSErr err = NewBuffer(Height(*map), Width(*map), &upright)) return err;
+  PutUpright(PixelViewOf(map->get()), PixelViewOf(upright.get()), orientation);
   *map = std::move(upright);
   return noErr;
 }
@@ -117,38 +111,31 @@ bool MapFits(Rect stored, const MapResize& m, const OutputGeometry& g) {
   return WorkingBytesFit(most);
 }
 
+// The map's samples are filtered as stored, whatever space the picture's are.
 OSErr Resize(const MapResize& m, const ResizeRequest& resize, UniqueGWorld* map) {
+  ResampleFilter filter = FilterOf(resize);
+  filter.space = FilterSpace{};
   PreparedResamplePtr prepared;
-  if (OSErr err = PrepareResampleWindow(m.from, m.to, m.window, resize.horizontalEdge,
-                                        resize.verticalEdge, resize.kernel, &prepared, {},
-                                        SourceSamples::kStored, resize.geometry.alignment)) {
+  if (OSErr err =
+          PrepareResample({m.from, m.to, m.window, SourceSamples::kStored, filter}, &prepared)) {
     return err;
   }
   UniqueGWorld resized;
   if (OSErr err = NewBuffer(m.window.width, m.window.height, &resized)) return err;
-  RowBand source;
-  RowBand destination;
-  source.AttachWhole(PixelViewOf(map->get()), true);
-  destination.AttachWhole(PixelViewOf(resized.get()), false);
-  RunPreparedResample(prepared.get(), &source, &destination);
-  source.Clear();
-  destination.Clear();
+  ResizePicture(prepared.get(), PixelViewOf(map->get()), PixelViewOf(resized.get()), -1);
   *map = std::move(resized);
   return noErr;
 }
 
 OSErr Turn(int32_t quarterTurns, UniqueGWorld* map) {
-  const int32_t width = Width(*map);
-  const int32_t height = Height(*map);
-  const int32_t rowBytes = (*map)->pixMap.rowBytes;
-  if (quarterTurns == 2) {
-    Rotate180(Pixels(*map), rowBytes, Pixels(*map), rowBytes, width, height, kPixelBytes);
+  if (quarterTurns % 2 == 0) {
+    const PixelView picture = PixelViewOf(map->get());
+    TurnPicture(picture, picture, quarterTurns);
+    return noErr;
   }
-  if (quarterTurns % 2 == 0) return noErr;
   UniqueGWorld turned;
-  if (OSErr err = NewBuffer(height, width, &turned)) return err;
-  (quarterTurns == 1 ? Rotate90 : Rotate270)(Pixels(*map), rowBytes, Pixels(turned),
-                                             turned->pixMap.rowBytes, height, width, kPixelBytes);
+  if (OSErr err = NewBuffer(Height(*map), Width(*map), &turned)) return err;
+  TurnPicture(PixelViewOf(map->get()), PixelViewOf(turned.get()), quarterTurns);
   *map = std::move(turned);
   return noErr;
 }
@@ -187,7 +174,7 @@ OSErr Fit(ByteSpan source, const ResizeRequest& resize, const ExportSettings& se
   UniqueGWorld map;
   bool grey = false;
   if (OSErr err = Decode(opened, stored, &map, &grey)) return err;
-  if (OSErr err = PutUpright(g.orientation, &map)) return err;
+  if (OSErr err = Upright(g.orientation, &map)) return err;
   if (OSErr err = Resize(m, resize, &map)) return err;
   if (OSErr err = Turn(resize.geometry.quarterTurns, &map)) return err;
   return Encode(map, grey, source, settings, fitted);

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "imageio/export_settings.h"
-#include "pipeline/pipeline.h"
+#include "pipeline/resize_request.h"
 #include "platform/user_data.h"
 
 // The pipeline's last stage before the encoder. Where the output format

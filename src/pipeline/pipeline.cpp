@@ -6,12 +6,9 @@
 #include "base/memory_limit.h"
 #include "base/start_thread.h"
 #include "imageio/export.h"
-#include "imageio/swap_sample_bytes.h"
-#include "pipeline/flatten_rows.h"
+#include "pipeline/frame_stages.h"
 #include "pipeline/gain_map.h"
 #include "platform/graphics_import.h"
-#include "resample/reorient.h"
-#include "resample/rotate.h"
 
 namespace {
 
@@ -22,32 +19,6 @@ constexpr int32_t kDestinationRingRows = 4 * RowBand::kRowsInFlight;
 // drawer holds unpublished, what the resampler lets go of in one batch, and
 // room for the drawer to run ahead, so that neither waits at every row.
 constexpr int32_t kSourceRingSlack = 8 * RowBand::kRowsInFlight;
-
-bool HoldsWideSamples(const RowBand& rows) {
-  return rows.PixelSize() > 32;
-}
-
-// The resampler works on 16-bit samples in the machine's order; the stored
-// order is most significant byte first. Rows are turned after they are
-// published and before any reader sees them, by whichever side is idle.
-void SwapWideRows(RowBand* rows) {
-  if (HoldsWideSamples(*rows)) rows->SetPrepare(SwapSampleBytesRows);
-}
-
-// The destination's rows as the encoder reads them: transparency flattened
-// onto the background first, on the machine's samples, then 16-bit samples
-// put in the stored order.
-void PrepareDestinationRows(RowBand* rows, int32_t flattenOnto) {
-  SwapWideRows(rows);
-  if (flattenOnto < 0 || !FlattensFormat(rows->PixelFormat())) return;
-  rows->SetPrepare([next = rows->GetPrepare(), rgb = uint32_t(flattenOnto)](
-                       const RowBand& band, int64_t from, int64_t end) {
-    for (int64_t y = from; y < end; ++y) {
-      FlattenRow(band.PixelFormat(), rgb, band.RowAddress(y), band.Width());
-    }
-    if (next) next(band, from, end);
-  });
-}
 
 // A thread's work, whose exceptions (none are expected: the libraries'
 // are caught where they are called) end at the thread's edge as a stop.
@@ -97,12 +68,9 @@ void Pipeline::PrepareResize(Output& out, OSType storedFormat, bool converted) {
   const OSType format =
       converted ? WorkingFormat(r.space, storedFormat, r.destinationFormat) : storedFormat;
   const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, format};
-  const OutputGeometry& g = out.Geometry();
-  const ImageShape to{g.fullWidth, g.fullHeight, r.destinationFormat};
-  const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
-  out.resizeResult = PrepareResampleWindow(
-      from, to, window, r.horizontalEdge, r.verticalEdge, r.kernel, &out.resize, r.space,
-      converted ? SourceSamples::kWorking : SourceSamples::kStored, g.alignment);
+  out.resizeResult = PrepareResample(
+      ResampleRequestFor(r, from, converted ? SourceSamples::kWorking : SourceSamples::kStored),
+      &out.resize);
   out.preparedFormat = storedFormat;
   out.sourceConverted = converted;
 }
@@ -202,11 +170,8 @@ int32_t Pipeline::DrawUpright() {
   const OSType format = stored->pixMap.pixelFormat;
   PrepareResizes(format, false);
   const int32_t orientation = Shared().geometry.orientation;
-  if (!OrientationSwapsSides(orientation)) {
-    // Mirrors and the half turn keep the sides: done where it was drawn.
-    ReorientInPlace(static_cast<uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
-                    import_.bounds.right, import_.bounds.bottom, stored->pixMap.pixelSize / 8,
-                    orientation);
+  if (UprightInPlace(orientation)) {
+    PutUpright(PixelViewOf(stored), {}, orientation);
     sourceBuffer_ = stored;
     source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
     return noErr;
@@ -214,10 +179,7 @@ int32_t Pipeline::DrawUpright() {
   readResult_ =
       QTNewGWorld(&sourceBuffer_, format, &sourceBounds_, nullptr, nullptr, kNativeEndianPixMap);
   if (readResult_ == noErr) {
-    Reorient(reinterpret_cast<const uint8_t*>(stored->pixMap.baseAddr), stored->pixMap.rowBytes,
-             import_.bounds.right, import_.bounds.bottom,
-             reinterpret_cast<uint8_t*>(sourceBuffer_->pixMap.baseAddr),
-             sourceBuffer_->pixMap.rowBytes, stored->pixMap.pixelSize / 8, orientation);
+    PutUpright(PixelViewOf(stored), PixelViewOf(sourceBuffer_), orientation);
     // Its samples are in native order already.
     source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
   }
@@ -358,7 +320,7 @@ int32_t Pipeline::AllocateWholeDestination(Output& out) {
     return err;
   }
   out.destination.AttachWhole(PixelViewOf(out.destinationBuffer), false);
-  PrepareDestinationRows(&out.destination, out.request.flattenOnto);
+  FinishDestinationRows(&out.destination, out.request.flattenOnto);
   return noErr;
 }
 
@@ -371,7 +333,7 @@ int32_t Pipeline::AllocateDestination(int32_t output) {
     return err;
   }
   out.destinationStreams = true;
-  PrepareDestinationRows(&out.destination, out.request.flattenOnto);
+  FinishDestinationRows(&out.destination, out.request.flattenOnto);
   return noErr;
 }
 
@@ -422,28 +384,14 @@ int32_t Pipeline::ReshapeForTurn(int32_t output, Rect* turnedBounds) {
 
 void Pipeline::Turn(int32_t output) {
   Output& out = *outputs_[size_t(output)];
-  const int32_t width = out.Geometry().windowWidth;
-  const int32_t height = out.Geometry().windowHeight;
-  const int32_t pixelBytes = PixelSizeOfFormat(out.request.destinationFormat) / 8;
-  GWorld& from = *out.destinationBuffer;
-  const int32_t fromRowBytes = from.pixMap.rowBytes;
-  switch (out.Geometry().quarterTurns) {
-    case 1:
-    case 3: {
-      // Sizes are the turned image's.
-      GWorldPtr& turned = Outputs() > 1 ? out.turnBuffer : sourceBuffer_;
-      GWorld& to = *turned;
-      (out.Geometry().quarterTurns == 1 ? Rotate90 : Rotate270)(
-          from.pixMap.baseAddr, fromRowBytes, to.pixMap.baseAddr, to.pixMap.rowBytes, height, width,
-          pixelBytes);
-      std::swap(turned, out.destinationBuffer);
-      break;
-    }
-    case 2:
-      Rotate180(from.pixMap.baseAddr, fromRowBytes, from.pixMap.baseAddr, fromRowBytes, width,
-                height, pixelBytes);
-      break;
+  if (!Turned(out.Geometry())) {
+    const PixelView window = PixelViewOf(out.destinationBuffer);
+    TurnPicture(window, window, out.Geometry().quarterTurns);
+    return;
   }
+  GWorldPtr& turned = Outputs() > 1 ? out.turnBuffer : sourceBuffer_;
+  TurnPicture(PixelViewOf(out.destinationBuffer), PixelViewOf(turned), out.Geometry().quarterTurns);
+  std::swap(turned, out.destinationBuffer);
 }
 
 int32_t Pipeline::Export(int32_t output, const ExportSettings& settings, UserData ud,

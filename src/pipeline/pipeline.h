@@ -10,8 +10,10 @@
 //   destination: a ring unless the image is turned, which needs it whole.
 // Without overlap every band is a whole buffer and the stages run one after
 // another on the job's thread: the reference for every other arrangement,
-// which gives the same bytes. The job (driver/image_job.cpp) calls the
-// stages in order and decides what is printed.
+// which gives the same bytes. The job (driver/job/image_job.cpp) calls the
+// stages in order and decides what is printed. The stages' work on pixels
+// (upright, the resize's preparation, the finish, the turn) is
+// pipeline/frame_stages.h's, which an animation's frames go through too.
 #pragma once
 
 #include <cstdint>
@@ -26,26 +28,12 @@
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
+#include "pipeline/resize_request.h"
 #include "platform/graphics_import.h"
 #include "platform/gworld.h"
 #include "platform/user_data.h"
 #include "resample/resample.h"
 #include "stream/row_band.h"
-
-struct ResizeRequest {
-  // The orientation undone, the resize, the window made and the turns.
-  OutputGeometry geometry;
-  EdgeMode horizontalEdge = kEdgeDefault;
-  EdgeMode verticalEdge = kEdgeDefault;
-  KernelKind kernel = kKernelSinc;
-  OSType destinationFormat = k32ARGBPixelFormat;
-  FilterSpace space;
-  // Drawn as sRGB even when the metadata is copied (its profile is not).
-  bool matchColour = false;
-  // The colour (0xRRGGBB) the resized picture's transparency is flattened
-  // onto before it is encoded (pipeline/flatten_rows.h); -1 for none.
-  int32_t flattenOnto = -1;
-};
 
 // Every output of a job comes from one reading of its source: each has
 // its own resize, destination rows, resampler thread, turn and encoder, and

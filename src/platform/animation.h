@@ -37,15 +37,22 @@ class AnimationReader {
 };
 
 // What the writer is asked to make: canvas size and loop count as in
-// AnimationInfo, quality and lossless as for a still (ExportRequest).
+// AnimationInfo, quality, lossless and depth as for a still (ExportRequest).
 struct AnimationRequest {
   AnimationInfo info;
   int32_t quality = 768;
+  int32_t depth = 24;
 };
+
+// The channels a depth keeps (ChannelsForDepth), as a still's rows are
+// packed at that depth: grey made of the colour's luma, alpha dropped
+// (made opaque) where the depth holds none. In place, on canvas bytes.
+void KeepCanvasChannels(const PixelView& canvas, int32_t depth);
 
 class AnimationWriter {
  public:
   virtual ~AnimationWriter() = default;
+  // The canvas's channels are those its depth keeps (KeepCanvasChannels).
   virtual OSErr AddFrame(const PixelView& canvas, int32_t delayMs) = 0;
   // Ends the animation and gives the whole file.
   virtual OSErr Finish(std::vector<uint8_t>* file) = 0;

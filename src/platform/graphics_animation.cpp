@@ -38,11 +38,14 @@ class QuietReader final : public AnimationReader {
   const ImageFormat& format_;
 };
 
+// The library's own writer, quieted likewise, given each canvas with the
+// channels the exporter's depth keeps, as a still's exporter packs them.
 class QuietWriter final : public AnimationWriter {
  public:
-  QuietWriter(std::unique_ptr<AnimationWriter> writer, const ImageFormat& format)
-      : writer_(std::move(writer)), format_(format) {}
+  QuietWriter(std::unique_ptr<AnimationWriter> writer, const ImageFormat& format, int32_t depth)
+      : writer_(std::move(writer)), format_(format), depth_(depth) {}
   OSErr AddFrame(const PixelView& canvas, int32_t delayMs) override {
+    KeepCanvasChannels(canvas, depth_);
     const LibraryQuiet quiet(format_);
     return writer_->AddFrame(canvas, delayMs);
   }
@@ -54,6 +57,7 @@ class QuietWriter final : public AnimationWriter {
  private:
   std::unique_ptr<AnimationWriter> writer_;
   const ImageFormat& format_;
+  const int32_t depth_;
 };
 
 }  // namespace
@@ -100,6 +104,7 @@ ComponentResult GraphicsExportStartAnimation(GraphicsExportComponent ci, const A
   AnimationRequest request;
   request.info = info;
   request.quality = instance->exporter.quality;
+  request.depth = instance->exporter.depth;
   std::unique_ptr<AnimationWriter> started;
   {
     const LibraryQuiet quiet(*codec.format);
@@ -107,7 +112,7 @@ ComponentResult GraphicsExportStartAnimation(GraphicsExportComponent ci, const A
   }
   if (started == nullptr) return codecErr;
   try {
-    *writer = std::make_unique<QuietWriter>(std::move(started), *codec.format);
+    *writer = std::make_unique<QuietWriter>(std::move(started), *codec.format, request.depth);
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }

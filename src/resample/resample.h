@@ -66,27 +66,41 @@ struct PreparedResampleDeleter {
 };
 using PreparedResamplePtr = std::unique_ptr<PreparedResample, PreparedResampleDeleter>;
 
-// What ResampleGWorld does up to the first row, with the same results, for
-// images of these shapes. The alignment places the samples of both
-// directions (base/output_geometry.h).
-OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
-                      EdgeMode horizontalEdge, EdgeMode verticalEdge, KernelKind kernel,
-                      PreparedResamplePtr* prepared, FilterSpace space = {},
-                      SampleAlignment alignment = SampleAlignment::kCorners);
 // The part of a resize that is made: columns [left, left + width) and rows
 // [top, top + height) of the full destination, exactly as the full resize
 // would give them; rows and columns outside it are never computed.
 struct OutputWindow {
-  int32_t left = 0;
-  int32_t top = 0;
-  int32_t width = 0;
-  int32_t height = 0;
+  int32_t left;
+  int32_t top;
+  int32_t width;
+  int32_t height;
 };
-OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
-                            const OutputWindow& window, EdgeMode horizontalEdge,
-                            EdgeMode verticalEdge, KernelKind kernel, PreparedResamplePtr* prepared,
-                            FilterSpace space = {}, SourceSamples samples = SourceSamples::kStored,
-                            SampleAlignment alignment = SampleAlignment::kCorners);
+
+// How a resize filters, as the user asks for it: the edges, the kernel,
+// the space colour is filtered in and where the samples lie (the
+// alignment of both directions, base/output_geometry.h).
+struct ResampleFilter {
+  EdgeMode horizontalEdge;
+  EdgeMode verticalEdge;
+  KernelKind kernel;
+  FilterSpace space;
+  SampleAlignment alignment;
+};
+
+// One resize, whole. No field has a default, so that every caller says
+// each of them: a brace list that leaves one out is a warning
+// (-Wmissing-field-initializers), where a defaulted field or parameter
+// would quietly lose an option.
+struct ResampleRequest {
+  ImageShape source;
+  ImageShape destination;  // the full resize
+  OutputWindow window;     // the part of it that is made
+  SourceSamples samples;
+  ResampleFilter filter;
+};
+
+// What ResampleGWorld does up to the first row, with the same results.
+OSErr PrepareResample(const ResampleRequest& request, PreparedResamplePtr* prepared);
 // The most source rows the resize needs at once: a ring of this many rows
 // (plus what its writer holds unpublished) is enough for a source that is
 // drawn while it is resized, when SourceMayBeRing says so.
@@ -101,10 +115,12 @@ bool SourceMayBeRing(EdgeMode verticalEdge);
 // The bands' shapes are the prepared ones; 16-bit samples in native order.
 // sourceReader: which of the source's readers (RowBand::SetReaders) it is.
 void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* destination,
-                         int32_t sourceReader = 0);
+                         int32_t sourceReader);
 
 // 0, cDepthErr for a buffer of a format without a class, memFullErr when the
 // working block cannot be had. 16-bit samples must be in native byte order.
+// The whole destination, corners aligned, the stored samples filtered.
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, EdgeMode horizontalEdge,
-                     EdgeMode verticalEdge, KernelKind kernel, FilterSpace space = {},
-                     SampleAlignment alignment = SampleAlignment::kCorners);
+                     EdgeMode verticalEdge, KernelKind kernel);
+// The same with every choice of the filter.
+OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, const ResampleFilter& filter);

@@ -313,18 +313,11 @@ void PlanSourceRows(PreparedResample* p) {
 
 }  // namespace
 
-OSErr PrepareResample(const ImageShape& source, const ImageShape& destination,
-                      EdgeMode horizontalEdge, EdgeMode verticalEdge, KernelKind kernel,
-                      PreparedResamplePtr* prepared, FilterSpace space, SampleAlignment alignment) {
-  return PrepareResampleWindow(source, destination, {0, 0, destination.width, destination.height},
-                               horizontalEdge, verticalEdge, kernel, prepared, space,
-                               SourceSamples::kStored, alignment);
-}
-
-OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destination,
-                            const OutputWindow& window, EdgeMode horizontalEdge,
-                            EdgeMode verticalEdge, KernelKind kernel, PreparedResamplePtr* prepared,
-                            FilterSpace space, SourceSamples samples, SampleAlignment alignment) {
+OSErr PrepareResample(const ResampleRequest& request, PreparedResamplePtr* prepared) {
+  const ImageShape& source = request.source;
+  const ImageShape& destination = request.destination;
+  const OutputWindow& window = request.window;
+  const ResampleFilter& filter = request.filter;
   if (prepared == nullptr) return paramErr;
   prepared->reset();
   const PixelClass fromClass = ClassifyPixelFormat(source.pixelFormat);
@@ -354,13 +347,13 @@ OSErr PrepareResampleWindow(const ImageShape& source, const ImageShape& destinat
   context.windowTop = window.top;
   context.sourceClass = fromClass;
   context.destinationClass = toClass;
-  context.horizontalEdge = horizontalEdge;
-  context.verticalEdge = verticalEdge;
-  context.kernel = kernel;
-  context.space = EffectiveFilterSpace(space, fromClass, toClass);
-  context.sourceSamples = samples;
-  p->horizontal = AxisPositionsFor(alignment, source.width, destination.width);
-  p->vertical = AxisPositionsFor(alignment, source.height, destination.height);
+  context.horizontalEdge = filter.horizontalEdge;
+  context.verticalEdge = filter.verticalEdge;
+  context.kernel = filter.kernel;
+  context.space = EffectiveFilterSpace(filter.space, fromClass, toClass);
+  context.sourceSamples = request.samples;
+  p->horizontal = AxisPositionsFor(filter.alignment, source.width, destination.width);
+  p->vertical = AxisPositionsFor(filter.alignment, source.height, destination.height);
 
   int64_t size = 0;
   if (OSErr err = Resample(&context, p->horizontal, p->vertical, &size)) {
@@ -422,20 +415,30 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
 }
 
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, EdgeMode horizontalEdge,
-                     EdgeMode verticalEdge, KernelKind kernel, FilterSpace space,
-                     SampleAlignment alignment) {
+                     EdgeMode verticalEdge, KernelKind kernel) {
+  return ResampleGWorld(
+      source, destination,
+      {horizontalEdge, verticalEdge, kernel, FilterSpace{}, SampleAlignment::kCorners});
+}
+
+OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, const ResampleFilter& filter) {
   if (source == nullptr || destination == nullptr) return paramErr;
   RowBand sourceRows;
   sourceRows.AttachWhole(PixelViewOf(source), true);
   RowBand destinationRows;
   destinationRows.AttachWhole(PixelViewOf(destination), false);
+  const ImageShape to{destinationRows.Width(), destinationRows.Height(),
+                      destinationRows.PixelFormat()};
   PreparedResamplePtr prepared;
-  if (OSErr err = PrepareResample(
-          {sourceRows.Width(), sourceRows.Height(), sourceRows.PixelFormat()},
-          {destinationRows.Width(), destinationRows.Height(), destinationRows.PixelFormat()},
-          horizontalEdge, verticalEdge, kernel, &prepared, space, alignment)) {
+  if (OSErr err =
+          PrepareResample({{sourceRows.Width(), sourceRows.Height(), sourceRows.PixelFormat()},
+                           to,
+                           {0, 0, to.width, to.height},
+                           SourceSamples::kStored,
+                           filter},
+                          &prepared)) {
     return err;
   }
-  RunPreparedResample(prepared.get(), &sourceRows, &destinationRows);
+  RunPreparedResample(prepared.get(), &sourceRows, &destinationRows, 0);
   return noErr;
 }

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "jxl_animation_file.h"
 #include "codecs/gif/gif_files.h"
 #include "codecs/gif/gif_frames.h"
+#include "jxl_animation_file.h"
 #include "test_support.h"
 
 namespace {
@@ -191,76 +191,128 @@ class AnimatedRun : public ::testing::Test {
   std::vector<uint8_t> file_;
 };
 
-struct AnimatedCase {
-  std::vector<std::string> args;  // before "/o out.webp in.webp"
-  int width, height;              // of the output
-  bool lossless;
-};
-
-TEST_F(AnimatedRun, EveryFrameDelayAndLoopCountReachesTheOutput) {
-  const AnimatedCase cases[] = {
-      {{"/w", "24"}, 24, 18, false},
-      {{"/w", "24", "/q", "101"}, 24, 18, true},
-      {{"/w", "20", "/q", "101", "/b", "32", "/k", "G", "//premultiply", "//linear"}, 20, 15, true},
-      {{"//fill", "20", "20", "/r", "90", "/q", "101", "/b", "32", "/p", "hwvp"}, 20, 20, true},
-      {{"/h", "30", "/r", "270", "/q", "101"}, 30, 40, true},
-      {{"/w", "24", "/q", "101", "/b", "8"}, 24, 18, true},
-  };
-  for (const AnimatedCase& c : cases) {
-    std::string name;
-    for (const std::string& word : c.args) name += word + " ";
-    SCOPED_TRACE(name);
-    std::vector<std::string> args = c.args;
-    args.insert(args.end(), {"//animated", "/c", "webp", "/o", "out.webp", "in.webp"});
-    const test::RunResult run = Run(args);
-    ASSERT_EQ(run.status, 0) << run.err;
-    Animation out;
-    ASSERT_TRUE(DecodeAnimation(test::ReadFileBytes(dir_ / "out.webp"), &out));
-    EXPECT_EQ(out.width, c.width);
-    EXPECT_EQ(out.height, c.height);
-    EXPECT_EQ(out.loopCount, source_.loopCount);
-    ASSERT_EQ(out.frames.size(), source_.frames.size());
-    for (size_t i = 0; i < out.frames.size(); ++i) {
-      EXPECT_EQ(out.frames[i].delayMs, source_.frames[i].delayMs) << "frame " << i;
-      if (!c.lossless) continue;
-      // The same frame, composited, resized as a still through the same options.
-      const std::vector<uint8_t> still =
-          EncodeStill(source_.frames[i].rgba, source_.width, source_.height);
-      test::WriteFileBytes(dir_ / "frame.webp", still);
-      std::vector<std::string> stillArgs = c.args;
-      stillArgs.insert(stillArgs.end(), {"/c", "webp", "/o", "still.webp", "frame.webp"});
-      ASSERT_EQ(Run(stillArgs).status, 0);
-      Animation resized;
-      ASSERT_TRUE(DecodeAnimation(test::ReadFileBytes(dir_ / "still.webp"), &resized));
-      ASSERT_EQ(resized.frames.size(), 1u);
-      EXPECT_TRUE(resized.frames[0].rgba == out.frames[i].rgba) << "frame " << i;
-    }
-  }
+// A little-endian TIFF block of one Orientation entry, as a WebP "EXIF"
+// chunk holds it.
+std::vector<uint8_t> OrientationExif(uint8_t orientation) {
+  return {'I', 'I', 42, 0, 8, 0,           0, 0, 1, 0, 0x12, 0x01, 3,
+          0,   1,   0,  0, 0, orientation, 0, 0, 0, 0, 0,    0,    0};
 }
 
-// A JPEG XL animation gives what the same frames give as WebP, byte for
-// byte: the frames, delays and loop count read are the same.
-TEST_F(AnimatedRun, JpegXlFramesAreReadAsWebpFramesAre) {
-  const std::vector<uint8_t> jxl = EncodeJxl(source_);
-  ASSERT_FALSE(jxl.empty());
-  test::WriteFileBytes(dir_ / "in.jxl", jxl);
-  const std::vector<std::string> cases[] = {{"/w", "24", "/q", "101"},
-                                            {"/h", "30", "/r", "270", "/q", "101", "/b", "32"}};
-  for (const std::vector<std::string>& c : cases) {
-    SCOPED_TRACE(c[0] + " " + c[1]);
-    for (const std::string input : {"in.webp", "in.jxl"}) {
-      std::vector<std::string> args = c;
-      args.insert(args.end(), {"//animated", "/c", "webp", "/o", input + ".webp", input});
-      const test::RunResult run = Run(args);
-      ASSERT_EQ(run.status, 0) << run.err;
+std::vector<uint8_t> WithChunk(const std::vector<uint8_t>& file, const char* fourcc,
+                               const std::vector<uint8_t>& chunk) {
+  if (chunk.empty()) return file;
+  const WebPData data{file.data(), file.size()};
+  WebPMux* mux = WebPMuxCreate(&data, 1);
+  const WebPData bytes{chunk.data(), chunk.size()};
+  EXPECT_EQ(WebPMuxSetChunk(mux, fourcc, &bytes, 1), WEBP_MUX_OK);
+  WebPData assembled;
+  WebPDataInit(&assembled);
+  EXPECT_EQ(WebPMuxAssemble(mux, &assembled), WEBP_MUX_OK);
+  std::vector<uint8_t> tagged(assembled.bytes, assembled.bytes + assembled.size);
+  WebPDataClear(&assembled);
+  WebPMuxDelete(mux);
+  return tagged;
+}
+
+// An animation as a GIF (giflib's), with the frames a viewer shows.
+Animation GifAnimation(std::vector<uint8_t>* file) {
+  const test::GifSpec spec = {
+      30, 20, 2, {{0, 0, 30, 20, 1, 12}, {4, 4, 10, 8, 2, 25, 3, true}, {8, 2, 12, 12, 0, 7}}};
+  *file = test::WriteGif(spec).bytes;
+  test::GifFrames gif;
+  EXPECT_TRUE(test::ReadGifFrames(*file, &gif));
+  Animation a{gif.width, gif.height, gif.repeats + 1, {}};
+  for (const test::GifFrames::Frame& f : gif.frames) {
+    std::vector<uint8_t> rgba;
+    for (uint32_t p : f.argb) {
+      rgba.insert(rgba.end(), {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(p >> 24)});
     }
-    const std::vector<uint8_t> fromJxl = test::ReadFileBytes(dir_ / "in.jxl.webp");
-    EXPECT_EQ(fromJxl, test::ReadFileBytes(dir_ / "in.webp.webp"));
-    Animation out;
-    ASSERT_TRUE(DecodeAnimation(fromJxl, &out));
-    ASSERT_EQ(out.frames.size(), 5u);
-    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(out.frames[i].delayMs, source_.frames[i].delayMs);
-    EXPECT_EQ(out.loopCount, 3);
+    a.frames.push_back({rgba, f.delayCs * 10});
+  }
+  return a;
+}
+
+// Each output's frames, read from the files the run wrote: name holds
+// "{size}" where "//sizes" names several.
+std::vector<Animation> Outputs(const test::TempDir& dir, const std::string& name,
+                               const std::vector<std::string>& sizes) {
+  std::vector<Animation> outputs;
+  for (const std::string& w : sizes) {
+    std::string path = name;
+    if (size_t at = path.find("{size}"); at != std::string::npos) path.replace(at, 6, w);
+    outputs.emplace_back();
+    EXPECT_TRUE(DecodeAnimation(test::ReadFileBytes(dir / path), &outputs.back())) << path;
+  }
+  return outputs;
+}
+
+struct Geometry {
+  std::vector<std::string> args;
+  std::vector<std::string> sizes;  // of the outputs, as "//sizes" gives them
+};
+
+// Frame k of every animated output is the still run of the same options on
+// the composited frame k, whatever reads the frames (WebP, JPEG XL, GIF),
+// wherever the samples lie, however the picture is cut, turned or put
+// upright, and for every output of "//sizes"; the delays and the loop
+// count reach every output.
+TEST_F(AnimatedRun, EveryFrameIsTheStillRunOfItsCompositedFrame) {
+  std::vector<uint8_t> gif;
+  const Animation fromGif = GifAnimation(&gif);
+  test::WriteFileBytes(dir_ / "in.gif", gif);
+  // Stored on its side: "//upright" turns every frame as it turns a still.
+  const std::vector<uint8_t> exif = OrientationExif(6);
+  test::WriteFileBytes(dir_ / "in.webp", WithChunk(file_, "EXIF", exif));
+  test::WriteFileBytes(dir_ / "in.jxl", EncodeJxl(source_));
+  struct Source {
+    std::string input;
+    const Animation* frames;
+    std::vector<uint8_t> exif;
+  };
+  const Source sources[] = {
+      {"in.webp", &source_, exif}, {"in.jxl", &source_, {}}, {"in.gif", &fromGif, {}}};
+  const Geometry geometries[] = {
+      {{"/w", "24", "/b", "8"}, {"24"}},
+      {{"//fit", "20", "20", "/k", "G", "//linear", "//premultiply", "/b", "32"}, {"20"}},
+      {{"//fill", "20", "14", "/p", "hwvp", "//background", "204060"}, {"20"}},
+      {{"/h", "30", "/r", "90"}, {"30"}},
+      {{"//upright", "/w", "22", "/r", "180"}, {"22"}},
+      {{"//sizes", "24,13x19", "//upright", "/r", "270", "/b", "32"}, {"24", "13x19"}},
+  };
+  for (const Source& source : sources) {
+    for (bool centred : {false, true}) {
+      for (const Geometry& g : geometries) {
+        std::vector<std::string> args = g.args;
+        if (centred) args.push_back("//centre");
+        args.insert(args.end(), {"/q", "101", "/c", "webp", "/o"});
+        const std::string many = g.sizes.size() > 1 ? "{size}" : "";
+        std::string line = source.input;
+        for (const std::string& word : args) line += " " + word;
+        SCOPED_TRACE(line);
+        std::vector<std::string> animated = args;
+        animated.insert(animated.end(), {"a" + many + ".webp", "//animated", source.input});
+        const test::RunResult run = Run(animated);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::vector<Animation> outputs = Outputs(dir_, "a" + many + ".webp", g.sizes);
+        const Animation& in = *source.frames;
+        for (size_t k = 0; k < in.frames.size(); ++k) {
+          test::WriteFileBytes(
+              dir_ / "frame.webp",
+              WithChunk(EncodeStill(in.frames[k].rgba, in.width, in.height), "EXIF", source.exif));
+          std::vector<std::string> still = args;
+          still.insert(still.end(), {"s" + many + ".webp", "frame.webp"});
+          ASSERT_EQ(Run(still).status, 0);
+          const std::vector<Animation> stills = Outputs(dir_, "s" + many + ".webp", g.sizes);
+          for (size_t o = 0; o < outputs.size(); ++o) {
+            ASSERT_EQ(outputs[o].frames.size(), in.frames.size());
+            EXPECT_EQ(outputs[o].loopCount, in.loopCount);
+            EXPECT_EQ(outputs[o].frames[k].delayMs, in.frames[k].delayMs) << "frame " << k;
+            EXPECT_TRUE(stills[o].frames[0].rgba == outputs[o].frames[k].rgba)
+                << "output " << o << " frame " << k;
+          }
+        }
+      }
+    }
   }
 }
 
@@ -354,22 +406,34 @@ TEST_F(AnimatedRun, ColoursAreMatchedAsForAStill) {
 }
 
 // Without more than one frame to read the run is the still one, byte for
-// byte: a still WebP, and a format whose codec reads no animation.
+// byte, whatever the options: a still WebP, PNG and JPEG, and a format
+// whose codec reads no animation.
 TEST_F(AnimatedRun, AStillGivesTheStillOutput) {
   uint8_t* encoded = nullptr;
   const size_t size = WebPEncodeRGBA(source_.frames[0].rgba.data(), 48, 36, 48 * 4, 80, &encoded);
   test::WriteFileBytes(dir_ / "still.webp", std::vector<uint8_t>(encoded, encoded + size));
   WebPFree(encoded);
   ASSERT_EQ(Run({"/w", "24", "/c", "png", "/o", "still.png", "still.webp"}).status, 0);
-  for (const std::string input : {"still.webp", "still.png"}) {
-    SCOPED_TRACE(input);
-    ASSERT_EQ(Run({"/w", "20", "/c", "webp", "/o", "plain.webp", input}).status, 0);
-    const test::RunResult run =
-        Run({"/w", "20", "//animated", "/c", "webp", "/o", "animated.webp", input});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(test::ReadFileBytes(dir_ / "animated.webp"),
-              test::ReadFileBytes(dir_ / "plain.webp"));
-    EXPECT_FALSE(IsAnimated(test::ReadFileBytes(dir_ / "animated.webp")));
+  std::filesystem::copy_file(test::DataPath("orientation/landscape_6.jpg"), dir_ / "still.jpg");
+  for (const std::string input : {"still.webp", "still.png", "still.jpg"}) {
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"/w", "20", "/o"},
+          std::vector<std::string>{"//sizes", "20,13", "//centre", "//upright", "/o"}}) {
+      SCOPED_TRACE(input + " " + options[0]);
+      const std::string name = options.size() > 3 ? "{w}.webp" : ".webp";
+      std::vector<std::string> plain = options, animated = options;
+      plain.insert(plain.end(), {"plain" + name, "/c", "webp", input});
+      animated.insert(animated.end(), {"animated" + name, "//animated", "/c", "webp", input});
+      ASSERT_EQ(Run(plain).status, 0);
+      const test::RunResult run = Run(animated);
+      ASSERT_EQ(run.status, 0) << run.err;
+      for (const std::string& w : {std::string(), std::string("20")}) {
+        if (w.empty() == (options.size() > 3)) continue;
+        const std::vector<uint8_t> out = test::ReadFileBytes(dir_ / ("animated" + w + ".webp"));
+        EXPECT_EQ(out, test::ReadFileBytes(dir_ / ("plain" + w + ".webp")));
+        EXPECT_FALSE(IsAnimated(out));
+      }
+    }
   }
 }
 

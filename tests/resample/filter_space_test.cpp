@@ -93,8 +93,9 @@ std::string Describe(const Resize& r) {
 
 test::World Resized(const GWorld& source, const Resize& r, FilterSpace space) {
   test::World out = test::MakeWorld(r.to, r.dw, r.dh);
-  EXPECT_EQ(ResampleGWorld(const_cast<GWorld*>(&source), out.get(), EdgeMode(r.hEdge),
-                           EdgeMode(r.vEdge), KernelKind(r.kernel), space),
+  EXPECT_EQ(ResampleGWorld(const_cast<GWorld*>(&source), out.get(),
+                           {EdgeMode(r.hEdge), EdgeMode(r.vEdge), KernelKind(r.kernel), space,
+                            SampleAlignment::kCorners}),
             noErr);
   return out;
 }

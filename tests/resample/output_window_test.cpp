@@ -43,16 +43,20 @@ TEST(OutputWindow, IsThatPartOfTheFullResize) {
                   noErr);
 
         PreparedResamplePtr prepared;
-        ASSERT_EQ(
-            PrepareResampleWindow({c.sourceWidth, c.sourceHeight, c.from},
-                                  {c.fullWidth, c.fullHeight, c.to}, c.window, EdgeMode(edge[0]),
-                                  EdgeMode(edge[1]), KernelKind(kernel), &prepared),
-            noErr);
+        const ResampleFilter filter{EdgeMode(edge[0]), EdgeMode(edge[1]), KernelKind(kernel),
+                                    FilterSpace{}, SampleAlignment::kCorners};
+        ASSERT_EQ(PrepareResample({{c.sourceWidth, c.sourceHeight, c.from},
+                                   {c.fullWidth, c.fullHeight, c.to},
+                                   c.window,
+                                   SourceSamples::kStored,
+                                   filter},
+                                  &prepared),
+                  noErr);
         RowBand sourceRows;
         sourceRows.AttachWhole(PixelViewOf(source.get()), true);
         RowBand windowRows;
         windowRows.AttachWhole(PixelViewOf(window.get()), false);
-        RunPreparedResample(prepared.get(), &sourceRows, &windowRows);
+        RunPreparedResample(prepared.get(), &sourceRows, &windowRows, 0);
 
         const int32_t bytes = test::BytesPerPixel(*window);
         bool same = true;
@@ -73,9 +77,9 @@ TEST(OutputWindow, OutsideTheFullResizeIsRefused) {
   const ImageShape to{8, 6, k32ARGBPixelFormat};
   for (const OutputWindow& w : {OutputWindow{1, 0, 8, 6}, OutputWindow{0, 1, 8, 6},
                                 OutputWindow{-1, 0, 4, 4}, OutputWindow{0, 0, 0, 6}}) {
-    EXPECT_EQ(
-        PrepareResampleWindow(from, to, w, kEdgeDefault, kEdgeDefault, kKernelSinc, &prepared),
-        paramErr);
+    const ResampleFilter filter{kEdgeDefault, kEdgeDefault, kKernelSinc, FilterSpace{},
+                                SampleAlignment::kCorners};
+    EXPECT_EQ(PrepareResample({from, to, w, SourceSamples::kStored, filter}, &prepared), paramErr);
   }
 }
 

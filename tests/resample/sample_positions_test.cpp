@@ -54,11 +54,13 @@ TEST(CentreAlignment, RollingAWrappedSourceRollsTheOutput) {
         test::World plain = test::MakeWorld(format, w, h), turned = test::MakeWorld(format, w, h);
         const EdgeMode hEdge = vertical ? kEdgeDefault : kEdgeWrap;
         const EdgeMode vEdge = vertical ? kEdgeWrap : kEdgePinch;
-        ASSERT_EQ(ResampleGWorld(source.get(), plain.get(), hEdge, vEdge, KernelKind(kernel), {},
-                                 SampleAlignment::kCentres),
+        ASSERT_EQ(ResampleGWorld(
+                      source.get(), plain.get(),
+                      {hEdge, vEdge, KernelKind(kernel), FilterSpace{}, SampleAlignment::kCentres}),
                   noErr);
-        ASSERT_EQ(ResampleGWorld(rolled.get(), turned.get(), hEdge, vEdge, KernelKind(kernel), {},
-                                 SampleAlignment::kCentres),
+        ASSERT_EQ(ResampleGWorld(
+                      rolled.get(), turned.get(),
+                      {hEdge, vEdge, KernelKind(kernel), FilterSpace{}, SampleAlignment::kCentres}),
                   noErr);
         EXPECT_EQ(test::Snapshot(*Rolled(*plain, c.k, vertical)), test::Snapshot(*turned));
       }

@@ -321,18 +321,16 @@ TEST(SimdRowProcs, WholeResizesAreIdenticalAtEveryLevel) {
         // around the same filters; and either alignment, whose tables differ.
         const FilterSpace space{round % 2 == 1, round % 4 >= 2};
         for (SampleAlignment alignment : {SampleAlignment::kCorners, SampleAlignment::kCentres}) {
+          const ResampleFilter filter{EdgeMode(hEdge), EdgeMode(vEdge), KernelKind(kernel), space,
+                                      alignment};
           std::memcpy(destination->pixMap.baseAddr, before.data(), before.size());
           SetResampleSimdLevel(kSimdNone);
-          ASSERT_EQ(ResampleGWorld(source.get(), destination.get(), EdgeMode(hEdge),
-                                   EdgeMode(vEdge), KernelKind(kernel), space, alignment),
-                    noErr);
+          ASSERT_EQ(ResampleGWorld(source.get(), destination.get(), filter), noErr);
           const std::vector<uint8_t> plain = test::Snapshot(*destination);
           for (SimdLevel level : LevelsToTest()) {
             std::memcpy(destination->pixMap.baseAddr, before.data(), before.size());
             ASSERT_EQ(SetResampleSimdLevel(level), level);
-            ASSERT_EQ(ResampleGWorld(source.get(), destination.get(), EdgeMode(hEdge),
-                                     EdgeMode(vEdge), KernelKind(kernel), space, alignment),
-                      noErr);
+            ASSERT_EQ(ResampleGWorld(source.get(), destination.get(), filter), noErr);
             ASSERT_EQ(test::Snapshot(*destination), plain)
                 << "formats " << from << " to " << to << ", " << sw << "x" << sh << " to " << dw
                 << "x" << dh << ", kernel " << kernel << ", edges " << hEdge << "/" << vEdge

@@ -14,8 +14,7 @@
 #include "imageio/export.h"
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
-#include "metadata/orientation.h"
-#include "pipeline/animation_job.h"
+#include "pipeline/animation_frames.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "platform/user_data.h"
@@ -136,30 +135,6 @@ int32_t Turn(Job& job, OutputRun& run, int32_t quarterTurns) {
   return noErr;
 }
 
-// "//animated": an animation of several frames, resized frame by frame
-// (pipeline/animation_job.h); *ran is false for a still, which goes on as
-// without the option.
-int32_t RunAnimation(Job& job, const JobSettings& s, const ResizeRequest& resize,
-                     const ExportSettings& settings, UserData ud, const JobOutput& output,
-                     bool* ran) {
-  AnimationJob animation;
-  const int32_t opened = animation.Open(*s.inputPath);
-  *ran = opened != noErr || animation.Animated();
-  if (!*ran || opened != noErr) return opened;
-  const OutputGeometry& g = output.geometry;
-  job.progress.Say("Resizing %dx%d to %dx%d\n", g.sourceWidth, g.sourceHeight, g.windowWidth,
-                   g.windowHeight);
-  job.progress.Say(Quoted("Writing ", output.path));
-  AnimationStep failed = AnimationStep::kReading;
-  const int32_t result = animation.Run(resize, settings, {ud, s.upright, s.dropItems, s.keptItems},
-                                       output.path, &failed);
-  job.stage = result == noErr                        ? kStageWriting
-              : failed == AnimationStep::kReading    ? kStageReading
-              : failed == AnimationStep::kResampling ? kStageResampling
-                                                     : kStageWriting;
-  return result;
-}
-
 // What every output shares: the request's options, one geometry each.
 ResizeRequest RequestFor(const JobSettings& s, const OutputGeometry& geometry) {
   ResizeRequest resize;
@@ -178,6 +153,64 @@ ResizeRequest RequestFor(const JobSettings& s, const OutputGeometry& geometry) {
   resize.matchColour = (LeftOutKinds(s.dropItems, s.keptItems) & kDropIcc) != 0;
   resize.flattenOnto = s.flattenOnto;
   return resize;
+}
+
+JobStage StageOf(const FramesResult& result) {
+  if (result.code == noErr || result.step == AnimationStep::kWriting) return kStageWriting;
+  return result.step == AnimationStep::kReading ? kStageReading : kStageResampling;
+}
+
+// Each output of an animation: its request, with frames of 8-bit samples
+// whatever the depth, and its own copy of the metadata, kept in copies.
+OSErr FramesOutputsOf(const JobSettings& s, const std::vector<JobOutput>& outputs,
+                      const ExportSettings& settings, UserData metadata,
+                      std::vector<FramesOutput>* runs, std::vector<UniqueUserData>* copies) {
+  for (const JobOutput& output : outputs) {
+    UserData copy = nullptr;
+    if (metadata != nullptr) {
+      if (const OSErr err = CopyUserData(metadata, &copy)) return err;
+    }
+    copies->emplace_back(copy);
+    runs->push_back({RequestFor(s, output.geometry), settings, output.path, copy});
+    runs->back().request.destinationFormat = k32ARGBPixelFormat;
+  }
+  return noErr;
+}
+
+// "//animated": an animation of several frames, each output resized frame
+// by frame (pipeline/animation_frames.h); false for a still, which goes on
+// as without the option.
+bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& outputs,
+                  const ExportSettings& settings, JobResult* result) {
+  AnimationFrames animation;
+  int32_t failed = animation.Open(*s.inputPath);
+  if (failed == noErr && !animation.Animated()) return false;
+  std::vector<FramesOutput> runs;
+  std::vector<UniqueUserData> copies;
+  if (failed == noErr) {
+    animation.ReadMetaData(job.metadata.get());
+    failed = FramesOutputsOf(s, outputs, settings, job.metadata.get(), &runs, &copies);
+  }
+  result->outputs.assign(outputs.size(), OutputResult{failed, kStageReading});
+  if (failed == noErr) {
+    for (const JobOutput& output : outputs) {
+      const OutputGeometry& g = output.geometry;
+      job.progress.Say("Resizing %dx%d to %dx%d\n", g.sourceWidth, g.sourceHeight, g.windowWidth,
+                       g.windowHeight);
+      job.progress.Say(Quoted("Writing ", output.path));
+    }
+    const bool matchColour = job.metadata == nullptr || runs.front().request.matchColour;
+    const std::vector<FramesResult> ran = animation.Run(
+        runs, matchColour, {s.upright || animation.DrawnUpright(), s.dropItems, s.keptItems});
+    for (size_t i = 0; i < outputs.size(); ++i) result->outputs[i] = {ran[i].code, StageOf(ran[i])};
+  }
+  for (const OutputResult& output : result->outputs) {
+    if (output.code == noErr || result->code != noErr) continue;
+    result->code = output.code;
+    result->stage = output.stage;
+  }
+  if (result->code == noErr) result->stage = kStageWriting;
+  return true;
 }
 
 // Everything after the reading has started, for one output.
@@ -217,10 +250,8 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
   // Taken before "//drop" and the fitting, either of which may leave it out.
   const bool hadGainMap = ud != nullptr && !GetUserDataGainMap(ud).empty();
   if (ud != nullptr) {
-    AdjustMetaData(ud, geometry);
-    // Pixels put upright, here or by the importer, are described so.
-    if (s.upright || job.pipeline.SourceDrawnUpright()) MarkUpright(ud);
-    DropItems(ud, s.dropItems, s.keptItems);
+    FitCopiedMetaData(ud, geometry, s.upright || job.pipeline.SourceDrawnUpright(), s.dropItems,
+                      s.keptItems);
   }
   ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.
@@ -305,12 +336,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
     if (const OSErr err = NewUserData(&list)) return failAll(err, kStageReading);
     userData.reset(list);
   }
-  if (s.animated && outputs.size() == 1) {
-    bool ran = false;
-    const int32_t animated = RunAnimation(job, s, RequestFor(s, outputs.front().geometry),
-                                          exportSettings, userData.get(), outputs.front(), &ran);
-    if (ran) return failAll(animated, job.stage);
-  }
+  if (s.animated && RunAnimation(job, s, outputs, exportSettings, &result)) return result;
   std::vector<ResizeRequest> requests;
   for (const JobOutput& output : outputs) requests.push_back(RequestFor(s, output.geometry));
   if (const int32_t err = job.pipeline.StartReading(inputPath, userData.get(), requests)) {

@@ -1,0 +1,24 @@
+// What one output asks of the stages a picture passes through: the
+// geometry worked out by the checks and the filter's options.
+#pragma once
+
+#include <cstdint>
+
+#include "base/mac_types.h"
+#include "base/output_geometry.h"
+#include "resample/resample.h"
+
+struct ResizeRequest {
+  // The orientation undone, the resize, the window made and the turns.
+  OutputGeometry geometry;
+  EdgeMode horizontalEdge = kEdgeDefault;
+  EdgeMode verticalEdge = kEdgeDefault;
+  KernelKind kernel = kKernelSinc;
+  OSType destinationFormat = k32ARGBPixelFormat;
+  FilterSpace space;
+  // Drawn as sRGB even when the metadata is copied (its profile is not).
+  bool matchColour = false;
+  // The colour (0xRRGGBB) the resized picture's transparency is flattened
+  // onto before it is encoded (pipeline/flatten_rows.h); -1 for none.
+  int32_t flattenOnto = -1;
+};
