@@ -102,18 +102,16 @@ void FitBox(JobSettings& s, int32_t sourceWidth, int32_t sourceHeight) {
   }
 }
 
-// "//fill": the smallest resize that covers the box, and its centre.
+// "//fill": the smallest resize that covers the box (width by height, the
+// size asked once never-enlarge has had its say), and its centre.
 void FillBox(JobSettings& s, OutputGeometry* g, int32_t sourceWidth, int32_t sourceHeight) {
-  if (s.noEnlarge) ShrinkToSource(&s.boxWidth, &s.boxHeight, sourceWidth, sourceHeight);
-  int32_t fullWidth = s.boxWidth;
-  int32_t fullHeight = s.boxHeight;
-  if (int64_t(s.boxWidth) * sourceHeight >= int64_t(s.boxHeight) * sourceWidth) {
-    fullHeight = std::max(s.boxHeight, ScaleSide(sourceHeight, s.boxWidth, sourceWidth));
+  int32_t fullWidth = s.width;
+  int32_t fullHeight = s.height;
+  if (int64_t(s.width) * sourceHeight >= int64_t(s.height) * sourceWidth) {
+    fullHeight = std::max(s.height, ScaleSide(sourceHeight, s.width, sourceWidth));
   } else {
-    fullWidth = std::max(s.boxWidth, ScaleSide(sourceWidth, s.boxHeight, sourceHeight));
+    fullWidth = std::max(s.width, ScaleSide(sourceWidth, s.height, sourceHeight));
   }
-  s.width = s.boxWidth;
-  s.height = s.boxHeight;
   SetCentredWindow(g, fullWidth, fullHeight, s.width, s.height);
 }
 
@@ -122,23 +120,23 @@ void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
   for (JobOutput& output : s.outputs) output.geometry.quarterTurns = QuarterTurns(s.rotation);
 }
 
-}  // namespace
-
-void ComputeOutputSize(JobSettings& s, OutputGeometry* g, std::vector<Note>& notes) {
-  g->alignment = s.alignment;
-  const double sourceWidth = g->sourceWidth;
-  const double sourceHeight = g->sourceHeight;
+// The size the command line asks for, into width and height: a box's
+// (what fits inside it, or the box that is filled), a percent scale's, or
+// width and height with the missing one from the source's aspect ratio.
+// False when a box comes with another size, which is refused.
+bool AskedSize(JobSettings& s, double sourceWidth, double sourceHeight, std::vector<Note>& notes) {
   if (s.boxRule != BoxRule::kNone) {
     if (s.percentScale != 0 || s.width != 0 || s.height != 0) {
       Fail(s, notes, "Redundant size specification with percent and width/height\n");
-    } else if (s.boxRule == BoxRule::kFit) {
+      return false;
+    }
+    if (s.boxRule == BoxRule::kFit) {
       FitBox(s, int32_t(sourceWidth), int32_t(sourceHeight));
     } else {
-      FillBox(s, g, int32_t(sourceWidth), int32_t(sourceHeight));
-      return;
+      s.width = s.boxWidth;
+      s.height = s.boxHeight;
     }
-    SetWholeResize(g, s.width, s.height);
-    return;
+    return true;
   }
   if (s.percentScale != 0) {
     if (s.width != 0 || s.height != 0) {
@@ -156,8 +154,24 @@ void ComputeOutputSize(JobSettings& s, OutputGeometry* g, std::vector<Note>& not
   } else if (s.height == 0) {
     s.height = ScaleSide(sourceHeight, s.width, sourceWidth);
   }
-  if (s.noEnlarge) ShrinkToSource(&s.width, &s.height, int32_t(sourceWidth), int32_t(sourceHeight));
-  SetWholeResize(g, s.width, s.height);
+  return true;
+}
+
+}  // namespace
+
+void ComputeOutputSize(JobSettings& s, OutputGeometry* g, std::vector<Note>& notes) {
+  g->alignment = s.alignment;
+  const int32_t sourceWidth = g->sourceWidth;
+  const int32_t sourceHeight = g->sourceHeight;
+  const bool asked = AskedSize(s, sourceWidth, sourceHeight, notes);
+  // "//no-enlarge" (and "//web"): the one place it applies, whichever way
+  // the size was asked for. A fitted size never exceeds the source anyway.
+  if (s.noEnlarge) ShrinkToSource(&s.width, &s.height, sourceWidth, sourceHeight);
+  if (asked && s.boxRule == BoxRule::kFill) {
+    FillBox(s, g, sourceWidth, sourceHeight);
+  } else {
+    SetWholeResize(g, s.width, s.height);
+  }
 }
 
 // Viewers of some formats (HEIF) turn the picture by the container's own
