@@ -38,7 +38,6 @@ struct ImageFormat {
   const char* extensions;
   bool holdsAlpha;        // files keep a transparency channel
   bool keepsDeepSamples;  // the exporter writes 16 bits a channel
-  bool holdsAnimation;    // files may hold several frames (the first is read)
   uint32_t metadata;      // FormatHolds bits: what a copy can keep
   MetadataWriting metadataWriting;
   // Viewers turn the picture by the container's own transformation (HEIF's
