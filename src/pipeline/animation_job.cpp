@@ -4,13 +4,14 @@
 #include <cstring>
 #include <vector>
 
+#include "codecs/common/row_packer.h"
 #include "colour/colour_match.h"
 #include "imageio/export.h"
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
+#include "pipeline/changed_region_resize.h"
 #include "pipeline/flatten_rows.h"
-#include "codecs/common/row_packer.h"
 #include "platform/graphics_animation.h"
 #include "platform/graphics_export.h"
 #include "platform/graphics_import.h"
@@ -62,49 +63,20 @@ class FrameResizer {
 
   OSErr Prepare() {
     const OutputGeometry& g = request_.geometry;
-    const bool swaps = OrientationSwapsSides(g.orientation);
-    if (OSErr err = NewBuffer(g.sourceWidth, g.sourceHeight, &source_)) return err;
-    if (swaps) {
-      if (OSErr err = NewBuffer(g.storedWidth, g.storedHeight, &stored_)) return err;
-    }
-    if (OSErr err = NewBuffer(g.windowWidth, g.windowHeight, &resized_)) return err;
-    if (g.quarterTurns % 2 == 1) {
-      if (OSErr err = NewBuffer(g.windowHeight, g.windowWidth, &turned_)) return err;
-    }
-    const ImageShape from{g.sourceWidth, g.sourceHeight, k32ARGBPixelFormat};
-    const ImageShape to{g.fullWidth, g.fullHeight, k32ARGBPixelFormat};
-    const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
-    return PrepareResampleWindow(from, to, window, request_.horizontalEdge, request_.verticalEdge,
-                                 request_.kernel, &resize_, request_.space);
+    if (OSErr err = NewBuffer(WrittenWidth(g), WrittenHeight(g), &written_)) return err;
+    return region_.Prepare(request_);
   }
 
   // The canvas resized, as bytes A, R, G, B again, in a buffer of the
-  // resizer's that holds until the next frame.
-  PixelView Resize(const PixelView& canvas) {
-    const OutputGeometry& g = request_.geometry;
-    const PixelView source = PixelViewOf(source_.get());
-    if (stored_ != nullptr) {
-      const PixelView stored = PixelViewOf(stored_.get());
-      CopySwapped(canvas, stored);
-      MatchColours(stored);
-      Reorient(stored.base, stored.rowBytes, stored.width, stored.height, source.base,
-               source.rowBytes, 4, g.orientation);
-    } else {
-      CopySwapped(canvas, source);
-      MatchColours(source);
-      if (g.orientation != 1) {
-        ReorientInPlace(source.base, source.rowBytes, source.width, source.height, 4,
-                        g.orientation);
-      }
-    }
-    const PixelView resized = PixelViewOf(resized_.get());
-    RowBand from;
-    from.AttachWhole(source, true);
-    RowBand to;
-    to.AttachWhole(resized, false);
-    RunPreparedResample(resize_.get(), &from, &to);
-    FinishColours(resized);
-    const PixelView written = Turn(resized);
+  // resizer's that holds until the next frame. Only what changed since the
+  // canvas before is read and resized again (all of it on the first frame).
+  PixelView Resize(const PixelView& canvas, const PixelRect& changed) {
+    const PixelView staged = region_.Staging(changed);
+    CopySwapped(SubView(canvas, changed), staged);
+    MatchColours(staged);
+    region_.Resize(changed);
+    const PixelView written = Turn(region_.Resized());
+    FinishColours(written);
     CopySwapped(written, written);
     return written;
   }
@@ -141,27 +113,37 @@ class FrameResizer {
     }
   }
 
+  // The resized window turned into the written frame; the window itself is
+  // kept as it is for the next frame.
   PixelView Turn(const PixelView& resized) const {
-    const int32_t turns = request_.geometry.quarterTurns;
-    if (turns == 2) {
-      Rotate180(resized.base, int32_t(resized.rowBytes), resized.base, int32_t(resized.rowBytes),
-                resized.width, resized.height, 4);
+    const PixelView written = PixelViewOf(written_.get());
+    switch (request_.geometry.quarterTurns) {
+      case 1:
+        Rotate90(resized.base, int32_t(resized.rowBytes), written.base, int32_t(written.rowBytes),
+                 written.width, written.height, 4);
+        break;
+      case 2:
+        Rotate180(resized.base, int32_t(resized.rowBytes), written.base, int32_t(written.rowBytes),
+                  written.width, written.height, 4);
+        break;
+      case 3:
+        Rotate270(resized.base, int32_t(resized.rowBytes), written.base, int32_t(written.rowBytes),
+                  written.width, written.height, 4);
+        break;
+      default:
+        for (int32_t y = 0; y < written.height; ++y) {
+          std::memcpy(written.base + y * written.rowBytes, resized.base + y * resized.rowBytes,
+                      size_t(written.width) * 4);
+        }
     }
-    if (turns % 2 == 0) return resized;
-    const PixelView turned = PixelViewOf(turned_.get());
-    (turns == 1 ? Rotate90 : Rotate270)(resized.base, int32_t(resized.rowBytes), turned.base,
-                                        int32_t(turned.rowBytes), turned.width, turned.height, 4);
-    return turned;
+    return written;
   }
 
   const ResizeRequest& request_;
   const ColourMatch& match_;
   const ExportChannels channels_;
-  UniqueGWorld stored_;  // the canvas as stored, when putting it upright swaps its sides
-  UniqueGWorld source_;  // the canvas upright, in native words
-  UniqueGWorld resized_;
-  UniqueGWorld turned_;
-  PreparedResamplePtr resize_;
+  ChangedRegionResize region_;
+  UniqueGWorld written_;
 };
 
 // Browsers show a frame of 10 ms or less for 100 ms, whatever its format;
@@ -227,8 +209,8 @@ int32_t AnimationJob::Run(const ResizeRequest& request, const ExportSettings& se
   for (;;) {
     *failedStep = AnimationStep::kReading;
     PixelView canvas;
-    int32_t delayMs = 0;
-    const OSErr read = reader_->NextFrame(&canvas, &delayMs);
+    FrameInfo frame;
+    const OSErr read = reader_->NextFrame(&canvas, &frame);
     if (read == eofErr && frames > 0) break;
     if (read != noErr) return read == eofErr ? codecErr : read;
     if (canvas.width != g.storedWidth || canvas.height != g.storedHeight ||
@@ -236,7 +218,9 @@ int32_t AnimationJob::Run(const ResizeRequest& request, const ExportSettings& se
       return codecErr;
     }
     *failedStep = AnimationStep::kWriting;
-    if (OSErr err = writer->AddFrame(resizer.Resize(canvas), ShownDelay(delayMs))) return err;
+    if (OSErr err =
+            writer->AddFrame(resizer.Resize(canvas, frame.changed), ShownDelay(frame.delayMs)))
+      return err;
     ++frames;
   }
   std::vector<uint8_t> file;

@@ -109,8 +109,8 @@ TEST(WebpCodec, AnimationFrameByFrame) {
     EXPECT_EQ(reader->Info().loopCount, frames > 1 ? 0 : 1);  // a still plays once
     for (int32_t frame = 0; frame < frames; ++frame) {
       PixelView canvas;
-      int32_t delay = -1;
-      ASSERT_EQ(reader->NextFrame(&canvas, &delay), noErr);
+      FrameInfo info{-1, {}};
+      ASSERT_EQ(reader->NextFrame(&canvas, &info), noErr);
       const uint32_t flip = frame == 0 ? 0 : 0x00FFFFFFu;
       int mismatches = 0;
       for (int32_t y = 0; y < 16; ++y) {
@@ -121,12 +121,12 @@ TEST(WebpCodec, AnimationFrameByFrame) {
       }
       EXPECT_EQ(mismatches, 0) << "frame " << frame;
       if (frames > 1) {
-        EXPECT_EQ(delay, 100);
+        EXPECT_EQ(info.delayMs, 100);
       }
     }
     PixelView canvas;
-    int32_t delay = 0;
-    EXPECT_EQ(reader->NextFrame(&canvas, &delay), eofErr);
+    FrameInfo info;
+    EXPECT_EQ(reader->NextFrame(&canvas, &info), eofErr);
 
     OverridePhysicalMemoryBytes(HeldPixelBytes() + 24 * 16 * 4 * 2);
     EXPECT_EQ(kWebpImporter.openAnimation(Span(file), &reader), memFullErr);
@@ -144,8 +144,8 @@ TEST(WebpCodec, AnimationDelaysPastTwoToThe31Ms) {
   ASSERT_EQ(reader->Info().frameCount, 130);
   std::vector<int32_t> delays;
   PixelView canvas;
-  int32_t delay = 0;
-  while (reader->NextFrame(&canvas, &delay) == noErr) delays.push_back(delay);
+  FrameInfo frame;
+  while (reader->NextFrame(&canvas, &frame) == noErr) delays.push_back(frame.delayMs);
   EXPECT_EQ(delays, std::vector<int32_t>(130, 16777215));
 }
 

@@ -1,0 +1,85 @@
+#include "pipeline/changed_region_resize.h"
+
+#include <new>
+
+#include "platform/gworld.h"
+#include "resample/changed_region.h"
+#include "resample/reorient.h"
+#include "resample/resampler.h"
+#include "stream/row_band.h"
+
+namespace {
+
+OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, width, height);
+  GWorldPtr gw = nullptr;
+  if (OSErr err =
+          QTNewGWorld(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, kNativeEndianPixMap)) {
+    return err;
+  }
+  buffer->reset(gw);
+  return noErr;
+}
+
+PixelRect AsRect(const OutputWindow& w) {
+  return {w.left, w.top, w.left + w.width, w.top + w.height};
+}
+
+}  // namespace
+
+OSErr ChangedRegionResize::Prepare(const ResizeRequest& request) {
+  const OutputGeometry& g = request.geometry;
+  geometry_ = g;
+  first_ = true;
+  if (OSErr err = NewBuffer(g.sourceWidth, g.sourceHeight, &source_)) return err;
+  if (OSErr err = NewBuffer(g.windowWidth, g.windowHeight, &resized_)) return err;
+  const ImageShape from{g.sourceWidth, g.sourceHeight, k32ARGBPixelFormat};
+  const ImageShape to{g.fullWidth, g.fullHeight, k32ARGBPixelFormat};
+  const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
+  return PrepareResampleWindow(from, to, window, request.horizontalEdge, request.verticalEdge,
+                               request.kernel, &resize_, request.space, SourceSamples::kStored,
+                               g.alignment);
+}
+
+PixelView ChangedRegionResize::Staging(const PixelRect& changed) {
+  // Upright already: straight into the kept canvas.
+  if (geometry_.orientation == 1) return SubView(PixelViewOf(source_.get()), changed);
+  const size_t pixels = size_t(changed.Width()) * size_t(changed.Height());
+  if (staged_.size() < pixels) {
+    std::vector<uint32_t>().swap(staged_);
+    staged_.resize(pixels);
+  }
+  return {reinterpret_cast<uint8_t*>(staged_.data()),
+          int64_t(changed.Width()) * 4,
+          changed.Width(),
+          changed.Height(),
+          k32ARGBPixelFormat,
+          32};
+}
+
+PixelRect ChangedRegionResize::Resize(const PixelRect& changed) {
+  const OutputGeometry& g = geometry_;
+  const PixelView source = PixelViewOf(source_.get());
+  PixelRect upright = changed;
+  if (g.orientation != 1 && !changed.Empty()) {
+    upright = UprightRect(changed, g.storedWidth, g.storedHeight, g.orientation);
+    const PixelView to = SubView(source, upright);
+    Reorient(reinterpret_cast<const uint8_t*>(staged_.data()), int64_t(changed.Width()) * 4,
+             changed.Width(), changed.Height(), to.base, to.rowBytes, 4, g.orientation);
+  }
+  const OutputWindow region = first_ ? OutputWindow{0, 0, g.windowWidth, g.windowHeight}
+                                     : ReachedWindow(resize_.get(), upright);
+  first_ = false;
+  if (region.width < 1 || region.height < 1) return {};
+  RowBand from;
+  from.AttachWhole(source, true);
+  RowBand to;
+  to.AttachWhole(SubView(PixelViewOf(resized_.get()), AsRect(region)), false);
+  RunPreparedResampleRegion(resize_.get(), region, &from, &to);
+  return AsRect(region);
+}
+
+PixelView ChangedRegionResize::Resized() const {
+  return PixelViewOf(resized_.get());
+}
