@@ -69,15 +69,21 @@ class FrameResizer {
 
   // The canvas resized, as bytes A, R, G, B again, in a buffer of the
   // resizer's that holds until the next frame. Only what changed since the
-  // canvas before is read and resized again (all of it on the first frame).
+  // canvas before is read, resized, turned and finished again (all of it
+  // on the first frame); the rest is the frame before's.
   PixelView Resize(const PixelView& canvas, const PixelRect& changed) {
     const PixelView staged = region_.Staging(changed);
     CopySwapped(SubView(canvas, changed), staged);
     MatchColours(staged);
-    region_.Resize(changed);
-    const PixelView written = Turn(region_.Resized());
-    FinishColours(written);
-    CopySwapped(written, written);
+    const PixelRect remade = region_.Resize(changed);
+    const PixelView resized = region_.Resized();
+    const PixelView written = PixelViewOf(written_.get());
+    if (remade.Empty()) return written;
+    const PixelView part = SubView(
+        written, TurnedRect(remade, resized.width, resized.height, request_.geometry.quarterTurns));
+    Turn(SubView(resized, remade), part);
+    FinishColours(part);
+    CopySwapped(part, part);
     return written;
   }
 
@@ -113,30 +119,26 @@ class FrameResizer {
     }
   }
 
-  // The resized window turned into the written frame; the window itself is
-  // kept as it is for the next frame.
-  PixelView Turn(const PixelView& resized) const {
-    const PixelView written = PixelViewOf(written_.get());
+  // Pixels of the resized window turned into their place in the written
+  // frame; the window itself is kept as it is for the next frame.
+  void Turn(const PixelView& from, const PixelView& to) const {
+    const int32_t fromBytes = int32_t(from.rowBytes), toBytes = int32_t(to.rowBytes);
     switch (request_.geometry.quarterTurns) {
       case 1:
-        Rotate90(resized.base, int32_t(resized.rowBytes), written.base, int32_t(written.rowBytes),
-                 written.width, written.height, 4);
+        Rotate90(from.base, fromBytes, to.base, toBytes, to.width, to.height, 4);
         break;
       case 2:
-        Rotate180(resized.base, int32_t(resized.rowBytes), written.base, int32_t(written.rowBytes),
-                  written.width, written.height, 4);
+        Rotate180(from.base, fromBytes, to.base, toBytes, to.width, to.height, 4);
         break;
       case 3:
-        Rotate270(resized.base, int32_t(resized.rowBytes), written.base, int32_t(written.rowBytes),
-                  written.width, written.height, 4);
+        Rotate270(from.base, fromBytes, to.base, toBytes, to.width, to.height, 4);
         break;
       default:
-        for (int32_t y = 0; y < written.height; ++y) {
-          std::memcpy(written.base + y * written.rowBytes, resized.base + y * resized.rowBytes,
-                      size_t(written.width) * 4);
+        for (int32_t y = 0; y < to.height; ++y) {
+          std::memcpy(to.base + y * to.rowBytes, from.base + y * from.rowBytes,
+                      size_t(to.width) * 4);
         }
     }
-    return written;
   }
 
   const ResizeRequest& request_;

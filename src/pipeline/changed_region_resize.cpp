@@ -83,3 +83,16 @@ PixelRect ChangedRegionResize::Resize(const PixelRect& changed) {
 PixelView ChangedRegionResize::Resized() const {
   return PixelViewOf(resized_.get());
 }
+
+PixelRect TurnedRect(const PixelRect& r, int32_t width, int32_t height, int32_t quarterTurns) {
+  switch (quarterTurns) {
+    case 1:
+      return {height - r.bottom, r.left, height - r.top, r.right};
+    case 2:
+      return {width - r.right, height - r.bottom, width - r.left, height - r.top};
+    case 3:
+      return {r.top, width - r.right, r.bottom, width - r.left};
+    default:
+      return r;
+  }
+}

@@ -37,3 +37,8 @@ class ChangedRegionResize {
   PreparedResamplePtr resize_;
   bool first_ = true;
 };
+
+// Where a rectangle of a width x height picture lies once the picture is
+// turned by quarter turns clockwise (resample/rotate.h); turning the
+// rectangle's pixels alone gives the turned picture's pixels there.
+PixelRect TurnedRect(const PixelRect& rect, int32_t width, int32_t height, int32_t quarterTurns);

@@ -8,6 +8,7 @@
 
 #include "pipeline/changed_region_resize.h"
 #include "resample/reorient.h"
+#include "resample/rotate.h"
 #include "stream/row_band.h"
 
 namespace {
@@ -89,6 +90,38 @@ TEST(ChangedRegionResize, FramesEqualTheWholeResizeOfEachCanvas) {
       }
       frames.Resize(changed);
       ASSERT_EQ(Pixels(frames.Resized()), WholeResize(r, canvas)) << "frame " << frame;
+    }
+  }
+}
+
+// A part of a picture turned alone lands where TurnedRect says, with the
+// pixels the whole picture turned has there.
+TEST(ChangedRegionResize, TurnedRectIsWhereTheTurnPutsThePart) {
+  using Turn = void (*)(const void*, int32_t, void*, int32_t, int32_t, int32_t, int32_t);
+  const Turn turns[] = {nullptr, Rotate90, Rotate180, Rotate270};
+  std::mt19937 rng(90);
+  for (int trial = 0; trial < 40; ++trial) {
+    const int32_t w = 1 + int32_t(rng() % 9), h = 1 + int32_t(rng() % 9);
+    const int32_t quarter = 1 + trial % 3;
+    const bool sideways = quarter % 2 == 1;
+    const int32_t tw = sideways ? h : w, th = sideways ? w : h;
+    std::vector<uint32_t> picture(size_t(w * h)), turned(size_t(tw * th));
+    for (uint32_t& p : picture) p = uint32_t(rng());
+    turns[quarter](picture.data(), w * 4, turned.data(), tw * 4, tw, th, 4);
+    const int32_t left = int32_t(rng() % uint32_t(w)), top = int32_t(rng() % uint32_t(h));
+    const PixelRect part{left, top, left + 1 + int32_t(rng() % uint32_t(w - left)),
+                         top + 1 + int32_t(rng() % uint32_t(h - top))};
+    const PixelRect to = TurnedRect(part, w, h, quarter);
+    ASSERT_EQ(int64_t(to.Width()) * to.Height(), int64_t(part.Width()) * part.Height());
+    std::vector<uint32_t> alone(size_t(to.Width() * to.Height()));
+    turns[quarter](picture.data() + part.top * w + part.left, w * 4, alone.data(), to.Width() * 4,
+                   to.Width(), to.Height(), 4);
+    for (int32_t y = 0; y < to.Height(); ++y) {
+      for (int32_t x = 0; x < to.Width(); ++x) {
+        ASSERT_EQ(alone[size_t(y * to.Width() + x)],
+                  turned[size_t((to.top + y) * tw + to.left + x)])
+            << "trial " << trial << " turns " << quarter;
+      }
     }
   }
 }
