@@ -157,38 +157,6 @@ int32_t EdgeFlags(const ResampleContext& c) {
   return flags;
 }
 
-void RunInBlock(ResampleContext* context, const BlockLayout& layout, uint8_t* bytes);
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-
-}  // namespace
-
-OSErr Resample(ResampleContext* context, const AxisPositions& horizontal,
-               const AxisPositions& vertical, void* block) {
-  // The treatment in force in each direction, decoded before anything
-  // looks at it (a prepared resize has done so already).
-  context->horizontalEdge = HorizontalMode(context->horizontalEdge);
-  context->verticalEdge = VerticalMode(context->verticalEdge);
-  BlockLayout layout;
-  if (OSErr err = LayOutBlock(*context, horizontal, vertical, &layout)) {
-    return err;
-  }
-  if (context->sourceRow == nullptr || context->destinationRow == nullptr) {
-    *static_cast<int64_t*>(block) = layout.size;
-    return noErr;
-  }
-  uint8_t* bytes = static_cast<uint8_t*>(block);
-  if (!context->tablesBuilt) {
-    BuildTables(context, layout, bytes, horizontal, vertical);
-  }
-  RunInBlock(context, layout, bytes);
-  return noErr;
-}
-
-namespace {
-
 // The row loop over the built tables, with the edge fetchers and the
 // filter space the context asks for, in the block laid out so.
 void RunInBlock(ResampleContext* context, const BlockLayout& layout, uint8_t* bytes) {
@@ -222,7 +190,33 @@ void RunInBlock(ResampleContext* context, const BlockLayout& layout, uint8_t* by
   context->spaceRows = nullptr;
 }
 
+struct FreeDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
 }  // namespace
+
+OSErr Resample(ResampleContext* context, const AxisPositions& horizontal,
+               const AxisPositions& vertical, void* block) {
+  // The treatment in force in each direction, decoded before anything
+  // looks at it (a prepared resize has done so already).
+  context->horizontalEdge = HorizontalMode(context->horizontalEdge);
+  context->verticalEdge = VerticalMode(context->verticalEdge);
+  BlockLayout layout;
+  if (OSErr err = LayOutBlock(*context, horizontal, vertical, &layout)) {
+    return err;
+  }
+  if (context->sourceRow == nullptr || context->destinationRow == nullptr) {
+    *static_cast<int64_t*>(block) = layout.size;
+    return noErr;
+  }
+  uint8_t* bytes = static_cast<uint8_t*>(block);
+  if (!context->tablesBuilt) {
+    BuildTables(context, layout, bytes, horizontal, vertical);
+  }
+  RunInBlock(context, layout, bytes);
+  return noErr;
+}
 
 void ResampleRows(const ResampleContext* context) {
   const int32_t capacity = context->verticalTaps;
