@@ -41,18 +41,6 @@ void CopySwapped(const PixelView& from, const PixelView& to) {
   }
 }
 
-OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
-  Rect bounds;
-  MacSetRect(&bounds, 0, 0, width, height);
-  GWorldPtr gw = nullptr;
-  if (OSErr err =
-          QTNewGWorld(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, kNativeEndianPixMap)) {
-    return err;
-  }
-  buffer->reset(gw);
-  return noErr;
-}
-
 // The buffers one frame passes through, made once for every frame.
 class FrameResizer {
  public:
@@ -63,7 +51,7 @@ class FrameResizer {
 
   OSErr Prepare() {
     const OutputGeometry& g = request_.geometry;
-    if (OSErr err = NewBuffer(WrittenWidth(g), WrittenHeight(g), &written_)) return err;
+    if (OSErr err = NewArgbBuffer(WrittenWidth(g), WrittenHeight(g), &written_)) return err;
     return region_.Prepare(request_);
   }
 

@@ -1,7 +1,5 @@
 #include "pipeline/changed_region_resize.h"
 
-#include <new>
-
 #include "platform/gworld.h"
 #include "resample/changed_region.h"
 #include "resample/reorient.h"
@@ -10,7 +8,13 @@
 
 namespace {
 
-OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
+PixelRect AsRect(const OutputWindow& w) {
+  return {w.left, w.top, w.left + w.width, w.top + w.height};
+}
+
+}  // namespace
+
+OSErr NewArgbBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
   Rect bounds;
   MacSetRect(&bounds, 0, 0, width, height);
   GWorldPtr gw = nullptr;
@@ -22,18 +26,15 @@ OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
   return noErr;
 }
 
-PixelRect AsRect(const OutputWindow& w) {
-  return {w.left, w.top, w.left + w.width, w.top + w.height};
-}
-
-}  // namespace
-
 OSErr ChangedRegionResize::Prepare(const ResizeRequest& request) {
   const OutputGeometry& g = request.geometry;
   geometry_ = g;
   first_ = true;
-  if (OSErr err = NewBuffer(g.sourceWidth, g.sourceHeight, &source_)) return err;
-  if (OSErr err = NewBuffer(g.windowWidth, g.windowHeight, &resized_)) return err;
+  if (OSErr err = NewArgbBuffer(g.sourceWidth, g.sourceHeight, &source_)) return err;
+  if (g.orientation != 1) {
+    if (OSErr err = NewArgbBuffer(g.storedWidth, g.storedHeight, &staged_)) return err;
+  }
+  if (OSErr err = NewArgbBuffer(g.windowWidth, g.windowHeight, &resized_)) return err;
   const ImageShape from{g.sourceWidth, g.sourceHeight, k32ARGBPixelFormat};
   const ImageShape to{g.fullWidth, g.fullHeight, k32ARGBPixelFormat};
   const OutputWindow window{g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight};
@@ -45,17 +46,7 @@ OSErr ChangedRegionResize::Prepare(const ResizeRequest& request) {
 PixelView ChangedRegionResize::Staging(const PixelRect& changed) {
   // Upright already: straight into the kept canvas.
   if (geometry_.orientation == 1) return SubView(PixelViewOf(source_.get()), changed);
-  const size_t pixels = size_t(changed.Width()) * size_t(changed.Height());
-  if (staged_.size() < pixels) {
-    std::vector<uint32_t>().swap(staged_);
-    staged_.resize(pixels);
-  }
-  return {reinterpret_cast<uint8_t*>(staged_.data()),
-          int64_t(changed.Width()) * 4,
-          changed.Width(),
-          changed.Height(),
-          k32ARGBPixelFormat,
-          32};
+  return SubView(PixelViewOf(staged_.get()), {0, 0, changed.Width(), changed.Height()});
 }
 
 PixelRect ChangedRegionResize::Resize(const PixelRect& changed) {
@@ -64,9 +55,10 @@ PixelRect ChangedRegionResize::Resize(const PixelRect& changed) {
   PixelRect upright = changed;
   if (g.orientation != 1 && !changed.Empty()) {
     upright = UprightRect(changed, g.storedWidth, g.storedHeight, g.orientation);
+    const PixelView from = PixelViewOf(staged_.get());
     const PixelView to = SubView(source, upright);
-    Reorient(reinterpret_cast<const uint8_t*>(staged_.data()), int64_t(changed.Width()) * 4,
-             changed.Width(), changed.Height(), to.base, to.rowBytes, 4, g.orientation);
+    Reorient(from.base, from.rowBytes, changed.Width(), changed.Height(), to.base, to.rowBytes, 4,
+             g.orientation);
   }
   const OutputWindow region = first_ ? OutputWindow{0, 0, g.windowWidth, g.windowHeight}
                                      : ReachedWindow(resize_.get(), upright);

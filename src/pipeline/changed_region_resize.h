@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "base/pixel_view.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "resample/resample.h"
+
+// A buffer of native 32-bit ARGB words, counted as pixel memory.
+OSErr NewArgbBuffer(int32_t width, int32_t height, UniqueGWorld* buffer);
 
 class ChangedRegionResize {
  public:
@@ -33,7 +35,7 @@ class ChangedRegionResize {
   OutputGeometry geometry_;
   UniqueGWorld source_;   // the canvas upright, kept from frame to frame
   UniqueGWorld resized_;  // the window, kept likewise
-  std::vector<uint32_t> staged_;
+  UniqueGWorld staged_;   // a changed part as stored, when it is yet to be put upright
   PreparedResamplePtr resize_;
   bool first_ = true;
 };
