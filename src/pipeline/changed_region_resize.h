@@ -21,7 +21,8 @@ class ChangedRegionResize {
   OSErr Prepare(const ResizeRequest& request);
 
   // Where the pixels of the stored rectangle `changed` of the next canvas
-  // go (native words, its own size), before Resize(changed).
+  // go (native words, its own size), before Resize(changed). The first
+  // canvas changes whole.
   PixelView Staging(const PixelRect& changed);
   // Puts the staged pixels upright and remakes what they reach of the
   // resized window (whole on the first frame); returns that part, in the
