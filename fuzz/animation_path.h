@@ -38,12 +38,14 @@ inline bool ExerciseAnimation(const ImporterCodec& codec, ByteSpan file) {
   }
   for (int i = 0; i < kMaxReadFrames; ++i) {
     PixelView canvas;
-    int32_t delayMs = -1;
-    const OSErr err = reader->NextFrame(&canvas, &delayMs);
+    FrameInfo frame{-1, {}};
+    const OSErr err = reader->NextFrame(&canvas, &frame);
     if (err == eofErr || err == codecErr || err == memFullErr) return true;
     if (err != noErr) return false;
     if (canvas.width != info.width || canvas.height != info.height || canvas.base == nullptr ||
-        canvas.rowBytes < int64_t(canvas.width) * 4 || delayMs < 0) {
+        canvas.rowBytes < int64_t(canvas.width) * 4 || frame.delayMs < 0 ||
+        frame.changed.left < 0 || frame.changed.top < 0 || frame.changed.right > canvas.width ||
+        frame.changed.bottom > canvas.height) {
       return false;
     }
     uint32_t sum = 0;

@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (int f = 0; f < frames; ++f) {
     PixelView canvas;
-    int32_t delay = 0;
-    if (reader->NextFrame(&canvas, &delay) != noErr) std::abort();
+    FrameInfo frame;
+    if (reader->NextFrame(&canvas, &frame) != noErr) std::abort();
     std::unordered_set<uint32_t> colours;
     bool same = true;
     for (size_t i = 0; i < bytes; i += 4) {

@@ -7,6 +7,7 @@
 #include "colour/colour_match.h"
 #include "imageio/export.h"
 #include "metadata/adjust.h"
+#include "pipeline/changed_region_resize.h"
 #include "pipeline/frame_stages.h"
 #include "platform/graphics_export.h"
 #include "platform/graphics_import.h"
@@ -53,53 +54,54 @@ int32_t ShownDelay(int32_t delayMs) {
 }
 
 // The frame source's stages, shared by every output: each composited
-// canvas in native words, matched to sRGB and put upright.
+// canvas in native words and matched to sRGB, kept from frame to frame so
+// that a frame converts only the part it changed.
 class CanvasSource {
  public:
-  CanvasSource(int32_t orientation, ColourMatch match)
-      : orientation_(orientation), match_(std::move(match)) {}
+  explicit CanvasSource(ColourMatch match) : match_(std::move(match)) {}
 
   OSErr Prepare(int32_t storedWidth, int32_t storedHeight) {
-    if (UprightInPlace(orientation_)) return NewBuffer(storedWidth, storedHeight, &upright_);
-    if (OSErr err = NewBuffer(storedWidth, storedHeight, &stored_)) return err;
-    return NewBuffer(storedHeight, storedWidth, &upright_);
+    return NewBuffer(storedWidth, storedHeight, &stored_);
   }
 
-  // The canvas as every output's resize reads it, until the next frame.
-  PixelView Take(const PixelView& canvas) const {
-    const PixelView upright = PixelViewOf(upright_.get());
-    const PixelView stored = stored_ != nullptr ? PixelViewOf(stored_.get()) : upright;
-    CopySwapped(canvas, stored);
+  // The canvas as every output reads it, until the next frame; only the
+  // changed part is new.
+  PixelView Take(const PixelView& canvas, const PixelRect& changed) const {
+    const PixelView stored = PixelViewOf(stored_.get());
+    if (changed.Empty()) return stored;
+    const PixelView part = SubView(stored, changed);
+    CopySwapped(SubView(canvas, changed), part);
     if (!match_.Empty()) {
       RowBand rows;
-      rows.AttachWhole(stored, true);
-      match_.MatchRows(rows, 0, stored.height);
+      rows.AttachWhole(part, true);
+      match_.MatchRows(rows, 0, part.height);
     }
-    PutUpright(stored, upright, orientation_);
-    return upright;
+    return stored;
   }
 
  private:
-  const int32_t orientation_;
   const ColourMatch match_;
-  UniqueGWorld stored_;   // the canvas as stored, when putting it upright swaps its sides
-  UniqueGWorld upright_;  // the canvas upright, in native words
+  UniqueGWorld stored_;  // the canvas as stored, in native words
 };
 
-// One output's stages and its writer: the resize prepared once, the
-// resized and finished window, kept untouched until the next frame (a
-// resize of what a frame changed alone can start from it), and the written
-// frame, turned and in canvas bytes.
+void CopyPixels(const PixelView& from, const PixelView& to) {
+  for (int32_t y = 0; y < from.height; ++y) {
+    std::memcpy(to.base + y * to.rowBytes, from.base + y * from.rowBytes, size_t(from.width) * 4);
+  }
+}
+
+// One output's stages and its writer: the canvas put upright and resized
+// again only where a frame's change reaches (pipeline/changed_region_resize.h),
+// and the written frame, turned and in canvas bytes, likewise kept and
+// remade only there.
 class FrameSink {
  public:
   explicit FrameSink(const FramesOutput& output) : output_(output) {}
 
-  OSErr PrepareResize(const ImageShape& source) {
+  OSErr PrepareResize() {
     const OutputGeometry& g = output_.request.geometry;
-    if (OSErr err = NewBuffer(g.windowWidth, g.windowHeight, &window_)) return err;
     if (OSErr err = NewBuffer(WrittenWidth(g), WrittenHeight(g), &written_)) return err;
-    return PrepareResample(ResampleRequestFor(output_.request, source, SourceSamples::kStored),
-                           &resize_);
+    return region_.Prepare(output_.request);
   }
 
   OSErr StartWriting(const AnimationInfo& input) {
@@ -111,18 +113,21 @@ class FrameSink {
     return GraphicsExportStartAnimation(exporter_.get(), info, &writer_);
   }
 
-  OSErr Add(const PixelView& upright, int32_t delayMs) {
-    const PixelView window = PixelViewOf(window_.get());
+  OSErr Add(const PixelView& stored, const PixelRect& changed, int32_t delayMs) {
+    CopyPixels(SubView(stored, changed), region_.Staging(changed));
+    const PixelRect remade = region_.Resize(changed);
     const PixelView written = PixelViewOf(written_.get());
-    // The whole canvas, resized into the window; a re-resize of what the
-    // frame changed alone would take its place here.
-    ResizePicture(resize_.get(), upright, window, output_.request.flattenOnto);
-    const int32_t turns = output_.request.geometry.quarterTurns;
-    if (turns == 0) {
-      CopySwapped(window, written);
-    } else {
-      TurnPicture(window, written, turns);
-      CopySwapped(written, written);
+    if (!remade.Empty()) {
+      const PixelView window = region_.Resized();
+      const int32_t turns = output_.request.geometry.quarterTurns;
+      const PixelView part =
+          SubView(written, TurnedRect(remade, window.width, window.height, turns));
+      if (turns == 0) {
+        CopyPixels(SubView(window, remade), part);
+      } else {
+        TurnPicture(SubView(window, remade), part, turns);
+      }
+      CopySwapped(part, part);
     }
     return writer_->AddFrame(written, ShownDelay(delayMs));
   }
@@ -148,17 +153,15 @@ class FrameSink {
 
  private:
   const FramesOutput& output_;
-  UniqueGWorld window_;
+  ChangedRegionResize region_;
   UniqueGWorld written_;
-  PreparedResamplePtr resize_;
   UniqueComponent exporter_;
   std::unique_ptr<AnimationWriter> writer_;
 };
 
 // The output's resize and writer, once the source's buffers are had.
-FramesResult StartOutput(FrameSink& sink, OSErr sourceErr, const ImageShape& source,
-                         const AnimationInfo& input) {
-  const OSErr err = sourceErr != noErr ? sourceErr : sink.PrepareResize(source);
+FramesResult StartOutput(FrameSink& sink, OSErr sourceErr, const AnimationInfo& input) {
+  const OSErr err = sourceErr != noErr ? sourceErr : sink.PrepareResize();
   if (err != noErr) return {err, AnimationStep::kResampling};
   return {sink.StartWriting(input), AnimationStep::kWriting};
 }
@@ -166,8 +169,8 @@ FramesResult StartOutput(FrameSink& sink, OSErr sourceErr, const ImageShape& sou
 }  // namespace
 
 OSErr AnimationFrames::NextCanvas(const OutputGeometry& shared, bool first, PixelView* canvas,
-                                  int32_t* delayMs) {
-  const OSErr read = reader_->NextFrame(canvas, delayMs);
+                                  FrameInfo* frame) {
+  const OSErr read = reader_->NextFrame(canvas, frame);
   if (read == eofErr) return first ? codecErr : eofErr;
   if (read != noErr) return read;
   if (canvas->width != shared.storedWidth || canvas->height != shared.storedHeight ||
@@ -199,22 +202,21 @@ std::vector<FramesResult> AnimationFrames::Run(std::span<const FramesOutput> out
   if (matchColour && GraphicsImportGetColourSource(import_.importer, &colour) == noErr) {
     match = MatchForBand(colour, k32ARGBPixelFormat);
   }
-  CanvasSource source(shared.orientation, std::move(match));
+  CanvasSource source(std::move(match));
   const OSErr sourceErr = source.Prepare(shared.storedWidth, shared.storedHeight);
-  const ImageShape sourceShape{shared.sourceWidth, shared.sourceHeight, k32ARGBPixelFormat};
 
   std::vector<std::unique_ptr<FrameSink>> sinks;
   int32_t going = 0;  // outputs that have not failed
   for (size_t i = 0; i < outputs.size(); ++i) {
     sinks.push_back(std::make_unique<FrameSink>(outputs[i]));
-    results[i] = StartOutput(*sinks[i], sourceErr, sourceShape, reader_->Info());
+    results[i] = StartOutput(*sinks[i], sourceErr, reader_->Info());
     going += results[i].code == noErr;
   }
 
   for (bool first = true; going > 0; first = false) {
     PixelView canvas;
-    int32_t delayMs = 0;
-    const OSErr read = NextCanvas(shared, first, &canvas, &delayMs);
+    FrameInfo frame;
+    const OSErr read = NextCanvas(shared, first, &canvas, &frame);
     if (read == eofErr) break;
     if (read != noErr) {
       for (FramesResult& r : results) {
@@ -222,10 +224,10 @@ std::vector<FramesResult> AnimationFrames::Run(std::span<const FramesOutput> out
       }
       return results;
     }
-    const PixelView upright = source.Take(canvas);
+    const PixelView stored = source.Take(canvas, frame.changed);
     for (size_t i = 0; i < sinks.size(); ++i) {
       if (results[i].code != noErr) continue;
-      results[i].code = sinks[i]->Add(upright, delayMs);
+      results[i].code = sinks[i]->Add(stored, frame.changed, frame.delayMs);
       going -= results[i].code != noErr;
     }
   }

@@ -68,7 +68,7 @@ class AnimationFrames {
  private:
   // The next composited canvas, of the stored size; eofErr after the last
   // frame, codecErr for an animation of none.
-  OSErr NextCanvas(const OutputGeometry& shared, bool first, PixelView* canvas, int32_t* delayMs);
+  OSErr NextCanvas(const OutputGeometry& shared, bool first, PixelView* canvas, FrameInfo* frame);
 
   OpenedImport import_;
   std::unique_ptr<AnimationReader> reader_;

@@ -26,14 +26,24 @@ PixelView CanvasView(uint8_t* pixels, const AnimationInfo& info);
 // canvas's A, R, G, B; from and to may be the same.
 void RgbaToCanvas(const uint8_t* from, uint8_t* to, size_t pixels);
 
+// What a reader says of a frame besides its canvas: how long it shows, and
+// the part of the canvas that may differ from the canvas before (the
+// frame's rectangle and what the frame before was disposed of under; the
+// whole canvas for the first frame, and where the reader cannot tell).
+struct FrameInfo {
+  int32_t delayMs = 0;
+  PixelRect changed;
+};
+
 class AnimationReader {
  public:
   virtual ~AnimationReader() = default;
   virtual const AnimationInfo& Info() const = 0;
   // The next frame composited onto the canvas, which stays the reader's and
-  // holds until the next call; its delay in milliseconds. eofErr after the
-  // last frame; a damaged frame answers the codec's error (codecErr).
-  virtual OSErr NextFrame(PixelView* canvas, int32_t* delayMs) = 0;
+  // holds until the next call (outside frame->changed it is the canvas
+  // handed out before). eofErr after the last frame; a damaged frame
+  // answers the codec's error (codecErr).
+  virtual OSErr NextFrame(PixelView* canvas, FrameInfo* frame) = 0;
 };
 
 // What the writer is asked to make: canvas size and loop count as in

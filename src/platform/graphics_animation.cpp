@@ -28,9 +28,9 @@ class QuietReader final : public AnimationReader {
   QuietReader(std::unique_ptr<AnimationReader> reader, const ImageFormat& format)
       : reader_(std::move(reader)), format_(format) {}
   const AnimationInfo& Info() const override { return reader_->Info(); }
-  OSErr NextFrame(PixelView* canvas, int32_t* delayMs) override {
+  OSErr NextFrame(PixelView* canvas, FrameInfo* frame) override {
     const LibraryQuiet quiet(format_);
-    return reader_->NextFrame(canvas, delayMs);
+    return reader_->NextFrame(canvas, frame);
   }
 
  private:

@@ -92,3 +92,18 @@ void ReorientInPlace(uint8_t* pixels, int64_t rowBytes, int32_t width, int32_t h
     }
   }
 }
+
+PixelRect UprightRect(const PixelRect& stored, int32_t storedWidth, int32_t storedHeight,
+                      int32_t orientation) {
+  if (stored.Empty()) return {};
+  // The mappings are orthogonal: upright = transpose · (stored − origin).
+  const Mapping m = MappingFor(orientation, storedWidth, storedHeight);
+  auto upright = [&m](int32_t sx, int32_t sy, int32_t* x, int32_t* y) {
+    *x = m.xx * (sx - m.x0) + m.yx * (sy - m.y0);
+    *y = m.xy * (sx - m.x0) + m.yy * (sy - m.y0);
+  };
+  int32_t x0, y0, x1, y1;
+  upright(stored.left, stored.top, &x0, &y0);
+  upright(stored.right - 1, stored.bottom - 1, &x1, &y1);
+  return {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1) + 1, std::max(y0, y1) + 1};
+}

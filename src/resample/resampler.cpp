@@ -157,6 +157,39 @@ int32_t EdgeFlags(const ResampleContext& c) {
   return flags;
 }
 
+// The row loop over the built tables, with the edge fetchers and the
+// filter space the context asks for, in the block laid out so.
+void RunInBlock(ResampleContext* context, const BlockLayout& layout, uint8_t* bytes) {
+  context->ring = bytes;
+  context->ringRowSize = layout.ringRowSize;
+  const SimdLevel level = ResampleSimdLevel();  // once per resize, never per row
+  context->horizontal = HorizontalProcFor(layout.channels, context->sourceClass, level);
+  context->vertical = VerticalProcFor(layout.channels, context->destinationClass, level);
+  SpaceRows spaceRows;
+  if (!IsDefaultSpace(context->space)) {
+    UseFilterSpace(context, &spaceRows, bytes + layout.workingRowOffset, layout.workingMarginPixels,
+                   level);
+  }
+  assert(context->horizontal != nullptr && context->vertical != nullptr);
+
+  const int32_t flags = EdgeFlags(*context);
+  if (flags == 0) {
+    ResampleRows(context);
+    context->spaceRows = nullptr;
+    return;
+  }
+  EdgeFetcher fetcher{*context,
+                      context,
+                      bytes + layout.rowBufferOffset + layout.marginBytes,
+                      int64_t(context->sourceWidth) * BytesPerPixelOfClass(context->sourceClass),
+                      context->sourceHeight,
+                      layout.marginBytes};
+  fetcher.context.sourceRow = EdgeFetcherForFlags(flags);
+  fetcher.context.destinationRow = ForwardDestinationRow;
+  ResampleRows(&fetcher.context);
+  context->spaceRows = nullptr;
+}
+
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
@@ -181,34 +214,7 @@ OSErr Resample(ResampleContext* context, const AxisPositions& horizontal,
   if (!context->tablesBuilt) {
     BuildTables(context, layout, bytes, horizontal, vertical);
   }
-  context->ring = bytes;
-  context->ringRowSize = layout.ringRowSize;
-  const SimdLevel level = ResampleSimdLevel();  // once per resize, never per row
-  context->horizontal = HorizontalProcFor(layout.channels, context->sourceClass, level);
-  context->vertical = VerticalProcFor(layout.channels, context->destinationClass, level);
-  SpaceRows spaceRows;
-  if (!IsDefaultSpace(context->space)) {
-    UseFilterSpace(context, &spaceRows, bytes + layout.workingRowOffset, layout.workingMarginPixels,
-                   level);
-  }
-  assert(context->horizontal != nullptr && context->vertical != nullptr);
-
-  const int32_t flags = EdgeFlags(*context);
-  if (flags == 0) {
-    ResampleRows(context);
-    context->spaceRows = nullptr;
-    return noErr;
-  }
-  EdgeFetcher fetcher{*context,
-                      context,
-                      bytes + layout.rowBufferOffset + layout.marginBytes,
-                      int64_t(context->sourceWidth) * BytesPerPixelOfClass(context->sourceClass),
-                      context->sourceHeight,
-                      layout.marginBytes};
-  fetcher.context.sourceRow = EdgeFetcherForFlags(flags);
-  fetcher.context.destinationRow = ForwardDestinationRow;
-  ResampleRows(&fetcher.context);
-  context->spaceRows = nullptr;
+  RunInBlock(context, layout, bytes);
   return noErr;
 }
 
@@ -412,6 +418,37 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   } else if (!destination->Stopped()) {
     destination->Close();
   }
+}
+
+const ResampleContext* PreparedContext(const PreparedResample* prepared) {
+  return &prepared->context;
+}
+
+void RunPreparedResampleRegion(PreparedResample* prepared, const OutputWindow& region,
+                               RowBand* source, RowBand* destination) {
+  const ResampleContext& whole = prepared->context;
+  assert(source->IsWhole());
+  assert(region.left >= 0 && region.top >= 0 && region.width >= 1 && region.height >= 1 &&
+         region.left + region.width <= whole.destinationWidth &&
+         region.top + region.height <= whole.destinationHeight);
+  // The block is laid out for the whole window; a part of it needs less of
+  // the ring and reads its run of the same tables.
+  BlockLayout layout;
+  LayOutBlock(whole, prepared->horizontal, prepared->vertical, &layout);
+  layout.ringRowSize = int64_t(region.width) * layout.channels * 2;
+  ResampleContext part = whole;
+  part.destinationWidth = region.width;
+  part.destinationHeight = region.height;
+  part.windowLeft += region.left;
+  part.windowTop += region.top;
+  part.horizontalTable = HorizontalEntry(&whole, region.left);
+  part.verticalTable = VerticalEntry(&whole, region.top);
+  RowStreams streams;
+  streams.source = source;
+  streams.destination = destination;
+  part.streams = &streams;
+  RunInBlock(&part, layout, static_cast<uint8_t*>(prepared->block.get()));
+  destination->Close();
 }
 
 OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, EdgeMode horizontalEdge,

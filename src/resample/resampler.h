@@ -16,3 +16,12 @@ OSErr Resample(ResampleContext* context, const AxisPositions& horizontal,
 
 // The row loop over the destination, top to bottom.
 void ResampleRows(const ResampleContext* context);
+
+// The context of a prepared resize, its tables built.
+const ResampleContext* PreparedContext(const PreparedResample* prepared);
+
+// Remakes region (in the prepared window's coordinates) of the prepared
+// resize, exactly as the whole run gives it, from a source held whole,
+// into a destination of the region's size; the same tables and block.
+void RunPreparedResampleRegion(PreparedResample* prepared, const OutputWindow& region,
+                               RowBand* source, RowBand* destination);

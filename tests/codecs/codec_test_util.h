@@ -14,6 +14,22 @@
 
 namespace test {
 
+// Pixels of a 32-bit canvas that differ from the canvas before outside the
+// rectangle the reader said it changed: a reader must say 0.
+inline int64_t ChangedOutside(const std::vector<uint8_t>& before, const PixelView& after,
+                              const PixelRect& changed) {
+  int64_t outside = 0;
+  for (int32_t y = 0; y < after.height; ++y) {
+    for (int32_t x = 0; x < after.width; ++x) {
+      const int64_t at = y * after.rowBytes + 4 * x;
+      const bool inside =
+          x >= changed.left && x < changed.right && y >= changed.top && y < changed.bottom;
+      outside += !inside && std::memcmp(before.data() + at, after.base + at, 4) != 0;
+    }
+  }
+  return outside;
+}
+
 using OwnedGWorld = UniqueGWorld;
 
 inline OwnedGWorld MakeGWorld(OSType format, int32_t width, int32_t height) {

@@ -332,6 +332,11 @@ TEST_F(ManyHosts, ParallelRecipeReturnsTheSingleRunsBytesAndCleansUp) {
     ExpectUprightAndNotEnlarged(work / (fs::path(source.data).stem().string() + "-256.jpg"),
                                 source.width, source.height);
   }
+  // parallel removes the last job's remote folder over a connection of its
+  // own that may still be closing when it exits: wait for it a while.
+  for (int tries = 0; tries < 100 && Entries(remoteTmp) != before; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   EXPECT_EQ(Entries(remoteTmp), before) << "--cleanup left " << remoteTmp << " changed";
   for (int port : ports_) {
     EXPECT_NE(ReadText(Log(port)).find("Accepted publickey"), std::string::npos)

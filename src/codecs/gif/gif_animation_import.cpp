@@ -40,6 +40,11 @@ CanvasRect OnCanvas(const GifImageDesc& image, int64_t width, int64_t height) {
   return r;
 }
 
+// The canvas is at most 2^31 - 1 pixels a side, so a rectangle on it fits.
+PixelRect PixelRectOf(const CanvasRect& r) {
+  return {int32_t(r.left), int32_t(r.top), int32_t(r.right), int32_t(r.bottom)};
+}
+
 bool RestoresPrevious(int disposal) {
   return disposal == DISPOSE_PREVIOUS || disposal == 4;
 }
@@ -150,12 +155,13 @@ class GifAnimationReader final : public AnimationReader {
 
   const AnimationInfo& Info() const override { return info_; }
 
-  OSErr NextFrame(PixelView* canvas, int32_t* delayMs) override {
-    if (canvas == nullptr || delayMs == nullptr) return paramErr;
+  OSErr NextFrame(PixelView* canvas, FrameInfo* frame) override {
+    if (canvas == nullptr || frame == nullptr) return paramErr;
     if (failed_ != noErr) return failed_;
     if (framesRead_ == info_.frameCount) return eofErr;
-    failed_ = ReadFrame(delayMs);
+    failed_ = ReadFrame(frame);
     if (failed_ != noErr) return failed_;
+    if (framesRead_ == 0) frame->changed = WholeRect(info_.width, info_.height);
     ++framesRead_;
     *canvas = CanvasView(canvas_.data(), info_);
     return noErr;
@@ -164,8 +170,12 @@ class GifAnimationReader final : public AnimationReader {
  private:
   uint8_t* At(int64_t x, int64_t y) { return canvas_.data() + (y * info_.width + x) * 4; }
 
-  OSErr ReadFrame(int32_t* delayMs) {
+  OSErr ReadFrame(FrameInfo* frame) {
     GifFileType* gif = handle_.get();
+    // What the frame before leaves in place changes only under this one.
+    const PixelRect disposed = disposal_ == DISPOSE_BACKGROUND || RestoresPrevious(disposal_)
+                                   ? PixelRectOf(disposed_)
+                                   : PixelRect();
     Dispose();
     if (framesRead_ > 0) {
       size_t descriptorStart = 0;
@@ -198,7 +208,8 @@ class GifAnimationReader final : public AnimationReader {
     }
     disposal_ = control.DisposalMode;
     disposed_ = rect;
-    *delayMs = control.DelayTime * 10;
+    frame->delayMs = control.DelayTime * 10;
+    frame->changed = UnionRect(disposed, PixelRectOf(rect));
     return noErr;
   }
 

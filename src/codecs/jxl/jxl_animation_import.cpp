@@ -37,8 +37,8 @@ class JxlAnimationReader final : public AnimationReader {
 
   const AnimationInfo& Info() const override { return info_; }
 
-  OSErr NextFrame(PixelView* canvas, int32_t* delayMs) override {
-    if (canvas == nullptr || delayMs == nullptr) return paramErr;
+  OSErr NextFrame(PixelView* canvas, FrameInfo* frame) override {
+    if (canvas == nullptr || frame == nullptr) return paramErr;
     if (framesRead_ >= info_.frameCount) return eofErr;
     if (OSErr err = AllocateCanvas()) return err;
     // Grey is spread to R, G, B by the decoder, as for a still.
@@ -67,7 +67,9 @@ class JxlAnimationReader final : public AnimationReader {
         case JXL_DEC_FULL_IMAGE:
           RgbaToCanvas(canvas_.data(), canvas_.data(), canvas_.size() / 4);
           ++framesRead_;
-          *delayMs = NextDelay();
+          frame->delayMs = NextDelay();
+          // Coalesced frames hide what each one drew: any part may differ.
+          frame->changed = WholeRect(info_.width, info_.height);
           *canvas = CanvasView(canvas_.data(), info_);
           return noErr;
         default:

@@ -3,6 +3,7 @@
 // in a canvas of its own; each composited canvas is converted to 32-bit
 // ARGB in one more. A still WebP is an animation of one frame to the
 // decoder too.
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <vector>
@@ -31,29 +32,64 @@ class WebpAnimationReader final : public AnimationReader {
 
   const AnimationInfo& Info() const override { return info_; }
 
-  OSErr NextFrame(PixelView* canvas, int32_t* delayMs) override {
-    if (canvas == nullptr || delayMs == nullptr) return paramErr;
+  OSErr NextFrame(PixelView* canvas, FrameInfo* frame) override {
+    if (canvas == nullptr || frame == nullptr) return paramErr;
     if (!WebPAnimDecoderHasMoreFrames(decoder_.get())) return eofErr;
     uint8_t* rgba = nullptr;
     int timestamp = 0;
     if (!WebPAnimDecoderGetNext(decoder_.get(), &rgba, &timestamp) || rgba == nullptr) {
       return codecErr;
     }
-    RgbaToCanvas(rgba, canvas_.data(), size_t(info_.width) * size_t(info_.height));
+    ++framesRead_;
+    frame->changed = Changed();
+    // Outside the change the canvas holds the same pixels already.
+    const PixelRect& r = frame->changed;
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+      const size_t at = (size_t(y) * size_t(info_.width) + size_t(r.left)) * 4;
+      RgbaToCanvas(rgba + at, canvas_.data() + at, size_t(r.Width()));
+    }
     // The decoder gives each frame's end; a frame's delay is the step to it.
     // Its int sum wraps past 2^31 ms (128 frames of the longest delay),
     // while each step, under 2^24, is still right taken modulo 2^32.
-    *delayMs = int32_t(uint32_t(timestamp) - uint32_t(lastTimestamp_));
+    frame->delayMs = int32_t(uint32_t(timestamp) - uint32_t(lastTimestamp_));
     lastTimestamp_ = timestamp;
     *canvas = CanvasView(canvas_.data(), info_);
     return noErr;
   }
 
  private:
+  // The decoder starts each frame from the one before, its rectangle
+  // cleared when it is disposed of to the background, and draws the frame
+  // in its own rectangle. (Where it starts from a cleared canvas instead,
+  // the frame covers the canvas, or the canvas before was clear but for
+  // the disposed rectangle: the same pixels.)
+  PixelRect Changed() {
+    const PixelRect whole = WholeRect(info_.width, info_.height);
+    const WebPDemuxer* demux = WebPAnimDecoderGetDemuxer(decoder_.get());
+    WebPIterator now;
+    if (framesRead_ == 1 || !WebPDemuxGetFrame(demux, framesRead_, &now)) return whole;
+    PixelRect changed = FrameRect(now);
+    WebPDemuxReleaseIterator(&now);
+    WebPIterator before;
+    if (!WebPDemuxGetFrame(demux, framesRead_ - 1, &before)) return whole;
+    if (before.dispose_method == WEBP_MUX_DISPOSE_BACKGROUND) {
+      changed = UnionRect(changed, FrameRect(before));
+    }
+    WebPDemuxReleaseIterator(&before);
+    return changed;
+  }
+
+  PixelRect FrameRect(const WebPIterator& it) const {
+    return {std::min(it.x_offset, info_.width), std::min(it.y_offset, info_.height),
+            std::min(it.x_offset + it.width, info_.width),
+            std::min(it.y_offset + it.height, info_.height)};
+  }
+
   AnimDecoderPtr decoder_;
   AnimationInfo info_;
   std::vector<uint8_t> canvas_;
   int lastTimestamp_ = 0;
+  int framesRead_ = 0;
 };
 
 }  // namespace

@@ -32,13 +32,17 @@ Frames ReadFrames(const std::vector<uint8_t>& file) {
   frames.info = reader->Info();
   for (;;) {
     PixelView canvas;
-    int32_t delay = 0;
-    const OSErr err = reader->NextFrame(&canvas, &delay);
+    FrameInfo frame;
+    const OSErr err = reader->NextFrame(&canvas, &frame);
     if (err == eofErr) break;
     frames.err = err;
     if (err != noErr) break;
+    if (!frames.canvases.empty()) {
+      EXPECT_EQ(test::ChangedOutside(frames.canvases.back(), canvas, frame.changed), 0)
+          << "frame " << frames.canvases.size();
+    }
     frames.canvases.emplace_back(canvas.base, canvas.base + canvas.rowBytes * canvas.height);
-    frames.delays.push_back(delay);
+    frames.delays.push_back(frame.delayMs);
   }
   return frames;
 }

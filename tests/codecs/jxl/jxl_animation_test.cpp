@@ -6,9 +6,9 @@
 
 #include "base/memory_limit.h"
 #include "base/memory_limit_seam.h"
-#include "jxl_animation_file.h"
 #include "codecs/format_test_util.h"
 #include "codecs/jxl/jxl_codec.h"
+#include "jxl_animation_file.h"
 #include "test_support.h"
 
 namespace {
@@ -65,8 +65,8 @@ Read ReadAll(const std::vector<uint8_t>& file) {
   if (r.openErr != noErr) return r;
   r.info = reader->Info();
   PixelView canvas;
-  int32_t delay = 0;
-  while ((r.endErr = reader->NextFrame(&canvas, &delay)) == noErr) {
+  FrameInfo frame;
+  while ((r.endErr = reader->NextFrame(&canvas, &frame)) == noErr) {
     std::vector<uint8_t> rgba;
     for (int32_t y = 0; y < canvas.height; ++y) {
       for (int32_t x = 0; x < canvas.width; ++x) {
@@ -75,7 +75,7 @@ Read ReadAll(const std::vector<uint8_t>& file) {
       }
     }
     r.canvases.push_back(rgba);
-    r.delays.push_back(delay);
+    r.delays.push_back(frame.delayMs);
   }
   return r;
 }
