@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
+#include "base/cgroup_memory.h"
 #include "base/memory_limit_seam.h"
 
 namespace {
@@ -26,15 +28,17 @@ void OverridePhysicalMemoryBytes(uint64_t bytes) {
   overrideBytes.store(bytes);
 }
 
-uint64_t PhysicalMemoryBytes() {
+uint64_t MemoryLimitBytes() {
   const uint64_t forced = overrideBytes.load();
   if (forced != 0) return forced;
-  static const uint64_t machine = MachinePhysicalMemory();
-  return machine;
+  // Worked out once: a limit changed while running is not followed.
+  static const uint64_t limit =
+      std::min(MachinePhysicalMemory(), CgroupMemoryLimitBytes(ProcessCgroupSources()));
+  return limit;
 }
 
 bool ReservePixelBytes(uint64_t bytes) {
-  const uint64_t limit = PhysicalMemoryBytes();
+  const uint64_t limit = MemoryLimitBytes();
   uint64_t held = heldBytes.load();
   do {
     if (bytes > limit || held > limit - bytes) return false;
@@ -51,7 +55,7 @@ uint64_t HeldPixelBytes() {
 }
 
 bool WorkingBytesFit(uint64_t bytes) {
-  const uint64_t limit = PhysicalMemoryBytes();
+  const uint64_t limit = MemoryLimitBytes();
   const uint64_t held = heldBytes.load();
   return bytes <= limit && held <= limit - bytes;
 }
