@@ -109,7 +109,7 @@ int32_t RunDriver(const std::vector<std::string>& words) {
     const std::string& path =
         settings.outputs.empty() ? *settings.outputPath : settings.outputs[i].path;
     std::string line =
-        JobErrorLine(output.code, FileForStage(output.stage, *settings.inputPath, path));
+        OutputErrorLine(output, FileForStage(output.stage, *settings.inputPath, path));
     if (line != said) WriteStandardError(line);
     said = std::move(line);
   }

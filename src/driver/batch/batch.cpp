@@ -126,7 +126,7 @@ struct BatchRun {
       } else {
         r.status = ReportStatus::kFailed;
         const std::string line =
-            JobErrorLine(done.code, FileForStage(done.stage, *job.settings.inputPath, output.path));
+            OutputErrorLine(done, FileForStage(done.stage, *job.settings.inputPath, output.path));
         if (line != said) WriteStandardError(line);
         said = line;
         r.message = WithoutNewline(line);

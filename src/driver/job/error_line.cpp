@@ -1,7 +1,10 @@
 #include "driver/job/error_line.h"
 
 #include "base/mac_types.h"
+#include "codecs/common/animation.h"
+#include "driver/job/image_job.h"
 #include "driver/job/process_state.h"
+#include "pipeline/animation_work.h"
 
 std::optional<std::string> FileForStage(uint8_t stage, const std::string& inputPath,
                                         const std::string& outputPath) {
@@ -33,4 +36,18 @@ std::string JobErrorLine(int32_t code, const std::optional<std::string>& file) {
     default:
       return "Error code: " + name + ": " + number + "\n";
   }
+}
+
+std::string OutputErrorLine(const OutputResult& output, const std::optional<std::string>& file) {
+  return output.line.empty() ? JobErrorLine(output.code, file) : output.line;
+}
+
+std::string AnimationWorkLine(const std::string& inputPath, const AnimationInfo& info) {
+  std::string line = "Error \"";
+  line += inputPath;
+  line += "\": " + std::to_string(info.frameCount) + " frames of " + std::to_string(info.width) +
+          "x" + std::to_string(info.height) + " exceed the animation work limit of " +
+          std::to_string(kMostAnimationWork) + " frame pixels (" + std::to_string(memFullErr) +
+          ")\n";
+  return line;
 }

@@ -10,12 +10,14 @@
 #include "base/item_types.h"
 #include "base/quiet_stderr.h"
 #include "base/start_thread.h"
+#include "driver/job/error_line.h"
 #include "driver/job/process_state.h"
 #include "imageio/export.h"
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
 #include "metadata/orientation.h"
 #include "pipeline/animation_job.h"
+#include "pipeline/animation_work.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "platform/user_data.h"
@@ -97,6 +99,7 @@ struct Job {
   Pipeline pipeline{jobOverlap.load()};
   ProgressLines progress;
   JobStage stage = kStageReading;  // the reading's step, which names the input on failure
+  std::string line;                // the error line of a failure whose code does not say why
   bool strict = false;             // "//strict"
   std::atomic<bool> failedByWarnings{false};
   JobFacts facts;
@@ -146,6 +149,10 @@ int32_t RunAnimation(Job& job, const JobSettings& s, const ResizeRequest& resize
   const int32_t opened = animation.Open(*s.inputPath);
   *ran = opened != noErr || animation.Animated();
   if (!*ran || opened != noErr) return opened;
+  if (!AnimationWorkFits(animation.Info())) {
+    job.line = AnimationWorkLine(*s.inputPath, animation.Info());
+    return memFullErr;
+  }
   const OutputGeometry& g = output.geometry;
   job.progress.Say("Resizing %dx%d to %dx%d\n", g.sourceWidth, g.sourceHeight, g.windowWidth,
                    g.windowHeight);
@@ -290,7 +297,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
   auto failAll = [&](int32_t code, JobStage stage) {
     result.code = code;
     result.stage = stage;
-    result.outputs.assign(outputs.size(), OutputResult{code, stage});
+    result.outputs.assign(outputs.size(), OutputResult{code, stage, job.line});
     return result;
   };
   ExportSettings exportSettings = s.exportSettings;
@@ -348,7 +355,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
 
   for (OutputRun& run : runs) {
     run.ownProgress.WriteKept();
-    result.outputs.push_back({run.code, run.stage});
+    result.outputs.push_back({run.code, run.stage, {}});
     if (run.code != noErr && result.code == noErr) {
       result.code = run.code;
       result.stage = run.stage;

@@ -14,6 +14,7 @@
 struct OutputResult {
   int32_t code = 0;                // 0 once written, else the failing step's code
   JobStage stage = kStageReading;  // the step that failed (or the last one)
+  std::string line;                // the error line, where the code's own would not say why
 };
 
 // What a job found and did beyond its result, for the report line.
