@@ -69,8 +69,8 @@ std::vector<GroupMount> MemoryMounts(const std::string& mountInfo) {
   return mounts;
 }
 
-// The number a limit file holds; UINT64_MAX for "max" or anything unreadable.
-uint64_t ReadLimit(const std::string& path) {
+// The number a file holds; UINT64_MAX for "max" or anything unreadable.
+uint64_t ReadNumber(const std::string& path) {
   const std::string text = ReadWhole(path);
   uint64_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -78,14 +78,37 @@ uint64_t ReadLimit(const std::string& path) {
   return value;
 }
 
+// The value of "key value" in memory.stat; 0 without it.
+uint64_t StatValue(const std::string& path, const std::string& key) {
+  std::istringstream in(ReadWhole(path));
+  std::string name;
+  uint64_t value = 0;
+  while (in >> name >> value) {
+    if (name == key) return value;
+  }
+  return 0;
+}
+
+// The room a group's limit leaves: the limit less what the group (its
+// processes, this one's code among them) already uses beyond its page
+// cache, which the kernel reclaims before it kills; UINT64_MAX without one.
+uint64_t Room(const std::string& folder, bool version2) {
+  const uint64_t limit = ReadNumber(folder + (version2 ? "/memory.max" : "/memory.limit_in_bytes"));
+  if (limit == UINT64_MAX) return limit;
+  const uint64_t usage =
+      ReadNumber(folder + (version2 ? "/memory.current" : "/memory.usage_in_bytes"));
+  const uint64_t cache = StatValue(folder + "/memory.stat", version2 ? "file" : "total_cache");
+  const uint64_t used = usage == UINT64_MAX || usage < cache ? 0 : usage - cache;
+  return limit > used ? limit - used : 0;
+}
+
 bool IsUnder(const std::string& path, const std::string& root) {
   return path.compare(0, root.size(), root) == 0 &&
          (path.size() == root.size() || path[root.size()] == '/');
 }
 
-// The lowest limit from the group's folder up to the mount point.
-uint64_t LowestUpward(const GroupMount& mount, const std::string& group) {
-  const char* file = mount.version2 ? "/memory.max" : "/memory.limit_in_bytes";
+// The least room from the group's folder up to the mount point.
+uint64_t LeastUpward(const GroupMount& mount, const std::string& group) {
   // A mount of a group outside the process's own path (a container's bind
   // mount, without a group namespace of its own) shows the process's group.
   std::string below;
@@ -97,7 +120,7 @@ uint64_t LowestUpward(const GroupMount& mount, const std::string& group) {
   while (!below.empty() && below.back() == '/') below.pop_back();
   uint64_t lowest = UINT64_MAX;
   for (;;) {
-    lowest = std::min(lowest, ReadLimit(mount.point + below + file));
+    lowest = std::min(lowest, Room(mount.point + below, mount.version2));
     if (below.empty()) return lowest;
     below.erase(below.rfind('/'));
   }
@@ -109,7 +132,7 @@ CgroupSources ProcessCgroupSources() {
   return {ReadWhole("/proc/self/cgroup"), ReadWhole("/proc/self/mountinfo")};
 }
 
-uint64_t CgroupMemoryLimitBytes(const CgroupSources& sources) {
+uint64_t CgroupMemoryRoomBytes(const CgroupSources& sources) {
   const std::vector<GroupMount> mounts = MemoryMounts(sources.mounts);
   uint64_t lowest = UINT64_MAX;
   for (const std::string& line : Split(sources.groups, '\n')) {
@@ -122,7 +145,7 @@ uint64_t CgroupMemoryLimitBytes(const CgroupSources& sources) {
     const bool version2 = line.compare(0, first, "0") == 0 && controllers.empty();
     if (!version2 && !ListHas(controllers, "memory")) continue;
     for (const GroupMount& mount : mounts) {
-      if (mount.version2 == version2) lowest = std::min(lowest, LowestUpward(mount, group));
+      if (mount.version2 == version2) lowest = std::min(lowest, LeastUpward(mount, group));
     }
   }
   return lowest;

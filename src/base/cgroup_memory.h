@@ -2,7 +2,9 @@
 // or a service's (systemd MemoryMax=), which the kernel enforces by killing
 // the process, whatever the machine has. Version 2 keeps it in memory.max,
 // version 1 in the memory controller's memory.limit_in_bytes; a group's
-// ancestors may hold a lower one, so the lowest along the way up counts.
+// ancestors may hold a lower one, so the least room along the way up
+// counts. What a group already uses (memory.current, memory.usage_in_bytes)
+// beyond its page cache (memory.stat "file", "total_cache") is no room.
 #pragma once
 
 #include <cstdint>
@@ -17,7 +19,7 @@ struct CgroupSources {
 // The process's own.
 CgroupSources ProcessCgroupSources();
 
-// The lowest memory limit over the process's groups and their ancestors as
-// far up as they are mounted, in bytes; UINT64_MAX where none is set or
-// none can be read.
-uint64_t CgroupMemoryLimitBytes(const CgroupSources& sources);
+// The least room under a memory limit over the process's groups and their
+// ancestors as far up as they are mounted, in bytes; UINT64_MAX where no
+// limit is set or none can be read.
+uint64_t CgroupMemoryRoomBytes(const CgroupSources& sources);

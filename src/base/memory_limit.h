@@ -1,16 +1,17 @@
 // The limit on pixel memory: the buffers held at once, together with a
 // decoder's working buffers, never exceed the machine's physical memory, or
-// the memory limit of the control group the process runs in (a container,
-// a service) where that is lower: there the kernel would kill the process
-// instead of refusing an allocation (cgroup_memory.h). A
+// the room the memory limit of the control group the process runs in (a
+// container, a service) leaves it where that is less: there the kernel
+// would kill the process instead of refusing an allocation
+// (cgroup_memory.h). A
 // size beyond it is refused before any of it is touched, so that a header
 // claiming a vast image cannot make the machine swap itself to a halt.
 #pragma once
 
 #include <cstdint>
 
-// The lower of the machine's physical memory and the group's limit, in
-// bytes (or the test override).
+// The lower of the machine's physical memory and the group's room, as it
+// was when first asked, in bytes (or the test override).
 uint64_t MemoryLimitBytes();
 
 // Counts bytes as held by a pixel buffer, unless the bytes already held plus

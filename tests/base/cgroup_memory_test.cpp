@@ -19,20 +19,24 @@ std::string At(std::string text, const std::string& folder) {
   return text;
 }
 
-TEST(CgroupMemory, TheLowestLimitOnTheWayUpFromTheProcesssGroup) {
+TEST(CgroupMemory, TheLeastRoomOnTheWayUpFromTheProcesssGroup) {
   constexpr uint64_t kUnset = UINT64_MAX;
   struct Case {
     const char* what;
     const char* groups;
     const char* mounts;
     std::vector<std::pair<const char*, const char*>> files;  // path under {T}, text
-    uint64_t limit;
+    uint64_t room;
   } cases[] = {
-      {"version 2, the group's own (a mount point with a space)",
+      {"version 2, the group's own less its use beyond the page cache (a mount point with a "
+       "space)",
        "0::/svc/app\n",
        "30 23 0:26 / {T}/v\\0402 rw - cgroup2 cgroup2 rw\n",
-       {{"v 2/svc/app/memory.max", "62914560\n"}, {"v 2/svc/memory.max", "max\n"}},
-       62914560},
+       {{"v 2/svc/app/memory.max", "62914560\n"},
+        {"v 2/svc/app/memory.current", "20971520\n"},
+        {"v 2/svc/app/memory.stat", "anon 5242880\nfile 15728640\n"},
+        {"v 2/svc/memory.max", "max\n"}},
+       62914560 - 5242880},
       {"version 2, a parent's lower one",
        "0::/svc/app\n",
        "30 23 0:26 / {T}/v2 rw - cgroup2 cgroup2 rw\n",
@@ -47,8 +51,10 @@ TEST(CgroupMemory, TheLowestLimitOnTheWayUpFromTheProcesssGroup) {
        "5:memory:/docker/abc\n0::/docker/abc\n",
        "40 31 0:32 /docker/abc {T}/memory rw - cgroup cgroup rw,memory\n"
        "41 31 0:38 / {T}/unified rw - cgroup2 cgroup2 rw\n",
-       {{"memory/memory.limit_in_bytes", "62914560\n"}},
-       62914560},
+       {{"memory/memory.limit_in_bytes", "62914560\n"},
+        {"memory/memory.usage_in_bytes", "400000000\n"},
+        {"memory/memory.stat", "cache 1\nrss 0\ntotal_cache 396000000\ntotal_rss 4000000\n"}},
+       62914560 - 4000000},
       {"version 1 with two controllers in one hierarchy",
        "3:cpu,memory:/a\n",
        "40 31 0:32 / {T}/cm rw - cgroup cgroup rw,cpu,memory\n",
@@ -75,7 +81,7 @@ TEST(CgroupMemory, TheLowestLimitOnTheWayUpFromTheProcesssGroup) {
       std::ofstream(file) << text;
     }
     const CgroupSources sources{c.groups, At(c.mounts, dir.path().string())};
-    EXPECT_EQ(CgroupMemoryLimitBytes(sources), c.limit);
+    EXPECT_EQ(CgroupMemoryRoomBytes(sources), c.room);
   }
 }
 
