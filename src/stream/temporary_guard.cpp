@@ -70,19 +70,41 @@ void InstallHandlers() {
   }
 }
 
+// The guarded signals held back in this thread for a moment, so that a
+// handler running in it finds the count and this thread's share agreeing.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kSignals) sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &before_);
+  }
+  ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t before_;
+};
+
 }  // namespace
 
 TemporaryCreation::TemporaryCreation() {
-  creating.fetch_add(1);
-  if (ending.load()) {
-    // The process is being ended: make nothing more, wait for the end.
+  {
+    const SignalsHeld held;
+    creating.fetch_add(1);
+    creatingHere = 1;
+    if (!ending.load()) return;
     creating.fetch_sub(1);
-    for (;;) pause();
+    creatingHere = 0;
   }
-  creatingHere = 1;
+  // Another thread's handler is ending the process: make nothing more.
+  for (;;) pause();
 }
 
 TemporaryCreation::~TemporaryCreation() {
+  const SignalsHeld held;
   creatingHere = 0;
   creating.fetch_sub(1);
 }
