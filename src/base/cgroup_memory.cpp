@@ -90,7 +90,7 @@ uint64_t StatValue(const std::string& path, const std::string& key) {
 }
 
 // The room a group's limit leaves: the limit less what the group (its
-// processes, this one's code among them) already uses beyond its page
+// other processes, and this one so far) already uses beyond its page
 // cache, which the kernel reclaims before it kills; UINT64_MAX without one.
 uint64_t Room(const std::string& folder, bool version2) {
   const uint64_t limit = ReadNumber(folder + (version2 ? "/memory.max" : "/memory.limit_in_bytes"));

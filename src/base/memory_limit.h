@@ -1,11 +1,11 @@
 // The limit on pixel memory: the buffers held at once, together with a
-// decoder's working buffers, never exceed the machine's physical memory, or
-// the room the memory limit of the control group the process runs in (a
-// container, a service) leaves it where that is less: there the kernel
-// would kill the process instead of refusing an allocation
-// (cgroup_memory.h). A
-// size beyond it is refused before any of it is touched, so that a header
-// claiming a vast image cannot make the machine swap itself to a halt.
+// decoder's or an encoder's working memory, never exceed the machine's
+// physical memory, or where it is less the room that the memory limit of
+// the control group the process runs in (a container, a service) leaves,
+// at which the kernel would kill the process rather than refuse an
+// allocation (cgroup_memory.h). A size beyond it is refused before any of
+// it is touched, so that a header claiming a vast image cannot make the
+// machine swap itself to a halt, nor a container kill the run.
 #pragma once
 
 #include <cstdint>
