@@ -92,10 +92,14 @@ OSErr CreateTemporary(const std::string& folder, std::string* name, int* fd) {
     // name kept. The name is this process's own, so a signal before the
     // open removes nothing of anybody else's.
     GuardTemporary(*name);
-    *fd = CurrentFileWriteCalls().open(name->c_str(),
-                                       O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    int error = 0;
+    {
+      const TemporaryCreation creation;
+      *fd = CurrentFileWriteCalls().open(name->c_str(),
+                                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+      error = errno;
+    }
     if (*fd >= 0) return noErr;
-    const int error = errno;
     ForgetTemporary(*name);
     if (error != EEXIST && error != EINTR) {
       name->clear();

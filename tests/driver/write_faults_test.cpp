@@ -205,6 +205,57 @@ TEST_F(OutputFaults, ASignalDuringTheWriteRemovesTheTemporary) {
   }
 }
 
+// SIGKILL (the kernel's answer to a memory limit) lets no handler run: the
+// temporary stays, and the next write into the folder removes it once it is
+// old enough that no live writer can own it.
+TEST_F(OutputFaults, ATemporaryLeftByAKilledRunIsSweptOnceOld) {
+  MakeNoiseInput(2000, 1500);
+  const pid_t pid = StartTavrel(Job({"/%", "100"}, "out.png"), dir_.path());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Temporaries(dir_.path()).empty() && std::chrono::steady_clock::now() < deadline) {
+  }
+  kill(pid, SIGKILL);
+  WaitFor(pid);
+  const std::vector<std::string> left = Temporaries(dir_.path());
+  ASSERT_EQ(left.size(), 1u);
+  for (bool aged : {false, true}) {
+    if (aged) {
+      const timespec hourAgo{time(nullptr) - 3600, 0};
+      const timespec times[2] = {hourAgo, hourAgo};
+      utimensat(AT_FDCWD, (dir_ / left[0]).c_str(), times, 0);
+    }
+    const test::RunResult r = test::RunTavrel(Job({"/w", "10"}, "small.png"), dir_.path().string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Temporaries(dir_.path()), aged ? std::vector<std::string>() : left);
+  }
+}
+
+// Eight jobs writing ten sizes each hold 80 temporaries at once: a signal
+// among them removes every one.
+TEST_F(OutputFaults, ASignalDuringABatchRemovesEveryTemporary) {
+  MakeNoiseInput(1500, 1000);
+  std::vector<std::string> args = {
+      "//jobs", "8",   "//sizes", "1400,1300,1200,1100,1000,900,800,700,600,500",
+      "/c",     "png", "/o",      "{name}-{w}.png",
+      "//each"};
+  for (int i = 0; i < 8; ++i) {
+    const std::string name = "in" + std::to_string(i) + ".png";
+    fs::copy_file(dir_ / "in.png", dir_ / name);
+    args.push_back(name);
+  }
+  const pid_t pid = StartTavrel(args, dir_.path());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  size_t most = 0;
+  while (most <= 64 && std::chrono::steady_clock::now() < deadline) {
+    most = std::max(most, Temporaries(dir_.path()).size());
+  }
+  ASSERT_GT(most, 64u) << "fewer outputs written at once than the test needs";
+  kill(pid, SIGTERM);
+  const int status = WaitFor(pid);
+  EXPECT_EQ(Temporaries(dir_.path()), std::vector<std::string>()) << most;
+  EXPECT_EQ(status, 128 + SIGTERM);
+}
+
 // /o naming the standard output writes to the descriptor the caller gave,
 // whatever file it is: one already unlinked, one opened for appending.
 TEST_F(OutputFaults, TheStandardOutputIsWrittenThroughItsDescriptor) {

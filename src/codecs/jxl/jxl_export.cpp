@@ -148,9 +148,20 @@ OSErr WriteOutput(JxlEncoder* encoder, ByteSink* out) {
   }
 }
 
+// libjxl's working memory beside the buffer being written, measured at
+// quality 75 (peak of the process at 0.7, 2.6 and 12 MP, less that
+// buffer): about 82 bytes a pixel and 21 MB; a little more is asked.
+constexpr uint64_t kEncoderBytesPerPixel = 84;
+constexpr uint64_t kEncoderFixedBytes = uint64_t(24) << 20;
+
 OSErr EncodeJxl(const ExportRequest& request, ByteSink* out) {
   ExportImage begun;
   if (OSErr err = BeginExport(request, out, kLargestSide, &begun)) return err;
+  const uint64_t pixels = uint64_t(begun.width) * uint64_t(begun.height);
+  if (pixels > (UINT64_MAX - kEncoderFixedBytes) / kEncoderBytesPerPixel ||
+      !WorkingBytesFit(pixels * kEncoderBytesPerPixel + kEncoderFixedBytes)) {
+    return memFullErr;
+  }
   Packed packed;
   if (OSErr err = PackImage(*begun.rows, ChannelsForDepth(request.depth), &packed)) return err;
 

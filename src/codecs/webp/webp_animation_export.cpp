@@ -6,6 +6,15 @@
 // exporter does). A frame that repeats its predecessor exactly is not
 // given to the encoder (which would merge it anyway) but put back into the
 // file afterwards (webp_frame_runs.h).
+//
+// Times: the encoder takes each frame's start as an int and works only with
+// the difference from the previous start, in unsigned arithmetic; starts
+// are given to it modulo 2^32 (rebased by whole turns), so that an
+// animation whose delays add up past 2^31 ms is written as it is. The
+// difference must stay below 2^24 ms (a frame's longest duration): a
+// longer wait after a frame (its own delay, or with the repeats left out
+// after it) is split by giving that frame again, which the encoder merges
+// into it, writing the time past 2^24 ms as frames of one transparent pixel.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -26,6 +35,13 @@ namespace {
 // The effort the still exporter spends (webp_export.cpp).
 // WebP holds a loop count of 16 bits.
 constexpr int32_t kMostLoops = 65535;
+// The longest time between two frames given to the encoder, in ms.
+constexpr int64_t kLongestStep = (int64_t(1) << 24) - 1;
+
+// A start time as the encoder takes it: modulo 2^32 (see above).
+int EncoderTime(int64_t ms) {
+  return int(uint32_t(uint64_t(ms)));
+}
 
 struct AnimEncoderDelete {
   void operator()(WebPAnimEncoder* encoder) const { WebPAnimEncoderDelete(encoder); }
@@ -61,18 +77,19 @@ class WebpAnimationWriter final : public AnimationWriter {
       return paramErr;
     }
     const bool repeat = RepeatsPrevious(canvas);
-    if (!repeat) {
-      if (OSErr err = Encode(canvas)) return err;
-    }
-    timestamp_ += delayMs;
-    if (timestamp_ > INT32_MAX) return paramErr;
     try {
+      if (!repeat) {
+        if (OSErr err = Bridge(timestamp_)) return err;
+        if (OSErr err = Encode(canvas, timestamp_)) return err;
+        givenAt_ = timestamp_;
+        Keep(canvas);
+      }
       delays_.push_back(delayMs);
       repeats_.push_back(repeat);
-      if (!repeat) Keep(canvas);
     } catch (const std::bad_alloc&) {
       return memFullErr;
     }
+    timestamp_ += delayMs;
     return noErr;
   }
 
@@ -80,7 +97,10 @@ class WebpAnimationWriter final : public AnimationWriter {
     if (file == nullptr) return paramErr;
     if (delays_.empty()) return paramErr;
     // The last frame lasts until the end time given here.
-    if (!WebPAnimEncoderAdd(encoder_.get(), nullptr, int(timestamp_), nullptr)) return codecErr;
+    if (OSErr err = Bridge(timestamp_)) return err;
+    if (!WebPAnimEncoderAdd(encoder_.get(), nullptr, EncoderTime(timestamp_), nullptr)) {
+      return codecErr;
+    }
     WebPData assembled;
     WebPDataInit(&assembled);
     if (!WebPAnimEncoderAssemble(encoder_.get(), &assembled)) return codecErr;
@@ -96,7 +116,19 @@ class WebpAnimationWriter final : public AnimationWriter {
   }
 
  private:
-  OSErr Encode(const PixelView& canvas) {
+  // Gives the last frame given again until the time from it to until is
+  // one step the encoder takes.
+  OSErr Bridge(int64_t until) {
+    const PixelView last{previous_.data(), int64_t(info_.width) * 4, info_.width,
+                         info_.height,     k32ARGBPixelFormat,       32};
+    while (until - givenAt_ > kLongestStep) {
+      givenAt_ += kLongestStep;
+      if (OSErr err = Encode(last, givenAt_)) return err;
+    }
+    return noErr;
+  }
+
+  OSErr Encode(const PixelView& canvas, int64_t start) {
     WebPPicture picture;
     if (!WebPPictureInit(&picture)) return codecErr;
     picture.width = canvas.width;
@@ -105,7 +137,7 @@ class WebpAnimationWriter final : public AnimationWriter {
     if (!WebPPictureAlloc(&picture)) return memFullErr;
     std::unique_ptr<WebPPicture, PictureFree> owned(&picture);
     StoreCanvas(canvas, &picture);
-    if (!WebPAnimEncoderAdd(encoder_.get(), &picture, int(timestamp_), &config_)) {
+    if (!WebPAnimEncoderAdd(encoder_.get(), &picture, EncoderTime(start), &config_)) {
       return EncoderError(picture);
     }
     return noErr;
@@ -139,6 +171,7 @@ class WebpAnimationWriter final : public AnimationWriter {
   std::vector<bool> repeats_;      // whether each repeats its predecessor exactly
   std::vector<uint8_t> previous_;  // the last frame given to the encoder
   int64_t timestamp_ = 0;          // the next frame's start, in milliseconds
+  int64_t givenAt_ = 0;            // the start of the frame last given to the encoder
 };
 
 }  // namespace

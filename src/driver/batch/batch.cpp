@@ -21,6 +21,7 @@
 #include "driver/job/error_line.h"
 #include "metadata/drop_items.h"
 #include "stream/signal_note.h"
+#include "stream/temporary_guard.h"
 
 namespace {
 
@@ -232,6 +233,15 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
   }
   const size_t threads =
       std::min(plan.jobs.size(), size_t(batch.jobs != 0 ? batch.jobs : DefaultJobs()));
+  // The jobs running at once may each be writing all of their outputs.
+  size_t mostOutputs = 1;
+  for (const PlannedJob& job : plan.jobs) {
+    mostOutputs = std::max(mostOutputs, job.settings.outputs.size());
+  }
+  if (const int32_t err = ReserveTemporarySlots(threads * mostOutputs)) {
+    WriteStandardError(JobErrorLine(err, std::nullopt));
+    return err;
+  }
   std::vector<std::thread> helpers;
   for (size_t t = 1; t < threads; ++t) {
     try {

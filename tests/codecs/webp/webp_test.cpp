@@ -257,6 +257,57 @@ TEST(WebpCodec, AnimationOfSmallChangesReadsBackExactly) {
   }
 }
 
+// Frames whose end times pass 2^31 ms, repeats whose delays add up to 2^24
+// ms or more, and a delay beyond the 2^24 ms a WebP frame holds: written,
+// with each frame's duration as the file's frame headers say.
+TEST(WebpCodec, AnimationTimesBeyondTheEncodersInts) {
+  constexpr int32_t kLongest = 16777215;  // a WebP frame's longest duration
+  struct Case {
+    const char* what;
+    std::vector<int> patterns;     // each frame's picture
+    std::vector<int32_t> delays;   // as given; empty: kLongest each
+    std::vector<int32_t> written;  // the file's durations; empty: the delays
+  } cases[] = {
+      {"200 frames ending past 2^31 ms", std::vector<int>(200), {}, {}},
+      {"repeats of the longest delay", {0, 0, 1, 1, 1, 0}, {}, {}},
+      // The encoder spreads the excess over frames of one transparent pixel.
+      {"one delay beyond a frame's longest",
+       {0, 1},
+       {40000000, 30},
+       {kLongest, kLongest, 40000000 - 2 * kLongest, 30}},
+  };
+  for (size_t i = 0; i < 200; i += 2) cases[0].patterns[i] = 1;
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.delays.empty()) c.delays.assign(c.patterns.size(), kLongest);
+    if (c.written.empty()) c.written = c.delays;
+    AnimationRequest request;
+    request.info = {4, 2, 0, 0};
+    request.quality = 1024;
+    std::unique_ptr<AnimationWriter> writer;
+    ASSERT_EQ(kWebpExporter.startAnimation(request, &writer), noErr);
+    for (size_t i = 0; i < c.patterns.size(); ++i) {
+      std::vector<uint8_t> canvas(4 * 2 * 4, uint8_t(0xFF));
+      canvas[5] = uint8_t(c.patterns[i] * 200);
+      const PixelView view{canvas.data(), 4 * 4, 4, 2, k32ARGBPixelFormat, 32};
+      ASSERT_EQ(writer->AddFrame(view, c.delays[i]), noErr) << i;
+    }
+    std::vector<uint8_t> file;
+    ASSERT_EQ(writer->Finish(&file), noErr);
+    const WebPData data = {file.data(), file.size()};
+    WebPDemuxer* demux = WebPDemux(&data);
+    ASSERT_NE(demux, nullptr);
+    std::vector<int32_t> durations;
+    WebPIterator frame;
+    for (bool more = WebPDemuxGetFrame(demux, 1, &frame); more; more = WebPDemuxNextFrame(&frame)) {
+      durations.push_back(frame.duration);
+    }
+    WebPDemuxReleaseIterator(&frame);
+    WebPDemuxDelete(demux);
+    EXPECT_EQ(durations, c.written);
+  }
+}
+
 TEST(WebpCodec, RoundTrips) {
   test::OwnedGWorld source = test::MakeTestPicture(45, 31, /*varyAlpha=*/true);
   struct Case {
