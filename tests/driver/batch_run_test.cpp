@@ -68,6 +68,7 @@ TEST_F(BatchRun, EveryOutputIsTheSingleRunsBytes) {
   };
   const Case cases[] = {
       {"20", {"/w", "20"}, "15x20"},
+      {"18w", {"/w", "18"}, "14x18"},
       {"x9", {"/h", "9"}, "9x12"},
       {"17x9", {"/w", "17", "/h", "9"}, "9x17"},
       {"16x16:fit", {"//fit", "16", "16"}, "12x16"},
@@ -152,18 +153,18 @@ TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
        "Error: \"out/p.jpg\": written for both \"a/p.png\" and \"a/p.png\"",
        1},
       {{"//each", "/w", "8", "/o", "out/{stem}.jpg", "a/p.png"},
-       "Error: \"out/{stem}.jpg\": unknown placeholder {stem} (known: {dir} {name} {w} {h} "
-       "{size})",
+       "Error: \"out/{stem}.jpg\": unknown placeholder {stem} (known: {dir} {name} {file} "
+       "{srcext} {w} {h} {size})",
        1},
       {{"//each", "/w", "8", "/o", "out/{w}.jpg", "a/p.png", "b/p.png"},
-       "Error: \"out/{w}.jpg\": every input would write this name (no {name} or {dir})",
+       "Error: \"out/{w}.jpg\": every input would write this name (no {name}, {file} or {dir})",
        1},
       {{"//each", "/w", "8", "/o", "out/{size}.jpg", "a/p.png"},
        "Error: \"out/{size}.jpg\": {size} in an output name needs //sizes",
        1},
-      {{"//sizes", "0,-5,abc,,8,9x,x,7:fit", "/o", "out/{w}.jpg", "a/p.png"},
+      {{"//sizes", "0,-5,abc,,8,9x,x,7:fit,w,0w,8x8w", "/o", "out/{w}.jpg", "a/p.png"},
        "Invalid argument for flag \"-sizes\": \"0\"",
-       8},  // seven entries, and then no size at all
+       11},  // ten entries, and then no size at all
       {{"//sizes", "8", "/w", "9", "/o", "out/{w}.jpg", "a/p.png"},
        "Redundant size specification with //sizes and another size",
        1},
@@ -341,7 +342,37 @@ TEST_F(BatchRun, ClashesFailTheInputsConcernedAlone) {
        "",
        {},
        {"out/p-8.png", "out/p-40.png", "out/p-40.png"}},
+      // Srcset widths above the source's are named by the width written: one file.
+      {{"//each", "//no-enlarge", "//sizes", "8w,40w,60w,16x16:fill", "/c", "png", "/o",
+        "out/{name}-{size}.png", "a/p.png"},
+       0,
+       "",
+       {},
+       {"out/p-8w.png", "out/p-40w.png", "out/p-40w.png", "out/p-16x16-fill.png"}},
+      // One name in two codecs: {name} alone clashes, {file} and {srcext} tell them apart.
+      {{"//each", "//sizes", "8,8x8:fill", "/c", "png", "/o", "out/{name}-{size}.png",
+        "c/IMG_1.png", "c/IMG_1.jpg"},
+       2,
+       "Error: \"out/IMG_1-8.png\": written for both \"c/IMG_1.png\" and \"c/IMG_1.jpg\"",
+       {"c/IMG_1.png", "c/IMG_1.jpg"},
+       {}},
+      {{"//each", "//sizes", "8,8x8:fill", "/c", "png", "/o", "out/{file}-{size}.png",
+        "c/IMG_1.png", "c/IMG_1.jpg"},
+       0,
+       "",
+       {},
+       {"out/IMG_1.png-8.png", "out/IMG_1.png-8x8-fill.png", "out/IMG_1.jpg-8.png",
+        "out/IMG_1.jpg-8x8-fill.png"}},
+      {{"//each", "/w", "8", "/c", "png", "/o", "out/{name}_{srcext}.png", "c/IMG_1.png",
+        "c/IMG_1.jpg"},
+       0,
+       "",
+       {},
+       {"out/IMG_1_png.png", "out/IMG_1_jpg.png"}},
   };
+  std::filesystem::create_directories(dir_ / "c");
+  std::filesystem::copy_file(dir_ / "a/p.png", dir_ / "c/IMG_1.png");
+  ASSERT_EQ(Run({"/w", "40", "/c", "jpeg", "/o", "c/IMG_1.jpg", "a/p.png"}).status, 0);
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"//report", "-"});

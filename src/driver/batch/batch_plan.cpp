@@ -62,7 +62,9 @@ void AddOtherShardInput(const JobSettings& s, const BatchOptions& batch, const s
                         int32_t place, WritePlan* files) {
   AddFile(files, FileUse::kInput, input, place, false);
   const std::string templ = s.outputName.value_or(std::string());
-  if (!TemplateNeedsSize(templ)) {
+  const bool srcsetWidths = std::any_of(batch.sizes.begin(), batch.sizes.end(),
+                                        [](const SizeEntry& e) { return e.srcsetWidth; });
+  if (!TemplateNeedsSize(templ, srcsetWidths)) {
     std::vector<std::string> names;
     for (const SizeEntry& entry : batch.sizes) {
       names.push_back(ExpandTemplate(templ, {input, 0, 0, entry.text}));
@@ -86,11 +88,12 @@ void AddOtherShardInput(const JobSettings& s, const BatchOptions& batch, const s
 bool TemplateTellsInputsApart(JobSettings& s, size_t inputs, std::vector<Note>& notes) {
   const std::string templ = s.outputName.value_or(std::string());
   if (inputs < 2 || !s.outputName || templ.find("{name}") != std::string::npos ||
-      templ.find("{dir}") != std::string::npos) {
+      templ.find("{file}") != std::string::npos || templ.find("{dir}") != std::string::npos) {
     return true;
   }
-  Fail(s, notes,
-       "Error: \"" + templ + "\": every input would write this name (no {name} or {dir})\n");
+  Fail(
+      s, notes,
+      "Error: \"" + templ + "\": every input would write this name (no {name}, {file} or {dir})\n");
   return false;
 }
 

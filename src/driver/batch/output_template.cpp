@@ -24,24 +24,53 @@ bool FixedLeadingFolder(const std::string& templ) {
   return templ.substr(0, templ.find('{')).find('/') != std::string::npos;
 }
 
+// The input's file name, its folder left out.
+std::string FileName(const std::string& input) {
+  const size_t slash = input.rfind('/');
+  return slash == std::string::npos ? input : input.substr(slash + 1);
+}
+
+// Where the file name's last extension begins (its dot), or npos: a name
+// that begins with its only dot (".profile") has none.
+size_t ExtensionDot(const std::string& file) {
+  const size_t dot = file.rfind('.');
+  return dot == 0 ? std::string::npos : dot;
+}
+
+// The "//sizes" entry as a name writes it: the colon before a box rule,
+// which a URL reads as its scheme and some shells as a separator, becomes a
+// hyphen ("200x200:fill" gives "200x200-fill").
+// A srcset width ("1280w") is named by the width written, so that under
+// "//no-enlarge" the entries a narrow source cuts to its own width share one
+// name, and one file.
+std::string SizeInName(std::string entry, int32_t width) {
+  if (!entry.empty() && entry.back() == 'w') return std::to_string(width) + "w";
+  for (char& c : entry) c = c == ':' ? '-' : c;
+  return entry;
+}
+
 // The placeholder's value, or nothing for an unknown name.
 std::optional<std::string> Value(std::string_view name, const TemplateValues* v, bool sizesGiven,
                                  bool below) {
-  if (name == "dir" || name == "name") {
+  if (name == "dir") {
     if (v == nullptr) return std::string();
     const size_t slash = v->input.rfind('/');
-    if (name == "dir") {
-      if (slash == std::string::npos) return std::string(".");
-      const std::string folder = slash == 0 ? std::string("/") : v->input.substr(0, slash);
-      return below ? Below(folder) : folder;
-    }
-    const std::string file = slash == std::string::npos ? v->input : v->input.substr(slash + 1);
-    const size_t dot = file.rfind('.');
-    return dot == std::string::npos || dot == 0 ? file : file.substr(0, dot);
+    if (slash == std::string::npos) return std::string(".");
+    const std::string folder = slash == 0 ? std::string("/") : v->input.substr(0, slash);
+    return below ? Below(folder) : folder;
+  }
+  if (name == "name" || name == "file" || name == "srcext") {
+    if (v == nullptr) return std::string();
+    const std::string file = FileName(v->input);
+    const size_t dot = ExtensionDot(file);
+    if (name == "file") return file;
+    if (name == "srcext") return dot == std::string::npos ? std::string() : file.substr(dot + 1);
+    return file.substr(0, dot);
   }
   if (name == "w") return v == nullptr ? std::string() : std::to_string(v->width);
   if (name == "h") return v == nullptr ? std::string() : std::to_string(v->height);
-  if (name == "size" && sizesGiven) return v == nullptr ? std::string() : v->size;
+  if (name == "size" && sizesGiven)
+    return v == nullptr ? std::string() : SizeInName(v->size, v->width);
   return std::nullopt;
 }
 
@@ -81,11 +110,12 @@ std::optional<std::string> UnknownPlaceholder(const std::string& templ, bool siz
     return "Error: \"" + templ + "\": {size} in an output name needs //sizes\n";
   }
   return "Error: \"" + templ + "\": unknown placeholder " + *unknown +
-         " (known: {dir} {name} {w} {h} {size})\n";
+         " (known: {dir} {name} {file} {srcext} {w} {h} {size})\n";
 }
 
-bool TemplateNeedsSize(const std::string& templ) {
-  return templ.find("{w}") != std::string::npos || templ.find("{h}") != std::string::npos;
+bool TemplateNeedsSize(const std::string& templ, bool srcsetWidths) {
+  return templ.find("{w}") != std::string::npos || templ.find("{h}") != std::string::npos ||
+         (srcsetWidths && templ.find("{size}") != std::string::npos);
 }
 
 std::string ExpandTemplate(const std::string& templ, const TemplateValues& values) {
