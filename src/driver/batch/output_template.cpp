@@ -24,6 +24,12 @@ bool FixedLeadingFolder(const std::string& templ) {
   return templ.substr(0, templ.find('{')).find('/') != std::string::npos;
 }
 
+// The placeholders that depend on options: {size} and {ext}.
+struct Known {
+  bool sizes = false;
+  bool formats = false;
+};
+
 // The input's file name, its folder left out.
 std::string FileName(const std::string& input) {
   const size_t slash = input.rfind('/');
@@ -50,7 +56,7 @@ std::string SizeInName(std::string entry, int32_t width) {
 }
 
 // The placeholder's value, or nothing for an unknown name.
-std::optional<std::string> Value(std::string_view name, const TemplateValues* v, bool sizesGiven,
+std::optional<std::string> Value(std::string_view name, const TemplateValues* v, const Known& known,
                                  bool below) {
   if (name == "dir") {
     if (v == nullptr) return std::string();
@@ -69,13 +75,14 @@ std::optional<std::string> Value(std::string_view name, const TemplateValues* v,
   }
   if (name == "w") return v == nullptr ? std::string() : std::to_string(v->width);
   if (name == "h") return v == nullptr ? std::string() : std::to_string(v->height);
-  if (name == "size" && sizesGiven)
+  if (name == "ext" && known.formats) return v == nullptr ? std::string() : v->ext;
+  if (name == "size" && known.sizes)
     return v == nullptr ? std::string() : SizeInName(v->size, v->width);
   return std::nullopt;
 }
 
 // Walks the template; unknown gets the first unknown placeholder.
-std::string Walk(const std::string& templ, const TemplateValues* v, bool sizesGiven,
+std::string Walk(const std::string& templ, const TemplateValues* v, const Known& known,
                  std::optional<std::string>* unknown) {
   std::string out;
   size_t at = 0;
@@ -87,7 +94,7 @@ std::string Walk(const std::string& templ, const TemplateValues* v, bool sizesGi
     const size_t inner = templ.rfind('{', close);
     out.append(templ, at, inner - at);
     const std::string_view name = std::string_view(templ).substr(inner + 1, close - inner - 1);
-    const std::optional<std::string> value = Value(name, v, sizesGiven, FixedLeadingFolder(templ));
+    const std::optional<std::string> value = Value(name, v, known, FixedLeadingFolder(templ));
     if (!value) {
       if (unknown && !*unknown) *unknown = std::string(templ, inner, close - inner + 1);
       out.append(templ, inner, close - inner + 1);
@@ -102,15 +109,19 @@ std::string Walk(const std::string& templ, const TemplateValues* v, bool sizesGi
 
 }  // namespace
 
-std::optional<std::string> UnknownPlaceholder(const std::string& templ, bool sizesGiven) {
+std::optional<std::string> UnknownPlaceholder(const std::string& templ, bool sizesGiven,
+                                              bool formatsGiven) {
   std::optional<std::string> unknown;
-  Walk(templ, nullptr, sizesGiven, &unknown);
+  Walk(templ, nullptr, {sizesGiven, formatsGiven}, &unknown);
   if (!unknown) return std::nullopt;
   if (*unknown == "{size}") {
     return "Error: \"" + templ + "\": {size} in an output name needs //sizes\n";
   }
+  if (*unknown == "{ext}") {
+    return "Error: \"" + templ + "\": {ext} in an output name needs //formats\n";
+  }
   return "Error: \"" + templ + "\": unknown placeholder " + *unknown +
-         " (known: {dir} {name} {file} {srcext} {w} {h} {size})\n";
+         " (known: {dir} {name} {file} {srcext} {ext} {w} {h} {size})\n";
 }
 
 bool TemplateNeedsSize(const std::string& templ, bool srcsetWidths) {
@@ -119,5 +130,5 @@ bool TemplateNeedsSize(const std::string& templ, bool srcsetWidths) {
 }
 
 std::string ExpandTemplate(const std::string& templ, const TemplateValues& values) {
-  return Walk(templ, &values, true, nullptr);
+  return Walk(templ, &values, {true, true}, nullptr);
 }

@@ -86,14 +86,14 @@ TEST(OutputTemplate, PlaceholdersTakeTheInputsPartsAndTheSize) {
       {"a/.hidden", "a|.hidden|.hidden||30x20|640-fit"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(
-        ExpandTemplate("{dir}|{name}|{file}|{srcext}|{w}x{h}|{size}", {c.input, 30, 20, "640:fit"}),
-        c.expanded);
+    EXPECT_EQ(ExpandTemplate("{dir}|{name}|{file}|{srcext}|{w}x{h}|{size}",
+                             {c.input, 30, 20, "640:fit", ""}),
+              c.expanded);
   }
   // Braces that open no placeholder stay as they are.
-  EXPECT_EQ(ExpandTemplate("{{name}} {", {"a.jpg", 1, 1, ""}), "{a} {");
-  EXPECT_EQ(UnknownPlaceholder("{{name}} {", false), std::nullopt);
-  EXPECT_NE(UnknownPlaceholder("{name}{W}", true), std::nullopt);
+  EXPECT_EQ(ExpandTemplate("{{name}} {", {"a.jpg", 1, 1, "", ""}), "{a} {");
+  EXPECT_EQ(UnknownPlaceholder("{{name}} {", false, false), std::nullopt);
+  EXPECT_NE(UnknownPlaceholder("{name}{W}", true, true), std::nullopt);
 }
 
 }  // namespace
