@@ -22,7 +22,8 @@ struct BatchOptions {
   std::optional<std::string> reportTarget;  // "//report": a file name, "-" for stdout
   std::vector<SizeEntry> sizes;             // "//sizes", in the order given
   bool sizesGiven = false;
-  bool formatsGiven = false;  // "//formats" (the list is the job's)
+  bool formatsGiven = false;    // "//formats" (the list is the job's)
+  bool qualitiesGiven = false;  // "//quality", refused without "//formats"
 };
 
 // "//each" or "//inputs": the inputs come from a list, each failing alone.
@@ -38,5 +39,5 @@ inline bool OutputIsTemplate(const BatchOptions& b) {
 // Any of the options: the run goes through the batch (driver/batch.h).
 inline bool BatchAsked(const BatchOptions& b) {
   return OutputIsTemplate(b) || b.jobs != 0 || b.shardCount != 1 || b.skipExisting ||
-         b.reportTarget.has_value();
+         b.reportTarget.has_value() || b.qualitiesGiven;
 }

@@ -380,6 +380,7 @@ class Scanner {
   void Qualities(const std::string& name, Words w) {
     std::string bad;
     if (!ParseQualityList(w[0], &s_.codecQualities, &bad)) BadArgument(name, bad);
+    out_.batch.qualitiesGiven = true;
   }
 
   // "//shard I/N": 0 <= I < N.
