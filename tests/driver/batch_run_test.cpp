@@ -68,6 +68,7 @@ TEST_F(BatchRun, EveryOutputIsTheSingleRunsBytes) {
   };
   const Case cases[] = {
       {"20", {"/w", "20"}, "15x20"},
+      {"18w", {"/w", "18"}, "14x18"},
       {"x9", {"/h", "9"}, "9x12"},
       {"17x9", {"/w", "17", "/h", "9"}, "9x17"},
       {"16x16:fit", {"//fit", "16", "16"}, "12x16"},
@@ -141,6 +142,43 @@ TEST_F(BatchRun, ProgressLinesOfJobsSideBySideStayWhole) {
   EXPECT_EQ(sawWritten, written);
 }
 
+// Every size in every codec from one reading: each output is the bytes of
+// the single run with that size and codec, alpha kept or flattened as that
+// run does it, and the report names each output's codec.
+TEST_F(BatchRun, FormatsTimesSizesAreTheSingleRunsBytes) {
+  const struct {
+    std::string entry, name;
+    std::vector<std::string> single;
+  } sizes[] = {{"20", "20", {"/w", "20"}}, {"16x16:fill", "16x16-fill", {"//fill", "16", "16"}}};
+  const struct {
+    std::string ext, codecName;
+    std::vector<std::string> single;
+  } codecs[] = {{"jpg", "JPEG", {"/c", "jpeg", "/q", "90"}},
+                {"webp", "WebP", {"/c", "webp", "/q", "60"}},
+                {"png", "PNG", {"/c", "png"}}};  // "auto": the sources are PNG
+  const RunResult r = Run({"//each", "//web", "//formats", "jpg,webp,auto", "//quality",
+                           "jpeg=90,webp=60", "//sizes", "20,16x16:fill", "//report", "-", "/o",
+                           "out/{dir}/{name}-{size}.{ext}", "a/p.png", "b/q.png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).size(), 2 * std::size(sizes) * std::size(codecs));
+  for (const std::string dir : {"a", "b"}) {
+    for (const auto& size : sizes) {
+      for (const auto& codec : codecs) {
+        const std::string name =
+            "out/" + dir + "/" + (dir == "a" ? "p-" : "q-") + size.name + "." + codec.ext;
+        std::vector<std::string> args = {"//web"};
+        args.insert(args.end(), codec.single.begin(), codec.single.end());
+        args.insert(args.end(), size.single.begin(), size.single.end());
+        args.push_back(dir == "a" ? "a/p.png" : "b/q.png");
+        EXPECT_EQ(Bytes(name), Single(args)) << name;
+        EXPECT_NE(r.out.find("\"output\":\"" + name + "\",\"status\":\"ok\""), std::string::npos);
+        const size_t line = r.out.find("\"output\":\"" + name + "\"");
+        EXPECT_NE(r.out.find("\"codec\":\"" + codec.codecName + "\"", line), std::string::npos);
+      }
+    }
+  }
+}
+
 TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
   struct Case {
     std::vector<std::string> args;
@@ -152,18 +190,18 @@ TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
        "Error: \"out/p.jpg\": written for both \"a/p.png\" and \"a/p.png\"",
        1},
       {{"//each", "/w", "8", "/o", "out/{stem}.jpg", "a/p.png"},
-       "Error: \"out/{stem}.jpg\": unknown placeholder {stem} (known: {dir} {name} {w} {h} "
-       "{size})",
+       "Error: \"out/{stem}.jpg\": unknown placeholder {stem} (known: {dir} {name} {file} "
+       "{srcext} {ext} {w} {h} {size})",
        1},
       {{"//each", "/w", "8", "/o", "out/{w}.jpg", "a/p.png", "b/p.png"},
-       "Error: \"out/{w}.jpg\": every input would write this name (no {name} or {dir})",
+       "Error: \"out/{w}.jpg\": every input would write this name (no {name}, {file} or {dir})",
        1},
       {{"//each", "/w", "8", "/o", "out/{size}.jpg", "a/p.png"},
        "Error: \"out/{size}.jpg\": {size} in an output name needs //sizes",
        1},
-      {{"//sizes", "0,-5,abc,,8,9x,x,7:fit", "/o", "out/{w}.jpg", "a/p.png"},
+      {{"//sizes", "0,-5,abc,,8,9x,x,7:fit,w,0w,8x8w", "/o", "out/{w}.jpg", "a/p.png"},
        "Invalid argument for flag \"-sizes\": \"0\"",
-       8},  // seven entries, and then no size at all
+       11},  // ten entries, and then no size at all
       {{"//sizes", "8", "/w", "9", "/o", "out/{w}.jpg", "a/p.png"},
        "Redundant size specification with //sizes and another size",
        1},
@@ -196,6 +234,32 @@ TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
        1},
       {{"//inputs", "list", "//report", "b/../list", "/w", "8", "/o", "out/{name}.jpg"},
        "Error: \"b/../list\": the report is also the input listing \"list\"",
+       1},
+      {{"//formats", "webp,bmpx", "/w", "8", "/o", "out/{name}.{ext}", "a/p.png"},
+       "Invalid argument for flag \"-formats\": \"bmpx\"",
+       1},
+      {{"//formats", "jpg,webp,jpeg", "/w", "8", "/o", "out/{name}.{ext}", "a/p.png"},
+       "Invalid argument for flag \"-formats\": \"jpeg\"",
+       1},
+      {{"//formats", "webp", "//quality", "webp=50,jpeg=70", "/w", "8", "/o", "out/{name}.{ext}",
+        "a/p.png"},
+       "//quality names jpg, which //formats does not list",
+       1},
+      {{"//formats", "webp", "//quality", "webp=101", "/w", "8", "/o", "out/{name}.{ext}",
+        "a/p.png"},
+       "Invalid argument for flag \"-quality\": \"webp=101\"",
+       1},
+      {{"//quality", "jpeg=70", "/w", "8", "/o", "out/p.jpg", "a/p.png"},
+       "//quality names jpg, which //formats does not list",
+       1},
+      {{"//each", "/w", "8", "/o", "out/{name}.{ext}", "a/p.png"},
+       "Error: \"out/{name}.{ext}\": {ext} in an output name needs //formats",
+       1},
+      {{"//formats", "webp", "/c", "png", "/w", "8", "/o", "out/{name}.{ext}", "a/p.png"},
+       "Redundant codec specification with //formats and /c",
+       1},
+      {{"//formats", "webp,avif", "/m", "/w", "8", "/o", "out/{name}.{ext}", "a/p.png"},
+       "//formats with /m: AVIF is written upright; add //upright",
        1},
       {{"//report", "out/p.jpg", "/w", "8", "/o", "out/p.jpg", "a/p.png"},
        "Error: \"out/p.jpg\": the output is also the report \"out/p.jpg\"",
@@ -341,7 +405,37 @@ TEST_F(BatchRun, ClashesFailTheInputsConcernedAlone) {
        "",
        {},
        {"out/p-8.png", "out/p-40.png", "out/p-40.png"}},
+      // Srcset widths above the source's are named by the width written: one file.
+      {{"//each", "//no-enlarge", "//sizes", "8w,40w,60w,16x16:fill", "/c", "png", "/o",
+        "out/{name}-{size}.png", "a/p.png"},
+       0,
+       "",
+       {},
+       {"out/p-8w.png", "out/p-40w.png", "out/p-40w.png", "out/p-16x16-fill.png"}},
+      // One name in two codecs: {name} alone clashes, {file} and {srcext} tell them apart.
+      {{"//each", "//sizes", "8,8x8:fill", "/c", "png", "/o", "out/{name}-{size}.png",
+        "c/IMG_1.png", "c/IMG_1.jpg"},
+       2,
+       "Error: \"out/IMG_1-8.png\": written for both \"c/IMG_1.png\" and \"c/IMG_1.jpg\"",
+       {"c/IMG_1.png", "c/IMG_1.jpg"},
+       {}},
+      {{"//each", "//sizes", "8,8x8:fill", "/c", "png", "/o", "out/{file}-{size}.png",
+        "c/IMG_1.png", "c/IMG_1.jpg"},
+       0,
+       "",
+       {},
+       {"out/IMG_1.png-8.png", "out/IMG_1.png-8x8-fill.png", "out/IMG_1.jpg-8.png",
+        "out/IMG_1.jpg-8x8-fill.png"}},
+      {{"//each", "/w", "8", "/c", "png", "/o", "out/{name}_{srcext}.png", "c/IMG_1.png",
+        "c/IMG_1.jpg"},
+       0,
+       "",
+       {},
+       {"out/IMG_1_png.png", "out/IMG_1_jpg.png"}},
   };
+  std::filesystem::create_directories(dir_ / "c");
+  std::filesystem::copy_file(dir_ / "a/p.png", dir_ / "c/IMG_1.png");
+  ASSERT_EQ(Run({"/w", "40", "/c", "jpeg", "/o", "c/IMG_1.jpg", "a/p.png"}).status, 0);
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"//report", "-"});

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
+#include <webp/decode.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -95,16 +96,20 @@ struct RecipeSource {
 constexpr RecipeSource kRecipeSources[] = {{"orientation/portrait_6.jpg", 32, 43},
                                            {"codecs/gradient_baseline.jpg", 48, 40}};
 
-// A JPEG output of the source: no wider nor taller than the source upright,
-// and turned as it is (a square cut says nothing of that).
+// A JPEG or WebP output of the source: no wider nor taller than the source
+// upright, and turned as it is (a square cut says nothing of that).
 void ExpectUprightAndNotEnlarged(const fs::path& output, int width, int height) {
   const std::vector<uint8_t> bytes = test::ReadFileBytes(output);
-  tjhandle handle = tjInitDecompress();
   int w = 0, h = 0, subsampling = 0, colourspace = 0;
-  const int read =
-      tjDecompressHeader3(handle, bytes.data(), bytes.size(), &w, &h, &subsampling, &colourspace);
-  tjDestroy(handle);
-  ASSERT_EQ(read, 0) << output << " is no JPEG";
+  if (output.extension() == ".webp") {
+    ASSERT_TRUE(WebPGetInfo(bytes.data(), bytes.size(), &w, &h)) << output << " is no WebP";
+  } else {
+    tjhandle handle = tjInitDecompress();
+    const int read =
+        tjDecompressHeader3(handle, bytes.data(), bytes.size(), &w, &h, &subsampling, &colourspace);
+    tjDestroy(handle);
+    ASSERT_EQ(read, 0) << output << " is no JPEG";
+  }
   EXPECT_LE(w, width) << output << " is enlarged or on its side";
   EXPECT_LE(h, height) << output << " is enlarged or on its side";
   if (w != h) {

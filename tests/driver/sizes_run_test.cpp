@@ -100,10 +100,8 @@ TEST(SeveralSizes, EachOutputIsTheSingleRunsBytesFromOneReading) {
           several = one;
           several.outputs.clear();
         }
-        several.outputs.push_back({(dir / ("several" + std::to_string(i) + ext)).string(),
-                                   one.outputs[0].geometry,
-                                   one.outputs[0].format,
-                                   {}});
+        several.outputs.push_back(one.outputs[0]);
+        several.outputs.back().path = (dir / ("several" + std::to_string(i) + ext)).string();
       }
       const int64_t preparedBefore = ResizesPrepared();
       const JobResult result = RunImageJob(several);
@@ -139,10 +137,8 @@ TEST(SeveralSizes, AFailedReadingFailsEveryOutputAndWritesNone) {
   several.outputs.clear();
   for (int32_t width : {64, 20, 300}) {
     const JobSettings one = AtSize(base, {width, 0, BoxRule::kNone}, dir / "x.jpg");
-    several.outputs.push_back({(dir / (std::to_string(width) + ".jpg")).string(),
-                               one.outputs[0].geometry,
-                               one.outputs[0].format,
-                               {}});
+    several.outputs.push_back(one.outputs[0]);
+    several.outputs.back().path = (dir / (std::to_string(width) + ".jpg")).string();
   }
   const JobResult result = RunImageJob(several);
   EXPECT_NE(result.code, noErr);

@@ -126,7 +126,7 @@ ReportRecord OutputRecord(const PlannedJob& job, const JobOutput& output) {
   r.height = WrittenHeight(output.geometry);
   if (const ImageFormat* format = output.format) {
     r.codec = format->name;
-    const int16_t depth = job.settings.exportSettings.depth;
+    const int16_t depth = output.exportSettings.depth;
     r.bits = format->keepsDeepSamples && (depth == 48 || depth == 64) ? 16 : 8;
   }
   return r;

@@ -8,10 +8,12 @@
 #include "driver/batch/batch.h"
 #include "driver/batch/input_list.h"
 #include "driver/batch/output_template.h"
+#include "driver/command_line/format_list.h"
 #include "driver/command_line/refusals.h"
 #include "driver/command_line/web_output.h"
 #include "driver/command_line/write_plan.h"
 #include "driver/job/error_line.h"
+#include "imageio/export.h"
 
 namespace {
 
@@ -20,11 +22,45 @@ void Fail(JobSettings& s, std::vector<Note>& notes, std::string text) {
   ++s.errorCount;
 }
 
+// The codec's usual extension, its first: "jpg" for JPEG.
+std::string UsualExtension(OSType codec) {
+  const ImageFormat* format = ExportFormat(codec);
+  if (format == nullptr) return std::string();
+  const std::string extensions = format->extensions;
+  return extensions.substr(0, extensions.find(' '));
+}
+
+// "//formats" and "//quality" with the rest of the command line.
+void CheckFormats(JobSettings& s, std::vector<Note>& notes) {
+  if (!s.formats.empty() && s.codecGiven) {
+    Fail(s, notes, "Redundant codec specification with //formats and /c\n");
+  }
+  for (const auto& [codec, quality] : s.codecQualities) {
+    if (std::find(s.formats.begin(), s.formats.end(), codec) != s.formats.end()) continue;
+    Fail(s, notes,
+         "//quality names " + UsualExtension(codec) + ", which //formats does not list\n");
+    break;
+  }
+  // Such a copy is written upright (checks.h), which the other codecs are not.
+  const bool upright = s.upright || s.web;
+  for (const OSType codec : s.formats) {
+    const ImageFormat* format = ExportFormat(codec);
+    if (!s.copyMetadata || upright || format == nullptr || !format->containerOrientation) continue;
+    Fail(
+        s, notes,
+        std::string("//formats with /m: ") + format->name + " is written upright; add //upright\n");
+    break;
+  }
+}
+
 // Refusals of the options together, whatever the inputs.
 void CheckBatchOptions(JobSettings& s, const BatchOptions& batch, std::vector<Note>& notes) {
   if (OutputIsTemplate(batch) && s.outputName) {
-    if (auto line = UnknownPlaceholder(*s.outputName, batch.sizesGiven)) Fail(s, notes, *line);
+    if (auto line = UnknownPlaceholder(*s.outputName, batch.sizesGiven, batch.formatsGiven)) {
+      Fail(s, notes, *line);
+    }
   }
+  CheckFormats(s, notes);
   if (ManyInputs(batch) && s.dumpTarget) {
     Fail(s, notes, "The metadata dump takes one input: /M with //each or //inputs\n");
   }
@@ -34,11 +70,14 @@ void CheckBatchOptions(JobSettings& s, const BatchOptions& batch, std::vector<No
 void NameOutputs(JobSettings& s, const BatchOptions& batch) {
   const std::string templ = s.outputName.value_or(std::string());
   for (JobOutput& output : s.outputs) {
-    output.path = OutputIsTemplate(batch)
-                      ? ExpandTemplate(templ, {*s.inputPath, WrittenWidth(output.geometry),
-                                               WrittenHeight(output.geometry), output.sizeText})
-                      : templ;
-    output.format = OutputFormat(s, output.path);
+    const std::string ext =
+        s.formats.empty() ? std::string() : UsualExtension(output.exportSettings.codec);
+    output.path =
+        OutputIsTemplate(batch)
+            ? ExpandTemplate(templ, {*s.inputPath, WrittenWidth(output.geometry),
+                                     WrittenHeight(output.geometry), output.sizeText, ext})
+            : templ;
+    output.format = CodecFormat(output.exportSettings.codec, output.path);
   }
 }
 
@@ -62,12 +101,20 @@ void AddOtherShardInput(const JobSettings& s, const BatchOptions& batch, const s
                         int32_t place, WritePlan* files) {
   AddFile(files, FileUse::kInput, input, place, false);
   const std::string templ = s.outputName.value_or(std::string());
-  if (!TemplateNeedsSize(templ)) {
-    std::vector<std::string> names;
-    for (const SizeEntry& entry : batch.sizes) {
-      names.push_back(ExpandTemplate(templ, {input, 0, 0, entry.text}));
+  const bool srcsetWidths = std::any_of(batch.sizes.begin(), batch.sizes.end(),
+                                        [](const SizeEntry& e) { return e.srcsetWidth; });
+  const bool sourceCodec =
+      std::find(s.formats.begin(), s.formats.end(), kSourceCodec) != s.formats.end();
+  if (!TemplateNeedsSize(templ, srcsetWidths) && !sourceCodec) {
+    std::vector<std::string> sizes, exts, names;
+    for (const SizeEntry& entry : batch.sizes) sizes.push_back(entry.text);
+    if (sizes.empty()) sizes.emplace_back();
+    for (const OSType codec : s.formats) exts.push_back(UsualExtension(codec));
+    if (exts.empty()) exts.emplace_back();
+    for (const std::string& size : sizes) {
+      for (const std::string& ext : exts)
+        names.push_back(ExpandTemplate(templ, {input, 0, 0, size, ext}));
     }
-    if (batch.sizes.empty()) names.push_back(ExpandTemplate(templ, {input, 0, 0, {}}));
     std::sort(names.begin(), names.end());
     names.erase(std::unique(names.begin(), names.end()), names.end());
     for (const std::string& name : names) AddFile(files, FileUse::kOutput, name, place, false);
@@ -86,11 +133,12 @@ void AddOtherShardInput(const JobSettings& s, const BatchOptions& batch, const s
 bool TemplateTellsInputsApart(JobSettings& s, size_t inputs, std::vector<Note>& notes) {
   const std::string templ = s.outputName.value_or(std::string());
   if (inputs < 2 || !s.outputName || templ.find("{name}") != std::string::npos ||
-      templ.find("{dir}") != std::string::npos) {
+      templ.find("{file}") != std::string::npos || templ.find("{dir}") != std::string::npos) {
     return true;
   }
-  Fail(s, notes,
-       "Error: \"" + templ + "\": every input would write this name (no {name} or {dir})\n");
+  Fail(
+      s, notes,
+      "Error: \"" + templ + "\": every input would write this name (no {name}, {file} or {dir})\n");
   return false;
 }
 

@@ -22,6 +22,8 @@ struct BatchOptions {
   std::optional<std::string> reportTarget;  // "//report": a file name, "-" for stdout
   std::vector<SizeEntry> sizes;             // "//sizes", in the order given
   bool sizesGiven = false;
+  bool formatsGiven = false;    // "//formats" (the list is the job's)
+  bool qualitiesGiven = false;  // "//quality", refused without "//formats"
 };
 
 // "//each" or "//inputs": the inputs come from a list, each failing alone.
@@ -31,11 +33,11 @@ inline bool ManyInputs(const BatchOptions& b) {
 
 // "/o" is a name template ("{name}.jpg") rather than a name.
 inline bool OutputIsTemplate(const BatchOptions& b) {
-  return b.sizesGiven || ManyInputs(b);
+  return b.sizesGiven || b.formatsGiven || ManyInputs(b);
 }
 
 // Any of the options: the run goes through the batch (driver/batch.h).
 inline bool BatchAsked(const BatchOptions& b) {
   return OutputIsTemplate(b) || b.jobs != 0 || b.shardCount != 1 || b.skipExisting ||
-         b.reportTarget.has_value();
+         b.reportTarget.has_value() || b.qualitiesGiven;
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/pixel_view.h"
+#include "driver/command_line/format_list.h"
 #include "driver/command_line/number_text.h"
 #include "driver/command_line/refusals.h"
 #include "driver/command_line/web_output.h"
@@ -187,12 +188,22 @@ void CheckContainerOrientation(JobSettings& s) {
 
 namespace {
 
+// An output as sized; its codec comes later (AssignExports).
+JobOutput SizedOutput(const std::string& name, const OutputGeometry& geometry,
+                      std::string sizeText) {
+  JobOutput output;
+  output.path = name;
+  output.geometry = geometry;
+  output.sizeText = std::move(sizeText);
+  return output;
+}
+
 // The one output of a single run, named as "/o" gives it.
 void ComputeSingleSize(JobSettings& s, const OutputGeometry& source, std::vector<Note>& notes) {
   const std::string name = s.outputName.value_or(std::string());
   OutputGeometry geometry = source;
   ComputeOutputSize(s, &geometry, notes);
-  s.outputs.assign(1, JobOutput{name, geometry, OutputFormat(s, name), std::string()});
+  s.outputs.assign(1, SizedOutput(name, geometry, std::string()));
 }
 
 // One output per entry, each from a copy of the settings sized as the
@@ -212,7 +223,33 @@ void ComputeEntrySizes(JobSettings& s, const OutputGeometry& source,
     OutputGeometry geometry = source;
     ComputeOutputSize(one, &geometry, notes);
     s.errorCount += one.errorCount;
-    s.outputs.push_back({name, geometry, OutputFormat(s, name), entry.text});
+    s.outputs.push_back(SizedOutput(name, geometry, entry.text));
+  }
+}
+
+// Each output's codec, quality and depth: the command line's, or under
+// "//formats" one output for each size in each codec listed, sizes first,
+// each as the single run with that size and codec writes it.
+void AssignExports(JobSettings& s, const SourceTraits& traits) {
+  const std::vector<JobOutput> sized = std::move(s.outputs);
+  const std::vector<OSType> codecs =
+      s.formats.empty() ? std::vector<OSType>{s.exportSettings.codec} : s.formats;
+  s.outputs.clear();
+  for (const JobOutput& one : sized) {
+    for (const OSType codec : codecs) {
+      JobOutput output = one;
+      output.exportSettings = s.exportSettings;
+      if (!s.formats.empty()) {
+        const OSType source = traits.format != nullptr ? traits.format->subtype : 0;
+        output.exportSettings.codec = codec == kSourceCodec ? source : codec;
+        for (const auto& [listed, quality] : s.codecQualities) {
+          if (listed == codec) output.exportSettings.quality = quality;
+        }
+      }
+      ChooseAlphaHandling(s, traits.hasAlpha, traits.deep, &output);
+      output.format = CodecFormat(output.exportSettings.codec, output.path);
+      s.outputs.push_back(std::move(output));
+    }
   }
 }
 
@@ -224,7 +261,6 @@ void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<
   OutputGeometry source;
   CheckInput(s, notes, &traits, probe, &source);
   if (probe != nullptr) probe->format = traits.format;
-  ChooseAlphaHandling(s, traits.hasAlpha, traits.deep);
   if (!s.outputName) Fail(s, notes, "No output file specified\n");
   if (sizes.empty()) {
     ComputeSingleSize(s, source, notes);
@@ -232,6 +268,7 @@ void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<
     ComputeEntrySizes(s, source, sizes, notes);
   }
   CheckRotation(s, notes);
+  AssignExports(s, traits);
   // A batch checks its files once its names are worked out (its plan).
   if (probe == nullptr) CheckOutputTargets(s, notes);
   CheckOptionPairs(s, notes);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "driver/command_line/format_list.h"
 #include "driver/command_line/number_text.h"
 #include "driver/command_line/size_list.h"
 #include "metadata/drop_items.h"
@@ -46,10 +47,6 @@ void ApplyEdgeModes(std::string_view text, JobSettings& s) {
       ++i;
     }
   }
-}
-
-int32_t QualityFromPercent(std::string_view text) {
-  return TruncateSaturating(ReadDecimal(text) * 10.23);
 }
 
 // Flags that take the rest of their word, or else the next word.
@@ -371,6 +368,21 @@ class Scanner {
     out_.batch.sizesGiven = true;
   }
 
+  // "//formats" and "//quality": taken only when the whole list is good.
+  void Formats(const std::string& name, Words w) {
+    std::string bad;
+    if (!ParseFormatList(w[0], &s_.formats, &bad)) {
+      BadArgument(name, bad);
+      return;
+    }
+    out_.batch.formatsGiven = true;
+  }
+  void Qualities(const std::string& name, Words w) {
+    std::string bad;
+    if (!ParseQualityList(w[0], &s_.codecQualities, &bad)) BadArgument(name, bad);
+    out_.batch.qualitiesGiven = true;
+  }
+
   // "//shard I/N": 0 <= I < N.
   void Shard(const std::string& name, Words w) {
     const std::string& word = w[0];
@@ -419,6 +431,8 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"strict", 0, WhenMissing::kSkip, &Scanner::Strict},
     {"subsampling", 1, WhenMissing::kSkip, &Scanner::Subsampling},
     {"sizes", 1, WhenMissing::kSkip, &Scanner::Sizes},
+    {"formats", 1, WhenMissing::kSkip, &Scanner::Formats},
+    {"quality", 1, WhenMissing::kSkip, &Scanner::Qualities},
     {"each", 0, WhenMissing::kSkip, &Scanner::Each},
     {"inputs", 1, WhenMissing::kSkip, &Scanner::InputsFile},
     {"jobs", 1, WhenMissing::kSkip, &Scanner::Jobs},

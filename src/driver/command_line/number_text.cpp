@@ -111,3 +111,7 @@ bool ReadPositive(std::string_view text, int32_t* value) {
   *value = int32_t(v);
   return true;
 }
+
+int32_t QualityFromPercent(std::string_view text) {
+  return TruncateSaturating(ReadDecimal(text) * 10.23);
+}

@@ -29,3 +29,6 @@ int32_t TruncateKeeping32(double value);
 
 // Cuts toward zero, saturating at the 32-bit limits; NaN gives 0.
 int32_t TruncateSaturating(double value);
+
+// "/q": a percent as the exporters' quality, 1023 for 100.
+int32_t QualityFromPercent(std::string_view text);

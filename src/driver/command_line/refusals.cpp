@@ -75,9 +75,12 @@ std::string AnimationFormatNames() {
 void CheckAnimationOutput(JobSettings& s, std::vector<Note>& notes) {
   if (!s.animated) return;
   // An output name no exporter claims fails on its own.
-  const ImageFormat* format = OutputFormat(s, s.outputName.value_or(std::string()));
-  if (format == nullptr || CodecWritesAnimation(format->subtype)) return;
-  Fail(s, notes,
-       std::string(format->name) + " holds no animation: //animated needs " +
-           AnimationFormatNames() + " output\n");
+  for (const JobOutput& output : s.outputs) {
+    const ImageFormat* format = output.format;
+    if (format == nullptr || CodecWritesAnimation(format->subtype)) continue;
+    Fail(s, notes,
+         std::string(format->name) + " holds no animation: //animated needs " +
+             AnimationFormatNames() + " output\n");
+    return;
+  }
 }

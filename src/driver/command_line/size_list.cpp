@@ -6,6 +6,13 @@ bool ParseSizeEntry(std::string_view text, SizeEntry* entry) {
   SizeEntry e;
   e.text = std::string(text);
   std::string_view sides = text;
+  // "320w": a srcset's width, the aspect kept, as "320" sizes it.
+  if (!text.empty() && text.back() == 'w') {
+    if (!ReadPositive(text.substr(0, text.size() - 1), &e.width)) return false;
+    e.srcsetWidth = true;
+    *entry = std::move(e);
+    return true;
+  }
   const size_t colon = text.find(':');
   if (colon != std::string_view::npos) {
     const std::string_view rule = text.substr(colon + 1);

@@ -1,6 +1,7 @@
 // "//sizes LIST": comma-separated entries, each one output's size as a
 // single run would give it: "W" (/w W), "xH" (/h H), "WxH" (/w W /h H,
-// stretched), "WxH:fit" (//fit W H), "WxH:fill" (//fill W H).
+// stretched), "WxH:fit" (//fit W H), "WxH:fill" (//fill W H), and "Ww" (a
+// srcset's width: sized as "W", named by the width written).
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@ struct SizeEntry {
   int32_t width = 0;   // 0: from the source's aspect ratio
   int32_t height = 0;  // 0: from the source's aspect ratio
   BoxRule rule = BoxRule::kNone;
+  bool srcsetWidth = false;  // "Ww": {size} names the width written
 };
 
 // False for anything else: an empty entry, a side that is 0, negative, not

@@ -20,21 +20,24 @@ void ApplyWebDefaults(JobSettings& s) {
   if (s.background < 0) s.background = kWhite;
 }
 
-const ImageFormat* OutputFormat(const JobSettings& s, const std::string& name) {
-  OSType codec = s.exportSettings.codec;
-  if (codec == kCodecFromFileName) codec = CodecForFileName(name);
-  return ExportFormat(codec);
+const ImageFormat* CodecFormat(OSType codec, const std::string& name) {
+  return ExportFormat(codec == kCodecFromFileName ? CodecForFileName(name) : codec);
 }
 
-void ChooseAlphaHandling(JobSettings& s, bool sourceHasAlpha, bool sourceDeep) {
-  const ImageFormat* format = OutputFormat(s, s.outputName.value_or(std::string()));
+const ImageFormat* OutputFormat(const JobSettings& s, const std::string& name) {
+  return CodecFormat(s.exportSettings.codec, name);
+}
+
+void ChooseAlphaHandling(const JobSettings& s, bool sourceHasAlpha, bool sourceDeep,
+                         JobOutput* output) {
+  ExportSettings& e = output->exportSettings;
+  const ImageFormat* format = CodecFormat(e.codec, output->path);
   const bool holdsAlpha = format != nullptr && format->holdsAlpha;
   if (s.web && !s.depthGiven && sourceHasAlpha && holdsAlpha) {
-    s.exportSettings.depth = sourceDeep && format->keepsDeepSamples ? 64 : 32;
+    e.depth = sourceDeep && format->keepsDeepSamples ? 64 : 32;
   }
-  const int16_t depth = s.exportSettings.depth;
-  const bool keepsAlpha = holdsAlpha && (depth == 32 || depth == 64);
-  s.flattenOnto = s.background >= 0 && !keepsAlpha ? s.background : -1;
+  const bool keepsAlpha = holdsAlpha && (e.depth == 32 || e.depth == 64);
+  output->flattenOnto = s.background >= 0 && !keepsAlpha ? s.background : -1;
 }
 
 void ShrinkToSource(int32_t* width, int32_t* height, int32_t sourceWidth, int32_t sourceHeight) {

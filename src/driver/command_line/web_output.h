@@ -9,14 +9,18 @@
 
 // What "//web" turns on, before the input is probed.
 void ApplyWebDefaults(JobSettings& settings);
-// The format an output named name is written in, "/c auto" resolved from
-// the name; nullptr when no exporter answers.
+// The format an output named name is written in by codec, "auto" resolved
+// from the name; nullptr when no exporter answers.
+const ImageFormat* CodecFormat(OSType codec, const std::string& name);
+// The same for the command line's codec ("/c").
 const ImageFormat* OutputFormat(const JobSettings& settings, const std::string& name);
-// Once the source is known: under "//web" without "/b", the depth that
-// keeps the source's alpha where the output holds it (64 for a 16-bit
-// source where the exporter keeps 16 bits); then, with a background, the
-// colour the transparency is flattened onto where the output cannot keep it.
-void ChooseAlphaHandling(JobSettings& settings, bool sourceHasAlpha, bool sourceDeep);
+// Once the source is known, for an output whose export settings hold its
+// codec: under "//web" without "/b", the depth that keeps the source's alpha
+// where the output holds it (64 for a 16-bit source where the exporter
+// keeps 16 bits); then, with a background, the colour the transparency is
+// flattened onto where the output cannot keep it.
+void ChooseAlphaHandling(const JobSettings& settings, bool sourceHasAlpha, bool sourceDeep,
+                         JobOutput* output);
 // "//no-enlarge": width x height, when larger than the source in either
 // direction, scaled down to fit inside it, aspect kept (each side at least 1).
 void ShrinkToSource(int32_t* width, int32_t* height, int32_t sourceWidth, int32_t sourceHeight);

@@ -135,23 +135,24 @@ int32_t Turn(Job& job, OutputRun& run, int32_t quarterTurns) {
   return noErr;
 }
 
-// What every output shares: the request's options, one geometry each.
-ResizeRequest RequestFor(const JobSettings& s, const OutputGeometry& geometry) {
+// What every output shares: the request's options; its own geometry,
+// depth and flattening.
+ResizeRequest RequestFor(const JobSettings& s, const JobOutput& output) {
   ResizeRequest resize;
-  resize.geometry = geometry;
+  resize.geometry = output.geometry;
   resize.horizontalEdge = s.horizontalEdge;
   resize.verticalEdge = s.verticalEdge;
   resize.kernel = s.kernel;
-  resize.destinationFormat = DestinationFormatForDepth(s.exportSettings.depth);
+  resize.destinationFormat = DestinationFormatForDepth(output.exportSettings.depth);
   // 48 bits flattened: the resize keeps the alpha that the flattening reads,
   // and the exporter writes the colour alone.
-  if (s.flattenOnto >= 0 && resize.destinationFormat == k48RGBCodecType) {
+  if (output.flattenOnto >= 0 && resize.destinationFormat == k48RGBCodecType) {
     resize.destinationFormat = k64ARGBPixelFormat;
   }
   resize.space = s.filterSpace;
   // Without its profile the copy needs sRGB samples, as without metadata.
   resize.matchColour = (LeftOutKinds(s.dropItems, s.keptItems) & kDropIcc) != 0;
-  resize.flattenOnto = s.flattenOnto;
+  resize.flattenOnto = output.flattenOnto;
   return resize;
 }
 
@@ -163,15 +164,15 @@ JobStage StageOf(const FramesResult& result) {
 // Each output of an animation: its request, with frames of 8-bit samples
 // whatever the depth, and its own copy of the metadata, kept in copies.
 OSErr FramesOutputsOf(const JobSettings& s, const std::vector<JobOutput>& outputs,
-                      const ExportSettings& settings, UserData metadata,
+                      const std::vector<ExportSettings>& settings, UserData metadata,
                       std::vector<FramesOutput>* runs, std::vector<UniqueUserData>* copies) {
-  for (const JobOutput& output : outputs) {
+  for (size_t i = 0; i < outputs.size(); ++i) {
     UserData copy = nullptr;
     if (metadata != nullptr) {
       if (const OSErr err = CopyUserData(metadata, &copy)) return err;
     }
     copies->emplace_back(copy);
-    runs->push_back({RequestFor(s, output.geometry), settings, output.path, copy});
+    runs->push_back({RequestFor(s, outputs[i]), settings[i], outputs[i].path, copy});
     runs->back().request.destinationFormat = k32ARGBPixelFormat;
   }
   return noErr;
@@ -181,7 +182,7 @@ OSErr FramesOutputsOf(const JobSettings& s, const std::vector<JobOutput>& output
 // by frame (pipeline/animation_frames.h); false for a still, which goes on
 // as without the option.
 bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& outputs,
-                  const ExportSettings& settings, JobResult* result) {
+                  const std::vector<ExportSettings>& settings, JobResult* result) {
   AnimationFrames animation;
   int32_t failed = animation.Open(*s.inputPath);
   if (failed == noErr && !animation.Animated()) return false;
@@ -255,7 +256,7 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
   }
   ExportSettings settings = exportSettings;
   // 16-bit buffers are written with 16 bits a channel at 24 or 32 bits a pixel.
-  if (PixelSizeOfFormat(RequestFor(s, geometry).destinationFormat) > 32) {
+  if (PixelSizeOfFormat(RequestFor(s, output).destinationFormat) > 32) {
     settings.depth = int16_t(settings.depth / 2);
   }
   const int32_t written = job.pipeline.Export(run.index, settings, ud, output.path, [&job, &run] {
@@ -280,11 +281,12 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
 // may wait for another to end. Without overlap the source is whole before
 // any of them starts, and they run one after another here.
 void RunOutputs(Job& job, std::vector<OutputRun>& runs, const JobSettings& s,
-                const std::vector<JobOutput>& outputs, const ExportSettings& exportSettings) {
+                const std::vector<JobOutput>& outputs,
+                const std::vector<ExportSettings>& exportSettings) {
   auto steps = [&](size_t i) {
     if (runs[i].code != noErr) return;  // abandoned before it began
     try {
-      runs[i].code = OutputSteps(job, runs[i], s, outputs[i], exportSettings);
+      runs[i].code = OutputSteps(job, runs[i], s, outputs[i], exportSettings[i]);
     } catch (...) {
       // None are expected: the libraries' are caught where they are called.
       runs[i].code = memFullErr;
@@ -318,14 +320,14 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
     result.outputs.assign(outputs.size(), OutputResult{code, stage});
     return result;
   };
-  ExportSettings exportSettings = s.exportSettings;
-  if (exportSettings.codec == kCodecFromFileName) {
-    // Known before anything is read: a name no exporter claims fails at once.
-    exportSettings.codec = CodecForFileName(outputs.front().path);
-    for (const JobOutput& output : outputs) {
-      if (CodecForFileName(output.path) != exportSettings.codec) exportSettings.codec = 0;
-    }
-    if (exportSettings.codec == 0) return failAll(noHandlerErr, kStageWriting);
+  // Known before anything is read: a name no exporter claims fails at once.
+  std::vector<ExportSettings> exportSettings;
+  for (const JobOutput& output : outputs) {
+    exportSettings.push_back(output.exportSettings);
+    OSType& codec = exportSettings.back().codec;
+    if (codec != kCodecFromFileName) continue;
+    codec = CodecForFileName(output.path);
+    if (codec == 0) return failAll(noHandlerErr, kStageWriting);
   }
 
   job.stage = kStageReading;
@@ -338,7 +340,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
   }
   if (s.animated && RunAnimation(job, s, outputs, exportSettings, &result)) return result;
   std::vector<ResizeRequest> requests;
-  for (const JobOutput& output : outputs) requests.push_back(RequestFor(s, output.geometry));
+  for (const JobOutput& output : outputs) requests.push_back(RequestFor(s, output));
   if (const int32_t err = job.pipeline.StartReading(inputPath, userData.get(), requests)) {
     return failAll(err, kStageReading);
   }

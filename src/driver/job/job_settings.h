@@ -4,24 +4,30 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/mac_types.h"
 #include "base/output_geometry.h"
-#include "platform/image_format.h"
 #include "imageio/export_settings.h"
+#include "platform/image_format.h"
 #include "resample/resample.h"
 
 enum class BoxRule { kNone, kFit, kFill };
 
 // One output of a job: the file it is written to, the geometry it is
-// written at and the format it is written in. Every output of a job comes
-// from the one decode of its input.
+// written at, the format it is written in and how. Every output of a job
+// comes from the one decode of its input.
 struct JobOutput {
   std::string path;
   OutputGeometry geometry;
   const ImageFormat* format = nullptr;  // the exporter's record; nullptr when none answers
   std::string sizeText;                 // the "//sizes" entry as written; empty without
+  // Its codec (kCodecFromFileName: from path), quality and depth, set by the checks.
+  ExportSettings exportSettings;
+  // The colour transparency is flattened onto, where the output cannot
+  // keep it; -1 when the output is left as resized.
+  int32_t flattenOnto = -1;
 };
 
 struct JobSettings {
@@ -62,9 +68,11 @@ struct JobSettings {
   SampleAlignment alignment = SampleAlignment::kCorners;
   // "//background RRGGBB" (0xRRGGBB), or white under "//web"; -1 for none.
   int32_t background = -1;
-  // From the checks: the colour transparency is flattened onto, where the
-  // output cannot keep it; -1 when the output is left as resized.
-  int32_t flattenOnto = -1;
+  // "//formats": every size written in each codec listed, in order
+  // (kSourceCodec for "auto", the source's own); empty without.
+  std::vector<OSType> formats;
+  // "//quality CODEC=Q,...": a listed codec's quality, where "/q" is not it.
+  std::vector<std::pair<OSType, int32_t>> codecQualities;
   // Every output of the job, filled by the checks: one for a single run,
   // one per "//sizes" entry in the order given; each geometry holds the
   // input's bounds as probed, and from them the resize, the window written

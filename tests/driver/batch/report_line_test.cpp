@@ -80,19 +80,20 @@ TEST(OutputTemplate, PlaceholdersTakeTheInputsPartsAndTheSize) {
     std::string input;
     std::string expanded;
   } cases[] = {
-      {"photos/2024/IMG_1.tar.jpg", "photos/2024|IMG_1.tar|30x20|640:fit"},
-      {"IMG_1.jpg", ".|IMG_1|30x20|640:fit"},
-      {"/IMG_1", "/|IMG_1|30x20|640:fit"},
-      {"a/.hidden", "a|.hidden|30x20|640:fit"},
+      {"photos/2024/IMG_1.tar.jpg", "photos/2024|IMG_1.tar|IMG_1.tar.jpg|jpg|30x20|640-fit"},
+      {"IMG_1.jpg", ".|IMG_1|IMG_1.jpg|jpg|30x20|640-fit"},
+      {"/IMG_1", "/|IMG_1|IMG_1||30x20|640-fit"},
+      {"a/.hidden", "a|.hidden|.hidden||30x20|640-fit"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ExpandTemplate("{dir}|{name}|{w}x{h}|{size}", {c.input, 30, 20, "640:fit"}),
+    EXPECT_EQ(ExpandTemplate("{dir}|{name}|{file}|{srcext}|{w}x{h}|{size}",
+                             {c.input, 30, 20, "640:fit", ""}),
               c.expanded);
   }
   // Braces that open no placeholder stay as they are.
-  EXPECT_EQ(ExpandTemplate("{{name}} {", {"a.jpg", 1, 1, ""}), "{a} {");
-  EXPECT_EQ(UnknownPlaceholder("{{name}} {", false), std::nullopt);
-  EXPECT_NE(UnknownPlaceholder("{name}{W}", true), std::nullopt);
+  EXPECT_EQ(ExpandTemplate("{{name}} {", {"a.jpg", 1, 1, "", ""}), "{a} {");
+  EXPECT_EQ(UnknownPlaceholder("{{name}} {", false, false), std::nullopt);
+  EXPECT_NE(UnknownPlaceholder("{name}{W}", true, true), std::nullopt);
 }
 
 }  // namespace
