@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/json_writer.h"
 #include "driver/job/image_job.h"
 
 constexpr int32_t kReportVersion = 1;
@@ -44,7 +45,3 @@ std::string ReportLine(const ReportRecord& record);
 // "interrupted", code -128, input, output and every fact null. Outputs
 // written after the line before it may exist unlisted.
 std::string InterruptedLine();
-
-// A JSON string with its quotes: quotes, backslashes and control characters
-// escaped, each byte that is no part of valid UTF-8 written as U+FFFD.
-std::string JsonString(std::string_view text);

@@ -258,6 +258,7 @@ class Scanner {
   void Premultiply(const std::string&, Words) { s_.filterSpace.premultiply = true; }
   void Upright(const std::string&, Words) { s_.upright = true; }
   void Web(const std::string&, Words) { s_.web = true; }
+  void Json(const std::string&, Words) { s_.dumpJson = true; }
   void NoEnlarge(const std::string&, Words) { s_.noEnlarge = true; }
   void Centre(const std::string&, Words) { s_.alignment = SampleAlignment::kCentres; }
   void Animated(const std::string&, Words) { s_.animated = true; }
@@ -426,6 +427,7 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"skip-existing", 0, WhenMissing::kSkip, &Scanner::SkipExisting},
     {"report", 1, WhenMissing::kSkip, &Scanner::Report},
     {"version", 0, WhenMissing::kSkip, &Scanner::Version},
+    {"json", 0, WhenMissing::kSkip, &Scanner::Json},
 };
 
 void Scanner::LongOption(const std::string& name) {

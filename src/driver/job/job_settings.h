@@ -30,6 +30,7 @@ struct JobSettings {
   // output's name comes from. What is written is in outputs, below.
   std::optional<std::string> outputName;
   std::optional<std::string> dumpTarget;  // a file name, or "-" for the standard output
+  bool dumpJson = false;                  // "//json": the dump as one JSON object
   float percentScale = 0;
   int32_t width = 0;
   int32_t height = 0;

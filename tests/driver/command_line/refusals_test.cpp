@@ -64,6 +64,8 @@ TEST_F(Refusals, EachIsACheckErrorThatTouchesNothing) {
        "Nothing to keep: //keep needs /m\n"},
       {{"/w", "100", "//keep", "icc", "//drop", "gps", "/m", "/o", "out.jpg", "a.jpg"},
        "Conflicting metadata choice with //keep and //drop\n"},
+      {{"/w", "100", "//json", "/o", "out.jpg", "a.jpg"},
+       "Nothing to print as JSON: //json needs /M\n"},
       {{"//fit", "50", "50", "//fill", "60", "60", "/o", "out.jpg", "a.jpg"},
        "Redundant size specification with //fit and //fill\n"},
       {{"/w", "100", "//animated", "/o", "out.jpg", "a.jpg"},
