@@ -115,5 +115,8 @@ std::string ReportLine(const ReportRecord& r) {
   line.Raw("metadata", Metadata(r));
   line.Raw("gain_map", GainMap(r.facts.gainMap));
   line.Raw("warnings", Warnings(r.facts.warnings));
+  if (r.crop) {
+    line.Raw("crop", JsonObject().Number("left", r.crop->left).Number("top", r.crop->top).Done());
+  }
   return line.Done() + "\n";
 }

@@ -36,6 +36,8 @@ struct ReportRecord {
   bool metadataCopied = false;     // "/m": kept and dropped say which kinds
   uint32_t metadataDropped = 0;    // DropItem kinds left out of the copy
   JobFacts facts;
+  // With "//crop", a fill's window: where it starts in the full resize.
+  std::optional<WindowPlace> crop;
 };
 
 // The line, ending in a newline.

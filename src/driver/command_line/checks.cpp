@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/pixel_view.h"
+#include "driver/command_line/crop_window.h"
 #include "driver/command_line/number_text.h"
 #include "driver/command_line/refusals.h"
 #include "driver/command_line/web_output.h"
@@ -217,6 +218,7 @@ void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<
   } else {
     ComputeEntrySizes(s, source, sizes, notes);
   }
+  PlaceCropWindows(s, sizes, notes);
   CheckRotation(s, notes);
   // A batch checks its files once its names are worked out (its plan).
   if (probe == nullptr) CheckOutputTargets(s, notes);

@@ -10,6 +10,7 @@
 #include "base/output_geometry.h"
 #include "platform/image_format.h"
 #include "imageio/export_settings.h"
+#include "pipeline/smart_crop.h"
 #include "resample/resample.h"
 
 enum class BoxRule { kNone, kFit, kFill };
@@ -48,6 +49,9 @@ struct JobSettings {
   int32_t boxHeight = 0;
   bool fitGiven = false;    // a good "//fit" box was given
   bool fillGiven = false;   // a good "//fill" box was given
+  // "//crop": where a fill's window goes; cropGiven: the option was given.
+  CropRule crop = CropRule::kCentre;
+  bool cropGiven = false;
   bool upright = false;     // "//upright": the source's orientation applied first
   uint32_t dropItems = 0;   // "//drop": DropItem kinds left out of the copy
   uint32_t keptItems = 0;   // "//keep": the only DropItem kinds that travel

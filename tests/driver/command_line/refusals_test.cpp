@@ -66,6 +66,8 @@ TEST_F(Refusals, EachIsACheckErrorThatTouchesNothing) {
        "Conflicting metadata choice with //keep and //drop\n"},
       {{"/w", "100", "//json", "/o", "out.jpg", "a.jpg"},
        "Nothing to print as JSON: //json needs /M\n"},
+      {{"/w", "100", "//crop", "attention", "/o", "out.jpg", "a.jpg"},
+       "Nothing to crop: //crop needs //fill\n"},
       {{"//fit", "50", "50", "//fill", "60", "60", "/o", "out.jpg", "a.jpg"},
        "Redundant size specification with //fit and //fill\n"},
       {{"/w", "100", "//animated", "/o", "out.jpg", "a.jpg"},
