@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "imageio/import.h"
+#include "platform/graphics_import.h"
 #include "platform/owned.h"
 
 namespace {
@@ -101,6 +102,7 @@ SmallPicture Upright(const SmallPicture& stored, int32_t orientation) {
 bool DrawSmallPicture(const std::string& path, int32_t orientation, SmallPicture* small) {
   OpenedImport opened;
   if (OpenImport(path, &opened) != noErr) return false;
+  if (GraphicsImportDrawsUpright(opened.importer)) orientation = 1;  // drawn turned already
   GWorldPtr raw = nullptr;
   if (DrawWholeImage(opened, false, &raw) != noErr || raw == nullptr) return false;
   UniqueGWorld drawn(raw);
