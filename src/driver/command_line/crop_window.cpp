@@ -1,10 +1,13 @@
 #include "driver/command_line/crop_window.h"
 
 #include <algorithm>
+#include <thread>
 
+#include "base/start_thread.h"
 #include "imageio/import.h"
 #include "platform/graphics_import.h"
 #include "platform/owned.h"
+#include "stream/row_band.h"
 
 namespace {
 
@@ -31,30 +34,75 @@ bool ChannelOffsets(const PixelView& view, int32_t offsets[3]) {
   }
 }
 
-// The stored picture averaged over factor x factor blocks (clipped at the
-// right and bottom edges).
-SmallPicture Reduce(const PixelView& view, const int32_t offsets[3], int32_t factor) {
-  SmallPicture small;
-  small.width = (view.width + factor - 1) / factor;
-  small.height = (view.height + factor - 1) / factor;
-  small.rgb.resize(size_t(small.width) * small.height * 3);
-  const int32_t bytes = view.pixelSize / 8;
-  for (int32_t y = 0; y < small.height; ++y) {
-    for (int32_t x = 0; x < small.width; ++x) {
-      int64_t sum[3] = {}, count = 0;
-      for (int32_t sy = y * factor; sy < std::min(view.height, (y + 1) * factor); ++sy) {
-        const uint8_t* row = view.base + sy * view.rowBytes;
-        for (int32_t sx = x * factor; sx < std::min(view.width, (x + 1) * factor); ++sx) {
-          for (int c = 0; c < 3; ++c) sum[c] += row[sx * bytes + offsets[c]];
-          ++count;
-        }
+// Reads the stored picture's rows from the top (row(y), false once they
+// fail) averaged over factor x factor blocks, clipped at the right and
+// bottom edges.
+struct Reducer {
+  int32_t width, height, factor, bytes;
+  const int32_t* offsets;
+
+  template <class RowOf>
+  bool Run(RowOf row, SmallPicture* small) const {
+    small->width = (width + factor - 1) / factor;
+    small->height = (height + factor - 1) / factor;
+    small->rgb.assign(size_t(small->width) * small->height * 3, 0);
+    std::vector<int64_t> sums(size_t(small->width) * 3);
+    for (int32_t y = 0; y < height; ++y) {
+      const uint8_t* pixels = row(y);
+      if (pixels == nullptr) return false;
+      for (int32_t x = 0; x < width; ++x) {
+        for (int c = 0; c < 3; ++c)
+          sums[size_t(x / factor) * 3 + c] += pixels[x * bytes + offsets[c]];
       }
-      for (int c = 0; c < 3; ++c) {
-        small.rgb[(size_t(y) * small.width + x) * 3 + c] = uint8_t((sum[c] + count / 2) / count);
+      if ((y + 1) % factor != 0 && y + 1 != height) continue;
+      const int64_t rows = y % factor + 1;
+      uint8_t* out = &small->rgb[size_t(y / factor) * small->width * 3];
+      for (size_t i = 0; i < sums.size(); ++i) {
+        const int64_t columns = std::min<int64_t>(factor, width - int64_t(i / 3) * factor);
+        const int64_t count = rows * columns;
+        out[i] = uint8_t((sums[i] + count / 2) / count);
+        sums[i] = 0;
       }
     }
+    return true;
   }
-  return small;
+};
+
+int32_t ReductionFactor(int32_t width, int32_t height) {
+  return std::max(1, (std::max(width, height) + kSmallSide - 1) / kSmallSide);
+}
+
+// Rows drawn into a small ring on another thread and reduced as they come:
+// the whole picture is never held. False when the importer cannot, or the
+// drawing fails.
+bool DrawReducedByRows(const OpenedImport& opened, SmallPicture* small) {
+  const int32_t width = opened.bounds.right - opened.bounds.left;
+  const int32_t height = opened.bounds.bottom - opened.bounds.top;
+  if (width < 1 || height < 1 || !GraphicsImportDrawsRowsInOrder(opened.importer)) return false;
+  RowBand band;
+  if (band.AllocateRing(width, height, k32ARGBPixelFormat, std::min(height, 64)) != noErr) {
+    return false;
+  }
+  int32_t drawErr = noErr;
+  std::thread drawer;
+  if (!StartThread(&drawer, [&] {
+        drawErr = GraphicsImportDrawRows(opened.importer, &band);
+        if (drawErr != noErr) band.Stop(drawErr, RowBand::kWriter);
+      })) {
+    return false;
+  }
+  const int32_t offsets[3] = {1, 2, 3};  // A R G B
+  const Reducer reducer{width, height, ReductionFactor(width, height), 4, offsets};
+  const bool read = reducer.Run(
+      [&](int32_t y) -> const uint8_t* {
+        if (y > 0) band.Release(y);
+        const uint8_t* row = band.RowToRead(y);
+        return band.Stopped() || !band.IsFinal(y) ? nullptr : row;
+      },
+      small);
+  band.Release(RowBand::kAllRows);
+  drawer.join();
+  return read && drawErr == noErr;
 }
 
 // The stored copy put upright by the orientation (1 to 8).
@@ -103,15 +151,24 @@ bool DrawSmallPicture(const std::string& path, int32_t orientation, SmallPicture
   OpenedImport opened;
   if (OpenImport(path, &opened) != noErr) return false;
   if (GraphicsImportDrawsUpright(opened.importer)) orientation = 1;  // drawn turned already
-  GWorldPtr raw = nullptr;
-  if (DrawWholeImage(opened, false, &raw) != noErr || raw == nullptr) return false;
-  UniqueGWorld drawn(raw);
-  const PixelView view = PixelViewOf(drawn.get());
-  int32_t offsets[3];
-  if (view.width < 1 || view.height < 1 || !ChannelOffsets(view, offsets)) return false;
-  const int32_t factor =
-      std::max(1, (std::max(view.width, view.height) + kSmallSide - 1) / kSmallSide);
-  *small = Upright(Reduce(view, offsets, factor), orientation);
+  SmallPicture stored;
+  if (!DrawReducedByRows(opened, &stored)) {
+    // The whole picture drawn at once, by an importer that draws no rows.
+    OpenedImport again;
+    if (OpenImport(path, &again) != noErr) return false;
+    GWorldPtr raw = nullptr;
+    if (DrawWholeImage(again, false, &raw) != noErr || raw == nullptr) return false;
+    UniqueGWorld drawn(raw);
+    const PixelView view = PixelViewOf(drawn.get());
+    int32_t offsets[3];
+    if (view.width < 1 || view.height < 1 || !ChannelOffsets(view, offsets)) return false;
+    const Reducer reducer{view.width, view.height, ReductionFactor(view.width, view.height),
+                          view.pixelSize / 8, offsets};
+    if (!reducer.Run([&](int32_t y) { return view.base + y * view.rowBytes; }, &stored)) {
+      return false;
+    }
+  }
+  *small = Upright(stored, orientation);
   return true;
 }
 
