@@ -1,5 +1,7 @@
 #include "base/output_geometry.h"
 
+#include <algorithm>
+
 namespace {
 
 // What the scale of a direction divides: pixel intervals or pixels.
@@ -43,6 +45,11 @@ void SetCentredWindow(OutputGeometry* g, int32_t fullWidth, int32_t fullHeight, 
   g->windowHeight = height;
   g->windowLeft = int32_t((int64_t(fullWidth) - width) / 2);
   g->windowTop = int32_t((int64_t(fullHeight) - height) / 2);
+}
+
+void MoveWindow(OutputGeometry* g, int32_t left, int32_t top) {
+  g->windowLeft = std::clamp(left, 0, std::max(0, g->fullWidth - g->windowWidth));
+  g->windowTop = std::clamp(top, 0, std::max(0, g->fullHeight - g->windowHeight));
 }
 
 bool Turned(const OutputGeometry& g) {

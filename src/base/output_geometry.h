@@ -56,6 +56,8 @@ void SetWholeResize(OutputGeometry* g, int32_t width, int32_t height);
 // window at its centre written (the odd pixel falls on the right and below).
 void SetCentredWindow(OutputGeometry* g, int32_t fullWidth, int32_t fullHeight, int32_t width,
                       int32_t height);
+// The window moved to start at left, top of the full resize, kept inside it.
+void MoveWindow(OutputGeometry* g, int32_t left, int32_t top);
 
 bool Turned(const OutputGeometry& g);    // an odd number of quarter turns
 bool Windowed(const OutputGeometry& g);  // less than the full resize is written

@@ -51,7 +51,8 @@ void DumpMetaDataAsked(const JobSettings& settings) {
   if (!settings.dumpTarget) return;
   const int32_t err = DumpMetaData(
       *settings.inputPath, *settings.dumpTarget,
-      ImageGoesToStandardOutput(settings) ? DumpFallback::kNowhere : DumpFallback::kStandardOutput);
+      ImageGoesToStandardOutput(settings) ? DumpFallback::kNowhere : DumpFallback::kStandardOutput,
+      settings.dumpJson ? DumpStyle::kJson : DumpStyle::kText);
   if (err != noErr) WriteStandardError(JobErrorLine(err, *settings.dumpTarget));
 }
 

@@ -10,6 +10,7 @@
 
 #include "base/errno_error.h"
 #include "metadata/print_metadata.h"
+#include "metadata/print_metadata_json.h"
 #include "platform/components.h"
 #include "platform/fsspec.h"
 #include "platform/graphics_import.h"
@@ -55,7 +56,7 @@ std::FILE* OpenDumpFile(const std::string& dumpPath, const std::string& inputPat
 }  // namespace
 
 int32_t DumpMetaData(const std::string& inputPath, const std::string& dumpPath,
-                     DumpFallback fallback) {
+                     DumpFallback fallback, DumpStyle style) {
   // Any failure ends the dump quietly: the job reports the input's problems.
   FSSpec spec;
   if (FSMakeFSSpec(inputPath, &spec) != noErr) return noErr;
@@ -81,6 +82,11 @@ int32_t DumpMetaData(const std::string& inputPath, const std::string& dumpPath,
     file.reset(OpenDumpFile(dumpPath, inputPath, openErr));
     if (!file && fallback == DumpFallback::kNowhere) return openErr;
   }
-  PrintMetaData(list.get(), scratch.get(), file ? file.get() : stdout);
+  std::FILE* out = file ? file.get() : stdout;
+  if (style == DumpStyle::kJson) {
+    PrintMetaDataJson(list.get(), scratch.get(), out);
+  } else {
+    PrintMetaData(list.get(), scratch.get(), out);
+  }
   return noErr;
 }

@@ -167,6 +167,16 @@ size_t MinimumSize(MetaDataKind kind) {
 
 }  // namespace
 
+size_t MetaDataElementSize(MetaDataKind kind) {
+  return LayoutOf(kind).elementSize;
+}
+
+std::string MetaDataElementText(MetaDataKind kind, const uint8_t* element, bool alone) {
+  char text[400];
+  ElementText(kind, element, alone ? Piece::kSingle : Piece::kNext, text);
+  return text;
+}
+
 OSErr FormatMetaDataValue(OSType type, std::span<const uint8_t> item,
                           std::span<char, kMetaValueBufferSize> buffer, std::string_view* name) {
   TextWriter out(buffer);

@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "base/mac_types.h"
+#include "metadata/meta_tags.h"
 
 constexpr size_t kMetaValueBufferSize = 4096;
 
@@ -22,3 +24,10 @@ constexpr OSErr kMetaUnknownType = -2003;  // not in the table: hex dump with a 
 // item's end.
 OSErr FormatMetaDataValue(OSType type, std::span<const uint8_t> item,
                           std::span<char, kMetaValueBufferSize> buffer, std::string_view* name);
+
+// The bytes of one element of a list kind (kMetaUInt8, kMetaSInt16,
+// kMetaSInt32, kMetaRational, kMetaDouble); 0 for the other kinds.
+size_t MetaDataElementSize(MetaDataKind kind);
+// One element's text as the dump writes it, from at least the element size
+// of bytes; alone: the item is this one element (a double then uses "%f").
+std::string MetaDataElementText(MetaDataKind kind, const uint8_t* element, bool alone);

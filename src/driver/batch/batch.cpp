@@ -124,6 +124,9 @@ ReportRecord OutputRecord(const PlannedJob& job, const JobOutput& output) {
   r.sizeKnown = true;
   r.width = WrittenWidth(output.geometry);
   r.height = WrittenHeight(output.geometry);
+  if (job.settings.cropGiven && Windowed(output.geometry)) {
+    r.crop = WindowPlace{output.geometry.windowLeft, output.geometry.windowTop};
+  }
   if (const ImageFormat* format = output.format) {
     r.codec = format->name;
     const int16_t depth = output.exportSettings.depth;

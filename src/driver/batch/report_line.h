@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/json_writer.h"
 #include "driver/job/image_job.h"
 
 constexpr int32_t kReportVersion = 1;
@@ -35,6 +36,8 @@ struct ReportRecord {
   bool metadataCopied = false;     // "/m": kept and dropped say which kinds
   uint32_t metadataDropped = 0;    // DropItem kinds left out of the copy
   JobFacts facts;
+  // With "//crop", a fill's window: where it starts in the full resize.
+  std::optional<WindowPlace> crop;
 };
 
 // The line, ending in a newline.
@@ -44,7 +47,3 @@ std::string ReportLine(const ReportRecord& record);
 // "interrupted", code -128, input, output and every fact null. Outputs
 // written after the line before it may exist unlisted.
 std::string InterruptedLine();
-
-// A JSON string with its quotes: quotes, backslashes and control characters
-// escaped, each byte that is no part of valid UTF-8 written as U+FFFD.
-std::string JsonString(std::string_view text);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/pixel_view.h"
+#include "driver/command_line/crop_window.h"
 #include "driver/command_line/format_list.h"
 #include "driver/command_line/number_text.h"
 #include "driver/command_line/refusals.h"
@@ -267,6 +268,7 @@ void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<
   } else {
     ComputeEntrySizes(s, source, sizes, notes);
   }
+  PlaceCropWindows(s, sizes, notes);
   CheckRotation(s, notes);
   AssignExports(s, traits);
   // A batch checks its files once its names are worked out (its plan).

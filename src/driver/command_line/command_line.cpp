@@ -255,6 +255,18 @@ class Scanner {
   void Premultiply(const std::string&, Words) { s_.filterSpace.premultiply = true; }
   void Upright(const std::string&, Words) { s_.upright = true; }
   void Web(const std::string&, Words) { s_.web = true; }
+  void Json(const std::string&, Words) { s_.dumpJson = true; }
+  void Crop(const std::string& name, Words w) {
+    const std::string& word = w[0];
+    if (word != "centre" && word != "attention" && word != "entropy") {
+      BadArgument(name, word);
+      return;
+    }
+    s_.crop = word == "attention" ? CropRule::kAttention
+              : word == "entropy" ? CropRule::kEntropy
+                                  : CropRule::kCentre;
+    s_.cropGiven = true;
+  }
   void NoEnlarge(const std::string&, Words) { s_.noEnlarge = true; }
   void Centre(const std::string&, Words) { s_.alignment = SampleAlignment::kCentres; }
   void Animated(const std::string&, Words) { s_.animated = true; }
@@ -440,6 +452,8 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"skip-existing", 0, WhenMissing::kSkip, &Scanner::SkipExisting},
     {"report", 1, WhenMissing::kSkip, &Scanner::Report},
     {"version", 0, WhenMissing::kSkip, &Scanner::Version},
+    {"json", 0, WhenMissing::kSkip, &Scanner::Json},
+    {"crop", 1, WhenMissing::kSkip, &Scanner::Crop},
 };
 
 void Scanner::LongOption(const std::string& name) {

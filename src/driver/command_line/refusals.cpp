@@ -49,6 +49,9 @@ void CheckOptionPairs(JobSettings& s, std::vector<Note>& notes) {
   if (s.keptItems != 0 && s.dropItems != 0) {
     Fail(s, notes, "Conflicting metadata choice with //keep and //drop\n");
   }
+  if (s.dumpJson && !s.dumpTarget) {
+    Fail(s, notes, "Nothing to print as JSON: //json needs /M\n");
+  }
   if (s.fitGiven && s.fillGiven) {
     Fail(s, notes, "Redundant size specification with //fit and //fill\n");
   }

@@ -22,7 +22,7 @@ void CheckOutputTargets(JobSettings& settings, std::vector<Note>& notes);
 // Records a job's input and outputs in plan, as the input at place input.
 void AddJobFiles(const JobSettings& settings, int32_t input, bool own, WritePlan* plan);
 
-// "//drop" needs "/m"; "//fit" and "//fill" exclude each other.
+// "//drop" needs "/m", "//json" needs "/M"; "//fit" and "//fill" exclude each other.
 void CheckOptionPairs(JobSettings& settings, std::vector<Note>& notes);
 
 // "//animated" needs an output codec that writes animations.

@@ -10,6 +10,7 @@
 #include "base/mac_types.h"
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
+#include "pipeline/smart_crop.h"
 #include "platform/image_format.h"
 #include "resample/resample.h"
 
@@ -36,6 +37,7 @@ struct JobSettings {
   // output's name comes from. What is written is in outputs, below.
   std::optional<std::string> outputName;
   std::optional<std::string> dumpTarget;  // a file name, or "-" for the standard output
+  bool dumpJson = false;                  // "//json": the dump as one JSON object
   float percentScale = 0;
   int32_t width = 0;
   int32_t height = 0;
@@ -51,8 +53,11 @@ struct JobSettings {
   BoxRule boxRule = BoxRule::kNone;
   int32_t boxWidth = 0;
   int32_t boxHeight = 0;
-  bool fitGiven = false;    // a good "//fit" box was given
-  bool fillGiven = false;   // a good "//fill" box was given
+  bool fitGiven = false;   // a good "//fit" box was given
+  bool fillGiven = false;  // a good "//fill" box was given
+  // "//crop": where a fill's window goes; cropGiven: the option was given.
+  CropRule crop = CropRule::kCentre;
+  bool cropGiven = false;
   bool upright = false;     // "//upright": the source's orientation applied first
   uint32_t dropItems = 0;   // "//drop": DropItem kinds left out of the copy
   uint32_t keptItems = 0;   // "//keep": the only DropItem kinds that travel

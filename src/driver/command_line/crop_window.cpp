@@ -1,0 +1,209 @@
+#include "driver/command_line/crop_window.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "base/start_thread.h"
+#include "imageio/import.h"
+#include "platform/graphics_import.h"
+#include "platform/owned.h"
+#include "stream/row_band.h"
+
+namespace {
+
+constexpr int32_t kSmallSide = 256;  // the small copy's longer side, at most
+
+// Byte offsets of R, G and B (their high bytes for 16-bit samples) in a
+// pixel, or false for a format the copy does not read.
+bool ChannelOffsets(const PixelView& view, int32_t offsets[3]) {
+  switch (view.pixelSize) {
+    case 32:
+      offsets[0] = 1, offsets[1] = 2, offsets[2] = 3;  // A R G B
+      return true;
+    case 48:
+      offsets[0] = 0, offsets[1] = 2, offsets[2] = 4;  // big-endian R G B
+      return true;
+    case 64:
+      offsets[0] = 2, offsets[1] = 4, offsets[2] = 6;  // big-endian A R G B
+      return true;
+    case 8:
+      offsets[0] = offsets[1] = offsets[2] = 0;  // grey
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Reads the stored picture's rows from the top (row(y), false once they
+// fail) averaged over factor x factor blocks, clipped at the right and
+// bottom edges.
+struct Reducer {
+  int32_t width, height, factor, bytes;
+  const int32_t* offsets;
+
+  template <class RowOf>
+  bool Run(RowOf row, SmallPicture* small) const {
+    small->width = (width + factor - 1) / factor;
+    small->height = (height + factor - 1) / factor;
+    small->rgb.assign(size_t(small->width) * small->height * 3, 0);
+    std::vector<int64_t> sums(size_t(small->width) * 3);
+    for (int32_t y = 0; y < height; ++y) {
+      const uint8_t* pixels = row(y);
+      if (pixels == nullptr) return false;
+      for (int32_t x = 0; x < width; ++x) {
+        for (int c = 0; c < 3; ++c)
+          sums[size_t(x / factor) * 3 + c] += pixels[x * bytes + offsets[c]];
+      }
+      if ((y + 1) % factor != 0 && y + 1 != height) continue;
+      const int64_t rows = y % factor + 1;
+      uint8_t* out = &small->rgb[size_t(y / factor) * small->width * 3];
+      for (size_t i = 0; i < sums.size(); ++i) {
+        const int64_t columns = std::min<int64_t>(factor, width - int64_t(i / 3) * factor);
+        const int64_t count = rows * columns;
+        out[i] = uint8_t((sums[i] + count / 2) / count);
+        sums[i] = 0;
+      }
+    }
+    return true;
+  }
+};
+
+int32_t ReductionFactor(int32_t width, int32_t height) {
+  return std::max(1, (std::max(width, height) + kSmallSide - 1) / kSmallSide);
+}
+
+// Rows drawn into a small ring on another thread and reduced as they come:
+// the whole picture is never held. False when the importer cannot, or the
+// drawing fails.
+bool DrawReducedByRows(const OpenedImport& opened, SmallPicture* small) {
+  const int32_t width = opened.bounds.right - opened.bounds.left;
+  const int32_t height = opened.bounds.bottom - opened.bounds.top;
+  if (width < 1 || height < 1 || !GraphicsImportDrawsRowsInOrder(opened.importer)) return false;
+  RowBand band;
+  if (band.AllocateRing(width, height, k32ARGBPixelFormat, std::min(height, 64)) != noErr) {
+    return false;
+  }
+  int32_t drawErr = noErr;
+  std::thread drawer;
+  if (!StartThread(&drawer, [&] {
+        drawErr = GraphicsImportDrawRows(opened.importer, &band);
+        if (drawErr != noErr) band.Stop(drawErr, RowBand::kWriter);
+      })) {
+    return false;
+  }
+  const int32_t offsets[3] = {1, 2, 3};  // A R G B
+  const Reducer reducer{width, height, ReductionFactor(width, height), 4, offsets};
+  const bool read = reducer.Run(
+      [&](int32_t y) -> const uint8_t* {
+        if (y > 0) band.Release(y);
+        const uint8_t* row = band.RowToRead(y);
+        return band.Stopped() || !band.IsFinal(y) ? nullptr : row;
+      },
+      small);
+  band.Release(RowBand::kAllRows);
+  drawer.join();
+  return read && drawErr == noErr;
+}
+
+// The stored copy put upright by the orientation (1 to 8).
+SmallPicture Upright(const SmallPicture& stored, int32_t orientation) {
+  if (orientation < 2 || orientation > 8) return stored;
+  const int32_t w = stored.width, h = stored.height;
+  const bool swaps = orientation >= 5;
+  SmallPicture out;
+  out.width = swaps ? h : w;
+  out.height = swaps ? w : h;
+  out.rgb.resize(stored.rgb.size());
+  for (int32_t y = 0; y < out.height; ++y) {
+    for (int32_t x = 0; x < out.width; ++x) {
+      int32_t sx = x, sy = y;
+      switch (orientation) {
+        case 2:
+          sx = w - 1 - x;
+          break;
+        case 3:
+          sx = w - 1 - x, sy = h - 1 - y;
+          break;
+        case 4:
+          sy = h - 1 - y;
+          break;
+        case 5:
+          sx = y, sy = x;
+          break;
+        case 6:
+          sx = y, sy = h - 1 - x;
+          break;
+        case 7:
+          sx = w - 1 - y, sy = h - 1 - x;
+          break;
+        case 8:
+          sx = w - 1 - y, sy = x;
+          break;
+      }
+      std::copy_n(&stored.rgb[(size_t(sy) * w + sx) * 3], 3,
+                  &out.rgb[(size_t(y) * out.width + x) * 3]);
+    }
+  }
+  return out;
+}
+
+bool DrawSmallPicture(const std::string& path, int32_t orientation, SmallPicture* small) {
+  OpenedImport opened;
+  if (OpenImport(path, &opened) != noErr) return false;
+  if (GraphicsImportDrawsUpright(opened.importer)) orientation = 1;  // drawn turned already
+  SmallPicture stored;
+  if (!DrawReducedByRows(opened, &stored)) {
+    // The whole picture drawn at once, by an importer that draws no rows.
+    OpenedImport again;
+    if (OpenImport(path, &again) != noErr) return false;
+    GWorldPtr raw = nullptr;
+    if (DrawWholeImage(again, false, &raw) != noErr || raw == nullptr) return false;
+    UniqueGWorld drawn(raw);
+    const PixelView view = PixelViewOf(drawn.get());
+    int32_t offsets[3];
+    if (view.width < 1 || view.height < 1 || !ChannelOffsets(view, offsets)) return false;
+    const Reducer reducer{view.width, view.height, ReductionFactor(view.width, view.height),
+                          view.pixelSize / 8, offsets};
+    if (!reducer.Run([&](int32_t y) { return view.base + y * view.rowBytes; }, &stored)) {
+      return false;
+    }
+  }
+  *small = Upright(stored, orientation);
+  return true;
+}
+
+int32_t Scaled(int32_t value, int32_t to, int32_t from) {
+  return int32_t((int64_t(value) * to + from / 2) / from);
+}
+
+// The window placed on the small copy, carried back to the full resize.
+void PlaceWindowOf(const SmallPicture& small, CropRule rule, OutputGeometry* g) {
+  const int32_t width = std::max(1, Scaled(g->windowWidth, small.width, g->fullWidth));
+  const int32_t height = std::max(1, Scaled(g->windowHeight, small.height, g->fullHeight));
+  const WindowPlace place = PlaceWindow(small, width, height, rule);
+  MoveWindow(g, Scaled(place.left, g->fullWidth, small.width),
+             Scaled(place.top, g->fullHeight, small.height));
+}
+
+}  // namespace
+
+void PlaceCropWindows(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<Note>& notes) {
+  if (!s.cropGiven) return;
+  const auto isFill = [&](size_t i) {
+    return sizes.empty() ? s.boxRule == BoxRule::kFill : sizes[i].rule == BoxRule::kFill;
+  };
+  bool anyFill = false;
+  for (size_t i = 0; i < std::max<size_t>(1, sizes.size()); ++i) anyFill = anyFill || isFill(i);
+  if (!anyFill) {
+    notes.push_back({NoteKind::kMessage, "Nothing to crop: //crop needs //fill\n"});
+    ++s.errorCount;
+    return;
+  }
+  if (s.crop == CropRule::kCentre || s.errorCount != 0 || !s.inputPath || s.outputs.empty()) return;
+  SmallPicture small;
+  if (!DrawSmallPicture(*s.inputPath, s.outputs.front().geometry.orientation, &small)) return;
+  for (size_t i = 0; i < s.outputs.size(); ++i) {
+    OutputGeometry& g = s.outputs[i].geometry;
+    if (isFill(i) && Windowed(g)) PlaceWindowOf(small, s.crop, &g);
+  }
+}

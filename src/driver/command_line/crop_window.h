@@ -1,0 +1,17 @@
+// "//crop attention|entropy": each "//fill" window placed on what the
+// picture shows rather than at its centre, found on a small upright copy of
+// the source decoded once, before any output's window is used.
+#pragma once
+
+#include <span>
+#include <vector>
+
+#include "driver/command_line/command_line.h"
+#include "driver/command_line/size_list.h"
+#include "driver/job/job_settings.h"
+
+// Needs a fill among the outputs ("//fill", or a "WxH:fill" entry of
+// sizes): a check error without one. Moves nothing once a check has failed,
+// nor when the source cannot be drawn (the job then says why).
+void PlaceCropWindows(JobSettings& settings, std::span<const SizeEntry> sizes,
+                      std::vector<Note>& notes);
