@@ -123,6 +123,7 @@ ReportRecord OutputRecord(const PlannedJob& job, const JobOutput& output) {
   r.sizeKnown = true;
   r.width = WrittenWidth(output.geometry);
   r.height = WrittenHeight(output.geometry);
+  if (job.settings.shrinkOnLoad) r.decodeScale = output.geometry.decodeScale;
   if (const ImageFormat* format = output.format) {
     r.codec = format->name;
     const int16_t depth = job.settings.exportSettings.depth;

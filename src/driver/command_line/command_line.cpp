@@ -258,6 +258,7 @@ class Scanner {
   void Premultiply(const std::string&, Words) { s_.filterSpace.premultiply = true; }
   void Upright(const std::string&, Words) { s_.upright = true; }
   void Web(const std::string&, Words) { s_.web = true; }
+  void ShrinkOnLoad(const std::string&, Words) { s_.shrinkOnLoad = true; }
   void NoEnlarge(const std::string&, Words) { s_.noEnlarge = true; }
   void Centre(const std::string&, Words) { s_.alignment = SampleAlignment::kCentres; }
   void Animated(const std::string&, Words) { s_.animated = true; }
@@ -410,6 +411,7 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"drop", 1, WhenMissing::kSkip, &Scanner::Drop},
     {"keep", 1, WhenMissing::kSkip, &Scanner::Keep},
     {"web", 0, WhenMissing::kSkip, &Scanner::Web},
+    {"shrink-on-load", 0, WhenMissing::kSkip, &Scanner::ShrinkOnLoad},
     {"no-enlarge", 0, WhenMissing::kSkip, &Scanner::NoEnlarge},
     {"centre", 0, WhenMissing::kSkip, &Scanner::Centre},
     {"background", 1, WhenMissing::kSkip, &Scanner::Background},
