@@ -31,10 +31,11 @@ struct ReportRecord {
   int32_t bits = 0;   // a channel; 0: null
   std::optional<uint64_t> bytes;
   std::optional<double> seconds;
-  std::optional<int32_t> upright;      // the orientation applied, with "//upright"
-  std::optional<int32_t> decodeScale;  // 1, 2, 4 or 8, with "//shrink-on-load"
-  bool metadataCopied = false;         // "/m": kept and dropped say which kinds
-  uint32_t metadataDropped = 0;        // DropItem kinds left out of the copy
+  std::optional<int32_t> upright;  // the orientation applied, with "//upright"
+  bool metadataCopied = false;     // "/m": kept and dropped say which kinds
+  uint32_t metadataDropped = 0;    // DropItem kinds left out of the copy
+  // The decode scale's denominator (1, 2, 4 or 8), with "//shrink-on-load".
+  std::optional<int32_t> decodeScale;
   JobFacts facts;
 };
 

@@ -8,8 +8,8 @@
 
 #include "base/mac_types.h"
 #include "base/output_geometry.h"
-#include "imageio/export_settings.h"
 #include "platform/image_format.h"
+#include "imageio/export_settings.h"
 #include "resample/resample.h"
 
 enum class BoxRule { kNone, kFit, kFill };
@@ -45,15 +45,17 @@ struct JobSettings {
   BoxRule boxRule = BoxRule::kNone;
   int32_t boxWidth = 0;
   int32_t boxHeight = 0;
-  bool fitGiven = false;      // a good "//fit" box was given
-  bool fillGiven = false;     // a good "//fill" box was given
-  bool upright = false;       // "//upright": the source's orientation applied first
-  bool shrinkOnLoad = false;  // "//shrink-on-load": a JPEG decoded at 1/2, 1/4 or 1/8
-  uint32_t dropItems = 0;     // "//drop": DropItem kinds left out of the copy
-  uint32_t keptItems = 0;     // "//keep": the only DropItem kinds that travel
-  bool inPlace = false;       // "//in-place": the output may replace the input file
-  bool codecGiven = false;    // "/c" was given
-  bool depthGiven = false;    // "/b" was given
+  bool fitGiven = false;    // a good "//fit" box was given
+  bool fillGiven = false;   // a good "//fill" box was given
+  bool upright = false;     // "//upright": the source's orientation applied first
+  uint32_t dropItems = 0;   // "//drop": DropItem kinds left out of the copy
+  uint32_t keptItems = 0;   // "//keep": the only DropItem kinds that travel
+  bool inPlace = false;     // "//in-place": the output may replace the input file
+  bool codecGiven = false;  // "/c" was given
+  bool depthGiven = false;  // "/b" was given
+  // "//shrink-on-load": a JPEG decoded at 1/2, 1/4 or 1/8 where the output
+  // allows (its geometry's decode scale).
+  bool shrinkOnLoad = false;
   // "//web": upright, never enlarged, alpha kept or flattened, the codec
   // from the output name (driver/web_output.h).
   bool web = false;
