@@ -117,6 +117,18 @@ TEST(ShrinkOnLoad, EqualsTheResizeOfTheScaledDecode) {
       EXPECT_TRUE(shrunk.samples == reference.samples);
     }
   }
+  // One decoding serves every entry: the one that needs the most decides.
+  const test::RunResult sizes = RunWith({},
+                                        {"//shrink-on-load", "//sizes", "40,100", "//report", "-",
+                                         "/c", "png", "/o", "sizes-{w}.png", "420.jpg"},
+                                        cwd);
+  ASSERT_EQ(sizes.status, 0) << sizes.err;
+  size_t halves = 0;
+  for (size_t at = 0; (at = sizes.out.find("\"decode_scale\":0.5,", at)) != std::string::npos;
+       ++at) {
+    ++halves;
+  }
+  EXPECT_EQ(halves, 2u) << sizes.out;
 }
 
 }  // namespace
