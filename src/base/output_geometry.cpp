@@ -1,6 +1,7 @@
 #include "base/output_geometry.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace {
 
@@ -74,4 +75,18 @@ AxisScale HorizontalScale(const OutputGeometry& g) {
 
 AxisScale VerticalScale(const OutputGeometry& g) {
   return {ScaleTerm(g, g.fullHeight), ScaleTerm(g, g.sourceHeight)};
+}
+
+int32_t DecodedSide(int32_t side, int32_t scale) {
+  return int32_t((int64_t(side) + scale - 1) / scale);
+}
+
+int32_t LargestDecodeScale(const OutputGeometry& g) {
+  for (int32_t scale : {8, 4, 2}) {
+    if (int64_t(DecodedSide(g.sourceWidth, scale)) >= 2 * int64_t(g.fullWidth) &&
+        int64_t(DecodedSide(g.sourceHeight, scale)) >= 2 * int64_t(g.fullHeight)) {
+      return scale;
+    }
+  }
+  return 1;
 }

@@ -31,6 +31,10 @@ struct OutputGeometry {
   int32_t windowHeight = 0;
   int32_t quarterTurns = 0;                               // 0 to 3, clockwise, after the resize
   SampleAlignment alignment = SampleAlignment::kCorners;  // of the full resize, both directions
+  // "//shrink-on-load": the stored picture is decoded at 1/decodeScale of
+  // its size (1, 2, 4 or 8), each side rounded up, and the resize reads
+  // that; the sides above stay the file's, which the metadata refits use.
+  int32_t decodeScale = 1;
 };
 
 // The scale of one direction of the resize as a ratio of unsigned terms:
@@ -64,4 +68,9 @@ bool Windowed(const OutputGeometry& g);  // less than the full resize is written
 int32_t WrittenWidth(const OutputGeometry& g);
 int32_t WrittenHeight(const OutputGeometry& g);
 AxisScale HorizontalScale(const OutputGeometry& g);
+// A side of the picture decoded at 1/scale: rounded up, as libjpeg does.
+int32_t DecodedSide(int32_t side, int32_t scale);
+// The largest decode scale, 8, 4, 2 or else 1, whose decoded source keeps
+// at least twice the full resize's size on each side.
+int32_t LargestDecodeScale(const OutputGeometry& g);
 AxisScale VerticalScale(const OutputGeometry& g);

@@ -1,6 +1,7 @@
 #include "imageio/import.h"
 
 #include "base/big_endian.h"
+#include "base/output_geometry.h"
 #include "imageio/path_to_fsspec.h"
 #include "imageio/swap_sample_bytes.h"
 #include "platform/components.h"
@@ -66,6 +67,17 @@ int32_t OpenImport(const std::string& path, OpenedImport* opened) {
     GraphicsImportSetQuality(opened->importer, codecLosslessQuality);
     opened->format = ChoosePixelFormat(opened->importer);
     opened->hasAlpha = GraphicsImportHasAlpha(opened->importer);
+  }
+  return result;
+}
+
+int32_t SetDrawScale(OpenedImport* opened, int32_t scale) {
+  Rect natural;
+  int32_t result = GraphicsImportGetNaturalBounds(opened->importer, &natural);
+  if (result == noErr) result = GraphicsImportSetDrawScale(opened->importer, scale);
+  if (result == noErr) {
+    MacSetRect(&opened->bounds, 0, 0, DecodedSide(natural.right, scale),
+               DecodedSide(natural.bottom, scale));
   }
   return result;
 }

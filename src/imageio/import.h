@@ -26,8 +26,11 @@ struct OpenedImport {
   ~OpenedImport();
 };
 int32_t OpenImport(const std::string& path, OpenedImport* opened);
+// The picture drawn at 1/scale of its natural size from now on (see
+// GraphicsImportSetDrawScale); bounds become the drawn size.
+int32_t SetDrawScale(OpenedImport* opened, int32_t scale);
 
-// Draws the whole image into a new buffer of its natural bounds, in the
+// Draws the whole image into a new buffer of its bounds, in the
 // format it prefers or, when a 16-bit buffer cannot be had or drawn,
 // silently in 32-bit ARGB; with nativeOrder its 16-bit samples are in the
 // machine's order. On failure *drawn is nullptr.

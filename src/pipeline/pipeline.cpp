@@ -195,6 +195,9 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   }
   if (outputs_.empty()) return paramErr;
   if (const int32_t err = OpenImport(path, &import_)) return err;
+  if (Shared().geometry.decodeScale != 1) {
+    if (const int32_t err = SetDrawScale(&import_, Shared().geometry.decodeScale)) return err;
+  }
   sourceBounds_ = import_.bounds;
   if (OrientationSwapsSides(Shared().geometry.orientation)) {
     MacSetRect(&sourceBounds_, 0, 0, import_.bounds.bottom, import_.bounds.right);

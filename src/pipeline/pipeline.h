@@ -59,7 +59,7 @@ class Pipeline {
                        std::span<const ResizeRequest> outputs);
   int32_t Outputs() const { return int32_t(outputs_.size()); }
   // The bounds the resize starts from: upright ones when the source is put
-  // upright.
+  // upright, of the size decoded at the geometry's decode scale.
   Rect SourceBounds() const { return sourceBounds_; }
   // Whether the importer draws the picture upright itself (HEIF, JPEG XL),
   // whatever orientation its metadata states.

@@ -35,6 +35,20 @@ struct ImageHeader {
   // Whether the picture may hold transparency: an alpha channel, or a
   // transparent colour (PNG's tRNS, GIF's transparent index).
   bool hasAlpha = false;
+  // Whether draw can decode the picture at 1/2, 1/4 or 1/8 of its size.
+  bool drawsScaled = false;
+};
+
+// What one drawing asks of a codec.
+struct DrawRequest {
+  // Of the picture's size decoded at 1/scale (DecodedSide), in 32-bit
+  // ARGB, "b48r" or "b64a" (16-bit samples most significant byte first).
+  RowBand* rows = nullptr;
+  // When not null, converts CMYK samples (see readColour); other colour
+  // matching happens on the rows as they are published.
+  const ColourMatch* cmyk = nullptr;
+  // 1, or 2, 4 or 8 for a codec whose header says drawsScaled.
+  int32_t scale = 1;
 };
 
 struct ImporterCodec {
@@ -42,12 +56,9 @@ struct ImporterCodec {
   std::string (*name)();  // format plus library and version
   bool (*sniff)(ByteSpan file);
   OSErr (*readHeader)(ByteSpan file, ImageHeader* header);
-  // Decodes the whole image into dst, whose size is the natural size and
-  // whose format is 32-bit ARGB, "b48r" or "b64a" (16-bit samples most
-  // significant byte first). A format the codec cannot draw answers cDepthErr.
-  // cmyk, when not null, converts CMYK samples (see readColour); other
-  // colour matching happens on the rows as they are published.
-  OSErr (*draw)(ByteSpan file, RowBand* dst, const ColourMatch* cmyk);
+  // Decodes the whole image into the request's rows. A format the codec
+  // cannot draw answers cDepthErr.
+  OSErr (*draw)(ByteSpan file, const DrawRequest& request);
   // Adds the file's metadata items to ud; may be nullptr.
   OSErr (*readMetaData)(ByteSpan file, UserData ud) = nullptr;
   // Optional, both or neither: a codec that decodes straight from the open
@@ -55,7 +66,7 @@ struct ImporterCodec {
   // what readHeader and the metadata readers need (a valid file without its
   // image data); drawFromFile does what draw does, reading fd as it goes.
   OSErr (*readSkeleton)(int fd, uint64_t size, std::vector<uint8_t>* skeleton) = nullptr;
-  OSErr (*drawFromFile)(int fd, uint64_t size, RowBand* dst, const ColourMatch* cmyk) = nullptr;
+  OSErr (*drawFromFile)(int fd, uint64_t size, const DrawRequest& request) = nullptr;
   // Optional: what the stored samples are and how their colours are
   // described (an ICC profile, HEIF's coded description); from the file or
   // its skeleton.

@@ -10,6 +10,7 @@
 
 #include "base/errno_error.h"
 #include "base/item_types.h"
+#include "base/output_geometry.h"
 #include "colour/colour_match.h"
 #include "platform/components_internal.h"
 #include "platform/decode_warnings.h"
@@ -224,7 +225,8 @@ ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows, DrawMatches*
   if (state == nullptr) return badComponentInstance;
   if (rows == nullptr) return paramErr;
   if (OSErr err = LoadHeader(ci, state)) return err;
-  if (rows->Width() != state->header.width || rows->Height() != state->header.height) {
+  if (rows->Width() != DecodedSide(state->header.width, state->drawScale) ||
+      rows->Height() != DecodedSide(state->header.height, state->drawScale)) {
     return paramErr;
   }
   const ImporterCodec& codec = CodecOf(ci);
@@ -243,10 +245,11 @@ ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows, DrawMatches*
   const ColourMatch* cmyk = matches->cmyk.Empty() ? nullptr : &matches->cmyk;
   const LibraryQuiet quiet(*codec.format);
   const DecodeWarningCollection collection(&state->warnings);
+  const DrawRequest request{rows, cmyk, state->drawScale};
   if (state->openFile.fd >= 0) {
-    return codec.drawFromFile(state->openFile.fd, state->openFileSize, rows, cmyk);
+    return codec.drawFromFile(state->openFile.fd, state->openFileSize, request);
   }
-  return codec.draw(FileOf(*state), rows, cmyk);
+  return codec.draw(FileOf(*state), request);
 }
 
 }  // namespace
@@ -286,6 +289,21 @@ ComponentResult GraphicsImportDraw(GraphicsImportComponent ci) {
 bool GraphicsImportDrawsRowsInOrder(GraphicsImportComponent ci) {
   ImporterState* state = Importer(ci);
   return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawsRowsInOrder;
+}
+
+bool GraphicsImportDrawsScaled(GraphicsImportComponent ci) {
+  ImporterState* state = Importer(ci);
+  return state != nullptr && LoadHeader(ci, state) == noErr && state->header.drawsScaled;
+}
+
+ComponentResult GraphicsImportSetDrawScale(GraphicsImportComponent ci, int32_t scale) {
+  if (!QuickTimeIsBound()) return kQTNotBoundErr;
+  ImporterState* state = Importer(ci);
+  if (state == nullptr) return badComponentInstance;
+  const bool scaled = scale == 2 || scale == 4 || scale == 8;
+  if (scale != 1 && !(scaled && GraphicsImportDrawsScaled(ci))) return paramErr;
+  state->drawScale = scale;
+  return noErr;
 }
 
 bool GraphicsImportDrawsUpright(GraphicsImportComponent ci) {

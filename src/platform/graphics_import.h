@@ -31,9 +31,16 @@ ComponentResult GraphicsImportGetImageDescription(GraphicsImportComponent ci,
 ComponentResult GraphicsImportSetGWorld(GraphicsImportComponent ci, GWorldPtr port,
                                         GDHandle device);
 // Renders the whole image into the buffer set with GraphicsImportSetGWorld,
-// in that buffer's pixel format; the buffer must have the natural bounds.
+// in that buffer's pixel format; the buffer must have the drawn size.
 ComponentResult GraphicsImportDraw(GraphicsImportComponent ci);
-// Renders the whole image into the rows of a band of the natural size, in
+// Whether the importer can draw the picture at 1/2, 1/4 or 1/8 of its
+// natural size (JPEG, through its scaled inverse DCT).
+bool GraphicsImportDrawsScaled(GraphicsImportComponent ci);
+// Draws the picture at 1/scale of its natural size from now on, each side
+// rounded up (DecodedSide): 1, or 2, 4 or 8 where GraphicsImportDrawsScaled;
+// paramErr for any other scale, which leaves the scale as it was.
+ComponentResult GraphicsImportSetDrawScale(GraphicsImportComponent ci, int32_t scale);
+// Renders the whole image into the rows of a band of the drawn size, in
 // the band's pixel format: rows are published as they are final (all of
 // them once the drawing succeeds) and the band is closed whatever happens.
 // A ring band may be drawn into only when GraphicsImportDrawsRowsInOrder.

@@ -77,7 +77,7 @@ inline constexpr uint32_t Argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) {
 inline OSErr DrawGWorld(const ImporterCodec& codec, ByteSpan file, GWorld* gw) {
   RowBand rows;
   rows.AttachWhole(PixelViewOf(gw), false);
-  return codec.draw(file, &rows, nullptr);
+  return codec.draw(file, DrawRequest{&rows, nullptr, 1});
 }
 inline OSErr DrawGWorld(const ImporterCodec* codec, ByteSpan file, GWorld* gw) {
   return DrawGWorld(*codec, file, gw);

@@ -190,7 +190,7 @@ bool Sniff(ByteSpan) {
 OSErr Header(ByteSpan, ImageHeader*) {
   return noErr;
 }
-OSErr Draw(ByteSpan, RowBand*, const ColourMatch*) {
+OSErr Draw(ByteSpan, const DrawRequest&) {
   return noErr;
 }
 OSErr Encode(const ExportRequest&, ByteSink*) {

@@ -50,7 +50,8 @@ void ExpandIndices(const GifPixelType* indices, int64_t count, const ColorMapObj
   }
 }
 
-OSErr DrawGif(ByteSpan file, RowBand* dst, const ColourMatch*) {
+OSErr DrawGif(ByteSpan file, const DrawRequest& request) {
+  RowBand* dst = request.rows;
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   GifStream stream{file.data(), file.size(), 0};

@@ -175,7 +175,8 @@ void ReadHeifColour(ByteSpan file, ColourSource* colour) {
   heif_nclx_color_profile_free(nclx);
 }
 
-OSErr DrawHeif(ByteSpan file, RowBand* dst, const ColourMatch*) {
+OSErr DrawHeif(ByteSpan file, const DrawRequest& request) {
+  RowBand* dst = request.rows;
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   PrimaryImage primary;

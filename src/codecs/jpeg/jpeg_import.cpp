@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/big_endian.h"
+#include "base/output_geometry.h"
 #include "codecs/common/buffer_rows.h"
 #include "codecs/jpeg/jpeg_codec.h"
 #include "codecs/jpeg/jpeg_gain_map.h"
@@ -46,6 +47,7 @@ OSErr ReadJpegHeader(ByteSpan file, ImageHeader* header) {
   header->height = info.height;
   header->preferredPixelFormat = 0;
   header->drawsRowsInOrder = true;
+  header->drawsScaled = true;  // libjpeg's scaled inverse DCT
   return noErr;
 }
 
@@ -130,24 +132,32 @@ struct DrawPlan {
   bool invertedCmyk = false;
 };
 
-OSErr PlanDraw(ByteSpan header, uint64_t fileSize, const RowBand* dst, DrawPlan* plan) {
+OSErr PlanDraw(ByteSpan header, uint64_t fileSize, const DrawRequest& request, DrawPlan* plan) {
+  const RowBand* dst = request.rows;
   if (dst == nullptr) return paramErr;
+  if (request.scale != 1 && request.scale != 2 && request.scale != 4 && request.scale != 8) {
+    return paramErr;
+  }
   if (dst->PixelFormat() != k32ARGBPixelFormat) return cDepthErr;
   TurboJpegHandle handle(tjInitDecompress());
   if (!handle) return memFullErr;
   JpegInfo info;
   if (OSErr err = ReadJpegInfo(handle.get(), header, &info)) return err;
-  if (info.width != BufferWidth(*dst) || info.height != BufferHeight(*dst)) return paramErr;
+  if (DecodedSide(info.width, request.scale) != BufferWidth(*dst) ||
+      DecodedSide(info.height, request.scale) != BufferHeight(*dst)) {
+    return paramErr;
+  }
   if (!DataCanHoldImage(header, fileSize, info.width, info.height)) return codecErr;
   plan->cmyk = info.colorspace == TJCS_CMYK || info.colorspace == TJCS_YCCK;
   plan->invertedCmyk = plan->cmyk && HasAdobeSegment(header);
   return noErr;
 }
 
-OSErr DrawJpeg(ByteSpan file, RowBand* dst, const ColourMatch* cmykMatch) {
+OSErr DrawJpeg(ByteSpan file, const DrawRequest& request) {
   DrawPlan plan;
-  if (OSErr err = PlanDraw(file, file.size(), dst, &plan)) return err;
-  return DecodeJpegRows(file, plan.cmyk, plan.invertedCmyk, cmykMatch, dst);
+  if (OSErr err = PlanDraw(file, file.size(), request, &plan)) return err;
+  return DecodeJpegRows(file, {plan.cmyk, plan.invertedCmyk, request.cmyk, request.scale},
+                        request.rows);
 }
 
 // Header segments are read from the file this many bytes at a time; a file
@@ -223,12 +233,13 @@ OSErr ReadJpegSkeleton(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
   return noErr;
 }
 
-OSErr DrawJpegFromFile(int fd, uint64_t size, RowBand* dst, const ColourMatch* cmykMatch) {
+OSErr DrawJpegFromFile(int fd, uint64_t size, const DrawRequest& request) {
   std::vector<uint8_t> header;
   if (OSErr err = ReadJpegHead(fd, size, &header)) return err;
   DrawPlan plan;
-  if (OSErr err = PlanDraw(ByteSpan(header), size, dst, &plan)) return err;
-  return DecodeJpegRowsFromFile(fd, size, plan.cmyk, plan.invertedCmyk, cmykMatch, dst);
+  if (OSErr err = PlanDraw(ByteSpan(header), size, request, &plan)) return err;
+  return DecodeJpegRowsFromFile(
+      fd, size, {plan.cmyk, plan.invertedCmyk, request.cmyk, request.scale}, request.rows);
 }
 
 }  // namespace

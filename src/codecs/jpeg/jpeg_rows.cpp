@@ -195,8 +195,9 @@ void SkipInFile(j_decompress_ptr info, long count) {
 
 // Guarded: everything that can reach Fail happens in here, with nothing on
 // the stack that needs unwinding.
-bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedCmyk,
-                   const ColourMatch* cmykMatch, uint8_t* rgb, RowBand* dst) {
+bool DecodeGuarded(Decoder* d, const JpegInput& input, const JpegDecodeOptions& options,
+                   uint8_t* rgb, RowBand* dst) {
+  const bool cmyk = options.cmyk;
   if (setjmp(d->errors.failed)) return false;
   jpeg_create_decompress(&d->info);  // clears all but the error manager
   d->created = true;
@@ -215,6 +216,8 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedC
   }
   jpeg_read_header(&d->info, TRUE);
   d->info.out_color_space = cmyk ? JCS_CMYK : kNativeArgb;
+  d->info.scale_num = 1;
+  d->info.scale_denom = unsigned(options.scale);
   jpeg_start_decompress(&d->info);  // reads all of a file of several scans
   if (d->endedEarly && jpeg_has_multiple_scans(&d->info) && !AllScansArrived(*d)) {
     d->cut = true;
@@ -237,10 +240,10 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedC
     const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
     if (read == 0) return false;  // cannot happen: the sources never suspend
     for (JDIMENSION i = 0; cmyk && i < read; ++i) {
-      if (cmykMatch != nullptr) {
-        MatchCmykRow(*cmykMatch, rows[i], width, invertedCmyk, rgb);
+      if (options.cmykMatch != nullptr) {
+        MatchCmykRow(*options.cmykMatch, rows[i], width, options.invertedCmyk, rgb);
       } else {
-        ConvertCmykRow(rows[i], width, invertedCmyk);
+        ConvertCmykRow(rows[i], width, options.invertedCmyk);
       }
     }
     if (!PublishDrawnRows(dst, first + read)) return false;
@@ -253,10 +256,9 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, bool cmyk, bool invertedC
 
 namespace {
 
-OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
-             RowBand* dst) {
+OSErr Decode(const JpegInput& input, const JpegDecodeOptions& options, RowBand* dst) {
   std::vector<uint8_t> rgb;
-  if (cmyk && cmykMatch != nullptr) {
+  if (options.cmyk && options.cmykMatch != nullptr) {
     try {
       rgb.resize(size_t(BufferWidth(*dst)) * 3);
     } catch (const std::bad_alloc&) {
@@ -268,7 +270,7 @@ OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, const ColourM
   d.errors.manager.emit_message = NoteWarning;
   d.info.client_data = &d;
   d.progress.progress_monitor = WatchScans;
-  const bool decoded = DecodeGuarded(&d, input, cmyk, invertedCmyk, cmykMatch, rgb.data(), dst);
+  const bool decoded = DecodeGuarded(&d, input, options, rgb.data(), dst);
   if (dst->Stopped()) return dst->StopError();
   if (d.cut || (d.endedEarly && !decoded)) return codecErr;
   if (decoded) return noErr;
@@ -285,16 +287,15 @@ OSErr Decode(const JpegInput& input, bool cmyk, bool invertedCmyk, const ColourM
 
 }  // namespace
 
-OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
-                     RowBand* dst) {
-  return Decode(JpegInput{file, nullptr}, cmyk, invertedCmyk, cmykMatch, dst);
+OSErr DecodeJpegRows(ByteSpan file, const JpegDecodeOptions& options, RowBand* dst) {
+  return Decode(JpegInput{file, nullptr}, options, dst);
 }
 
-OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk,
-                             const ColourMatch* cmykMatch, RowBand* dst) {
+OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, const JpegDecodeOptions& options,
+                             RowBand* dst) {
   std::unique_ptr<FileSource> source(new (std::nothrow) FileSource);
   if (source == nullptr) return memFullErr;
   source->fd = fd;
   source->size = size;
-  return Decode(JpegInput{ByteSpan(), source.get()}, cmyk, invertedCmyk, cmykMatch, dst);
+  return Decode(JpegInput{ByteSpan(), source.get()}, options, dst);
 }

@@ -11,15 +11,23 @@
 // make a tiny file cost minutes of decoding).
 constexpr int kJpegMaxScans = 500;
 
-// Decodes file into dst, whose size is the image's, as opaque native ARGB.
-// CMYK and YCCK become RGB; invertedCmyk says the file stores 255 for no
-// ink (Adobe's writers and libjpeg's). Data that ends before the last row
-// or the last scan answers codecErr; data that lacks only its end-of-image
-// marker is whole. Other damage the library only warns about leaves the
-// image as far as it decodes. Rows are published to dst as they are final.
-// With cmykMatch, CMYK goes to RGB through the file's profile.
-OSErr DecodeJpegRows(ByteSpan file, bool cmyk, bool invertedCmyk, const ColourMatch* cmykMatch,
-                     RowBand* dst);
+// How the samples are decoded. CMYK and YCCK become RGB; invertedCmyk says
+// the file stores 255 for no ink (Adobe's writers and libjpeg's). With
+// cmykMatch, CMYK goes to RGB through the file's profile. scale (1, 2, 4
+// or 8) decodes at 1/scale of the image's size through libjpeg's scaled
+// inverse DCT, each side rounded up.
+struct JpegDecodeOptions {
+  bool cmyk = false;
+  bool invertedCmyk = false;
+  const ColourMatch* cmykMatch = nullptr;
+  int32_t scale = 1;
+};
+
+// Decodes file into dst, whose size is the decoded one, as opaque native
+// ARGB. Data that ends before the last row or the last scan answers
+// codecErr; data that lacks only its end-of-image marker is whole. Other
+// damage the library only warns about leaves the image as far as it
+// decodes. Rows are published to dst as they are final.
+OSErr DecodeJpegRows(ByteSpan file, const JpegDecodeOptions& options, RowBand* dst);
 // The same, reading the open file fd of size bytes as it goes.
-OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, bool cmyk, bool invertedCmyk,
-                             const ColourMatch* cmykMatch, RowBand* dst);
+OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, const JpegDecodeOptions& options, RowBand* dst);

@@ -128,7 +128,8 @@ OSErr Decode(ByteSpan file, const JxlPixelFormat& format, void* pixels, size_t b
   }
 }
 
-OSErr DrawJxl(ByteSpan file, RowBand* dst, const ColourMatch*) {
+OSErr DrawJxl(ByteSpan file, const DrawRequest& request) {
+  RowBand* dst = request.rows;
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   JxlBasicInfo info;

@@ -424,14 +424,16 @@ void ReadPngColour(ByteSpan file, ColourSource* colour) {
   }
 }
 
-OSErr DrawPng(ByteSpan file, RowBand* dst, const ColourMatch*) {
+OSErr DrawPng(ByteSpan file, const DrawRequest& request) {
+  RowBand* dst = request.rows;
   if (OSErr err = CheckDrawTarget(dst)) return err;
   PngReadHandle handle;
   if (OSErr err = CreateReader(file, &handle)) return err;
   return DrawWithReader(handle, dst);
 }
 
-OSErr DrawPngFromFile(int fd, uint64_t size, RowBand* dst, const ColourMatch*) {
+OSErr DrawPngFromFile(int fd, uint64_t size, const DrawRequest& request) {
+  RowBand* dst = request.rows;
   if (OSErr err = CheckDrawTarget(dst)) return err;
   PngReadHandle handle;
   if (OSErr err = CreateFileReader(fd, size, &handle)) return err;

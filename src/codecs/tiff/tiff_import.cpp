@@ -577,7 +577,9 @@ void ReadTiffColour(ByteSpan file, ColourSource* colour) {
   }
 }
 
-OSErr DrawTiff(ByteSpan file, RowBand* dst, const ColourMatch* cmykMatch) {
+OSErr DrawTiff(ByteSpan file, const DrawRequest& request) {
+  RowBand* dst = request.rows;
+  const ColourMatch* cmykMatch = request.cmyk;
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   MemoryStream stream{file.data(), file.size(), 0};

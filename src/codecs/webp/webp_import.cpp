@@ -162,7 +162,8 @@ void ReadWebpColour(ByteSpan file, ColourSource* colour) {
   WebPDemuxReleaseChunkIterator(&chunk);
 }
 
-OSErr DrawWebp(ByteSpan file, RowBand* dst, const ColourMatch*) {
+OSErr DrawWebp(ByteSpan file, const DrawRequest& request) {
+  RowBand* dst = request.rows;
   if (dst == nullptr) return paramErr;
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   WebPBitstreamFeatures features;

@@ -127,6 +127,7 @@ ReportRecord OutputRecord(const PlannedJob& job, const JobOutput& output) {
   if (job.settings.cropGiven && Windowed(output.geometry)) {
     r.crop = WindowPlace{output.geometry.windowLeft, output.geometry.windowTop};
   }
+  if (job.settings.shrinkOnLoad) r.decodeScale = output.geometry.decodeScale;
   if (const ImageFormat* format = output.format) {
     r.codec = format->name;
     const int16_t depth = output.exportSettings.depth;

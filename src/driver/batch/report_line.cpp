@@ -86,6 +86,24 @@ std::string InterruptedLine() {
   return ReportLine(r);
 }
 
+namespace {
+
+// The scale as a number: 1, 0.5, 0.25 or 0.125, exactly.
+std::string DecodeScale(int32_t scale) {
+  switch (scale) {
+    case 2:
+      return "0.5";
+    case 4:
+      return "0.25";
+    case 8:
+      return "0.125";
+    default:
+      return "1";
+  }
+}
+
+}  // namespace
+
 std::string ReportLine(const ReportRecord& r) {
   JsonObject line;
   line.Number("version", kReportVersion);
@@ -111,6 +129,8 @@ std::string ReportLine(const ReportRecord& r) {
   r.bytes ? line.Number("bytes", int64_t(*r.bytes)) : line.Null("bytes");
   r.seconds ? line.Raw("seconds", Seconds(*r.seconds)) : line.Null("seconds");
   r.upright ? line.Number("upright", *r.upright) : line.Null("upright");
+  // Only asked for: every other line stays as it was.
+  if (r.decodeScale) line.Raw("decode_scale", DecodeScale(*r.decodeScale));
   line.Raw("profile", Profile(r.facts));
   line.Raw("metadata", Metadata(r));
   line.Raw("gain_map", GainMap(r.facts.gainMap));

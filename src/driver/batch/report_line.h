@@ -35,6 +35,8 @@ struct ReportRecord {
   std::optional<int32_t> upright;  // the orientation applied, with "//upright"
   bool metadataCopied = false;     // "/m": kept and dropped say which kinds
   uint32_t metadataDropped = 0;    // DropItem kinds left out of the copy
+  // The decode scale's denominator (1, 2, 4 or 8), with "//shrink-on-load".
+  std::optional<int32_t> decodeScale;
   JobFacts facts;
   // With "//crop", a fill's window: where it starts in the full resize.
   std::optional<WindowPlace> crop;

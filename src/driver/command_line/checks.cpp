@@ -34,15 +34,17 @@ struct SourceTraits {
   bool hasAlpha = false;
   bool deep = false;  // 16 bits a channel
   const ImageFormat* format = nullptr;
+  bool drawsScaled = false;  // its importer can decode it at 1/2, 1/4 or 1/8
 };
 
 // The stored bounds, and with "//upright" the orientation that puts the
-// picture upright; with "//web" whether it holds alpha and 16-bit samples.
-int32_t ProbeGeometry(const std::string& path, bool upright, bool web, OutputGeometry* geometry,
-                      SourceTraits* traits) {
+// picture upright; with "//web" whether it holds alpha and 16-bit samples;
+// with "//shrink-on-load" whether it can be decoded scaled.
+int32_t ProbeGeometry(const std::string& path, bool upright, bool web, bool shrink,
+                      OutputGeometry* geometry, SourceTraits* traits) {
   Rect bounds;
   int32_t orientation = 1;
-  if (upright || web) {
+  if (upright || web || shrink) {
     OpenedImport opened;
     if (const int32_t err = OpenImport(path, &opened)) return err;
     bounds = opened.bounds;
@@ -50,6 +52,7 @@ int32_t ProbeGeometry(const std::string& path, bool upright, bool web, OutputGeo
     traits->hasAlpha = opened.hasAlpha;
     traits->deep = PixelSizeOfFormat(opened.format) > 32;
     traits->format = GraphicsImportFormat(opened.importer);
+    traits->drawsScaled = shrink && GraphicsImportDrawsScaled(opened.importer);
   } else if (const int32_t err = ProbeSource(path, &bounds, &traits->format)) {
     return err;
   }
@@ -65,7 +68,7 @@ void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits, 
     SetStandInBounds(source);
     return;
   }
-  const int32_t err = ProbeGeometry(*s.inputPath, s.upright, s.web, source, traits);
+  const int32_t err = ProbeGeometry(*s.inputPath, s.upright, s.web, s.shrinkOnLoad, source, traits);
   if (err == noErr) return;
   // The sizes worked out below are never used after this, but must not
   // divide by zero or come from bounds the probe left half-filled.
@@ -115,6 +118,17 @@ void FillBox(JobSettings& s, OutputGeometry* g, int32_t sourceWidth, int32_t sou
     fullWidth = std::max(s.width, ScaleSide(sourceWidth, s.height, sourceHeight));
   }
   SetCentredWindow(g, fullWidth, fullHeight, s.width, s.height);
+}
+
+// "//shrink-on-load": one decode serves every output, at the largest
+// scale that keeps twice each output's full resize.
+void ChooseDecodeScale(JobSettings& s, bool drawsScaled) {
+  if (!drawsScaled || s.outputs.empty()) return;
+  int32_t scale = 8;
+  for (const JobOutput& output : s.outputs) {
+    scale = std::min(scale, LargestDecodeScale(output.geometry));
+  }
+  for (JobOutput& output : s.outputs) output.geometry.decodeScale = scale;
 }
 
 void CheckRotation(JobSettings& s, std::vector<Note>& notes) {
@@ -271,6 +285,7 @@ void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<
   PlaceCropWindows(s, sizes, notes);
   CheckRotation(s, notes);
   AssignExports(s, traits);
+  ChooseDecodeScale(s, traits.drawsScaled);
   // A batch checks its files once its names are worked out (its plan).
   if (probe == nullptr) CheckOutputTargets(s, notes);
   CheckOptionPairs(s, notes);

@@ -267,6 +267,7 @@ class Scanner {
                                   : CropRule::kCentre;
     s_.cropGiven = true;
   }
+  void ShrinkOnLoad(const std::string&, Words) { s_.shrinkOnLoad = true; }
   void NoEnlarge(const std::string&, Words) { s_.noEnlarge = true; }
   void Centre(const std::string&, Words) { s_.alignment = SampleAlignment::kCentres; }
   void Animated(const std::string&, Words) { s_.animated = true; }
@@ -434,6 +435,7 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"drop", 1, WhenMissing::kSkip, &Scanner::Drop},
     {"keep", 1, WhenMissing::kSkip, &Scanner::Keep},
     {"web", 0, WhenMissing::kSkip, &Scanner::Web},
+    {"shrink-on-load", 0, WhenMissing::kSkip, &Scanner::ShrinkOnLoad},
     {"no-enlarge", 0, WhenMissing::kSkip, &Scanner::NoEnlarge},
     {"centre", 0, WhenMissing::kSkip, &Scanner::Centre},
     {"background", 1, WhenMissing::kSkip, &Scanner::Background},

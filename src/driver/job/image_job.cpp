@@ -347,6 +347,11 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
   if (job.pipeline.ReadingKnown()) {
     if (const int32_t err = job.StrictReading(noErr)) return failAll(err, kStageReading);
   }
+  if (s.shrinkOnLoad) {
+    const Rect decoded = job.pipeline.SourceBounds();
+    job.progress.Say("Decoding at 1/%d scale: %dx%d\n", outputs.front().geometry.decodeScale,
+                     decoded.right, decoded.bottom);
+  }
 
   std::vector<OutputRun>& runs = job.runs;
   runs.resize(outputs.size());

@@ -64,6 +64,9 @@ struct JobSettings {
   bool inPlace = false;     // "//in-place": the output may replace the input file
   bool codecGiven = false;  // "/c" was given
   bool depthGiven = false;  // "/b" was given
+  // "//shrink-on-load": a JPEG decoded at 1/2, 1/4 or 1/8 where the output
+  // allows (its geometry's decode scale).
+  bool shrinkOnLoad = false;
   // "//web": upright, never enlarged, alpha kept or flattened, the codec
   // from the output name (driver/web_output.h).
   bool web = false;

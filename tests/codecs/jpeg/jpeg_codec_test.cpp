@@ -372,7 +372,8 @@ TEST(JpegCodec, DrawingFromTheFileEqualsDrawingFromMemory) {
       test::OwnedGWorld drawn = test::MakeGWorld(k32ARGBPixelFormat, header.width, header.height);
       RowBand rows;
       rows.AttachWhole(PixelViewOf(drawn.get()), false);
-      EXPECT_EQ(JpegImporter().drawFromFile(fd, files[i].size(), &rows, nullptr), memory.err);
+      EXPECT_EQ(JpegImporter().drawFromFile(fd, files[i].size(), DrawRequest{&rows, nullptr, 1}),
+                memory.err);
       const size_t bytes = size_t(header.height) * size_t(drawn->pixMap.rowBytes);
       if (memory.err == noErr) {
         EXPECT_EQ(std::memcmp(drawn->pixMap.baseAddr, memory.image->pixMap.baseAddr, bytes), 0);

@@ -88,7 +88,7 @@ Outcome FromFile(const fs::path& path) {
     outcome = Draw(header, err, [&](GWorld* gw) {
       RowBand rows;
       rows.AttachWhole(PixelViewOf(gw), false);
-      return PngImporter().drawFromFile(fd, size, &rows, nullptr);
+      return PngImporter().drawFromFile(fd, size, DrawRequest{&rows, nullptr, 1});
     });
   }
   close(fd);
