@@ -51,18 +51,14 @@ class AnimationReader {
 struct AnimationRequest {
   AnimationInfo info;
   int32_t quality = 768;
-  int32_t depth = 24;
+  int32_t depth = 32;  // colour and alpha kept; the platform passes the exporter's
 };
-
-// The channels a depth keeps (ChannelsForDepth), as a still's rows are
-// packed at that depth: grey made of the colour's luma, alpha dropped
-// (made opaque) where the depth holds none. In place, on canvas bytes.
-void KeepCanvasChannels(const PixelView& canvas, int32_t depth);
 
 class AnimationWriter {
  public:
   virtual ~AnimationWriter() = default;
-  // The canvas's channels are those its depth keeps (KeepCanvasChannels).
+  // Keeps the canvas's channels that the request's depth keeps, as a
+  // still's exporter does at that depth; may change the canvas in place.
   virtual OSErr AddFrame(const PixelView& canvas, int32_t delayMs) = 0;
   // Ends the animation and gives the whole file.
   virtual OSErr Finish(std::vector<uint8_t>* file) = 0;

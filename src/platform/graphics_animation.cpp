@@ -38,14 +38,12 @@ class QuietReader final : public AnimationReader {
   const ImageFormat& format_;
 };
 
-// The library's own writer, quieted likewise, given each canvas with the
-// channels the exporter's depth keeps, as a still's exporter packs them.
+// The library's own writer, quieted likewise.
 class QuietWriter final : public AnimationWriter {
  public:
-  QuietWriter(std::unique_ptr<AnimationWriter> writer, const ImageFormat& format, int32_t depth)
-      : writer_(std::move(writer)), format_(format), depth_(depth) {}
+  QuietWriter(std::unique_ptr<AnimationWriter> writer, const ImageFormat& format)
+      : writer_(std::move(writer)), format_(format) {}
   OSErr AddFrame(const PixelView& canvas, int32_t delayMs) override {
-    KeepCanvasChannels(canvas, depth_);
     const LibraryQuiet quiet(format_);
     return writer_->AddFrame(canvas, delayMs);
   }
@@ -57,7 +55,6 @@ class QuietWriter final : public AnimationWriter {
  private:
   std::unique_ptr<AnimationWriter> writer_;
   const ImageFormat& format_;
-  const int32_t depth_;
 };
 
 }  // namespace
@@ -112,7 +109,7 @@ ComponentResult GraphicsExportStartAnimation(GraphicsExportComponent ci, const A
   }
   if (started == nullptr) return codecErr;
   try {
-    *writer = std::make_unique<QuietWriter>(std::move(started), *codec.format, request.depth);
+    *writer = std::make_unique<QuietWriter>(std::move(started), *codec.format);
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }

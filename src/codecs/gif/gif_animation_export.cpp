@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "base/memory_limit.h"
+#include "codecs/common/canvas_channels.h"
 #include "codecs/gif/gif_codec.h"
 #include "codecs/gif/gif_encoder.h"
 #include "codecs/gif/gif_indexing.h"
@@ -443,6 +444,6 @@ OSErr StartGifAnimation(const AnimationRequest& request, std::unique_ptr<Animati
     return memFullErr;
   }
   if (OSErr err = made->Prepare()) return err;
-  *writer = std::move(made);
-  return noErr;
+  *writer = KeepingChannels(std::move(made), request.depth);
+  return *writer != nullptr ? noErr : memFullErr;
 }

@@ -25,6 +25,7 @@
 #include <webp/encode.h>
 #include <webp/mux.h>
 
+#include "codecs/common/canvas_channels.h"
 #include "codecs/webp/webp_codec.h"
 #include "codecs/webp/webp_config.h"
 #include "codecs/webp/webp_frame_runs.h"
@@ -194,11 +195,13 @@ OSErr StartWebpAnimation(const AnimationRequest& request,
   options.allow_mixed = 0;
   WebPAnimEncoder* encoder = WebPAnimEncoderNew(info.width, info.height, &options);
   if (encoder == nullptr) return memFullErr;
+  std::unique_ptr<AnimationWriter> made;
   try {
-    *writer = std::make_unique<WebpAnimationWriter>(encoder, config, info, options.anim_params);
+    made = std::make_unique<WebpAnimationWriter>(encoder, config, info, options.anim_params);
   } catch (const std::bad_alloc&) {
     WebPAnimEncoderDelete(encoder);
     return memFullErr;
   }
-  return noErr;
+  *writer = KeepingChannels(std::move(made), request.depth);
+  return *writer != nullptr ? noErr : memFullErr;
 }
