@@ -35,18 +35,6 @@ void CopySwapped(const PixelView& from, const PixelView& to) {
   }
 }
 
-OSErr NewBuffer(int32_t width, int32_t height, UniqueGWorld* buffer) {
-  Rect bounds;
-  MacSetRect(&bounds, 0, 0, width, height);
-  GWorldPtr gw = nullptr;
-  if (OSErr err =
-          QTNewGWorld(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, kNativeEndianPixMap)) {
-    return err;
-  }
-  buffer->reset(gw);
-  return noErr;
-}
-
 // Browsers show a frame of 10 ms or less for 100 ms, whatever its format;
 // the written delay says so, for viewers that would race through it.
 int32_t ShownDelay(int32_t delayMs) {
@@ -61,7 +49,7 @@ class CanvasSource {
   explicit CanvasSource(ColourMatch match) : match_(std::move(match)) {}
 
   OSErr Prepare(int32_t storedWidth, int32_t storedHeight) {
-    return NewBuffer(storedWidth, storedHeight, &stored_);
+    return NewArgbBuffer(storedWidth, storedHeight, &stored_);
   }
 
   // The canvas as every output reads it, until the next frame; only the
@@ -100,7 +88,7 @@ class FrameSink {
 
   OSErr PrepareResize() {
     const OutputGeometry& g = output_.request.geometry;
-    if (OSErr err = NewBuffer(WrittenWidth(g), WrittenHeight(g), &written_)) return err;
+    if (OSErr err = NewArgbBuffer(WrittenWidth(g), WrittenHeight(g), &written_)) return err;
     return region_.Prepare(output_.request);
   }
 

@@ -256,7 +256,7 @@ TEST_F(BatchRun, RefusalsComeBeforeAnythingIsWritten) {
        "Error: \"out/{name}.{ext}\": {ext} in an output name needs //formats",
        1},
       {{"//formats", "webp", "/c", "png", "/w", "8", "/o", "out/{name}.{ext}", "a/p.png"},
-       "Redundant codec specification with //formats and /c",
+       "Redundant codec choice with //formats and /c",
        1},
       {{"//formats", "webp,avif", "/m", "/w", "8", "/o", "out/{name}.{ext}", "a/p.png"},
        "//formats with /m: AVIF is written upright; add //upright",

@@ -33,7 +33,7 @@ std::string UsualExtension(OSType codec) {
 // "//formats" and "//quality" with the rest of the command line.
 void CheckFormats(JobSettings& s, std::vector<Note>& notes) {
   if (!s.formats.empty() && s.codecGiven) {
-    Fail(s, notes, "Redundant codec specification with //formats and /c\n");
+    Fail(s, notes, "Redundant codec choice with //formats and /c\n");
   }
   for (const auto& [codec, quality] : s.codecQualities) {
     if (std::find(s.formats.begin(), s.formats.end(), codec) != s.formats.end()) continue;
