@@ -72,6 +72,21 @@ void LogProgram(const std::string& program) {
   close(fd);
 }
 
+namespace {
+
+int StatusOf(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+int WaitForExit(int pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return StatusOf(status);
+}
+
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd) {
   RunResult result;
   const std::string program = FindProgram(argv.at(0));
@@ -110,7 +125,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   result.peakKiB = usage.ru_maxrss;
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.status = StatusOf(status);
   int outFd = open(outPath.c_str(), O_RDONLY);
   int errFd = open(errPath.c_str(), O_RDONLY);
   if (outFd >= 0) result.out = ReadAll(outFd), close(outFd);

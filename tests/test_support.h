@@ -45,6 +45,10 @@ void LogProgram(const std::string& program);
 // Runs any program; argv[0] is the program as started.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd = "");
 
+// Waits for a child started by the test: its exit status, or 128 + the
+// signal that ended it.
+int WaitForExit(int pid);
+
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 

@@ -82,13 +82,6 @@ pid_t StartBatch(const fs::path& dir, const std::string& report, rlim_t fileLimi
   return pid;
 }
 
-int WaitFor(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 struct Fault {
   const char* what;
   std::string report;
@@ -138,7 +131,7 @@ TEST(ReportFaults, TheReportIsWholeOrTheRunSaysItIsNot) {
       }
       kill(pid, fault.signal);
     }
-    const int status = WaitFor(pid);
+    const int status = test::WaitForExit(pid);
 
     std::vector<std::string> lines;
     if (fault.report != "/dev/full") {

@@ -64,16 +64,9 @@ pid_t StartTavrel(const std::vector<std::string>& args, const fs::path& cwd, int
   return pid;
 }
 
-int WaitFor(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 // Runs the program with its standard output on fd; its exit status.
 int RunWithStdout(const std::vector<std::string>& args, const fs::path& cwd, int fd) {
-  return WaitFor(StartTavrel(args, cwd, fd));
+  return test::WaitForExit(StartTavrel(args, cwd, fd));
 }
 
 // A folder with in.png, a test pattern of the given size.
@@ -149,7 +142,7 @@ TEST_F(OutputFaults, AKillLeavesTheOldFileOrTheWholeNewOne) {
       std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
     }
     kill(pid, SIGKILL);
-    WaitFor(pid);
+    test::WaitForExit(pid);
 
     const std::vector<uint8_t> now = test::ReadFileBytes(dir_ / "out.png");
     EXPECT_TRUE(now == old || now == complete) << "round " << round << ": " << now.size();
@@ -196,7 +189,7 @@ TEST_F(OutputFaults, ASignalDuringTheWriteRemovesTheTemporary) {
     }
     ASSERT_TRUE(started()) << strsignal(signal);
     kill(pid, signal);
-    const int status = WaitFor(pid);
+    const int status = test::WaitForExit(pid);
     const std::vector<uint8_t> now = test::ReadFileBytes(dir_ / "out.png");
     EXPECT_TRUE(now == old || now == complete) << strsignal(signal);
     EXPECT_TRUE(Temporaries(dir_.path()).empty()) << strsignal(signal);
@@ -215,7 +208,7 @@ TEST_F(OutputFaults, ATemporaryLeftByAKilledRunIsSweptOnceOld) {
   while (Temporaries(dir_.path()).empty() && std::chrono::steady_clock::now() < deadline) {
   }
   kill(pid, SIGKILL);
-  WaitFor(pid);
+  test::WaitForExit(pid);
   const std::vector<std::string> left = Temporaries(dir_.path());
   ASSERT_EQ(left.size(), 1u);
   for (bool aged : {false, true}) {
@@ -251,7 +244,7 @@ TEST_F(OutputFaults, ASignalDuringABatchRemovesEveryTemporary) {
   }
   ASSERT_GT(most, 64u) << "fewer outputs written at once than the test needs";
   kill(pid, SIGTERM);
-  const int status = WaitFor(pid);
+  const int status = test::WaitForExit(pid);
   EXPECT_EQ(Temporaries(dir_.path()), std::vector<std::string>()) << most;
   EXPECT_EQ(status, 128 + SIGTERM);
 }
@@ -354,8 +347,8 @@ TEST_F(OutputFaults, TwoRunsWritingOneFileLeaveOneWholeOutput) {
   for (int round = 0; round < 3; ++round) {
     const pid_t first = StartTavrel(Job({"/w", "550"}, "out.png"), dir_.path());
     const pid_t second = StartTavrel(Job({"/w", "400"}, "out.png"), dir_.path());
-    EXPECT_EQ(WaitFor(first), 0);
-    EXPECT_EQ(WaitFor(second), 0);
+    EXPECT_EQ(test::WaitForExit(first), 0);
+    EXPECT_EQ(test::WaitForExit(second), 0);
     const std::vector<uint8_t> now = test::ReadFileBytes(dir_ / "out.png");
     EXPECT_TRUE(now == wide || now == narrow) << "round " << round << ": " << now.size();
     EXPECT_TRUE(Temporaries(dir_.path()).empty()) << "round " << round;
