@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <span>
+#include <string_view>
 
 #include "base/quiet_stderr.h"
 #include "driver/batch/batch.h"
@@ -12,6 +13,7 @@
 #include "driver/job/error_line.h"
 #include "driver/job/image_job.h"
 #include "driver/job/process_state.h"
+#include "driver/serve/serve.h"
 #include "imageio/usage.h"
 #include "metadata/dump.h"
 #include "platform/quicktime.h"
@@ -70,6 +72,27 @@ int32_t RunBatchCommand(JobSettings& settings, const BatchOptions& batch) {
   return RunBatch(plan, batch);
 }
 
+// The long option a word names ("//jobs", "--jobs", "-/jobs"), or empty.
+std::string_view LongOptionOf(std::string_view word) {
+  const bool flagStart = word.size() > 2 && (word[0] == '-' || word[0] == '/');
+  return flagStart && (word[1] == '-' || word[1] == '/') ? word.substr(2) : std::string_view();
+}
+
+// "//serve" with "//jobs N" and nothing else: every job brings its own words.
+int32_t RunServeCommand(std::span<const std::string> rest, const ScanOutcome& scan,
+                        int32_t errors) {
+  for (size_t i = 0; i < rest.size(); ++i) {
+    const std::string_view option = LongOptionOf(rest[i]);
+    if (option == "jobs") ++i;
+    if (option == "serve" || option == "jobs") continue;
+    WriteStandardError("//serve takes //jobs alone: \"" + rest[i] + "\" belongs in a job\n");
+    ++errors;
+  }
+  if (errors == 0) return RunServe(scan.batch.jobs != 0 ? scan.batch.jobs : DefaultJobs());
+  PrintUsage(Process().programName);
+  return errors;
+}
+
 }  // namespace
 
 int32_t RunDriver(const std::vector<std::string>& words) {
@@ -92,6 +115,7 @@ int32_t RunDriver(const std::vector<std::string>& words) {
   // "//version" alone answers a script's question and nothing more.
   if (scan.versionAsked && rest.size() == 1) return noErr;
 
+  if (scan.batch.serve) return RunServeCommand(rest, scan, settings.errorCount);
   if (BatchAsked(scan.batch)) return RunBatchCommand(settings, scan.batch);
 
   std::vector<Note> checkNotes;

@@ -25,21 +25,6 @@
 
 namespace {
 
-// Writes all of text; the bytes written, and errno when that is not all.
-size_t WriteAll(int fd, std::string_view text, int& error) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += size_t(n);
-  }
-  return done;
-}
-
 // Where the report lines go, one whole line at a time from any thread. The
 // first line that cannot be written ends the report: a half line is cut
 // off a regular file, no later line is written, and the run fails with
@@ -70,7 +55,7 @@ class ReportSink {
     const off_t start = lseek(fd_, 0, SEEK_CUR);
     MarkSignalNoteMidLine(true);
     int error = 0;
-    const size_t written = WriteAll(fd_, line, error);
+    const size_t written = WriteAll(fd_, line, &error);
     if (error == 0) {
       MarkSignalNoteMidLine(false);
       return;
@@ -156,39 +141,17 @@ struct BatchRun {
       report.Write(r);
     }
     if (job.settings.outputs.empty()) return;
-    for (const JobOutput& output : job.settings.outputs) {
-      const std::filesystem::path folder = std::filesystem::path(output.path).parent_path();
-      std::error_code ec;  // a folder that cannot be made fails the write, which says so
-      if (!folder.empty() && output.path != "-") std::filesystem::create_directories(folder, ec);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    const JobResult result = RunImageJob(job.settings);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::vector<ReportRecord> records;
+    const JobResult result = RunPlannedJob(job, &records);
     std::string said;  // one line for a failure all outputs share
-    for (size_t i = 0; i < job.settings.outputs.size(); ++i) {
-      const JobOutput& output = job.settings.outputs[i];
-      const OutputResult& done = result.outputs[i];
-      ReportRecord r = OutputRecord(job, output);
-      r.facts = result.facts;
-      r.seconds = seconds;
-      r.code = done.code;
-      if (done.code == noErr) {
-        struct stat status {};
-        if (output.path != "-" && stat(output.path.c_str(), &status) == 0) {
-          r.bytes = uint64_t(status.st_size);
-        }
-      } else {
-        r.status = ReportStatus::kFailed;
-        const std::string line =
-            JobErrorLine(done.code, FileForStage(done.stage, *job.settings.inputPath, output.path));
-        if (line != said) WriteStandardError(line);
-        said = line;
-        r.message = WithoutNewline(line);
+    for (size_t i = 0; i < records.size(); ++i) {
+      if (records[i].message && *records[i].message != said) {
+        said = *records[i].message;
+        WriteStandardError(said + "\n");
       }
-      report.Write(r);
+      report.Write(records[i]);
       for (const auto& [index, entry] : job.sameAs) {
-        if (index == i) report.Write(r);  // the same file, for this entry too
+        if (index == i) report.Write(records[i]);  // the same file, for this entry too
       }
     }
     if (result.code != noErr) {
@@ -208,6 +171,38 @@ struct BatchRun {
 };
 
 }  // namespace
+
+JobResult RunPlannedJob(const PlannedJob& job, std::vector<ReportRecord>* records) {
+  for (const JobOutput& output : job.settings.outputs) {
+    const std::filesystem::path folder = std::filesystem::path(output.path).parent_path();
+    std::error_code ec;  // a folder that cannot be made fails the write, which says so
+    if (!folder.empty() && output.path != "-") std::filesystem::create_directories(folder, ec);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  JobResult result = RunImageJob(job.settings);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  for (size_t i = 0; i < job.settings.outputs.size(); ++i) {
+    const JobOutput& output = job.settings.outputs[i];
+    const OutputResult& done = result.outputs[i];
+    ReportRecord r = OutputRecord(job, output);
+    r.facts = result.facts;
+    r.seconds = seconds;
+    r.code = done.code;
+    if (done.code == noErr) {
+      struct stat status {};
+      if (output.path != "-" && stat(output.path.c_str(), &status) == 0) {
+        r.bytes = uint64_t(status.st_size);
+      }
+    } else {
+      r.status = ReportStatus::kFailed;
+      r.message = WithoutNewline(
+          JobErrorLine(done.code, FileForStage(done.stage, *job.settings.inputPath, output.path)));
+    }
+    records->push_back(std::move(r));
+  }
+  return result;
+}
 
 // Two: on two cores, 120 JPEGs of 1600x1200 to 256 px take 0.84 s with two
 // jobs against 1.13 s with one and 1.06 s with four, and two jobs peak at
@@ -261,5 +256,6 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
     WriteStandardError(JobErrorLine(err, *batch.reportTarget));
     return err;
   }
+  if (batch.keepGoing) return noErr;  // the report and the error lines tell of the inputs
   return plan.manyInputs ? run.failedInputs.load() : run.firstCode.load();
 }

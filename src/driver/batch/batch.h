@@ -51,8 +51,15 @@ BatchPlan PlanBatch(JobSettings& settings, const BatchOptions& batch, std::vecto
 
 // Runs the plan: error lines to the standard error as a single run prints
 // them, report lines as outputs finish. Returns with many inputs the number
-// of inputs that failed, else the job's code (0 on success).
+// of inputs that failed, else the job's code (0 on success); under
+// "//keep-going" 0 for those, so that only a failure of the run itself (the
+// report) is the exit status.
 int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch);
+
+// Runs one planned job (its output folders made first) and gives a
+// record per output, in the settings' order, each failed one with its
+// error line as its message; nothing is printed.
+JobResult RunPlannedJob(const PlannedJob& job, std::vector<ReportRecord>* records);
 
 // Inputs at a time without "//jobs".
 int32_t DefaultJobs();

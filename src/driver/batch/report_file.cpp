@@ -23,3 +23,17 @@ int32_t OpenReportFile(const std::string& path, int* opened) {
   *opened = fd;
   return noErr;
 }
+
+size_t WriteAll(int fd, std::string_view text, int* error) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = n < 0 ? errno : ENOSPC;
+      break;
+    }
+    done += size_t(n);
+  }
+  return done;
+}

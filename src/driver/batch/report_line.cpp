@@ -106,6 +106,7 @@ std::string DecodeScale(int32_t scale) {
 
 std::string ReportLine(const ReportRecord& r) {
   JsonObject line;
+  if (r.id) line.Number("id", *r.id);
   line.Number("version", kReportVersion);
   r.input ? line.String("input", *r.input) : line.Null("input");
   r.output ? line.String("output", *r.output) : line.Null("output");

@@ -16,6 +16,7 @@ constexpr int32_t kReportVersion = 1;
 enum class ReportStatus { kOk, kFailed, kSkipped, kInterrupted };
 
 struct ReportRecord {
+  std::optional<int64_t> id;          // a worker's job, its first field; none in a report
   std::optional<std::string> input;   // none on the line that says the run was interrupted
   std::optional<std::string> output;  // none for an input that failed before naming one
   ReportStatus status = ReportStatus::kOk;

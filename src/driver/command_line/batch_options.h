@@ -1,6 +1,6 @@
 // What the command line asks of a run over many inputs or many sizes:
 // "//sizes", "//each", "//inputs", "//jobs", "//shard", "//skip-existing",
-// "//report". A command line without any of them is one job as it always
+// "//report", "//keep-going". A command line without any of them is one job as it always
 // was.
 #pragma once
 
@@ -24,6 +24,10 @@ struct BatchOptions {
   bool sizesGiven = false;
   bool formatsGiven = false;    // "//formats" (the list is the job's)
   bool qualitiesGiven = false;  // "//quality", refused without "//formats"
+  // "//keep-going": inputs that fail are reported and said, but the exit
+  // status tells only of the run itself (driver/batch/batch.h).
+  bool keepGoing = false;
+  bool serve = false;  // "//serve": jobs from the standard input (driver/serve/serve.h)
 };
 
 // "//each" or "//inputs": the inputs come from a list, each failing alone.
@@ -39,5 +43,5 @@ inline bool OutputIsTemplate(const BatchOptions& b) {
 // Any of the options: the run goes through the batch (driver/batch.h).
 inline bool BatchAsked(const BatchOptions& b) {
   return OutputIsTemplate(b) || b.jobs != 0 || b.shardCount != 1 || b.skipExisting ||
-         b.reportTarget.has_value() || b.qualitiesGiven;
+         b.reportTarget.has_value() || b.qualitiesGiven || b.keepGoing;
 }

@@ -278,6 +278,8 @@ class Scanner {
   void InputsFile(const std::string&, Words w) { out_.batch.inputsFile = w[0]; }
   void SkipExisting(const std::string&, Words) { out_.batch.skipExisting = true; }
   void Report(const std::string&, Words w) { out_.batch.reportTarget = w[0]; }
+  void KeepGoing(const std::string&, Words) { out_.batch.keepGoing = true; }
+  void Serve(const std::string&, Words) { out_.batch.serve = true; }
   void Version(const std::string&, Words) {
     out_.notes.push_back({NoteKind::kVersion, {}});
     out_.versionAsked = true;
@@ -456,6 +458,8 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"version", 0, WhenMissing::kSkip, &Scanner::Version},
     {"json", 0, WhenMissing::kSkip, &Scanner::Json},
     {"crop", 1, WhenMissing::kSkip, &Scanner::Crop},
+    {"keep-going", 0, WhenMissing::kSkip, &Scanner::KeepGoing},
+    {"serve", 0, WhenMissing::kSkip, &Scanner::Serve},
 };
 
 void Scanner::LongOption(const std::string& name) {
