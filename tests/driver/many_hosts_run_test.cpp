@@ -64,6 +64,37 @@ std::string ReadmeBlock(const std::string& language) {
   return text.substr(start + fence.size(), end - start - fence.size());
 }
 
+// The Containerfile at the repository's root, by instruction: its
+// arguments, continued lines joined; RUN's commands each an entry of its own.
+std::map<std::string, std::string> ContainerfileInstructions(
+    std::vector<std::string>* commands = nullptr) {
+  std::map<std::string, std::string> instructions;
+  std::istringstream lines(ReadText(fs::path(TAVREL_README).parent_path() / "Containerfile"));
+  std::string whole;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    if (!line.empty() && line.back() == '\\') {
+      whole += line.substr(0, line.size() - 1);
+      continue;
+    }
+    whole += line;
+    const size_t space = whole.find(' ');
+    const std::string name = whole.substr(0, space);
+    const std::string rest = space == std::string::npos ? "" : whole.substr(space + 1);
+    instructions[name] = rest;
+    for (size_t from = 0; name == "RUN" && commands != nullptr && from < rest.size();) {
+      const size_t to = std::min(rest.find("&&", from), rest.size());
+      std::string command = rest.substr(from, to - from);
+      command.erase(0, command.find_first_not_of(' '));
+      command.erase(command.find_last_not_of(' ') + 1);
+      commands->push_back(command);
+      from = to + 2;
+    }
+    whole.clear();
+  }
+  return instructions;
+}
+
 // The manual page's example block holding text, its lines as sh reads them.
 std::string ManPageBlock(const std::string& text) {
   const fs::path page = fs::path(TAVREL_README).parent_path() / "doc/tavrel.1";
@@ -160,16 +191,6 @@ std::vector<int> FreePorts(int count) {
   }
   for (int s : sockets) close(s);
   return ports;
-}
-
-// The entries of a folder; none when it does not exist.
-std::set<std::string> Entries(const fs::path& folder) {
-  std::set<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(folder, ec)) {
-    names.insert(entry.path().filename().string());
-  }
-  return names;
 }
 
 // Where sshd cannot run the test is skipped, except where it must run (CI
@@ -288,46 +309,47 @@ class ManyHosts : public ::testing::Test {
 };
 
 TEST_F(ManyHosts, ParallelRecipeReturnsTheSingleRunsBytesAndCleansUp) {
-  std::string line = ReadmeLine("parallel --sshlogin host1,host2 ");
+  std::string line = ReadmeLine("parallel --sshlogin :,host1,host2 ");
   ASSERT_FALSE(line.empty()) << "the README's parallel line is gone";
   // The single runs below are the recipe's.
   ASSERT_NE(line.find(" tavrel //web /w 256 /o {.}-256.jpg {} "), std::string::npos) << line;
-  // One job slot a host, so that four inputs keep both busy.
-  std::string logins;
+  // One job slot a host, this one too, so that four inputs keep all busy.
+  std::string logins = "1/:";
   for (int port : ports_) {
-    if (!logins.empty()) logins += ",";
-    logins +=
-        "1/ssh -F " + (dir_ / "ssh_config").string() + " -p " + std::to_string(port) + " 127.0.0.1";
+    logins += ",1/ssh -F " + (dir_ / "ssh_config").string() + " -p " + std::to_string(port) +
+              " 127.0.0.1";
   }
-  line.replace(line.find("host1,host2"), 11, "'" + logins + "'");
+  line.replace(line.find(":,host1,host2"), 13, "'" + logins + "'");
 
-  const fs::path work = dir_ / "work", home = dir_ / "home";
+  // The recipe runs below the home parallel sees, here a folder of the
+  // test's; the hosts, on this machine, work in the folder of that name
+  // below the login's real home, which the cleanup must take away again.
+  const fs::path home = dir_ / "home";
+  const std::string name = "tavrel-parallel-" + dir_.path().filename().string();
+  const fs::path work = home / name;
+  const fs::path remote = fs::path(getpwuid(geteuid())->pw_dir) / name;
   fs::create_directories(work);
-  fs::create_directories(home);
   const std::vector<std::string> inputs = {"codecs/gradient_baseline.jpg",
                                            "codecs/gradient_progressive.jpg",
                                            "orientation/portrait_6.jpg", "exif/Canon_40D.jpg"};
   for (const std::string& input : inputs) {
     fs::copy_file(test::DataPath(input), work / fs::path(input).filename());
   }
-  // "--workdir ..." is a folder of its own under the login's home's
-  // .parallel/tmp, which --cleanup empties and parallel then removes.
-  const fs::path remoteTmp = fs::path(getpwuid(geteuid())->pw_dir) / ".parallel/tmp";
-  const std::set<std::string> before = Entries(remoteTmp);
 
   test::LogProgram(test::FindProgram("parallel"));  // started by sh, and starting these
   test::LogProgram(test::FindProgram("ssh"));
   test::LogProgram(test::FindProgram("rsync"));
-  // A home of its own for parallel's local files, so that the remote one
-  // holds only what the jobs made.
   const test::RunResult run =
-      test::RunProgram({"env", "HOME=" + home.string(), "sh", "-c", line}, work.string());
+      test::RunProgram({"env", "HOME=" + home.string(),
+                        "PATH=" + ProgramFolder() + ":" + std::getenv("PATH"), "sh", "-c", line},
+                       work.string());
   ASSERT_EQ(run.status, 0) << line << "\n" << run.err;
 
   for (const std::string& input : inputs) {
     const std::string stem = fs::path(input).stem().string();
     const fs::path returned = work / (stem + "-256.jpg");
     ASSERT_TRUE(fs::exists(returned)) << returned << " did not come back\n" << run.err;
+    EXPECT_TRUE(fs::exists(work / fs::path(input).filename())) << input << " was cleaned up";
     const test::RunResult single =
         test::RunTavrel({"//web", "/w", "256", "/o", dir_ / "single.jpg", test::DataPath(input)});
     ASSERT_EQ(single.status, 0) << single.err;
@@ -337,12 +359,12 @@ TEST_F(ManyHosts, ParallelRecipeReturnsTheSingleRunsBytesAndCleansUp) {
     ExpectUprightAndNotEnlarged(work / (fs::path(source.data).stem().string() + "-256.jpg"),
                                 source.width, source.height);
   }
-  // parallel removes the last job's remote folder over a connection of its
+  // parallel removes the last job's remote files over a connection of its
   // own that may still be closing when it exits: wait for it a while.
-  for (int tries = 0; tries < 100 && Entries(remoteTmp) != before; ++tries) {
+  for (int tries = 0; tries < 100 && fs::exists(remote); ++tries) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  EXPECT_EQ(Entries(remoteTmp), before) << "--cleanup left " << remoteTmp << " changed";
+  EXPECT_FALSE(fs::exists(remote)) << "--cleanup left " << remote;
   for (int port : ports_) {
     EXPECT_NE(ReadText(Log(port)).find("Accepted publickey"), std::string::npos)
         << "no job ran on the host at port " << port;
@@ -374,7 +396,8 @@ pod = body["template"]["spec"]
 volumes = [v["name"] for v in pod["volumes"] if "persistentVolumeClaim" in v]
 for value in (job["apiVersion"], job["kind"], body["completionMode"], body["completions"],
               body["parallelism"], pod["restartPolicy"], " ".join(container["command"]),
-              mount["mountPath"], mount["name"] in volumes, args):
+              mount["mountPath"], mount["name"] in volumes, container["image"],
+              pod["securityContext"]["runAsUser"], args):
     print(value)
 )";
   const test::RunResult parsed =
@@ -383,14 +406,18 @@ for value in (job["apiVersion"], job["kind"], body["completionMode"], body["comp
   std::vector<std::string> fields;
   std::istringstream lines(parsed.out);
   for (std::string line; std::getline(lines, line);) fields.push_back(line);
-  ASSERT_EQ(fields.size(), 10u) << parsed.out;
+  ASSERT_EQ(fields.size(), 12u) << parsed.out;
   EXPECT_EQ(fields[0], "batch/v1");
   EXPECT_EQ(fields[1], "Job");
   EXPECT_EQ(fields[2], "Indexed");
   EXPECT_EQ(fields[5], "Never");  // an Indexed Job's pods may not restart Always
   EXPECT_EQ(fields[6], "sh -c");
   EXPECT_EQ(fields[8], "True") << "the mount is no volume of the pod";
-  std::string args = fields[9];
+  // The image the README builds from the Containerfile, as the user it runs as.
+  const std::string build = ReadmeLine("podman build -f Containerfile -t ");
+  EXPECT_EQ(build, "podman build -f Containerfile -t " + fields[9] + " build");
+  EXPECT_EQ(ContainerfileInstructions()["USER"], fields[10] + ":" + fields[10]);
+  std::string args = fields[11];
   std::smatch shard;
   ASSERT_TRUE(
       std::regex_search(args, shard, std::regex(R"(//shard \$JOB_COMPLETION_INDEX/(\d+) )")))
@@ -398,8 +425,13 @@ for value in (job["apiVersion"], job["kind"], body["completionMode"], body["comp
   const int completions = std::stoi(fields[3]);
   EXPECT_EQ(shard[1].str(), fields[3]) << "the shards' count is not the completions";
   EXPECT_LE(std::stoi(fields[4]), completions);
+  std::smatch report;
+  ASSERT_TRUE(std::regex_search(args, report, std::regex(R"(//report (\S+) )"))) << args;
+  const std::string mount = fields[7] + "/";
+  ASSERT_EQ(report[1].str().rfind(mount, 0), 0u) << "the report is not on the volume";
 
-  // The volume, here a folder: a listing of more inputs than pods.
+  // The volume, here a folder: a listing of more inputs than pods, one of
+  // them damaged.
   const fs::path data = dir / "data";
   fs::create_directories(data / "in");
   std::set<std::string> listed;
@@ -416,8 +448,11 @@ for value in (job["apiVersion"], job["kind"], body["completionMode"], body["comp
     listed.insert(input.string());
     listing += input.string() + "\n";
   }
+  const std::string damaged = (data / "in" / "damaged.png").string();
+  WriteText(damaged, "no image\n");
+  listed.insert(damaged);
+  listing += damaged + "\n";
   WriteText(data / "list.txt", listing);
-  const std::string mount = fields[7] + "/";
   for (size_t at = args.find(mount); at != std::string::npos; at = args.find(mount, at)) {
     args.replace(at, mount.size(), data.string() + "/");
     at += data.string().size() + 1;
@@ -428,21 +463,78 @@ for value in (job["apiVersion"], job["kind"], body["completionMode"], body["comp
     const test::RunResult pod =
         test::RunProgram({"env", "JOB_COMPLETION_INDEX=" + std::to_string(index),
                           "PATH=" + ProgramFolder() + ":" + std::getenv("PATH"), "sh", "-c", args});
-    ASSERT_EQ(pod.status, 0) << args << "\n" << pod.err;
-    std::istringstream report(pod.out);
-    for (std::string line; std::getline(report, line);) {
-      EXPECT_EQ(Field(line, "status"), "ok") << line;
-      EXPECT_TRUE(fs::exists(Field(line, "output"))) << line;
-      shardsOf[Field(line, "input")].insert(index);
+    ASSERT_EQ(pod.status, 0) << args << "\n" << pod.err;  // whatever its inputs did
+    EXPECT_EQ(pod.out, "") << "the pod's log holds report lines";
+    std::istringstream lines(ReadText(data / "reports" / (std::to_string(index) + ".jsonl")));
+    for (std::string line; std::getline(lines, line);) {
+      const std::string input = Field(line, "input");
+      EXPECT_EQ(Field(line, "status"), input == damaged ? "failed" : "ok") << line;
+      if (input != damaged) {
+        EXPECT_TRUE(fs::exists(Field(line, "output"))) << line;
+      }
+      shardsOf[input].insert(index);
     }
   }
-  std::set<std::string> written;
+  std::set<std::string> reported;
   for (const auto& [input, pods] : shardsOf) {
-    written.insert(input);
+    reported.insert(input);
     EXPECT_EQ(pods.size(), 1u) << input << " is in more than one shard";
   }
-  EXPECT_EQ(written, listed);
+  EXPECT_EQ(reported, listed);
   ExpectRecipeOutputs(data / "out");
+}
+
+// The image cannot be built here (no registry): each step is checked
+// instead. Its base is the Debian release this package is built on; it
+// copies the .deb that cpack makes from this build, by its name; every
+// command it runs is in a package every Debian image holds (priority
+// required), and it installs the file it copied.
+TEST(Containerfile, EveryStepHoldsForThePackageThisBuildMakes) {
+  std::vector<std::string> commands;
+  std::map<std::string, std::string> step = ContainerfileInstructions(&commands);
+  std::string codename;
+  std::istringstream release(ReadText("/etc/os-release"));
+  for (std::string line; std::getline(release, line);) {
+    if (line.rfind("VERSION_CODENAME=", 0) == 0) codename = line.substr(17);
+  }
+  ASSERT_FALSE(codename.empty());
+  EXPECT_TRUE(step["FROM"] == "debian:" + codename ||
+              step["FROM"] == "debian:" + codename + "-slim")
+      << step["FROM"];
+
+  test::TempDir scratch;
+  const std::string config = ProgramFolder() + "/CPackConfig.cmake";
+  const test::RunResult packed =
+      test::RunProgram({"cpack", "-G", "DEB", "--config", config, "-B", scratch.path().string()});
+  ASSERT_EQ(packed.status, 0) << packed.out << packed.err;
+  std::string deb;
+  for (const auto& entry : fs::directory_iterator(scratch.path())) {
+    if (entry.path().extension() == ".deb") deb = entry.path().filename().string();
+  }
+  ASSERT_FALSE(deb.empty()) << packed.out;
+  EXPECT_EQ(step["COPY"], deb + " /tmp/") << "the Containerfile copies another package";
+  const test::RunResult contents = test::RunProgram({"dpkg-deb", "-c", (scratch / deb).string()});
+  EXPECT_NE(contents.out.find(" ./usr/bin/tavrel\n"), std::string::npos) << contents.out;
+  EXPECT_EQ(step["ENTRYPOINT"], R"(["tavrel"])");
+
+  ASSERT_FALSE(commands.empty());
+  EXPECT_NE(std::find(commands.begin(), commands.end(),
+                      "apt-get install -y --no-install-recommends /tmp/" + deb),
+            commands.end());
+  for (const std::string& command : commands) {
+    // Found by the name its package installs it under (/bin or /usr/bin).
+    const std::string name = command.substr(0, command.find(' '));
+    test::RunResult owner;
+    for (const char* folder : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/"}) {
+      owner = test::RunProgram({"dpkg-query", "-S", folder + name});
+      if (owner.status == 0) break;
+    }
+    ASSERT_EQ(owner.status, 0) << name << " is in no package";
+    const std::string package = owner.out.substr(0, owner.out.find(':'));
+    const test::RunResult priority =
+        test::RunProgram({"dpkg-query", "-W", "-f=${Priority}", package});
+    EXPECT_EQ(priority.out, "required") << command << ": " << package << " is not in every image";
+  }
 }
 
 // The recipes for one host: each line as written, tavrel found on PATH,
