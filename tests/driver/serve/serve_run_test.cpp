@@ -105,6 +105,18 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
   EXPECT_FALSE(fs::exists(dir / "x.jpg"));
 }
 
+// Words beside "//serve" and "//jobs N" belong in the jobs: each refused,
+// nothing run.
+TEST(Serve, CommandLineTakesJobsAlone) {
+  const test::RunResult run = test::RunTavrel({"//serve", "//jobs", "2", "/w", "3"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err.rfind("//serve takes //jobs alone: \"/w\" belongs in a job\n"
+                          "//serve takes //jobs alone: \"3\" belongs in a job\n\nUsage: ",
+                          0),
+            0u)
+      << run.err;
+}
+
 // A job that would write the file a running job reads fails alone, naming
 // it; the running job and the ones after are not disturbed.
 TEST(Serve, JobWritingWhatARunningJobReadsFailsAlone) {
