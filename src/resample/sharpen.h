@@ -20,7 +20,7 @@ constexpr int32_t kSharpenLeast = 3;
 constexpr int32_t kSharpenMost = 4 * kSharpenOne;
 // "//sharpen" without an amount: what brings the peers' sharpness back
 // after a strong shrink (bench/sharpen.py measures it).
-constexpr int32_t kSharpenDefault = kSharpenOne / 2;
+constexpr int32_t kSharpenDefault = 31;  // 0.12
 
 // Luma times 256 (weights 77, 150, 29 of red, green, blue; grey as it is)
 // of width pixels of a class.
