@@ -368,6 +368,7 @@ OSErr PrepareResample(const ResampleRequest& request, PreparedResamplePtr* prepa
       window.height > destination.height - window.top) {
     return paramErr;
   }
+  if (request.sharpen < 0 || request.sharpen > kSharpenMost) return paramErr;
 
   PreparedResamplePtr p(new (std::nothrow) PreparedResample);
   if (p == nullptr) return memFullErr;

@@ -15,8 +15,9 @@
 
 // The amount in 1/256: 256 adds the detail once.
 constexpr int32_t kSharpenOne = 256;
-// The amounts a command line may ask for: 0.01 to 4.
-constexpr int32_t kSharpenLeast = 3;
+// The amounts a command line may ask for: 0.01 to 4; a resize takes 0 to
+// kSharpenMost in 1/256.
+constexpr double kSharpenLeastAmount = 0.01;
 constexpr int32_t kSharpenMost = 4 * kSharpenOne;
 // "//sharpen" without an amount: what brings the peers' sharpness back
 // after a strong shrink (bench/sharpen.py measures it).

@@ -293,7 +293,7 @@ class Scanner {
     if (next_ >= words_.size() || !IsPlainDecimal(words_[next_])) return;
     const std::string& word = words_[next_++];
     const double amount = ReadDecimal(word);
-    if (!(amount >= 0.01 && amount <= double(kSharpenMost) / kSharpenOne)) {
+    if (!(amount >= kSharpenLeastAmount && amount <= double(kSharpenMost) / kSharpenOne)) {
       BadArgument(name, word);
       s_.sharpen = 0;
       return;
