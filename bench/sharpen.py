@@ -13,7 +13,8 @@ output, on its luma (Rec. 601):
 Then the time of J1 (a 6000x4000 JPEG q90 -> 1500x1000 JPEG q75) without
 and with //sharpen, taken in turn: the best and the median of 15 runs, wall
 and CPU.
-Writes crops (nearest-neighbour x3) of the first photo into bench/sharpen/.
+Writes crops (nearest-neighbour x3) of the first three photos into
+bench/sharpen/crops-N.png.
 
 Usage: bench/sharpen.py TAVREL PHOTO...   (needs python3 and ImageMagick 6)
 """
@@ -146,10 +147,10 @@ def main():
                 over, halo = overshoot(image, reference)
                 rows.setdefault(name, []).append((lap, over, halo))
                 print(f"  {name:22} laplacian {lap:6.2f}  overshoot {over:5.3f}  halo% {halo:5.2f}")
-            if n == 0:
+            if n < 3:
                 names = ["tavrel", "tavrel //sharpen 0.12", "tavrel //sharpen 0.5", "vipsthumbnail",
                          "ImageMagick"] + (["sharp"] if "sharp" in outs else [])
-                crops(outs, names, width, height, os.path.join(HERE, "sharpen", "crops.png"))
+                crops(outs, names, width, height, os.path.join(HERE, "sharpen", f"crops-{n + 1}.png"))
                 print("  crops, left to right: " + ", ".join(names))
             sizes = []
             for extra in ([], ["//sharpen"]):
