@@ -66,7 +66,7 @@ PixelRect ChangedRegionResize::Resize(const PixelRect& changed) {
   from.AttachWhole(source, true);
   RowBand to;
   to.AttachWhole(SubView(PixelViewOf(resized_.get()), AsRect(region)), false);
-  FinishDestinationRows(&to, flattenOnto_);
+  FinishDestinationRows(&to, flattenOnto_, nullptr);
   RunPreparedResampleRegion(resize_.get(), region, &from, &to);
   return AsRect(region);
 }

@@ -17,7 +17,8 @@ ResampleRequest ResampleRequestFor(const ResizeRequest& request, const ImageShap
           {g.fullWidth, g.fullHeight, request.destinationFormat},
           {g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight},
           samples,
-          FilterOf(request)};
+          FilterOf(request),
+          request.sharpen};
 }
 
 bool UprightInPlace(int32_t orientation) {
@@ -41,8 +42,17 @@ void SwapWideRows(RowBand* rows) {
   if (rows->PixelSize() > 32) rows->SetPrepare(SwapSampleBytesRows);
 }
 
-void FinishDestinationRows(RowBand* rows, int32_t flattenOnto) {
+void FinishDestinationRows(RowBand* rows, int32_t flattenOnto, PlaceholderSums* placeholder) {
   SwapWideRows(rows);
+  // Each step is put before those already set: the sums see the flattened
+  // colours in the machine's order.
+  if (placeholder != nullptr) {
+    rows->SetPrepare(
+        [next = rows->GetPrepare(), placeholder](const RowBand& band, int64_t from, int64_t end) {
+          placeholder->AddRows(band, from, end);
+          if (next) next(band, from, end);
+        });
+  }
   if (flattenOnto < 0 || !FlattensFormat(rows->PixelFormat())) return;
   rows->SetPrepare([next = rows->GetPrepare(), rgb = uint32_t(flattenOnto)](
                        const RowBand& band, int64_t from, int64_t end) {
@@ -59,7 +69,7 @@ void ResizePicture(PreparedResample* resize, const PixelView& source, const Pixe
   from.AttachWhole(source, true);
   RowBand to;
   to.AttachWhole(window, false);
-  FinishDestinationRows(&to, flattenOnto);
+  FinishDestinationRows(&to, flattenOnto, nullptr);
   RunPreparedResample(resize, &from, &to, 0);
 }
 

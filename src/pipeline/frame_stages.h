@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "base/pixel_view.h"
+#include "pipeline/placeholder.h"
 #include "pipeline/resize_request.h"
 #include "resample/resample.h"
 #include "stream/row_band.h"
@@ -36,9 +37,9 @@ void SwapWideRows(RowBand* rows);
 
 // The destination's rows as an encoder reads them, prepared as they are
 // published: transparency flattened onto flattenOnto (0xRRGGBB, -1 for
-// none) on the machine's samples, then 16-bit samples put in the stored
-// order.
-void FinishDestinationRows(RowBand* rows, int32_t flattenOnto);
+// none) on the machine's samples, added to the placeholder's sums (when
+// given), then 16-bit samples put in the stored order.
+void FinishDestinationRows(RowBand* rows, int32_t flattenOnto, PlaceholderSums* placeholder);
 
 // One picture resized by a prepared resize, from a whole source (its
 // samples in native order) into the whole window, and finished as

@@ -117,7 +117,7 @@ OSErr Resize(const MapResize& m, const ResizeRequest& resize, UniqueGWorld* map)
   filter.space = FilterSpace{};
   PreparedResamplePtr prepared;
   if (OSErr err =
-          PrepareResample({m.from, m.to, m.window, SourceSamples::kStored, filter}, &prepared)) {
+          PrepareResample({m.from, m.to, m.window, SourceSamples::kStored, filter, 0}, &prepared)) {
     return err;
   }
   UniqueGWorld resized;

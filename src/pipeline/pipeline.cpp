@@ -323,8 +323,7 @@ int32_t Pipeline::AllocateWholeDestination(Output& out) {
     return err;
   }
   out.destination.AttachWhole(PixelViewOf(out.destinationBuffer), false);
-  FinishDestinationRows(&out.destination, out.request.flattenOnto);
-  return noErr;
+  return FinishRows(out);
 }
 
 int32_t Pipeline::AllocateDestination(int32_t output) {
@@ -336,8 +335,27 @@ int32_t Pipeline::AllocateDestination(int32_t output) {
     return err;
   }
   out.destinationStreams = true;
-  FinishDestinationRows(&out.destination, out.request.flattenOnto);
+  return FinishRows(out);
+}
+
+int32_t Pipeline::FinishRows(Output& out) {
+  PlaceholderSums* sums = nullptr;
+  if (out.request.placeholder) {
+    out.placeholder = std::make_unique<PlaceholderSums>();
+    const OutputGeometry& g = out.Geometry();
+    if (const OSErr err = out.placeholder->Prepare(g.windowWidth, g.windowHeight,
+                                                   out.request.destinationFormat, g.quarterTurns)) {
+      return err;
+    }
+    sums = out.placeholder.get();
+  }
+  FinishDestinationRows(&out.destination, out.request.flattenOnto, sums);
   return noErr;
+}
+
+Placeholder Pipeline::PlaceholderOf(int32_t output) const {
+  const Output& out = *outputs_[size_t(output)];
+  return out.placeholder != nullptr ? out.placeholder->Result() : Placeholder{};
 }
 
 int32_t Pipeline::Resample(int32_t output) {

@@ -28,6 +28,7 @@
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
+#include "pipeline/placeholder.h"
 #include "pipeline/resize_request.h"
 #include "platform/graphics_import.h"
 #include "platform/gworld.h"
@@ -104,6 +105,10 @@ class Pipeline {
   int32_t Export(int32_t output, const ExportSettings& settings, UserData ud,
                  const std::string& outputPath, std::function<OSErr()> beforeWrite);
 
+  // Once the output is exported, when its request asked for one: its
+  // placeholder, from the rows the encoder read.
+  Placeholder PlaceholderOf(int32_t output) const;
+
  private:
   // One output's own stages.
   struct Output {
@@ -123,6 +128,7 @@ class Pipeline {
     RowBand destination;
     bool destinationStreams = false;  // a ring the encoder follows
     std::thread resampler;
+    std::unique_ptr<PlaceholderSums> placeholder;  // when the request asks
   };
 
   // What every output shares: the source's orientation and the options.
@@ -132,6 +138,8 @@ class Pipeline {
   // Rows the destination holds: a ring's, or the height when it is whole.
   int32_t DestinationRows(const Output& out) const;
   int32_t AllocateWholeDestination(Output& out);
+  // The destination's finishing steps (FinishDestinationRows).
+  int32_t FinishRows(Output& out);
   bool DestinationFits(const Output& out) const;
   void PrepareResize(Output& out, OSType storedFormat, bool converted);
   void PrepareResizes(OSType storedFormat, bool converted);

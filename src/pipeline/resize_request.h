@@ -21,4 +21,9 @@ struct ResizeRequest {
   // The colour (0xRRGGBB) the resized picture's transparency is flattened
   // onto before it is encoded (pipeline/flatten_rows.h); -1 for none.
   int32_t flattenOnto = -1;
+  // The resized picture sharpened by this amount in 1/256 before it is
+  // finished (resample/sharpen.h); 0 for none.
+  int32_t sharpen = 0;
+  // Whether the output's placeholder is worked out (pipeline/placeholder.h).
+  bool placeholder = false;
 };

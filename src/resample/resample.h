@@ -97,6 +97,9 @@ struct ResampleRequest {
   OutputWindow window;     // the part of it that is made
   SourceSamples samples;
   ResampleFilter filter;
+  // The made rows sharpened (resample/sharpen.h) by this amount in 1/256
+  // as they are made, before anyone reads them; 0 leaves them as filtered.
+  int32_t sharpen;
 };
 
 // What ResampleGWorld does up to the first row, with the same results.

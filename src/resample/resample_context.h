@@ -37,6 +37,9 @@ struct RowStreams {
   int64_t fetches = 0;
   int32_t released = 0;  // rows let go so far
   int32_t reader = 0;    // which of the source's readers this resize is
+  // Rows made go here first, when they are sharpened, and reach the
+  // destination a row later.
+  class SharpenRing* sharpen = nullptr;
 };
 
 // Address of the first pixel of a source or destination row.

@@ -17,6 +17,7 @@
 #include "resample/resample.h"
 #include "resample/resampler_seam.h"
 #include "resample/row_procs.h"
+#include "resample/sharpen.h"
 #include "stream/row_band.h"
 
 namespace {
@@ -103,8 +104,36 @@ const uint8_t* StreamSourceRow(const ResampleContext* c, int32_t row) {
   return s->source->RowToRead(row);
 }
 
+// Row y of the sharpened picture into the destination, rows above it final.
+void PublishSharpened(RowBand* destination, const SharpenRing& ring, int32_t y) {
+  destination->Publish(y);
+  ring.Sharpen(y, destination->RowToWrite(y));
+}
+
+// Rows go to the ring, each sharpened once the row below it is made: when
+// row y is asked for, row y - 2 has every neighbour. After a stop nothing
+// more is sharpened.
+uint8_t* SharpenedDestinationRow(const ResampleContext* c, int32_t row) {
+  RowStreams* s = c->streams;
+  SharpenRing& ring = *s->sharpen;
+  const bool stopped = s->source->Stopped() || s->destination->Stopped();
+  if (row == kEndOfRowsMark) {
+    const int32_t last = ring.Height() - 1;
+    if (stopped) return nullptr;
+    ring.Written(last);
+    if (last > 0) PublishSharpened(s->destination, ring, last - 1);
+    PublishSharpened(s->destination, ring, last);
+    s->destination->Publish(ring.Height());
+    return nullptr;
+  }
+  if (row > 0 && !stopped) ring.Written(row - 1);
+  if (row > 1 && !stopped) PublishSharpened(s->destination, ring, row - 2);
+  return ring.RowFor(row);
+}
+
 // Rows before the one asked for are final.
 uint8_t* StreamDestinationRow(const ResampleContext* c, int32_t row) {
+  if (c->streams->sharpen != nullptr) return SharpenedDestinationRow(c, row);
   RowBand* destination = c->streams->destination;
   if (row == kEndOfRowsMark) {
     // After a stop the rows below were never written: they are not
@@ -290,6 +319,7 @@ struct PreparedResample {
   RowStreams streams;
   std::vector<int32_t> keepFrom;  // per fetch: the first row still needed
   int32_t sourceRowsHeld = 0;
+  std::unique_ptr<SharpenRing> sharpen;  // when the rows are sharpened
 };
 
 void PreparedResampleDeleter::operator()(PreparedResample* prepared) const {
@@ -338,6 +368,7 @@ OSErr PrepareResample(const ResampleRequest& request, PreparedResamplePtr* prepa
       window.height > destination.height - window.top) {
     return paramErr;
   }
+  if (request.sharpen < 0 || request.sharpen > kSharpenMost) return paramErr;
 
   PreparedResamplePtr p(new (std::nothrow) PreparedResample);
   if (p == nullptr) return memFullErr;
@@ -377,6 +408,10 @@ OSErr PrepareResample(const ResampleRequest& request, PreparedResamplePtr* prepa
   context.tablesBuilt = true;
   try {
     PlanSourceRows(p.get());
+    if (request.sharpen != 0) {
+      p->sharpen =
+          std::make_unique<SharpenRing>(toClass, window.width, window.height, request.sharpen);
+    }
   } catch (const std::bad_alloc&) {
     return memFullErr;
   }
@@ -405,6 +440,7 @@ void RunPreparedResample(PreparedResample* prepared, RowBand* source, RowBand* d
   streams.fetches = 0;
   streams.released = 0;
   streams.reader = sourceReader;
+  streams.sharpen = prepared->sharpen.get();
   // The sizes were laid out when the block was sized: this call cannot fail.
   const OSErr err =
       Resample(&context, prepared->horizontal, prepared->vertical, prepared->block.get());
@@ -427,6 +463,8 @@ const ResampleContext* PreparedContext(const PreparedResample* prepared) {
 void RunPreparedResampleRegion(PreparedResample* prepared, const OutputWindow& region,
                                RowBand* source, RowBand* destination) {
   const ResampleContext& whole = prepared->context;
+  // A part's sharpening would need its neighbours' unsharpened rows.
+  assert(prepared->sharpen == nullptr);
   assert(source->IsWhole());
   assert(region.left >= 0 && region.top >= 0 && region.width >= 1 && region.height >= 1 &&
          region.left + region.width <= whole.destinationWidth &&
@@ -472,7 +510,8 @@ OSErr ResampleGWorld(GWorldPtr source, GWorldPtr destination, const ResampleFilt
                            to,
                            {0, 0, to.width, to.height},
                            SourceSamples::kStored,
-                           filter},
+                           filter,
+                           0},
                           &prepared)) {
     return err;
   }

@@ -17,6 +17,7 @@
 #include "platform/quicktime.h"
 #include "png_files.h"
 #include "resample/resampler_seam.h"
+#include "resample/simd_level.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -328,6 +329,39 @@ TEST(StreamReference, OddWidthPinchIsAlikeOnEveryReadingPath) {
       const Outcome premultiplied = RunOnce(job, true);
       job.filterSpace = {};
       EXPECT_TRUE(premultiplied.output == RunOnce(job, true).output) << "opaque bytes changed";
+    }
+  }
+  StopQuickTime();
+}
+
+}  // namespace
+
+namespace {
+
+// The sharpened rows reach the destination a row late: a ring of them, a
+// whole buffer, the plain and the fast filters all give the same bytes.
+TEST(StreamReference, SharpenedGivesTheReferenceBytesOnEveryLevel) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  test::TempDir dir;
+  const fs::path png8 = dir / "rgba8.png", png16 = dir / "rgba16.png";
+  ASSERT_TRUE(test::WritePng(png8, test::MakeTestPattern(kWidth, kHeight, 8, 4)));
+  ASSERT_TRUE(test::WritePng(png16, test::MakeTestPattern(kWidth, kHeight, 16, 4)));
+  const fs::path out = dir / "out.png";
+  for (const fs::path& input : {png8, png16}) {
+    for (int16_t depth : {32, 48, 64}) {
+      SCOPED_TRACE(input.filename().string() + " /b " + std::to_string(depth));
+      JobSettings job = Job(input, out, 19, 337);
+      job.exportSettings = {FourCC("png "), 0, depth, 0};
+      const Outcome plain = RunOnce(job, true);
+      job.sharpen = 256;
+      const SimdLevel best = ResampleSimdLevel();
+      SetResampleSimdLevel(kSimdNone);
+      const Outcome reference = RunOnce(job, false);
+      SetResampleSimdLevel(best);
+      const Outcome streamed = RunOnce(job, true);
+      EXPECT_EQ(reference.result, noErr);
+      EXPECT_FALSE(reference.output == plain.output) << "nothing was sharpened";
+      EXPECT_TRUE(streamed.output == reference.output) << "the output files differ";
     }
   }
   StopQuickTime();

@@ -26,7 +26,8 @@ std::vector<uint8_t> WholeResize(const ResizeRequest& r, std::vector<uint32_t> c
                              {g.fullWidth, g.fullHeight, k32ARGBPixelFormat},
                              {g.windowLeft, g.windowTop, g.windowWidth, g.windowHeight},
                              SourceSamples::kStored,
-                             {r.horizontalEdge, r.verticalEdge, r.kernel, r.space, g.alignment}},
+                             {r.horizontalEdge, r.verticalEdge, r.kernel, r.space, g.alignment},
+                             0},
                             &prepared),
             noErr);
   RowBand from;

@@ -91,7 +91,7 @@ TEST(ChangedRegion, RemakesExactlyTheWholeResize) {
     const ImageShape from{sw, sh, f.from}, to{fw, fh, f.to};
     ASSERT_EQ(
         PrepareResample(
-            {from, to, window, SourceSamples::kStored, {h, v, kernel, space, alignment}}, &kept),
+            {from, to, window, SourceSamples::kStored, {h, v, kernel, space, alignment}, 0}, &kept),
         noErr);
     test::World source = test::MakeWorld(f.from, sw, sh);
     test::World out = test::MakeWorld(f.to, window.width, window.height);
@@ -102,10 +102,10 @@ TEST(ChangedRegion, RemakesExactlyTheWholeResize) {
       const PixelRect changed = RandomRect(rng, sw, sh);
       Repaint(*source, changed, rng);
       RunChanged(kept.get(), source.get(), out.get(), changed);
-      ASSERT_EQ(
-          PrepareResample(
-              {from, to, window, SourceSamples::kStored, {h, v, kernel, space, alignment}}, &fresh),
-          noErr);
+      ASSERT_EQ(PrepareResample(
+                    {from, to, window, SourceSamples::kStored, {h, v, kernel, space, alignment}, 0},
+                    &fresh),
+                noErr);
       RunWhole(fresh.get(), source.get(), whole.get());
       ASSERT_EQ(test::Snapshot(*out), test::Snapshot(*whole)) << "frame " << frame;
     }
@@ -123,7 +123,8 @@ TEST(ChangedRegion, ReachesOnlyTheKernelsReach) {
                          {side / 2, side / 2, k32ARGBPixelFormat},
                          {0, 0, side / 2, side / 2},
                          SourceSamples::kStored,
-                         {kEdgeDefault, v, kKernelSinc, FilterSpace{}, SampleAlignment::kCorners}},
+                         {kEdgeDefault, v, kKernelSinc, FilterSpace{}, SampleAlignment::kCorners},
+                         0},
                         &prepared),
         noErr);
     const OutputWindow w = ReachedWindow(prepared.get(), {30, 30, 31, 31});

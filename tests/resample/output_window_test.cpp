@@ -49,7 +49,8 @@ TEST(OutputWindow, IsThatPartOfTheFullResize) {
                                    {c.fullWidth, c.fullHeight, c.to},
                                    c.window,
                                    SourceSamples::kStored,
-                                   filter},
+                                   filter,
+                                   0},
                                   &prepared),
                   noErr);
         RowBand sourceRows;
@@ -79,7 +80,8 @@ TEST(OutputWindow, OutsideTheFullResizeIsRefused) {
                                 OutputWindow{-1, 0, 4, 4}, OutputWindow{0, 0, 0, 6}}) {
     const ResampleFilter filter{kEdgeDefault, kEdgeDefault, kKernelSinc, FilterSpace{},
                                 SampleAlignment::kCorners};
-    EXPECT_EQ(PrepareResample({from, to, w, SourceSamples::kStored, filter}, &prepared), paramErr);
+    EXPECT_EQ(PrepareResample({from, to, w, SourceSamples::kStored, filter, 0}, &prepared),
+              paramErr);
   }
 }
 

@@ -113,6 +113,7 @@ ReportRecord OutputRecord(const PlannedJob& job, const JobOutput& output) {
     r.crop = WindowPlace{output.geometry.windowLeft, output.geometry.windowTop};
   }
   if (job.settings.shrinkOnLoad) r.decodeScale = output.geometry.decodeScale;
+  r.placeholderAsked = job.settings.placeholder;
   if (const ImageFormat* format = output.format) {
     r.codec = format->name;
     const int16_t depth = output.exportSettings.depth;
@@ -189,6 +190,7 @@ JobResult RunPlannedJob(const PlannedJob& job, std::vector<ReportRecord>* record
     r.facts = result.facts;
     r.seconds = seconds;
     r.code = done.code;
+    r.placeholder = done.placeholder;
     if (done.code == noErr) {
       struct stat status {};
       if (output.path != "-" && stat(output.path.c_str(), &status) == 0) {

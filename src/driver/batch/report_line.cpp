@@ -102,6 +102,16 @@ std::string DecodeScale(int32_t scale) {
   }
 }
 
+// {"colour": "#rrggbb", "preview": "data:..."}, either null when it could
+// not be had; null for no output.
+std::string PlaceholderObject(const std::optional<Placeholder>& p) {
+  if (!p) return "null";
+  JsonObject object;
+  p->colour.empty() ? object.Null("colour") : object.String("colour", p->colour);
+  p->preview.empty() ? object.Null("preview") : object.String("preview", p->preview);
+  return object.Done();
+}
+
 }  // namespace
 
 std::string ReportLine(const ReportRecord& r) {
@@ -139,5 +149,6 @@ std::string ReportLine(const ReportRecord& r) {
   if (r.crop) {
     line.Raw("crop", JsonObject().Number("left", r.crop->left).Number("top", r.crop->top).Done());
   }
+  if (r.placeholderAsked) line.Raw("placeholder", PlaceholderObject(r.placeholder));
   return line.Done() + "\n";
 }

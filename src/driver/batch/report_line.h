@@ -41,6 +41,10 @@ struct ReportRecord {
   JobFacts facts;
   // With "//crop", a fill's window: where it starts in the full resize.
   std::optional<WindowPlace> crop;
+  // With "//placeholder": the written output's (pipeline/placeholder.h);
+  // null on other lines.
+  bool placeholderAsked = false;
+  std::optional<Placeholder> placeholder;
 };
 
 // The line, ending in a newline.

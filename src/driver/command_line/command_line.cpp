@@ -8,6 +8,7 @@
 #include "driver/command_line/number_text.h"
 #include "driver/command_line/size_list.h"
 #include "metadata/drop_items.h"
+#include "resample/sharpen.h"
 
 namespace {
 
@@ -47,6 +48,21 @@ void ApplyEdgeModes(std::string_view text, JobSettings& s) {
       ++i;
     }
   }
+}
+
+// Digits with at most one decimal point among them, and nothing else.
+bool IsPlainDecimal(std::string_view word) {
+  size_t digits = 0, points = 0;
+  for (const char c : word) {
+    if (c >= '0' && c <= '9') {
+      ++digits;
+    } else if (c == '.') {
+      ++points;
+    } else {
+      return false;
+    }
+  }
+  return digits != 0 && points <= 1;
 }
 
 // Flags that take the rest of their word, or else the next word.
@@ -90,6 +106,9 @@ class Scanner {
 
   ScanOutcome Run() {
     while (next_ < words_.size()) ScanWord(words_[next_++]);
+    if (s_.placeholder && !out_.batch.reportTarget) {
+      Error("Nowhere to put placeholders: //placeholder needs //report\n");
+    }
     return std::move(out_);
   }
 
@@ -267,6 +286,21 @@ class Scanner {
                                   : CropRule::kCentre;
     s_.cropGiven = true;
   }
+  // "//sharpen [AMOUNT]": the next word is the amount when it is a plain
+  // decimal number ("0.5", "2", ".75"); any other word is read as usual.
+  void Sharpen(const std::string& name, Words) {
+    s_.sharpen = kSharpenDefault;
+    if (next_ >= words_.size() || !IsPlainDecimal(words_[next_])) return;
+    const std::string& word = words_[next_++];
+    const double amount = ReadDecimal(word);
+    if (!(amount >= kSharpenLeastAmount && amount <= double(kSharpenMost) / kSharpenOne)) {
+      BadArgument(name, word);
+      s_.sharpen = 0;
+      return;
+    }
+    s_.sharpen = int32_t(amount * kSharpenOne + 0.5);
+  }
+  void Placeholder(const std::string&, Words) { s_.placeholder = true; }
   void ShrinkOnLoad(const std::string&, Words) { s_.shrinkOnLoad = true; }
   void NoEnlarge(const std::string&, Words) { s_.noEnlarge = true; }
   void Centre(const std::string&, Words) { s_.alignment = SampleAlignment::kCentres; }
@@ -460,6 +494,8 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"crop", 1, WhenMissing::kSkip, &Scanner::Crop},
     {"keep-going", 0, WhenMissing::kSkip, &Scanner::KeepGoing},
     {"serve", 0, WhenMissing::kSkip, &Scanner::Serve},
+    {"sharpen", 0, WhenMissing::kSkip, &Scanner::Sharpen},
+    {"placeholder", 0, WhenMissing::kSkip, &Scanner::Placeholder},
 };
 
 void Scanner::LongOption(const std::string& name) {

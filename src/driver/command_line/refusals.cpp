@@ -52,6 +52,9 @@ void CheckOptionPairs(JobSettings& s, std::vector<Note>& notes) {
   if (s.dumpJson && !s.dumpTarget) {
     Fail(s, notes, "Nothing to print as JSON: //json needs /M\n");
   }
+  if (s.sharpen != 0 && s.animated) {
+    Fail(s, notes, "//sharpen sharpens still pictures: not with //animated\n");
+  }
   if (s.fitGiven && s.fillGiven) {
     Fail(s, notes, "Redundant size specification with //fit and //fill\n");
   }

@@ -153,6 +153,8 @@ ResizeRequest RequestFor(const JobSettings& s, const JobOutput& output) {
   // Without its profile the copy needs sRGB samples, as without metadata.
   resize.matchColour = (LeftOutKinds(s.dropItems, s.keptItems) & kDropIcc) != 0;
   resize.flattenOnto = output.flattenOnto;
+  resize.sharpen = s.sharpen;
+  resize.placeholder = s.placeholder;
   return resize;
 }
 
@@ -192,7 +194,7 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
     animation.ReadMetaData(job.metadata.get());
     failed = FramesOutputsOf(s, outputs, settings, job.metadata.get(), &runs, &copies);
   }
-  result->outputs.assign(outputs.size(), OutputResult{failed, kStageReading});
+  result->outputs.assign(outputs.size(), OutputResult{failed, kStageReading, std::nullopt});
   if (failed == noErr) {
     for (const JobOutput& output : outputs) {
       const OutputGeometry& g = output.geometry;
@@ -203,7 +205,8 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
     const bool matchColour = job.metadata == nullptr || runs.front().request.matchColour;
     const std::vector<FramesResult> ran = animation.Run(
         runs, matchColour, {s.upright || animation.DrawnUpright(), s.dropItems, s.keptItems});
-    for (size_t i = 0; i < outputs.size(); ++i) result->outputs[i] = {ran[i].code, StageOf(ran[i])};
+    for (size_t i = 0; i < outputs.size(); ++i)
+      result->outputs[i] = {ran[i].code, StageOf(ran[i]), std::nullopt};
   }
   for (const OutputResult& output : result->outputs) {
     if (output.code == noErr || result->code != noErr) continue;
@@ -317,7 +320,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
   auto failAll = [&](int32_t code, JobStage stage) {
     result.code = code;
     result.stage = stage;
-    result.outputs.assign(outputs.size(), OutputResult{code, stage});
+    result.outputs.assign(outputs.size(), OutputResult{code, stage, std::nullopt});
     return result;
   };
   // Known before anything is read: a name no exporter claims fails at once.
@@ -375,7 +378,10 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
 
   for (OutputRun& run : runs) {
     run.ownProgress.WriteKept();
-    result.outputs.push_back({run.code, run.stage});
+    result.outputs.push_back({run.code, run.stage, std::nullopt});
+    if (run.code == noErr && s.placeholder) {
+      result.outputs.back().placeholder = job.pipeline.PlaceholderOf(run.index);
+    }
     if (run.code != noErr && result.code == noErr) {
       result.code = run.code;
       result.stage = run.stage;

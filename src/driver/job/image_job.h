@@ -5,15 +5,19 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "driver/job/job_settings.h"
 #include "driver/job/process_state.h"
+#include "pipeline/placeholder.h"
 
 struct OutputResult {
   int32_t code = 0;                // 0 once written, else the failing step's code
   JobStage stage = kStageReading;  // the step that failed (or the last one)
+  // With "//placeholder", once written (not for an animation's frames).
+  std::optional<Placeholder> placeholder;
 };
 
 // What a job found and did beyond its result, for the report line.

@@ -70,7 +70,13 @@ struct JobSettings {
   // "//web": upright, never enlarged, alpha kept or flattened, the codec
   // from the output name (driver/web_output.h).
   bool web = false;
-  bool animated = false;   // "//animated": every frame of an animation, resized
+  bool animated = false;  // "//animated": every frame of an animation, resized
+  // "//sharpen [AMOUNT]": the resized picture sharpened by the amount in
+  // 1/256 (resample/sharpen.h); 0 without.
+  int32_t sharpen = 0;
+  // "//placeholder": each report line gains the output's dominant colour
+  // and a tiny preview (pipeline/placeholder.h).
+  bool placeholder = false;
   bool noEnlarge = false;  // "//no-enlarge": a size above the source's is scaled down to it
   // "//centre": pixel centres aligned, rather than the first and last samples.
   SampleAlignment alignment = SampleAlignment::kCorners;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/job/process_state.h"
+#include "resample/sharpen.h"
 #include "test_support.h"
 
 namespace {
@@ -277,6 +278,31 @@ TEST(ProgramNameTest, AfterLastBackslashElseSlash) {
   EXPECT_EQ(ProgramNameFromPath("odd\\mix/name"), "mix/name");
   EXPECT_EQ(ProgramNameFromPath("tavrel"), "tavrel");
   EXPECT_EQ(ProgramNameFromPath("dir/"), "");
+}
+
+}  // namespace
+
+namespace {
+
+// "//sharpen": the next word is its amount only when it is a plain number.
+TEST(ScanWordsTest, SharpenAmountIsTakenOnlyWhenItIsANumber) {
+  const struct {
+    std::vector<std::string> words;
+    int32_t amount;
+    const char* input;
+  } cases[] = {
+      {{"//sharpen"}, kSharpenDefault, nullptr},
+      {{"//sharpen", "a.jpg"}, kSharpenDefault, "a.jpg"},
+      {{"//sharpen", "0.5", "a.jpg"}, 128, "a.jpg"},
+      {{"//sharpen", ".01", "2.jpg"}, 3, "2.jpg"},
+      {{"//sharpen", "4"}, kSharpenMost, nullptr},
+  };
+  for (const auto& c : cases) {
+    const Scanned r = Scan(c.words);
+    EXPECT_EQ(r.settings.sharpen, c.amount) << c.words.back();
+    EXPECT_EQ(r.settings.errorCount, 0);
+    EXPECT_EQ(r.settings.inputPath.value_or("none"), c.input != nullptr ? c.input : "none");
+  }
 }
 
 }  // namespace

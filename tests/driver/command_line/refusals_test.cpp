@@ -76,6 +76,14 @@ TEST_F(Refusals, EachIsACheckErrorThatTouchesNothing) {
        "TIFF holds no animation: //animated needs WebP or GIF output\n"},
       {{"/w", "100", "//animated", "/c", "heic", "/o", "out.heic", "a.jpg"},
        "HEIC holds no animation: //animated needs WebP or GIF output\n"},
+      {{"/w", "100", "//sharpen", "0", "/o", "out.jpg", "a.jpg"},
+       "Invalid argument for flag \"-sharpen\": \"0\"\n"},
+      {{"/w", "100", "//sharpen", "4.01", "/o", "out.jpg", "a.jpg"},
+       "Invalid argument for flag \"-sharpen\": \"4.01\"\n"},
+      {{"/w", "100", "//sharpen", "//animated", "/c", "webp", "/o", "out.webp", "a.jpg"},
+       "//sharpen sharpens still pictures: not with //animated\n"},
+      {{"/w", "100", "//placeholder", "/o", "out.jpg", "a.jpg"},
+       "Nowhere to put placeholders: //placeholder needs //report\n"},
   };
   const std::string usage = UsageText();
   ASSERT_FALSE(usage.empty());
