@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "base/output_geometry.h"
 #include "base/start_thread.h"
 #include "imageio/import.h"
 #include "platform/graphics_import.h"
@@ -70,6 +71,27 @@ struct Reducer {
 
 int32_t ReductionFactor(int32_t width, int32_t height) {
   return std::max(1, (std::max(width, height) + kSmallSide - 1) / kSmallSide);
+}
+
+// The largest decode scale, 8, 4, 2 or else 1, whose decoded longer side
+// still holds the small copy's: an importer that decodes scaled (JPEG's
+// reduced inverse DCT) then does most of the reduction, the same on every
+// SIMD level, and the entropy decoding is all that stays of a full decode.
+int32_t SmallCopyScale(const Rect& natural) {
+  const int32_t longer = std::max(natural.right - natural.left, natural.bottom - natural.top);
+  for (int32_t scale : {8, 4, 2}) {
+    if (DecodedSide(longer, scale) >= kSmallSide) return scale;
+  }
+  return 1;
+}
+
+// Opens the source and asks its importer for the scaled decode where it
+// has one.
+bool OpenForSmallCopy(const std::string& path, OpenedImport* opened) {
+  if (OpenImport(path, opened) != noErr) return false;
+  const int32_t scale = SmallCopyScale(opened->bounds);
+  if (scale == 1 || !GraphicsImportDrawsScaled(opened->importer)) return true;
+  return SetDrawScale(opened, scale) == noErr;
 }
 
 // Rows drawn into a small ring on another thread and reduced as they come:
@@ -149,13 +171,13 @@ SmallPicture Upright(const SmallPicture& stored, int32_t orientation) {
 
 bool DrawSmallPicture(const std::string& path, int32_t orientation, SmallPicture* small) {
   OpenedImport opened;
-  if (OpenImport(path, &opened) != noErr) return false;
+  if (!OpenForSmallCopy(path, &opened)) return false;
   if (GraphicsImportDrawsUpright(opened.importer)) orientation = 1;  // drawn turned already
   SmallPicture stored;
   if (!DrawReducedByRows(opened, &stored)) {
     // The whole picture drawn at once, by an importer that draws no rows.
     OpenedImport again;
-    if (OpenImport(path, &again) != noErr) return false;
+    if (!OpenForSmallCopy(path, &again)) return false;
     GWorldPtr raw = nullptr;
     if (DrawWholeImage(again, false, &raw) != noErr || raw == nullptr) return false;
     UniqueGWorld drawn(raw);
