@@ -61,7 +61,7 @@ TEST(SmartCrop, WindowHoldsTheSubject) {
   test::TempDir dir;
   ASSERT_TRUE(test::WritePng(dir / "face.png", Picture(true)));
   ASSERT_TRUE(test::WritePng(dir / "detail.png", Picture(false)));
-  // The JPEG's small copy comes from its decode at 1/2, which must be put
+  // The JPEG's small copy comes from its decode at 1/4, which must be put
   // upright (every run here puts its source upright) before the window is
   // placed on it.
   WriteStoredFacePpm(dir / "stored.ppm");

@@ -73,14 +73,17 @@ int32_t ReductionFactor(int32_t width, int32_t height) {
   return std::max(1, (std::max(width, height) + kSmallSide - 1) / kSmallSide);
 }
 
-// The largest decode scale, 8, 4, 2 or else 1, whose decoded longer side
-// still holds the small copy's: an importer that decodes scaled (JPEG's
-// reduced inverse DCT) then does most of the reduction, the same on every
-// SIMD level, and the entropy decoding is all that stays of a full decode.
+// The largest decode scale, 8, 4, 2 or else 1, whose decoded picture,
+// reduced as above, keeps a small copy at least three quarters of the
+// largest on its longer side: an importer that decodes scaled (JPEG's
+// reduced inverse DCT, the same on every SIMD level) then does most of the
+// reduction, and what stays of a full decode is mostly its entropy decoding.
 int32_t SmallCopyScale(const Rect& natural) {
   const int32_t longer = std::max(natural.right - natural.left, natural.bottom - natural.top);
   for (int32_t scale : {8, 4, 2}) {
-    if (DecodedSide(longer, scale) >= kSmallSide) return scale;
+    const int32_t decoded = DecodedSide(longer, scale);
+    const int32_t factor = ReductionFactor(decoded, decoded);
+    if ((decoded + factor - 1) / factor >= kSmallSide * 3 / 4) return scale;
   }
   return 1;
 }
