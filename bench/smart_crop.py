@@ -5,11 +5,15 @@ For each photo and rule: the window tavrel chooses for //fill 200 200 (from
 its report) and the one vipsthumbnail chooses, found by matching its output
 against its own uncropped resize; both as the offset of the window along the
 cropped side of the full resize. Then the time of a 12 MP //fill 200 200
-with each rule. Usage: bench/smart_crop.py TAVREL PHOTO... (the first photo
-is also scaled to 4000x3000 for the timing).
+with each rule, every way in turn inside each round (the first round a
+warm-up), with the median wall and CPU seconds (user + system), and the
+same for a second binary when BEFORE=path/to/tavrel is set. Usage:
+bench/smart_crop.py TAVREL PHOTO... (the first photo is also scaled to
+4000x3000 for the timing; RUNS=9 sets the rounds).
 """
 import json
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -67,13 +71,27 @@ def tavrel_offset(tavrel, photo, rule, work):
     return max(crop["left"], crop["top"]) if crop else 0
 
 
-def seconds(argv, runs=5):
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        subprocess.run(argv, check=True, capture_output=True)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+def timed(argv):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.perf_counter()
+    subprocess.run(argv, check=True, capture_output=True)
+    wall = time.perf_counter() - start
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return wall, (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+
+
+def interleaved(argvs, runs):
+    """The median wall and CPU seconds of each way, all run in turn inside
+    each round."""
+    times = {name: [] for name in argvs}
+    for round_ in range(runs + 1):
+        for name, argv in argvs.items():
+            if round_ > 0:
+                times[name].append(timed(argv))
+            else:
+                timed(argv)
+    return {name: (statistics.median(w for w, _ in t), statistics.median(c for _, c in t))
+            for name, t in times.items()}
 
 
 def main():
@@ -90,13 +108,25 @@ def main():
         subprocess.run([tavrel, "/w", "4000", "/h", "3000", "/q", "90", "/o", big, photos[0]],
                        check=True, capture_output=True)
         out = os.path.join(work, "o.jpg")
-        print("\n| 12 MP JPEG to 200x200 | median s |\n|---|---:|")
+        binaries = {"tavrel": tavrel}
+        if os.environ.get("BEFORE"):
+            binaries["before"] = os.environ["BEFORE"]
+        argvs = {}
+        for name, binary in binaries.items():
+            for shrink in ([], ["//shrink-on-load"]):
+                for rule in ("centre", "attention", "entropy"):
+                    argvs[" ".join([name, *shrink, "//crop", rule])] = [
+                        binary, "//fill", "200", "200", *shrink, "//crop", rule, "/o", out, big]
         for rule in ("centre", "attention", "entropy"):
-            s = seconds([tavrel, "//fill", "200", "200", "//crop", rule, "/o", out, big])
-            print(f"| tavrel //crop {rule} | {s:.3f} |")
-        for rule in ("centre", "attention", "entropy"):
-            s = seconds(["vipsthumbnail", big, "-s", "200x200", "--smartcrop", rule, "-o", out])
-            print(f"| vipsthumbnail --smartcrop {rule} | {s:.3f} |")
+            argvs[f"vipsthumbnail --smartcrop {rule}"] = [
+                "vipsthumbnail", big, "-s", "200x200", "--smartcrop", rule, "-o", out]
+        results = interleaved(argvs, int(os.environ.get("RUNS", "9")))
+        print("\n| 12 MP JPEG to 200x200 | median wall s | median CPU s | wall, CPU against "
+              "centre |\n|---|---:|---:|---:|")
+        for name, (wall, cpu) in results.items():
+            centre = results[name.rsplit(" ", 1)[0] + " centre"]
+            print(f"| {name} | {wall:.3f} | {cpu:.3f} | {wall / centre[0] - 1:+.0%}, "
+                  f"{cpu / centre[1] - 1:+.0%} |")
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "base/output_geometry.h"
 #include "base/start_thread.h"
 #include "imageio/import.h"
 #include "platform/graphics_import.h"
@@ -70,6 +71,30 @@ struct Reducer {
 
 int32_t ReductionFactor(int32_t width, int32_t height) {
   return std::max(1, (std::max(width, height) + kSmallSide - 1) / kSmallSide);
+}
+
+// The largest decode scale, 8, 4, 2 or else 1, whose decoded picture,
+// reduced as above, keeps a small copy at least three quarters of the
+// largest on its longer side: an importer that decodes scaled (JPEG's
+// reduced inverse DCT, the same on every SIMD level) then does most of the
+// reduction, and what stays of a full decode is mostly its entropy decoding.
+int32_t SmallCopyScale(const Rect& natural) {
+  const int32_t longer = std::max(natural.right - natural.left, natural.bottom - natural.top);
+  for (int32_t scale : {8, 4, 2}) {
+    const int32_t decoded = DecodedSide(longer, scale);
+    const int32_t factor = ReductionFactor(decoded, decoded);
+    if ((decoded + factor - 1) / factor >= kSmallSide * 3 / 4) return scale;
+  }
+  return 1;
+}
+
+// Opens the source and asks its importer for the scaled decode where it
+// has one.
+bool OpenForSmallCopy(const std::string& path, OpenedImport* opened) {
+  if (OpenImport(path, opened) != noErr) return false;
+  const int32_t scale = SmallCopyScale(opened->bounds);
+  if (scale == 1 || !GraphicsImportDrawsScaled(opened->importer)) return true;
+  return SetDrawScale(opened, scale) == noErr;
 }
 
 // Rows drawn into a small ring on another thread and reduced as they come:
@@ -149,13 +174,13 @@ SmallPicture Upright(const SmallPicture& stored, int32_t orientation) {
 
 bool DrawSmallPicture(const std::string& path, int32_t orientation, SmallPicture* small) {
   OpenedImport opened;
-  if (OpenImport(path, &opened) != noErr) return false;
+  if (!OpenForSmallCopy(path, &opened)) return false;
   if (GraphicsImportDrawsUpright(opened.importer)) orientation = 1;  // drawn turned already
   SmallPicture stored;
   if (!DrawReducedByRows(opened, &stored)) {
     // The whole picture drawn at once, by an importer that draws no rows.
     OpenedImport again;
-    if (OpenImport(path, &again) != noErr) return false;
+    if (!OpenForSmallCopy(path, &again)) return false;
     GWorldPtr raw = nullptr;
     if (DrawWholeImage(again, false, &raw) != noErr || raw == nullptr) return false;
     UniqueGWorld drawn(raw);
