@@ -25,6 +25,7 @@ DATA = REPO / "tests" / "data"
 SERVICE = ["//limit-pixels", "50000000", "//limit-frames", "1000",
            "//limit-work", "500000000", "//limit-bytes", "100000000", "//timeout", "10"]
 BOMBS = [
+    "limits/gif_8000x8000_two_pixels.gif",
     "limits/jpeg_65500x65500.jpg",
     "limits/png_1000000x1000000.png",
     "limits/png_100000x100000.png",
@@ -77,7 +78,7 @@ def main():
             ms = statistics.median(r[1] for r in runs) * 1000
             mib = max(r[2] for r in runs) / 1024
             worst_ms, worst_mib = max(worst_ms, ms), max(worst_mib, mib)
-            line = err.split("): ")[-1].replace(str(DATA) + "/", "")
+            line = err.splitlines()[0].replace(str(DATA) + "/", "") if err else ""
             print(f"| {bomb} | {status} | `{line}` | {ms:.1f} ms | {mib:.1f} MiB |")
             if os.path.exists(out):
                 print(f"  {bomb}: an output was written", file=sys.stderr)

@@ -15,11 +15,17 @@ int32_t MeasureSourceCost(const JobSettings& s, SourceCost* cost) {
   *cost = SourceCost();
   cost->bytes = RegularFileBytes(*s.inputPath);
   if (OverByteLimit(s.limits, cost->bytes)) return noErr;
-  OpenedImport opened;
-  if (const int32_t err = OpenImport(*s.inputPath, &opened)) return err;
-  const Rect& b = opened.bounds;
-  cost->canvasPixels = uint64_t(int64_t(b.right) - b.left) * uint64_t(int64_t(b.bottom) - b.top);
-  if (s.animated) {
+  // The checks have read the header for the outputs' sizes: every output's
+  // geometry holds the picture as stored. Only the frames need another look.
+  if (!s.outputs.empty()) {
+    const OutputGeometry& g = s.outputs.front().geometry;
+    cost->canvasPixels = uint64_t(uint32_t(g.storedWidth)) * uint32_t(g.storedHeight);
+  }
+  // Beyond the pixel limit the refusal is certain: the frames are not
+  // counted (which a TIFF's strip tables would make costly).
+  if (s.animated && CheckInputLimits(s.limits, *cost) != kPixelLimitErr) {
+    OpenedImport opened;
+    if (const int32_t err = OpenImport(*s.inputPath, &opened)) return err;
     int32_t frames = 1;
     if (const int32_t err = GraphicsImportGetFrameCount(opened.importer, &frames)) return err;
     cost->frames = uint64_t(frames);

@@ -9,8 +9,10 @@
 #include "driver/job/job_settings.h"
 
 // The file's size first (a file beyond the byte limit is not opened; a pipe
-// counts 0, its size unknown before it is read), then its header's canvas,
-// under "//animated" its frame count, and the outputs' written pixels.
+// counts 0, its size unknown before it is read), then the canvas as the
+// checks' probe of the header stored it in the outputs' geometry, under
+// "//animated" the frame count (the header read again), and the outputs'
+// written pixels.
 // Answers the opening's error for a file that cannot be read.
 int32_t MeasureSourceCost(const JobSettings& s, SourceCost* cost);
 
