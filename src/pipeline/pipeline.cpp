@@ -365,7 +365,9 @@ int32_t Pipeline::Resample(int32_t output) {
     if (const int32_t err = AllocateWholeDestination(out)) return err;
   }
   RunPreparedResample(out.resize.get(), &source_, &out.destination, output);
-  return noErr;
+  // A deadline that passed while the rows were made stopped them: the rows
+  // after it were never written.
+  return out.destination.Stopped() ? out.destination.StopError() : noErr;
 }
 
 int32_t Pipeline::ReshapeForTurn(int32_t output, Rect* turnedBounds) {

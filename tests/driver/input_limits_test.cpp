@@ -170,6 +170,19 @@ TEST(InputLimits, ARefusalSaysWhichLimitAndExitsWithItsCode) {
   }
 }
 
+// In a batch each input is measured alone and fails alone.
+TEST(InputLimits, ABatchInputBeyondALimitFailsAlone) {
+  test::TempDir dir;
+  const std::string jpeg = test::DataPath("codecs/gradient_baseline.jpg").string();  // 1920 px
+  const std::string png = test::DataPath("pngsuite/basn2c08.png").string();          // 1024 px
+  const test::RunResult run = test::RunTavrel({"//each", "//limit-pixels", "1024", "/w", "8", "/o",
+                                               (dir / "{name}.webp").string(), jpeg, png});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error \"" + jpeg + "\": more pixels than //limit-pixels allows (-8981)\n");
+  EXPECT_FALSE(fs::exists(dir / "gradient_baseline.webp"));
+  EXPECT_TRUE(fs::exists(dir / "basn2c08.webp"));
+}
+
 TEST(InputLimits, OnlyWholePositiveNumbersAreTaken) {
   struct Case {
     std::vector<std::string> words;
@@ -214,7 +227,10 @@ int64_t TickingClock() {
   return (ticks += 1'000'000'000);
 }
 
-TEST(Deadline, APassedDeadlineStopsRowsAndFramesAndLeavesNothing) {
+// Whichever look the deadline passes at, the job stops there, names its
+// input and leaves nothing behind; given looks enough, it writes what a job
+// without a deadline writes.
+TEST(Deadline, AJobStoppedAtAnyLookNamesItsInputAndLeavesNothing) {
   ASSERT_EQ(StartQuickTime(0), noErr);
   OverrideDeadlineClock(TickingClock);
   test::TempDir dir;
@@ -224,22 +240,33 @@ TEST(Deadline, APassedDeadlineStopsRowsAndFramesAndLeavesNothing) {
     bool animated;
   } cases[] = {
       {"a still's rows", test::DataPath("pngsuite/basn2c08.png"), false},
+      {"a JPEG's rows", test::DataPath("codecs/gradient_baseline.jpg"), false},
       {"an animation's frames", test::DataPath("formats/animated.webp"), true},
       {"a GIF's frames", test::DataPath("formats/animated.gif"), true},
   };
   for (bool overlap : {true, false}) {
     SetImageJobOverlap(overlap);
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.what) + (overlap ? ", overlapped" : ", in turn"));
       const fs::path out = dir / "out.webp";
-      InputLimits soon;
-      soon.timeoutSeconds = 1;  // passed at the first look after the start
-      EXPECT_EQ(RunImageJob(Settings(c.in, out, c.animated, soon)).code, kTimedOutErr);
-      EXPECT_TRUE(fs::is_empty(dir.path()));  // no output, no temporary
-      InputLimits late;
-      late.timeoutSeconds = 1e6;  // a million looks
-      EXPECT_EQ(RunImageJob(Settings(c.in, out, c.animated, late)).code, noErr);
-      EXPECT_TRUE(fs::remove(out));
+      ASSERT_EQ(RunImageJob(Settings(c.in, out, c.animated, {})).code, noErr);
+      const std::vector<uint8_t> undisturbed = test::ReadFileBytes(out);
+      fs::remove(out);
+      int32_t looks = 1;
+      for (; looks < 1000; ++looks) {
+        SCOPED_TRACE(std::string(c.what) + (overlap ? ", overlapped, " : ", in turn, ") +
+                     std::to_string(looks));
+        InputLimits limits;
+        limits.timeoutSeconds = looks;  // passes at the looks-th look
+        const JobResult result = RunImageJob(Settings(c.in, out, c.animated, limits));
+        if (result.code == noErr) break;
+        EXPECT_EQ(result.code, kTimedOutErr);
+        EXPECT_EQ(result.stage, kStageReading);
+        EXPECT_TRUE(fs::is_empty(dir.path()));  // no output, no temporary
+      }
+      EXPECT_GT(looks, 2) << c.what;  // stopped after the first look, too
+      EXPECT_LT(looks, 1000) << c.what;
+      EXPECT_EQ(test::ReadFileBytes(out), undisturbed) << c.what;
+      EXPECT_TRUE(fs::remove(out)) << c.what;
     }
   }
   SetImageJobOverlap(true);

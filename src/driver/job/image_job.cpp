@@ -381,6 +381,8 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
 
   for (OutputRun& run : runs) {
     run.ownProgress.WriteKept();
+    // A job stopped at its deadline names its input, whichever step it was in.
+    if (run.code == kTimedOutErr) run.stage = kStageReading;
     result.outputs.push_back({run.code, run.stage});
     if (run.code != noErr && result.code == noErr) {
       result.code = run.code;
