@@ -41,6 +41,13 @@ constexpr OSErr kQTEntryMissingErr = -2094;
 constexpr OSErr kQTNotBoundErr = -2095;
 constexpr OSErr accessDeniedErr = -5000;
 constexpr OSErr codecErr = -8969;  // damaged image data
+// A source refused for what it would cost (driver/job/input_limits.h), and
+// a job stopped at its deadline (deadline.h).
+constexpr OSErr kPixelLimitErr = -8981;
+constexpr OSErr kFrameLimitErr = -8982;
+constexpr OSErr kWorkLimitErr = -8983;
+constexpr OSErr kByteLimitErr = -8984;
+constexpr OSErr kTimedOutErr = -8985;
 constexpr ComponentResult badComponentInstance = ComponentResult(0x80008001u);
 
 // Pixel formats.

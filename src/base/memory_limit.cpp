@@ -12,6 +12,7 @@ namespace {
 
 std::atomic<uint64_t> overrideBytes{0};
 std::atomic<uint64_t> heldBytes{0};
+std::atomic<uint64_t> asks{0};
 
 uint64_t MachinePhysicalMemory() {
   const long pages = sysconf(_SC_PHYS_PAGES);
@@ -50,7 +51,12 @@ uint64_t MemoryLimitBytes() {
   return limit;
 }
 
+uint64_t PixelMemoryAsks() {
+  return asks.load();
+}
+
 bool ReservePixelBytes(uint64_t bytes) {
+  asks.fetch_add(1, std::memory_order_relaxed);
   const uint64_t limit = MemoryLimitBytes();
   uint64_t held = heldBytes.load();
   do {
@@ -68,6 +74,7 @@ uint64_t HeldPixelBytes() {
 }
 
 bool WorkingBytesFit(uint64_t bytes) {
+  asks.fetch_add(1, std::memory_order_relaxed);
   const uint64_t limit = MemoryLimitBytes();
   const uint64_t held = heldBytes.load();
   return bytes <= limit && held <= limit - bytes;

@@ -90,11 +90,12 @@ int32_t DrawWholeImage(const OpenedImport& opened, bool nativeOrder, GWorldPtr* 
     if (result != noErr) continue;
     RowBand rows;
     rows.AttachWhole(PixelViewOf(*drawn), false);
+    rows.SetDeadline(opened.deadline);
     // The samples of a 16-bit buffer put in the machine's order as they are drawn.
     if (nativeOrder && PixelSizeOfFormat(format) > 32) rows.SetPrepare(SwapSampleBytesRows);
     result = GraphicsImportDrawRows(opened.importer, &rows);
     rows.Clear();
-    if (result == noErr || format == k32ARGBPixelFormat) break;
+    if (result == noErr || result == kTimedOutErr || format == k32ARGBPixelFormat) break;
     DisposeGWorld(*drawn);
     *drawn = nullptr;
   }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/deadline.h"
 #include "platform/components.h"
 #include "platform/gworld.h"
 #include "platform/image_format.h"
@@ -20,6 +21,7 @@ struct OpenedImport {
   Rect bounds;
   OSType format = k32ARGBPixelFormat;
   bool hasAlpha = false;  // the picture may hold transparency
+  Deadline deadline;      // the job's: a drawing past it stops (RowBand::SetDeadline)
   OpenedImport() = default;
   OpenedImport(const OpenedImport&) = delete;
   OpenedImport& operator=(const OpenedImport&) = delete;

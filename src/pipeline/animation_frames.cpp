@@ -204,7 +204,8 @@ std::vector<FramesResult> AnimationFrames::Run(std::span<const FramesOutput> out
   for (bool first = true; going > 0; first = false) {
     PixelView canvas;
     FrameInfo frame;
-    const OSErr read = NextCanvas(shared, first, &canvas, &frame);
+    const OSErr read =
+        deadline_.Passed() ? kTimedOutErr : NextCanvas(shared, first, &canvas, &frame);
     if (read == eofErr) break;
     if (read != noErr) {
       for (FramesResult& r : results) {

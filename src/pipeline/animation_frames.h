@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/deadline.h"
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
 #include "pipeline/resize_request.h"
@@ -57,6 +58,9 @@ class AnimationFrames {
   bool DrawnUpright() const { return GraphicsImportDrawsUpright(import_.importer); }
   // Adds the input's metadata to ud.
   void ReadMetaData(UserData ud) const;
+  // The job's deadline: past it, Run stops before the next frame, every
+  // output failing in its reading with kTimedOutErr and writing nothing.
+  void SetDeadline(const Deadline& deadline) { deadline_ = deadline; }
 
   // Every frame through every output's stages; each output's file is
   // written, with its metadata fitted, once all of its frames are encoded,
@@ -72,4 +76,5 @@ class AnimationFrames {
 
   OpenedImport import_;
   std::unique_ptr<AnimationReader> reader_;
+  Deadline deadline_;
 };

@@ -187,14 +187,21 @@ int32_t Pipeline::DrawUpright() {
   return readResult_;
 }
 
+void Pipeline::SetDeadline(const Deadline& deadline) {
+  deadline_ = deadline;
+  source_.SetDeadline(deadline);
+}
+
 int32_t Pipeline::StartReading(const std::string& path, UserData ud,
                                std::span<const ResizeRequest> outputs) {
   for (const ResizeRequest& request : outputs) {
     outputs_.push_back(std::make_unique<Output>());
     outputs_.back()->request = request;
+    outputs_.back()->destination.SetDeadline(deadline_);
   }
   if (outputs_.empty()) return paramErr;
   if (const int32_t err = OpenImport(path, &import_)) return err;
+  import_.deadline = deadline_;
   if (Shared().geometry.decodeScale != 1) {
     if (const int32_t err = SetDrawScale(&import_, Shared().geometry.decodeScale)) return err;
   }
@@ -376,7 +383,9 @@ int32_t Pipeline::Resample(int32_t output) {
     if (const int32_t err = AllocateWholeDestination(out)) return err;
   }
   RunPreparedResample(out.resize.get(), &source_, &out.destination, output);
-  return noErr;
+  // A deadline that passed while the rows were made stopped them: the rows
+  // after it were never written.
+  return out.destination.Stopped() ? out.destination.StopError() : noErr;
 }
 
 int32_t Pipeline::ReshapeForTurn(int32_t output, Rect* turnedBounds) {

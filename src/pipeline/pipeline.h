@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/deadline.h"
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
 #include "imageio/import.h"
@@ -50,6 +51,10 @@ class Pipeline {
   ~Pipeline();
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
+
+  // The job's deadline, set before the reading starts: the drawing and
+  // every resize stop with kTimedOutErr at their next rows once it passes.
+  void SetDeadline(const Deadline& deadline);
 
   // Reading: opens the input, adds its metadata to ud (when given), and
   // starts drawing its pixels for every output, one request each (they
@@ -152,6 +157,7 @@ class Pipeline {
   void WaitForDrawer();
 
   const bool overlap_;
+  Deadline deadline_;
   std::vector<std::unique_ptr<Output>> outputs_;
   OpenedImport import_;
   Rect sourceBounds_;

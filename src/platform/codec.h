@@ -75,6 +75,9 @@ struct ImporterCodec {
   // file (which must outlive the reader); nullptr and an error for a file
   // the codec cannot read so. A still file gives one frame.
   OSErr (*openAnimation)(ByteSpan file, std::unique_ptr<AnimationReader>* reader) = nullptr;
+  // With openAnimation: how many frames openAnimation would give, from the
+  // headers alone, nothing decoded and no canvas allocated.
+  OSErr (*countFrames)(ByteSpan file, int32_t* frames) = nullptr;
 };
 
 struct ExportRequest {

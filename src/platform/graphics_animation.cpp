@@ -83,6 +83,19 @@ ComponentResult GraphicsImportOpenAnimation(GraphicsImportComponent ci,
   return noErr;
 }
 
+ComponentResult GraphicsImportGetFrameCount(GraphicsImportComponent ci, int32_t* frames) {
+  ComponentResult result;
+  ComponentInstanceRecord* instance = Instance(ci, GraphicsImporterComponentType, &result);
+  if (instance == nullptr) return result;
+  if (frames == nullptr) return paramErr;
+  *frames = 1;
+  const ImporterCodec& codec = *ci->component->importer;
+  const ImporterState& state = instance->importer;
+  if (codec.countFrames == nullptr || !state.haveFile || state.openFile.fd >= 0) return noErr;
+  const LibraryQuiet quiet(*codec.format);
+  return codec.countFrames(ByteSpan(state.file), frames);
+}
+
 bool GraphicsExportWritesAnimation(GraphicsExportComponent ci) {
   ComponentResult result;
   if (Instance(ci, GraphicsExporterComponentType, &result) == nullptr) return false;

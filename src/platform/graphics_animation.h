@@ -17,6 +17,9 @@
 // codec that reads no animation, or one that never holds the file whole.
 ComponentResult GraphicsImportOpenAnimation(GraphicsImportComponent ci,
                                             std::unique_ptr<AnimationReader>* reader);
+// How many frames that reader would give, from the headers alone; 1 for a
+// codec that reads no animation (or a file it would read as a still).
+ComponentResult GraphicsImportGetFrameCount(GraphicsImportComponent ci, int32_t* frames);
 
 // Whether the exporter's codec writes animations.
 bool GraphicsExportWritesAnimation(GraphicsExportComponent ci);

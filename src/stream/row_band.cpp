@@ -137,6 +137,10 @@ uint8_t* RowBand::RowToWrite(int64_t y) const {
 
 OSErr RowBand::Publish(int64_t rows) {
   if (Stopped()) return StopError();
+  if (deadline_.Passed()) {
+    Stop(kTimedOutErr, kWriter);
+    return StopError();
+  }
   if (published_.value.load() == kAllRows) return noErr;  // complete already
   rows = std::min<int64_t>(rows, height_);
   // Rows never asked for hold nothing of this image: in a ring, a row the

@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/deadline.h"
 #include "base/mac_types.h"
 #include "base/pixel_view.h"
 
@@ -78,6 +79,10 @@ class RowBand {
   // gave out stop the band with kUnwrittenRowsErr. Answers the stop's error
   // once stopped, else noErr.
   OSErr Publish(int64_t rows);
+  // The job's deadline: once it has passed, Publish stops the band with
+  // kTimedOutErr as the writer's failure, so that the drawing and every
+  // reader end at their next rows. Never, unless set; kept across Clear.
+  void SetDeadline(const Deadline& deadline) { deadline_ = deadline; }
   // No more rows will come: every wait for a row returns. Rows published
   // and not yet prepared are prepared first, so that the prepare step is
   // not used after Close returns.
@@ -157,6 +162,7 @@ class RowBand {
   bool whole_ = false;
   size_t ringBytes_ = 0;  // owned at base_ when a ring
   Prepare prepare_;
+  Deadline deadline_;
   // With a prepare step, under mutex_: rows [0, drawn_) are published by
   // the writer, [0, claimed_) are prepared or being prepared, and prepared
   // claims that finished before one above them wait in done_.

@@ -279,3 +279,10 @@ OSErr OpenGifAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader) 
   *reader = std::move(opened);
   return noErr;
 }
+
+OSErr CountGifFrames(ByteSpan file, int32_t* frames) {
+  Walk walk;
+  if (OSErr err = WalkFrames(file, &walk)) return err;
+  *frames = walk.frames;
+  return noErr;
+}

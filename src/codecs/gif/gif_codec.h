@@ -19,6 +19,7 @@ extern const ImporterCodec kGifImporter;
 
 // Animations frame by frame (gif_animation_import.cpp).
 OSErr OpenGifAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
+OSErr CountGifFrames(ByteSpan file, int32_t* frames);
 
 // The GIF exporter (gif_export.cpp) and its animation writer
 // (gif_animation_export.cpp); both quantise with libimagequant.

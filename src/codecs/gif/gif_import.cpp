@@ -98,4 +98,5 @@ const ImporterCodec kGifImporter = {
     .readHeader = ReadGifHeader,
     .draw = DrawGif,
     .openAnimation = OpenGifAnimation,
+    .countFrames = CountGifFrames,
 };

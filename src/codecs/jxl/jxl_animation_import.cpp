@@ -140,6 +140,11 @@ OSErr CountFrames(ByteSpan file, JxlBasicInfo* info, int32_t* frames) {
 
 }  // namespace
 
+OSErr CountJxlFrames(ByteSpan file, int32_t* frames) {
+  JxlBasicInfo basic{};
+  return CountFrames(file, &basic, frames);
+}
+
 OSErr OpenJxlAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader) {
   if (reader == nullptr) return paramErr;
   reader->reset();

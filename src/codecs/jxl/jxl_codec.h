@@ -15,6 +15,7 @@ bool IsJxlFile(ByteSpan file);
 
 // Animations frame by frame (jxl_animation_import.cpp).
 OSErr OpenJxlAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
+OSErr CountJxlFrames(ByteSpan file, int32_t* frames);
 
 extern const ImporterCodec kJxlImporter;
 extern const ExporterCodec kJxlExporter;

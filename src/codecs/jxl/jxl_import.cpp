@@ -170,4 +170,5 @@ const ImporterCodec kJxlImporter = {
     .readMetaData = ReadJxlMetaData,
     .readColour = ReadJxlColour,
     .openAnimation = OpenJxlAnimation,
+    .countFrames = CountJxlFrames,
 };

@@ -94,6 +94,17 @@ class WebpAnimationReader final : public AnimationReader {
 
 }  // namespace
 
+OSErr CountWebpFrames(ByteSpan file, int32_t* frames) {
+  const WebPData data = {file.data(), file.size()};
+  WebPDemuxer* demux = WebPDemux(&data);
+  if (demux == nullptr) return codecErr;
+  const uint32_t count = WebPDemuxGetI(demux, WEBP_FF_FRAME_COUNT);
+  WebPDemuxDelete(demux);
+  if (count < 1 || count > uint32_t(INT32_MAX)) return codecErr;
+  *frames = int32_t(count);
+  return noErr;
+}
+
 OSErr OpenWebpAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader) {
   if (reader == nullptr) return paramErr;
   reader->reset();

@@ -22,6 +22,7 @@ bool AnimationCanvasIsPainted(ByteSpan file, int64_t width, int64_t height);
 
 // Animations frame by frame (webp_animation_import.cpp, webp_animation_export.cpp).
 OSErr OpenWebpAnimation(ByteSpan file, std::unique_ptr<AnimationReader>* reader);
+OSErr CountWebpFrames(ByteSpan file, int32_t* frames);
 OSErr StartWebpAnimation(const AnimationRequest& request, std::unique_ptr<AnimationWriter>* writer);
 
 extern const ImporterCodec kWebpImporter;

@@ -189,4 +189,5 @@ const ImporterCodec kWebpImporter = {
     .draw = DrawWebp,
     .readColour = ReadWebpColour,
     .openAnimation = OpenWebpAnimation,
+    .countFrames = CountWebpFrames,
 };

@@ -9,6 +9,7 @@
 #include "driver/command_line/number_text.h"
 #include "driver/command_line/refusals.h"
 #include "driver/command_line/web_output.h"
+#include "driver/job/source_cost.h"
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "metadata/orientation.h"
@@ -65,6 +66,12 @@ void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits, 
                 OutputGeometry* source) {
   if (!s.inputPath) {
     Fail(s, notes, "No input file specified\n");
+    SetStandInBounds(source);
+    return;
+  }
+  // A file beyond the byte limit is not read, not even for its header: the
+  // job refuses it (driver/job/source_cost.h).
+  if (OverByteLimit(s.limits, RegularFileBytes(*s.inputPath))) {
     SetStandInBounds(source);
     return;
   }

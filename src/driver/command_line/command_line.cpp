@@ -1,5 +1,7 @@
 #include "driver/command_line/command_line.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
@@ -30,6 +32,30 @@ OSType PackCodec(std::string_view text) {
     code = (code << 8) | (i < text.size() ? uint8_t(text[i]) : 0);
   }
   return code;
+}
+
+// A limit: a whole decimal number from 1 to 2^64 - 1, digits alone.
+bool ReadLimit(std::string_view text, uint64_t* value) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  uint64_t read = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), read);
+  if (ec != std::errc{} || end != text.data() + text.size() || read == 0) return false;
+  *value = read;
+  return true;
+}
+
+// Seconds: digits with an optional decimal fraction, above 0.
+bool ReadSeconds(std::string_view text, double* value) {
+  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+  double read = 0;
+  const auto [end, ec] =
+      std::from_chars(text.data(), text.data() + text.size(), read, std::chars_format::fixed);
+  if (ec != std::errc{} || end != text.data() + text.size() || !(read > 0) ||
+      !std::isfinite(read)) {
+    return false;
+  }
+  *value = read;
+  return true;
 }
 
 // "h" or "v", then "w" (wrap) or "p" (pinch), wrap when neither follows;
@@ -321,6 +347,16 @@ class Scanner {
   void Jobs(const std::string& name, Words w) {
     if (!ReadPositive(w[0], &out_.batch.jobs)) BadArgument(name, w[0]);
   }
+  void LimitPixels(const std::string& name, Words w) { Limit(name, w[0], &s_.limits.pixels); }
+  void LimitFrames(const std::string& name, Words w) { Limit(name, w[0], &s_.limits.frames); }
+  void LimitWork(const std::string& name, Words w) { Limit(name, w[0], &s_.limits.work); }
+  void LimitBytes(const std::string& name, Words w) { Limit(name, w[0], &s_.limits.bytes); }
+  void Limit(const std::string& name, const std::string& word, uint64_t* limit) {
+    if (!ReadLimit(word, limit)) BadArgument(name, word);
+  }
+  void Timeout(const std::string& name, Words w) {
+    if (!ReadSeconds(w[0], &s_.limits.timeoutSeconds)) BadArgument(name, w[0]);
+  }
   void Fit(const std::string& name, Words w) { BoxOption(name, BoxRule::kFit, w); }
   void Fill(const std::string& name, Words w) { BoxOption(name, BoxRule::kFill, w); }
   void Drop(const std::string& name, Words w) { ItemsOption(name, w[0], &s_.dropItems); }
@@ -496,6 +532,11 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"serve", 0, WhenMissing::kSkip, &Scanner::Serve},
     {"sharpen", 0, WhenMissing::kSkip, &Scanner::Sharpen},
     {"placeholder", 0, WhenMissing::kSkip, &Scanner::Placeholder},
+    {"limit-pixels", 1, WhenMissing::kSkip, &Scanner::LimitPixels},
+    {"limit-frames", 1, WhenMissing::kSkip, &Scanner::LimitFrames},
+    {"limit-work", 1, WhenMissing::kSkip, &Scanner::LimitWork},
+    {"limit-bytes", 1, WhenMissing::kSkip, &Scanner::LimitBytes},
+    {"timeout", 1, WhenMissing::kSkip, &Scanner::Timeout},
 };
 
 void Scanner::LongOption(const std::string& name) {

@@ -1,6 +1,7 @@
 #include "driver/job/error_line.h"
 
 #include "base/mac_types.h"
+#include "driver/job/input_limits.h"
 #include "driver/job/process_state.h"
 
 std::optional<std::string> FileForStage(uint8_t stage, const std::string& inputPath,
@@ -30,6 +31,18 @@ std::string JobErrorLine(int32_t code, const std::optional<std::string>& file) {
       return "Error: " + name + ": file not found (" + number + ")\n";
     case nsvErr:
       return "Error " + name + ": no such volume (" + number + ")\n";
+    case kPixelLimitErr:
+      return "Error " + name + ": more pixels than //limit-pixels allows (" + number + ")\n";
+    case kFrameLimitErr:
+      return "Error " + name + ": more frames than //limit-frames allows (" + number + ")\n";
+    case kWorkLimitErr:
+      return "Error " + name + ": more work than //limit-work allows (" + number + ")\n";
+    case kByteLimitErr:
+      return "Error " + name + ": larger than //limit-bytes allows (" + number + ")\n";
+    case kEmptyOutputErr:
+      return "Error " + name + ": an output side comes to less than one pixel (" + number + ")\n";
+    case kTimedOutErr:
+      return "Error " + name + ": stopped at //timeout (" + number + ")\n";
     default:
       return "Error code: " + name + ": " + number + "\n";
   }

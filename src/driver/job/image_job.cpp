@@ -11,6 +11,7 @@
 #include "base/quiet_stderr.h"
 #include "base/start_thread.h"
 #include "driver/job/process_state.h"
+#include "driver/job/source_cost.h"
 #include "imageio/export.h"
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
@@ -97,6 +98,7 @@ struct Job {
   ProgressLines progress;
   JobStage stage = kStageReading;  // the reading's step, which names the input on failure
   bool strict = false;             // "//strict"
+  Deadline deadline;               // "//timeout", from the job's start
   std::atomic<bool> failedByWarnings{false};
   JobFacts facts;
 
@@ -186,6 +188,7 @@ OSErr FramesOutputsOf(const JobSettings& s, const std::vector<JobOutput>& output
 bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& outputs,
                   const std::vector<ExportSettings>& settings, JobResult* result) {
   AnimationFrames animation;
+  animation.SetDeadline(job.deadline);
   int32_t failed = animation.Open(*s.inputPath);
   if (failed == noErr && !animation.Animated()) return false;
   std::vector<FramesOutput> runs;
@@ -335,6 +338,9 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
 
   job.stage = kStageReading;
   job.progress.Say(Quoted("Reading ", inputPath));
+  // What the input would cost is known from its headers: refused here,
+  // before any of its pixels is allocated.
+  if (const int32_t err = RefuseOverLimits(s)) return failAll(err, kStageReading);
   UniqueUserData& userData = job.metadata;
   if (s.copyMetadata) {
     UserData list = nullptr;
@@ -378,6 +384,8 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
 
   for (OutputRun& run : runs) {
     run.ownProgress.WriteKept();
+    // A job stopped at its deadline names its input, whichever step it was in.
+    if (run.code == kTimedOutErr) run.stage = kStageReading;
     result.outputs.push_back({run.code, run.stage, std::nullopt});
     if (run.code == noErr && s.placeholder) {
       result.outputs.back().placeholder = job.pipeline.PlaceholderOf(run.index);
@@ -415,6 +423,8 @@ JobResult RunImageJob(const JobSettings& settings) {
   // The pipeline's buffers and threads go before the metadata lists.
   Job job;
   job.strict = settings.strict;
+  job.deadline = Deadline::After(settings.limits.timeoutSeconds);
+  job.pipeline.SetDeadline(job.deadline);
   JobResult result = RunSteps(job, settings);
   NoteReadingFacts(job);
   result.facts = std::move(job.facts);

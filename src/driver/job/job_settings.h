@@ -9,6 +9,7 @@
 
 #include "base/mac_types.h"
 #include "base/output_geometry.h"
+#include "driver/job/input_limits.h"
 #include "imageio/export_settings.h"
 #include "pipeline/smart_crop.h"
 #include "platform/image_format.h"
@@ -96,4 +97,7 @@ struct JobSettings {
   // "//strict": a decoder's warning about data it could only partly read
   // fails the reading with codecErr, and nothing is written.
   bool strict = false;
+  // "//limit-pixels", "//limit-frames", "//limit-work", "//limit-bytes",
+  // "//timeout": what the input may cost; none unless given.
+  InputLimits limits;
 };

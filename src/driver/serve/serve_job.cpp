@@ -98,7 +98,9 @@ ReportRecord RunLine(const JobLine& line, int32_t slot, InFlight* inFlight) {
 }  // namespace
 
 JobSettings ServeJobDefaults() {
-  return JobSettings();
+  JobSettings s;
+  s.limits = ServiceLimits();  // a job's own //limit-* and //timeout words replace these
+  return s;
 }
 
 std::string RunJobLine(const JobLine& line, int32_t slot, InFlight* inFlight) {

@@ -66,6 +66,33 @@ def webp_animated_canvas(width, height):
     return b"RIFF" + struct.pack("<I", len(body)) + body
 
 
+def gif_full_frame(side):
+    """A side x side screen and a frame as large, with two pixels of data:
+    within the canvas rules, which let any canvas up to 64 MP through."""
+    out = b"GIF89a" + struct.pack("<HHBBB", side, side, 0x80, 0, 0)
+    out += b"\0\0\0\xff\xff\xff"
+    out += b"," + struct.pack("<HHHHB", 0, 0, side, side, 0)
+    out += b"\x02\x02\x44\x01\0"
+    return out + b";"
+
+
+def webp_wide_canvas(width, height):
+    """An animated VP8X file whose canvas is as wide as WebP allows, with
+    one frame of a single pixel (a 1 x 1 lossless VP8L bitstream, as cwebp
+    writes it) at its left end."""
+    vp8l = bytes.fromhex("2f0000000007509042" "14a6ff8188e87f00")[:17]
+    vp8x = struct.pack("<B3x", 0x02) + (width - 1).to_bytes(3, "little") + \
+        (height - 1).to_bytes(3, "little")
+    anim = struct.pack("<IH", 0, 0)
+    frame = (0).to_bytes(3, "little") * 2 + (0).to_bytes(3, "little") * 2 + \
+        (100).to_bytes(3, "little") + b"\0"
+    frame += b"VP8L" + struct.pack("<I", len(vp8l)) + vp8l + b"\0"  # padded to even
+    body = b"WEBP" + b"VP8X" + struct.pack("<I", len(vp8x)) + vp8x + \
+        b"ANIM" + struct.pack("<I", len(anim)) + anim + \
+        b"ANMF" + struct.pack("<I", len(frame)) + frame
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
 def rewrite_ispe(source, width, height):
     """Every image size property (a grid's and its tiles') claims the size."""
     data = bytearray(open(source, "rb").read())
@@ -89,6 +116,8 @@ files = {
     "tiff_1000000x1000000.tif": tiff(1000000, 1000000, 1000000),
     "gif_far_frame.gif": gif_far_frame(),
     "webp_65000x65000_animated.webp": webp_animated_canvas(65000, 65000),
+    "webp_16777216x1_canvas.webp": webp_wide_canvas(16777216, 1),
+    "gif_8000x8000_two_pixels.gif": gif_full_frame(8000),
     "jpeg_65500x65500.jpg": rewrite_sof("../codecs/gradient_baseline.jpg", 65500, 65500),
     "heic_1000000x1000000.heic": rewrite_ispe("../formats/rgb8.heic", 1000000, 1000000),
     "avif_1000000x1000000.avif": rewrite_ispe("../formats/rgb8.avif", 1000000, 1000000),
