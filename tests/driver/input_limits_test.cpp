@@ -208,19 +208,6 @@ TEST(InputLimits, OnlyWholePositiveNumbersAreTaken) {
   }
 }
 
-TEST(InputLimits, ServiceDefaultsFillOnlyTheLimitsNotGiven) {
-  InputLimits limits;
-  limits.pixels = 5;
-  limits.timeoutSeconds = 2;
-  FillServiceDefaults(&limits);
-  const InputLimits service = ServiceLimits();
-  EXPECT_EQ(limits.pixels, 5u);
-  EXPECT_EQ(limits.timeoutSeconds, 2);
-  EXPECT_EQ(limits.frames, service.frames);
-  EXPECT_EQ(limits.work, service.work);
-  EXPECT_EQ(limits.bytes, service.bytes);
-}
-
 // The seam's clock: a second later at every look.
 std::atomic<int64_t> ticks{0};
 int64_t TickingClock() {

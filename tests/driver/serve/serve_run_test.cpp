@@ -48,6 +48,7 @@ test::RunResult Serve(const fs::path& dir, const std::string& script,
 TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
   test::TempDir dir;
   fs::copy_file(test::DataPath("codecs/gradient_baseline.jpg"), dir / "a.jpg");
+  fs::copy_file(test::DataPath("limits/png_100000x100000.png"), dir / "big.png");
   const std::string tooLong(1 << 20, 'w');
   const struct {
     std::string line;
@@ -67,6 +68,10 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
       {"/w 16 /o - a.jpg", "failed", "-50", "Not in a job: an output onto the standard output"},
       {"/w 16 /o a.jpg a.jpg", "failed", "-50", "Error: \\\"a.jpg\\\": the output is the input"},
       {"/w 8 /o out3.jpg out1.jpg", "ok", "0", ""},  // the first job's output, written
+      // Jobs start from a service's limits; a job's own limit replaces them.
+      {"/w 16 /o x.jpg big.png", "failed", "-8981",
+       "Error \\\"big.png\\\": more pixels than //limit-pixels allows"},
+      {"//limit-bytes 10 /w 16 /o x.jpg a.jpg", "failed", "-8984", "Error \\\"a.jpg\\\""},
       {"/w 4 /o last.jpg a.jpg", "ok", "0", ""},     // the last line has no newline
   };
   std::string script;
