@@ -21,4 +21,7 @@ struct ResizeRequest {
   // The colour (0xRRGGBB) the resized picture's transparency is flattened
   // onto before it is encoded (pipeline/flatten_rows.h); -1 for none.
   int32_t flattenOnto = -1;
+  // The finished rows are held whole, never a ring: a quality search
+  // (pipeline/goal_export.h) encodes them many times.
+  bool keepRows = false;
 };

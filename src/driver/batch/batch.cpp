@@ -174,6 +174,7 @@ struct BatchRun {
       r.seconds = seconds;
       r.code = done.code;
       if (done.code == noErr) {
+        r.chosen = done.chosen;
         struct stat status {};
         if (output.path != "-" && stat(output.path.c_str(), &status) == 0) {
           r.bytes = uint64_t(status.st_size);

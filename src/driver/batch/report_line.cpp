@@ -102,6 +102,21 @@ std::string DecodeScale(int32_t scale) {
   }
 }
 
+// The quality chosen, the file's bytes, the similarity reached (null for
+// a byte budget) and the encodes tried.
+std::string QualitySearch(const QualityChoice& chosen) {
+  JsonObject search;
+  search.Number("quality", chosen.percent).Number("bytes", int64_t(chosen.bytes));
+  if (chosen.score >= 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", chosen.score);
+    search.Raw("similarity", text);
+  } else {
+    search.Null("similarity");
+  }
+  return search.Number("trials", chosen.trials).Done();
+}
+
 }  // namespace
 
 std::string ReportLine(const ReportRecord& r) {
@@ -138,5 +153,6 @@ std::string ReportLine(const ReportRecord& r) {
   if (r.crop) {
     line.Raw("crop", JsonObject().Number("left", r.crop->left).Number("top", r.crop->top).Done());
   }
+  if (r.chosen) line.Raw("quality_search", QualitySearch(*r.chosen));
   return line.Done() + "\n";
 }

@@ -40,6 +40,8 @@ struct ReportRecord {
   JobFacts facts;
   // With "//crop", a fill's window: where it starts in the full resize.
   std::optional<WindowPlace> crop;
+  // With "//max-bytes" or "//target-quality", once written: what was chosen.
+  std::optional<QualityChoice> chosen;
 };
 
 // The line, ending in a newline.

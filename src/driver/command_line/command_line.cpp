@@ -1,5 +1,6 @@
 #include "driver/command_line/command_line.h"
 
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
@@ -268,6 +269,34 @@ class Scanner {
     s_.cropGiven = true;
   }
   void ShrinkOnLoad(const std::string&, Words) { s_.shrinkOnLoad = true; }
+  // "//max-bytes N": a whole number of bytes, at least 1.
+  void MaxBytes(const std::string& name, Words w) {
+    const std::string& word = w[0];
+    uint64_t bytes = 0;
+    const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), bytes);
+    if (word.empty() || word[0] == '+' || ec != std::errc{} || end != word.data() + word.size() ||
+        bytes == 0) {
+      BadArgument(name, word);
+      return;
+    }
+    s_.qualityGoal.kind = QualityGoalKind::kMaxBytes;
+    s_.qualityGoal.maxBytes = bytes;
+    s_.maxBytesGiven = true;
+  }
+  // "//target-quality SCORE": a similarity above 0 and at most 1.
+  void TargetQuality(const std::string& name, Words w) {
+    const std::string& word = w[0];
+    double score = 0;
+    const auto [end, ec] =
+        std::from_chars(word.data(), word.data() + word.size(), score, std::chars_format::fixed);
+    if (ec != std::errc{} || end != word.data() + word.size() || !(score > 0 && score <= 1)) {
+      BadArgument(name, word);
+      return;
+    }
+    s_.qualityGoal.kind = QualityGoalKind::kScore;
+    s_.qualityGoal.score = score;
+    s_.scoreGiven = true;
+  }
   void NoEnlarge(const std::string&, Words) { s_.noEnlarge = true; }
   void Centre(const std::string&, Words) { s_.alignment = SampleAlignment::kCentres; }
   void Animated(const std::string&, Words) { s_.animated = true; }
@@ -456,6 +485,8 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"version", 0, WhenMissing::kSkip, &Scanner::Version},
     {"json", 0, WhenMissing::kSkip, &Scanner::Json},
     {"crop", 1, WhenMissing::kSkip, &Scanner::Crop},
+    {"max-bytes", 1, WhenMissing::kSkip, &Scanner::MaxBytes},
+    {"target-quality", 1, WhenMissing::kSkip, &Scanner::TargetQuality},
 };
 
 void Scanner::LongOption(const std::string& name) {

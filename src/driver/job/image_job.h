@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 struct OutputResult {
   int32_t code = 0;                // 0 once written, else the failing step's code
   JobStage stage = kStageReading;  // the step that failed (or the last one)
+  // With a quality goal: the quality chosen and the file's size, once written.
+  std::optional<QualityChoice> chosen;
 };
 
 // What a job found and did beyond its result, for the report line.

@@ -10,6 +10,7 @@
 #include "base/mac_types.h"
 #include "base/output_geometry.h"
 #include "imageio/export_settings.h"
+#include "pipeline/quality_search.h"
 #include "pipeline/smart_crop.h"
 #include "platform/image_format.h"
 #include "resample/resample.h"
@@ -86,6 +87,11 @@ struct JobSettings {
   // input's bounds as probed, and from them the resize, the window written
   // and the turns.
   std::vector<JobOutput> outputs;
+  // "//max-bytes N" or "//target-quality SCORE": each output's quality
+  // searched for; maxBytesGiven and scoreGiven say which were given.
+  QualityGoal qualityGoal;
+  bool maxBytesGiven = false;
+  bool scoreGiven = false;
   int32_t errorCount = 0;
   // "//strict": a decoder's warning about data it could only partly read
   // fails the reading with codecErr, and nothing is written.
