@@ -12,7 +12,7 @@ namespace {
 constexpr int32_t kLowest = 1;
 constexpr int32_t kHighest = 100;
 // The first round's percents: a usual web quality and a low one.
-constexpr int32_t kFirstProbes[2] = {40, 80};
+constexpr int32_t kFirstProbes[2] = {30, 75};
 
 struct Tried {
   int32_t percent;
@@ -71,9 +71,11 @@ std::vector<int32_t> NextProbes(const std::vector<Tried>& tried, const Bracket& 
     return {b.lo + (open + 1) / 3, b.lo + (2 * open + 2) / 3};
   }
   const double at = GuessBoundary(tried, b, target);
-  const double floorAt = std::isfinite(at) ? std::floor(at) : double(b.lo + 1);
-  const int32_t first = int32_t(std::clamp(floorAt, double(b.lo + 1), double(b.hi - 2)));
-  return {first, first + 1};
+  // One each side of the guess: when it is within one, the next round
+  // tries what is left between them and ends.
+  const double floorAt = std::isfinite(at) ? std::floor(at) : double(b.lo + 2);
+  const int32_t middle = int32_t(std::clamp(floorAt, double(b.lo + 2), double(b.hi - 2)));
+  return {middle - 1, middle + 1};
 }
 
 }  // namespace
@@ -101,7 +103,8 @@ int32_t HighestBelow(const TrialFunction& trial, double target, bool parallel, O
       tried.push_back({probes[i], results[i].measure, results[i].below});
     }
     bracket = BracketOf(tried);
-    guess = 2 * bracket.Open() <= openBefore;
+    // A guess that left most of the bracket open is not trusted next time.
+    guess = 5 * bracket.Open() <= 4 * openBefore;
     probes = NextProbes(tried, bracket, target, guess);
   }
   return bracket.lo;

@@ -45,6 +45,7 @@ using TrialFunction = std::function<SearchTrial(int32_t percent)>;
 // is), for trials below up to some percent and above it from there on.
 // Each round tries two percents, side by side when parallel allows: first
 // two fixed ones, then the two around the boundary as the measures place
-// it, or the thirds of what is left when that guess did not halve it. The
+// it, or the thirds of what is left when that guess left four fifths of
+// it open. The
 // first failed trial ends the search with its code in *err.
 int32_t HighestBelow(const TrialFunction& trial, double target, bool parallel, OSErr* err);
