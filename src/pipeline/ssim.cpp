@@ -1,5 +1,6 @@
 #include "pipeline/ssim.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -31,77 +32,85 @@ struct ChannelReader {
   }
 };
 
-// The five moments' window sums at every pixel, the window's edges
-// repeated: sums of x, y, x^2, y^2 and xy times weights of 2^32 in all.
-struct Moments {
-  std::vector<uint64_t> sums[5];
-};
+// One channel of a picture as a plane of samples.
+std::vector<uint32_t> Plane(const PixelView& view, int32_t channel) {
+  const ChannelReader reader{view.pixelFormat, channel};
+  std::vector<uint32_t> plane(size_t(view.width) * size_t(view.height));
+  for (int32_t y = 0; y < view.height; ++y) {
+    const uint8_t* row = view.base + int64_t(y) * view.rowBytes;
+    uint32_t* to = &plane[size_t(y) * size_t(view.width)];
+    for (int32_t x = 0; x < view.width; ++x) to[x] = reader.Sample(row, x);
+  }
+  return plane;
+}
 
 int32_t Clamp(int32_t v, int32_t size) {
   return v < 0 ? 0 : v >= size ? size - 1 : v;
 }
 
-Moments WindowMoments(const PixelView& a, const PixelView& b, int32_t channel) {
-  const ChannelReader reader{a.pixelFormat, channel};
-  const int32_t w = a.width, h = a.height;
-  const size_t count = size_t(w) * size_t(h);
-  std::vector<uint64_t> across[5];
-  for (auto& v : across) v.assign(count, 0);
+// The five moments' sums across the window at every pixel, the rows'
+// ends repeated: x, y, x^2, y^2 and xy times weights of 2^16 in all.
+struct AcrossSums {
+  std::vector<uint64_t> sums[5];
+};
+
+AcrossSums SumAcross(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int32_t w,
+                     int32_t h) {
+  AcrossSums out;
+  for (auto& v : out.sums) v.assign(a.size(), 0);
   for (int32_t y = 0; y < h; ++y) {
-    const uint8_t* rowA = a.base + int64_t(y) * a.rowBytes;
-    const uint8_t* rowB = b.base + int64_t(y) * b.rowBytes;
+    const size_t row = size_t(y) * size_t(w);
     for (int32_t x = 0; x < w; ++x) {
       uint64_t s[5] = {0, 0, 0, 0, 0};
       for (int32_t k = -kRadius; k <= kRadius; ++k) {
-        const int32_t at = Clamp(x + k, w);
-        const uint64_t p = reader.Sample(rowA, at), q = reader.Sample(rowB, at);
-        const uint64_t weight = kWeights[k + kRadius];
+        const size_t at = row + size_t(Clamp(x + k, w));
+        const uint64_t p = a[at], q = b[at], weight = kWeights[k + kRadius];
         s[0] += weight * p;
         s[1] += weight * q;
-        s[2] += weight * p * p;
-        s[3] += weight * q * q;
-        s[4] += weight * p * q;
+        s[2] += weight * (p * p);
+        s[3] += weight * (q * q);
+        s[4] += weight * (p * q);
       }
-      for (int m = 0; m < 5; ++m) across[m][size_t(y) * size_t(w) + size_t(x)] = s[m];
-    }
-  }
-  Moments out;
-  for (auto& v : out.sums) v.assign(count, 0);
-  for (int32_t y = 0; y < h; ++y) {
-    for (int32_t k = -kRadius; k <= kRadius; ++k) {
-      const size_t from = size_t(Clamp(y + k, h)) * size_t(w);
-      const uint64_t weight = kWeights[k + kRadius];
-      for (int m = 0; m < 5; ++m) {
-        uint64_t* to = &out.sums[m][size_t(y) * size_t(w)];
-        for (int32_t x = 0; x < w; ++x) to[x] += weight * across[m][from + size_t(x)];
-      }
+      for (int m = 0; m < 5; ++m) out.sums[m][row + size_t(x)] = s[m];
     }
   }
   return out;
 }
 
-// The mean index of one channel over the pixels whose window lies inside.
+// The mean index of one channel over the pixels whose window lies inside:
+// the window's sums down the across sums, the index from them at once.
 double ChannelSimilarity(const PixelView& a, const PixelView& b, int32_t channel, double range) {
-  const Moments m = WindowMoments(a, b, channel);
+  const int32_t w = a.width, h = a.height;
+  const AcrossSums across = SumAcross(Plane(a, channel), Plane(b, channel), w, h);
   const double c1 = (0.01 * range) * (0.01 * range);
   const double c2 = (0.03 * range) * (0.03 * range);
   const double scale = double(uint64_t(1) << (2 * kWeightBits));
-  const bool inside = a.width > 2 * kRadius && a.height > 2 * kRadius;
+  const bool inside = w > 2 * kRadius && h > 2 * kRadius;
   const int32_t edge = inside ? kRadius : 0;
+  std::vector<uint64_t> down[5];
+  for (auto& v : down) v.resize(size_t(w));
   double total = 0;
-  int64_t pixels = 0;
-  for (int32_t y = edge; y < a.height - edge; ++y) {
-    for (int32_t x = edge; x < a.width - edge; ++x) {
-      const size_t i = size_t(y) * size_t(a.width) + size_t(x);
-      const double mx = double(m.sums[0][i]) / scale, my = double(m.sums[1][i]) / scale;
-      const double vx = double(m.sums[2][i]) / scale - mx * mx;
-      const double vy = double(m.sums[3][i]) / scale - my * my;
-      const double cov = double(m.sums[4][i]) / scale - mx * my;
+  for (int32_t y = edge; y < h - edge; ++y) {
+    for (auto& v : down) std::fill(v.begin(), v.end(), 0);
+    for (int32_t k = -kRadius; k <= kRadius; ++k) {
+      const size_t from = size_t(Clamp(y + k, h)) * size_t(w);
+      const uint64_t weight = kWeights[k + kRadius];
+      for (int m = 0; m < 5; ++m) {
+        const uint64_t* in = &across.sums[m][from];
+        uint64_t* to = down[m].data();
+        for (int32_t x = 0; x < w; ++x) to[x] += weight * in[x];
+      }
+    }
+    for (int32_t x = edge; x < w - edge; ++x) {
+      const double mx = double(down[0][size_t(x)]) / scale;
+      const double my = double(down[1][size_t(x)]) / scale;
+      const double vx = double(down[2][size_t(x)]) / scale - mx * mx;
+      const double vy = double(down[3][size_t(x)]) / scale - my * my;
+      const double cov = double(down[4][size_t(x)]) / scale - mx * my;
       total += ((2 * mx * my + c1) * (2 * cov + c2)) / ((mx * mx + my * my + c1) * (vx + vy + c2));
-      ++pixels;
     }
   }
-  return total / double(pixels);
+  return total / (double(w - 2 * edge) * double(h - 2 * edge));
 }
 
 }  // namespace
