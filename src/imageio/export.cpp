@@ -126,15 +126,22 @@ OSType CodecForFileName(const std::string& path) {
 
 namespace {
 
+// To a file when bytes is nullptr, else into bytes.
 int32_t Export(GWorldPtr gw, RowBand* rows, const ExportSettings& settings, UserData ud,
-               const std::string& outputPath, std::function<OSErr()> beforeWrite) {
+               const std::string& outputPath, std::function<OSErr()> beforeWrite,
+               std::vector<uint8_t>* bytes) {
   FSSpec spec;
-  if (OSErr err = OutputPathToFSSpec(outputPath, &spec)) return err;
+  if (bytes == nullptr) {
+    if (OSErr err = OutputPathToFSSpec(outputPath, &spec)) return err;
+  }
   ComponentInstance exporter = FindExporter(settings);
   if (exporter == nullptr) return noHandlerErr;
   int32_t result = gw != nullptr ? GraphicsExportSetInputGWorld(exporter, gw)
                                  : GraphicsExportSetInputRows(exporter, rows);
-  if (result == noErr) result = GraphicsExportSetOutputFile(exporter, &spec);
+  if (result == noErr) {
+    result = bytes != nullptr ? GraphicsExportSetOutputBytes(exporter, bytes)
+                              : GraphicsExportSetOutputFile(exporter, &spec);
+  }
   if (result == noErr && ud != nullptr) {
     GraphicsExportSetExifEnabled(exporter, true);
     GraphicsExportSetMetaData(exporter, ud);
@@ -155,11 +162,23 @@ int32_t Export(GWorldPtr gw, RowBand* rows, const ExportSettings& settings, User
 int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
                     const std::string& outputPath) {
   if (gw == nullptr) return paramErr;
-  return Export(gw, nullptr, settings, ud, outputPath, nullptr);
+  return Export(gw, nullptr, settings, ud, outputPath, nullptr, nullptr);
+}
+
+int32_t EncodeImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
+                    std::vector<uint8_t>* bytes) {
+  if (gw == nullptr || bytes == nullptr) return paramErr;
+  return Export(gw, nullptr, settings, ud, std::string(), nullptr, bytes);
+}
+
+int32_t WriteEncodedFile(const std::string& outputPath, std::span<const uint8_t> bytes) {
+  FSSpec spec;
+  if (OSErr err = OutputPathToFSSpec(outputPath, &spec)) return err;
+  return WriteFileWhole(spec.path, bytes);
 }
 
 int32_t ExportRows(RowBand* rows, const ExportSettings& settings, UserData ud,
                    const std::string& outputPath, std::function<OSErr()> beforeWrite) {
   if (rows == nullptr) return paramErr;
-  return Export(nullptr, rows, settings, ud, outputPath, std::move(beforeWrite));
+  return Export(nullptr, rows, settings, ud, outputPath, std::move(beforeWrite), nullptr);
 }

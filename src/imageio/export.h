@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "imageio/export_settings.h"
 #include "platform/components.h"
@@ -15,6 +17,12 @@
 
 int32_t ExportImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
                     const std::string& outputPath);
+// The file ExportImage would write, encoded into bytes instead (replacing
+// what they held); then those bytes written to outputPath as an export
+// writes its file (whole or not at all; "-" the standard output).
+int32_t EncodeImage(GWorldPtr gw, const ExportSettings& settings, UserData ud,
+                    std::vector<uint8_t>* bytes);
+int32_t WriteEncodedFile(const std::string& outputPath, std::span<const uint8_t> bytes);
 // The same for rows that another stage may still be filling, read from the
 // top. beforeWrite, when given, is asked after encoding and before the file
 // is written; anything but noErr is answered instead, with no file written.

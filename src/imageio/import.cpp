@@ -105,3 +105,24 @@ int32_t DrawWholeImage(const OpenedImport& opened, bool nativeOrder, GWorldPtr* 
   }
   return result;
 }
+
+int32_t DrawEncodedImage(std::span<const uint8_t> bytes, OSType format, GWorldPtr* drawn) {
+  *drawn = nullptr;
+  OpenedImport opened;
+  int32_t result = GetGraphicsImporterForData(bytes, &opened.importer);
+  if (result == noErr) result = GraphicsImportGetNaturalBounds(opened.importer, &opened.bounds);
+  if (result != noErr) return result;
+  GraphicsImportSetQuality(opened.importer, codecLosslessQuality);
+  GraphicsImportSetColorMatching(opened.importer, false);
+  result = QTNewGWorld(drawn, format, &opened.bounds, nullptr, nullptr, kNativeEndianPixMap);
+  if (result != noErr) return result;
+  RowBand rows;
+  rows.AttachWhole(PixelViewOf(*drawn), false);
+  result = GraphicsImportDrawRows(opened.importer, &rows);
+  rows.Clear();
+  if (result != noErr) {
+    DisposeGWorld(*drawn);
+    *drawn = nullptr;
+  }
+  return result;
+}

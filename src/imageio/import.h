@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "base/deadline.h"
@@ -37,3 +38,8 @@ int32_t SetDrawScale(OpenedImport* opened, int32_t scale);
 // silently in 32-bit ARGB; with nativeOrder its 16-bit samples are in the
 // machine's order. On failure *drawn is nullptr.
 int32_t DrawWholeImage(const OpenedImport& opened, bool nativeOrder, GWorldPtr* drawn);
+
+// A file encoded into memory, drawn whole into a new buffer of format (of
+// the file's bounds) as its samples are stored: no colour matching, 16-bit
+// samples most significant byte first. On failure *drawn is nullptr.
+int32_t DrawEncodedImage(std::span<const uint8_t> bytes, OSType format, GWorldPtr* drawn);

@@ -311,8 +311,9 @@ bool Pipeline::DestinationStreams(int32_t output) const {
 }
 
 int32_t Pipeline::DestinationRows(const Output& out) const {
-  return overlap_ && out.Geometry().quarterTurns == 0 ? kDestinationRingRows
-                                                      : out.Geometry().windowHeight;
+  return overlap_ && out.Geometry().quarterTurns == 0 && !out.request.keepRows
+             ? kDestinationRingRows
+             : out.Geometry().windowHeight;
 }
 
 bool Pipeline::DestinationFits(const Output& out) const {
@@ -438,4 +439,9 @@ int32_t Pipeline::Export(int32_t output, const ExportSettings& settings, UserDat
     return result;
   }
   return ExportImage(out.destinationBuffer, settings, ud, outputPath);
+}
+
+GWorldPtr Pipeline::KeptPicture(int32_t output) const {
+  const Output& out = *outputs_[size_t(output)];
+  return out.request.keepRows ? out.destinationBuffer : nullptr;
 }

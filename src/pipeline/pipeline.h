@@ -109,6 +109,9 @@ class Pipeline {
   // asked once the file is encoded and before it is written.
   int32_t Export(int32_t output, const ExportSettings& settings, UserData ud,
                  const std::string& outputPath, std::function<OSErr()> beforeWrite);
+  // The output's finished pixels, once resized and turned, when its
+  // request keeps its rows; else nullptr.
+  GWorldPtr KeptPicture(int32_t output) const;
 
   // Once the output is exported, when its request asked for one: its
   // placeholder, from the rows the encoder read.

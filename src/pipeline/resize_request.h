@@ -26,4 +26,7 @@ struct ResizeRequest {
   int32_t sharpen = 0;
   // Whether the output's placeholder is worked out (pipeline/placeholder.h).
   bool placeholder = false;
+  // The finished rows are held whole, never a ring: a quality search
+  // (pipeline/goal_export.h) encodes them many times.
+  bool keepRows = false;
 };

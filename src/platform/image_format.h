@@ -38,7 +38,10 @@ struct ImageFormat {
   const char* extensions;
   bool holdsAlpha;        // files keep a transparency channel
   bool keepsDeepSamples;  // the exporter writes 16 bits a channel
-  uint32_t metadata;      // FormatHolds bits: what a copy can keep
+  // Its exporter's quality (1 ... 100 percent below lossless) trades the
+  // file's size for fidelity: a quality can be searched for.
+  bool lossyQuality;
+  uint32_t metadata;  // FormatHolds bits: what a copy can keep
   MetadataWriting metadataWriting;
   // Viewers turn the picture by the container's own transformation (HEIF's
   // irot and imir), whatever its EXIF orientation says.

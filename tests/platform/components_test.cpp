@@ -198,8 +198,9 @@ OSErr Encode(const ExportRequest&, ByteSink*) {
 }
 
 TEST(CodecEntries, NoCodecsIsNotLoadableAndAMissingEntryIsAnEntryMissing) {
-  const ImageFormat format{
-      "Test", FourCC("TEST"), "tst", false, false, 0, MetadataWriting::kByEncoder, false, false};
+  const ImageFormat format{"Test", FourCC("TEST"), "tst", false,
+                           false,  false,          0,     MetadataWriting::kByEncoder,
+                           false,  false};
   const ImporterCodec whole{&format, CodecName, Sniff, Header, Draw, nullptr};
   const ImporterCodec noDraw{&format, CodecName, Sniff, Header, nullptr, nullptr};
   const ImporterCodec noFormat{nullptr, CodecName, Sniff, Header, Draw, nullptr};

@@ -192,6 +192,7 @@ JobResult RunPlannedJob(const PlannedJob& job, std::vector<ReportRecord>* record
     r.code = done.code;
     r.placeholder = done.placeholder;
     if (done.code == noErr) {
+      r.chosen = done.chosen;
       struct stat status {};
       if (output.path != "-" && stat(output.path.c_str(), &status) == 0) {
         r.bytes = uint64_t(status.st_size);

@@ -112,6 +112,21 @@ std::string PlaceholderObject(const std::optional<Placeholder>& p) {
   return object.Done();
 }
 
+// The quality chosen, the file's bytes, the similarity reached (null for
+// a byte budget) and the encodes tried.
+std::string QualitySearch(const QualityChoice& chosen) {
+  JsonObject search;
+  search.Number("quality", chosen.percent).Number("bytes", int64_t(chosen.bytes));
+  if (chosen.score >= 0) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6f", chosen.score);
+    search.Raw("similarity", text);
+  } else {
+    search.Null("similarity");
+  }
+  return search.Number("trials", chosen.trials).Done();
+}
+
 }  // namespace
 
 std::string ReportLine(const ReportRecord& r) {
@@ -150,5 +165,6 @@ std::string ReportLine(const ReportRecord& r) {
     line.Raw("crop", JsonObject().Number("left", r.crop->left).Number("top", r.crop->top).Done());
   }
   if (r.placeholderAsked) line.Raw("placeholder", PlaceholderObject(r.placeholder));
+  if (r.chosen) line.Raw("quality_search", QualitySearch(*r.chosen));
   return line.Done() + "\n";
 }

@@ -45,6 +45,8 @@ struct ReportRecord {
   // null on other lines.
   bool placeholderAsked = false;
   std::optional<Placeholder> placeholder;
+  // With "//max-bytes" or "//target-quality", once written: what was chosen.
+  std::optional<QualityChoice> chosen;
 };
 
 // The line, ending in a newline.

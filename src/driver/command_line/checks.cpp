@@ -297,6 +297,7 @@ void RunAllChecks(JobSettings& s, std::span<const SizeEntry> sizes, std::vector<
   if (probe == nullptr) CheckOutputTargets(s, notes);
   CheckOptionPairs(s, notes);
   CheckAnimationOutput(s, notes);
+  CheckQualityGoal(s, notes);
 }
 
 }  // namespace

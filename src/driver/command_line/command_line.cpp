@@ -328,6 +328,34 @@ class Scanner {
   }
   void Placeholder(const std::string&, Words) { s_.placeholder = true; }
   void ShrinkOnLoad(const std::string&, Words) { s_.shrinkOnLoad = true; }
+  // "//max-bytes N": a whole number of bytes, at least 1.
+  void MaxBytes(const std::string& name, Words w) {
+    const std::string& word = w[0];
+    uint64_t bytes = 0;
+    const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), bytes);
+    if (word.empty() || word[0] == '+' || ec != std::errc{} || end != word.data() + word.size() ||
+        bytes == 0) {
+      BadArgument(name, word);
+      return;
+    }
+    s_.qualityGoal.kind = QualityGoalKind::kMaxBytes;
+    s_.qualityGoal.maxBytes = bytes;
+    s_.maxBytesGiven = true;
+  }
+  // "//target-quality SCORE": a similarity above 0 and at most 1.
+  void TargetQuality(const std::string& name, Words w) {
+    const std::string& word = w[0];
+    double score = 0;
+    const auto [end, ec] =
+        std::from_chars(word.data(), word.data() + word.size(), score, std::chars_format::fixed);
+    if (ec != std::errc{} || end != word.data() + word.size() || !(score > 0 && score <= 1)) {
+      BadArgument(name, word);
+      return;
+    }
+    s_.qualityGoal.kind = QualityGoalKind::kScore;
+    s_.qualityGoal.score = score;
+    s_.scoreGiven = true;
+  }
   void NoEnlarge(const std::string&, Words) { s_.noEnlarge = true; }
   void Centre(const std::string&, Words) { s_.alignment = SampleAlignment::kCentres; }
   void Animated(const std::string&, Words) { s_.animated = true; }
@@ -537,6 +565,8 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"limit-work", 1, WhenMissing::kSkip, &Scanner::LimitWork},
     {"limit-bytes", 1, WhenMissing::kSkip, &Scanner::LimitBytes},
     {"timeout", 1, WhenMissing::kSkip, &Scanner::Timeout},
+    {"max-bytes", 1, WhenMissing::kSkip, &Scanner::MaxBytes},
+    {"target-quality", 1, WhenMissing::kSkip, &Scanner::TargetQuality},
 };
 
 void Scanner::LongOption(const std::string& name) {

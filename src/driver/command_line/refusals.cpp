@@ -62,11 +62,13 @@ void CheckOptionPairs(JobSettings& s, std::vector<Note>& notes) {
 
 namespace {
 
-// "WebP", "WebP or GIF", "WebP, GIF or ...": the formats written as animations.
-std::string AnimationFormatNames() {
+// "WebP", "WebP or GIF", "WebP, GIF or ...": the formats written that
+// have the trait.
+template <class Trait>
+std::string FormatNames(Trait has) {
   std::vector<const char*> names;
   for (const ImageFormat* format : ImageFormats()) {
-    if (CodecWritesAnimation(format->subtype)) names.push_back(format->name);
+    if (has(*format)) names.push_back(format->name);
   }
   std::string text;
   for (size_t i = 0; i < names.size(); ++i) {
@@ -86,7 +88,33 @@ void CheckAnimationOutput(JobSettings& s, std::vector<Note>& notes) {
     if (format == nullptr || CodecWritesAnimation(format->subtype)) continue;
     Fail(s, notes,
          std::string(format->name) + " holds no animation: //animated needs " +
-             AnimationFormatNames() + " output\n");
+             FormatNames([](const ImageFormat& f) { return CodecWritesAnimation(f.subtype); }) +
+             " output\n");
+    return;
+  }
+}
+
+void CheckQualityGoal(JobSettings& s, std::vector<Note>& notes) {
+  if (s.maxBytesGiven && s.scoreGiven) {
+    Fail(s, notes, "Conflicting quality choice with //max-bytes and //target-quality\n");
+    return;
+  }
+  if (s.qualityGoal.kind == QualityGoalKind::kNone) return;
+  const char* option = s.maxBytesGiven ? "//max-bytes" : "//target-quality";
+  if (s.animated) {
+    Fail(s, notes, std::string(option) + " searches a still's quality: not with //animated\n");
+    return;
+  }
+  // An output name no exporter claims fails on its own.
+  for (const JobOutput& output : s.outputs) {
+    const ImageFormat* format = output.format;
+    if (format == nullptr || format->lossyQuality) continue;
+    Fail(s, notes,
+         std::string(format->name) + " has no quality to search: " + option + " needs " +
+             FormatNames([](const ImageFormat& f) {
+               return f.lossyQuality && ExportFormat(f.subtype) != nullptr;
+             }) +
+             " output\n");
     return;
   }
 }

@@ -27,3 +27,7 @@ void CheckOptionPairs(JobSettings& settings, std::vector<Note>& notes);
 
 // "//animated" needs an output codec that writes animations.
 void CheckAnimationOutput(JobSettings& settings, std::vector<Note>& notes);
+
+// "//max-bytes" and "//target-quality": one of them, each output's codec
+// with a lossy quality, and a still picture.
+void CheckQualityGoal(JobSettings& settings, std::vector<Note>& notes);

@@ -3,6 +3,7 @@
 #include "base/mac_types.h"
 #include "driver/job/input_limits.h"
 #include "driver/job/process_state.h"
+#include "pipeline/quality_search.h"
 
 std::optional<std::string> FileForStage(uint8_t stage, const std::string& inputPath,
                                         const std::string& outputPath) {
@@ -43,6 +44,10 @@ std::string JobErrorLine(int32_t code, const std::optional<std::string>& file) {
       return "Error " + name + ": an output side comes to less than one pixel (" + number + ")\n";
     case kTimedOutErr:
       return "Error " + name + ": stopped at //timeout (" + number + ")\n";
+    case kBytesGoalMissedErr:
+      return "Error " + name + ": even the lowest quality is over //max-bytes (" + number + ")\n";
+    case kScoreGoalMissedErr:
+      return "Error " + name + ": no quality reaches //target-quality (" + number + ")\n";
     default:
       return "Error code: " + name + ": " + number + "\n";
   }

@@ -16,6 +16,7 @@
 #include "metadata/adjust.h"
 #include "metadata/drop_items.h"
 #include "pipeline/animation_frames.h"
+#include "pipeline/goal_export.h"
 #include "pipeline/pipeline.h"
 #include "platform/owned.h"
 #include "platform/user_data.h"
@@ -87,6 +88,7 @@ struct OutputRun {
   JobStage stage = kStageReading;
   int32_t code = noErr;
   UniqueUserData userData;
+  std::optional<QualityChoice> chosen;  // with a quality goal, once written
 };
 
 // Members go in the reverse order: the pipeline's buffers and threads
@@ -157,6 +159,7 @@ ResizeRequest RequestFor(const JobSettings& s, const JobOutput& output) {
   resize.flattenOnto = output.flattenOnto;
   resize.sharpen = s.sharpen;
   resize.placeholder = s.placeholder;
+  resize.keepRows = s.qualityGoal.kind != QualityGoalKind::kNone;
   return resize;
 }
 
@@ -197,7 +200,7 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
     animation.ReadMetaData(job.metadata.get());
     failed = FramesOutputsOf(s, outputs, settings, job.metadata.get(), &runs, &copies);
   }
-  result->outputs.assign(outputs.size(), OutputResult{failed, kStageReading, std::nullopt});
+  result->outputs.assign(outputs.size(), OutputResult{failed, kStageReading, std::nullopt, std::nullopt});
   if (failed == noErr) {
     for (const JobOutput& output : outputs) {
       const OutputGeometry& g = output.geometry;
@@ -209,7 +212,7 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
     const std::vector<FramesResult> ran = animation.Run(
         runs, matchColour, {s.upright || animation.DrawnUpright(), s.dropItems, s.keptItems});
     for (size_t i = 0; i < outputs.size(); ++i)
-      result->outputs[i] = {ran[i].code, StageOf(ran[i]), std::nullopt};
+      result->outputs[i] = {ran[i].code, StageOf(ran[i]), std::nullopt, std::nullopt};
   }
   for (const OutputResult& output : result->outputs) {
     if (output.code == noErr || result->code != noErr) continue;
@@ -218,6 +221,26 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
   }
   if (result->code == noErr) result->stage = kStageWriting;
   return true;
+}
+
+// The quality the goal asks for, searched on the output's kept pixels; the
+// reading is over, as kept rows never stream.
+int32_t ExportAtGoal(Job& job, OutputRun& run, const JobSettings& s, const JobOutput& output,
+                     const ExportSettings& settings) {
+  QualityChoice chosen;
+  const int32_t written =
+      ExportForGoal(job.pipeline.KeptPicture(run.index), RequestFor(s, output), settings,
+                    s.qualityGoal, run.userData.get(), output.path, jobOverlap.load(), &chosen);
+  if (written != noErr) return written;
+  run.chosen = chosen;
+  char line[96];
+  const int said = std::snprintf(line, sizeof line, "Quality %d chosen: %llu bytes", chosen.percent,
+                                 static_cast<unsigned long long>(chosen.bytes));
+  if (chosen.score >= 0) {
+    std::snprintf(line + said, sizeof line - size_t(said), ", similarity %.4f", chosen.score);
+  }
+  run.progress->Say(std::string(line) + "\n");
+  return noErr;
 }
 
 // Everything after the reading has started, for one output.
@@ -265,9 +288,11 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
   if (PixelSizeOfFormat(RequestFor(s, output).destinationFormat) > 32) {
     settings.depth = int16_t(settings.depth / 2);
   }
-  const int32_t written = job.pipeline.Export(run.index, settings, ud, output.path, [&job, &run] {
-    return OSErr(FinishReading(job, run, noErr));
-  });
+  const int32_t written =
+      s.qualityGoal.kind != QualityGoalKind::kNone
+          ? ExportAtGoal(job, run, s, output, settings)
+          : job.pipeline.Export(run.index, settings, ud, output.path,
+                                [&job, &run] { return OSErr(FinishReading(job, run, noErr)); });
   const int32_t result = FinishReading(job, run, written);
   // The first output's metadata tells for all: they are fitted alike.
   if (result == noErr && ud != nullptr && run.index == 0) {
@@ -323,7 +348,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
   auto failAll = [&](int32_t code, JobStage stage) {
     result.code = code;
     result.stage = stage;
-    result.outputs.assign(outputs.size(), OutputResult{code, stage, std::nullopt});
+    result.outputs.assign(outputs.size(), OutputResult{code, stage, std::nullopt, std::nullopt});
     return result;
   };
   // Known before anything is read: a name no exporter claims fails at once.
@@ -386,7 +411,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
     run.ownProgress.WriteKept();
     // A job stopped at its deadline names its input, whichever step it was in.
     if (run.code == kTimedOutErr) run.stage = kStageReading;
-    result.outputs.push_back({run.code, run.stage, std::nullopt});
+    result.outputs.push_back({run.code, run.stage, std::nullopt, run.chosen});
     if (run.code == noErr && s.placeholder) {
       result.outputs.back().placeholder = job.pipeline.PlaceholderOf(run.index);
     }

@@ -18,6 +18,8 @@ struct OutputResult {
   JobStage stage = kStageReading;  // the step that failed (or the last one)
   // With "//placeholder", once written (not for an animation's frames).
   std::optional<Placeholder> placeholder;
+  // With a quality goal: the quality chosen and the file's size, once written.
+  std::optional<QualityChoice> chosen;
 };
 
 // What a job found and did beyond its result, for the report line.

@@ -11,6 +11,7 @@
 #include "base/output_geometry.h"
 #include "driver/job/input_limits.h"
 #include "imageio/export_settings.h"
+#include "pipeline/quality_search.h"
 #include "pipeline/smart_crop.h"
 #include "platform/image_format.h"
 #include "resample/resample.h"
@@ -93,6 +94,11 @@ struct JobSettings {
   // input's bounds as probed, and from them the resize, the window written
   // and the turns.
   std::vector<JobOutput> outputs;
+  // "//max-bytes N" or "//target-quality SCORE": each output's quality
+  // searched for; maxBytesGiven and scoreGiven say which were given.
+  QualityGoal qualityGoal;
+  bool maxBytesGiven = false;
+  bool scoreGiven = false;
   int32_t errorCount = 0;
   // "//strict": a decoder's warning about data it could only partly read
   // fails the reading with codecErr, and nothing is written.

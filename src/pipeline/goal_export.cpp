@@ -1,0 +1,137 @@
+#include "pipeline/goal_export.h"
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "imageio/export.h"
+#include "imageio/import.h"
+#include "pipeline/gain_map.h"
+#include "pipeline/ssim.h"
+#include "platform/owned.h"
+#include "platform/quality.h"
+
+namespace {
+
+// The best trial so far on the goal's side of the boundary, whose bytes
+// may become the file.
+struct Kept {
+  std::mutex lock;
+  int32_t percent = 0;
+  std::vector<uint8_t> bytes;
+  double score = -1;
+  std::atomic<int32_t> trials{0};
+
+  // better(p, percent): whether p is nearer the boundary than the kept one.
+  template <class Better>
+  void Offer(int32_t p, std::vector<uint8_t>* encoded, double s, Better better) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (percent != 0 && !better(p, percent)) return;
+    percent = p;
+    bytes = std::move(*encoded);
+    score = s;
+  }
+};
+
+ExportSettings AtPercent(const ExportSettings& settings, int32_t percent) {
+  ExportSettings at = settings;
+  at.quality = QualityOfWholePercent(percent);
+  return at;
+}
+
+// The file a plain export at settings writes, into bytes: the metadata is
+// a copy, its gain map fitted at that quality.
+OSErr EncodeWhole(GWorldPtr picture, const ResizeRequest& request, const ExportSettings& settings,
+                  UserData ud, std::vector<uint8_t>* bytes) {
+  UniqueUserData copy;
+  if (ud != nullptr) {
+    UserData made = nullptr;
+    if (const OSErr err = CopyUserData(ud, &made)) return err;
+    copy.reset(made);
+    FitGainMap(copy.get(), request, settings);
+  }
+  return OSErr(EncodeImage(picture, settings, copy.get(), bytes));
+}
+
+// The picture alone encoded at settings, decoded, compared with itself.
+OSErr EncodeAndScore(GWorldPtr picture, const ExportSettings& settings, std::vector<uint8_t>* bytes,
+                     double* score) {
+  if (const OSErr err = OSErr(EncodeImage(picture, settings, nullptr, bytes))) return err;
+  GWorldPtr decoded = nullptr;
+  const PixelView kept = PixelViewOf(picture);
+  if (const OSErr err = OSErr(DrawEncodedImage(*bytes, kept.pixelFormat, &decoded))) return err;
+  *score = StructuralSimilarity(kept, PixelViewOf(decoded));
+  DisposeGWorld(decoded);
+  return noErr;
+}
+
+// The measure the search interpolates on: roughly straight in the percent.
+double ScoreMeasure(double score) {
+  return -std::log(std::max(1 - score, 1e-9));
+}
+
+int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const ExportSettings& settings,
+                    uint64_t maxBytes, UserData ud, bool parallel, Kept* kept) {
+  const TrialFunction trial = [&](int32_t percent) {
+    std::vector<uint8_t> bytes;
+    SearchTrial t;
+    ++kept->trials;
+    t.err = EncodeWhole(picture, request, AtPercent(settings, percent), ud, &bytes);
+    t.below = bytes.size() <= maxBytes;
+    t.measure = std::log(double(std::max<size_t>(bytes.size(), 1)));
+    if (t.err == noErr && t.below) {
+      kept->Offer(percent, &bytes, -1, [](int32_t p, int32_t than) { return p > than; });
+    }
+    return t;
+  };
+  OSErr err = noErr;
+  const int32_t found = HighestBelow(trial, std::log(double(maxBytes) + 0.5), parallel, &err);
+  if (err != noErr) return err;
+  return found == 0 ? kBytesGoalMissedErr : noErr;
+}
+
+int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double goal, bool parallel,
+                    Kept* kept) {
+  const TrialFunction trial = [&](int32_t percent) {
+    std::vector<uint8_t> bytes;
+    double score = 0;
+    SearchTrial t;
+    ++kept->trials;
+    t.err = EncodeAndScore(picture, AtPercent(settings, percent), &bytes, &score);
+    t.below = score < goal;
+    t.measure = ScoreMeasure(score);
+    if (t.err == noErr && !t.below) {
+      kept->Offer(percent, &bytes, score, [](int32_t p, int32_t than) { return p < than; });
+    }
+    return t;
+  };
+  OSErr err = noErr;
+  const int32_t found = HighestBelow(trial, ScoreMeasure(goal), parallel, &err);
+  if (err != noErr) return err;
+  return found == 100 ? kScoreGoalMissedErr : noErr;
+}
+
+}  // namespace
+
+int32_t ExportForGoal(GWorldPtr picture, const ResizeRequest& request,
+                      const ExportSettings& settings, const QualityGoal& goal, UserData ud,
+                      const std::string& outputPath, bool parallel, QualityChoice* chosen) {
+  Kept kept;
+  const bool bytesGoal = goal.kind == QualityGoalKind::kMaxBytes;
+  const int32_t searched =
+      bytesGoal ? SearchBytes(picture, request, settings, goal.maxBytes, ud, parallel, &kept)
+                : SearchScore(picture, settings, goal.score, parallel, &kept);
+  chosen->trials = kept.trials.load();
+  if (searched != noErr) return searched;
+  const ExportSettings at = AtPercent(settings, kept.percent);
+  chosen->percent = kept.percent;
+  chosen->score = kept.score;
+  if (ud != nullptr) FitGainMap(ud, request, at);
+  if (!bytesGoal && ud != nullptr) {
+    if (const int32_t err = EncodeImage(picture, at, ud, &kept.bytes)) return err;
+  }
+  chosen->bytes = kept.bytes.size();
+  return WriteEncodedFile(outputPath, kept.bytes);
+}

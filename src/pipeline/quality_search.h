@@ -1,0 +1,51 @@
+// "//max-bytes" and "//target-quality": a quality found by encoding the
+// output's finished pixels again and again, in memory, until the goal's
+// boundary is known to one percent. HighestBelow is the search itself,
+// over any trial; goal_export.h runs it on an output.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "base/mac_types.h"
+
+enum class QualityGoalKind { kNone, kMaxBytes, kScore };
+
+struct QualityGoal {
+  QualityGoalKind kind = QualityGoalKind::kNone;
+  uint64_t maxBytes = 0;  // kMaxBytes: the largest file allowed
+  double score = 0;       // kScore: the least structural similarity (pipeline/ssim.h)
+};
+
+// What a search chose, for the report.
+struct QualityChoice {
+  int32_t percent = 0;  // as "/q" takes it
+  uint64_t bytes = 0;   // the file written
+  double score = -1;    // kScore: the similarity reached
+  int32_t trials = 0;   // encodes made
+};
+
+// No quality meets the goal: even the lowest is over the bytes allowed, or
+// even the highest is below the score asked.
+constexpr OSErr kBytesGoalMissedErr = -8972;
+constexpr OSErr kScoreGoalMissedErr = -8973;
+
+// One trial encode: whether its percent lies below the goal's boundary
+// (its file fits the bytes; its score is short of the target), and a
+// measure that grows with the percent, compared with the target's to
+// guess where the boundary lies.
+struct SearchTrial {
+  OSErr err = noErr;
+  bool below = false;
+  double measure = 0;
+};
+using TrialFunction = std::function<SearchTrial(int32_t percent)>;
+
+// The highest percent from 1 to 100 whose trial is below (0 when none
+// is), for trials below up to some percent and above it from there on.
+// Each round tries two percents, side by side when parallel allows: first
+// two fixed ones, then the two around the boundary as the measures place
+// it, or the thirds of what is left when that guess left four fifths of
+// it open. The
+// first failed trial ends the search with its code in *err.
+int32_t HighestBelow(const TrialFunction& trial, double target, bool parallel, OSErr* err);

@@ -1,0 +1,112 @@
+// The structural similarity against scikit-image's, and the quality
+// search's answer over made trials: the boundary exactly, a budget one
+// byte short, none fitting, trials out of order.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "imageio/import.h"
+#include "pipeline/quality_search.h"
+#include "pipeline/ssim.h"
+#include "platform/quicktime.h"
+#include "test_support.h"
+
+namespace {
+
+// The picture as stored: 32-bit ARGB, or 16-bit samples most significant
+// byte first.
+GWorldPtr Drawn(const std::string& name) {
+  OpenedImport opened;
+  GWorldPtr drawn = nullptr;
+  EXPECT_EQ(OpenImport(test::DataPath("ssim/" + name).string(), &opened), noErr);
+  EXPECT_EQ(DrawWholeImage(opened, false, &drawn), noErr);
+  return drawn;
+}
+
+TEST(StructuralSimilarity, AgreesWithScikitImage) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  // skimage.metrics.structural_similarity(a, b, channel_axis=2,
+  // gaussian_weights=True, sigma=1.5, use_sample_covariance=False,
+  // data_range=255 or 65535), scikit-image 0.19.3, on the pairs that
+  // tests/data/ssim/make_pairs.py wrote. Our window's weights are
+  // integers (2^16 in all), within 2e-4 of its.
+  struct Case {
+    const char* a;
+    const char* b;
+    double expected;
+  } cases[] = {{"a.png", "noisy.png", 0.779449600204511},
+               {"a.png", "blurred.png", 0.9189143388858175},
+               {"a.png", "a.png", 1.0},
+               {"a16.png", "noisy16.png", 0.9019982732081422}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " " + c.b);
+    GWorldPtr a = Drawn(c.a), b = Drawn(c.b);
+    ASSERT_TRUE(a != nullptr && b != nullptr);
+    EXPECT_NEAR(StructuralSimilarity(PixelViewOf(a), PixelViewOf(b)), c.expected, 2e-4);
+    DisposeGWorld(a);
+    DisposeGWorld(b);
+  }
+  StopQuickTime();
+}
+
+// A file of 3000 + 40 p^2 bytes at percent p, a trial counted.
+struct MadeSizes {
+  std::mutex lock;
+  std::set<int32_t> tried;
+  uint64_t Bytes(int32_t p) const { return 3000 + 40 * uint64_t(p) * uint64_t(p); }
+  TrialFunction Trial(uint64_t budget, std::set<int32_t> outOfOrder = {}) {
+    return [this, budget, outOfOrder](int32_t p) {
+      std::lock_guard<std::mutex> hold(lock);
+      tried.insert(p);
+      const uint64_t bytes = outOfOrder.count(p) ? budget + 1 : Bytes(p);
+      return SearchTrial{noErr, bytes <= budget, std::log(double(bytes))};
+    };
+  }
+};
+
+TEST(QualitySearch, FindsTheHighestPercentWithinTheBudget) {
+  MadeSizes sizes;
+  struct Case {
+    uint64_t budget;
+    int32_t expected;
+    std::set<int32_t> outOfOrder;  // percents whose file is one byte over, whatever their size
+  } cases[] = {{sizes.Bytes(63), 63, {}},   {sizes.Bytes(63) - 1, 62, {}},
+               {sizes.Bytes(1), 1, {}},     {sizes.Bytes(1) - 1, 0, {}},
+               {sizes.Bytes(100), 100, {}}, {sizes.Bytes(7) + 5, 7, {}},
+               {sizes.Bytes(90), 74, {75}}};
+  for (const Case& c : cases) {
+    for (const bool parallel : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.budget) + (parallel ? " parallel" : ""));
+      sizes.tried.clear();
+      OSErr err = paramErr;
+      const int32_t found = HighestBelow(sizes.Trial(c.budget, c.outOfOrder),
+                                         std::log(double(c.budget) + 0.5), parallel, &err);
+      EXPECT_EQ(err, noErr);
+      EXPECT_EQ(found, c.expected);
+      // The answer was tried, and so was the percent above it.
+      EXPECT_TRUE(found == 0 || sizes.tried.count(found));
+      EXPECT_TRUE(found == 100 || sizes.tried.count(found + 1));
+      // No more than thirds alone would take: five rounds of two.
+      EXPECT_LE(sizes.tried.size(), 10u);
+    }
+  }
+}
+
+TEST(QualitySearch, AFailedTrialEndsTheSearch) {
+  int32_t calls = 0;
+  OSErr err = noErr;
+  const int32_t found = HighestBelow(
+      [&](int32_t) {
+        ++calls;
+        return SearchTrial{memFullErr, false, 0};
+      },
+      1, false, &err);
+  EXPECT_EQ(err, memFullErr);
+  EXPECT_EQ(found, 0);
+  EXPECT_EQ(calls, 2);
+}
+
+}  // namespace
