@@ -3,7 +3,7 @@
 
 1. Site build: every JPEG of a folder into 320w, 640w, 1280w and a 200x200
    square, each as WebP and JPEG. tavrel: one run (//each //web //formats
-   webp,jpg //sizes ...). sharp: concurrency at the machine's cores, two
+   webp,jpg //sizes ...), and the same with //shrink-on-load. sharp: concurrency at the machine's cores, two
    inputs at a time, one decode each (rotate() for EXIF) and eight clone()s.
 2. Srcset: a 24 MP JPEG into four widths x AVIF, WebP and JPEG in one
    tavrel run, against one "/w 1500" JPEG run: wall time and peak memory.
@@ -151,7 +151,8 @@ def site_build(tavrel, runs, photos):
     script = INPUTS / "sharp" / "site.js"
     script.write_text(SHARP_SCRIPT)
     cores = os.cpu_count()
-    outs = {"tavrel": work / "tavrel", "sharp": work / "sharp"}
+    outs = {"tavrel": work / "tavrel", "tavrel //shrink-on-load": work / "shrink",
+            "sharp": work / "sharp"}
 
     def fresh(name):
         shutil.rmtree(outs[name], ignore_errors=True)
@@ -161,6 +162,10 @@ def site_build(tavrel, runs, photos):
         "tavrel": [tavrel, "//each", "//web", "//formats", "webp,jpg", "//sizes",
                    "320w,640w,1280w,200x200:fill", "/o", f"{outs['tavrel']}/{{name}}-{{size}}.{{ext}}",
                    *photos],
+        "tavrel //shrink-on-load": [
+            tavrel, "//each", "//web", "//shrink-on-load", "//formats", "webp,jpg", "//sizes",
+            "320w,640w,1280w,200x200:fill", "/o", f"{outs['tavrel //shrink-on-load']}/{{name}}-{{size}}.{{ext}}",
+            *photos],
         "sharp": ["node", script, outs["sharp"], cores, *photos],
     }
     times = rounds(commands, runs, fresh)
@@ -172,20 +177,27 @@ def site_build(tavrel, runs, photos):
 
 def srcset(tavrel, runs, big):
     work = Path(tempfile.mkdtemp(prefix="srcset-"))
+    folders = {}
+
+    def out(name, file):
+        folders[name] = work / str(len(folders))
+        return f"{folders[name]}/{file}"
 
     def fresh(name):
-        shutil.rmtree(work / name, ignore_errors=True)
-        (work / name).mkdir()
+        shutil.rmtree(folders[name], ignore_errors=True)
+        folders[name].mkdir()
 
+    many = ["//formats", "avif,webp,jpg", "//sizes", "480w,800w,1200w,1500w"]
     commands = {
-        "one /w 1500 JPEG": [tavrel, "/w", "1500", "/o", work / "one /w 1500 JPEG" / "o.jpg", big],
+        "one /w 1500 JPEG": [tavrel, "/w", "1500", "/o", out("one /w 1500 JPEG", "o.jpg"), big],
         "4 widths x avif,webp,jpg": [
-            tavrel, "//web", "//formats", "avif,webp,jpg", "//sizes", "480w,800w,1200w,1500w",
-            "/o", f"{work / '4 widths x avif,webp,jpg'}/o-{{size}}.{{ext}}", big],
-        "4 widths x avif,webp,jpg //effort 0": [
-            tavrel, "//web", "//effort", "0", "//formats", "avif,webp,jpg", "//sizes",
-            "480w,800w,1200w,1500w", "/o",
-            f"{work / '4 widths x avif,webp,jpg //effort 0'}/o-{{size}}.{{ext}}", big],
+            tavrel, "//web", *many, "/o", out("4 widths x avif,webp,jpg", "o-{size}.{ext}"), big],
+        "the same, //effort 0": [
+            tavrel, "//web", "//effort", "0", *many, "/o",
+            out("the same, //effort 0", "o-{size}.{ext}"), big],
+        "4 widths x webp,jpg": [
+            tavrel, "//web", "//formats", "webp,jpg", "//sizes", "480w,800w,1200w,1500w", "/o",
+            out("4 widths x webp,jpg", "o-{size}.{ext}"), big],
     }
     times = rounds(commands, runs, fresh)
     shutil.rmtree(work)

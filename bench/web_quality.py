@@ -13,6 +13,12 @@ whose mean SSIMULACRA is no worse than that JPEG's is reported with the
 bytes it takes: the "similar look" the web defaults are chosen from.
 
   bench/web_quality.py [--tavrel build/tavrel] [--anchors 75,80,85] [PHOTO ...]
+  bench/web_quality.py --progressive [--width 1280] PHOTO ...
+
+--progressive instead writes each photo at --width as a baseline JPEG and
+with //progressive (progressive scans, tables made for the image), both at
+/q 80, checks with djpeg that both decode to the same pixels, and sums the
+bytes.
 
 Needs: ssimulacra_main and butteraugli_main (apt-get install libjxl-devtools).
 Without photos it uses the real camera photos in /work/shared/testdata and
@@ -91,13 +97,39 @@ def summary(results):
     return rows
 
 
+def progressive(tavrel, photos, width, work):
+    plain = smaller = 0
+    for photo in photos:
+        sizes = []
+        pixels = []
+        for name, extra in (("baseline", []), ("progressive", ["//progressive"])):
+            out = work / f"{name}.jpg"
+            run(tavrel, *extra, "//upright", "/w", width, "/q", 80, "/o", out, photo)
+            sizes.append(out.stat().st_size)
+            pixels.append(subprocess.run(["djpeg", str(out)], check=True,
+                                         capture_output=True).stdout)
+        if pixels[0] != pixels[1]:
+            sys.exit(f"{photo}: the progressive file decodes to other pixels")
+        plain += sizes[0]
+        smaller += sizes[1]
+    print(f"{len(photos)} photos at {width} wide, /q 80, the same pixels in each pair: "
+          f"baseline {plain} bytes, progressive {smaller} bytes "
+          f"({100 * (plain - smaller) / plain:.1f} % fewer)")
+
+
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--progressive", action="store_true")
+    parser.add_argument("--width", type=int, default=1280)
     parser.add_argument("--tavrel", default=str(REPO / "build" / "tavrel"))
     parser.add_argument("--anchors", default="70,75,80,85")
     parser.add_argument("photos", nargs="*", type=Path)
     args = parser.parse_args()
     photos = args.photos or [p for p in DEFAULT_PHOTOS if p.exists()]
+    if args.progressive:
+        with tempfile.TemporaryDirectory() as tmp:
+            progressive(args.tavrel, photos, args.width, Path(tmp))
+        return
     with tempfile.TemporaryDirectory() as tmp:
         rows = summary(measure(args.tavrel, photos, Path(tmp)))
     print(f"{len(photos)} photos: " + ", ".join(p.name for p in photos))
