@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -13,8 +14,21 @@ namespace {
 struct Redirection {
   std::mutex lock;
   int holders = 0;
-  int saved = -1;  // the real standard error while holders > 0, if it was moved
+  int saved = -1;      // the real standard error while holders > 0, if it was moved
+  std::string status;  // the status line on show, empty for none
 };
+
+// Back to the start of the line, and the rest of it erased.
+constexpr std::string_view kEraseLine = "\r\033[K";
+
+void WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text.remove_prefix(size_t(n));
+  }
+}
 
 Redirection& Shared() {
   static Redirection redirection;
@@ -53,10 +67,19 @@ void WriteStandardError(std::string_view text) {
   const std::lock_guard<std::mutex> hold(r.lock);
   std::fflush(stderr);
   const int fd = r.saved >= 0 ? r.saved : 2;
-  while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(size_t(n));
+  if (r.status.empty()) {
+    WriteAll(fd, text);
+    return;
   }
+  WriteAll(fd, std::string(kEraseLine).append(text).append(r.status));
+}
+
+void SetStatusLine(std::string_view text) {
+  Redirection& r = Shared();
+  const std::lock_guard<std::mutex> hold(r.lock);
+  std::fflush(stderr);
+  const int fd = r.saved >= 0 ? r.saved : 2;
+  if (text.empty() && r.status.empty()) return;
+  r.status = std::string(text);
+  WriteAll(fd, std::string(kEraseLine).append(text));
 }

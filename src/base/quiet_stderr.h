@@ -17,5 +17,11 @@ class QuietStderr {
 };
 
 // Writes the program's own text to the real standard error, also while a
-// library is quieted in another thread.
+// library is quieted in another thread. Under a status line the text goes
+// above it: the status is erased, the text written, the status drawn again.
 void WriteStandardError(std::string_view text);
+
+// A line kept at the foot of a terminal, redrawn in place ("\r", then the
+// rest of the old one erased) each time it is set; text without a newline.
+// Empty text erases it and ends it.
+void SetStatusLine(std::string_view text);

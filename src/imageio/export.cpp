@@ -69,6 +69,7 @@ ComponentInstance FindExporter(const ExportSettings& settings) {
     GraphicsExportSetDepth(instance, int32_t(settings.depth));
     GraphicsExportSetProgressive(instance, settings.progressive);
     GraphicsExportSetChromaSubsampling(instance, settings.subsampling);
+    GraphicsExportSetEffort(instance, settings.effort);
   }
   return instance;
 }

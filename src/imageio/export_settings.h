@@ -13,4 +13,7 @@ struct ExportSettings {
   // chroma subsampling (444, 422 or 420; 0 lets the quality choose).
   bool progressive = false;
   int32_t subsampling = 0;
+  // "//effort": 0 (fastest) ... 9 (smallest files), or -1 for each
+  // encoder's own default; the mapping onto each encoder is in codec.h.
+  int32_t effort = -1;
 };

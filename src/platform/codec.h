@@ -90,6 +90,11 @@ struct ExportRequest {
   // for the codec's own choice.
   bool progressive = false;
   int32_t subsampling = 0;
+  // 0 (fastest) ... 9 (smallest), or -1 for the encoder's own default:
+  // libaom's speed 9 - effort (AVIF), x265's presets ultrafast ... placebo
+  // (HEIC), WebP's method (2 * effort + 1) / 3, JPEG XL's effort
+  // max(1, effort). JPEG has no such trade: it ignores it.
+  int32_t effort = -1;
 };
 
 struct ExporterCodec {

@@ -55,6 +55,7 @@ struct ExporterState {
   int32_t depth = ExportRequest{}.depth;
   bool progressive = false;
   int32_t subsampling = 0;
+  int32_t effort = -1;
   GWorldPtr input = nullptr;     // a whole buffer, read as one complete band
   RowBand* inputRows = nullptr;  // or rows that another stage may still be filling
   FSSpec output;

@@ -77,6 +77,15 @@ ComponentResult GraphicsExportSetChromaSubsampling(GraphicsExportComponent ci,
   return noErr;
 }
 
+ComponentResult GraphicsExportSetEffort(GraphicsExportComponent ci, int32_t effort) {
+  ComponentResult result;
+  ExporterState* state = Exporter(ci, &result);
+  if (state == nullptr) return result;
+  if (effort < -1 || effort > 9) return paramErr;
+  state->effort = effort;
+  return noErr;
+}
+
 ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, int32_t depth) {
   ComponentResult result;
   ExporterState* state = Exporter(ci, &result);
@@ -211,6 +220,7 @@ ComponentResult GraphicsExportDoExport(GraphicsExportComponent ci, uint32_t* byt
   request.depth = state->depth;
   request.progressive = state->progressive;
   request.subsampling = state->subsampling;
+  request.effort = state->effort;
   request.metaData = state->metaData;
   request.exifEnabled = state->exifEnabled;
   uint64_t size = 0;

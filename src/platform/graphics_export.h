@@ -26,6 +26,8 @@ ComponentResult GraphicsExportSetDepth(GraphicsExportComponent ci, int32_t depth
 // is 444, 422, 420, or 0 for the exporter's own choice.
 ComponentResult GraphicsExportSetProgressive(GraphicsExportComponent ci, bool progressive);
 ComponentResult GraphicsExportSetChromaSubsampling(GraphicsExportComponent ci, int32_t subsampling);
+// 0 (fastest) ... 9 (smallest files), or -1 for the encoder's own default.
+ComponentResult GraphicsExportSetEffort(GraphicsExportComponent ci, int32_t effort);
 ComponentResult GraphicsExportSetInputGWorld(GraphicsExportComponent ci, GWorldPtr gw);
 // Rows to encode instead of a buffer: read once from the top, each released
 // when the encoder is done with it, so that another stage may still be

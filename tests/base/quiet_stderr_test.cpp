@@ -47,3 +47,20 @@ TEST(QuietStderr, TwoStagesAtOnceKeepTheProgramsLines) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "Writing \"out.jxl\"\nError: \"out.jxl\": file not found (-43)\nafter\n");
 }
+
+// A status line stays at the foot: a line written meanwhile goes above it,
+// and setting it again redraws it in place; an empty one erases it for good.
+TEST(QuietStderr, StatusLineStaysBelowTheProgramsLines) {
+  testing::internal::CaptureStderr();
+  SetStatusLine("1/3 inputs done");
+  WriteStandardError("Reading \"a.jpg\"\n");
+  SetStatusLine("2/3 inputs done");
+  SetStatusLine("");
+  WriteStandardError("after\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "\r\033[K1/3 inputs done"
+            "\r\033[KReading \"a.jpg\"\n1/3 inputs done"
+            "\r\033[K2/3 inputs done"
+            "\r\033[K"
+            "after\n");
+}

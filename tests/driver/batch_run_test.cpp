@@ -105,7 +105,9 @@ TEST_F(BatchRun, EveryOutputIsTheSingleRunsBytes) {
 }
 
 // Jobs side by side print their progress lines whole, each one write: a line
-// torn by another job's matches none of the forms.
+// torn by another job's matches none of the forms. With the standard error
+// not a terminal, each input done adds a plain line counting it, in order,
+// the last one with the time the batch took.
 TEST_F(BatchRun, ProgressLinesOfJobsSideBySideStayWhole) {
   std::vector<std::string> args = {"//each", "//jobs", "2",   "/v", "/w",
                                    "10",     "/c",     "png", "/o", "out/{dir}/{name}.png"};
@@ -128,18 +130,26 @@ TEST_F(BatchRun, ProgressLinesOfJobsSideBySideStayWhole) {
     return true;
   };
   std::multiset<std::string> sawRead, sawWritten;
+  int done = 0;
   for (const std::string& line : Lines(r.err)) {
     std::string name;
+    const std::string counted = std::to_string(done + 1) + "/40 inputs done";
     if (quoted(line, "Reading", &name)) {
       sawRead.insert(name);
     } else if (quoted(line, "Writing", &name)) {
       sawWritten.insert(name);
+    } else if (StartsWith(line, counted)) {
+      ++done;
+      const std::string rest = line.substr(counted.size());
+      EXPECT_TRUE(done == 40 ? StartsWith(rest, " in ") : StartsWith(rest, ", about ")) << line;
+      EXPECT_EQ(line.back(), done == 40 ? 's' : 't') << line;
     } else {
       ASSERT_EQ(line, "Resizing 30x40 to 10x13") << r.err;
     }
   }
   EXPECT_EQ(sawRead, read);
   EXPECT_EQ(sawWritten, written);
+  EXPECT_EQ(done, 40);
 }
 
 // Every size in every codec from one reading: each output is the bytes of

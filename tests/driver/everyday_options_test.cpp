@@ -296,6 +296,7 @@ TEST_F(EverydayOptions, BadArgumentsAreNamedCountedAndNothingIsWritten) {
       {{"/w", "3", "//subsampling", "411"},
        1,
        "Invalid argument for flag \"-subsampling\": \"411\"\n"},
+      {{"/w", "3", "//effort", "10"}, 1, "Invalid argument for flag \"-effort\": \"10\"\n"},
       {{"/w", "3", "/m", "//drop", "gps,face,xmp,"},
        2,
        "Invalid argument for flag \"-drop\": \"face\"\nInvalid argument for flag \"-drop\": "
@@ -372,6 +373,34 @@ bool ReadJpegHeader(const std::vector<uint8_t>& bytes, JpegHeader* header) {
   return true;
 }
 
+// The samples of a JPEG, decoded by libjpeg as its file says.
+std::vector<uint8_t> JpegSamples(const std::vector<uint8_t>& bytes) {
+  jpeg_decompress_struct info{};
+  JpegFailure failure;
+  info.err = jpeg_std_error(&failure.manager);
+  failure.manager.error_exit = [](j_common_ptr c) {
+    std::longjmp(reinterpret_cast<JpegFailure*>(c->err)->jump, 1);
+  };
+  std::vector<uint8_t> samples;
+  if (setjmp(failure.jump)) {
+    jpeg_destroy_decompress(&info);
+    return {};
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&info, TRUE);
+  jpeg_start_decompress(&info);
+  const size_t row = size_t(info.output_width) * info.output_components;
+  samples.resize(row * info.output_height);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW at = samples.data() + row * info.output_scanline;
+    jpeg_read_scanlines(&info, &at, 1);
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return samples;
+}
+
 TEST_F(EverydayOptions, ProgressiveAndSubsamplingReachTheJpegFile) {
   ASSERT_TRUE(test::WritePng(dir_ / "in.png", test::MakeTestPattern(40, 30, 8, 3)));
   struct Case {
@@ -383,6 +412,7 @@ TEST_F(EverydayOptions, ProgressiveAndSubsamplingReachTheJpegFile) {
       {{}, false, 2, 2},  // quality 75: 4:2:0, as before
       {{"/q", "95"}, false, 1, 1},
       {{"//progressive"}, true, 2, 2},
+      {{"//web"}, true, 2, 2},
       {{"//subsampling", "444"}, false, 1, 1},
       {{"//subsampling", "422"}, false, 2, 1},
       {{"/q", "95", "//subsampling", "420", "//progressive"}, true, 2, 2},
@@ -400,6 +430,14 @@ TEST_F(EverydayOptions, ProgressiveAndSubsamplingReachTheJpegFile) {
     EXPECT_EQ(h.chromaH, 1);
     EXPECT_EQ(h.chromaV, 1);
   }
+  // Progressive scans and tables made for the image change the bytes, never
+  // the pixels.
+  ASSERT_EQ(Run({"/w", "20", "/o", "baseline.jpg", "in.png"}).status, 0);
+  ASSERT_EQ(Run({"//progressive", "/w", "20", "/o", "progressive.jpg", "in.png"}).status, 0);
+  EXPECT_NE(Bytes("progressive.jpg"), Bytes("baseline.jpg"));
+  const std::vector<uint8_t> baseline = JpegSamples(Bytes("baseline.jpg"));
+  EXPECT_FALSE(baseline.empty());
+  EXPECT_EQ(JpegSamples(Bytes("progressive.jpg")), baseline);
   // Other exporters take no notice.
   const RunResult png = Run(
       {"//progressive", "//subsampling", "422", "/w", "20", "/c", "png", "/o", "o.png", "in.png"});
@@ -407,6 +445,35 @@ TEST_F(EverydayOptions, ProgressiveAndSubsamplingReachTheJpegFile) {
   EXPECT_EQ(png.err, "");
   ASSERT_EQ(Run({"/w", "20", "/c", "png", "/o", "plain.png", "in.png"}).status, 0);
   EXPECT_EQ(Bytes("o.png"), Bytes("plain.png"));
+}
+
+// "//effort" reaches each encoder that trades time for bytes: the effort
+// that maps onto the encoder's own default writes its default bytes, another
+// effort other bytes; JPEG has no such trade and takes no notice.
+TEST_F(EverydayOptions, EffortReachesTheEncoders) {
+  ASSERT_TRUE(test::WritePng(dir_ / "in.png", test::MakeTestPattern(64, 48, 8, 3)));
+  const struct {
+    std::string codec, asDefault, other;
+  } cases[] = {
+      {"webp", "6", "0"},                      // method 4
+      {"avif", "3", "0"},                      // libaom speed 6
+      {"jxl", "7", "1"},  {"heic", "6", "0"},  // x265 "slow"
+      {"jpg", "0", "9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.codec);
+    auto write = [&](const std::string& name, const std::vector<std::string>& effort) {
+      std::vector<std::string> words = {"/w", "48", "/c", c.codec, "/o", name, "in.png"};
+      words.insert(words.begin(), effort.begin(), effort.end());
+      const RunResult r = Run(words);
+      EXPECT_EQ(r.status, 0) << r.err;
+      return Bytes(name);
+    };
+    const std::vector<uint8_t> plain = write("plain." + c.codec, {});
+    EXPECT_EQ(write("same." + c.codec, {"//effort", c.asDefault}), plain);
+    const std::vector<uint8_t> other = write("other." + c.codec, {"//effort", c.other});
+    EXPECT_EQ(other == plain, c.codec == "jpg");
+  }
 }
 
 // A camera JPEG (EXIF, GPS, maker note) with XMP, IPTC, a comment and an ICC

@@ -292,4 +292,29 @@ TEST_F(WebOutput, BackgroundOtherThanSixHexDigitsIsRefused) {
   EXPECT_EQ(good.status, 0) << good.err;
 }
 
+// Under //web without /q each codec takes its web quality, the man page's
+// numbers; /q, or //quality for a listed codec, still sets it.
+TEST_F(WebOutput, EachCodecTakesItsWebQualityUnlessOneIsGiven) {
+  ASSERT_TRUE(test::WritePng(dir_ / "in.png", test::MakeTestPattern(48, 36, 8, 3)));
+  auto bytes = [&](const std::vector<std::string>& words, const std::string& name) {
+    std::vector<std::string> all = {"//web", "/w", "40"};
+    all.insert(all.end(), words.begin(), words.end());
+    all.insert(all.end(), {"/o", name, "in.png"});
+    const test::RunResult r = Run(all);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return test::ReadFileBytes(dir_ / name);
+  };
+  const struct {
+    std::string ext, percent;
+  } cases[] = {{"avif", "60"}, {"webp", "80"}, {"jpg", "80"}, {"jxl", "75"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ext);
+    EXPECT_EQ(bytes({}, "web." + c.ext), bytes({"/q", c.percent}, "given." + c.ext));
+  }
+  EXPECT_NE(bytes({"/q", "75"}, "q75.webp"), bytes({}, "web.webp"));
+  bytes({"//formats", "webp,jpg", "//quality", "webp=90"}, "listed.{ext}");
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "listed.webp"), bytes({"/q", "90"}, "q90.webp"));
+  EXPECT_EQ(test::ReadFileBytes(dir_ / "listed.jpg"), bytes({}, "web.jpg"));
+}
+
 }  // namespace

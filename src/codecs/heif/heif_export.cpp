@@ -145,6 +145,21 @@ uint64_t BytesPerPixel(heif_compression_format format) {
   return format == heif_compression_HEVC ? 14 : 18;
 }
 
+// x265's presets, fastest first: one for each effort 0 ... 9.
+constexpr const char* kX265Presets[] = {"ultrafast", "superfast", "veryfast", "faster",
+                                        "fast",      "medium",    "slow",     "slower",
+                                        "veryslow",  "placebo"};
+
+// An effort 0 ... 9 as libaom's speed 9 ... 0 or x265's preset; -1 leaves
+// libheif's defaults (speed 6, preset "slow").
+OSErr SetEffort(heif_encoder* encoder, heif_compression_format format, int32_t effort) {
+  if (effort < 0 || effort > 9) return noErr;
+  return FromHeifError(
+      format == heif_compression_AV1
+          ? heif_encoder_set_parameter_integer(encoder, "speed", 9 - effort)
+          : heif_encoder_set_parameter_string(encoder, "preset", kX265Presets[effort]));
+}
+
 OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, int deepBits,
                  ByteSink* out) {
   ExportImage begun;
@@ -173,6 +188,7 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, i
                  heif_encoder_set_lossy_quality(encoder.get(), QualityPercent(request.quality)))) {
     return err;
   }
+  if (OSErr err = SetEffort(encoder.get(), format, request.effort)) return err;
 
   std::unique_ptr<heif_image, HeifRelease> image;
   const ExportChannels channels = ChannelsForDepth(request.depth);

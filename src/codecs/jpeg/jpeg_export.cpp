@@ -134,8 +134,12 @@ void Configure(jpeg_compress_struct* info, const RowSource& source, Chroma chrom
       info->comp_info[c].v_samp_factor = 1;
     }
   }
-  // The scans follow the components just set.
-  if (progressive) jpeg_simple_progression(info);
+  // The scans follow the components just set; their Huffman tables are
+  // made for this image (libjpeg does so for any progressive file).
+  if (progressive) {
+    jpeg_simple_progression(info);
+    info->optimize_coding = TRUE;
+  }
 }
 
 // Guarded: everything that can reach Fail happens in here, with nothing on

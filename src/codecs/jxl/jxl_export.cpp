@@ -7,6 +7,7 @@
 #include <jxl/encode.h>
 #include <jxl/thread_parallel_runner.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -181,6 +182,11 @@ OSErr EncodeJxl(const ExportRequest& request, ByteSink* out) {
   }
   JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder.get(), nullptr);
   if (settings == nullptr) return memFullErr;
+  // Effort 0 ... 9 as libjxl's 1 ... 9 (0 is as fast as it goes).
+  if (request.effort >= 0) {
+    JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
+                                     std::max(1, request.effort));
+  }
   if (lossless) {
     JxlEncoderSetFrameLossless(settings, JXL_TRUE);
   } else {

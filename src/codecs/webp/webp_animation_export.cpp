@@ -33,7 +33,6 @@
 
 namespace {
 
-// The effort the still exporter spends (webp_export.cpp).
 // WebP holds a loop count of 16 bits.
 constexpr int32_t kMostLoops = 65535;
 // The longest time between two frames given to the encoder, in ms.
@@ -187,7 +186,7 @@ OSErr StartWebpAnimation(const AnimationRequest& request,
     return paramErr;
   }
   WebPConfig config;
-  if (!WebpConfigForQuality(request.quality, &config)) return codecErr;
+  if (!WebpConfigForQuality(request.quality, -1, &config)) return codecErr;
 
   WebPAnimEncoderOptions options;
   if (!WebPAnimEncoderOptionsInit(&options)) return codecErr;

@@ -19,8 +19,6 @@
 
 namespace {
 
-// The effort libwebp's own tools spend by default.
-
 // The picture as packed 8-bit RGB or RGBA rows; grey is spread to R, G, B.
 OSErr PackPixels(RowBand& image, ExportChannels channels, std::vector<uint8_t>* pixels) {
   const int64_t width = BufferWidth(image);
@@ -66,7 +64,7 @@ OSErr EncodeWebp(const ExportRequest& request, ByteSink* out) {
   const int64_t height = begun.height;
   const ExportChannels channels = ChannelsForDepth(request.depth);
   WebPConfig config;
-  if (!WebpConfigForQuality(request.quality, &config)) return codecErr;
+  if (!WebpConfigForQuality(request.quality, request.effort, &config)) return codecErr;
   if (!WorkingBytesFit(uint64_t(width) * uint64_t(height),
                        config.lossless ? kLosslessBytesPerPixel : kLossyBytesPerPixel)) {
     return memFullErr;

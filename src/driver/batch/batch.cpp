@@ -17,8 +17,10 @@
 
 #include "base/errno_error.h"
 #include "base/quiet_stderr.h"
+#include "driver/batch/batch_progress.h"
 #include "driver/batch/report_file.h"
 #include "driver/job/error_line.h"
+#include "driver/job/process_state.h"
 #include "metadata/drop_items.h"
 #include "stream/signal_note.h"
 #include "stream/temporary_guard.h"
@@ -128,9 +130,11 @@ std::string WithoutNewline(std::string line) {
 }
 
 struct BatchRun {
-  explicit BatchRun(const BatchPlan& p) : plan(p) {}
+  BatchRun(const BatchPlan& p, bool terminal)
+      : plan(p), progress(p.jobs.size(), ShowProgress() && p.manyInputs, terminal) {}
   const BatchPlan& plan;
   ReportSink report;
+  BatchProgress progress;
   std::atomic<int32_t> failedInputs{0};
   std::atomic<int32_t> firstCode{0};
   std::atomic<size_t> next{0};
@@ -167,6 +171,7 @@ struct BatchRun {
     // stays whole, and nothing more is written unlisted.
     for (size_t i; report.Failure() == noErr && (i = next++) < plan.jobs.size();) {
       RunJob(plan.jobs[i]);
+      progress.InputDone();
     }
   }
 };
@@ -216,7 +221,7 @@ int32_t DefaultJobs() {
 }
 
 int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
-  BatchRun run(plan);
+  BatchRun run(plan, isatty(STDERR_FILENO) != 0);
   if (const int32_t err = run.report.Open(batch.reportTarget)) {
     WriteStandardError(JobErrorLine(err, *batch.reportTarget));
     return err;
@@ -244,6 +249,7 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
     WriteStandardError(JobErrorLine(err, std::nullopt));
     return err;
   }
+  run.progress.Start();
   std::vector<std::thread> helpers;
   for (size_t t = 1; t < threads; ++t) {
     try {
@@ -254,6 +260,7 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
   }
   run.Work();
   for (std::thread& helper : helpers) helper.join();
+  run.progress.Finish();
   run.report.Close();
   if (const int32_t err = run.report.Failure()) {
     WriteStandardError(JobErrorLine(err, *batch.reportTarget));

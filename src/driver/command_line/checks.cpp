@@ -261,15 +261,19 @@ void AssignExports(JobSettings& s, const SourceTraits& traits) {
     for (const OSType codec : codecs) {
       JobOutput output = one;
       output.exportSettings = s.exportSettings;
+      bool qualityGiven = s.qualityGiven;
       if (!s.formats.empty()) {
         const OSType source = traits.format != nullptr ? traits.format->subtype : 0;
         output.exportSettings.codec = codec == kSourceCodec ? source : codec;
         for (const auto& [listed, quality] : s.codecQualities) {
-          if (listed == codec) output.exportSettings.quality = quality;
+          if (listed != codec) continue;
+          output.exportSettings.quality = quality;
+          qualityGiven = true;
         }
       }
       ChooseAlphaHandling(s, traits.hasAlpha, traits.deep, &output);
       output.format = CodecFormat(output.exportSettings.codec, output.path);
+      if (s.web && !qualityGiven) ChooseWebQuality(&output);
       s.outputs.push_back(std::move(output));
     }
   }

@@ -275,6 +275,7 @@ class Scanner {
         break;
       case 'q':
         s_.exportSettings.quality = QualityFromPercent(argument);
+        s_.qualityGiven = true;
         break;
       case 'r':
         s_.rotation = ReadInteger(argument);
@@ -457,6 +458,15 @@ class Scanner {
     }
   }
 
+  // "//effort": one digit, 0 to 9.
+  void Effort(const std::string& name, Words w) {
+    if (w[0].size() == 1 && w[0][0] >= '0' && w[0][0] <= '9') {
+      s_.exportSettings.effort = w[0][0] - '0';
+    } else {
+      BadArgument(name, w[0]);
+    }
+  }
+
   // "//sizes": every entry is checked and each bad one reported; the list
   // is taken only when all are good.
   void Sizes(const std::string& name, Words w) {
@@ -544,6 +554,7 @@ const Scanner::LongOptionRow Scanner::kLongOptions[] = {
     {"progressive", 0, WhenMissing::kSkip, &Scanner::Progressive},
     {"strict", 0, WhenMissing::kSkip, &Scanner::Strict},
     {"subsampling", 1, WhenMissing::kSkip, &Scanner::Subsampling},
+    {"effort", 1, WhenMissing::kSkip, &Scanner::Effort},
     {"sizes", 1, WhenMissing::kSkip, &Scanner::Sizes},
     {"formats", 1, WhenMissing::kSkip, &Scanner::Formats},
     {"quality", 1, WhenMissing::kSkip, &Scanner::Qualities},

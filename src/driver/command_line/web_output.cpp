@@ -1,6 +1,8 @@
 #include "driver/command_line/web_output.h"
 
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
 #include "driver/command_line/number_text.h"
 #include "imageio/export.h"
@@ -8,6 +10,14 @@
 namespace {
 
 constexpr int32_t kWhite = 0xFFFFFF;
+
+// Percents, as "/q" reads them, at which AVIF <= WebP <= JPEG in bytes
+// for a like look (bench/RESULTS.md, "Codec defaults for the web").
+constexpr std::pair<OSType, std::string_view> kWebQualities[] = {
+    {FourCC("AVIF"), "60"},
+    {FourCC("WEBP"), "80"},
+    {FourCC("JPEG"), "80"},
+};
 
 }  // namespace
 
@@ -18,6 +28,16 @@ void ApplyWebDefaults(JobSettings& s) {
   s.filterSpace.premultiply = true;
   if (!s.codecGiven) s.exportSettings.codec = kCodecFromFileName;
   if (s.background < 0) s.background = kWhite;
+  s.exportSettings.progressive = true;
+}
+
+void ChooseWebQuality(JobOutput* output) {
+  if (output->format == nullptr) return;
+  for (const auto& [codec, percent] : kWebQualities) {
+    if (codec == output->format->subtype) {
+      output->exportSettings.quality = QualityFromPercent(percent);
+    }
+  }
 }
 
 const ImageFormat* CodecFormat(OSType codec, const std::string& name) {

@@ -1,7 +1,9 @@
 // "//web" and the options it turns on: the picture upright, never enlarged
 // ("//no-enlarge"), filtered with premultiplied alpha, the codec from the
 // output name, and the transparency kept where the output codec holds it or
-// else flattened onto the background ("//background", white by default).
+// else flattened onto the background ("//background", white by default);
+// progressive JPEG with tables made for the image, and for each codec a
+// quality that gives a like look (bench/web_quality.py measured them).
 #pragma once
 
 #include "driver/job/job_settings.h"
@@ -21,6 +23,10 @@ const ImageFormat* OutputFormat(const JobSettings& settings, const std::string& 
 // flattened onto where the output cannot keep it.
 void ChooseAlphaHandling(const JobSettings& settings, bool sourceHasAlpha, bool sourceDeep,
                          JobOutput* output);
+// Under "//web", for an output whose quality neither "/q" nor "//quality"
+// gives, once its format is known: the quality its codec's web default
+// gives (AVIF, WebP and JPEG; the others keep "/q"'s default).
+void ChooseWebQuality(JobOutput* output);
 // "//no-enlarge": width x height, when larger than the source in either
 // direction, scaled down to fit inside it, aspect kept (each side at least 1).
 void ShrinkToSource(int32_t* width, int32_t* height, int32_t sourceWidth, int32_t sourceHeight);

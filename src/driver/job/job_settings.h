@@ -66,6 +66,8 @@ struct JobSettings {
   bool inPlace = false;     // "//in-place": the output may replace the input file
   bool codecGiven = false;  // "/c" was given
   bool depthGiven = false;  // "/b" was given
+  // "/q" was given: under "//web" every codec takes it.
+  bool qualityGiven = false;
   // "//shrink-on-load": a JPEG decoded at 1/2, 1/4 or 1/8 where the output
   // allows (its geometry's decode scale).
   bool shrinkOnLoad = false;
