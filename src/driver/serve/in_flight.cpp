@@ -17,6 +17,19 @@ std::optional<std::string> InFlight::Admit(int32_t slot, const JobSettings& sett
   return std::nullopt;
 }
 
+void InFlight::TakeTurn(uint64_t turn) {
+  std::unique_lock<std::mutex> hold(lock_);
+  turnPassed_.wait(hold, [this, turn] { return turn_ == turn; });
+}
+
+void InFlight::PassTurn() {
+  {
+    const std::lock_guard<std::mutex> hold(lock_);
+    ++turn_;
+  }
+  turnPassed_.notify_all();
+}
+
 void InFlight::Release(int32_t slot) {
   const std::lock_guard<std::mutex> hold(lock_);
   std::erase_if(plan_.files, [slot](const PlannedFile& file) { return file.input == slot; });

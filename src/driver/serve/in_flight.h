@@ -4,6 +4,7 @@
 // job writes, fails alone rather than wait or race it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -22,7 +23,16 @@ class InFlight {
   // The slot's job has ended.
   void Release(int32_t slot);
 
+  // Jobs are checked and admitted one at a time in the order of their
+  // lines, so which of two meeting jobs fails never depends on which
+  // worker thread got there first: a job waits for the turn its line was
+  // given, and passes it on once admitted or refused.
+  void TakeTurn(uint64_t turn);
+  void PassTurn();
+
  private:
   std::mutex lock_;
   WritePlan plan_;
+  std::condition_variable turnPassed_;
+  uint64_t turn_ = 0;
 };

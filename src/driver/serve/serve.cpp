@@ -97,6 +97,7 @@ class Workers {
         if (lines_.empty()) return;
         line = std::move(lines_.front());
         lines_.pop_front();
+        line.turn = turns_++;  // in the order of the lines
       }
       const std::string result = RunJobLine(line, slot, &inFlight_);
       std::lock_guard<std::mutex> hold(lock_);
@@ -113,6 +114,7 @@ class Workers {
   std::mutex lock_;
   std::condition_variable changed_;
   std::deque<JobLine> lines_;
+  uint64_t turns_ = 0;
   int32_t free_ = 0;
   bool closed_ = false;
   int32_t failure_ = noErr;

@@ -72,7 +72,28 @@ bool PlanJob(std::span<const std::string> words, PlannedJob* job, ReportRecord* 
   return true;
 }
 
+// The line's turn at the checks, held until it is admitted or refused.
+class CheckingTurn {
+ public:
+  CheckingTurn(InFlight* inFlight, uint64_t turn) : inFlight_(inFlight) {
+    inFlight_->TakeTurn(turn);
+  }
+  ~CheckingTurn() { Pass(); }
+  CheckingTurn(const CheckingTurn&) = delete;
+  CheckingTurn& operator=(const CheckingTurn&) = delete;
+  void Pass() {
+    if (!held_) return;
+    held_ = false;
+    inFlight_->PassTurn();
+  }
+
+ private:
+  InFlight* inFlight_;
+  bool held_ = true;
+};
+
 ReportRecord RunLine(const JobLine& line, int32_t slot, InFlight* inFlight) {
+  CheckingTurn turn(inFlight, line.turn);
   if (line.tooLong) {
     return Refused(std::nullopt, paramErr,
                    "Malformed job line: longer than " + std::to_string(kLongestJobLine) + " bytes");
@@ -89,6 +110,7 @@ ReportRecord RunLine(const JobLine& line, int32_t slot, InFlight* inFlight) {
   if (std::optional<std::string> clash = inFlight->Admit(slot, job.settings)) {
     return Refused(job.settings.inputPath, dupFNErr, *clash);
   }
+  turn.Pass();
   std::vector<ReportRecord> records;
   RunPlannedJob(job, &records);
   inFlight->Release(slot);

@@ -17,7 +17,8 @@ constexpr size_t kLongestJobLine = 65536;
 JobSettings ServeJobDefaults();
 
 struct JobLine {
-  int64_t id = 0;  // the line's number in the input, from 1
+  int64_t id = 0;     // the line's number in the input, from 1
+  uint64_t turn = 0;  // its place among the lines handed on, from 0 (InFlight::TakeTurn)
   bool tooLong = false;
   std::string text;  // without its newline; empty when too long
 };
