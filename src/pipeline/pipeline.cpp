@@ -187,6 +187,11 @@ int32_t Pipeline::DrawUpright() {
   return readResult_;
 }
 
+int32_t DrawThreads(int32_t imagesAtOnce) {
+  const int32_t cores = int32_t(std::max(1u, std::thread::hardware_concurrency()));
+  return std::clamp(cores / std::max(imagesAtOnce, 1), 1, 2);
+}
+
 int32_t Pipeline::StartReading(const std::string& path, UserData ud,
                                std::span<const ResizeRequest> outputs) {
   for (const ResizeRequest& request : outputs) {
@@ -198,6 +203,7 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   if (Shared().geometry.decodeScale != 1) {
     if (const int32_t err = SetDrawScale(&import_, Shared().geometry.decodeScale)) return err;
   }
+  GraphicsImportSetDrawThreads(import_.importer, drawThreads_);
   sourceBounds_ = import_.bounds;
   if (OrientationSwapsSides(Shared().geometry.orientation)) {
     MacSetRect(&sourceBounds_, 0, 0, import_.bounds.bottom, import_.bounds.right);

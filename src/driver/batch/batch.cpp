@@ -246,6 +246,7 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
     WriteStandardError(JobErrorLine(err, std::nullopt));
     return err;
   }
+  SetImageJobsAtOnce(int32_t(threads));
   std::vector<std::thread> helpers;
   for (size_t t = 1; t < threads; ++t) {
     try {
@@ -256,6 +257,7 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
   }
   run.Work();
   for (std::thread& helper : helpers) helper.join();
+  SetImageJobsAtOnce(1);
   run.report.Close();
   if (const int32_t err = run.report.Failure()) {
     WriteStandardError(JobErrorLine(err, *batch.reportTarget));
