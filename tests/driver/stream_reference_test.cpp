@@ -75,6 +75,8 @@ std::vector<Input> MakeInputs(const test::TempDir& dir) {
   const fs::path progressive = dir / "progressive.jpg";
   EXPECT_EQ(test::RunProgram({"jpegtran", "-progressive", "-outfile", progressive, jpeg}).status,
             0);
+  const fs::path restarts = dir / "restarts.jpg";
+  EXPECT_EQ(test::RunProgram({"jpegtran", "-restart", "1", "-outfile", restarts, jpeg}).status, 0);
   const fs::path tiff16 = Convert(rgb16, dir / "rgb16.tif", FourCC("tiff"), 48);
   const fs::path webp = Convert(png8, dir / "rgba.webp", FourCC("webp"), 32);
   const fs::path tiled = dir / "tiled.tif";
@@ -82,6 +84,7 @@ std::vector<Input> MakeInputs(const test::TempDir& dir) {
   return {
       {"baseline JPEG", jpeg},
       {"progressive JPEG", progressive},
+      {"JPEG with restart markers", restarts},
       {"8-bit RGBA PNG", png8},
       {"16-bit RGBA PNG", png16},
       {"16-bit RGB PNG", rgb16},

@@ -34,8 +34,8 @@ Drawn Draw(const std::string& path, int32_t scale, int32_t threads, bool fromFil
   ImageHeader header;
   d.err = JpegImporter().readHeader(bytes, &header);
   if (d.err != noErr) return d;
-  test::OwnedGWorld image = test::MakeGWorld(
-      k32ARGBPixelFormat, DecodedSide(header.width, scale), DecodedSide(header.height, scale));
+  test::OwnedGWorld image = test::MakeGWorld(k32ARGBPixelFormat, DecodedSide(header.width, scale),
+                                             DecodedSide(header.height, scale));
   RowBand rows;
   rows.AttachWhole(PixelViewOf(image.get()), false);
   const DrawRequest request{&rows, nullptr, scale, threads};
@@ -86,7 +86,8 @@ TEST(JpegBands, EqualTheSerialDecode) {
   run({"convert", "photo.ppm", "-colorspace", "CMYK", "cmyk.jpg"});
   const BandCase cases[] = {
       {"baseline", {"cjpeg", "-outfile", "OUT", "photo.ppm"}, false},
-      {"progressive", {"jpegtran", "-progressive", "-restart", "1", "-outfile", "OUT", "420.jpg"},
+      {"progressive",
+       {"jpegtran", "-progressive", "-restart", "1", "-outfile", "OUT", "420.jpg"},
        false},
       {"420_mcu", {"jpegtran", "-restart", "1B", "-outfile", "OUT", "420.jpg"}, true},
       {"420_4mcus", {"jpegtran", "-restart", "4B", "-outfile", "OUT", "420.jpg"}, true},
@@ -103,10 +104,10 @@ TEST(JpegBands, EqualTheSerialDecode) {
       {"440_row",
        {"cjpeg", "-sample", "1x2", "-restart", "1", "-outfile", "OUT", "photo.ppm"},
        true},
-      {"grey_mcu", {"cjpeg", "-grayscale", "-restart", "1B", "-outfile", "OUT", "photo.ppm"},
-       true},
+      {"grey_mcu", {"cjpeg", "-grayscale", "-restart", "1B", "-outfile", "OUT", "photo.ppm"}, true},
       {"cmyk_row", {"jpegtran", "-restart", "1", "-outfile", "OUT", "cmyk.jpg"}, true},
-      {"arithmetic", {"jpegtran", "-arithmetic", "-restart", "1", "-outfile", "OUT", "420.jpg"},
+      {"arithmetic",
+       {"jpegtran", "-arithmetic", "-restart", "1", "-outfile", "OUT", "420.jpg"},
        false},
       {"damaged", {"jpegtran", "-restart", "1B", "-outfile", "OUT", "420.jpg"}, false},
       {"truncated", {"jpegtran", "-restart", "1", "-outfile", "OUT", "420.jpg"}, false},
@@ -139,6 +140,7 @@ TEST(JpegBands, EqualTheSerialDecode) {
     }
     for (const int32_t scale : {1, 2, 8}) {
       for (const bool fromFile : {false, true}) {
+        if (fromFile && scale != 1) continue;  // the reading is the same at every scale
         SCOPED_TRACE(name + " at 1/" + std::to_string(scale) + (fromFile ? " from file" : ""));
         const Drawn serial = Draw(out, scale, 1, fromFile);
         const int64_t before = JpegImagesDecodedInBands();
