@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <csetjmp>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -221,7 +222,7 @@ class BandRun {
   RowBand* dst_;
   const BandLayout layout_;
   const int64_t width_;
-  std::vector<uint8_t> slot_;
+  std::unique_ptr<uint8_t[]> slot_;  // not cleared: every row is drawn before it is read
   int64_t handedOn_ = 0;
   // Between the threads, under mutex_: the band whose rows slot_ holds
   // (-1 for none), whether slot_ may be filled, and the ends.
@@ -259,7 +260,7 @@ bool BandRun::Decode(int32_t band, const BandTarget& target, BandWork* work) con
 void BandRun::Second() {
   BandWork work;
   bool ok = AllocateWork(width_, &work);
-  const BandTarget target{nullptr, 0, nullptr, slot_.data(), width_ * 4};
+  const BandTarget target{nullptr, 0, nullptr, slot_.get(), width_ * 4};
   for (int32_t band = 1; band < layout_.count; band += 2) {
     {
       std::unique_lock lock(mutex_);
@@ -288,7 +289,7 @@ bool BandRun::HandOn(int32_t band) {
   int64_t first = 0, count = 0;
   OutputRows(band, &first, &count);
   for (int64_t y = 0; y < count; ++y) {
-    std::memcpy(BufferRow(*dst_, first + y), slot_.data() + y * width_ * 4, size_t(width_) * 4);
+    std::memcpy(BufferRow(*dst_, first + y), slot_.get() + y * width_ * 4, size_t(width_) * 4);
     if ((y + 1) % RowBand::kRowsInFlight == 0 || y + 1 == count) {
       if (!PublishDrawnRows(dst_, first + y + 1)) return false;
       handedOn_ = first + y + 1;
@@ -305,12 +306,9 @@ bool BandRun::HandOn(int32_t band) {
 
 JpegBandsOutcome BandRun::Run(int64_t* handedOn) {
   BandWork work;
-  try {
-    slot_.resize(size_t(width_) * 4 * size_t(layout_.rows) * size_t(layout_.outPerImcu));
-  } catch (const std::bad_alloc&) {
-    return JpegBandsOutcome::kNotTaken;
-  }
-  if (!AllocateWork(width_, &work)) return JpegBandsOutcome::kNotTaken;
+  slot_.reset(new (std::nothrow)
+                  uint8_t[size_t(width_) * 4 * size_t(layout_.rows) * size_t(layout_.outPerImcu)]);
+  if (slot_ == nullptr || !AllocateWork(width_, &work)) return JpegBandsOutcome::kNotTaken;
   std::thread second;
   try {
     second = std::thread([this] { Second(); });
