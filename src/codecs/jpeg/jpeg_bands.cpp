@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/big_endian.h"
+#include "base/memory_limit.h"
 #include "codecs/common/buffer_rows.h"
 #include "codecs/common/import_rows.h"
 #include "codecs/jpeg/jpeg_errors.h"
@@ -304,10 +305,24 @@ bool BandRun::HandOn(int32_t band) {
   return true;
 }
 
+// The second thread's rows, counted as pixel memory while they are held.
+struct SlotReservation {
+  uint64_t bytes = 0;
+  bool held = false;
+  explicit SlotReservation(uint64_t size) : bytes(size), held(ReservePixelBytes(size)) {}
+  SlotReservation(const SlotReservation&) = delete;
+  SlotReservation& operator=(const SlotReservation&) = delete;
+  ~SlotReservation() {
+    if (held) ReleasePixelBytes(bytes);
+  }
+};
+
 JpegBandsOutcome BandRun::Run(int64_t* handedOn) {
   BandWork work;
-  slot_.reset(new (std::nothrow)
-                  uint8_t[size_t(width_) * 4 * size_t(layout_.rows) * size_t(layout_.outPerImcu)]);
+  const size_t slotBytes = size_t(width_) * 4 * size_t(layout_.rows) * size_t(layout_.outPerImcu);
+  const SlotReservation reservation(slotBytes);
+  if (!reservation.held) return JpegBandsOutcome::kNotTaken;  // one thread, no more memory
+  slot_.reset(new (std::nothrow) uint8_t[slotBytes]);
   if (slot_ == nullptr || !AllocateWork(width_, &work)) return JpegBandsOutcome::kNotTaken;
   std::thread second;
   try {
@@ -331,6 +346,7 @@ JpegBandsOutcome BandRun::Run(int64_t* handedOn) {
   }
   changed_.notify_all();
   second.join();
+  slot_.reset();  // before its reservation goes
   if (dst_->Stopped()) return JpegBandsOutcome::kStopped;
   *handedOn = handedOn_;
   if (!ok) return JpegBandsOutcome::kNotTaken;

@@ -191,7 +191,8 @@ bool FindMarkers(const JpegBytes& file, uint64_t pos, JpegRestartMap* map) {
   const int64_t intervals = (map->totalMcus + map->restartInterval - 1) / map->restartInterval;
   if (size_t(intervals) > kMaxIntervals) return false;
   try {
-    map->starts.reserve(size_t(intervals));
+    // Each marker takes two bytes: a header cannot make this reserve more.
+    map->starts.reserve(size_t(std::min<uint64_t>(uint64_t(intervals), file.size / 2 + 1)));
   } catch (const std::bad_alloc&) {
     return false;
   }
