@@ -5,6 +5,7 @@
 
 #include "base/memory_limit.h"
 #include "base/start_thread.h"
+#include "base/usable_cores.h"
 #include "imageio/export.h"
 #include "pipeline/frame_stages.h"
 #include "pipeline/gain_map.h"
@@ -188,8 +189,7 @@ int32_t Pipeline::DrawUpright() {
 }
 
 int32_t DrawThreads(int32_t imagesAtOnce) {
-  const int32_t cores = int32_t(std::max(1u, std::thread::hardware_concurrency()));
-  return std::clamp(cores / std::max(imagesAtOnce, 1), 1, 2);
+  return std::clamp(UsableCores() / std::max(imagesAtOnce, 1), 1, 2);
 }
 
 int32_t Pipeline::StartReading(const std::string& path, UserData ud,

@@ -36,7 +36,8 @@
 #include "stream/row_band.h"
 
 // The threads one image's drawing may keep busy while imagesAtOnce images
-// are read at the same time: the cores each has, at most two (a JPEG with
+// are read at the same time: the usable cores (base/usable_cores.h) each
+// has, at most two (a JPEG with
 // restart markers decodes in bands on two, codecs/jpeg/jpeg_bands.h).
 // A batch running as many jobs as there are cores draws each image on one
 // thread, so that the jobs keep their throughput; a single image uses

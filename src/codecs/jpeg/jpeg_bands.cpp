@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/big_endian.h"
+#include "base/large_block.h"
 #include "base/memory_limit.h"
 #include "codecs/common/buffer_rows.h"
 #include "codecs/common/import_rows.h"
@@ -223,7 +224,7 @@ class BandRun {
   RowBand* dst_;
   const BandLayout layout_;
   const int64_t width_;
-  std::unique_ptr<uint8_t[]> slot_;  // not cleared: every row is drawn before it is read
+  uint8_t* slot_ = nullptr;  // the second thread's band of rows, while Run runs
   int64_t handedOn_ = 0;
   // Between the threads, under mutex_: the band whose rows slot_ holds
   // (-1 for none), whether slot_ may be filled, and the ends.
@@ -261,7 +262,7 @@ bool BandRun::Decode(int32_t band, const BandTarget& target, BandWork* work) con
 void BandRun::Second() {
   BandWork work;
   bool ok = AllocateWork(width_, &work);
-  const BandTarget target{nullptr, 0, nullptr, slot_.get(), width_ * 4};
+  const BandTarget target{nullptr, 0, nullptr, slot_, width_ * 4};
   for (int32_t band = 1; band < layout_.count; band += 2) {
     {
       std::unique_lock lock(mutex_);
@@ -290,7 +291,7 @@ bool BandRun::HandOn(int32_t band) {
   int64_t first = 0, count = 0;
   OutputRows(band, &first, &count);
   for (int64_t y = 0; y < count; ++y) {
-    std::memcpy(BufferRow(*dst_, first + y), slot_.get() + y * width_ * 4, size_t(width_) * 4);
+    std::memcpy(BufferRow(*dst_, first + y), slot_ + y * width_ * 4, size_t(width_) * 4);
     if ((y + 1) % RowBand::kRowsInFlight == 0 || y + 1 == count) {
       if (!PublishDrawnRows(dst_, first + y + 1)) return false;
       handedOn_ = first + y + 1;
@@ -317,12 +318,26 @@ struct SlotReservation {
   }
 };
 
+// Those rows' memory, in 2 MB pages where the system has them: faulted in
+// a few times, not thousands.
+struct SlotBlock {
+  uint8_t* bytes = nullptr;
+  size_t size = 0;
+  explicit SlotBlock(size_t n) : bytes(static_cast<uint8_t*>(AllocateLargeBlock(n))), size(n) {}
+  SlotBlock(const SlotBlock&) = delete;
+  SlotBlock& operator=(const SlotBlock&) = delete;
+  ~SlotBlock() {
+    if (bytes != nullptr) FreeLargeBlock(bytes, size);
+  }
+};
+
 JpegBandsOutcome BandRun::Run(int64_t* handedOn) {
   BandWork work;
   const size_t slotBytes = size_t(width_) * 4 * size_t(layout_.rows) * size_t(layout_.outPerImcu);
   const SlotReservation reservation(slotBytes);
   if (!reservation.held) return JpegBandsOutcome::kNotTaken;  // one thread, no more memory
-  slot_.reset(new (std::nothrow) uint8_t[slotBytes]);
+  const SlotBlock block(slotBytes);                           // goes before its reservation
+  slot_ = block.bytes;
   if (slot_ == nullptr || !AllocateWork(width_, &work)) return JpegBandsOutcome::kNotTaken;
   std::thread second;
   try {
@@ -346,7 +361,6 @@ JpegBandsOutcome BandRun::Run(int64_t* handedOn) {
   }
   changed_.notify_all();
   second.join();
-  slot_.reset();  // before its reservation goes
   if (dst_->Stopped()) return JpegBandsOutcome::kStopped;
   *handedOn = handedOn_;
   if (!ok) return JpegBandsOutcome::kNotTaken;
