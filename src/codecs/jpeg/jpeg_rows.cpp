@@ -3,13 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h expects it
-#include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
