@@ -5,6 +5,7 @@
 
 #include "base/memory_limit.h"
 #include "base/start_thread.h"
+#include "base/usable_cores.h"
 #include "imageio/export.h"
 #include "pipeline/frame_stages.h"
 #include "pipeline/gain_map.h"
@@ -192,6 +193,10 @@ void Pipeline::SetDeadline(const Deadline& deadline) {
   source_.SetDeadline(deadline);
 }
 
+int32_t DrawThreads(int32_t imagesAtOnce) {
+  return std::clamp(UsableCores() / std::max(imagesAtOnce, 1), 1, 2);
+}
+
 int32_t Pipeline::StartReading(const std::string& path, UserData ud,
                                std::span<const ResizeRequest> outputs) {
   for (const ResizeRequest& request : outputs) {
@@ -205,6 +210,7 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   if (Shared().geometry.decodeScale != 1) {
     if (const int32_t err = SetDrawScale(&import_, Shared().geometry.decodeScale)) return err;
   }
+  GraphicsImportSetDrawThreads(import_.importer, drawThreads_);
   sourceBounds_ = import_.bounds;
   if (OrientationSwapsSides(Shared().geometry.orientation)) {
     MacSetRect(&sourceBounds_, 0, 0, import_.bounds.bottom, import_.bounds.right);

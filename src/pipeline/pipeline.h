@@ -37,6 +37,15 @@
 #include "resample/resample.h"
 #include "stream/row_band.h"
 
+// The threads one image's drawing may keep busy while imagesAtOnce images
+// are read at the same time: the usable cores (base/usable_cores.h) each
+// has, at most two (a JPEG with
+// restart markers decodes in bands on two, codecs/jpeg/jpeg_bands.h).
+// A batch running as many jobs as there are cores draws each image on one
+// thread, so that the jobs keep their throughput; a single image uses
+// both cores. Without overlap the drawing is the serial reference.
+int32_t DrawThreads(int32_t imagesAtOnce);
+
 // Every output of a job comes from one reading of its source: each has
 // its own resize, destination rows, resampler thread, turn and encoder, and
 // the source band has one reader for each (RowBand::SetReaders), so that a
@@ -46,7 +55,10 @@
 // requests.
 class Pipeline {
  public:
-  explicit Pipeline(bool overlap) : overlap_(overlap) {}
+  // imagesAtOnce: the images this process reads at the same time (a
+  // batch's jobs), which share the cores (DrawThreads).
+  Pipeline(bool overlap, int32_t imagesAtOnce)
+      : overlap_(overlap), drawThreads_(overlap ? DrawThreads(imagesAtOnce) : 1) {}
   // Every thread ends before the bands it uses go.
   ~Pipeline();
   Pipeline(const Pipeline&) = delete;
@@ -161,6 +173,7 @@ class Pipeline {
 
   const bool overlap_;
   Deadline deadline_;
+  const int32_t drawThreads_;  // for the importer's drawing
   std::vector<std::unique_ptr<Output>> outputs_;
   OpenedImport import_;
   Rect sourceBounds_;

@@ -49,6 +49,8 @@ struct DrawRequest {
   const ColourMatch* cmyk = nullptr;
   // 1, or 2, 4 or 8 for a codec whose header says drawsScaled.
   int32_t scale = 1;
+  // Threads the drawing may keep busy, its own included (at least 1).
+  int32_t threads = 1;
 };
 
 struct ImporterCodec {

@@ -44,6 +44,7 @@ struct ImporterState {
   GWorldPtr port = nullptr;
   bool matchColour = true;  // drawn as sRGB from the source's colour description
   int32_t drawScale = 1;    // drawn at 1/drawScale of the natural size
+  int32_t drawThreads = 1;  // threads a drawing may keep busy
   // What the last drawing found: its decoder's warnings, and the
   // description of the colours it converted to sRGB (empty: none).
   std::vector<std::string> warnings;

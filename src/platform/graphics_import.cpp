@@ -245,7 +245,7 @@ ComponentResult DrawRows(GraphicsImportComponent ci, RowBand* rows, DrawMatches*
   const ColourMatch* cmyk = matches->cmyk.Empty() ? nullptr : &matches->cmyk;
   const LibraryQuiet quiet(*codec.format);
   const DecodeWarningCollection collection(&state->warnings);
-  const DrawRequest request{rows, cmyk, state->drawScale};
+  const DrawRequest request{rows, cmyk, state->drawScale, state->drawThreads};
   if (state->openFile.fd >= 0) {
     return codec.drawFromFile(state->openFile.fd, state->openFileSize, request);
   }
@@ -304,6 +304,11 @@ ComponentResult GraphicsImportSetDrawScale(GraphicsImportComponent ci, int32_t s
   if (scale != 1 && !(scaled && GraphicsImportDrawsScaled(ci))) return paramErr;
   state->drawScale = scale;
   return noErr;
+}
+
+void GraphicsImportSetDrawThreads(GraphicsImportComponent ci, int32_t threads) {
+  ImporterState* state = Importer(ci);
+  if (state != nullptr) state->drawThreads = std::max(threads, 1);
 }
 
 bool GraphicsImportDrawsUpright(GraphicsImportComponent ci) {

@@ -40,6 +40,9 @@ bool GraphicsImportDrawsScaled(GraphicsImportComponent ci);
 // rounded up (DecodedSide): 1, or 2, 4 or 8 where GraphicsImportDrawsScaled;
 // paramErr for any other scale, which leaves the scale as it was.
 ComponentResult GraphicsImportSetDrawScale(GraphicsImportComponent ci, int32_t scale);
+// The threads a drawing may keep busy from now on, its own included (1 at
+// first): a codec that can spread one picture's decoding uses up to that.
+void GraphicsImportSetDrawThreads(GraphicsImportComponent ci, int32_t threads);
 // Renders the whole image into the rows of a band of the drawn size, in
 // the band's pixel format: rows are published as they are final (all of
 // them once the drawing succeeds) and the band is closed whatever happens.

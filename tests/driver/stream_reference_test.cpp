@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "codecs/jpeg/jpeg_bands.h"
 #include "driver/command_line/checks.h"
 #include "driver/job/image_job.h"
+#include "pipeline/pipeline.h"
 #include "platform/quicktime.h"
 #include "png_files.h"
 #include "resample/resampler_seam.h"
@@ -76,6 +78,12 @@ std::vector<Input> MakeInputs(const test::TempDir& dir) {
   const fs::path progressive = dir / "progressive.jpg";
   EXPECT_EQ(test::RunProgram({"jpegtran", "-progressive", "-outfile", progressive, jpeg}).status,
             0);
+  // Grey, a marker every row of blocks: 50 rows, in bands on two threads.
+  const fs::path restarts = dir / "restarts.jpg";
+  EXPECT_EQ(
+      test::RunProgram({"jpegtran", "-grayscale", "-restart", "1", "-outfile", restarts, jpeg})
+          .status,
+      0);
   const fs::path tiff16 = Convert(rgb16, dir / "rgb16.tif", FourCC("tiff"), 48);
   const fs::path webp = Convert(png8, dir / "rgba.webp", FourCC("webp"), 32);
   const fs::path tiled = dir / "tiled.tif";
@@ -83,6 +91,7 @@ std::vector<Input> MakeInputs(const test::TempDir& dir) {
   return {
       {"baseline JPEG", jpeg},
       {"progressive JPEG", progressive},
+      {"JPEG with restart markers", restarts},
       {"8-bit RGBA PNG", png8},
       {"16-bit RGBA PNG", png16},
       {"16-bit RGB PNG", rgb16},
@@ -140,6 +149,7 @@ TEST(StreamReference, EveryImporterEdgeTurnAndDepthGivesTheReferenceBytes) {
   const Depth depths[] = {
       {24, FourCC("jpeg")}, {32, FourCC("png ")}, {48, FourCC("tiff")}, {64, FourCC("png ")}};
   int compared = 0, failed = 0;
+  const int64_t bandedBefore = JpegImagesDecodedInBands();
   for (const Input& input : inputs) {
     for (const Edges& e : edges) {
       for (int32_t rotation : {0, 90, 180, 270}) {
@@ -167,6 +177,11 @@ TEST(StreamReference, EveryImporterEdgeTurnAndDepthGivesTheReferenceBytes) {
   fs::remove(out);
   // The cut files fail and every other one succeeds, in both arrangements.
   EXPECT_EQ(failed, 4 * 6 * 4 * 4);
+  // Streamed, every run of the file with restart markers (into a ring or a
+  // whole buffer) was decoded in bands, where two cores allow it.
+  if (DrawThreads(1) == 2) {
+    EXPECT_EQ(JpegImagesDecodedInBands() - bandedBefore, 6 * 4 * 4);
+  }
   StopQuickTime();
 }
 

@@ -156,8 +156,9 @@ OSErr PlanDraw(ByteSpan header, uint64_t fileSize, const DrawRequest& request, D
 OSErr DrawJpeg(ByteSpan file, const DrawRequest& request) {
   DrawPlan plan;
   if (OSErr err = PlanDraw(file, file.size(), request, &plan)) return err;
-  return DecodeJpegRows(file, {plan.cmyk, plan.invertedCmyk, request.cmyk, request.scale},
-                        request.rows);
+  return DecodeJpegRows(
+      file, {plan.cmyk, plan.invertedCmyk, request.cmyk, request.scale, request.threads},
+      request.rows);
 }
 
 // Header segments are read from the file this many bytes at a time; a file
@@ -239,7 +240,8 @@ OSErr DrawJpegFromFile(int fd, uint64_t size, const DrawRequest& request) {
   DrawPlan plan;
   if (OSErr err = PlanDraw(ByteSpan(header), size, request, &plan)) return err;
   return DecodeJpegRowsFromFile(
-      fd, size, {plan.cmyk, plan.invertedCmyk, request.cmyk, request.scale}, request.rows);
+      fd, size, {plan.cmyk, plan.invertedCmyk, request.cmyk, request.scale, request.threads},
+      request.rows);
 }
 
 }  // namespace

@@ -3,31 +3,24 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h expects it
-#include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include <jerror.h>
 #include <jpeglib.h>
 
 #include "codecs/common/buffer_rows.h"
 #include "codecs/common/import_rows.h"
+#include "codecs/jpeg/jpeg_bands.h"
 #include "codecs/jpeg/jpeg_errors.h"
+#include "codecs/jpeg/jpeg_output.h"
 #include "platform/decode_warnings.h"
 
 namespace {
-
-// Rows asked of libjpeg at a time: its own band for 4:2:0 is 16.
-constexpr int kBandRows = 16;
-
-// A native 32-bit ARGB integer is B, G, R, A in memory on little-endian
-// machines and A, R, G, B on big-endian ones.
-constexpr J_COLOR_SPACE kNativeArgb =
-    std::endian::native == std::endian::little ? JCS_EXT_BGRA : JCS_EXT_ARGB;
 
 struct Decoder {
   jpeg_decompress_struct info{};
@@ -104,39 +97,6 @@ bool AllScansArrived(const Decoder& d) {
   return true;
 }
 
-// C, M, Y, K bytes to opaque ARGB, in place. Inverted values are the
-// amounts of light left: R = (255 - C) (255 - K) / 255 = C' K' / 255.
-void ConvertCmykRow(uint8_t* row, int64_t width, bool inverted) {
-  for (int64_t x = 0; x < width; ++x) {
-    uint8_t* p = row + 4 * x;
-    uint32_t c = p[0], m = p[1], y = p[2], k = p[3];
-    if (!inverted) {
-      c = 255 - c;
-      m = 255 - m;
-      y = 255 - y;
-      k = 255 - k;
-    }
-    const uint32_t argb = 0xFF000000u | ((c * k + 127) / 255) << 16 | ((m * k + 127) / 255) << 8 |
-                          (y * k + 127) / 255;
-    std::memcpy(p, &argb, 4);
-  }
-}
-
-// C, M, Y, K bytes to opaque ARGB through the file's profile, in place;
-// rgb holds a row of R, G, B.
-void MatchCmykRow(const ColourMatch& match, uint8_t* row, int64_t width, bool inverted,
-                  uint8_t* rgb) {
-  if (inverted) {
-    for (int64_t i = 0; i < 4 * width; ++i) row[i] = uint8_t(~row[i]);
-  }
-  match.MatchCmyk(row, rgb, width);
-  for (int64_t x = 0; x < width; ++x) {
-    const uint8_t* p = rgb + 3 * x;
-    const uint32_t argb = 0xFF000000u | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-    std::memcpy(row + 4 * x, &argb, 4);
-  }
-}
-
 // A source manager that reads the open file as it goes, a window at a time,
 // so that the file is never held whole. Where the data ends it does what
 // libjpeg's own sources do: warns, and makes believe an end-of-image marker
@@ -193,11 +153,43 @@ void SkipInFile(j_decompress_ptr info, long count) {
   }
 }
 
+// Where the rows go: rows above `skip` were handed on already (by the band
+// decode that gave up), and are decoded again into scratch only.
+struct RowSink {
+  RowBand* dst = nullptr;
+  int64_t skip = 0;
+  uint8_t* scratch = nullptr;  // kJpegReadRows rows, when skip > 0
+  uint8_t* rgb = nullptr;      // a row of R, G, B for a CMYK profile's match
+};
+
+// Reads the decoded rows into sink, from the top.
+bool ReadRows(Decoder* d, const JpegDecodeOptions& options, const RowSink& sink) {
+  RowBand* dst = sink.dst;
+  const int64_t width = BufferWidth(*dst);
+  while (d->info.output_scanline < d->info.output_height) {
+    const JDIMENSION first = d->info.output_scanline;
+    JSAMPROW rows[kJpegReadRows];
+    int count = 0;
+    while (count < kJpegReadRows && first + JDIMENSION(count) < d->info.output_height) {
+      const int64_t y = first + count;
+      rows[count] = y < sink.skip ? sink.scratch + count * width * 4 : BufferRow(*dst, y);
+      ++count;
+    }
+    if (dst->Stopped()) return false;  // the reader failed
+    const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
+    if (read == 0) return false;  // cannot happen: the sources never suspend
+    for (JDIMENSION i = 0; i < read; ++i) {
+      if (first + i >= sink.skip) FinishJpegRow(options, rows[i], width, sink.rgb);
+    }
+    if (first + read > sink.skip && !PublishDrawnRows(dst, first + read)) return false;
+  }
+  return true;
+}
+
 // Guarded: everything that can reach Fail happens in here, with nothing on
 // the stack that needs unwinding.
 bool DecodeGuarded(Decoder* d, const JpegInput& input, const JpegDecodeOptions& options,
-                   uint8_t* rgb, RowBand* dst) {
-  const bool cmyk = options.cmyk;
+                   const RowSink& sink) {
   if (setjmp(d->errors.failed)) return false;
   jpeg_create_decompress(&d->info);  // clears all but the error manager
   d->created = true;
@@ -215,39 +207,17 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, const JpegDecodeOptions& 
     jpeg_mem_src(&d->info, input.bytes.data(), static_cast<unsigned long>(input.bytes.size()));
   }
   jpeg_read_header(&d->info, TRUE);
-  d->info.out_color_space = cmyk ? JCS_CMYK : kNativeArgb;
-  d->info.scale_num = 1;
-  d->info.scale_denom = unsigned(options.scale);
+  SetJpegOutput(&d->info, options);
   jpeg_start_decompress(&d->info);  // reads all of a file of several scans
   if (d->endedEarly && jpeg_has_multiple_scans(&d->info) && !AllScansArrived(*d)) {
     d->cut = true;
     return false;
   }
-  if (d->info.output_width != BufferWidth(*dst) || d->info.output_height != BufferHeight(*dst) ||
-      d->info.output_components != 4) {
+  if (d->info.output_width != BufferWidth(*sink.dst) ||
+      d->info.output_height != BufferHeight(*sink.dst) || d->info.output_components != 4) {
     return false;
   }
-  const int64_t width = BufferWidth(*dst);
-  while (d->info.output_scanline < d->info.output_height) {
-    const JDIMENSION first = d->info.output_scanline;
-    JSAMPROW rows[kBandRows];
-    int count = 0;
-    while (count < kBandRows && first + JDIMENSION(count) < d->info.output_height) {
-      rows[count] = BufferRow(*dst, first + count);
-      ++count;
-    }
-    if (dst->Stopped()) return false;  // the reader failed
-    const JDIMENSION read = jpeg_read_scanlines(&d->info, rows, JDIMENSION(count));
-    if (read == 0) return false;  // cannot happen: the sources never suspend
-    for (JDIMENSION i = 0; cmyk && i < read; ++i) {
-      if (options.cmykMatch != nullptr) {
-        MatchCmykRow(*options.cmykMatch, rows[i], width, options.invertedCmyk, rgb);
-      } else {
-        ConvertCmykRow(rows[i], width, options.invertedCmyk);
-      }
-    }
-    if (!PublishDrawnRows(dst, first + read)) return false;
-  }
+  if (!ReadRows(d, options, sink)) return false;
   jpeg_finish_decompress(&d->info);
   return true;
 }
@@ -256,21 +226,22 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, const JpegDecodeOptions& 
 
 namespace {
 
-OSErr Decode(const JpegInput& input, const JpegDecodeOptions& options, RowBand* dst) {
-  std::vector<uint8_t> rgb;
-  if (options.cmyk && options.cmykMatch != nullptr) {
-    try {
-      rgb.resize(size_t(BufferWidth(*dst)) * 3);
-    } catch (const std::bad_alloc&) {
-      return memFullErr;
-    }
+// The serial decode, of which rows [0, skip) were handed on already.
+OSErr Decode(const JpegInput& input, const JpegDecodeOptions& options, RowBand* dst, int64_t skip) {
+  std::vector<uint8_t> rgb, scratch;
+  try {
+    if (options.cmyk && options.cmykMatch != nullptr) rgb.resize(size_t(BufferWidth(*dst)) * 3);
+    if (skip > 0) scratch.resize(size_t(BufferWidth(*dst)) * 4 * kJpegReadRows);
+  } catch (const std::bad_alloc&) {
+    return memFullErr;
   }
   Decoder d;
   d.info.err = QuietJpegErrors(&d.errors);
   d.errors.manager.emit_message = NoteWarning;
   d.info.client_data = &d;
   d.progress.progress_monitor = WatchScans;
-  const bool decoded = DecodeGuarded(&d, input, options, rgb.data(), dst);
+  const RowSink sink{dst, skip, scratch.data(), rgb.data()};
+  const bool decoded = DecodeGuarded(&d, input, options, sink);
   if (dst->Stopped()) return dst->StopError();
   if (d.cut || (d.endedEarly && !decoded)) return codecErr;
   if (decoded) return noErr;
@@ -287,15 +258,35 @@ OSErr Decode(const JpegInput& input, const JpegDecodeOptions& options, RowBand* 
 
 }  // namespace
 
+// Bands first where the file and the budget allow; the serial decode for
+// whatever they leave.
 OSErr DecodeJpegRows(ByteSpan file, const JpegDecodeOptions& options, RowBand* dst) {
-  return Decode(JpegInput{file, nullptr}, options, dst);
+  int64_t handedOn = 0;
+  switch (DecodeJpegBands(JpegBytes{file, -1, file.size()}, options, dst, &handedOn)) {
+    case JpegBandsOutcome::kDecoded:
+      return noErr;
+    case JpegBandsOutcome::kStopped:
+      return dst->StopError();
+    case JpegBandsOutcome::kNotTaken:
+      break;
+  }
+  return Decode(JpegInput{file, nullptr}, options, dst, handedOn);
 }
 
 OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, const JpegDecodeOptions& options,
                              RowBand* dst) {
+  int64_t handedOn = 0;
+  switch (DecodeJpegBands(JpegBytes{ByteSpan(), fd, size}, options, dst, &handedOn)) {
+    case JpegBandsOutcome::kDecoded:
+      return noErr;
+    case JpegBandsOutcome::kStopped:
+      return dst->StopError();
+    case JpegBandsOutcome::kNotTaken:
+      break;
+  }
   std::unique_ptr<FileSource> source(new (std::nothrow) FileSource);
   if (source == nullptr) return memFullErr;
   source->fd = fd;
   source->size = size;
-  return Decode(JpegInput{ByteSpan(), source.get()}, options, dst);
+  return Decode(JpegInput{ByteSpan(), source.get()}, options, dst, handedOn);
 }

@@ -15,12 +15,15 @@ constexpr int kJpegMaxScans = 500;
 // the file stores 255 for no ink (Adobe's writers and libjpeg's). With
 // cmykMatch, CMYK goes to RGB through the file's profile. scale (1, 2, 4
 // or 8) decodes at 1/scale of the image's size through libjpeg's scaled
-// inverse DCT, each side rounded up.
+// inverse DCT, each side rounded up. With threads above 1, a file with
+// restart markers may be decoded in bands on two threads
+// (codecs/jpeg/jpeg_bands.h): the same pixels, warnings and failures.
 struct JpegDecodeOptions {
   bool cmyk = false;
   bool invertedCmyk = false;
   const ColourMatch* cmykMatch = nullptr;
   int32_t scale = 1;
+  int32_t threads = 1;
 };
 
 // Decodes file into dst, whose size is the decoded one, as opaque native

@@ -250,6 +250,7 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
     return err;
   }
   run.progress.Start();
+  SetImageJobsAtOnce(int32_t(threads));
   std::vector<std::thread> helpers;
   for (size_t t = 1; t < threads; ++t) {
     try {
@@ -261,6 +262,7 @@ int32_t RunBatch(const BatchPlan& plan, const BatchOptions& batch) {
   run.Work();
   for (std::thread& helper : helpers) helper.join();
   run.progress.Finish();
+  SetImageJobsAtOnce(1);
   run.report.Close();
   if (const int32_t err = run.report.Failure()) {
     WriteStandardError(JobErrorLine(err, *batch.reportTarget));

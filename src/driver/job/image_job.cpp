@@ -24,6 +24,7 @@
 namespace {
 
 std::atomic<bool> jobOverlap{true};
+std::atomic<int32_t> imagesAtOnce{1};
 
 // Progress lines in the order of the steps. While the reading goes on
 // elsewhere its outcome is unknown, so the lines of the steps after it wait
@@ -96,7 +97,7 @@ struct OutputRun {
 struct Job {
   UniqueUserData metadata;      // the source's, until the outputs take it
   std::vector<OutputRun> runs;  // one for each output
-  Pipeline pipeline{jobOverlap.load()};
+  Pipeline pipeline{jobOverlap.load(), imagesAtOnce.load()};
   ProgressLines progress;
   JobStage stage = kStageReading;  // the reading's step, which names the input on failure
   bool strict = false;             // "//strict"
@@ -436,6 +437,10 @@ void NoteReadingFacts(Job& job) {
 
 void SetImageJobOverlap(bool allowed) {
   jobOverlap.store(allowed);
+}
+
+void SetImageJobsAtOnce(int32_t jobs) {
+  imagesAtOnce.store(jobs);
 }
 
 OSType DestinationFormatForDepth(int16_t depth) {

@@ -52,6 +52,11 @@ JobResult RunImageJob(const JobSettings& settings);
 // and benchmarks compare.
 void SetImageJobOverlap(bool allowed);
 
+// How many jobs this process runs at the same time (1 unless a batch says
+// otherwise): they share the cores, each image's drawing its part of them
+// (pipeline/pipeline.h, DrawThreads).
+void SetImageJobsAtOnce(int32_t jobs);
+
 // Destination pixel format for an export depth: 48 "b48r", 64 "b64a", else
 // 32-bit ARGB.
 OSType DestinationFormatForDepth(int16_t depth);

@@ -1,4 +1,5 @@
 #include "driver/serve/serve.h"
+#include "driver/job/image_job.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "base/errno_error.h"
 #include "base/mac_types.h"
 #include "driver/batch/report_file.h"
+#include "driver/job/image_job.h"
 #include "driver/serve/line_reader.h"
 #include "driver/serve/serve_job.h"
 #include "stream/temporary_guard.h"
@@ -130,6 +132,7 @@ int32_t RunServe(int32_t jobs) {
   const TermHeld term;  // before the workers start, so that they hold it too
   Workers workers(jobs);
   if (!workers.Any()) return memFullErr;
+  SetImageJobsAtOnce(jobs);  // each job's decode then takes its share of the cores
   LineReader reader(STDIN_FILENO, kLongestJobLine, SIGTERM);
   int32_t readCode = noErr;
   for (int64_t id = 1; workers.WaitForFree(); ++id) {
@@ -142,5 +145,6 @@ int32_t RunServe(int32_t jobs) {
     workers.Hand(std::move(line));
   }
   const int32_t writeCode = workers.Close();
+  SetImageJobsAtOnce(1);
   return writeCode != noErr ? writeCode : readCode;
 }

@@ -1,0 +1,56 @@
+// One JPEG decoded on two threads, pixel for pixel as libjpeg-turbo's
+// serial decode gives it.
+//
+// Entropy decoding is serial by nature, but a restart marker starts it
+// afresh. For a file whose restart markers are all there and in order
+// (codecs/jpeg/jpeg_restarts.h), the image is cut into bands of iMCU rows
+// that begin where an interval begins, and each band is decoded by
+// libjpeg-turbo from a stream of its own: the file's header with the
+// frame's height made the band's, then the band's intervals with their
+// markers numbered again from 0, then an end marker. A band that
+// upsamples chroma vertically starts one restart boundary higher and
+// decodes one iMCU row lower than its own rows, whose smooth upsampling
+// reads those neighbours; the extra rows are dropped. Every step after the
+// entropy decoding (dequantisation, inverse DCT, upsampling, colour
+// conversion) works within that window, so every pixel equals the serial
+// decode's, at every scale.
+//
+// The drawing thread decodes the even bands straight into the rows it
+// hands on; a second thread decodes the odd ones into a band of rows of
+// its own, which the drawing thread copies out in turn. So at most one
+// band of rows is held beyond the reader's ring.
+//
+// Any warning or error in a band gives up: the second thread stops, and
+// the serial decode runs from the start, decoding again into scratch the
+// rows already handed on (which, from bands without warnings, are the
+// serial ones), so that warnings and failures are exactly the serial
+// decode's. Files without restart markers, progressive and arithmetic
+// files, and markers damaged or missing decode serially: libjpeg-turbo's
+// public interface has no way to run its entropy decoding ahead of its
+// other stages on another thread (one decompress object is not safe on
+// two threads, and decoded coefficients cannot be fed back to its inverse
+// DCT, upsampling and colour conversion), and finding where each row of
+// MCUs starts would cost the entropy decoding twice.
+#pragma once
+
+#include <cstdint>
+
+#include "codecs/jpeg/jpeg_restarts.h"
+#include "codecs/jpeg/jpeg_rows.h"
+
+enum class JpegBandsOutcome {
+  kDecoded,   // every row handed on
+  kNotTaken,  // decode serially; some rows may have been handed on
+  kStopped,   // the reader stopped dst
+};
+
+// Decodes file into dst in bands when options.threads allows two threads
+// and the file maps (MapJpegRestarts) into at least two bands. On
+// kNotTaken, *handedOn is the count of rows published already: the serial
+// decode must give them again, but into scratch.
+JpegBandsOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
+                                 RowBand* dst, int64_t* handedOn);
+
+// Images decoded in bands to the end since the program started: a count
+// for tests that the band path was taken.
+int64_t JpegImagesDecodedInBands();
