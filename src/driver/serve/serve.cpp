@@ -1,5 +1,4 @@
 #include "driver/serve/serve.h"
-#include "driver/job/image_job.h"
 
 #include <signal.h>
 #include <unistd.h>
