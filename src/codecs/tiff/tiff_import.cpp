@@ -88,13 +88,18 @@ int NoteTiffWarning(TIFF*, void* user, const char* module, const char* format, v
 
 // Opened without memory mapping: libtiff then never points into the caller's
 // bytes, which are const. With noting, its warnings are noted as it says.
-TiffHandle OpenTiff(MemoryStream* stream, TiffNoting* noting = nullptr) {
+// Only a drawing lets libtiff cut a single uncompressed strip into many: a
+// header claiming a vast image would otherwise cost its strip table before
+// anything could refuse it.
+enum class TiffUse { kHeader, kDrawing };
+TiffHandle OpenTiff(MemoryStream* stream, TiffUse use, TiffNoting* noting) {
   TiffOptions options = SilentTiffOptions();
   if (!options) return nullptr;
   if (noting != nullptr) {
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), NoteTiffWarning, noting);
   }
-  return TiffHandle(TIFFClientOpenExt("memory", "rm", stream, ReadMemory, WriteNothing, SeekMemory,
+  const char* mode = use == TiffUse::kDrawing ? "rm" : "rmc";
+  return TiffHandle(TIFFClientOpenExt("memory", mode, stream, ReadMemory, WriteNothing, SeekMemory,
                                       CloseMemory, SizeOfMemory, MapNothing, UnmapNothing,
                                       options.get()));
 }
@@ -221,7 +226,7 @@ OSType PreferredFormat(const TiffLayout& layout) {
 
 OSErr ReadTiffHeader(ByteSpan file, ImageHeader* header) {
   MemoryStream stream{file.data(), file.size(), 0};
-  TiffHandle tif = OpenTiff(&stream);
+  TiffHandle tif = OpenTiff(&stream, TiffUse::kHeader, nullptr);
   if (!tif) return codecErr;
   TiffLayout layout;
   if (OSErr err = ReadLayout(tif.get(), &layout)) return err;
@@ -553,7 +558,7 @@ bool StripsLieInFile(TIFF* tif, const TiffLayout& layout, uint64_t fileSize) {
 // unclear. A palette is RGB.
 void ReadTiffColour(ByteSpan file, ColourSource* colour) {
   MemoryStream stream{file.data(), file.size(), 0};
-  TiffHandle tif = OpenTiff(&stream);
+  TiffHandle tif = OpenTiff(&stream, TiffUse::kHeader, nullptr);
   TiffLayout layout;
   if (!tif || ReadLayout(tif.get(), &layout) != noErr) return;
   switch (layout.kind) {
@@ -584,7 +589,7 @@ OSErr DrawTiff(ByteSpan file, const DrawRequest& request) {
   if (!IsDrawableFormat(dst->PixelFormat())) return cDepthErr;
   MemoryStream stream{file.data(), file.size(), 0};
   TiffNoting noting;
-  TiffHandle tif = OpenTiff(&stream, &noting);
+  TiffHandle tif = OpenTiff(&stream, TiffUse::kDrawing, &noting);
   if (!tif) return codecErr;
   TiffLayout layout;
   if (OSErr err = ReadLayout(tif.get(), &layout)) return err;
