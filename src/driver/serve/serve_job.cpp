@@ -68,6 +68,7 @@ bool PlanJob(std::span<const std::string> words, PlannedJob* job, ReportRecord* 
     return false;
   }
   job->sourceFormat = probe.format;
+  job->sourceRead = !probe.unread;
   job->settings = std::move(s);
   return true;
 }

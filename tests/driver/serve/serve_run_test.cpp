@@ -99,6 +99,10 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
     }
   }
   EXPECT_EQ(next, results.size()) << run.out;
+  // An input too large to be read has no size to tell.
+  EXPECT_EQ(Field(results[12], "code"), "-8984");
+  EXPECT_EQ(Field(results[12], "source"), "null");
+  EXPECT_EQ(Field(results[12], "width"), "null");
   EXPECT_NE(results[0].find(R"("width":16,"height":13,)"), std::string::npos);
   EXPECT_EQ(Field(results[0], "output"), "\"out1.jpg\"");
   EXPECT_EQ(Field(results[0], "bytes"), std::to_string(fs::file_size(dir / "out1.jpg")));
