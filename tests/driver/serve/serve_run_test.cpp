@@ -72,7 +72,8 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
       {"/w 16 /o x.jpg big.png", "failed", "-8981",
        "Error \\\"big.png\\\": more pixels than //limit-pixels allows"},
       {"//limit-bytes 10 /w 16 /o x.jpg a.jpg", "failed", "-8984", "Error \\\"a.jpg\\\""},
-      {"/w 4 /o last.jpg a.jpg", "ok", "0", ""},     // the last line has no newline
+      {"//placeholder /w 16 /o p.jpg a.jpg", "ok", "0", ""},  // told in its result line
+      {"/w 4 /o last.jpg a.jpg", "ok", "0", ""},              // the last line has no newline
   };
   std::string script;
   for (const auto& job : kJobs) script += job.line + "\n";
@@ -103,6 +104,7 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
   EXPECT_EQ(Field(results[12], "code"), "-8984");
   EXPECT_EQ(Field(results[12], "source"), "null");
   EXPECT_EQ(Field(results[12], "width"), "null");
+  EXPECT_NE(results[13].find("\"placeholder\":{\"colour\":"), std::string::npos) << results[13];
   EXPECT_NE(results[0].find(R"("width":16,"height":13,)"), std::string::npos);
   EXPECT_EQ(Field(results[0], "output"), "\"out1.jpg\"");
   EXPECT_EQ(Field(results[0], "bytes"), std::to_string(fs::file_size(dir / "out1.jpg")));
