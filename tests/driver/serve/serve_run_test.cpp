@@ -2,6 +2,7 @@
 // standard input, one result line each, matched line by line; two jobs
 // whose files meet while both run; SIGTERM while jobs run.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,7 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
   test::TempDir dir;
   fs::copy_file(test::DataPath("codecs/gradient_baseline.jpg"), dir / "a.jpg");
   fs::copy_file(test::DataPath("limits/png_100000x100000.png"), dir / "big.png");
+  ASSERT_EQ(mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
   const std::string tooLong(1 << 20, 'w');
   const struct {
     std::string line;
@@ -73,7 +75,8 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
        "Error \\\"big.png\\\": more pixels than //limit-pixels allows"},
       {"//limit-bytes 10 /w 16 /o x.jpg a.jpg", "failed", "-8984", "Error \\\"a.jpg\\\""},
       {"//placeholder /w 16 /o p.jpg a.jpg", "ok", "0", ""},  // told in its result line
-      {"/w 4 /o last.jpg a.jpg", "ok", "0", ""},              // the last line has no newline
+      {"/w 16 /o x.jpg fifo", "failed", "-50", "Not in a job: \\\"fifo\\\", a pipe"},
+      {"/w 4 /o last.jpg a.jpg", "ok", "0", ""},  // the last line has no newline
   };
   std::string script;
   for (const auto& job : kJobs) script += job.line + "\n";
