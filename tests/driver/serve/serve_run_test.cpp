@@ -131,6 +131,18 @@ TEST(Serve, CommandLineTakesJobsAlone) {
       << run.err;
 }
 
+// Results that cannot be written end the worker, which says so and begins
+// no other job.
+TEST(Serve, ResultsThatCannotBeWrittenEndTheWorkerSayingSo) {
+  test::TempDir dir;
+  fs::copy_file(test::DataPath("codecs/gradient_baseline.jpg"), dir / "a.jpg");
+  const test::RunResult run =
+      Serve(dir.path(), "/w 8 /o a8.jpg a.jpg\n/w 9 /o a9.jpg a.jpg\n", "//jobs 1 > /dev/full");
+  EXPECT_EQ(run.status, 222);  // -34, the disk full
+  EXPECT_EQ(run.err, "Error code: \"-\": -34\n");
+  EXPECT_FALSE(fs::exists(dir / "a9.jpg"));
+}
+
 // A job that would write the file a running job reads fails alone, naming
 // it; the running job and the ones after are not disturbed.
 TEST(Serve, JobWritingWhatARunningJobReadsFailsAlone) {
