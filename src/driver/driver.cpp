@@ -109,6 +109,7 @@ int32_t RunDriver(const std::vector<std::string>& words) {
   const std::span<const std::string> rest =
       words.empty() ? std::span<const std::string>() : std::span(words).subspan(1);
   ScanOutcome scan = ScanWords(rest, settings);
+  RefusePlaceholderWithoutReport(settings, scan);
   Process().verbose = scan.verbose;
   Process().trace = scan.trace;
   Show(scan.notes);

@@ -148,6 +148,14 @@ bool IsPipedInput(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode));
 }
 
+uint64_t PipedInputBytes(const std::string& path) {
+  std::lock_guard<std::mutex> hold(PipedLock());
+  const auto entry = PipedFiles().find(path);
+  if (entry == PipedFiles().end()) return 0;
+  const PipedFile& piped = entry->second;
+  return piped.file >= 0 ? piped.fileSize : piped.bytes.size();
+}
+
 OSErr ReadPipedInput(const std::string& path, PipedKind (*classify)(const LargeByteVector& start),
                      PipedInput* input) {
   std::lock_guard<std::mutex> hold(PipedLock());

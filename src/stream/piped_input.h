@@ -24,6 +24,10 @@ struct PipedInput {
 // Whether path names a pipe or a character device.
 bool IsPipedInput(const std::string& path);
 
+// How many bytes of the piped input have been read and kept; 0 before it
+// is read.
+uint64_t PipedInputBytes(const std::string& path);
+
 // The input, read the first time and kept; classify looks at its start.
 // kNoImage stops the reading there and answers noHandlerErr, so that an
 // endless device is not read for ever; a FIFO that no writer has opened

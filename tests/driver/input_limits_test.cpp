@@ -168,6 +168,13 @@ TEST(InputLimits, ARefusalSaysWhichLimitAndExitsWithItsCode) {
     EXPECT_EQ(run.err, "Error \"" + c.in + "\": " + c.line + "\n");
     EXPECT_FALSE(fs::exists(out));
   }
+  // A pipe has no size until it is read: it is counted then, before its pixels.
+  const test::RunResult piped = test::RunProgram(
+      {"sh", "-c",
+       "cat \"$1\" | \"$0\" //animated /c webp /w 8 /h 4 /o \"$2\" //limit-bytes 75 /dev/stdin",
+       TAVREL_BINARY, gif, out});
+  EXPECT_EQ(piped.status, 232) << piped.err;
+  EXPECT_FALSE(fs::exists(out));
 }
 
 // In a batch each input is measured alone and fails alone.

@@ -94,7 +94,7 @@ ReportRecord JobRecord(const PlannedJob& job) {
       s.outputs.empty() ? job.skipped.front().geometry : s.outputs.front().geometry;
   ReportRecord r;
   r.input = *s.inputPath;
-  r.sourceKnown = true;
+  r.sourceKnown = job.sourceRead;
   r.sourceWidth = source.storedWidth;
   r.sourceHeight = source.storedHeight;
   if (job.sourceFormat != nullptr) r.sourceCodec = job.sourceFormat->name;
@@ -108,7 +108,7 @@ ReportRecord JobRecord(const PlannedJob& job) {
 ReportRecord OutputRecord(const PlannedJob& job, const JobOutput& output) {
   ReportRecord r = JobRecord(job);
   r.output = output.path;
-  r.sizeKnown = true;
+  r.sizeKnown = job.sourceRead;
   r.width = WrittenWidth(output.geometry);
   r.height = WrittenHeight(output.geometry);
   if (job.settings.cropGiven && Windowed(output.geometry)) {

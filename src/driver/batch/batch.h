@@ -24,6 +24,7 @@ struct PlannedJob {
   JobSettings settings;
   int32_t place = 0;  // the input's place in the listing, from 0
   const ImageFormat* sourceFormat = nullptr;
+  bool sourceRead = true;  // false beyond the byte limit: its sizes are stand-ins, never reported
   std::vector<JobOutput> skipped;  // outputs that exist, under "//skip-existing"
   // Entries that come out as an output before them, size and name alike:
   // the file is written once and reported for each (the output's index).

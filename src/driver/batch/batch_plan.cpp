@@ -91,6 +91,7 @@ bool CheckAndName(const JobSettings& s, const BatchOptions& batch,
   RunChecksForInput(job->settings, batch.sizes, notes, probe);
   if (job->settings.errorCount != 0 || probe->code != 0) return false;
   job->sourceFormat = probe->format;
+  job->sourceRead = !probe->unread;
   NameOutputs(job->settings, batch);
   return true;
 }

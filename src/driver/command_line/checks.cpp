@@ -72,6 +72,7 @@ void CheckInput(JobSettings& s, std::vector<Note>& notes, SourceTraits* traits, 
   // A file beyond the byte limit is not read, not even for its header: the
   // job refuses it (driver/job/source_cost.h).
   if (OverByteLimit(s.limits, RegularFileBytes(*s.inputPath))) {
+    if (probe != nullptr) probe->unread = true;
     SetStandInBounds(source);
     return;
   }

@@ -24,6 +24,7 @@ struct InputProbe {
   int32_t code = 0;                     // 0 once probed, else the probe's error code
   std::string line;                     // its error line, as a single run prints it
   const ImageFormat* format = nullptr;  // the source's, once probed
+  bool unread = false;  // beyond the byte limit: not even its header read, its size unknown
 };
 
 // As RunChecks, except that a failed probe is told in *probe and neither

@@ -132,9 +132,6 @@ class Scanner {
 
   ScanOutcome Run() {
     while (next_ < words_.size()) ScanWord(words_[next_++]);
-    if (s_.placeholder && !out_.batch.reportTarget) {
-      Error("Nowhere to put placeholders: //placeholder needs //report\n");
-    }
     return std::move(out_);
   }
 
@@ -612,6 +609,13 @@ bool WordIsAbsoluteInputPath(const std::string& word) {
 
 ScanOutcome ScanWords(std::span<const std::string> words, JobSettings& settings) {
   return Scanner(words, settings).Run();
+}
+
+void RefusePlaceholderWithoutReport(JobSettings& settings, ScanOutcome& scan) {
+  if (!settings.placeholder || scan.batch.reportTarget) return;
+  scan.notes.push_back(
+      {NoteKind::kMessage, "Nowhere to put placeholders: //placeholder needs //report\n"});
+  ++settings.errorCount;
 }
 
 std::vector<std::string_view> LongOptionNames() {

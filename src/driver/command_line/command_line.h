@@ -41,5 +41,10 @@ struct ScanOutcome {
 // early.
 ScanOutcome ScanWords(std::span<const std::string> words, JobSettings& settings);
 
+// "//placeholder" tells its colours in the report alone: a command line
+// without "//report" is refused, a note and an error like the scan's. A
+// worker's job needs none, its result line being its report line.
+void RefusePlaceholderWithoutReport(JobSettings& settings, ScanOutcome& scan);
+
 // Every long option's name, as "//name" takes it, in the table's order.
 std::vector<std::string_view> LongOptionNames();

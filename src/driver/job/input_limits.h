@@ -42,7 +42,7 @@ bool AnyInputLimit(const InputLimits& limits);
 
 // A source's cost as its headers tell it.
 struct SourceCost {
-  uint64_t bytes = 0;         // the file's size; 0 when it cannot be known before reading
+  uint64_t bytes = 0;         // the file's size, a pipe's once read; 0 when not known
   uint64_t canvasPixels = 0;  // the canvas every frame is drawn on
   uint64_t frames = 1;        // the frames the run decodes
   uint64_t outputPixels = 0;  // every output's written pixels, for one frame

@@ -4,6 +4,7 @@
 
 #include "imageio/import.h"
 #include "platform/graphics_animation.h"
+#include "stream/piped_input.h"
 
 uint64_t RegularFileBytes(const std::string& path) {
   struct stat status {};
@@ -14,6 +15,9 @@ uint64_t RegularFileBytes(const std::string& path) {
 int32_t MeasureSourceCost(const JobSettings& s, SourceCost* cost) {
   *cost = SourceCost();
   cost->bytes = RegularFileBytes(*s.inputPath);
+  // A pipe's size is known only once the checks have read it: too late
+  // not to read it, in time not to decode it.
+  if (cost->bytes == 0 && IsPipedInput(*s.inputPath)) cost->bytes = PipedInputBytes(*s.inputPath);
   if (OverByteLimit(s.limits, cost->bytes)) return noErr;
   // The checks have read the header for the outputs' sizes: every output's
   // geometry holds the picture as stored. Only the frames need another look.

@@ -12,7 +12,9 @@
 
 #include "base/errno_error.h"
 #include "base/mac_types.h"
+#include "base/quiet_stderr.h"
 #include "driver/batch/report_file.h"
+#include "driver/job/error_line.h"
 #include "driver/job/image_job.h"
 #include "driver/serve/line_reader.h"
 #include "driver/serve/serve_job.h"
@@ -145,5 +147,9 @@ int32_t RunServe(int32_t jobs) {
   }
   const int32_t writeCode = workers.Close();
   SetImageJobsAtOnce(1);
-  return writeCode != noErr ? writeCode : readCode;
+  // The caller learns of it from the status; a person at the console from
+  // this line, as a batch tells of a report it could not write.
+  const int32_t code = writeCode != noErr ? writeCode : readCode;
+  if (code != noErr) WriteStandardError(JobErrorLine(code, "-"));
+  return code;
 }

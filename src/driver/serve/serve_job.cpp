@@ -9,6 +9,7 @@
 #include "driver/command_line/command_line.h"
 #include "driver/command_line/refusals.h"
 #include "driver/serve/job_words.h"
+#include "stream/piped_input.h"
 
 namespace {
 
@@ -39,6 +40,12 @@ std::string ScanRefusals(const ScanOutcome& scan, const JobSettings& s) {
         "//skip-existing, //report, //keep-going, //serve (a job writes one output)\n";
   }
   if (s.dumpTarget) said += "Not in a job: /M (the standard output carries the results)\n";
+  // Such an input is kept for the process once read: a worker would hand
+  // every later job on it the first one's bytes, and the standard input
+  // is where the worker's lines come from.
+  if (s.inputPath && IsPipedInput(*s.inputPath)) {
+    said += "Not in a job: \"" + *s.inputPath + "\", a pipe or device the worker can read once\n";
+  }
   return said;
 }
 
@@ -68,6 +75,7 @@ bool PlanJob(std::span<const std::string> words, PlannedJob* job, ReportRecord* 
     return false;
   }
   job->sourceFormat = probe.format;
+  job->sourceRead = !probe.unread;
   job->settings = std::move(s);
   return true;
 }

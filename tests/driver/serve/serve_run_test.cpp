@@ -2,6 +2,7 @@
 // standard input, one result line each, matched line by line; two jobs
 // whose files meet while both run; SIGTERM while jobs run.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,6 +50,7 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
   test::TempDir dir;
   fs::copy_file(test::DataPath("codecs/gradient_baseline.jpg"), dir / "a.jpg");
   fs::copy_file(test::DataPath("limits/png_100000x100000.png"), dir / "big.png");
+  ASSERT_EQ(mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
   const std::string tooLong(1 << 20, 'w');
   const struct {
     std::string line;
@@ -72,7 +74,9 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
       {"/w 16 /o x.jpg big.png", "failed", "-8981",
        "Error \\\"big.png\\\": more pixels than //limit-pixels allows"},
       {"//limit-bytes 10 /w 16 /o x.jpg a.jpg", "failed", "-8984", "Error \\\"a.jpg\\\""},
-      {"/w 4 /o last.jpg a.jpg", "ok", "0", ""},     // the last line has no newline
+      {"//placeholder /w 16 /o p.jpg a.jpg", "ok", "0", ""},  // told in its result line
+      {"/w 16 /o x.jpg fifo", "failed", "-50", "Not in a job: \\\"fifo\\\", a pipe"},
+      {"/w 4 /o last.jpg a.jpg", "ok", "0", ""},  // the last line has no newline
   };
   std::string script;
   for (const auto& job : kJobs) script += job.line + "\n";
@@ -99,6 +103,11 @@ TEST(Serve, ScriptOfJobsGivesOneResultLineEachAndFailuresStayTheirOwn) {
     }
   }
   EXPECT_EQ(next, results.size()) << run.out;
+  // An input too large to be read has no size to tell.
+  EXPECT_EQ(Field(results[12], "code"), "-8984");
+  EXPECT_EQ(Field(results[12], "source"), "null");
+  EXPECT_EQ(Field(results[12], "width"), "null");
+  EXPECT_NE(results[13].find("\"placeholder\":{\"colour\":"), std::string::npos) << results[13];
   EXPECT_NE(results[0].find(R"("width":16,"height":13,)"), std::string::npos);
   EXPECT_EQ(Field(results[0], "output"), "\"out1.jpg\"");
   EXPECT_EQ(Field(results[0], "bytes"), std::to_string(fs::file_size(dir / "out1.jpg")));
@@ -120,6 +129,18 @@ TEST(Serve, CommandLineTakesJobsAlone) {
                           0),
             0u)
       << run.err;
+}
+
+// Results that cannot be written end the worker, which says so and begins
+// no other job.
+TEST(Serve, ResultsThatCannotBeWrittenEndTheWorkerSayingSo) {
+  test::TempDir dir;
+  fs::copy_file(test::DataPath("codecs/gradient_baseline.jpg"), dir / "a.jpg");
+  const test::RunResult run =
+      Serve(dir.path(), "/w 8 /o a8.jpg a.jpg\n/w 9 /o a9.jpg a.jpg\n", "//jobs 1 > /dev/full");
+  EXPECT_EQ(run.status, 222);  // -34, the disk full
+  EXPECT_EQ(run.err, "Error code: \"-\": -34\n");
+  EXPECT_FALSE(fs::exists(dir / "a9.jpg"));
 }
 
 // A job that would write the file a running job reads fails alone, naming
