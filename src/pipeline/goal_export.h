@@ -6,7 +6,8 @@
 //     quality), encoded into memory; the highest percent whose file takes
 //     at most maxBytes is written, those very bytes.
 //   //target-quality: a trial is the picture alone, encoded into memory,
-//     decoded and compared with the finished pixels; the lowest percent
+//     decoded and compared with the finished pixels (packed to 8 bits, or
+//     to grey, where the file holds them so); the lowest percent
 //     whose structural similarity reaches the score is written. Without
 //     metadata its trial's bytes are the file; with it, a plain export at
 //     that quality writes it.
