@@ -160,6 +160,7 @@ ResizeRequest RequestFor(const JobSettings& s, const JobOutput& output) {
   resize.flattenOnto = output.flattenOnto;
   resize.sharpen = s.sharpen;
   resize.placeholder = s.placeholder;
+  resize.writtenDepth = output.exportSettings.depth;
   resize.keepRows = s.qualityGoal.kind != QualityGoalKind::kNone;
   return resize;
 }
