@@ -132,10 +132,15 @@ double ScoreMeasure(double score) {
 }
 
 int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const ExportSettings& settings,
-                    uint64_t maxBytes, UserData ud, bool parallel, Kept* kept) {
+                    uint64_t maxBytes, UserData ud, bool parallel, const Deadline& deadline,
+                    Kept* kept) {
   const TrialFunction trial = [&](int32_t percent) {
     std::vector<uint8_t> bytes;
     SearchTrial t;
+    if (deadline.Passed()) {
+      t.err = kTimedOutErr;
+      return t;
+    }
     ++kept->trials;
     t.err = EncodeWhole(picture, request, AtPercent(settings, percent), ud, &bytes);
     t.below = bytes.size() <= maxBytes;
@@ -152,13 +157,17 @@ int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const Expor
 }
 
 int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double goal, bool parallel,
-                    Kept* kept) {
+                    const Deadline& deadline, Kept* kept) {
   Reference reference;
   if (const OSErr err = ReferenceFor(picture, settings, &reference)) return err;
   const TrialFunction trial = [&](int32_t percent) {
     std::vector<uint8_t> bytes;
     double score = 0;
     SearchTrial t;
+    if (deadline.Passed()) {
+      t.err = kTimedOutErr;
+      return t;
+    }
     ++kept->trials;
     t.err = EncodeAndScore(reference, AtPercent(settings, percent), &bytes, &score);
     t.below = score < goal;
@@ -178,12 +187,14 @@ int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double go
 
 int32_t ExportForGoal(GWorldPtr picture, const ResizeRequest& request,
                       const ExportSettings& settings, const QualityGoal& goal, UserData ud,
-                      const std::string& outputPath, bool parallel, QualityChoice* chosen) {
+                      const std::string& outputPath, bool parallel, const Deadline& deadline,
+                      QualityChoice* chosen) {
   Kept kept;
   const bool bytesGoal = goal.kind == QualityGoalKind::kMaxBytes;
   const int32_t searched =
-      bytesGoal ? SearchBytes(picture, request, settings, goal.maxBytes, ud, parallel, &kept)
-                : SearchScore(picture, settings, goal.score, parallel, &kept);
+      bytesGoal
+          ? SearchBytes(picture, request, settings, goal.maxBytes, ud, parallel, deadline, &kept)
+          : SearchScore(picture, settings, goal.score, parallel, deadline, &kept);
   chosen->trials = kept.trials.load();
   if (searched != noErr) return searched;
   const ExportSettings at = AtPercent(settings, kept.percent);

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <string>
 
+#include "base/deadline.h"
 #include "imageio/import.h"
+#include "pipeline/goal_export.h"
 #include "pipeline/quality_search.h"
 #include "pipeline/ssim.h"
 #include "platform/quicktime.h"
@@ -107,6 +110,34 @@ TEST(QualitySearch, AFailedTrialEndsTheSearch) {
   EXPECT_EQ(err, memFullErr);
   EXPECT_EQ(found, 0);
   EXPECT_EQ(calls, 2);
+}
+
+// Once the job's deadline has passed no trial is encoded and nothing is
+// written; with time left the same search writes its file.
+TEST(QualitySearch, NoTrialAfterTheDeadline) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  GWorldPtr picture = Drawn("a.png");
+  test::TempDir dir;
+  const std::string out = (dir.path() / "o.jpg").string();
+  const Deadline passed = Deadline::After(1e-9);
+  while (!passed.Passed()) {
+  }
+  QualityGoal bytes{QualityGoalKind::kMaxBytes, 1000000, 0};
+  QualityGoal score{QualityGoalKind::kScore, 0, 0.9};
+  for (const QualityGoal& goal : {bytes, score}) {
+    QualityChoice chosen;
+    EXPECT_EQ(ExportForGoal(picture, ResizeRequest{}, ExportSettings{}, goal, nullptr, out, false,
+                            passed, &chosen),
+              kTimedOutErr);
+    EXPECT_EQ(chosen.trials, 0);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(ExportForGoal(picture, ResizeRequest{}, ExportSettings{}, goal, nullptr, out, false,
+                            Deadline(), &chosen),
+              noErr);
+    EXPECT_TRUE(std::filesystem::exists(out));
+    std::filesystem::remove(out);
+  }
+  DisposeGWorld(picture);
 }
 
 }  // namespace

@@ -232,7 +232,8 @@ int32_t ExportAtGoal(Job& job, OutputRun& run, const JobSettings& s, const JobOu
   QualityChoice chosen;
   const int32_t written =
       ExportForGoal(job.pipeline.KeptPicture(run.index), RequestFor(s, output), settings,
-                    s.qualityGoal, run.userData.get(), output.path, jobOverlap.load(), &chosen);
+                    s.qualityGoal, run.userData.get(), output.path, jobOverlap.load(),
+                    job.deadline, &chosen);
   if (written != noErr) return written;
   run.chosen = chosen;
   char line[96];
