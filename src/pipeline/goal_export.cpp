@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
 
+#include "codecs/common/row_packer.h"
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "pipeline/gain_map.h"
@@ -55,13 +57,70 @@ OSErr EncodeWhole(GWorldPtr picture, const ResizeRequest& request, const ExportS
   return OSErr(EncodeImage(picture, settings, copy.get(), bytes));
 }
 
-// The picture alone encoded at settings, decoded, compared with itself.
-OSErr EncodeAndScore(GWorldPtr picture, const ExportSettings& settings, std::vector<uint8_t>* bytes,
-                     double* score) {
-  if (const OSErr err = OSErr(EncodeImage(picture, settings, nullptr, bytes))) return err;
+// What a trial's decode is compared with: the finished pixels, and for a
+// grey output, or one whose codec decodes to 8 bits only, those pixels as
+// the encoder packs them (codecs/common/row_packer.h) in 32-bit ARGB.
+struct Reference {
+  GWorldPtr picture = nullptr;
+  bool grey = false;
+  UniqueGWorld eightBit;
+};
+
+// The picture packed as an 8-bit encoder takes it, grey or colour, in
+// opaque 32-bit ARGB words.
+OSErr PackEightBit(GWorldPtr picture, bool grey, UniqueGWorld* packed) {
+  const PixelView from = PixelViewOf(picture);
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, from.width, from.height);
+  GWorldPtr made = nullptr;
+  if (const OSErr err = OSErr(
+          QTNewGWorld(&made, k32ARGBPixelFormat, &bounds, nullptr, nullptr, kNativeEndianPixMap))) {
+    return err;
+  }
+  packed->reset(made);
+  const PixelView to = PixelViewOf(made);
+  RowBand rows;
+  rows.AttachWhole(from, true);
+  RowPacker packer;
+  const RowLayout layout = grey ? RowLayout::kGrey8 : RowLayout::kRGB8;
+  if (const OSErr err = packer.Prepare(rows, layout)) return err;
+  std::vector<uint8_t> row(size_t(from.width) * size_t(BytesPerPixel(layout)));
+  for (int32_t y = 0; y < from.height; ++y) {
+    if (const OSErr err = packer.Pack(y, row.data())) return err;
+    uint8_t* out = to.base + int64_t(y) * to.rowBytes;
+    for (int32_t x = 0; x < from.width; ++x, out += 4) {
+      const uint8_t* p = grey ? &row[size_t(x)] : &row[3 * size_t(x)];
+      const uint32_t r = p[0], g = grey ? p[0] : p[1], b = grey ? p[0] : p[2];
+      const uint32_t word = 0xFF000000u | r << 16 | g << 8 | b;
+      std::memcpy(out, &word, 4);
+    }
+  }
+  return noErr;
+}
+
+OSErr ReferenceFor(GWorldPtr picture, const ExportSettings& settings, Reference* reference) {
+  reference->picture = picture;
+  reference->grey = ChannelsForDepth(settings.depth) == ExportChannels::kGrey;
+  const bool wide = PixelViewOf(picture).pixelFormat != k32ARGBPixelFormat;
+  if (!reference->grey && !wide) return noErr;
+  return PackEightBit(picture, reference->grey, &reference->eightBit);
+}
+
+// The picture alone encoded at settings, decoded, compared with what it
+// was encoded from: in the picture's own format where the codec decodes to
+// it, else in 8 bits.
+OSErr EncodeAndScore(const Reference& reference, const ExportSettings& settings,
+                     std::vector<uint8_t>* bytes, double* score) {
+  if (const OSErr err = OSErr(EncodeImage(reference.picture, settings, nullptr, bytes))) return err;
+  PixelView kept = PixelViewOf(reference.picture);
   GWorldPtr decoded = nullptr;
-  const PixelView kept = PixelViewOf(picture);
-  if (const OSErr err = OSErr(DrawEncodedImage(*bytes, kept.pixelFormat, &decoded))) return err;
+  OSErr err =
+      reference.grey ? cDepthErr : OSErr(DrawEncodedImage(*bytes, kept.pixelFormat, &decoded));
+  if (err == cDepthErr && reference.eightBit != nullptr) {
+    kept = PixelViewOf(reference.eightBit.get());
+    err = OSErr(DrawEncodedImage(*bytes, kept.pixelFormat, &decoded));
+  }
+  if (err != noErr) return err;
   *score = StructuralSimilarity(kept, PixelViewOf(decoded));
   DisposeGWorld(decoded);
   return noErr;
@@ -73,10 +132,15 @@ double ScoreMeasure(double score) {
 }
 
 int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const ExportSettings& settings,
-                    uint64_t maxBytes, UserData ud, bool parallel, Kept* kept) {
+                    uint64_t maxBytes, UserData ud, bool parallel, const Deadline& deadline,
+                    Kept* kept) {
   const TrialFunction trial = [&](int32_t percent) {
     std::vector<uint8_t> bytes;
     SearchTrial t;
+    if (deadline.Passed()) {
+      t.err = kTimedOutErr;
+      return t;
+    }
     ++kept->trials;
     t.err = EncodeWhole(picture, request, AtPercent(settings, percent), ud, &bytes);
     t.below = bytes.size() <= maxBytes;
@@ -93,13 +157,19 @@ int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const Expor
 }
 
 int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double goal, bool parallel,
-                    Kept* kept) {
+                    const Deadline& deadline, Kept* kept) {
+  Reference reference;
+  if (const OSErr err = ReferenceFor(picture, settings, &reference)) return err;
   const TrialFunction trial = [&](int32_t percent) {
     std::vector<uint8_t> bytes;
     double score = 0;
     SearchTrial t;
+    if (deadline.Passed()) {
+      t.err = kTimedOutErr;
+      return t;
+    }
     ++kept->trials;
-    t.err = EncodeAndScore(picture, AtPercent(settings, percent), &bytes, &score);
+    t.err = EncodeAndScore(reference, AtPercent(settings, percent), &bytes, &score);
     t.below = score < goal;
     t.measure = ScoreMeasure(score);
     if (t.err == noErr && !t.below) {
@@ -117,12 +187,14 @@ int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double go
 
 int32_t ExportForGoal(GWorldPtr picture, const ResizeRequest& request,
                       const ExportSettings& settings, const QualityGoal& goal, UserData ud,
-                      const std::string& outputPath, bool parallel, QualityChoice* chosen) {
+                      const std::string& outputPath, bool parallel, const Deadline& deadline,
+                      QualityChoice* chosen) {
   Kept kept;
   const bool bytesGoal = goal.kind == QualityGoalKind::kMaxBytes;
   const int32_t searched =
-      bytesGoal ? SearchBytes(picture, request, settings, goal.maxBytes, ud, parallel, &kept)
-                : SearchScore(picture, settings, goal.score, parallel, &kept);
+      bytesGoal
+          ? SearchBytes(picture, request, settings, goal.maxBytes, ud, parallel, deadline, &kept)
+          : SearchScore(picture, settings, goal.score, parallel, deadline, &kept);
   chosen->trials = kept.trials.load();
   if (searched != noErr) return searched;
   const ExportSettings at = AtPercent(settings, kept.percent);

@@ -6,17 +6,20 @@
 //     quality), encoded into memory; the highest percent whose file takes
 //     at most maxBytes is written, those very bytes.
 //   //target-quality: a trial is the picture alone, encoded into memory,
-//     decoded and compared with the finished pixels; the lowest percent
+//     decoded and compared with the finished pixels (packed to 8 bits, or
+//     to grey, where the file holds them so); the lowest percent
 //     whose structural similarity reaches the score is written. Without
 //     metadata its trial's bytes are the file; with it, a plain export at
 //     that quality writes it.
-// Trials run two at a time when parallel allows. The metadata (ud) ends
+// Trials run two at a time when parallel allows; none begins once the
+// deadline has passed, and the search ends with kTimedOutErr. The metadata (ud) ends
 // fitted as a plain export at the chosen quality leaves it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "base/deadline.h"
 #include "imageio/export_settings.h"
 #include "pipeline/quality_search.h"
 #include "pipeline/resize_request.h"
@@ -25,4 +28,5 @@
 
 int32_t ExportForGoal(GWorldPtr picture, const ResizeRequest& request,
                       const ExportSettings& settings, const QualityGoal& goal, UserData ud,
-                      const std::string& outputPath, bool parallel, QualityChoice* chosen);
+                      const std::string& outputPath, bool parallel, const Deadline& deadline,
+                      QualityChoice* chosen);

@@ -357,8 +357,9 @@ int32_t Pipeline::FinishRows(Output& out) {
   if (out.request.placeholder) {
     out.placeholder = std::make_unique<PlaceholderSums>();
     const OutputGeometry& g = out.Geometry();
-    if (const OSErr err = out.placeholder->Prepare(g.windowWidth, g.windowHeight,
-                                                   out.request.destinationFormat, g.quarterTurns)) {
+    if (const OSErr err =
+            out.placeholder->Prepare(g.windowWidth, g.windowHeight, out.request.destinationFormat,
+                                     g.quarterTurns, out.request.writtenDepth)) {
       return err;
     }
     sums = out.placeholder.get();

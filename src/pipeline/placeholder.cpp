@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/base64.h"
+#include "codecs/common/row_packer.h"
 #include "codecs/webp/webp_preview.h"
 
 namespace {
@@ -84,8 +85,10 @@ std::vector<uint8_t> PreviewPixels(const std::vector<PlaceholderSums::Sums>& cel
 
 }  // namespace
 
-OSErr PlaceholderSums::Prepare(int32_t width, int32_t height, OSType format, int32_t quarterTurns) {
+OSErr PlaceholderSums::Prepare(int32_t width, int32_t height, OSType format, int32_t quarterTurns,
+                               int32_t depth) {
   format_ = format;
+  grey_ = ChannelsForDepth(depth) == ExportChannels::kGrey;
   const bool sideways = quarterTurns % 2 != 0;
   const int32_t turnedWidth = sideways ? height : width;
   const int32_t turnedHeight = sideways ? width : height;
@@ -142,7 +145,8 @@ OSErr PlaceholderSums::Prepare(int32_t width, int32_t height, OSType format, int
 template <typename Pixel>
 void PlaceholderSums::AddRow(const uint8_t* row, int32_t width, uint32_t rowCell) {
   for (int32_t x = 0; x < width; ++x, row += Pixel::kBytes) {
-    const Rgba p = Pixel::Get(row);
+    Rgba p = Pixel::Get(row);
+    if (grey_) p.r = p.g = p.b = Luma8(p.r, p.g, p.b);
     Add(cells_[rowCell + columnCell_[size_t(x)]], p);
     Add(bins_[(p.r >> 4) << 8 | (p.g >> 4) << 4 | p.b >> 4], p);
   }

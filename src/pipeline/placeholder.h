@@ -24,9 +24,10 @@ struct Placeholder {
 class PlaceholderSums {
  public:
   // Rows of width x height in a destination format (native samples), whose
-  // picture is turned clockwise by quarterTurns once they are all seen.
+  // picture is turned clockwise by quarterTurns once they are all seen and
+  // written at depth (a grey depth: each pixel taken as the encoder's luma).
   // memFullErr when the sums cannot be had.
-  OSErr Prepare(int32_t width, int32_t height, OSType format, int32_t quarterTurns);
+  OSErr Prepare(int32_t width, int32_t height, OSType format, int32_t quarterTurns, int32_t depth);
   // The band's rows [from, to), from any thread.
   void AddRows(const RowBand& band, int64_t from, int64_t to);
   // Once every row has been added.
@@ -47,6 +48,7 @@ class PlaceholderSums {
   void AddRow(const uint8_t* row, int32_t width, uint32_t rowCell);
 
   OSType format_ = 0;
+  bool grey_ = false;
   int32_t gridWidth_ = 0;
   int32_t gridHeight_ = 0;
   // A pixel's preview cell is columnCell_[x] + rowCell_[y].

@@ -26,6 +26,9 @@ struct ResizeRequest {
   int32_t sharpen = 0;
   // Whether the output's placeholder is worked out (pipeline/placeholder.h).
   bool placeholder = false;
+  // The depth the output is written at: at a grey one its placeholder is
+  // grey too.
+  int16_t writtenDepth = 0;
   // The finished rows are held whole, never a ring: a quality search
   // (pipeline/goal_export.h) encodes them many times.
   bool keepRows = false;

@@ -30,16 +30,32 @@ struct ChannelReader {
     const int64_t pixelSamples = format == k64ARGBPixelFormat ? 4 : 3;
     return ReadBigEndian16(row + (int64_t(x) * pixelSamples + first + channel) * 2);
   }
+  // The pixel's alpha; the largest sample for a format without it.
+  uint32_t Alpha(const uint8_t* row, int32_t x) const {
+    if (format == k32ARGBPixelFormat) {
+      uint32_t word;
+      std::memcpy(&word, row + int64_t(x) * 4, 4);
+      return word >> 24;
+    }
+    if (format == k64ARGBPixelFormat) return ReadBigEndian16(row + int64_t(x) * 8);
+    return 65535;
+  }
 };
 
-// One channel of a picture as a plane of samples.
-std::vector<uint32_t> Plane(const PixelView& view, int32_t channel) {
+// One channel of a picture as a plane of samples, each times its pixel's
+// alpha in weights (of the same format), rounded.
+std::vector<uint32_t> Plane(const PixelView& view, const PixelView& weights, int32_t channel) {
   const ChannelReader reader{view.pixelFormat, channel};
+  const uint64_t most = view.pixelFormat == k32ARGBPixelFormat ? 255 : 65535;
   std::vector<uint32_t> plane(size_t(view.width) * size_t(view.height));
   for (int32_t y = 0; y < view.height; ++y) {
     const uint8_t* row = view.base + int64_t(y) * view.rowBytes;
+    const uint8_t* alphaRow = weights.base + int64_t(y) * weights.rowBytes;
     uint32_t* to = &plane[size_t(y) * size_t(view.width)];
-    for (int32_t x = 0; x < view.width; ++x) to[x] = reader.Sample(row, x);
+    for (int32_t x = 0; x < view.width; ++x) {
+      const uint64_t alpha = reader.Alpha(alphaRow, x);
+      to[x] = uint32_t((reader.Sample(row, x) * alpha + most / 2) / most);
+    }
   }
   return plane;
 }
@@ -81,7 +97,7 @@ AcrossSums SumAcross(const std::vector<uint32_t>& a, const std::vector<uint32_t>
 // the window's sums down the across sums, the index from them at once.
 double ChannelSimilarity(const PixelView& a, const PixelView& b, int32_t channel, double range) {
   const int32_t w = a.width, h = a.height;
-  const AcrossSums across = SumAcross(Plane(a, channel), Plane(b, channel), w, h);
+  const AcrossSums across = SumAcross(Plane(a, b, channel), Plane(b, b, channel), w, h);
   const double c1 = (0.01 * range) * (0.01 * range);
   const double c2 = (0.03 * range) * (0.03 * range);
   const double scale = double(uint64_t(1) << (2 * kWeightBits));

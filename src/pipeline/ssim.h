@@ -5,10 +5,12 @@
 // (0.01 L)^2 and (0.03 L)^2 for samples of range L (255, or 65535 for
 // 16-bit ones), the index averaged over every pixel whose window lies
 // inside the picture (over every pixel, edges repeated, for a picture
-// under 11 pixels a side), then over red, green and blue. Alpha is left
-// out. The window's moments are sums of integers with integer weights,
-// exact; the rest is a fixed sequence of double operations, so the score
-// is the same on every machine.
+// under 11 pixels a side), then over red, green and blue. Alpha is not
+// compared itself, but both pictures' colours are first weighted by b's
+// alpha: b is the decoded file, and the colours an encoder may change
+// under its transparent pixels are seen by no one. The window's moments are sums of integers with
+// integer weights, exact; the rest is a fixed sequence of double operations, so the score is the
+// same on every machine.
 #pragma once
 
 #include "base/pixel_view.h"

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
 
 #include "png_files.h"
 #include "test_support.h"
@@ -46,21 +47,23 @@ struct Chosen {
   double similarity = -1;
 };
 
+// bits: "/b"'s argument.
 Chosen RunGoal(const test::TempDir& dir, const std::string& goal, const std::string& value,
-               const std::string& codec, const std::string& out) {
-  const test::RunResult run = test::RunTavrel(
-      {goal, value, "//report", "r.json", "/w", "120", "/c", codec, "/o", out, "in.png"},
-      dir.path().string());
+               const std::string& codec, const std::string& bits, const std::string& out) {
+  const test::RunResult run = test::RunTavrel({goal, value, "//report", "r.json", "/w", "120", "/c",
+                                               codec, "/b", bits, "/o", out, "in.png"},
+                                              dir.path().string());
   EXPECT_EQ(run.status, 0) << run.err;
   const fs::path report = dir / "r.json";
   return {int(ReportNumber(report, "quality")), ReportNumber(report, "bytes"),
           ReportNumber(report, "similarity")};
 }
 
-std::vector<uint8_t> Plain(const test::TempDir& dir, int quality, const std::string& codec) {
-  EXPECT_EQ(test::RunTavrel(
-                {"/q", std::to_string(quality), "/w", "120", "/c", codec, "/o", "plain", "in.png"},
-                dir.path().string())
+std::vector<uint8_t> Plain(const test::TempDir& dir, int quality, const std::string& codec,
+                           const std::string& bits) {
+  EXPECT_EQ(test::RunTavrel({"/q", std::to_string(quality), "/w", "120", "/c", codec, "/b", bits,
+                             "/o", "plain", "in.png"},
+                            dir.path().string())
                 .status,
             0);
   return test::ReadFileBytes(dir / "plain");
@@ -71,22 +74,29 @@ TEST(QualityGoal, WritesThePlainRunsFileWithinTheBudget) {
   ASSERT_TRUE(test::WritePng(dir / "in.png", Photo()));
   for (const std::string codec : {"jpg", "webp", "avif", "jxl"}) {
     SCOPED_TRACE(codec);
-    const uint64_t budget = Plain(dir, 50, codec).size();
-    const Chosen chosen = RunGoal(dir, "//max-bytes", std::to_string(budget), codec, "g");
+    const uint64_t budget = Plain(dir, 50, codec, "24").size();
+    const Chosen chosen = RunGoal(dir, "//max-bytes", std::to_string(budget), codec, "24", "g");
     const std::vector<uint8_t> written = test::ReadFileBytes(dir / "g");
     ASSERT_GE(chosen.quality, 50);
     EXPECT_LE(written.size(), budget);
     EXPECT_EQ(double(written.size()), chosen.bytes);
-    EXPECT_EQ(written, Plain(dir, chosen.quality, codec));
+    EXPECT_EQ(written, Plain(dir, chosen.quality, codec, "24"));
     // One byte under what was written: a lower quality, within it.
     const uint64_t tighter = written.size() - 1;
-    const Chosen lower = RunGoal(dir, "//max-bytes", std::to_string(tighter), codec, "h");
+    const Chosen lower = RunGoal(dir, "//max-bytes", std::to_string(tighter), codec, "24", "h");
     EXPECT_LT(lower.quality, chosen.quality);
     EXPECT_LE(test::ReadFileBytes(dir / "h").size(), tighter);
   }
-  const Chosen scored = RunGoal(dir, "//target-quality", "0.93", "jpg", "t");
-  EXPECT_GE(scored.similarity, 0.93);
-  EXPECT_EQ(test::ReadFileBytes(dir / "t"), Plain(dir, scored.quality, "jpg"));
+  // Scored against the pixels as written: grey, and 16-bit ones whose
+  // codec decodes them to 8 bits or to 16.
+  const std::pair<const char*, const char*> scoredOutputs[] = {
+      {"jpg", "24"}, {"jpg", "8"}, {"jpg", "48"}, {"jxl", "48"}};
+  for (const auto& [codec, bits] : scoredOutputs) {
+    SCOPED_TRACE(std::string(codec) + " " + bits);
+    const Chosen scored = RunGoal(dir, "//target-quality", "0.93", codec, bits, "t");
+    EXPECT_GE(scored.similarity, 0.93);
+    EXPECT_EQ(test::ReadFileBytes(dir / "t"), Plain(dir, scored.quality, codec, bits));
+  }
 }
 
 TEST(QualityGoal, NothingWrittenWhenNoQualityMeetsItOrNoneCanBeSearched) {

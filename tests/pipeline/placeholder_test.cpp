@@ -14,9 +14,10 @@ uint32_t Argb(uint32_t a, uint32_t rgb) {
   return a << 24 | rgb;
 }
 
-// A picture of native ARGB words whose pixel (x, y) paint gives.
+// A picture of native ARGB words whose pixel (x, y) paint gives, written at depth.
 template <typename Paint>
-Placeholder PlaceholderOf(int32_t width, int32_t height, int32_t quarterTurns, Paint paint) {
+Placeholder PlaceholderOf(int32_t width, int32_t height, int32_t quarterTurns, int32_t depth,
+                          Paint paint) {
   std::vector<uint32_t> pixels(size_t(width) * size_t(height));
   for (int32_t y = 0; y < height; ++y) {
     for (int32_t x = 0; x < width; ++x) pixels[size_t(y) * size_t(width) + size_t(x)] = paint(x, y);
@@ -26,7 +27,7 @@ Placeholder PlaceholderOf(int32_t width, int32_t height, int32_t quarterTurns, P
                     k32ARGBPixelFormat, 32},
                    true);
   PlaceholderSums sums;
-  EXPECT_EQ(sums.Prepare(width, height, k32ARGBPixelFormat, quarterTurns), noErr);
+  EXPECT_EQ(sums.Prepare(width, height, k32ARGBPixelFormat, quarterTurns, depth), noErr);
   // In two parts, as a band's prepare step hands them over.
   sums.AddRows(band, 0, height / 3);
   sums.AddRows(band, height / 3, height);
@@ -86,8 +87,11 @@ TEST(Placeholder, DominantColourOfMadePictures) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_EQ(PlaceholderOf(50, 20, 0, c.paint).colour, c.colour);
+    EXPECT_EQ(PlaceholderOf(50, 20, 0, 32, c.paint).colour, c.colour);
   }
+  // Written grey, the red is its luma as the encoder takes it.
+  const auto red = [](int32_t, int32_t) { return Argb(255, 0xC81E14); };
+  EXPECT_EQ(PlaceholderOf(50, 20, 0, 8, red).colour, "#505050");
 }
 
 // The preview is of the written picture: turned as it is, and small enough
@@ -109,7 +113,7 @@ TEST(Placeholder, PreviewIsTurnedAndSmall) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.turns);
-    const Placeholder p = PlaceholderOf(64, 32, c.turns, halves);
+    const Placeholder p = PlaceholderOf(64, 32, c.turns, 24, halves);
     EXPECT_LE(p.preview.size(), kPreviewMostBytes);
     const Decoded d = Decode(p.preview);
     ASSERT_EQ(d.width, c.width);
@@ -121,7 +125,7 @@ TEST(Placeholder, PreviewIsTurnedAndSmall) {
   }
   // Noise, the hardest to compress.
   uint32_t seed = 1;
-  const Placeholder noise = PlaceholderOf(300, 200, 0, [&seed](int32_t, int32_t) {
+  const Placeholder noise = PlaceholderOf(300, 200, 0, 24, [&seed](int32_t, int32_t) {
     seed = seed * 1664525u + 1013904223u;
     return Argb(255, seed >> 8);
   });

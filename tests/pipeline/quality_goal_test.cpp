@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "base/deadline.h"
 #include "imageio/import.h"
+#include "pipeline/goal_export.h"
 #include "pipeline/quality_search.h"
 #include "pipeline/ssim.h"
 #include "platform/quicktime.h"
@@ -107,6 +111,54 @@ TEST(QualitySearch, AFailedTrialEndsTheSearch) {
   EXPECT_EQ(err, memFullErr);
   EXPECT_EQ(found, 0);
   EXPECT_EQ(calls, 2);
+}
+
+// Colours under the decoded file's transparent pixels, which an encoder
+// may change at will, do not count; under opaque ones they do.
+TEST(StructuralSimilarity, ColoursUnderTransparencyDoNotCount) {
+  constexpr int32_t kSide = 16;
+  std::vector<uint32_t> kept(kSide * kSide), decoded(kSide * kSide);
+  for (int32_t i = 0; i < kSide * kSide; ++i) {
+    const uint32_t colour = uint32_t(i * 2654435761u) & 0xFFFFFF;
+    const bool clear = i % kSide < kSide / 2;
+    kept[size_t(i)] = (clear ? 0u : 0xFF000000u) | colour;
+    decoded[size_t(i)] = clear ? 0u : 0xFF000000u | colour;
+  }
+  const auto view = [](std::vector<uint32_t>& pixels) {
+    return PixelView{
+        reinterpret_cast<uint8_t*>(pixels.data()), kSide * 4, kSide, kSide, k32ARGBPixelFormat, 32};
+  };
+  EXPECT_DOUBLE_EQ(StructuralSimilarity(view(kept), view(decoded)), 1.0);
+  for (uint32_t& pixel : decoded) pixel |= 0xFF000000u;
+  EXPECT_LT(StructuralSimilarity(view(kept), view(decoded)), 0.9);
+}
+
+// Once the job's deadline has passed no trial is encoded and nothing is
+// written; with time left the same search writes its file.
+TEST(QualitySearch, NoTrialAfterTheDeadline) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  GWorldPtr picture = Drawn("a.png");
+  test::TempDir dir;
+  const std::string out = (dir.path() / "o.jpg").string();
+  const Deadline passed = Deadline::After(1e-9);
+  while (!passed.Passed()) {
+  }
+  QualityGoal bytes{QualityGoalKind::kMaxBytes, 1000000, 0};
+  QualityGoal score{QualityGoalKind::kScore, 0, 0.9};
+  for (const QualityGoal& goal : {bytes, score}) {
+    QualityChoice chosen;
+    EXPECT_EQ(ExportForGoal(picture, ResizeRequest{}, ExportSettings{}, goal, nullptr, out, false,
+                            passed, &chosen),
+              kTimedOutErr);
+    EXPECT_EQ(chosen.trials, 0);
+    EXPECT_FALSE(std::filesystem::exists(out));
+    EXPECT_EQ(ExportForGoal(picture, ResizeRequest{}, ExportSettings{}, goal, nullptr, out, false,
+                            Deadline(), &chosen),
+              noErr);
+    EXPECT_TRUE(std::filesystem::exists(out));
+    std::filesystem::remove(out);
+  }
+  DisposeGWorld(picture);
 }
 
 }  // namespace

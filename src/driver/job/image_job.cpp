@@ -160,6 +160,7 @@ ResizeRequest RequestFor(const JobSettings& s, const JobOutput& output) {
   resize.flattenOnto = output.flattenOnto;
   resize.sharpen = s.sharpen;
   resize.placeholder = s.placeholder;
+  resize.writtenDepth = output.exportSettings.depth;
   resize.keepRows = s.qualityGoal.kind != QualityGoalKind::kNone;
   return resize;
 }
@@ -231,7 +232,8 @@ int32_t ExportAtGoal(Job& job, OutputRun& run, const JobSettings& s, const JobOu
   QualityChoice chosen;
   const int32_t written =
       ExportForGoal(job.pipeline.KeptPicture(run.index), RequestFor(s, output), settings,
-                    s.qualityGoal, run.userData.get(), output.path, jobOverlap.load(), &chosen);
+                    s.qualityGoal, run.userData.get(), output.path, jobOverlap.load(),
+                    job.deadline, &chosen);
   if (written != noErr) return written;
   run.chosen = chosen;
   char line[96];
