@@ -202,7 +202,8 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
     animation.ReadMetaData(job.metadata.get());
     failed = FramesOutputsOf(s, outputs, settings, job.metadata.get(), &runs, &copies);
   }
-  result->outputs.assign(outputs.size(), OutputResult{failed, kStageReading, std::nullopt, std::nullopt});
+  result->outputs.assign(outputs.size(),
+                         OutputResult{failed, kStageReading, std::nullopt, std::nullopt});
   if (failed == noErr) {
     for (const JobOutput& output : outputs) {
       const OutputGeometry& g = output.geometry;
@@ -230,10 +231,9 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
 int32_t ExportAtGoal(Job& job, OutputRun& run, const JobSettings& s, const JobOutput& output,
                      const ExportSettings& settings) {
   QualityChoice chosen;
-  const int32_t written =
-      ExportForGoal(job.pipeline.KeptPicture(run.index), RequestFor(s, output), settings,
-                    s.qualityGoal, run.userData.get(), output.path, jobOverlap.load(),
-                    job.deadline, &chosen);
+  const int32_t written = ExportForGoal(job.pipeline.KeptPicture(run.index), RequestFor(s, output),
+                                        settings, s.qualityGoal, run.userData.get(), output.path,
+                                        jobOverlap.load(), job.deadline, &chosen);
   if (written != noErr) return written;
   run.chosen = chosen;
   char line[96];
