@@ -8,6 +8,7 @@
 #include <cstdio>  // jpeglib.h expects it
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include <jerror.h>
@@ -256,13 +257,12 @@ OSErr Decode(const JpegInput& input, const JpegDecodeOptions& options, RowBand* 
   return codecErr;
 }
 
-}  // namespace
-
 // Bands first where the file and the budget allow; the serial decode for
-// whatever they leave.
-OSErr DecodeJpegRows(ByteSpan file, const JpegDecodeOptions& options, RowBand* dst) {
-  int64_t handedOn = 0;
-  switch (DecodeJpegBands(JpegBytes{file, -1, file.size()}, options, dst, &handedOn)) {
+// whatever they leave. The bands' result, or nothing when they were not
+// taken (handedOn then says how many rows they already gave).
+std::optional<OSErr> DecodeInBands(const JpegBytes& bytes, const JpegDecodeOptions& options,
+                                   RowBand* dst, int64_t* handedOn) {
+  switch (DecodeJpegBands(bytes, options, dst, handedOn)) {
     case JpegBandsOutcome::kDecoded:
       return noErr;
     case JpegBandsOutcome::kStopped:
@@ -270,19 +270,25 @@ OSErr DecodeJpegRows(ByteSpan file, const JpegDecodeOptions& options, RowBand* d
     case JpegBandsOutcome::kNotTaken:
       break;
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+OSErr DecodeJpegRows(ByteSpan file, const JpegDecodeOptions& options, RowBand* dst) {
+  int64_t handedOn = 0;
+  if (const auto banded =
+          DecodeInBands(JpegBytes{file, -1, file.size()}, options, dst, &handedOn)) {
+    return *banded;
+  }
   return Decode(JpegInput{file, nullptr}, options, dst, handedOn);
 }
 
 OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, const JpegDecodeOptions& options,
                              RowBand* dst) {
   int64_t handedOn = 0;
-  switch (DecodeJpegBands(JpegBytes{ByteSpan(), fd, size}, options, dst, &handedOn)) {
-    case JpegBandsOutcome::kDecoded:
-      return noErr;
-    case JpegBandsOutcome::kStopped:
-      return dst->StopError();
-    case JpegBandsOutcome::kNotTaken:
-      break;
+  if (const auto banded = DecodeInBands(JpegBytes{ByteSpan(), fd, size}, options, dst, &handedOn)) {
+    return *banded;
   }
   std::unique_ptr<FileSource> source(new (std::nothrow) FileSource);
   if (source == nullptr) return memFullErr;
