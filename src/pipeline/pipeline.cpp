@@ -10,6 +10,8 @@
 #include "pipeline/frame_stages.h"
 #include "pipeline/gain_map.h"
 #include "platform/graphics_import.h"
+#include "resample/resample_context.h"
+#include "resample/sharpen.h"
 
 namespace {
 
@@ -30,6 +32,64 @@ int32_t GuardedThreadWork(RowBand* band, RowBand::Side side, Work work) {
   } catch (...) {
     band->Stop(memFullErr, side);
     return memFullErr;
+  }
+}
+
+// What the resampler makes for a request: for a window placed later, the
+// whole full resize, unsharpened, since the window is sharpened once cut,
+// with its own edges, as a resize of the window alone sharpens it.
+ResizeRequest MadeRequest(const ResizeRequest& request) {
+  if (request.windowRule == CropRule::kCentre) return request;
+  ResizeRequest whole = request;
+  SetWholeResize(&whole.geometry, request.geometry.fullWidth, request.geometry.fullHeight);
+  whole.sharpen = 0;
+  return whole;
+}
+
+// The window placed on the full resize: its rules read a copy reduced to
+// fewer than twice this on its longer side (the resize itself for a
+// thumbnail's).
+constexpr int32_t kWindowCopySide = 256;
+
+// Byte offsets of R, G and B's high bytes in a made pixel: 16-bit samples
+// are in the machine's order until the rows are finished.
+void MadeChannelOffsets(int32_t pixelSize, int32_t offsets[3]) {
+  const int32_t high = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 0 : 1;
+  switch (pixelSize) {
+    case 48:  // R G B
+      offsets[0] = high, offsets[1] = 2 + high, offsets[2] = 4 + high;
+      break;
+    case 64:  // A R G B
+      offsets[0] = 2 + high, offsets[1] = 4 + high, offsets[2] = 6 + high;
+      break;
+    default:  // A R G B
+      offsets[0] = 1, offsets[1] = 2, offsets[2] = 3;
+  }
+}
+
+// The window's rows copied from the full resize, sharpened as a resize
+// sharpens the rows it makes: each row from the lumas of the window's rows
+// above and below it, an edge row standing for its missing neighbour.
+void CopyWindow(const PixelView& full, const OutputGeometry& g, int32_t sharpen,
+                const PixelView& window) {
+  const int32_t width = g.windowWidth, height = g.windowHeight;
+  const size_t pixelBytes = size_t(full.pixelSize / 8);
+  const auto from = [&](int32_t y) {
+    return full.base + int64_t(g.windowTop + y) * full.rowBytes + g.windowLeft * pixelBytes;
+  };
+  const auto to = [&](int32_t y) { return window.base + int64_t(y) * window.rowBytes; };
+  if (sharpen == 0) {
+    for (int32_t y = 0; y < height; ++y) std::copy_n(from(y), width * pixelBytes, to(y));
+    return;
+  }
+  const PixelClass cls = ClassifyPixelFormat(full.pixelFormat);
+  std::vector<int32_t> lumas(size_t(width) * 3);
+  const auto luma = [&](int32_t y) { return &lumas[size_t(y % 3) * width]; };
+  LumaRow(cls, from(0), width, luma(0));
+  for (int32_t y = 0; y < height; ++y) {
+    if (y + 1 < height) LumaRow(cls, from(y + 1), width, luma(y + 1));
+    SharpenRow(cls, sharpen, from(y), luma(y > 0 ? y - 1 : y), luma(y),
+               luma(y + 1 < height ? y + 1 : y), width, to(y));
   }
 }
 
@@ -70,7 +130,8 @@ void Pipeline::PrepareResize(Output& out, OSType storedFormat, bool converted) {
       converted ? WorkingFormat(r.space, storedFormat, r.destinationFormat) : storedFormat;
   const ImageShape from{sourceBounds_.right, sourceBounds_.bottom, format};
   out.resizeResult = PrepareResample(
-      ResampleRequestFor(r, from, converted ? SourceSamples::kWorking : SourceSamples::kStored),
+      ResampleRequestFor(MadeRequest(r), from,
+                         converted ? SourceSamples::kWorking : SourceSamples::kStored),
       &out.resize);
   out.preparedFormat = storedFormat;
   out.sourceConverted = converted;
@@ -316,33 +377,40 @@ bool Pipeline::DestinationStreams(int32_t output) const {
   return outputs_[size_t(output)]->destinationStreams;
 }
 
+Rect Pipeline::Made(const Output& out) {
+  const OutputGeometry& g = MadeRequest(out.request).geometry;
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, g.windowWidth, g.windowHeight);
+  return bounds;
+}
+
 int32_t Pipeline::DestinationRows(const Output& out) const {
-  return overlap_ && out.Geometry().quarterTurns == 0 && !out.request.keepRows
+  return overlap_ && out.Geometry().quarterTurns == 0 && !out.request.keepRows &&
+                 !out.PlacesWindow()
              ? kDestinationRingRows
-             : out.Geometry().windowHeight;
+             : Made(out).bottom;
 }
 
 bool Pipeline::DestinationFits(const Output& out) const {
-  const uint64_t rowBytes = uint64_t(out.Geometry().windowWidth) *
-                            uint64_t(PixelSizeOfFormat(out.request.destinationFormat) / 8);
-  return WorkingBytesFit(rowBytes,
-                         uint64_t(std::min(DestinationRows(out), out.Geometry().windowHeight)));
+  const uint64_t rowBytes =
+      uint64_t(Made(out).right) * uint64_t(PixelSizeOfFormat(out.request.destinationFormat) / 8);
+  return WorkingBytesFit(rowBytes, uint64_t(std::min(DestinationRows(out), Made(out).bottom)));
 }
 
 int32_t Pipeline::AllocateWholeDestination(Output& out) {
-  Rect bounds;
-  MacSetRect(&bounds, 0, 0, out.Geometry().windowWidth, out.Geometry().windowHeight);
+  const Rect bounds = Made(out);
   if (const int32_t err = QTNewGWorld(&out.destinationBuffer, out.request.destinationFormat,
                                       &bounds, nullptr, nullptr, kNativeEndianPixMap)) {
     return err;
   }
   out.destination.AttachWhole(PixelViewOf(out.destinationBuffer), false);
-  return FinishRows(out);
+  // A window still to be placed is finished once cut.
+  return out.PlacesWindow() ? noErr : FinishRows(out);
 }
 
 int32_t Pipeline::AllocateDestination(int32_t output) {
   Output& out = *outputs_[size_t(output)];
-  if (DestinationRows(out) >= out.Geometry().windowHeight) return AllocateWholeDestination(out);
+  if (DestinationRows(out) >= Made(out).bottom) return AllocateWholeDestination(out);
   if (const int32_t err =
           out.destination.AllocateRing(out.Geometry().windowWidth, out.Geometry().windowHeight,
                                        out.request.destinationFormat, DestinationRows(out))) {
@@ -393,6 +461,44 @@ int32_t Pipeline::Resample(int32_t output) {
   RunPreparedResample(out.resize.get(), &source_, &out.destination, output);
   // A deadline that passed while the rows were made stopped them: the rows
   // after it were never written.
+  return out.destination.Stopped() ? out.destination.StopError() : noErr;
+}
+
+int32_t Pipeline::CutWindow(int32_t output) {
+  Output& out = *outputs_[size_t(output)];
+  OutputGeometry& g = out.request.geometry;
+  const PixelView full = PixelViewOf(out.destinationBuffer);
+  RowReduction reduction{full.width, full.height,
+                         std::max(1, std::max(full.width, full.height) / kWindowCopySide),
+                         full.pixelSize / 8};
+  MadeChannelOffsets(full.pixelSize, reduction.offsets);
+  SmallPicture small;
+  ReduceRows(
+      reduction, [&](int32_t y) { return full.base + int64_t(y) * full.rowBytes; }, &small);
+  const WindowPlace place = PlaceScaledWindow(small, g.fullWidth, g.fullHeight, g.windowWidth,
+                                              g.windowHeight, out.request.windowRule);
+  MoveWindow(&g, place.left, place.top);
+
+  GWorldPtr window = nullptr;
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, g.windowWidth, g.windowHeight);
+  if (const int32_t err = QTNewGWorld(&window, out.request.destinationFormat, &bounds, nullptr,
+                                      nullptr, kNativeEndianPixMap)) {
+    return err;
+  }
+  CopyWindow(full, g, out.request.sharpen, PixelViewOf(window));
+  DisposeGWorld(out.destinationBuffer);
+  out.destinationBuffer = window;
+  // The window's rows go through the finish as the resampler's would.
+  out.destination.Clear();
+  out.destination.AttachWhole(PixelViewOf(window), false);
+  if (const int32_t err = FinishRows(out)) return err;
+  for (int32_t y = 0; y < g.windowHeight;) {
+    const int32_t end = std::min(g.windowHeight, y + RowBand::kRowsInFlight);
+    for (; y < end; ++y) out.destination.RowToWrite(y);
+    if (const int32_t err = out.destination.Publish(end)) return err;
+  }
+  out.destination.Close();
   return out.destination.Stopped() ? out.destination.StopError() : noErr;
 }
 

@@ -111,6 +111,12 @@ class Pipeline {
   // streams. Fails only before the first row.
   int32_t Resample(int32_t output);
 
+  // Once a request with a window rule is resized whole (never streamed):
+  // its window placed on the full resize and cut out, as a resize of that
+  // window alone would have made it; the request's geometry then holds it.
+  int32_t CutWindow(int32_t output);
+  const ResizeRequest& Request(int32_t output) const { return outputs_[size_t(output)]->request; }
+
   // For an odd turn: a buffer of the turned size (the whole source's, when
   // it is the only output); gwFlagErr when it cannot be had. Then the turn.
   int32_t ReshapeForTurn(int32_t output, Rect* turnedBounds);
@@ -137,6 +143,7 @@ class Pipeline {
     Output& operator=(const Output&) = delete;
     ~Output();
     const OutputGeometry& Geometry() const { return request.geometry; }
+    bool PlacesWindow() const { return request.windowRule != CropRule::kCentre; }
 
     ResizeRequest request;
     PreparedResamplePtr resize;
@@ -155,6 +162,9 @@ class Pipeline {
   const ResizeRequest& Shared() const { return outputs_.front()->request; }
   int32_t AllocateSource(bool ring);
   bool StoredPinchMeans() const;
+  // What the resampler makes: the window, or the full resize for a window
+  // still to be placed.
+  static Rect Made(const Output& out);
   // Rows the destination holds: a ring's, or the height when it is whole.
   int32_t DestinationRows(const Output& out) const;
   int32_t AllocateWholeDestination(Output& out);

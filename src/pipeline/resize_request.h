@@ -6,6 +6,7 @@
 
 #include "base/mac_types.h"
 #include "base/output_geometry.h"
+#include "pipeline/smart_crop.h"
 #include "resample/resample.h"
 
 struct ResizeRequest {
@@ -32,4 +33,7 @@ struct ResizeRequest {
   // The finished rows are held whole, never a ring: a quality search
   // (pipeline/goal_export.h) encodes them many times.
   bool keepRows = false;
+  // Not kCentre: the whole full resize is made first, and the window is
+  // placed on it by this rule and cut from it (Pipeline::CutWindow).
+  CropRule windowRule = CropRule::kCentre;
 };

@@ -141,3 +141,46 @@ WindowPlace PlaceWindow(const SmallPicture& picture, int32_t windowWidth, int32_
   }
   return {(picture.width - windowWidth) / 2, (picture.height - windowHeight) / 2};
 }
+
+bool ReduceRows(const RowReduction& r, const std::function<const uint8_t*(int32_t)>& row,
+                SmallPicture* small) {
+  const int32_t factor = r.factor;
+  small->width = (r.width + factor - 1) / factor;
+  small->height = (r.height + factor - 1) / factor;
+  small->rgb.assign(size_t(small->width) * small->height * 3, 0);
+  std::vector<int64_t> sums(size_t(small->width) * 3);
+  for (int32_t y = 0; y < r.height; ++y) {
+    const uint8_t* pixels = row(y);
+    if (pixels == nullptr) return false;
+    for (int32_t x = 0; x < r.width; ++x) {
+      for (int c = 0; c < 3; ++c)
+        sums[size_t(x / factor) * 3 + c] += pixels[size_t(x) * r.bytes + r.offsets[c]];
+    }
+    if ((y + 1) % factor != 0 && y + 1 != r.height) continue;
+    const int64_t rows = y % factor + 1;
+    uint8_t* out = &small->rgb[size_t(y / factor) * small->width * 3];
+    for (size_t i = 0; i < sums.size(); ++i) {
+      const int64_t columns = std::min<int64_t>(factor, r.width - int64_t(i / 3) * factor);
+      const int64_t count = rows * columns;
+      out[i] = uint8_t((sums[i] + count / 2) / count);
+      sums[i] = 0;
+    }
+  }
+  return true;
+}
+
+namespace {
+
+int32_t Scaled(int32_t value, int32_t to, int32_t from) {
+  return int32_t((int64_t(value) * to + from / 2) / from);
+}
+
+}  // namespace
+
+WindowPlace PlaceScaledWindow(const SmallPicture& small, int32_t fullWidth, int32_t fullHeight,
+                              int32_t windowWidth, int32_t windowHeight, CropRule rule) {
+  const int32_t width = std::max(1, Scaled(windowWidth, small.width, fullWidth));
+  const int32_t height = std::max(1, Scaled(windowHeight, small.height, fullHeight));
+  const WindowPlace place = PlaceWindow(small, width, height, rule);
+  return {Scaled(place.left, fullWidth, small.width), Scaled(place.top, fullHeight, small.height)};
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // "//crop": the centre of the resize (the default); the most salient spot
@@ -28,3 +29,23 @@ struct WindowPlace {
 // centres it.
 WindowPlace PlaceWindow(const SmallPicture& picture, int32_t windowWidth, int32_t windowHeight,
                         CropRule rule);
+
+// Rows of a picture, width x height, each pixel `bytes` long with its R, G
+// and B (their high bytes, for 16-bit samples) at offsets, averaged over
+// factor x factor blocks, clipped at the right and bottom edges. row(y)
+// answers the rows from the top, nullptr once they fail (then false).
+struct RowReduction {
+  int32_t width = 0;
+  int32_t height = 0;
+  int32_t factor = 1;
+  int32_t bytes = 4;
+  int32_t offsets[3] = {1, 2, 3};  // A R G B
+};
+bool ReduceRows(const RowReduction& reduction, const std::function<const uint8_t*(int32_t)>& row,
+                SmallPicture* small);
+
+// The window (windowWidth x windowHeight of a picture of fullWidth x
+// fullHeight) placed by the rule on small, a reduced copy of that picture,
+// and carried back to the picture's pixels.
+WindowPlace PlaceScaledWindow(const SmallPicture& small, int32_t fullWidth, int32_t fullHeight,
+                              int32_t windowWidth, int32_t windowHeight, CropRule rule);

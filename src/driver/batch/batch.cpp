@@ -196,6 +196,7 @@ JobResult RunPlannedJob(const PlannedJob& job, std::vector<ReportRecord>* record
     r.seconds = seconds;
     r.code = done.code;
     r.placeholder = done.placeholder;
+    if (output.windowFromResize) r.crop = done.window;
     if (done.code == noErr) {
       r.chosen = done.chosen;
       struct stat status {};

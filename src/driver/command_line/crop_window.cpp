@@ -13,6 +13,9 @@
 namespace {
 
 constexpr int32_t kSmallSide = 256;  // the small copy's longer side, at most
+// The largest full resize (4 MP: 16 MB at 8 bits a channel) a job holds
+// whole to place its window on.
+constexpr int64_t kWholeResizePixels = 4 << 20;
 
 // Byte offsets of R, G and B (their high bytes for 16-bit samples) in a
 // pixel, or false for a format the copy does not read.
@@ -34,40 +37,6 @@ bool ChannelOffsets(const PixelView& view, int32_t offsets[3]) {
       return false;
   }
 }
-
-// Reads the stored picture's rows from the top (row(y), false once they
-// fail) averaged over factor x factor blocks, clipped at the right and
-// bottom edges.
-struct Reducer {
-  int32_t width, height, factor, bytes;
-  const int32_t* offsets;
-
-  template <class RowOf>
-  bool Run(RowOf row, SmallPicture* small) const {
-    small->width = (width + factor - 1) / factor;
-    small->height = (height + factor - 1) / factor;
-    small->rgb.assign(size_t(small->width) * small->height * 3, 0);
-    std::vector<int64_t> sums(size_t(small->width) * 3);
-    for (int32_t y = 0; y < height; ++y) {
-      const uint8_t* pixels = row(y);
-      if (pixels == nullptr) return false;
-      for (int32_t x = 0; x < width; ++x) {
-        for (int c = 0; c < 3; ++c)
-          sums[size_t(x / factor) * 3 + c] += pixels[x * bytes + offsets[c]];
-      }
-      if ((y + 1) % factor != 0 && y + 1 != height) continue;
-      const int64_t rows = y % factor + 1;
-      uint8_t* out = &small->rgb[size_t(y / factor) * small->width * 3];
-      for (size_t i = 0; i < sums.size(); ++i) {
-        const int64_t columns = std::min<int64_t>(factor, width - int64_t(i / 3) * factor);
-        const int64_t count = rows * columns;
-        out[i] = uint8_t((sums[i] + count / 2) / count);
-        sums[i] = 0;
-      }
-    }
-    return true;
-  }
-};
 
 int32_t ReductionFactor(int32_t width, int32_t height) {
   return std::max(1, (std::max(width, height) + kSmallSide - 1) / kSmallSide);
@@ -116,9 +85,9 @@ bool DrawReducedByRows(const OpenedImport& opened, SmallPicture* small) {
       })) {
     return false;
   }
-  const int32_t offsets[3] = {1, 2, 3};  // A R G B
-  const Reducer reducer{width, height, ReductionFactor(width, height), 4, offsets};
-  const bool read = reducer.Run(
+  const RowReduction reduction{width, height, ReductionFactor(width, height), 4, {1, 2, 3}};
+  const bool read = ReduceRows(
+      reduction,
       [&](int32_t y) -> const uint8_t* {
         if (y > 0) band.Release(y);
         const uint8_t* row = band.RowToRead(y);
@@ -185,11 +154,13 @@ bool DrawSmallPicture(const std::string& path, int32_t orientation, SmallPicture
     if (DrawWholeImage(again, false, &raw) != noErr || raw == nullptr) return false;
     UniqueGWorld drawn(raw);
     const PixelView view = PixelViewOf(drawn.get());
-    int32_t offsets[3];
-    if (view.width < 1 || view.height < 1 || !ChannelOffsets(view, offsets)) return false;
-    const Reducer reducer{view.width, view.height, ReductionFactor(view.width, view.height),
-                          view.pixelSize / 8, offsets};
-    if (!reducer.Run([&](int32_t y) { return view.base + y * view.rowBytes; }, &stored)) {
+    RowReduction reduction{view.width, view.height, ReductionFactor(view.width, view.height),
+                           view.pixelSize / 8};
+    if (view.width < 1 || view.height < 1 || !ChannelOffsets(view, reduction.offsets)) {
+      return false;
+    }
+    if (!ReduceRows(
+            reduction, [&](int32_t y) { return view.base + y * view.rowBytes; }, &stored)) {
       return false;
     }
   }
@@ -197,17 +168,11 @@ bool DrawSmallPicture(const std::string& path, int32_t orientation, SmallPicture
   return true;
 }
 
-int32_t Scaled(int32_t value, int32_t to, int32_t from) {
-  return int32_t((int64_t(value) * to + from / 2) / from);
-}
-
-// The window placed on the small copy, carried back to the full resize.
-void PlaceWindowOf(const SmallPicture& small, CropRule rule, OutputGeometry* g) {
-  const int32_t width = std::max(1, Scaled(g->windowWidth, small.width, g->fullWidth));
-  const int32_t height = std::max(1, Scaled(g->windowHeight, small.height, g->fullHeight));
-  const WindowPlace place = PlaceWindow(small, width, height, rule);
-  MoveWindow(g, Scaled(place.left, g->fullWidth, small.width),
-             Scaled(place.top, g->fullHeight, small.height));
+// Whether the job may place the output's window itself, on its own full
+// resize once it is made: not for an animation's frames, nor beyond
+// kWholeResizePixels, which the job would then hold whole.
+bool PlacedByTheJob(const JobSettings& s, const OutputGeometry& g) {
+  return !s.animated && int64_t(g.fullWidth) * g.fullHeight <= kWholeResizePixels;
 }
 
 }  // namespace
@@ -225,10 +190,20 @@ void PlaceCropWindows(JobSettings& s, std::span<const SizeEntry> sizes, std::vec
     return;
   }
   if (s.crop == CropRule::kCentre || s.errorCount != 0 || !s.inputPath || s.outputs.empty()) return;
-  SmallPicture small;
-  if (!DrawSmallPicture(*s.inputPath, s.outputs.front().geometry.orientation, &small)) return;
+  // A window too large for the job to hold its full resize is placed now,
+  // on a small copy decoded for it.
+  std::vector<OutputGeometry*> now;
   for (size_t i = 0; i < s.outputs.size(); ++i) {
-    OutputGeometry& g = s.outputs[i].geometry;
-    if (isFill(i) && Windowed(g)) PlaceWindowOf(small, s.crop, &g);
+    JobOutput& output = s.outputs[i];
+    if (!isFill(i) || !Windowed(output.geometry)) continue;
+    output.windowFromResize = PlacedByTheJob(s, output.geometry);
+    if (!output.windowFromResize) now.push_back(&output.geometry);
+  }
+  SmallPicture small;
+  if (now.empty() || !DrawSmallPicture(*s.inputPath, now.front()->orientation, &small)) return;
+  for (OutputGeometry* g : now) {
+    const WindowPlace place = PlaceScaledWindow(small, g->fullWidth, g->fullHeight, g->windowWidth,
+                                                g->windowHeight, s.crop);
+    MoveWindow(g, place.left, place.top);
   }
 }

@@ -1,6 +1,8 @@
 // "//crop attention|entropy": each "//fill" window placed on what the
-// picture shows rather than at its centre, found on a small upright copy of
-// the source decoded once, before any output's window is used.
+// picture shows rather than at its centre. The job places it on the
+// output's own full resize, once made; only a window whose full resize is
+// too large to hold is placed here, on a small upright copy of the source
+// decoded for it, before any output's window is used.
 #pragma once
 
 #include <span>

@@ -90,6 +90,7 @@ struct OutputRun {
   int32_t code = noErr;
   UniqueUserData userData;
   std::optional<QualityChoice> chosen;  // with a quality goal, once written
+  std::optional<WindowPlace> window;    // once placed on the output's full resize
 };
 
 // Members go in the reverse order: the pipeline's buffers and threads
@@ -162,6 +163,7 @@ ResizeRequest RequestFor(const JobSettings& s, const JobOutput& output) {
   resize.placeholder = s.placeholder;
   resize.writtenDepth = output.exportSettings.depth;
   resize.keepRows = s.qualityGoal.kind != QualityGoalKind::kNone;
+  if (output.windowFromResize) resize.windowRule = s.crop;
   return resize;
 }
 
@@ -202,8 +204,8 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
     animation.ReadMetaData(job.metadata.get());
     failed = FramesOutputsOf(s, outputs, settings, job.metadata.get(), &runs, &copies);
   }
-  result->outputs.assign(outputs.size(),
-                         OutputResult{failed, kStageReading, std::nullopt, std::nullopt});
+  result->outputs.assign(outputs.size(), OutputResult{failed, kStageReading, std::nullopt,
+                                                      std::nullopt, std::nullopt});
   if (failed == noErr) {
     for (const JobOutput& output : outputs) {
       const OutputGeometry& g = output.geometry;
@@ -215,7 +217,7 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
     const std::vector<FramesResult> ran = animation.Run(
         runs, matchColour, {s.upright || animation.DrawnUpright(), s.dropItems, s.keptItems});
     for (size_t i = 0; i < outputs.size(); ++i)
-      result->outputs[i] = {ran[i].code, StageOf(ran[i]), std::nullopt, std::nullopt};
+      result->outputs[i] = {ran[i].code, StageOf(ran[i]), std::nullopt, std::nullopt, std::nullopt};
   }
   for (const OutputResult& output : result->outputs) {
     if (output.code == noErr || result->code != noErr) continue;
@@ -231,9 +233,9 @@ bool RunAnimation(Job& job, const JobSettings& s, const std::vector<JobOutput>& 
 int32_t ExportAtGoal(Job& job, OutputRun& run, const JobSettings& s, const JobOutput& output,
                      const ExportSettings& settings) {
   QualityChoice chosen;
-  const int32_t written = ExportForGoal(job.pipeline.KeptPicture(run.index), RequestFor(s, output),
-                                        settings, s.qualityGoal, run.userData.get(), output.path,
-                                        jobOverlap.load(), job.deadline, &chosen);
+  const int32_t written = ExportForGoal(
+      job.pipeline.KeptPicture(run.index), job.pipeline.Request(run.index), settings, s.qualityGoal,
+      run.userData.get(), output.path, jobOverlap.load(), job.deadline, &chosen);
   if (written != noErr) return written;
   run.chosen = chosen;
   char line[96];
@@ -249,7 +251,8 @@ int32_t ExportAtGoal(Job& job, OutputRun& run, const JobSettings& s, const JobOu
 // Everything after the reading has started, for one output.
 int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOutput& output,
                     const ExportSettings& exportSettings) {
-  const OutputGeometry& geometry = output.geometry;
+  // Its window, once placed on its full resize (below), is the pipeline's.
+  const OutputGeometry& geometry = job.pipeline.Request(run.index).geometry;
   const Rect imported = job.pipeline.SourceBounds();
   run.progress->Say("Resizing %dx%d to %dx%d\n", imported.right, imported.bottom,
                     geometry.windowWidth, geometry.windowHeight);
@@ -271,6 +274,10 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
   // before it writes the file; otherwise the reading must be over now.
   if (!job.pipeline.DestinationStreams(run.index)) {
     if (const int32_t err = FinishReading(job, run, noErr)) return err;
+  }
+  if (output.windowFromResize) {
+    if (const int32_t err = job.pipeline.CutWindow(run.index)) return err;
+    run.window = WindowPlace{geometry.windowLeft, geometry.windowTop};
   }
 
   if (geometry.quarterTurns != 0) {
@@ -351,7 +358,8 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
   auto failAll = [&](int32_t code, JobStage stage) {
     result.code = code;
     result.stage = stage;
-    result.outputs.assign(outputs.size(), OutputResult{code, stage, std::nullopt, std::nullopt});
+    result.outputs.assign(outputs.size(),
+                          OutputResult{code, stage, std::nullopt, std::nullopt, std::nullopt});
     return result;
   };
   // Known before anything is read: a name no exporter claims fails at once.
@@ -414,7 +422,7 @@ JobResult RunSteps(Job& job, const JobSettings& s) {
     run.ownProgress.WriteKept();
     // A job stopped at its deadline names its input, whichever step it was in.
     if (run.code == kTimedOutErr) run.stage = kStageReading;
-    result.outputs.push_back({run.code, run.stage, std::nullopt, run.chosen});
+    result.outputs.push_back({run.code, run.stage, std::nullopt, run.chosen, run.window});
     if (run.code == noErr && s.placeholder) {
       result.outputs.back().placeholder = job.pipeline.PlaceholderOf(run.index);
     }

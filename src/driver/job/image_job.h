@@ -20,6 +20,9 @@ struct OutputResult {
   std::optional<Placeholder> placeholder;
   // With a quality goal: the quality chosen and the file's size, once written.
   std::optional<QualityChoice> chosen;
+  // Where a window the job placed on the output's full resize went, once
+  // placed (the output's geometry held it centred until then).
+  std::optional<WindowPlace> window;
 };
 
 // What a job found and did beyond its result, for the report line.

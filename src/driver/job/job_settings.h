@@ -31,6 +31,9 @@ struct JobOutput {
   // The colour transparency is flattened onto, where the output cannot
   // keep it; -1 when the output is left as resized.
   int32_t flattenOnto = -1;
+  // "//crop attention|entropy": the job places the window on this output's
+  // full resize once it is made (the geometry holds it centred until then).
+  bool windowFromResize = false;
 };
 
 struct JobSettings {
