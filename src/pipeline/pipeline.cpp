@@ -1,6 +1,7 @@
 #include "pipeline/pipeline.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "base/memory_limit.h"
@@ -67,29 +68,35 @@ void MadeChannelOffsets(int32_t pixelSize, int32_t offsets[3]) {
   }
 }
 
-// The window's rows copied from the full resize, sharpened as a resize
-// sharpens the rows it makes: each row from the lumas of the window's rows
-// above and below it, an edge row standing for its missing neighbour.
-void CopyWindow(const PixelView& full, const OutputGeometry& g, int32_t sharpen,
+// The window's rows moved from the full resize to the top of its buffer,
+// packed as the window's own (window's row bytes, the same base: each row
+// lands below the start of every row still to be read), and sharpened as
+// a resize sharpens the rows it makes: each row from the lumas of the
+// window's rows above and below it, an edge row standing for its missing
+// neighbour.
+void CutInPlace(const PixelView& full, const OutputGeometry& g, int32_t sharpen,
                 const PixelView& window) {
   const int32_t width = g.windowWidth, height = g.windowHeight;
-  const size_t pixelBytes = size_t(full.pixelSize / 8);
+  const size_t rowBytes = size_t(width) * size_t(full.pixelSize / 8);
   const auto from = [&](int32_t y) {
-    return full.base + int64_t(g.windowTop + y) * full.rowBytes + g.windowLeft * pixelBytes;
+    return full.base + int64_t(g.windowTop + y) * full.rowBytes +
+           int64_t(g.windowLeft) * (full.pixelSize / 8);
   };
   const auto to = [&](int32_t y) { return window.base + int64_t(y) * window.rowBytes; };
   if (sharpen == 0) {
-    for (int32_t y = 0; y < height; ++y) std::copy_n(from(y), width * pixelBytes, to(y));
+    for (int32_t y = 0; y < height; ++y) std::memmove(to(y), from(y), rowBytes);
     return;
   }
   const PixelClass cls = ClassifyPixelFormat(full.pixelFormat);
   std::vector<int32_t> lumas(size_t(width) * 3);
+  std::vector<uint8_t> sharpened(rowBytes);
   const auto luma = [&](int32_t y) { return &lumas[size_t(y % 3) * width]; };
   LumaRow(cls, from(0), width, luma(0));
   for (int32_t y = 0; y < height; ++y) {
     if (y + 1 < height) LumaRow(cls, from(y + 1), width, luma(y + 1));
     SharpenRow(cls, sharpen, from(y), luma(y > 0 ? y - 1 : y), luma(y),
-               luma(y + 1 < height ? y + 1 : y), width, to(y));
+               luma(y + 1 < height ? y + 1 : y), width, sharpened.data());
+    std::memcpy(to(y), sharpened.data(), rowBytes);
   }
 }
 
@@ -479,19 +486,19 @@ int32_t Pipeline::CutWindow(int32_t output) {
                                               g.windowHeight, out.request.windowRule);
   MoveWindow(&g, place.left, place.top);
 
-  GWorldPtr window = nullptr;
+  // The buffer shrinks to the window, keeping its memory and pixels.
   Rect bounds;
   MacSetRect(&bounds, 0, 0, g.windowWidth, g.windowHeight);
-  if (const int32_t err = QTNewGWorld(&window, out.request.destinationFormat, &bounds, nullptr,
-                                      nullptr, kNativeEndianPixMap)) {
-    return err;
+  if (QTUpdateGWorld(&out.destinationBuffer, out.request.destinationFormat, &bounds, nullptr,
+                     nullptr, 0) &
+      gwFlagErr) {
+    return int32_t(gwFlagErr);
   }
-  CopyWindow(full, g, out.request.sharpen, PixelViewOf(window));
-  DisposeGWorld(out.destinationBuffer);
-  out.destinationBuffer = window;
+  const PixelView window = PixelViewOf(out.destinationBuffer);
+  CutInPlace(full, g, out.request.sharpen, window);
   // The window's rows go through the finish as the resampler's would.
   out.destination.Clear();
-  out.destination.AttachWhole(PixelViewOf(window), false);
+  out.destination.AttachWhole(window, false);
   if (const int32_t err = FinishRows(out)) return err;
   for (int32_t y = 0; y < g.windowHeight;) {
     const int32_t end = std::min(g.windowHeight, y + RowBand::kRowsInFlight);
