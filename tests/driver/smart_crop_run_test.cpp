@@ -61,9 +61,9 @@ TEST(SmartCrop, WindowHoldsTheSubject) {
   test::TempDir dir;
   ASSERT_TRUE(test::WritePng(dir / "face.png", Picture(true)));
   ASSERT_TRUE(test::WritePng(dir / "detail.png", Picture(false)));
-  // The JPEG's small copy comes from its decode at 1/4, which must be put
-  // upright (every run here puts its source upright) before the window is
-  // placed on it.
+  // A window placed before the run is placed on a small copy of the JPEG
+  // decoded at 1/4, which must be put upright (every run here puts its
+  // source upright) first; the output's own resize is upright already.
   WriteStoredFacePpm(dir / "stored.ppm");
   const auto make = [&](std::vector<std::string> argv) {
     ASSERT_EQ(test::RunProgram(argv, dir.path().string()).status, 0) << argv.front();
@@ -71,25 +71,36 @@ TEST(SmartCrop, WindowHoldsTheSubject) {
   make({"cjpeg", "-quality", "95", "-outfile", "stored.jpg", "stored.ppm"});
   make({"exiftool", "-q", "-q", "-n", "-Orientation=6", "-o", "face6.jpg", "stored.jpg"});
   // The full resize is 200 x 100 and the window 100 wide: the face spans
-  // 15 to 45, the checker 160 to 180.
+  // 15 to 45, the checker 160 to 180. At 600 the window is placed on a
+  // reduction of the full resize (1200 x 600, the checker 960 to 1080) and
+  // carried back. At 2100 the full resize (4200 x 2100)
+  // is too large to hold, and the window is placed on a small copy of the
+  // source before the run: the face spans 315 to 945, the checker 3360 to
+  // 3780.
   struct Case {
     const char* input;
     const char* rule;
-    int lowest, highest;  // the window's left
-  } cases[] = {{"face.png", "attention", 0, 15},   {"face.png", "entropy", 0, 15},
-               {"face6.jpg", "attention", 0, 15},  {"detail.png", "attention", 80, 100},
-               {"detail.png", "entropy", 80, 100}, {"detail.png", "centre", 50, 50}};
+    int side;             // the window's
+    int lowest, highest;  // its left
+  } cases[] = {
+      {"face.png", "attention", 100, 0, 15},      {"face.png", "entropy", 100, 0, 15},
+      {"face6.jpg", "attention", 100, 0, 15},     {"detail.png", "attention", 100, 80, 100},
+      {"detail.png", "entropy", 100, 80, 100},    {"detail.png", "centre", 100, 50, 50},
+      {"detail.png", "attention", 600, 480, 600}, {"face6.jpg", "attention", 2100, 0, 315},
+      {"detail.png", "entropy", 2100, 1680, 2100}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.input) + " " + c.rule);
+    SCOPED_TRACE(std::string(c.input) + " " + c.rule + " " + std::to_string(c.side));
+    const std::string side = std::to_string(c.side);
     const test::RunResult run =
-        test::RunTavrel({"//upright", "//fill", "100", "100", "//crop", c.rule, "//report",
-                         "r.json", "/c", "png", "/o", "o.png", c.input},
+        test::RunTavrel({"//upright", "//fill", side, side, "//crop", c.rule, "//report", "r.json",
+                         "/c", c.side == 100 ? "png" : "jpeg", "/o", "o.png", c.input},
                         dir.path().string());
     ASSERT_EQ(run.status, 0) << run.err;
     const std::vector<uint8_t> report = test::ReadFileBytes(dir / "r.json");
     const int left = CropLeft(std::string(report.begin(), report.end()));
     EXPECT_GE(left, c.lowest);
     EXPECT_LE(left, c.highest);
+    if (c.side != 100) continue;
     // The pixels are the full resize's at that place.
     ASSERT_EQ(test::RunTavrel(
                   {"//upright", "/w", "200", "/h", "100", "/c", "png", "/o", "full.png", c.input},
