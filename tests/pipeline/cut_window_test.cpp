@@ -40,7 +40,8 @@ void WriteSubject(const std::string& path) {
   ASSERT_EQ(ExportImage(picture.get(), png, nullptr, path), noErr);
 }
 
-// The request's finished pixels, row by row, and its geometry once made.
+// The request's placeholder and finished pixels, row by row, and its
+// geometry once made.
 std::vector<uint8_t> Finished(const std::string& path, const ResizeRequest& request,
                               OutputGeometry* made) {
   Pipeline pipeline(true, 1);
@@ -52,7 +53,11 @@ std::vector<uint8_t> Finished(const std::string& path, const ResizeRequest& requ
     EXPECT_EQ(pipeline.CutWindow(0), noErr);
   }
   *made = pipeline.Request(0).geometry;
-  std::vector<uint8_t> bytes;
+  // The placeholder's colour and preview open the bytes: they are the
+  // finished window's too.
+  const Placeholder placeholder = pipeline.PlaceholderOf(0);
+  std::vector<uint8_t> bytes(placeholder.colour.begin(), placeholder.colour.end());
+  bytes.insert(bytes.end(), placeholder.preview.begin(), placeholder.preview.end());
   const PixelView view = PixelViewOf(pipeline.KeptPicture(0));
   for (int32_t y = 0; y < view.height; ++y) {
     const uint8_t* row = view.base + y * view.rowBytes;
@@ -85,6 +90,8 @@ TEST(CutWindow, SameBytesAsTheWindowResizedAlone) {
     request.sharpen = c.sharpen;
     request.flattenOnto = c.flattenOnto;
     request.keepRows = true;
+    request.placeholder = true;
+    request.writtenDepth = 32;
     ResizeRequest placed = request;
     placed.windowRule = c.rule;
     OutputGeometry chosen, plain;
