@@ -259,7 +259,11 @@ int32_t OutputSteps(Job& job, OutputRun& run, const JobSettings& s, const JobOut
 
   run.stage = kStageAllocating;
   if (Process().trace) {
-    run.progress->Say("Allocating GWorld %dx%d\n", geometry.windowWidth, geometry.windowHeight);
+    // A window placed on the full resize is cut from it: the whole is made.
+    const bool whole = output.windowFromResize;
+    run.progress->Say("Allocating GWorld %dx%d\n",
+                      whole ? geometry.fullWidth : geometry.windowWidth,
+                      whole ? geometry.fullHeight : geometry.windowHeight);
   }
   if (const int32_t err = job.pipeline.AllocateDestination(run.index)) {
     return FinishReading(job, run, err);
