@@ -9,8 +9,6 @@ namespace {
 
 constexpr size_t kHugePage = size_t(2) << 20;
 constexpr size_t kPage = 4096;
-// Smaller blocks gain too little to be worth a mapping of their own.
-constexpr size_t kMappedThreshold = size_t(4) << 20;
 
 #if defined(__SANITIZE_ADDRESS__)
 // The address sanitizer guards heap blocks only: keep every block there.
@@ -19,8 +17,9 @@ constexpr bool kMayMap = false;
 constexpr bool kMayMap = true;
 #endif
 
+// Smaller blocks gain too little to be worth a mapping of their own.
 bool IsMapped(size_t size) {
-  return kMayMap && size >= kMappedThreshold;
+  return kMayMap && size >= kMappedBlockBytes;
 }
 
 size_t RoundUp(size_t size, size_t unit) {

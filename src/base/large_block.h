@@ -10,6 +10,11 @@
 #include <utility>
 #include <vector>
 
+// Blocks from this size on are mappings of their own, whose pages the
+// system gives fresh (and zeroes) at every allocation; smaller ones come
+// from the heap, which hands a freed block out again.
+inline constexpr size_t kMappedBlockBytes = size_t(4) << 20;
+
 // A zeroed block of size bytes, or nullptr.
 void* AllocateLargeBlock(size_t size);
 // Releases a block from AllocateLargeBlock; size must be the size asked for.

@@ -1,14 +1,17 @@
 #include "pipeline/pipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
+#include "base/large_block.h"
 #include "base/memory_limit.h"
 #include "base/start_thread.h"
 #include "base/usable_cores.h"
 #include "imageio/export.h"
 #include "pipeline/frame_stages.h"
 #include "pipeline/gain_map.h"
+#include "pipeline/pipeline_seam.h"
 #include "platform/graphics_import.h"
 
 namespace {
@@ -33,7 +36,21 @@ int32_t GuardedThreadWork(RowBand* band, RowBand::Side side, Work work) {
   }
 }
 
+std::atomic<int64_t> threadsStarted{0};
+
+// A stage's thread, counted for the seam.
+template <class Work>
+bool StartStageThread(std::thread* thread, Work work) {
+  if (!StartThread(thread, std::move(work))) return false;
+  threadsStarted.fetch_add(1, std::memory_order_relaxed);
+  return true;
+}
+
 }  // namespace
+
+int64_t PipelineThreadsStarted() {
+  return threadsStarted.load(std::memory_order_relaxed);
+}
 
 Pipeline::Output::~Output() {
   destination.Clear();
@@ -91,6 +108,25 @@ bool Pipeline::ConvertsRingRows(OSType format) const {
 bool Pipeline::ReadsRing() const {
   return overlap_ && Shared().geometry.orientation == 1 &&
          GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(Shared().verticalEdge);
+}
+
+// A job among as many as there are usable cores has none to spare: its
+// stages on threads of their own would only take turns on its core, and
+// handing rows between them costs more than they overlap (a few percent of
+// a small JPEG's time). Such a job runs the stages one after another when
+// every buffer it then holds whole comes from the heap, which hands the
+// previous job's blocks out again; a larger image streams, as fresh pages
+// for the whole of it would cost more than the hand-offs (base/large_block.h).
+bool Pipeline::RunsInTurn() const {
+  if (imagesAtOnce_ < UsableCores()) return false;
+  const auto fromHeap = [](int64_t width, int64_t height, OSType format) {
+    return width * height * (PixelSizeOfFormat(format) / 8) < int64_t(kMappedBlockBytes);
+  };
+  if (!fromHeap(sourceBounds_.right, sourceBounds_.bottom, import_.format)) return false;
+  return std::all_of(outputs_.begin(), outputs_.end(), [&](const auto& out) {
+    return fromHeap(out->Geometry().windowWidth, out->Geometry().windowHeight,
+                    out->request.destinationFormat);
+  });
 }
 
 // Linear light and premultiplied alpha: a ring's rows are taken to 16-bit
@@ -225,6 +261,7 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   // tables alone could take minutes.
   // The way the rows will come is decided first, so that each resize is
   // prepared once, for them.
+  if (overlap_ && RunsInTurn()) overlap_ = false;
   const bool ring = ReadsRing();
   int32_t resizeResult = noErr;
   for (const auto& out : outputs_) {
@@ -250,7 +287,7 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   if (Shared().geometry.orientation != 1) return DrawUpright();
   if (!overlap_) return DrawHere();
   if (const int32_t err = AllocateSource(ring)) return err;
-  if (StartThread(&drawer_, [this] {
+  if (StartStageThread(&drawer_, [this] {
         readResult_ = GuardedThreadWork(&source_, RowBand::kWriter, [this] {
           return GraphicsImportDrawRows(import_.importer, &source_);
         });
@@ -377,7 +414,7 @@ int32_t Pipeline::Resample(int32_t output) {
   Output& out = *outputs_[size_t(output)];
   if (out.resizeResult != noErr) return out.resizeResult;
   if (out.destinationStreams) {
-    if (StartThread(&out.resampler, [this, &out, output] {
+    if (StartStageThread(&out.resampler, [this, &out, output] {
           GuardedThreadWork(&out.destination, RowBand::kWriter, [this, &out, output] {
             RunPreparedResample(out.resize.get(), &source_, &out.destination, output);
             return noErr;
