@@ -2,8 +2,11 @@
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
+
+#include "base/large_block_seam.h"
 
 namespace {
 
@@ -26,7 +29,71 @@ size_t RoundUp(size_t size, size_t unit) {
   return (size + unit - 1) & ~(unit - 1);
 }
 
+std::atomic<int64_t> freshRowsBlocks{0};
+
+// A thread's rows blocks given back, for its next asks.
+class KeptRowsBlocks {
+ public:
+  KeptRowsBlocks() = default;
+  KeptRowsBlocks(const KeptRowsBlocks&) = delete;
+  KeptRowsBlocks& operator=(const KeptRowsBlocks&) = delete;
+  ~KeptRowsBlocks() {
+    for (Kept& k : kept_) std::free(k.block);
+  }
+  void* Take(size_t size, size_t alignment) {
+    for (Kept& k : kept_) {
+      if (k.block == nullptr || k.alignment != alignment || k.size < size || k.size / 2 >= size) {
+        continue;
+      }
+      void* block = k.block;
+      k = Kept{};
+      return block;
+    }
+    return nullptr;
+  }
+  // Keeps block first; when both are kept, the older goes.
+  void Keep(void* block, size_t size, size_t alignment) {
+    if (kept_[0].block != nullptr) {
+      std::free(kept_[1].block);
+      kept_[1] = kept_[0];
+    }
+    kept_[0] = Kept{block, size, alignment};
+  }
+
+ private:
+  struct Kept {
+    void* block = nullptr;
+    size_t size = 0;
+    size_t alignment = 0;
+  };
+  Kept kept_[2];  // the newest first
+};
+
+thread_local KeptRowsBlocks keptRowsBlocks;
+
 }  // namespace
+
+int64_t FreshRowsBlocks() {
+  return freshRowsBlocks.load(std::memory_order_relaxed);
+}
+
+void* AllocateRowsBlock(size_t size, size_t alignment) {
+  if (size <= kKeptRowsBlockBytes) {
+    if (void* kept = keptRowsBlocks.Take(size, alignment)) return kept;
+  }
+  void* block = std::aligned_alloc(alignment, size);
+  if (block != nullptr) freshRowsBlocks.fetch_add(1, std::memory_order_relaxed);
+  return block;
+}
+
+void FreeRowsBlock(void* block, size_t size, size_t alignment) {
+  if (block == nullptr) return;
+  if (size > kKeptRowsBlockBytes) {
+    std::free(block);
+    return;
+  }
+  keptRowsBlocks.Keep(block, size, alignment);
+}
 
 void* AllocateLargeBlock(size_t size) {
   if (!IsMapped(size)) return std::calloc(size, 1);

@@ -25,6 +25,18 @@ void FreeLargeBlock(void* block, size_t size);
 // between is ever resident. Small blocks (from the heap) keep their pages.
 void ReleaseLargeBlockPages(void* block, size_t size, size_t from, size_t to);
 
+// A block for rows that are always written before they are read (a ring
+// of rows), aligned to alignment (a power of two that divides size), not
+// cleared; nullptr when it cannot be had. The last two blocks of up to
+// kKeptRowsBlockBytes that a thread gave back are kept for that thread's
+// next asks, each for a block at most its size and more than half of it:
+// a batch's jobs on a thread then reuse their rings, where a block taken
+// and given back for every image would come as fresh pages each time.
+inline constexpr size_t kKeptRowsBlockBytes = 2 * kMappedBlockBytes;
+void* AllocateRowsBlock(size_t size, size_t alignment);
+// Gives back a block from AllocateRowsBlock; size must be the size asked for.
+void FreeRowsBlock(void* block, size_t size, size_t alignment);
+
 // Allocator for byte vectors that are filled right after they are sized
 // (a file read whole): growing one leaves the new bytes as the block gives
 // them, without a second pass to zero them.

@@ -104,9 +104,10 @@ bool Pipeline::ConvertsRingRows(OSType format) const {
          WorkingFormat(Shared().space, format, Shared().destinationFormat) != 0;
 }
 
-// Whether the source is drawn into a ring the resizes follow.
+// Whether the source is drawn into a ring the resizes follow (in turn, a
+// ring as tall as the image, drawn before they start).
 bool Pipeline::ReadsRing() const {
-  return overlap_ && Shared().geometry.orientation == 1 &&
+  return (overlap_ || inTurn_) && Shared().geometry.orientation == 1 &&
          GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(Shared().verticalEdge);
 }
 
@@ -122,7 +123,11 @@ bool Pipeline::RunsInTurn() const {
   const auto fromHeap = [](int64_t width, int64_t height, OSType format) {
     return width * height * (PixelSizeOfFormat(format) / 8) < int64_t(kMappedBlockBytes);
   };
-  if (!fromHeap(sourceBounds_.right, sourceBounds_.bottom, import_.format)) return false;
+  // A ring converted to working samples holds them, wider than stored ones.
+  OSType held = import_.format;
+  if (ConvertsRingRows(held))
+    held = WorkingFormat(Shared().space, held, Shared().destinationFormat);
+  if (!fromHeap(sourceBounds_.right, sourceBounds_.bottom, held)) return false;
   return std::all_of(outputs_.begin(), outputs_.end(), [&](const auto& out) {
     return fromHeap(out->Geometry().windowWidth, out->Geometry().windowHeight,
                     out->request.destinationFormat);
@@ -164,7 +169,7 @@ int32_t Pipeline::AllocateSource(bool ring) {
     if (ring) {
       int32_t held = 0;
       for (const auto& out : outputs_) held = std::max(held, SourceRowsHeld(out->resize.get()));
-      const int32_t rows = held + kSourceRingSlack;
+      const int32_t rows = inTurn_ ? height : held + kSourceRingSlack;
       convert = ConvertsRingRows(format);
       const OSType working =
           convert ? WorkingFormat(Shared().space, format, Shared().destinationFormat) : 0;
@@ -194,6 +199,19 @@ int32_t Pipeline::DrawHere() {
   source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
   PrepareResizes(sourceBuffer_->pixMap.pixelFormat, false);
   return noErr;
+}
+
+// In turn, the rows that the importer draws in order go to a ring that
+// holds them all, drawn here before any resize reads it: its rows need no
+// clearing first, as a whole buffer's do, since a ring never publishes a
+// row that was not drawn.
+int32_t Pipeline::DrawRingHere() {
+  readingKnown_ = true;
+  if (const int32_t err = AllocateSource(true)) return err;
+  readResult_ = GuardedThreadWork(&source_, RowBand::kWriter, [this] {
+    return GraphicsImportDrawRows(import_.importer, &source_);
+  });
+  return readResult_;
 }
 
 // The source drawn whole as it is stored, then put upright: where it lies
@@ -261,7 +279,10 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   // tables alone could take minutes.
   // The way the rows will come is decided first, so that each resize is
   // prepared once, for them.
-  if (overlap_ && RunsInTurn()) overlap_ = false;
+  if (overlap_ && RunsInTurn()) {
+    overlap_ = false;
+    inTurn_ = true;
+  }
   const bool ring = ReadsRing();
   int32_t resizeResult = noErr;
   for (const auto& out : outputs_) {
@@ -285,6 +306,7 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   }
 
   if (Shared().geometry.orientation != 1) return DrawUpright();
+  if (inTurn_ && ring) return DrawRingHere();
   if (!overlap_) return DrawHere();
   if (const int32_t err = AllocateSource(ring)) return err;
   if (StartStageThread(&drawer_, [this] {

@@ -175,11 +175,13 @@ class Pipeline {
   bool RunsInTurn() const;
   void ConvertRingRows(OSType format);
   int32_t DrawHere();
+  int32_t DrawRingHere();
   int32_t DrawUpright();
   void StopResampling(Output& out);
   void WaitForDrawer();
 
-  bool overlap_;  // asked for, until the reading starts; then as decided
+  bool overlap_;         // asked for, until the reading starts; then as decided
+  bool inTurn_ = false;  // RunsInTurn: no overlap, though it was asked for
   const int32_t imagesAtOnce_;
   Deadline deadline_;
   const int32_t drawThreads_;  // for the importer's drawing

@@ -1,13 +1,15 @@
 // A job that shares the cores with as many others runs a small image's
 // stages one after another on its own thread, starting none; a larger
 // image, or a small one enlarged past the heap's blocks, still streams.
-// Either way the file is the one a job alone on the machine writes.
+// Either way the file is the one a job alone on the machine writes; and
+// the jobs that follow on a thread reuse the first one's rows block.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "base/large_block_seam.h"
 #include "base/usable_cores.h"
 #include "driver/command_line/checks.h"
 #include "driver/job/image_job.h"
@@ -67,6 +69,17 @@ TEST(JobsInTurn, OnlySmallImagesOfAFullBatchRunWithoutThreads) {
       EXPECT_EQ(batch.output, alone.output) << c.name;
     }
   }
+}
+
+TEST(JobsInTurn, LaterJobsReuseTheFirstOnesRows) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  test::TempDir dir;
+  const fs::path in = dir / "in.png";
+  ASSERT_TRUE(test::WritePng(in, test::MakeTestPattern(300, 200, 8, 4)));
+  RunWithJobsAtOnce(in, dir / "first.png", 75, 50, UsableCores());
+  const int64_t before = FreshRowsBlocks();
+  for (int i = 0; i < 3; ++i) RunWithJobsAtOnce(in, dir / "next.png", 75, 50, UsableCores());
+  EXPECT_EQ(FreshRowsBlocks() - before, 0);
 }
 
 }  // namespace
