@@ -40,16 +40,19 @@ class KeptRowsBlocks {
   ~KeptRowsBlocks() {
     for (Kept& k : kept_) std::free(k.block);
   }
+  // The smaller of the two that fit, or nullptr.
   void* Take(size_t size, size_t alignment) {
+    Kept* best = nullptr;
     for (Kept& k : kept_) {
       if (k.block == nullptr || k.alignment != alignment || k.size < size || k.size / 2 >= size) {
         continue;
       }
-      void* block = k.block;
-      k = Kept{};
-      return block;
+      if (best == nullptr || k.size < best->size) best = &k;
     }
-    return nullptr;
+    if (best == nullptr) return nullptr;
+    void* block = best->block;
+    *best = Kept{};
+    return block;
   }
   // Keeps block first; when both are kept, the older goes.
   void Keep(void* block, size_t size, size_t alignment) {

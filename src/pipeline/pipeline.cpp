@@ -111,15 +111,17 @@ bool Pipeline::ReadsRing() const {
          GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(Shared().verticalEdge);
 }
 
-// A job among as many as there are usable cores has none to spare: its
-// stages on threads of their own would only take turns on its core, and
-// handing rows between them costs more than they overlap (a few percent of
-// a small JPEG's time). Such a job runs the stages one after another when
-// every buffer it then holds whole comes from the heap, which hands the
-// previous job's blocks out again; a larger image streams, as fresh pages
-// for the whole of it would cost more than the hand-offs (base/large_block.h).
+// On one usable core the stages' threads would only take turns on it,
+// handing rows to each other at a cost (a few percent of a small JPEG's
+// time) and overlapping nothing. There a job runs its stages one after
+// another when every buffer it then holds whole is small enough to come
+// from the heap, which hands the previous job's blocks out again; a larger
+// image streams, as fresh pages for the whole of it would cost more than
+// the hand-offs (base/large_block.h). With more cores the threads stay,
+// also in a batch with a job for every core: while one job waits for its
+// file to reach the disk, the other's stages spread over both cores.
 bool Pipeline::RunsInTurn() const {
-  if (imagesAtOnce_ < UsableCores()) return false;
+  if (UsableCores() > 1) return false;
   const auto fromHeap = [](int64_t width, int64_t height, OSType format) {
     return width * height * (PixelSizeOfFormat(format) / 8) < int64_t(kMappedBlockBytes);
   };

@@ -10,8 +10,8 @@
 //   destination: a ring unless the image is turned, which needs it whole.
 // Without overlap every band is a whole buffer and the stages run one after
 // another on the job's thread: the reference for every other arrangement,
-// which gives the same bytes. A job that shares the cores with as many
-// others runs a small image that way too (Pipeline::RunsInTurn). The job (driver/job/image_job.cpp)
+// which gives the same bytes. On one core a small image runs that way too
+// (Pipeline::RunsInTurn). The job (driver/job/image_job.cpp)
 // calls the stages in order and decides what is printed. The stages' work on pixels (upright, the
 // resize's preparation, the finish, the turn) is pipeline/frame_stages.h's, which an animation's
 // frames go through too.
@@ -59,9 +59,7 @@ class Pipeline {
   // imagesAtOnce: the images this process reads at the same time (a
   // batch's jobs), which share the cores (DrawThreads).
   Pipeline(bool overlap, int32_t imagesAtOnce)
-      : overlap_(overlap),
-        imagesAtOnce_(imagesAtOnce),
-        drawThreads_(overlap ? DrawThreads(imagesAtOnce) : 1) {}
+      : overlap_(overlap), drawThreads_(overlap ? DrawThreads(imagesAtOnce) : 1) {}
   // Every thread ends before the bands it uses go.
   ~Pipeline();
   Pipeline(const Pipeline&) = delete;
@@ -182,7 +180,6 @@ class Pipeline {
 
   bool overlap_;         // asked for, until the reading starts; then as decided
   bool inTurn_ = false;  // RunsInTurn: no overlap, though it was asked for
-  const int32_t imagesAtOnce_;
   Deadline deadline_;
   const int32_t drawThreads_;  // for the importer's drawing
   std::vector<std::unique_ptr<Output>> outputs_;

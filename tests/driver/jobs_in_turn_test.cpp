@@ -1,9 +1,10 @@
-// A job that shares the cores with as many others runs a small image's
-// stages one after another on its own thread, starting none; a larger
-// image, or a small one enlarged past the heap's blocks, still streams.
-// Either way the file is the one a job alone on the machine writes; and
-// the jobs that follow on a thread reuse the first one's rows block.
+// On one usable core a small image's stages run one after another on the
+// job's thread, starting none; a larger image, or a small one enlarged past
+// the heap's blocks, still streams, and so does every image where there
+// are more cores. Either way the file is the same; and the jobs that follow
+// on a thread reuse the first one's rows block.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <filesystem>
 #include <string>
@@ -27,8 +28,8 @@ struct Ran {
   std::vector<uint8_t> output;
 };
 
-Ran RunWithJobsAtOnce(const fs::path& in, const fs::path& out, int32_t width, int32_t height,
-                      int32_t jobs) {
+// The job on this thread, held to its first usable core when oneCore.
+Ran RunJob(const fs::path& in, const fs::path& out, int32_t width, int32_t height, bool oneCore) {
   JobSettings s;
   s.inputPath = in.string();
   s.outputName = out.string();
@@ -37,36 +38,46 @@ Ran RunWithJobsAtOnce(const fs::path& in, const fs::path& out, int32_t width, in
   std::vector<Note> notes;
   RunChecks(s, notes);
   EXPECT_EQ(s.errorCount, 0);
-  SetImageJobsAtOnce(jobs);
+  cpu_set_t all;
+  EXPECT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  if (oneCore) {
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    int cpu = 0;
+    while (!CPU_ISSET(cpu, &all)) ++cpu;
+    CPU_SET(cpu, &one);
+    EXPECT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  }
   const int64_t before = PipelineThreadsStarted();
   EXPECT_EQ(RunImageJob(s).code, noErr) << in;
-  SetImageJobsAtOnce(1);
-  return {PipelineThreadsStarted() - before, test::ReadFileBytes(out)};
+  const int64_t threads = PipelineThreadsStarted() - before;
+  EXPECT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+  return {threads, test::ReadFileBytes(out)};
 }
 
-TEST(JobsInTurn, OnlySmallImagesOfAFullBatchRunWithoutThreads) {
+TEST(JobsInTurn, OnlySmallImagesOnOneCoreRunWithoutThreads) {
   ASSERT_EQ(StartQuickTime(0), noErr);
   test::TempDir dir;
   const struct {
     const char* name;
     int32_t width, height;        // the source's
     int32_t outWidth, outHeight;  // the output's
-    bool inTurn;
+    bool inTurn;                  // on one core
   } cases[] = {
       {"small, reduced", 300, 200, 75, 50, true},
       {"whole source past the heap's blocks", 1100, 1000, 110, 100, false},
       {"output past the heap's blocks", 300, 200, 2400, 1600, false},
   };
-  const int32_t cores = UsableCores();
+  const bool manyCores = UsableCores() > 1;
   for (const auto& c : cases) {
     const fs::path in = dir / (std::string(c.name) + ".png");
     ASSERT_TRUE(test::WritePng(in, test::MakeTestPattern(c.width, c.height, 8, 4)));
-    const Ran batch = RunWithJobsAtOnce(in, dir / "batch.png", c.outWidth, c.outHeight, cores);
-    EXPECT_EQ(batch.threads == 0, c.inTurn) << c.name;
-    if (cores > 1) {
-      const Ran alone = RunWithJobsAtOnce(in, dir / "alone.png", c.outWidth, c.outHeight, 1);
-      EXPECT_GT(alone.threads, 0) << c.name;
-      EXPECT_EQ(batch.output, alone.output) << c.name;
+    const Ran one = RunJob(in, dir / "one.png", c.outWidth, c.outHeight, true);
+    EXPECT_EQ(one.threads == 0, c.inTurn) << c.name;
+    if (manyCores) {
+      const Ran many = RunJob(in, dir / "many.png", c.outWidth, c.outHeight, false);
+      EXPECT_GT(many.threads, 0) << c.name;
+      EXPECT_EQ(one.output, many.output) << c.name;
     }
   }
 }
@@ -76,10 +87,13 @@ TEST(JobsInTurn, LaterJobsReuseTheFirstOnesRows) {
   test::TempDir dir;
   const fs::path in = dir / "in.png";
   ASSERT_TRUE(test::WritePng(in, test::MakeTestPattern(300, 200, 8, 4)));
-  RunWithJobsAtOnce(in, dir / "first.png", 75, 50, UsableCores());
-  const int64_t before = FreshRowsBlocks();
-  for (int i = 0; i < 3; ++i) RunWithJobsAtOnce(in, dir / "next.png", 75, 50, UsableCores());
-  EXPECT_EQ(FreshRowsBlocks() - before, 0);
+  // In turn on one core, else streaming through rings; each from this thread.
+  for (const bool oneCore : {true, false}) {
+    RunJob(in, dir / "first.png", 75, 50, oneCore);
+    const int64_t before = FreshRowsBlocks();
+    for (int i = 0; i < 3; ++i) RunJob(in, dir / "next.png", 75, 50, oneCore);
+    EXPECT_EQ(FreshRowsBlocks() - before, 0) << oneCore;
+  }
 }
 
 }  // namespace
