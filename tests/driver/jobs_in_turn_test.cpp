@@ -24,8 +24,9 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Ran {
-  int64_t threads = 0;  // the pipeline's, for drawing and resampling
-  std::vector<uint8_t> output;
+  int32_t code = 1;
+  int64_t threads = 0;          // the pipeline's, for drawing and resampling
+  std::vector<uint8_t> output;  // empty when none was written
 };
 
 // The job on this thread, held to its first usable core when oneCore.
@@ -37,7 +38,7 @@ Ran RunJob(const fs::path& in, const fs::path& out, int32_t width, int32_t heigh
   s.height = height;
   std::vector<Note> notes;
   RunChecks(s, notes);
-  EXPECT_EQ(s.errorCount, 0);
+  EXPECT_EQ(s.errorCount, 0) << in;
   cpu_set_t all;
   EXPECT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
   if (oneCore) {
@@ -48,11 +49,12 @@ Ran RunJob(const fs::path& in, const fs::path& out, int32_t width, int32_t heigh
     CPU_SET(cpu, &one);
     EXPECT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
   }
+  fs::remove(out);
   const int64_t before = PipelineThreadsStarted();
-  EXPECT_EQ(RunImageJob(s).code, noErr) << in;
+  const int32_t code = RunImageJob(s).code;
   const int64_t threads = PipelineThreadsStarted() - before;
   EXPECT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
-  return {threads, test::ReadFileBytes(out)};
+  return {code, threads, fs::exists(out) ? test::ReadFileBytes(out) : std::vector<uint8_t>()};
 }
 
 TEST(JobsInTurn, OnlySmallImagesOnOneCoreRunWithoutThreads) {
@@ -73,12 +75,39 @@ TEST(JobsInTurn, OnlySmallImagesOnOneCoreRunWithoutThreads) {
     const fs::path in = dir / (std::string(c.name) + ".png");
     ASSERT_TRUE(test::WritePng(in, test::MakeTestPattern(c.width, c.height, 8, 4)));
     const Ran one = RunJob(in, dir / "one.png", c.outWidth, c.outHeight, true);
+    EXPECT_EQ(one.code, noErr) << c.name;
     EXPECT_EQ(one.threads == 0, c.inTurn) << c.name;
     if (manyCores) {
       const Ran many = RunJob(in, dir / "many.png", c.outWidth, c.outHeight, false);
       EXPECT_GT(many.threads, 0) << c.name;
       EXPECT_EQ(one.output, many.output) << c.name;
     }
+  }
+}
+
+// Sources whose importers draw their rows in order, and damaged ones: the
+// ring drawn whole before the resize ends as the streaming job does.
+TEST(JobsInTurn, EveryImporterEndsAsWhenStreaming) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  if (UsableCores() < 2) GTEST_SKIP() << "one core: nothing streams";
+  test::TempDir dir;
+  const std::vector<uint8_t> baseline =
+      test::ReadFileBytes(test::DataPath("codecs/gradient_baseline.jpg"));
+  test::WriteFileBytes(
+      dir / "cut.jpg",
+      std::vector<uint8_t>(baseline.begin(), baseline.begin() + baseline.size() * 9 / 10));
+  const fs::path sources[] = {test::DataPath("codecs/gradient_baseline.jpg"),
+                              test::DataPath("codecs/gradient_progressive.jpg"),
+                              dir / "cut.jpg",
+                              test::DataPath("formats/rgb_lossy.webp"),
+                              test::DataPath("formats/rgb16_zip.tif"),
+                              test::DataPath("formats/rgb8_packbits_tiled.tif"),
+                              test::DataPath("hostile/tiff_strip_past_end.tif")};
+  for (const fs::path& in : sources) {
+    const Ran one = RunJob(in, dir / "one.png", 40, 30, true);
+    const Ran many = RunJob(in, dir / "many.png", 40, 30, false);
+    EXPECT_EQ(one.code, many.code) << in;
+    EXPECT_EQ(one.output, many.output) << in;
   }
 }
 
