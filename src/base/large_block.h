@@ -10,6 +10,11 @@
 #include <utility>
 #include <vector>
 
+// Blocks from this size on are mappings of their own, whose pages the
+// system gives fresh (and zeroes) at every allocation; smaller ones come
+// from the heap, which hands a freed block out again.
+inline constexpr size_t kMappedBlockBytes = size_t(4) << 20;
+
 // A zeroed block of size bytes, or nullptr.
 void* AllocateLargeBlock(size_t size);
 // Releases a block from AllocateLargeBlock; size must be the size asked for.
@@ -19,6 +24,18 @@ void FreeLargeBlock(void* block, size_t size);
 // once from the top and read behind the writer, so that only the part in
 // between is ever resident. Small blocks (from the heap) keep their pages.
 void ReleaseLargeBlockPages(void* block, size_t size, size_t from, size_t to);
+
+// A block for rows that are always written before they are read (a ring
+// of rows), aligned to alignment (a power of two that divides size), not
+// cleared; nullptr when it cannot be had. The last two blocks of up to
+// kKeptRowsBlockBytes that a thread gave back are kept for that thread's
+// next asks, each for a block at most its size and more than half of it:
+// a batch's jobs on a thread then reuse their rings, where a block taken
+// and given back for every image would come as fresh pages each time.
+inline constexpr size_t kKeptRowsBlockBytes = 2 * kMappedBlockBytes;
+void* AllocateRowsBlock(size_t size, size_t alignment);
+// Gives back a block from AllocateRowsBlock; size must be the size asked for.
+void FreeRowsBlock(void* block, size_t size, size_t alignment);
 
 // Allocator for byte vectors that are filled right after they are sized
 // (a file read whole): growing one leaves the new bytes as the block gives

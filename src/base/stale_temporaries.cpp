@@ -6,10 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <unordered_map>
+
+#include "base/stale_temporaries_seam.h"
 
 namespace {
 
@@ -48,7 +54,13 @@ bool IsStale(int folder, const char* name, int64_t pid) {
   return WriterIsGone(pid);
 }
 
+std::atomic<int64_t> sweeps{0};
+
 }  // namespace
+
+int64_t StaleTemporarySweeps() {
+  return sweeps.load(std::memory_order_relaxed);
+}
 
 bool ParseTemporaryName(const std::string& name, int64_t* pid) {
   const size_t prefix = std::strlen(kTemporaryPrefix);
@@ -61,6 +73,7 @@ bool ParseTemporaryName(const std::string& name, int64_t* pid) {
 }
 
 void RemoveStaleTemporaries(const std::string& folder) {
+  sweeps.fetch_add(1, std::memory_order_relaxed);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   DIR* listing = fdopendir(fd);
@@ -76,4 +89,20 @@ void RemoveStaleTemporaries(const std::string& folder) {
     if (IsStale(fd, entry->d_name, pid)) unlinkat(fd, entry->d_name, 0);
   }
   closedir(listing);
+}
+
+void RemoveStaleTemporariesNowAndThen(const std::string& folder) {
+  using Clock = std::chrono::steady_clock;
+  static std::mutex lock;
+  static std::unordered_map<std::string, Clock::time_point> swept;
+  const Clock::time_point now = Clock::now();
+  {
+    const std::lock_guard<std::mutex> hold(lock);
+    const auto last = swept.find(folder);
+    if (last != swept.end() && now - last->second < std::chrono::seconds(kStaleTemporarySeconds)) {
+      return;
+    }
+    swept[folder] = now;
+  }
+  RemoveStaleTemporaries(folder);
 }

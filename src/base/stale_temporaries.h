@@ -22,3 +22,10 @@ bool ParseTemporaryName(const std::string& name, int64_t* pid);
 // user, whose writer is no longer running, and that are old enough. Never
 // fails: what cannot be examined or removed is left alone.
 void RemoveStaleTemporaries(const std::string& folder);
+
+// RemoveStaleTemporaries, unless this process did so in folder less than
+// kStaleTemporarySeconds ago: no file can have become stale since that it
+// could not wait for, and a batch writing thousands of files into one
+// folder would otherwise list the folder once for each. Safe from any
+// thread.
+void RemoveStaleTemporariesNowAndThen(const std::string& folder);

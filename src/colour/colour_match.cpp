@@ -142,6 +142,13 @@ bool IsSrgb(cmsHPROFILE profile, cmsHPROFILE srgb) {
   return true;
 }
 
+// Whether the source says what its colours are; one that does not is
+// taken as sRGB, with no profile to make at all.
+bool Described(const ColourSource& source) {
+  return !source.icc.empty() || source.hasNclx;
+}
+
+// Its profile, or nullptr when it is not Described.
 Profile OpenSource(const ColourSource& source) {
   SilenceLcms();
   if (!source.icc.empty()) {
@@ -515,6 +522,7 @@ namespace {
 
 std::unique_ptr<ColourTransform> TransformForBand(const ColourSource& source, OSType pixelFormat) {
   if (source.model != ColourModel::kRgb && source.model != ColourModel::kGrey) return nullptr;
+  if (!Described(source)) return nullptr;
   // sRGB, made once for the whole match.
   Profile srgb(cmsCreate_sRGBProfile());
   if (!srgb) return nullptr;
@@ -534,7 +542,7 @@ std::unique_ptr<ColourTransform> TransformForBand(const ColourSource& source, OS
 }
 
 std::unique_ptr<ColourTransform> TransformForCmyk(const ColourSource& source, CmykLayout layout) {
-  if (source.model != ColourModel::kCmyk) return nullptr;
+  if (source.model != ColourModel::kCmyk || !Described(source)) return nullptr;
   Profile srgb(cmsCreate_sRGBProfile());
   if (!srgb) return nullptr;
   Profile profile = UsableSource(source, srgb.get());

@@ -1,8 +1,10 @@
 #include "pipeline/pipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <utility>
 
+#include "base/large_block.h"
 #include "base/memory_limit.h"
 #include "base/start_thread.h"
 #include "base/usable_cores.h"
@@ -10,6 +12,7 @@
 #include "pipeline/cut_window.h"
 #include "pipeline/frame_stages.h"
 #include "pipeline/gain_map.h"
+#include "pipeline/pipeline_seam.h"
 #include "platform/graphics_import.h"
 
 namespace {
@@ -45,7 +48,21 @@ ResizeRequest MadeRequest(const ResizeRequest& request) {
   return whole;
 }
 
+std::atomic<int64_t> threadsStarted{0};
+
+// A stage's thread, counted for the seam.
+template <class Work>
+bool StartStageThread(std::thread* thread, Work work) {
+  if (!StartThread(thread, std::move(work))) return false;
+  threadsStarted.fetch_add(1, std::memory_order_relaxed);
+  return true;
+}
+
 }  // namespace
+
+int64_t PipelineThreadsStarted() {
+  return threadsStarted.load(std::memory_order_relaxed);
+}
 
 Pipeline::Output::~Output() {
   destination.Clear();
@@ -100,10 +117,36 @@ bool Pipeline::ConvertsRingRows(OSType format) const {
          WorkingFormat(Shared().space, format, Shared().destinationFormat) != 0;
 }
 
-// Whether the source is drawn into a ring the resizes follow.
+// Whether the source is drawn into a ring the resizes follow (in turn, a
+// ring as tall as the image, drawn before they start).
 bool Pipeline::ReadsRing() const {
-  return overlap_ && Shared().geometry.orientation == 1 &&
+  return (overlap_ || inTurn_) && Shared().geometry.orientation == 1 &&
          GraphicsImportDrawsRowsInOrder(import_.importer) && SourceMayBeRing(Shared().verticalEdge);
+}
+
+// On one usable core the stages' threads would only take turns on it,
+// handing rows to each other at a cost (a few percent of a small JPEG's
+// time) and overlapping nothing. There a job runs its stages one after
+// another when every buffer it then holds whole is small enough to come
+// from the heap, which hands the previous job's blocks out again; a larger
+// image streams, as fresh pages for the whole of it would cost more than
+// the hand-offs (base/large_block.h). With more cores the threads stay,
+// also in a batch with a job for every core: while one job waits for its
+// file to reach the disk, the other's stages spread over both cores.
+bool Pipeline::RunsInTurn() const {
+  if (UsableCores() > 1) return false;
+  const auto fromHeap = [](int64_t width, int64_t height, OSType format) {
+    return width * height * (PixelSizeOfFormat(format) / 8) < int64_t(kMappedBlockBytes);
+  };
+  // A ring converted to working samples holds them, wider than stored ones.
+  OSType held = import_.format;
+  if (ConvertsRingRows(held))
+    held = WorkingFormat(Shared().space, held, Shared().destinationFormat);
+  if (!fromHeap(sourceBounds_.right, sourceBounds_.bottom, held)) return false;
+  return std::all_of(outputs_.begin(), outputs_.end(), [&](const auto& out) {
+    return fromHeap(out->Geometry().windowWidth, out->Geometry().windowHeight,
+                    out->request.destinationFormat);
+  });
 }
 
 // Linear light and premultiplied alpha: a ring's rows are taken to 16-bit
@@ -141,7 +184,7 @@ int32_t Pipeline::AllocateSource(bool ring) {
     if (ring) {
       int32_t held = 0;
       for (const auto& out : outputs_) held = std::max(held, SourceRowsHeld(out->resize.get()));
-      const int32_t rows = held + kSourceRingSlack;
+      const int32_t rows = inTurn_ ? height : held + kSourceRingSlack;
       convert = ConvertsRingRows(format);
       const OSType working =
           convert ? WorkingFormat(Shared().space, format, Shared().destinationFormat) : 0;
@@ -171,6 +214,19 @@ int32_t Pipeline::DrawHere() {
   source_.AttachWhole(PixelViewOf(sourceBuffer_), true);
   PrepareResizes(sourceBuffer_->pixMap.pixelFormat, false);
   return noErr;
+}
+
+// In turn, the rows that the importer draws in order go to a ring that
+// holds them all, drawn here before any resize reads it: its rows need no
+// clearing first, as a whole buffer's do, since a ring never publishes a
+// row that was not drawn.
+int32_t Pipeline::DrawRingHere() {
+  readingKnown_ = true;
+  if (const int32_t err = AllocateSource(true)) return err;
+  readResult_ = GuardedThreadWork(&source_, RowBand::kWriter, [this] {
+    return GraphicsImportDrawRows(import_.importer, &source_);
+  });
+  return readResult_;
 }
 
 // The source drawn whole as it is stored, then put upright: where it lies
@@ -238,6 +294,10 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   // tables alone could take minutes.
   // The way the rows will come is decided first, so that each resize is
   // prepared once, for them.
+  if (overlap_ && RunsInTurn()) {
+    overlap_ = false;
+    inTurn_ = true;
+  }
   const bool ring = ReadsRing();
   int32_t resizeResult = noErr;
   for (const auto& out : outputs_) {
@@ -261,9 +321,10 @@ int32_t Pipeline::StartReading(const std::string& path, UserData ud,
   }
 
   if (Shared().geometry.orientation != 1) return DrawUpright();
+  if (inTurn_ && ring) return DrawRingHere();
   if (!overlap_) return DrawHere();
   if (const int32_t err = AllocateSource(ring)) return err;
-  if (StartThread(&drawer_, [this] {
+  if (StartStageThread(&drawer_, [this] {
         readResult_ = GuardedThreadWork(&source_, RowBand::kWriter, [this] {
           return GraphicsImportDrawRows(import_.importer, &source_);
         });
@@ -397,7 +458,7 @@ int32_t Pipeline::Resample(int32_t output) {
   Output& out = *outputs_[size_t(output)];
   if (out.resizeResult != noErr) return out.resizeResult;
   if (out.destinationStreams) {
-    if (StartThread(&out.resampler, [this, &out, output] {
+    if (StartStageThread(&out.resampler, [this, &out, output] {
           GuardedThreadWork(&out.destination, RowBand::kWriter, [this, &out, output] {
             RunPreparedResample(out.resize.get(), &source_, &out.destination, output);
             return noErr;

@@ -10,10 +10,11 @@
 //   destination: a ring unless the image is turned, which needs it whole.
 // Without overlap every band is a whole buffer and the stages run one after
 // another on the job's thread: the reference for every other arrangement,
-// which gives the same bytes. The job (driver/job/image_job.cpp) calls the
-// stages in order and decides what is printed. The stages' work on pixels
-// (upright, the resize's preparation, the finish, the turn) is
-// pipeline/frame_stages.h's, which an animation's frames go through too.
+// which gives the same bytes. On one core a small image runs that way too
+// (Pipeline::RunsInTurn). The job (driver/job/image_job.cpp)
+// calls the stages in order and decides what is printed. The stages' work on pixels (upright, the
+// resize's preparation, the finish, the turn) is pipeline/frame_stages.h's, which an animation's
+// frames go through too.
 #pragma once
 
 #include <cstdint>
@@ -76,6 +77,10 @@ class Pipeline {
   int32_t StartReading(const std::string& path, UserData ud,
                        std::span<const ResizeRequest> outputs);
   int32_t Outputs() const { return int32_t(outputs_.size()); }
+  // Whether the stages run beside each other on threads of their own;
+  // known once the reading has started. Else the outputs' steps, too, run
+  // one after another on the job's thread.
+  bool Overlaps() const { return overlap_; }
   // The bounds the resize starts from: upright ones when the source is put
   // upright, of the size decoded at the geometry's decode scale.
   Rect SourceBounds() const { return sourceBounds_; }
@@ -175,13 +180,16 @@ class Pipeline {
   void PrepareResizes(OSType storedFormat, bool converted);
   bool ConvertsRingRows(OSType format) const;
   bool ReadsRing() const;
+  bool RunsInTurn() const;
   void ConvertRingRows(OSType format);
   int32_t DrawHere();
+  int32_t DrawRingHere();
   int32_t DrawUpright();
   void StopResampling(Output& out);
   void WaitForDrawer();
 
-  const bool overlap_;
+  bool overlap_;         // asked for, until the reading starts; then as decided
+  bool inTurn_ = false;  // RunsInTurn: no overlap, though it was asked for
   Deadline deadline_;
   const int32_t drawThreads_;  // for the importer's drawing
   std::vector<std::unique_ptr<Output>> outputs_;

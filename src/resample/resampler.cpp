@@ -13,6 +13,7 @@
 #include "resample/edge_fetch.h"
 #include "resample/filter_space.h"
 #include "resample/filter_table.h"
+#include "resample/filter_table_cache.h"
 #include "resample/kernels.h"
 #include "resample/resample.h"
 #include "resample/resampler_seam.h"
@@ -163,10 +164,10 @@ void BuildTables(ResampleContext* c, const BlockLayout& l, uint8_t* block, const
   int16_t* hTable = reinterpret_cast<int16_t*>(block + l.horizontalTableOffset);
   int16_t* vTable = reinterpret_cast<int16_t*>(block + l.verticalTableOffset);
   const FilterSetup setup = FilterSetupForKernel(c->kernel);
-  setup(c->horizontalEdge, l.horizontalTaps, FullWidth(c), c->sourceWidth, h.origin, h.scale,
-        h.step, 1.0, scratch, hTable);
-  setup(c->verticalEdge + kEdgeVertical, l.verticalTaps, FullHeight(c), c->sourceHeight, v.origin,
-        v.scale, v.step, 1.0, scratch, vTable);
+  SetupFilterTable(setup, c->horizontalEdge, l.horizontalTaps, FullWidth(c), c->sourceWidth,
+                   h.origin, h.scale, h.step, 1.0, scratch, hTable);
+  SetupFilterTable(setup, c->verticalEdge + kEdgeVertical, l.verticalTaps, FullHeight(c),
+                   c->sourceHeight, v.origin, v.scale, v.step, 1.0, scratch, vTable);
   c->horizontalTaps = l.horizontalTaps;
   c->horizontalStride = FilterEntryWords(l.horizontalTaps) * 2;
   c->verticalTaps = l.verticalTaps;

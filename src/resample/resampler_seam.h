@@ -9,3 +9,6 @@
 int64_t BandRowsMade();
 // Resizes prepared (their tables built) since the process started.
 int64_t ResizesPrepared();
+// Filter tables built, not copied from one kept (filter_table_cache.h),
+// since the process started.
+int64_t FilterTablesBuilt();

@@ -255,7 +255,7 @@ OSErr OutputFile::Open(const std::string& path) {
       existingMode_ = info.st_mode & 07777;
     }
     const std::string folder = FolderOf(target_);
-    RemoveStaleTemporaries(folder);
+    RemoveStaleTemporariesNowAndThen(folder);
     if (OSErr err = CreateTemporary(folder, &temporary_, &fd_)) return Fail(err);
     return noErr;
   } catch (const std::bad_alloc&) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "base/large_block.h"
 #include "base/memory_limit.h"
 
 namespace {
@@ -18,7 +19,7 @@ RowBand::~RowBand() {
 
 void RowBand::FreeRing() {
   if (!whole_ && base_ != nullptr) {
-    std::free(base_);
+    FreeRowsBlock(base_, ringBytes_, size_t(kRowAlignment));
     ReleasePixelBytes(ringBytes_);
   }
   base_ = nullptr;
@@ -83,7 +84,7 @@ OSErr RowBand::AllocateRing(int32_t width, int32_t height, OSType pixelFormat, i
   const int64_t rowBytes = (int64_t(width) * pixelBytes + kRowAlignment - 1) & ~(kRowAlignment - 1);
   const uint64_t bytes = uint64_t(rowBytes) * uint64_t(rows);
   if (!ReservePixelBytes(bytes)) return memFullErr;
-  void* block = std::aligned_alloc(size_t(kRowAlignment), size_t(bytes));
+  void* block = AllocateRowsBlock(size_t(bytes), size_t(kRowAlignment));
   if (block == nullptr) {
     ReleasePixelBytes(bytes);
     return memFullErr;

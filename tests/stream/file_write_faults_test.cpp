@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/stale_temporaries.h"
+#include "base/stale_temporaries_seam.h"
 #include "stream/file_write.h"
 #include "stream/file_write_seam.h"
 #include "test_support.h"
@@ -158,6 +159,20 @@ TEST(WriteFileWholeFaults, OnlyOldTemporariesOfEndedWritersAreSwept) {
   }
   for (const std::string& name : keptOld) EXPECT_TRUE(fs::exists(dir / name)) << name;
   EXPECT_EQ(test::ReadFileBytes(dir / "out.png"), Bytes("image"));
+}
+
+TEST(WriteFileWholeFaults, AFolderIsSweptOnceForManyFiles) {
+  test::TempDir dir;
+  fs::create_directory(dir / "a");
+  fs::create_directory(dir / "b");
+  const int64_t before = StaleTemporarySweeps();
+  for (int i = 0; i < 5; ++i) {
+    for (const char* folder : {"a", "b"}) {
+      const fs::path out = dir / folder / ("out" + std::to_string(i) + ".png");
+      ASSERT_EQ(WriteFileWhole(out.string(), Bytes("image")), noErr);
+    }
+  }
+  EXPECT_EQ(StaleTemporarySweeps() - before, 2);
 }
 
 }  // namespace

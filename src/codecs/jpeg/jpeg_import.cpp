@@ -2,7 +2,9 @@
 // expanded, CMYK and YCCK converted to RGB.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -179,23 +181,47 @@ bool ReadAt(int fd, uint64_t offset, size_t count, std::vector<uint8_t>* out) {
   return true;
 }
 
+// The file's first bytes, read at once: the segments before the first scan
+// nearly always lie within them, and are then walked in memory rather than
+// with two reads each. Beyond them the file is read where asked.
+class HeadWindow {
+ public:
+  static constexpr uint64_t kBytes = 16 << 10;
+  HeadWindow(int fd, uint64_t size) : fd_(fd) {
+    if (!::ReadAt(fd, 0, size_t(std::min(size, kBytes)), &start_)) start_.clear();
+  }
+  bool ReadAt(uint64_t offset, size_t count, std::vector<uint8_t>* out) const {
+    if (offset > start_.size() || count > start_.size() - offset) {
+      return ::ReadAt(fd_, offset, count, out);
+    }
+    const auto from = start_.begin() + std::ptrdiff_t(offset);
+    out->insert(out->end(), from, from + std::ptrdiff_t(count));
+    return true;
+  }
+
+ private:
+  int fd_;
+  std::vector<uint8_t> start_;
+};
+
 // The segments before the first scan, that scan's header and an end marker:
 // a valid file without its image data.
 OSErr ReadJpegHead(int fd, uint64_t size, std::vector<uint8_t>* skeleton) {
   skeleton->clear();
   try {
+    const HeadWindow file(fd, size);
     uint64_t pos = 2;
-    bool walked = ReadAt(fd, 0, 2, skeleton);
+    bool walked = file.ReadAt(0, 2, skeleton);
     while (walked) {
       std::vector<uint8_t> head;
-      if (pos + 4 > size || !ReadAt(fd, pos, 4, &head) || head[0] != 0xFF || head[1] == 0xFF ||
+      if (pos + 4 > size || !file.ReadAt(pos, 4, &head) || head[0] != 0xFF || head[1] == 0xFF ||
           head[1] == 0xD9) {
         walked = false;
         break;
       }
       const uint64_t length = ReadBigEndian16(head.data() + 2);
       if (length < 2 || pos + 2 + length > size || skeleton->size() + length > kSkeletonLimit ||
-          !ReadAt(fd, pos, size_t(2 + length), skeleton)) {
+          !file.ReadAt(pos, size_t(2 + length), skeleton)) {
         walked = false;
         break;
       }

@@ -337,7 +337,7 @@ void RunOutputs(Job& job, std::vector<OutputRun>& runs, const JobSettings& s,
       runs[i].code = memFullErr;
     }
   };
-  if (runs.size() == 1 || !jobOverlap.load()) {
+  if (runs.size() == 1 || !job.pipeline.Overlaps()) {
     for (size_t i = 0; i < runs.size(); ++i) steps(i);
     return;
   }

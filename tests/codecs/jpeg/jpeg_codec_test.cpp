@@ -337,17 +337,25 @@ size_t FindScanHeader(const std::vector<uint8_t>& jpeg) {
 
 // Drawing from the open file, with only the segments before the first scan
 // held, ends as drawing from the whole file in memory: the same result and
-// the same pixels, for whole, cut and unended files, and for one whose
-// segments cannot be walked (stray bytes before a marker).
+// the same pixels, for whole, cut and unended files, for one whose segments
+// run past the first bytes read at once, and for one whose segments cannot
+// be walked (stray bytes before a marker).
 TEST(JpegCodec, DrawingFromTheFileEqualsDrawingFromMemory) {
   test::OwnedGWorld source = test::MakeTestPicture(64, 256);
   const std::vector<uint8_t> full = EncodeWith(JpegExporter(), *source, 900, 24);
   std::vector<uint8_t> stray = full;
   stray.insert(stray.begin() + 2, {0x00, 0x00});
+  std::vector<uint8_t> longHead = full;
+  std::vector<uint8_t> comment = {0xFF, 0xFE, 20002 >> 8, 20002 & 0xFF};
+  for (int i = 0; i < 20000; ++i) comment.push_back(uint8_t(i * 7));
+  longHead.insert(longHead.begin() + 2, comment.begin(), comment.end());
   const std::vector<std::vector<uint8_t>> files = {
-      full, DataFile("gradient_progressive.jpg"),
+      full,
+      DataFile("gradient_progressive.jpg"),
       std::vector<uint8_t>(full.begin(), full.begin() + full.size() * 9 / 10),
-      std::vector<uint8_t>(full.begin(), full.end() - 2), stray};
+      std::vector<uint8_t>(full.begin(), full.end() - 2),
+      longHead,
+      stray};
   test::TempDir dir;
   for (size_t i = 0; i < files.size(); ++i) {
     SCOPED_TRACE(i);
@@ -363,6 +371,8 @@ TEST(JpegCodec, DrawingFromTheFileEqualsDrawingFromMemory) {
     EXPECT_EQ(skeleton.size(), i + 1 == files.size()
                                    ? files[i].size()
                                    : scan + 4 + (files[i][scan + 2] << 8 | files[i][scan + 3]));
+    EXPECT_TRUE(std::equal(skeleton.begin(), skeleton.end() - (i + 1 == files.size() ? 0 : 2),
+                           files[i].begin()));
     ImageHeader header;
     EXPECT_EQ(JpegImporter().readHeader(Span(skeleton), &header),
               memory.header.width > 0 ? noErr : codecErr);
