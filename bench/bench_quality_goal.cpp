@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/deadline.h"
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "pipeline/goal_export.h"
@@ -52,7 +53,7 @@ void Goal(benchmark::State& state, QualityGoal goal) {
   QualityChoice chosen;
   for (auto _ : state) {
     ExportForGoal(Picture(), request, Settings(state.range(0)), goal, nullptr, "/dev/null", true,
-                  &chosen);
+                  Deadline(), &chosen);
   }
   state.counters["quality"] = chosen.percent;
   state.counters["trials"] = chosen.trials;

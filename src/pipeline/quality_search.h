@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "base/mac_types.h"
 
@@ -41,11 +42,31 @@ struct SearchTrial {
 };
 using TrialFunction = std::function<SearchTrial(int32_t percent)>;
 
+// What a search may know beyond its trials; either part may be empty.
+//   sameFileTop(p): the highest percent whose file is the very file p's
+//     is (the codec maps a run of percents onto one setting), so that one
+//     trial answers for the whole run and no two of a run are tried.
+//   predict(lo, hi, tried): the percent foreseen as the last below within
+//     lo + 1 ... hi - 1, from the trials so far (measures as the trial
+//     gave them); -1 when it cannot tell. The search then tries it and the
+//     percent above it, which ends the search when the foresight is right.
+struct TriedPercent {
+  int32_t percent;
+  double measure;
+  bool below;
+};
+struct SearchHints {
+  std::function<int32_t(int32_t percent)> sameFileTop;
+  std::function<int32_t(int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried)> predict;
+};
+
 // The highest percent from 1 to 100 whose trial is below (0 when none
 // is), for trials below up to some percent and above it from there on.
-// Each round tries two percents, side by side when parallel allows: first
-// two fixed ones, then the two around the boundary as the measures place
+// Each round tries two percents, side by side when parallel allows. With a
+// prediction, the foreseen pair; when two foreseen rounds in a row leave
+// the boundary open, the thirds of what is left. Without one: first two
+// fixed percents, then the two around the boundary as the measures place
 // it, or the thirds of what is left when that guess left four fifths of
-// it open. The
-// first failed trial ends the search with its code in *err.
-int32_t HighestBelow(const TrialFunction& trial, double target, bool parallel, OSErr* err);
+// it open. The first failed trial ends the search with its code in *err.
+int32_t HighestBelow(const TrialFunction& trial, double target, const SearchHints& hints,
+                     bool parallel, OSErr* err);
