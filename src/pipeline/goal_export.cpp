@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "codecs/common/row_packer.h"
+#include "codecs/heif/avif_quality.h"
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "pipeline/gain_map.h"
+#include "pipeline/size_proxy.h"
 #include "pipeline/ssim.h"
 #include "platform/owned.h"
 #include "platform/quality.h"
@@ -25,6 +27,7 @@ struct Kept {
   std::vector<uint8_t> bytes;
   double score = -1;
   std::atomic<int32_t> trials{0};
+  int32_t bandTrials = 0;
 
   // better(p, percent): whether p is nearer the boundary than the kept one.
   template <class Better>
@@ -126,6 +129,13 @@ OSErr EncodeAndScore(const Reference& reference, const ExportSettings& settings,
   return noErr;
 }
 
+// Runs of percents that make one file, where the codec has them.
+SearchHints HintsFor(const ExportSettings& settings) {
+  SearchHints hints;
+  if (settings.codec == FourCC("AVIF")) hints.sameFileTop = AvifLastPercentOfSameFile;
+  return hints;
+}
+
 // The measure the search interpolates on: roughly straight in the percent.
 double ScoreMeasure(double score) {
   return -std::log(std::max(1 - score, 1e-9));
@@ -150,8 +160,17 @@ int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const Expor
     }
     return t;
   };
+  SearchHints hints = HintsFor(settings);
+  SizeProxy proxy;
+  if (proxy.Make(picture, settings, hints.sameFileTop)) {
+    hints.predict = [&](int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried) {
+      return proxy.Predict(lo, hi, tried, maxBytes);
+    };
+  }
   OSErr err = noErr;
-  const int32_t found = HighestBelow(trial, std::log(double(maxBytes) + 0.5), parallel, &err);
+  const int32_t found =
+      HighestBelow(trial, std::log(double(maxBytes) + 0.5), hints, parallel, &err);
+  kept->bandTrials = proxy.encodes();
   if (err != noErr) return err;
   return found == 0 ? kBytesGoalMissedErr : noErr;
 }
@@ -178,7 +197,7 @@ int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double go
     return t;
   };
   OSErr err = noErr;
-  const int32_t found = HighestBelow(trial, ScoreMeasure(goal), parallel, &err);
+  const int32_t found = HighestBelow(trial, ScoreMeasure(goal), HintsFor(settings), parallel, &err);
   if (err != noErr) return err;
   return found == 100 ? kScoreGoalMissedErr : noErr;
 }
@@ -196,6 +215,7 @@ int32_t ExportForGoal(GWorldPtr picture, const ResizeRequest& request,
           ? SearchBytes(picture, request, settings, goal.maxBytes, ud, parallel, deadline, &kept)
           : SearchScore(picture, settings, goal.score, parallel, deadline, &kept);
   chosen->trials = kept.trials.load();
+  chosen->bandTrials = kept.bandTrials;
   if (searched != noErr) return searched;
   const ExportSettings at = AtPercent(settings, kept.percent);
   chosen->percent = kept.percent;

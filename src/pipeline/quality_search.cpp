@@ -14,7 +14,8 @@ constexpr int32_t kHighest = 100;
 // The first round's percents without a prediction: a usual web quality
 // and a low one.
 constexpr int32_t kFirstProbes[2] = {30, 75};
-// Foreseen rounds in a row before a round of thirds makes sure of progress.
+// Rounds the foresight chooses; later ones draw a line through the
+// whole trials, which by then lie close around the boundary.
 constexpr int32_t kForeseenInARow = 2;
 
 // The boundary so far: lo the highest percent known below (kLowest - 1
@@ -39,18 +40,8 @@ Bracket BracketOf(const std::vector<TriedPercent>& tried) {
   return b;
 }
 
-// The percents that make p's file: [first, last].
-struct Run {
-  int32_t first;
-  int32_t last;
-};
-
-Run RunOf(const SearchHints& hints, int32_t p) {
-  if (!hints.sameFileTop) return {p, p};
-  const int32_t last = hints.sameFileTop(p);
-  int32_t first = p;
-  while (first > kLowest && hints.sameFileTop(first - 1) == last) --first;
-  return {first, last};
+PercentRun RunOf(const SearchHints& hints, int32_t p) {
+  return RunOfPercent(hints.sameFileTop, p);
 }
 
 // Where the measure reaches target, by a line through the two tried
@@ -77,18 +68,21 @@ std::vector<int32_t> Thirds(const Bracket& b) {
   return {b.lo + (open + 1) / 3, b.lo + (2 * open + 2) / 3};
 }
 
-// The foreseen last percent below and the first above it; when the
-// foresight is the bracket's top, the run beneath it instead.
-std::vector<int32_t> Foreseen(const SearchHints& hints, const Bracket& b, int32_t at) {
-  const Run run = RunOf(hints, std::clamp(at, b.lo + 1, b.hi - 1));
+// The foreseen last percent below and the first above it, or the two
+// foreseen; when the foresight is the bracket's top, the run beneath it.
+std::vector<int32_t> Foreseen(const SearchHints& hints, const Bracket& b, const Foresight& f) {
+  const PercentRun run = RunOf(hints, std::clamp(f.at, b.lo + 1, b.hi - 1));
+  if (f.other > b.lo && f.other < b.hi) {
+    const int32_t other = RunOf(hints, f.other).last;
+    if (other != run.last) return {std::min(run.last, other), std::max(run.last, other)};
+  }
   if (run.last + 1 < b.hi) return {run.last, run.last + 1};
   if (run.first - 1 > b.lo) return {run.first - 1, run.last};
   return {run.last};
 }
 
 // The next percents to try, inside the bracket; none once it is closed.
-// foreseenInARow counts the rounds the prediction chose since the last
-// round of thirds.
+// foreseenInARow counts the rounds the foresight chose.
 std::vector<int32_t> NextProbes(const SearchHints& hints, const std::vector<TriedPercent>& tried,
                                 const Bracket& b, double target, bool guess,
                                 int32_t* foreseenInARow) {
@@ -99,14 +93,17 @@ std::vector<int32_t> NextProbes(const SearchHints& hints, const std::vector<Trie
     return all;
   }
   if (hints.predict) {
-    const int32_t at =
-        *foreseenInARow < kForeseenInARow ? hints.predict(b.lo, b.hi, tried) : -1;
-    if (at >= 0) {
-      ++*foreseenInARow;
-      return Foreseen(hints, b, at);
+    if (!guess) return Thirds(b);
+    Foresight f;
+    if (*foreseenInARow < kForeseenInARow) {
+      f = hints.predict(b.lo, b.hi, tried);
+    } else {
+      const double line = GuessBoundary(tried, b, target);
+      if (std::isfinite(line)) f.at = int32_t(std::clamp(std::floor(line), 0.0, 101.0));
     }
-    *foreseenInARow = 0;
-    return Thirds(b);
+    if (f.at < 0) return Thirds(b);
+    ++*foreseenInARow;
+    return Foreseen(hints, b, f);
   }
   if (!guess || tried.size() < 2) return Thirds(b);
   const double at = GuessBoundary(tried, b, target);
@@ -125,6 +122,14 @@ void DropSameFile(const SearchHints& hints, std::vector<int32_t>* probes) {
 }
 
 }  // namespace
+
+PercentRun RunOfPercent(const std::function<int32_t(int32_t)>& sameFileTop, int32_t p) {
+  if (!sameFileTop) return {p, p};
+  const int32_t last = sameFileTop(p);
+  int32_t first = p;
+  while (first > kLowest && sameFileTop(first - 1) == last) --first;
+  return {first, last};
+}
 
 int32_t HighestBelow(const TrialFunction& trial, double target, const SearchHints& hints,
                      bool parallel, OSErr* err) {
@@ -151,7 +156,7 @@ int32_t HighestBelow(const TrialFunction& trial, double target, const SearchHint
         *err = results[i].err;
         return 0;
       }
-      const Run run = RunOf(hints, probes[i]);
+      const PercentRun run = RunOf(hints, probes[i]);
       for (int32_t p = run.first; p <= run.last; ++p) {
         tried.push_back({p, results[i].measure, results[i].below});
       }

@@ -56,11 +56,14 @@ TEST(StructuralSimilarity, AgreesWithScikitImage) {
   StopQuickTime();
 }
 
-// A file of 3000 + 40 p^2 bytes at percent p, a trial counted.
+// A file of 3000 + 40 t^2 bytes at percent p, t the last percent of p's
+// run (runs of `run` percents make one file), a trial counted.
 struct MadeSizes {
   std::mutex lock;
   std::set<int32_t> tried;
-  uint64_t Bytes(int32_t p) const { return 3000 + 40 * uint64_t(p) * uint64_t(p); }
+  int32_t run = 1;
+  int32_t Top(int32_t p) const { return std::min(100, (p + run - 1) / run * run); }
+  uint64_t Bytes(int32_t p) const { return 3000 + 40 * uint64_t(Top(p)) * uint64_t(Top(p)); }
   TrialFunction Trial(uint64_t budget, std::set<int32_t> outOfOrder = {}) {
     return [this, budget, outOfOrder](int32_t p) {
       std::lock_guard<std::mutex> hold(lock);
@@ -87,7 +90,7 @@ TEST(QualitySearch, FindsTheHighestPercentWithinTheBudget) {
       sizes.tried.clear();
       OSErr err = paramErr;
       const int32_t found = HighestBelow(sizes.Trial(c.budget, c.outOfOrder),
-                                         std::log(double(c.budget) + 0.5), parallel, &err);
+                                         std::log(double(c.budget) + 0.5), {}, parallel, &err);
       EXPECT_EQ(err, noErr);
       EXPECT_EQ(found, c.expected);
       // The answer was tried, and so was the percent above it.
@@ -95,6 +98,57 @@ TEST(QualitySearch, FindsTheHighestPercentWithinTheBudget) {
       EXPECT_TRUE(found == 100 || sizes.tried.count(found + 1));
       // No more than thirds alone would take: five rounds of two.
       EXPECT_LE(sizes.tried.size(), 10u);
+    }
+  }
+}
+
+// Runs of percents that make one file, and foresight right or wrong,
+// change which percents are tried, never the answer: each run is tried
+// once at most, and a right foresight takes one round.
+TEST(QualitySearch, HintsChangeTheTrialsNotTheAnswer) {
+  struct Variant {
+    const char* name;
+    int32_t run;   // percents per run of one file
+    bool predict;  // with foresight: the answer + off
+    int32_t off;   // kWild: 100, the other 1; kBlind: cannot tell
+    size_t mostTrials;
+  };
+  constexpr int32_t kWild = 1000, kBlind = -1000;
+  const Variant variants[] = {
+      {"runs of 3", 3, false, 0, 10},          {"foreseen", 1, true, 0, 2},
+      {"foreseen 6 above", 1, true, 6, 12},    {"foreseen 9 below", 3, true, -9, 12},
+      {"foreseen wildly", 1, true, kWild, 12}, {"blind", 1, true, kBlind, 10}};
+  for (const Variant& v : variants) {
+    MadeSizes sizes;
+    sizes.run = v.run;
+    for (const uint64_t budget : {sizes.Bytes(63), sizes.Bytes(63) - 1, sizes.Bytes(1) - 1,
+                                  sizes.Bytes(100), sizes.Bytes(7) + 5}) {
+      int32_t expected = 0;
+      for (int32_t p = 1; p <= 100; ++p) expected = sizes.Bytes(p) <= budget ? p : expected;
+      SearchHints hints;
+      if (v.run > 1) hints.sameFileTop = [&](int32_t p) { return sizes.Top(p); };
+      if (v.predict) {
+        hints.predict = [&](int32_t, int32_t, const std::vector<TriedPercent>&) {
+          if (v.off == kWild) return Foresight{100, 1};
+          return Foresight{v.off == kBlind ? -1 : expected + v.off, -1};
+        };
+      }
+      for (const bool parallel : {false, true}) {
+        SCOPED_TRACE(std::string(v.name) + " " + std::to_string(budget) +
+                     (parallel ? " parallel" : ""));
+        sizes.tried.clear();
+        OSErr err = paramErr;
+        EXPECT_EQ(HighestBelow(sizes.Trial(budget), std::log(double(budget) + 0.5), hints, parallel,
+                               &err),
+                  expected);
+        EXPECT_EQ(err, noErr);
+        std::set<int32_t> runs;
+        for (const int32_t p : sizes.tried) runs.insert(sizes.Top(p));
+        EXPECT_EQ(runs.size(), sizes.tried.size());
+        EXPECT_TRUE(expected == 0 || runs.count(sizes.Top(expected)));
+        EXPECT_TRUE(expected == 100 || runs.count(sizes.Top(expected + 1)));
+        EXPECT_LE(sizes.tried.size(), v.mostTrials);
+      }
     }
   }
 }
@@ -107,7 +161,7 @@ TEST(QualitySearch, AFailedTrialEndsTheSearch) {
         ++calls;
         return SearchTrial{memFullErr, false, 0};
       },
-      1, false, &err);
+      1, {}, false, &err);
   EXPECT_EQ(err, memFullErr);
   EXPECT_EQ(found, 0);
   EXPECT_EQ(calls, 2);
