@@ -129,6 +129,12 @@ OSErr EncodeAndScore(const Reference& reference, const ExportSettings& settings,
   return noErr;
 }
 
+// Encoders that spread one picture over threads of their own (libaom,
+// x265, libjxl's runner): two trials side by side gain little over one.
+bool EncoderUsesEveryCore(OSType codec) {
+  return codec == FourCC("AVIF") || codec == FourCC("HEIC") || codec == FourCC("JXL ");
+}
+
 // Runs of percents that make one file, where the codec has them.
 SearchHints HintsFor(const ExportSettings& settings) {
   SearchHints hints;
@@ -163,8 +169,9 @@ int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const Expor
   SearchHints hints = HintsFor(settings);
   SizeProxy proxy;
   if (proxy.Make(picture, settings, hints.sameFileTop)) {
+    hints.oneAtATime = EncoderUsesEveryCore(settings.codec);
     hints.predict = [&](int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried) {
-      return proxy.Predict(lo, hi, tried, maxBytes);
+      return proxy.Predict(lo, hi, tried, maxBytes, !hints.oneAtATime);
     };
   }
   OSErr err = noErr;

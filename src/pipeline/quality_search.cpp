@@ -17,6 +17,7 @@ constexpr int32_t kFirstProbes[2] = {30, 75};
 // Rounds the foresight chooses; later ones draw a line through the
 // whole trials, which by then lie close around the boundary.
 constexpr int32_t kForeseenInARow = 2;
+constexpr int32_t kForeseenOneAtATime = 4;
 
 // The boundary so far: lo the highest percent known below (kLowest - 1
 // when none), hi the lowest known above (kHighest + 1 when none).
@@ -68,16 +69,18 @@ std::vector<int32_t> Thirds(const Bracket& b) {
   return {b.lo + (open + 1) / 3, b.lo + (2 * open + 2) / 3};
 }
 
-// The foreseen last percent below and the first above it, or the two
-// foreseen; when the foresight is the bracket's top, the run beneath it.
+// The foreseen last percent below first, then the first above it, or the
+// other foreseen; when the foresight is the bracket's top, the run beneath
+// it. One at a time, the foreseen percent alone.
 std::vector<int32_t> Foreseen(const SearchHints& hints, const Bracket& b, const Foresight& f) {
   const PercentRun run = RunOf(hints, std::clamp(f.at, b.lo + 1, b.hi - 1));
+  if (hints.oneAtATime) return {run.last};
   if (f.other > b.lo && f.other < b.hi) {
     const int32_t other = RunOf(hints, f.other).last;
-    if (other != run.last) return {std::min(run.last, other), std::max(run.last, other)};
+    if (other != run.last) return {run.last, other};
   }
   if (run.last + 1 < b.hi) return {run.last, run.last + 1};
-  if (run.first - 1 > b.lo) return {run.first - 1, run.last};
+  if (run.first - 1 > b.lo) return {run.last, run.first - 1};
   return {run.last};
 }
 
@@ -93,11 +96,12 @@ std::vector<int32_t> NextProbes(const SearchHints& hints, const std::vector<Trie
     return all;
   }
   if (hints.predict) {
-    if (!guess) return Thirds(b);
+    // One trial a round seldom closes a fifth: the foresight keeps its turns.
+    const int32_t turns = hints.oneAtATime ? kForeseenOneAtATime : kForeseenInARow;
     Foresight f;
-    if (*foreseenInARow < kForeseenInARow) {
+    if (*foreseenInARow < turns && (guess || hints.oneAtATime)) {
       f = hints.predict(b.lo, b.hi, tried);
-    } else {
+    } else if (guess) {
       const double line = GuessBoundary(tried, b, target);
       if (std::isfinite(line)) f.at = int32_t(std::clamp(std::floor(line), 0.0, 101.0));
     }
@@ -143,6 +147,7 @@ int32_t HighestBelow(const TrialFunction& trial, double target, const SearchHint
   bool guess = true;
   while (!probes.empty()) {
     DropSameFile(hints, &probes);
+    if (hints.oneAtATime) probes.resize(1);
     std::vector<SearchTrial> results(probes.size());
     std::thread side;
     const bool beside = parallel && probes.size() == 2 &&

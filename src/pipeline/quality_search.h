@@ -63,6 +63,9 @@ struct Foresight {
   int32_t other = -1;
 };
 struct SearchHints {
+  // With predict: one trial a round, each foreseen from all before it,
+  // for encoders that keep every core busy on their own.
+  bool oneAtATime = false;
   std::function<int32_t(int32_t percent)> sameFileTop;
   std::function<Foresight(int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried)> predict;
 };

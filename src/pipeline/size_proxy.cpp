@@ -89,11 +89,11 @@ double SizeProxy::LogScale(int32_t lo, int32_t hi, const std::vector<TriedPercen
 }
 
 Foresight SizeProxy::Predict(int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried,
-                             uint64_t budget) {
+                             uint64_t budget, bool hedge) {
   const double target = std::log(double(budget) + 0.5) - LogScale(lo, hi, tried);
   Foresight f;
   f.at = LastFitting(lo, hi, target);
-  if (f.at >= 0 && tried.empty()) f.other = LastFitting(lo, hi, target + kUnscaledSpread);
+  if (hedge && f.at >= 0 && tried.empty()) f.other = LastFitting(lo, hi, target + kUnscaledSpread);
   return f;
 }
 

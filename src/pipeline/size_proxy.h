@@ -24,11 +24,11 @@ class SizeProxy {
 
   // The percent foreseen as the last whose whole file takes at most budget
   // bytes, within lo + 1 ... hi - 1, from the whole trials so far (their
-  // measures are log bytes); before any, also the one foreseen for a
-  // budget the bands' usual misjudgement larger. at -1 when an encode of
-  // the bands fails.
-  Foresight Predict(int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried,
-                    uint64_t budget);
+  // measures are log bytes); before any, with hedge, also the one
+  // foreseen for a budget the bands' usual misjudgement larger. at -1 when
+  // an encode of the bands fails.
+  Foresight Predict(int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried, uint64_t budget,
+                    bool hedge);
 
   int32_t encodes() const { return encodes_; }
 

@@ -112,12 +112,17 @@ TEST(QualitySearch, HintsChangeTheTrialsNotTheAnswer) {
     bool predict;  // with foresight: the answer + off
     int32_t off;   // kWild: 100, the other 1; kBlind: cannot tell
     size_t mostTrials;
+    bool oneAtATime = false;
   };
   constexpr int32_t kWild = 1000, kBlind = -1000;
-  const Variant variants[] = {
-      {"runs of 3", 3, false, 0, 10},          {"foreseen", 1, true, 0, 2},
-      {"foreseen 6 above", 1, true, 6, 12},    {"foreseen 9 below", 3, true, -9, 12},
-      {"foreseen wildly", 1, true, kWild, 12}, {"blind", 1, true, kBlind, 10}};
+  const Variant variants[] = {{"runs of 3", 3, false, 0, 10},
+                              {"foreseen", 1, true, 0, 2},
+                              {"foreseen 6 above", 1, true, 6, 12},
+                              {"foreseen 9 below", 3, true, -9, 12},
+                              {"foreseen wildly", 1, true, kWild, 12},
+                              {"blind", 1, true, kBlind, 10},
+                              {"one at a time, foreseen", 1, true, 0, 2, true},
+                              {"one at a time, 6 above", 3, true, 6, 12, true}};
   for (const Variant& v : variants) {
     MadeSizes sizes;
     sizes.run = v.run;
@@ -126,6 +131,7 @@ TEST(QualitySearch, HintsChangeTheTrialsNotTheAnswer) {
       int32_t expected = 0;
       for (int32_t p = 1; p <= 100; ++p) expected = sizes.Bytes(p) <= budget ? p : expected;
       SearchHints hints;
+      hints.oneAtATime = v.oneAtATime;
       if (v.run > 1) hints.sameFileTop = [&](int32_t p) { return sizes.Top(p); };
       if (v.predict) {
         hints.predict = [&](int32_t, int32_t, const std::vector<TriedPercent>&) {
