@@ -129,6 +129,12 @@ OSErr EncodeAndScore(const Reference& reference, const ExportSettings& settings,
   return noErr;
 }
 
+// The codec's own code, whichever spelling chose it ("avif", "AVIF").
+OSType CodecOf(const ExportSettings& settings) {
+  const ImageFormat* format = ExportFormat(settings.codec);
+  return format != nullptr ? format->subtype : settings.codec;
+}
+
 // Encoders that spread one picture over threads of their own (libaom,
 // x265, libjxl's runner): two trials side by side gain little over one.
 bool EncoderUsesEveryCore(OSType codec) {
@@ -138,7 +144,7 @@ bool EncoderUsesEveryCore(OSType codec) {
 // Runs of percents that make one file, where the codec has them.
 SearchHints HintsFor(const ExportSettings& settings) {
   SearchHints hints;
-  if (settings.codec == FourCC("AVIF")) hints.sameFileTop = AvifLastPercentOfSameFile;
+  if (CodecOf(settings) == FourCC("AVIF")) hints.sameFileTop = AvifLastPercentOfSameFile;
   return hints;
 }
 
@@ -169,7 +175,7 @@ int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const Expor
   SearchHints hints = HintsFor(settings);
   SizeProxy proxy;
   if (proxy.Make(picture, settings, hints.sameFileTop)) {
-    hints.oneAtATime = EncoderUsesEveryCore(settings.codec);
+    hints.oneAtATime = EncoderUsesEveryCore(CodecOf(settings));
     hints.predict = [&](int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried) {
       return proxy.Predict(lo, hi, tried, maxBytes, !hints.oneAtATime);
     };
