@@ -177,6 +177,8 @@ int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const Expor
   if (proxy.Make(picture, settings, hints.sameFileTop)) {
     hints.oneAtATime = EncoderUsesEveryCore(CodecOf(settings));
     hints.predict = [&](int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried) {
+      // Past the deadline the next trial fails at once: no bands for it.
+      if (deadline.Passed()) return Foresight{};
       return proxy.Predict(lo, hi, tried, maxBytes, !hints.oneAtATime);
     };
   }
