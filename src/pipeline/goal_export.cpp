@@ -156,6 +156,7 @@ double ScoreMeasure(double score) {
 int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const ExportSettings& settings,
                     uint64_t maxBytes, UserData ud, bool parallel, const Deadline& deadline,
                     Kept* kept) {
+  SearchHints hints = HintsFor(settings);
   const TrialFunction trial = [&](int32_t percent) {
     std::vector<uint8_t> bytes;
     SearchTrial t;
@@ -168,11 +169,12 @@ int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const Expor
     t.below = bytes.size() <= maxBytes;
     t.measure = std::log(double(std::max<size_t>(bytes.size(), 1)));
     if (t.err == noErr && t.below) {
-      kept->Offer(percent, &bytes, -1, [](int32_t p, int32_t than) { return p > than; });
+      // The highest percent of the run that makes this file.
+      const int32_t last = RunOfPercent(hints.sameFileTop, percent).last;
+      kept->Offer(last, &bytes, -1, [](int32_t p, int32_t than) { return p > than; });
     }
     return t;
   };
-  SearchHints hints = HintsFor(settings);
   SizeProxy proxy;
   if (proxy.Make(picture, settings, hints.sameFileTop)) {
     hints.oneAtATime = EncoderUsesEveryCore(CodecOf(settings));
@@ -194,6 +196,7 @@ int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double go
                     const Deadline& deadline, Kept* kept) {
   Reference reference;
   if (const OSErr err = ReferenceFor(picture, settings, &reference)) return err;
+  const SearchHints hints = HintsFor(settings);
   const TrialFunction trial = [&](int32_t percent) {
     std::vector<uint8_t> bytes;
     double score = 0;
@@ -207,12 +210,14 @@ int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double go
     t.below = score < goal;
     t.measure = ScoreMeasure(score);
     if (t.err == noErr && !t.below) {
-      kept->Offer(percent, &bytes, score, [](int32_t p, int32_t than) { return p < than; });
+      // The lowest percent of the run that makes this file.
+      const int32_t first = RunOfPercent(hints.sameFileTop, percent).first;
+      kept->Offer(first, &bytes, score, [](int32_t p, int32_t than) { return p < than; });
     }
     return t;
   };
   OSErr err = noErr;
-  const int32_t found = HighestBelow(trial, ScoreMeasure(goal), HintsFor(settings), parallel, &err);
+  const int32_t found = HighestBelow(trial, ScoreMeasure(goal), hints, parallel, &err);
   if (err != noErr) return err;
   return found == 100 ? kScoreGoalMissedErr : noErr;
 }

@@ -11,10 +11,12 @@
 #include <vector>
 
 #include "base/deadline.h"
+#include "imageio/export.h"
 #include "imageio/import.h"
 #include "pipeline/goal_export.h"
 #include "pipeline/quality_search.h"
 #include "pipeline/ssim.h"
+#include "platform/quality.h"
 #include "platform/quicktime.h"
 #include "test_support.h"
 
@@ -191,6 +193,41 @@ TEST(StructuralSimilarity, ColoursUnderTransparencyDoNotCount) {
   EXPECT_DOUBLE_EQ(StructuralSimilarity(view(kept), view(decoded)), 1.0);
   for (uint32_t& pixel : decoded) pixel |= 0xFF000000u;
   EXPECT_LT(StructuralSimilarity(view(kept), view(decoded)), 0.9);
+}
+
+// AVIF percents that share a quantiser make one file: the quality
+// reported is the run's highest for a budget and its lowest for a score,
+// so that the percent beyond it makes another file.
+TEST(QualitySearch, AvifReportsTheRunsEdge) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  GWorldPtr picture = Drawn("a.png");
+  test::TempDir dir;
+  const std::string out = (dir.path() / "o.avif").string();
+  ExportSettings avif;
+  avif.codec = FourCC("avif");  // as "/c avif" spells it
+  const auto plain = [&](int32_t percent) {
+    ExportSettings at = avif;
+    at.quality = QualityOfWholePercent(percent);
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(EncodeImage(picture, at, nullptr, &bytes), noErr);
+    return bytes;
+  };
+  const QualityGoal goals[] = {{QualityGoalKind::kMaxBytes, plain(50).size(), 0},
+                               {QualityGoalKind::kScore, 0, 0.9}};
+  for (const QualityGoal& goal : goals) {
+    const bool bytes = goal.kind == QualityGoalKind::kMaxBytes;
+    SCOPED_TRACE(bytes ? "bytes" : "score");
+    QualityChoice chosen;
+    ASSERT_EQ(ExportForGoal(picture, ResizeRequest{}, avif, goal, nullptr, out, true, Deadline(),
+                            &chosen),
+              noErr);
+    const int32_t beyond = chosen.percent + (bytes ? 1 : -1);
+    ASSERT_TRUE(beyond >= 1 && beyond <= 100);
+    EXPECT_EQ(test::ReadFileBytes(out), plain(chosen.percent));
+    EXPECT_NE(plain(beyond), plain(chosen.percent));
+  }
+  DisposeGWorld(picture);
+  StopQuickTime();
 }
 
 // Once the job's deadline has passed no trial is encoded and nothing is
