@@ -1,9 +1,11 @@
 // The structural similarity against scikit-image's, and the quality
 // search's answer over made trials: the boundary exactly, a budget one
-// byte short, none fitting, trials out of order.
+// byte short, none fitting, trials out of order, runs of percents and
+// foresight right or wrong; and over real encodes.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -16,6 +18,7 @@
 #include "pipeline/goal_export.h"
 #include "pipeline/quality_search.h"
 #include "pipeline/ssim.h"
+#include "platform/owned.h"
 #include "platform/quality.h"
 #include "platform/quicktime.h"
 #include "test_support.h"
@@ -56,6 +59,29 @@ TEST(StructuralSimilarity, AgreesWithScikitImage) {
     DisposeGWorld(b);
   }
   StopQuickTime();
+}
+
+// 200 x 640 of waves and noise, whose sizes follow the quality.
+GWorldPtr Tall() {
+  Rect bounds;
+  MacSetRect(&bounds, 0, 0, 200, 640);
+  GWorldPtr made = nullptr;
+  EXPECT_EQ(QTNewGWorld(&made, k32ARGBPixelFormat, &bounds, nullptr, nullptr, kNativeEndianPixMap),
+            noErr);
+  const PixelView view = PixelViewOf(made);
+  uint32_t noise = 12345;
+  for (int32_t y = 0; y < view.height; ++y) {
+    for (int32_t x = 0; x < view.width; ++x) {
+      uint32_t word = 0xFF000000u;
+      for (int32_t c = 0; c < 3; ++c) {
+        noise = noise * 1103515245u + 12345u;
+        const double wave = 90 * std::sin(x / (9.0 + c * 4)) * std::cos(y / (13.0 + y / 97));
+        word |= uint32_t(std::lround(120 + wave + (noise >> 16) % 24)) << (16 - 8 * c);
+      }
+      std::memcpy(view.base + y * view.rowBytes + 4 * x, &word, 4);
+    }
+  }
+  return made;
 }
 
 // A file of 3000 + 40 t^2 bytes at percent p, t the last percent of p's
@@ -195,38 +221,51 @@ TEST(StructuralSimilarity, ColoursUnderTransparencyDoNotCount) {
   EXPECT_LT(StructuralSimilarity(view(kept), view(decoded)), 0.9);
 }
 
-// AVIF percents that share a quantiser make one file: the quality
-// reported is the run's highest for a budget and its lowest for a score,
-// so that the percent beyond it makes another file.
-TEST(QualitySearch, AvifReportsTheRunsEdge) {
+// A picture tall enough for the bands' foresight (JPEG, budgets of
+// exactly a file's size and one under), and AVIF, whose percents sharing
+// a quantiser make one file: the file written is the plain encode at the
+// quality reported, and the percent beyond it (above for a budget, below
+// for a score) makes another file, over the budget.
+TEST(QualitySearch, WritesThePlainFileAtTheBoundary) {
   ASSERT_EQ(StartQuickTime(0), noErr);
-  GWorldPtr picture = Drawn("a.png");
+  const UniqueGWorld tall(Tall());
+  const UniqueGWorld small(Drawn("a.png"));
   test::TempDir dir;
-  const std::string out = (dir.path() / "o.avif").string();
-  ExportSettings avif;
+  const std::string out = (dir.path() / "o").string();
+  ExportSettings jpeg, avif;
   avif.codec = FourCC("avif");  // as "/c avif" spells it
-  const auto plain = [&](int32_t percent) {
-    ExportSettings at = avif;
+  const auto plain = [](GWorldPtr picture, ExportSettings at, int32_t percent) {
     at.quality = QualityOfWholePercent(percent);
     std::vector<uint8_t> bytes;
     EXPECT_EQ(EncodeImage(picture, at, nullptr, &bytes), noErr);
     return bytes;
   };
-  const QualityGoal goals[] = {{QualityGoalKind::kMaxBytes, plain(50).size(), 0},
-                               {QualityGoalKind::kScore, 0, 0.9}};
-  for (const QualityGoal& goal : goals) {
-    const bool bytes = goal.kind == QualityGoalKind::kMaxBytes;
-    SCOPED_TRACE(bytes ? "bytes" : "score");
+  const uint64_t at70 = plain(tall.get(), jpeg, 70).size();
+  const struct {
+    GWorldPtr picture;
+    ExportSettings settings;
+    QualityGoal goal;
+  } cases[] = {
+      {tall.get(), jpeg, {QualityGoalKind::kMaxBytes, at70, 0}},
+      {tall.get(), jpeg, {QualityGoalKind::kMaxBytes, at70 - 1, 0}},
+      {small.get(), avif, {QualityGoalKind::kMaxBytes, plain(small.get(), avif, 50).size(), 0}},
+      {small.get(), avif, {QualityGoalKind::kScore, 0, 0.9}}};
+  for (const auto& c : cases) {
+    const bool bytes = c.goal.kind == QualityGoalKind::kMaxBytes;
+    SCOPED_TRACE(std::to_string(c.goal.maxBytes) + (bytes ? " bytes" : " score"));
     QualityChoice chosen;
-    ASSERT_EQ(ExportForGoal(picture, ResizeRequest{}, avif, goal, nullptr, out, true, Deadline(),
-                            &chosen),
+    ASSERT_EQ(ExportForGoal(c.picture, ResizeRequest{}, c.settings, c.goal, nullptr, out, true,
+                            Deadline(), &chosen),
               noErr);
-    const int32_t beyond = chosen.percent + (bytes ? 1 : -1);
-    ASSERT_TRUE(beyond >= 1 && beyond <= 100);
-    EXPECT_EQ(test::ReadFileBytes(out), plain(chosen.percent));
-    EXPECT_NE(plain(beyond), plain(chosen.percent));
+    EXPECT_EQ(chosen.bandTrials > 0, c.picture == tall.get());
+    const std::vector<uint8_t> written = test::ReadFileBytes(out);
+    EXPECT_EQ(written, plain(c.picture, c.settings, chosen.percent));
+    const std::vector<uint8_t> beyond =
+        plain(c.picture, c.settings, chosen.percent + (bytes ? 1 : -1));
+    EXPECT_NE(beyond, written);
+    if (bytes) EXPECT_LE(written.size(), c.goal.maxBytes);
+    if (bytes) EXPECT_GT(beyond.size(), c.goal.maxBytes);
   }
-  DisposeGWorld(picture);
   StopQuickTime();
 }
 
