@@ -92,8 +92,16 @@ Foresight SizeProxy::Predict(int32_t lo, int32_t hi, const std::vector<TriedPerc
                              uint64_t budget, bool hedge) {
   const double target = std::log(double(budget) + 0.5) - LogScale(lo, hi, tried);
   Foresight f;
-  f.at = LastFitting(lo, hi, target);
-  if (hedge && f.at >= 0 && tried.empty()) f.other = LastFitting(lo, hi, target + kUnscaledSpread);
+  if (!tried.empty()) {
+    f.at = LastFitting(lo, hi, target);
+  } else if (hedge) {
+    // Unscaled, the bands overstate the file by up to kUnscaledSpread:
+    // a pair spans that, a trial alone aims at its middle.
+    f.at = LastFitting(lo, hi, target);
+    if (f.at >= 0) f.other = LastFitting(lo, hi, target + kUnscaledSpread);
+  } else {
+    f.at = LastFitting(lo, hi, target + kUnscaledSpread / 2);
+  }
   return f;
 }
 
