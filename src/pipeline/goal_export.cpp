@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "codecs/common/row_packer.h"
+#include "codecs/heif/avif_quality.h"
 #include "imageio/export.h"
 #include "imageio/import.h"
 #include "pipeline/gain_map.h"
+#include "pipeline/size_proxy.h"
 #include "pipeline/ssim.h"
 #include "platform/owned.h"
 #include "platform/quality.h"
@@ -25,6 +27,7 @@ struct Kept {
   std::vector<uint8_t> bytes;
   double score = -1;
   std::atomic<int32_t> trials{0};
+  int32_t bandTrials = 0;
 
   // better(p, percent): whether p is nearer the boundary than the kept one.
   template <class Better>
@@ -126,6 +129,25 @@ OSErr EncodeAndScore(const Reference& reference, const ExportSettings& settings,
   return noErr;
 }
 
+// The codec's own code, whichever spelling chose it ("avif", "AVIF").
+OSType CodecOf(const ExportSettings& settings) {
+  const ImageFormat* format = ExportFormat(settings.codec);
+  return format != nullptr ? format->subtype : settings.codec;
+}
+
+// Encoders that spread one picture over threads of their own (libaom,
+// x265, libjxl's runner): two trials side by side gain little over one.
+bool EncoderUsesEveryCore(OSType codec) {
+  return codec == FourCC("AVIF") || codec == FourCC("HEIC") || codec == FourCC("JXL ");
+}
+
+// Runs of percents that make one file, where the codec has them.
+SearchHints HintsFor(const ExportSettings& settings) {
+  SearchHints hints;
+  if (CodecOf(settings) == FourCC("AVIF")) hints.sameFileTop = AvifLastPercentOfSameFile;
+  return hints;
+}
+
 // The measure the search interpolates on: roughly straight in the percent.
 double ScoreMeasure(double score) {
   return -std::log(std::max(1 - score, 1e-9));
@@ -134,6 +156,7 @@ double ScoreMeasure(double score) {
 int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const ExportSettings& settings,
                     uint64_t maxBytes, UserData ud, bool parallel, const Deadline& deadline,
                     Kept* kept) {
+  SearchHints hints = HintsFor(settings);
   const TrialFunction trial = [&](int32_t percent) {
     std::vector<uint8_t> bytes;
     SearchTrial t;
@@ -146,12 +169,25 @@ int32_t SearchBytes(GWorldPtr picture, const ResizeRequest& request, const Expor
     t.below = bytes.size() <= maxBytes;
     t.measure = std::log(double(std::max<size_t>(bytes.size(), 1)));
     if (t.err == noErr && t.below) {
-      kept->Offer(percent, &bytes, -1, [](int32_t p, int32_t than) { return p > than; });
+      // The highest percent of the run that makes this file.
+      const int32_t last = RunOfPercent(hints.sameFileTop, percent).last;
+      kept->Offer(last, &bytes, -1, [](int32_t p, int32_t than) { return p > than; });
     }
     return t;
   };
+  SizeProxy proxy;
+  if (proxy.Make(picture, settings, hints.sameFileTop)) {
+    hints.oneAtATime = EncoderUsesEveryCore(CodecOf(settings));
+    hints.predict = [&](int32_t lo, int32_t hi, const std::vector<TriedPercent>& tried) {
+      // Past the deadline the next trial fails at once: no bands for it.
+      if (deadline.Passed()) return Foresight{};
+      return proxy.Predict(lo, hi, tried, maxBytes, !hints.oneAtATime);
+    };
+  }
   OSErr err = noErr;
-  const int32_t found = HighestBelow(trial, std::log(double(maxBytes) + 0.5), parallel, &err);
+  const int32_t found =
+      HighestBelow(trial, std::log(double(maxBytes) + 0.5), hints, parallel, &err);
+  kept->bandTrials = proxy.encodes();
   if (err != noErr) return err;
   return found == 0 ? kBytesGoalMissedErr : noErr;
 }
@@ -160,6 +196,7 @@ int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double go
                     const Deadline& deadline, Kept* kept) {
   Reference reference;
   if (const OSErr err = ReferenceFor(picture, settings, &reference)) return err;
+  const SearchHints hints = HintsFor(settings);
   const TrialFunction trial = [&](int32_t percent) {
     std::vector<uint8_t> bytes;
     double score = 0;
@@ -173,12 +210,14 @@ int32_t SearchScore(GWorldPtr picture, const ExportSettings& settings, double go
     t.below = score < goal;
     t.measure = ScoreMeasure(score);
     if (t.err == noErr && !t.below) {
-      kept->Offer(percent, &bytes, score, [](int32_t p, int32_t than) { return p < than; });
+      // The lowest percent of the run that makes this file.
+      const int32_t first = RunOfPercent(hints.sameFileTop, percent).first;
+      kept->Offer(first, &bytes, score, [](int32_t p, int32_t than) { return p < than; });
     }
     return t;
   };
   OSErr err = noErr;
-  const int32_t found = HighestBelow(trial, ScoreMeasure(goal), parallel, &err);
+  const int32_t found = HighestBelow(trial, ScoreMeasure(goal), hints, parallel, &err);
   if (err != noErr) return err;
   return found == 100 ? kScoreGoalMissedErr : noErr;
 }
@@ -196,6 +235,7 @@ int32_t ExportForGoal(GWorldPtr picture, const ResizeRequest& request,
           ? SearchBytes(picture, request, settings, goal.maxBytes, ud, parallel, deadline, &kept)
           : SearchScore(picture, settings, goal.score, parallel, deadline, &kept);
   chosen->trials = kept.trials.load();
+  chosen->bandTrials = kept.bandTrials;
   if (searched != noErr) return searched;
   const ExportSettings at = AtPercent(settings, kept.percent);
   chosen->percent = kept.percent;
