@@ -35,20 +35,15 @@
 
 #include <cstdint>
 
+#include "codecs/jpeg/jpeg_output.h"
 #include "codecs/jpeg/jpeg_restarts.h"
 #include "codecs/jpeg/jpeg_rows.h"
-
-enum class JpegBandsOutcome {
-  kDecoded,   // every row handed on
-  kNotTaken,  // decode serially; some rows may have been handed on
-  kStopped,   // the reader stopped dst
-};
 
 // Decodes file into dst in bands when options.threads allows two threads
 // and the file maps (MapJpegRestarts) into at least two bands. On
 // kNotTaken, *handedOn is the count of rows published already: the serial
 // decode must give them again, but into scratch.
-JpegBandsOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
+JpegSplitOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
                                  RowBand* dst, int64_t* handedOn);
 
 // Images decoded in bands to the end since the program started: a count
