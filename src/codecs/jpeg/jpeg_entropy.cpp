@@ -36,6 +36,21 @@ uint32_t Entry(int32_t value, int32_t position) {
   return uint32_t(uint16_t(int16_t(value))) << 16 | uint32_t(position);
 }
 
+int32_t Extend(int32_t v, int32_t s) {
+  return v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+}
+
+// The fast AC entries (only read for AC tables).
+void FillFastAc(HuffmanTable* t) {
+  for (uint32_t look = 0; look < (1u << kHuffmanLookahead); ++look) {
+    const int32_t length = t->fast[look] >> 8;
+    const int32_t run = (t->fast[look] >> 4) & 15, size = t->fast[look] & 15;
+    if (length == 0 || size == 0 || length + size > kHuffmanLookahead) continue;
+    const int32_t bits = int32_t(look >> (kHuffmanLookahead - length - size)) & ((1 << size) - 1);
+    t->fastAc[look] = Extend(bits, size) * 256 + run * 16 + length + size;
+  }
+}
+
 }  // namespace
 
 bool BuildHuffmanTable(const uint8_t bits[17], const uint8_t values[256], HuffmanTable* t) {
@@ -53,8 +68,7 @@ bool BuildHuffmanTable(const uint8_t bits[17], const uint8_t values[256], Huffma
         if (l > kHuffmanLookahead) continue;
         const uint32_t first = code << (kHuffmanLookahead - l);
         for (uint32_t j = 0; j < (1u << (kHuffmanLookahead - l)); ++j) {
-          t->length[first + j] = uint8_t(l);
-          t->symbol[first + j] = values[p];
+          t->fast[first + j] = uint16_t(l << 8 | values[p]);
         }
       }
       t->maxcode[l] = int32_t(code) - 1;
@@ -63,6 +77,7 @@ bool BuildHuffmanTable(const uint8_t bits[17], const uint8_t values[256], Huffma
     if (code >= (1u << l)) return false;
     code <<= 1;
   }
+  FillFastAc(t);
   return true;
 }
 
@@ -100,8 +115,8 @@ bool EntropyDecoder::RawByte(uint8_t* byte) {
 // A byte at a time, minding 0xFF: 0xFF 0x00 is a data byte 0xFF, 0xFF and
 // anything else a marker, where the data stops (next_ stays on the 0xFF).
 // Past the stop, zero bits are counted in as pad.
-void EntropyDecoder::RefillSlowly(Bits* b) {
-  while (b->count <= 56) {
+EntropyDecoder::Bits EntropyDecoder::RefillSlowly(Bits b) {
+  while (b.count <= 56) {
     uint8_t byte = 0;
     if (!stopped_) {
       if (next_ == end_ && !LoadWindow()) {
@@ -118,10 +133,11 @@ void EntropyDecoder::RefillSlowly(Bits* b) {
         }
       }
     }
-    if (stopped_) b->pad += 8;
-    b->acc |= uint64_t(byte) << (56 - b->count);
-    b->count += 8;
+    if (stopped_) b.pad += 8;
+    b.acc |= uint64_t(byte) << (56 - b.count);
+    b.count += 8;
   }
+  return b;
 }
 
 bool EntropyDecoder::DecodeMcu(uint32_t** out) {
@@ -142,16 +158,16 @@ bool EntropyDecoder::DecodeMcu(uint32_t** out) {
         return;
       }
     }
-    RefillSlowly(&b);
+    b = RefillSlowly(b);
   };
   // DECODE: the symbol of the code the bits begin with, -1 for none.
   auto decode = [&](const HuffmanTable& t) -> int32_t {
     const uint32_t look = uint32_t(b.acc >> (64 - kHuffmanLookahead));
-    const int32_t length = t.length[look];
+    const int32_t length = t.fast[look] >> 8;
     if (length != 0) {
       b.acc <<= length;
       b.count -= length;
-      return t.symbol[look];
+      return t.fast[look] & 0xFF;
     }
     for (int32_t l = kHuffmanLookahead + 1; l <= 16; ++l) {
       const int32_t code = int32_t(b.acc >> (64 - l));
@@ -168,7 +184,7 @@ bool EntropyDecoder::DecodeMcu(uint32_t** out) {
     const int32_t v = int32_t(b.acc >> (64 - s));
     b.acc <<= s;
     b.count -= s;
-    return v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
+    return Extend(v, s);
   };
   for (int32_t i = 0; i < scan_.blocksInMcu; ++i) {
     // A code and its extra bits take at most 31 bits.
@@ -184,6 +200,14 @@ bool EntropyDecoder::DecodeMcu(uint32_t** out) {
     const bool kept = scan_.acKept[i];
     for (int32_t k = 1; k < 64; ++k) {
       if (b.count < 32) refill();
+      const int32_t fast = ac.fastAc[b.acc >> (64 - kHuffmanLookahead)];
+      if (fast != 0) {  // a short code with a small coefficient
+        k += (fast >> 4) & 15;
+        b.acc <<= fast & 15;
+        b.count -= fast & 15;
+        if (kept) *o++ = Entry(fast >> 8, kNaturalOrder[k]);
+        continue;
+      }
       const int32_t rs = decode(ac);
       if (rs < 0) return false;
       const int32_t run = rs >> 4, size = rs & 15;

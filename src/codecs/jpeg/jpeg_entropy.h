@@ -22,9 +22,12 @@ constexpr int kHuffmanLookahead = 9;
 // One table's canonical codes (figures C.1, C.2 and F.15 of the standard).
 struct HuffmanTable {
   // For each value of the next kHuffmanLookahead bits: the length of the
-  // code they begin with, 0 when it is longer, and its symbol.
-  uint8_t length[1 << kHuffmanLookahead] = {};
-  uint8_t symbol[1 << kHuffmanLookahead] = {};
+  // code they begin with (0 when it is longer) times 256 plus its symbol.
+  uint16_t fast[1 << kHuffmanLookahead] = {};
+  // For an AC table, where the code and its extra bits both fit in those
+  // bits: the coefficient times 256, plus its run times 16, plus the bits
+  // taken; else 0.
+  int32_t fastAc[1 << kHuffmanLookahead] = {};
   int32_t maxcode[18] = {};    // the largest code of each length, -1 for none
   int32_t valoffset[18] = {};  // its symbol's index minus the smallest code
   uint8_t values[256] = {};
@@ -78,7 +81,7 @@ class EntropyDecoder {
     int64_t count = 0;
     int64_t pad = 0;
   };
-  void RefillSlowly(Bits* b);
+  Bits RefillSlowly(Bits b);
   bool RawByte(uint8_t* byte);
   bool LoadWindow();
 
