@@ -36,9 +36,7 @@ constexpr bool kStageBuilt = false;
 
 std::atomic<int64_t> imagesStaged{0};
 
-// Smaller images decode serially: a thread's start and the handing over
-// would outweigh what the overlap saves.
-constexpr int64_t kMinSamples = int64_t(1) << 20;
+std::atomic<int64_t> floorSamples{int64_t(1) << 20};
 
 // The ring: slots of entries (codecs/jpeg/jpeg_entropy.h), each holding as
 // many whole MCUs as fit.
@@ -190,7 +188,8 @@ bool OneBaselineScan(j_decompress_ptr info) {
          info->restart_interval == 0 && !jpeg_has_multiple_scans(info) &&
          info->comps_in_scan == info->num_components && info->Ss == 0 && info->Se == DCTSIZE2 - 1 &&
          info->Ah == 0 && info->Al == 0 &&
-         int64_t(info->image_width) * info->image_height * info->num_components >= kMinSamples;
+         int64_t(info->image_width) * info->image_height * info->num_components >=
+             floorSamples.load(std::memory_order_relaxed);
 }
 
 bool BuildTable(const JHUFF_TBL* table, HuffmanTable* out) {
@@ -360,6 +359,10 @@ JpegSplitOutcome DecodeJpegWithEntropyStage(const JpegBytes& file, const JpegDec
   }
   if (!parts.ring.Allocate()) return JpegSplitOutcome::kNotTaken;
   return RunStage(&d, &parts, options, dst, handedOn);
+}
+
+int64_t SetJpegEntropyStageFloor(int64_t samples) {
+  return floorSamples.exchange(samples, std::memory_order_relaxed);
 }
 
 int64_t JpegImagesDecodedWithEntropyStage() {

@@ -41,6 +41,12 @@
 JpegSplitOutcome DecodeJpegWithEntropyStage(const JpegBytes& file, const JpegDecodeOptions& options,
                                             RowBand* dst, int64_t* handedOn);
 
+// Images of fewer samples (width times height times components) decode
+// serially: a thread's start would outweigh the overlap. Tests and fuzz
+// targets lower it, to send small files through the stage. Returns the
+// floor before.
+int64_t SetJpegEntropyStageFloor(int64_t samples);
+
 // Images decoded with the entropy stage to the end since the program
 // started: a count for tests that the path was taken.
 int64_t JpegImagesDecodedWithEntropyStage();
