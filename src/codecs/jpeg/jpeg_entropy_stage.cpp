@@ -40,8 +40,8 @@ std::atomic<int64_t> floorSamples{int64_t(1) << 20};
 
 // The ring: slots of entries (codecs/jpeg/jpeg_entropy.h), each holding as
 // many whole MCUs as fit.
-constexpr int32_t kSlots = 8;
-constexpr size_t kSlotEntries = 8192;
+constexpr int32_t kSlots = 4;
+constexpr size_t kSlotEntries = 32768;
 
 // Between the entropy thread (which fills slots in turn) and the drawing
 // thread (which takes them in turn). The first failure, either side's,
