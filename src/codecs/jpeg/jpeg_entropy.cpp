@@ -32,10 +32,6 @@ uint64_t LoadBigEndian64(const uint8_t* p) {
   return std::endian::native == std::endian::little ? __builtin_bswap64(w) : w;
 }
 
-uint32_t Entry(int32_t value, int32_t position) {
-  return uint32_t(uint16_t(int16_t(value))) << 16 | uint32_t(position);
-}
-
 int32_t Extend(int32_t v, int32_t s) {
   return v < (1 << (s - 1)) ? v - (1 << s) + 1 : v;
 }
@@ -140,11 +136,11 @@ EntropyDecoder::Bits EntropyDecoder::RefillSlowly(Bits b) {
   return b;
 }
 
-bool EntropyDecoder::DecodeMcu(uint32_t** out) {
+bool EntropyDecoder::DecodeMcu(int16_t* blocks) {
   Bits b = bits_;
   int32_t prediction[4];
   std::memcpy(prediction, prediction_, sizeof prediction);
-  uint32_t* o = *out;
+  std::memset(blocks, 0, sizeof(int16_t) * kBlockCoefficients * size_t(scan_.blocksInMcu));
   // Tops the bits up to 56 or more: eight bytes at once where none is 0xFF.
   auto refill = [&] {
     if (end_ - next_ >= 8) {
@@ -187,6 +183,7 @@ bool EntropyDecoder::DecodeMcu(uint32_t** out) {
     return Extend(v, s);
   };
   for (int32_t i = 0; i < scan_.blocksInMcu; ++i) {
+    int16_t* const block = blocks + i * kBlockCoefficients;
     // A code and its extra bits take at most 31 bits.
     if (b.count < 32) refill();
     const int32_t s = decode(scan_.dc[scan_.dcTable[i]]);
@@ -195,7 +192,7 @@ bool EntropyDecoder::DecodeMcu(uint32_t** out) {
     if (s != 0) dc += receive(s);
     if (dc > kMaxDc || dc < -kMaxDc) return false;
     prediction[scan_.component[i]] = dc;
-    *o++ = Entry(dc, 0);
+    block[0] = int16_t(dc);
     const HuffmanTable& ac = scan_.ac[scan_.acTable[i]];
     const bool kept = scan_.acKept[i];
     for (int32_t k = 1; k < 64; ++k) {
@@ -205,7 +202,7 @@ bool EntropyDecoder::DecodeMcu(uint32_t** out) {
         k += (fast >> 4) & 15;
         b.acc <<= fast & 15;
         b.count -= fast & 15;
-        if (kept) *o++ = Entry(fast >> 8, kNaturalOrder[k]);
+        if (kept) block[kNaturalOrder[k]] = int16_t(fast >> 8);
         continue;
       }
       const int32_t rs = decode(ac);
@@ -218,14 +215,12 @@ bool EntropyDecoder::DecodeMcu(uint32_t** out) {
       }
       k += run;
       const int32_t v = receive(size);
-      if (kept) *o++ = Entry(v, kNaturalOrder[k]);
+      if (kept) block[kNaturalOrder[k]] = int16_t(v);
     }
-    o[-1] |= kLastOfBlock;
   }
   if (b.count < b.pad) return false;  // the MCU took bits the data did not have
   bits_ = b;
   std::memcpy(prediction_, prediction, sizeof prediction);
-  *out = o;
   return true;
 }
 

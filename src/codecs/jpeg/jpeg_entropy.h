@@ -53,21 +53,19 @@ struct EntropyScan {
   int64_t mcus = 0;  // in the scan
 };
 
-// A block's coefficients as entries of 32 bits: the value in the top 16,
-// its place in natural order in the low 6, and kLastOfBlock on the last
-// entry of the block. The DC comes first, always; then the nonzero ACs.
-constexpr uint32_t kLastOfBlock = 0x40;
-// Entries an MCU may take at most.
-constexpr int kMaxEntriesPerMcu = kMaxBlocksInMcu * 64;
+// Coefficients of a block: 64, in natural order.
+constexpr int kBlockCoefficients = 64;
 
 class EntropyDecoder {
  public:
   // The scan's data starts at byte scanStart of file.
   EntropyDecoder(const EntropyScan& scan, const JpegBytes& file, uint64_t scanStart);
 
-  // Appends the next MCU's blocks to *out. False, with nothing counted, where
-  // libjpeg's decoder would not decode it plainly (see the file's head).
-  bool DecodeMcu(uint32_t** out);
+  // Writes the next MCU's blocks to blocks (blocksInMcu of them, one after
+  // another), every coefficient: those of the ACs dropped as zero, as
+  // libjpeg leaves them. False where libjpeg's decoder would not decode the
+  // MCU plainly (see the file's head).
+  bool DecodeMcu(int16_t* blocks);
   // After the last MCU: whether only 0xFF fill and the end-of-image marker
   // follow, so that libjpeg would read on to the end without a word.
   bool EndsAtEndMarker();
@@ -75,7 +73,7 @@ class EntropyDecoder {
  private:
   // Bits not yet used, from the top; count includes pad, the zero bits put
   // in once the data stopped (at a marker, or at its end). 64-bit counts:
-  // stores of entries cannot alias them.
+  // stores of coefficients cannot alias them.
   struct Bits {
     uint64_t acc = 0;
     int64_t count = 0;

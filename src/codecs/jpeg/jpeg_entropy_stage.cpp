@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <csetjmp>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -38,10 +39,13 @@ std::atomic<int64_t> imagesStaged{0};
 
 std::atomic<int64_t> floorSamples{int64_t(1) << 20};
 
-// The ring: slots of entries (codecs/jpeg/jpeg_entropy.h), each holding as
-// many whole MCUs as fit.
+// The ring: slots of coefficient blocks, each holding as many whole MCUs as
+// fit: 1 MB, a few rows of MCUs of a large image.
 constexpr int32_t kSlots = 4;
-constexpr size_t kSlotEntries = 32768;
+constexpr size_t kSlotBlocks = 2048;
+constexpr size_t kSlotCoefficients = kSlotBlocks * kBlockCoefficients;
+
+static_assert(sizeof(JBLOCK) == kBlockCoefficients * sizeof(int16_t));
 
 // Between the entropy thread (which fills slots in turn) and the drawing
 // thread (which takes them in turn). The first failure, either side's,
@@ -50,7 +54,7 @@ class CoefficientRing {
  public:
   bool Allocate() {
     try {
-      storage_.resize(kSlots * kSlotEntries);
+      storage_.resize(kSlots * kSlotCoefficients);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -58,17 +62,17 @@ class CoefficientRing {
   }
 
   // The entropy thread's side: the next slot to fill (nullptr once the
-  // drawing thread quit), then its entries given over.
-  uint32_t* Claim() {
+  // drawing thread quit), then its MCUs given over.
+  int16_t* Claim() {
     std::unique_lock lock(mutex_);
     fillerWaits_ = true;
     changed_.wait(lock, [this] { return filled_ - drained_ < kSlots || quit_; });
     fillerWaits_ = false;
     return quit_ ? nullptr : Slot(filled_);
   }
-  void Fill(size_t used) {
+  void Fill(int64_t mcus) {
     std::lock_guard lock(mutex_);
-    used_[filled_ % kSlots] = used;
+    mcus_[filled_ % kSlots] = mcus;
     ++filled_;
     if (takerWaits_) changed_.notify_all();
   }
@@ -81,9 +85,9 @@ class CoefficientRing {
     changed_.notify_all();
   }
 
-  // The drawing thread's side: the next slot's entries, after giving the
-  // one before back. False once the entropy thread failed.
-  bool Take(const uint32_t** begin, const uint32_t** end) {
+  // The drawing thread's side: the next slot and its count of MCUs, after
+  // giving the one before back. False once the entropy thread failed.
+  bool Take(const int16_t** slot, int64_t* mcus) {
     std::unique_lock lock(mutex_);
     if (taken_) ++drained_;
     if (fillerWaits_) changed_.notify_all();
@@ -92,8 +96,8 @@ class CoefficientRing {
     takerWaits_ = false;
     taken_ = !failed_ && filled_ > drained_;
     if (!taken_) return false;
-    *begin = Slot(drained_);
-    *end = *begin + used_[drained_ % kSlots];
+    *slot = Slot(drained_);
+    *mcus = mcus_[drained_ % kSlots];
     return true;
   }
   void Quit() {
@@ -107,12 +111,12 @@ class CoefficientRing {
   }
 
  private:
-  uint32_t* Slot(int64_t n) { return storage_.data() + (n % kSlots) * kSlotEntries; }
+  int16_t* Slot(int64_t n) { return storage_.data() + (n % kSlots) * kSlotCoefficients; }
 
-  std::vector<uint32_t> storage_;
+  std::vector<int16_t> storage_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  size_t used_[kSlots] = {};
+  int64_t mcus_[kSlots] = {};
   int64_t filled_ = 0, drained_ = 0;
   bool taken_ = false;  // the drawing thread holds slot drained_
   bool fillerWaits_ = false, takerWaits_ = false;
@@ -121,19 +125,20 @@ class CoefficientRing {
 
 // The entropy thread: every MCU of the scan into the ring, then whether
 // the data ends as it should.
-void FillRing(EntropyDecoder* decoder, int64_t mcus, CoefficientRing* ring) {
+void FillRing(EntropyDecoder* decoder, int32_t blocksInMcu, int64_t mcus, CoefficientRing* ring) {
+  const int64_t perSlot = int64_t(kSlotBlocks) / blocksInMcu;
   while (mcus > 0) {
-    uint32_t* const slot = ring->Claim();
+    int16_t* const slot = ring->Claim();
     if (slot == nullptr) return;
-    uint32_t* out = slot;
-    const uint32_t* const last = slot + kSlotEntries - kMaxEntriesPerMcu;
-    for (; mcus > 0 && out <= last; --mcus) {
-      if (!decoder->DecodeMcu(&out)) {
+    int64_t n = 0;
+    for (; n < perSlot && n < mcus; ++n) {
+      if (!decoder->DecodeMcu(slot + n * blocksInMcu * kBlockCoefficients)) {
         ring->End(false);
         return;
       }
     }
-    ring->Fill(size_t(out - slot));
+    ring->Fill(n);
+    mcus -= n;
   }
   ring->End(decoder->EndsAtEndMarker());
 }
@@ -144,27 +149,22 @@ struct HandingOn {
   jpeg_entropy_decoder pub{};
   CoefficientRing* ring = nullptr;
   int32_t blocksInMcu = 0;
-  const uint32_t* at = nullptr;
-  const uint32_t* end = nullptr;
+  const int16_t* next = nullptr;  // the next MCU's blocks in the slot taken
+  int64_t left = 0;               // MCUs from there on in that slot
 };
 
 void NoNewScan(j_decompress_ptr) {}  // the path never reads on to another scan
 
-// Writes the next MCU's coefficients into libjpeg's zeroed blocks. FALSE
-// (libjpeg's "suspend") once the entropy thread failed: the path gives up.
+// Copies the next MCU's blocks into libjpeg's. FALSE (libjpeg's "suspend")
+// once the entropy thread failed: the path gives up.
 boolean HandOnMcu(j_decompress_ptr info, JBLOCKROW* blocks) {
   HandingOn* h = reinterpret_cast<HandingOn*>(info->entropy);
-  if (h->at == h->end && !h->ring->Take(&h->at, &h->end)) return FALSE;
-  const uint32_t* at = h->at;
+  if (h->left == 0 && !h->ring->Take(&h->next, &h->left)) return FALSE;
   for (int32_t b = 0; b < h->blocksInMcu; ++b) {
-    JCOEF* block = blocks[b][0];
-    uint32_t e = 0;
-    do {
-      e = *at++;
-      block[e & 63] = JCOEF(int32_t(e) >> 16);
-    } while ((e & kLastOfBlock) == 0);
+    std::memcpy(blocks[b][0], h->next + b * kBlockCoefficients, sizeof(JBLOCK));
   }
-  h->at = at;
+  h->next += h->blocksInMcu * kBlockCoefficients;
+  --h->left;
   return TRUE;
 }
 
@@ -314,7 +314,8 @@ JpegSplitOutcome RunStage(StageDecoder* d, StageParts* parts, const JpegDecodeOp
   d->info.entropy = &handing.pub;
   std::thread entropy;
   try {
-    entropy = std::thread(FillRing, parts->decoder.get(), parts->scan->mcus, &parts->ring);
+    entropy = std::thread(FillRing, parts->decoder.get(), parts->scan->blocksInMcu,
+                          parts->scan->mcus, &parts->ring);
   } catch (const std::system_error&) {
     return JpegSplitOutcome::kNotTaken;
   }
