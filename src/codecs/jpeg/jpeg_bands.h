@@ -24,13 +24,12 @@
 // the serial decode runs from the start, decoding again into scratch the
 // rows already handed on (which, from bands without warnings, are the
 // serial ones), so that warnings and failures are exactly the serial
-// decode's. Files without restart markers, progressive and arithmetic
-// files, and markers damaged or missing decode serially: libjpeg-turbo's
-// public interface has no way to run its entropy decoding ahead of its
-// other stages on another thread (one decompress object is not safe on
-// two threads, and decoded coefficients cannot be fed back to its inverse
-// DCT, upsampling and colour conversion), and finding where each row of
-// MCUs starts would cost the entropy decoding twice.
+// decode's. Files without restart markers have no place to cut the
+// entropy-coded data (finding where each row of MCUs starts would cost the
+// entropy decoding twice): a baseline one runs its entropy decoding on a
+// thread of its own instead (codecs/jpeg/jpeg_entropy_stage.h).
+// Progressive and arithmetic files, and markers damaged or missing, decode
+// serially.
 #pragma once
 
 #include <cstdint>
