@@ -136,86 +136,96 @@ EntropyDecoder::Bits EntropyDecoder::RefillSlowly(Bits b) {
   return b;
 }
 
+// Tops the bits up to 56 or more: eight bytes at once where none is 0xFF.
+inline void EntropyDecoder::Refill(Bits* b) {
+  if (end_ - next_ >= 8) {
+    const uint64_t w = LoadBigEndian64(next_);
+    if (!HasFFByte(w)) {
+      b->acc |= w >> b->count;
+      const int64_t n = (63 - b->count) >> 3;
+      next_ += n;
+      b->count += n * 8;
+      b->acc &= ~(~uint64_t{0} >> b->count);
+      return;
+    }
+  }
+  *b = RefillSlowly(*b);
+}
+
+// DECODE: the symbol of the code the bits begin with, -1 for none.
+inline int32_t EntropyDecoder::DecodeSymbol(Bits* b, const HuffmanTable& t) {
+  const uint32_t look = uint32_t(b->acc >> (64 - kHuffmanLookahead));
+  const int32_t length = t.fast[look] >> 8;
+  if (length != 0) {
+    b->acc <<= length;
+    b->count -= length;
+    return t.fast[look] & 0xFF;
+  }
+  for (int32_t l = kHuffmanLookahead + 1; l <= 16; ++l) {
+    const int32_t code = int32_t(b->acc >> (64 - l));
+    if (code <= t.maxcode[l]) {
+      b->acc <<= l;
+      b->count -= l;
+      return t.values[(code + t.valoffset[l]) & 0xFF];
+    }
+  }
+  return -1;
+}
+
+// RECEIVE and EXTEND: the next s bits as a signed value.
+inline int32_t EntropyDecoder::Receive(Bits* b, int32_t s) {
+  const int32_t v = int32_t(b->acc >> (64 - s));
+  b->acc <<= s;
+  b->count -= s;
+  return Extend(v, s);
+}
+
+// Block i of the MCU into block (zeroed), its component's DC prediction
+// in *prediction.
+inline bool EntropyDecoder::DecodeBlock(Bits* b, int32_t i, int32_t* prediction, int16_t* block) {
+  // A code and its extra bits take at most 31 bits.
+  if (b->count < 32) Refill(b);
+  const int32_t s = DecodeSymbol(b, scan_.dc[scan_.dcTable[i]]);
+  if (s < 0 || s > 15) return false;
+  const int32_t dc = *prediction + (s != 0 ? Receive(b, s) : 0);
+  if (dc > kMaxDc || dc < -kMaxDc) return false;
+  *prediction = dc;
+  block[0] = int16_t(dc);
+  const HuffmanTable& ac = scan_.ac[scan_.acTable[i]];
+  const bool kept = scan_.acKept[i];
+  for (int32_t k = 1; k < 64; ++k) {
+    if (b->count < 32) Refill(b);
+    const int32_t fast = ac.fastAc[b->acc >> (64 - kHuffmanLookahead)];
+    if (fast != 0) {  // a short code with a small coefficient
+      k += (fast >> 4) & 15;
+      b->acc <<= fast & 15;
+      b->count -= fast & 15;
+      if (kept) block[kNaturalOrder[k]] = int16_t(fast >> 8);
+      continue;
+    }
+    const int32_t rs = DecodeSymbol(b, ac);
+    if (rs < 0) return false;
+    const int32_t run = rs >> 4, size = rs & 15;
+    if (size == 0) {
+      if (run != 15) break;  // end of block
+      k += 15;
+      continue;
+    }
+    k += run;
+    const int32_t v = Receive(b, size);
+    if (kept) block[kNaturalOrder[k]] = int16_t(v);
+  }
+  return true;
+}
+
 bool EntropyDecoder::DecodeMcu(int16_t* blocks) {
   Bits b = bits_;
   int32_t prediction[4];
   std::memcpy(prediction, prediction_, sizeof prediction);
   std::memset(blocks, 0, sizeof(int16_t) * kBlockCoefficients * size_t(scan_.blocksInMcu));
-  // Tops the bits up to 56 or more: eight bytes at once where none is 0xFF.
-  auto refill = [&] {
-    if (end_ - next_ >= 8) {
-      const uint64_t w = LoadBigEndian64(next_);
-      if (!HasFFByte(w)) {
-        b.acc |= w >> b.count;
-        const int64_t n = (63 - b.count) >> 3;
-        next_ += n;
-        b.count += n * 8;
-        b.acc &= ~(~uint64_t{0} >> b.count);
-        return;
-      }
-    }
-    b = RefillSlowly(b);
-  };
-  // DECODE: the symbol of the code the bits begin with, -1 for none.
-  auto decode = [&](const HuffmanTable& t) -> int32_t {
-    const uint32_t look = uint32_t(b.acc >> (64 - kHuffmanLookahead));
-    const int32_t length = t.fast[look] >> 8;
-    if (length != 0) {
-      b.acc <<= length;
-      b.count -= length;
-      return t.fast[look] & 0xFF;
-    }
-    for (int32_t l = kHuffmanLookahead + 1; l <= 16; ++l) {
-      const int32_t code = int32_t(b.acc >> (64 - l));
-      if (code <= t.maxcode[l]) {
-        b.acc <<= l;
-        b.count -= l;
-        return t.values[(code + t.valoffset[l]) & 0xFF];
-      }
-    }
-    return -1;
-  };
-  // RECEIVE and EXTEND: the next s bits as a signed value.
-  auto receive = [&](int32_t s) -> int32_t {
-    const int32_t v = int32_t(b.acc >> (64 - s));
-    b.acc <<= s;
-    b.count -= s;
-    return Extend(v, s);
-  };
   for (int32_t i = 0; i < scan_.blocksInMcu; ++i) {
-    int16_t* const block = blocks + i * kBlockCoefficients;
-    // A code and its extra bits take at most 31 bits.
-    if (b.count < 32) refill();
-    const int32_t s = decode(scan_.dc[scan_.dcTable[i]]);
-    if (s < 0 || s > 15) return false;
-    int32_t dc = prediction[scan_.component[i]];
-    if (s != 0) dc += receive(s);
-    if (dc > kMaxDc || dc < -kMaxDc) return false;
-    prediction[scan_.component[i]] = dc;
-    block[0] = int16_t(dc);
-    const HuffmanTable& ac = scan_.ac[scan_.acTable[i]];
-    const bool kept = scan_.acKept[i];
-    for (int32_t k = 1; k < 64; ++k) {
-      if (b.count < 32) refill();
-      const int32_t fast = ac.fastAc[b.acc >> (64 - kHuffmanLookahead)];
-      if (fast != 0) {  // a short code with a small coefficient
-        k += (fast >> 4) & 15;
-        b.acc <<= fast & 15;
-        b.count -= fast & 15;
-        if (kept) block[kNaturalOrder[k]] = int16_t(fast >> 8);
-        continue;
-      }
-      const int32_t rs = decode(ac);
-      if (rs < 0) return false;
-      const int32_t run = rs >> 4, size = rs & 15;
-      if (size == 0) {
-        if (run != 15) break;  // end of block
-        k += 15;
-        continue;
-      }
-      k += run;
-      const int32_t v = receive(size);
-      if (kept) block[kNaturalOrder[k]] = int16_t(v);
+    if (!DecodeBlock(&b, i, &prediction[scan_.component[i]], blocks + i * kBlockCoefficients)) {
+      return false;
     }
   }
   if (b.count < b.pad) return false;  // the MCU took bits the data did not have

@@ -79,7 +79,11 @@ class EntropyDecoder {
     int64_t count = 0;
     int64_t pad = 0;
   };
+  void Refill(Bits* b);
   Bits RefillSlowly(Bits b);
+  static int32_t DecodeSymbol(Bits* b, const HuffmanTable& t);
+  static int32_t Receive(Bits* b, int32_t s);
+  bool DecodeBlock(Bits* b, int32_t i, int32_t* prediction, int16_t* block);
   bool RawByte(uint8_t* byte);
   bool LoadWindow();
 

@@ -28,6 +28,11 @@ struct jpeg_entropy_decoder {
 
 namespace {
 
+// The stage leans on two internals of libjpeg-turbo 2.1, as its sources
+// have them: the layout above, and that the one-pass coefficient controller
+// (jdcoefct.c) zeroes an MCU's blocks and then calls decode_mcu, once for
+// each MCU of the scan, in order. Built against another version, the stage
+// is never taken.
 #ifdef LIBJPEG_TURBO_VERSION_NUMBER
 constexpr bool kStageBuilt =
     LIBJPEG_TURBO_VERSION_NUMBER >= 2001000 && LIBJPEG_TURBO_VERSION_NUMBER < 2002000;
@@ -36,8 +41,7 @@ constexpr bool kStageBuilt = false;
 #endif
 
 std::atomic<int64_t> imagesStaged{0};
-
-std::atomic<int64_t> floorSamples{int64_t(1) << 20};
+std::atomic<int64_t> floorSamples{int64_t(1) << 20};  // SetJpegEntropyStageFloor
 
 // The ring: slots of coefficient blocks, each holding as many whole MCUs as
 // fit: 1 MB, a few rows of MCUs of a large image.
