@@ -134,11 +134,6 @@ struct BandDecoder {
   }
 };
 
-// A warning gives the band up: the serial decode will say it.
-void GiveUpOnWarning(j_common_ptr info, int level) {
-  if (level < 0) JpegFail(info);
-}
-
 // What one band's decoding needs to know.
 struct BandJob {
   const JpegDecodeOptions* options = nullptr;
@@ -209,7 +204,7 @@ class BandRun {
         width_(BufferWidth(*dst)) {}
 
   int32_t Bands() const { return layout_.count; }
-  JpegBandsOutcome Run(int64_t* handedOn);
+  JpegSplitOutcome Run(int64_t* handedOn);
 
  private:
   // The rows of the output that band b gives: [*first, *first + *count).
@@ -255,7 +250,7 @@ bool BandRun::Decode(int32_t band, const BandTarget& target, BandWork* work) con
   job.last = r.end == map_.imcuRows;
   BandDecoder d;
   d.info.err = QuietJpegErrors(&d.errors);
-  d.errors.manager.emit_message = GiveUpOnWarning;
+  d.errors.manager.emit_message = JpegFailOnWarning;  // the serial decode will say it
   return DecodeGuarded(&d, job, target, work);
 }
 
@@ -331,19 +326,19 @@ struct SlotBlock {
   }
 };
 
-JpegBandsOutcome BandRun::Run(int64_t* handedOn) {
+JpegSplitOutcome BandRun::Run(int64_t* handedOn) {
   BandWork work;
   const size_t slotBytes = size_t(width_) * 4 * size_t(layout_.rows) * size_t(layout_.outPerImcu);
   const SlotReservation reservation(slotBytes);
-  if (!reservation.held) return JpegBandsOutcome::kNotTaken;  // one thread, no more memory
+  if (!reservation.held) return JpegSplitOutcome::kNotTaken;  // one thread, no more memory
   const SlotBlock block(slotBytes);                           // goes before its reservation
   slot_ = block.bytes;
-  if (slot_ == nullptr || !AllocateWork(width_, &work)) return JpegBandsOutcome::kNotTaken;
+  if (slot_ == nullptr || !AllocateWork(width_, &work)) return JpegSplitOutcome::kNotTaken;
   std::thread second;
   try {
     second = std::thread([this] { Second(); });
   } catch (const std::system_error&) {
-    return JpegBandsOutcome::kNotTaken;
+    return JpegSplitOutcome::kNotTaken;
   }
   bool ok = true;
   for (int32_t band = 0; ok && band < layout_.count && !dst_->Stopped(); ++band) {
@@ -361,23 +356,23 @@ JpegBandsOutcome BandRun::Run(int64_t* handedOn) {
   }
   changed_.notify_all();
   second.join();
-  if (dst_->Stopped()) return JpegBandsOutcome::kStopped;
+  if (dst_->Stopped()) return JpegSplitOutcome::kStopped;
   *handedOn = handedOn_;
-  if (!ok) return JpegBandsOutcome::kNotTaken;
+  if (!ok) return JpegSplitOutcome::kNotTaken;
   imagesInBands.fetch_add(1, std::memory_order_relaxed);
-  return JpegBandsOutcome::kDecoded;
+  return JpegSplitOutcome::kDecoded;
 }
 
 }  // namespace
 
-JpegBandsOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
+JpegSplitOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
                                  RowBand* dst, int64_t* handedOn) {
   *handedOn = 0;
-  if (options.threads < 2) return JpegBandsOutcome::kNotTaken;
+  if (options.threads < 2) return JpegSplitOutcome::kNotTaken;
   JpegRestartMap map;
-  if (!MapJpegRestarts(file, &map)) return JpegBandsOutcome::kNotTaken;
+  if (!MapJpegRestarts(file, &map)) return JpegSplitOutcome::kNotTaken;
   BandRun run(map, file, options, dst);
-  if (run.Bands() < 2) return JpegBandsOutcome::kNotTaken;
+  if (run.Bands() < 2) return JpegSplitOutcome::kNotTaken;
   return run.Run(handedOn);
 }
 

@@ -24,31 +24,25 @@
 // the serial decode runs from the start, decoding again into scratch the
 // rows already handed on (which, from bands without warnings, are the
 // serial ones), so that warnings and failures are exactly the serial
-// decode's. Files without restart markers, progressive and arithmetic
-// files, and markers damaged or missing decode serially: libjpeg-turbo's
-// public interface has no way to run its entropy decoding ahead of its
-// other stages on another thread (one decompress object is not safe on
-// two threads, and decoded coefficients cannot be fed back to its inverse
-// DCT, upsampling and colour conversion), and finding where each row of
-// MCUs starts would cost the entropy decoding twice.
+// decode's. Files without restart markers have no place to cut the
+// entropy-coded data (finding where each row of MCUs starts would cost the
+// entropy decoding twice): a baseline one runs its entropy decoding on a
+// thread of its own instead (codecs/jpeg/jpeg_entropy_stage.h).
+// Progressive and arithmetic files, and markers damaged or missing, decode
+// serially.
 #pragma once
 
 #include <cstdint>
 
+#include "codecs/jpeg/jpeg_output.h"
 #include "codecs/jpeg/jpeg_restarts.h"
 #include "codecs/jpeg/jpeg_rows.h"
-
-enum class JpegBandsOutcome {
-  kDecoded,   // every row handed on
-  kNotTaken,  // decode serially; some rows may have been handed on
-  kStopped,   // the reader stopped dst
-};
 
 // Decodes file into dst in bands when options.threads allows two threads
 // and the file maps (MapJpegRestarts) into at least two bands. On
 // kNotTaken, *handedOn is the count of rows published already: the serial
 // decode must give them again, but into scratch.
-JpegBandsOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
+JpegSplitOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
                                  RowBand* dst, int64_t* handedOn);
 
 // Images decoded in bands to the end since the program started: a count

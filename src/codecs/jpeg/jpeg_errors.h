@@ -19,6 +19,12 @@ struct JpegErrors {
 // libjpeg would print its messages on the standard error.
 inline void JpegSilent(j_common_ptr) {}
 
+// For a decode that gives up on any warning, leaving the serial decode to
+// say it: an emit_message.
+inline void JpegFailOnWarning(j_common_ptr info, int level) {
+  if (level < 0) JpegFail(info);
+}
+
 // The manager to give libjpeg's err; its emit_message may be replaced after.
 inline jpeg_error_mgr* QuietJpegErrors(JpegErrors* errors) {
   jpeg_error_mgr* manager = jpeg_std_error(&errors->manager);

@@ -1,6 +1,6 @@
 // How the JPEG decoders lay out their rows: what libjpeg is asked for, and
-// the finishing of a CMYK row. The serial decode and the band decode share
-// them, so that their pixels cannot drift apart.
+// the finishing of a CMYK row. The serial decode and the decodes on two
+// threads share them, so that their pixels cannot drift apart.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,14 @@
 #include <jpeglib.h>
 
 #include "codecs/jpeg/jpeg_rows.h"
+
+// How a decode split over two threads ended (codecs/jpeg/jpeg_bands.h,
+// codecs/jpeg/jpeg_entropy_stage.h).
+enum class JpegSplitOutcome {
+  kDecoded,   // every row handed on
+  kNotTaken,  // decode serially; some rows may have been handed on
+  kStopped,   // the reader stopped dst
+};
 
 // Rows asked of libjpeg at a time: its own band for 4:2:0 is 16.
 constexpr int kJpegReadRows = 16;

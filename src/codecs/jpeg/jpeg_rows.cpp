@@ -1,9 +1,6 @@
 #include "codecs/jpeg/jpeg_rows.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h expects it
 #include <memory>
@@ -17,7 +14,9 @@
 #include "codecs/common/buffer_rows.h"
 #include "codecs/common/import_rows.h"
 #include "codecs/jpeg/jpeg_bands.h"
+#include "codecs/jpeg/jpeg_entropy_stage.h"
 #include "codecs/jpeg/jpeg_errors.h"
+#include "codecs/jpeg/jpeg_file_source.h"
 #include "codecs/jpeg/jpeg_output.h"
 #include "platform/decode_warnings.h"
 
@@ -98,61 +97,11 @@ bool AllScansArrived(const Decoder& d) {
   return true;
 }
 
-// A source manager that reads the open file as it goes, a window at a time,
-// so that the file is never held whole. Where the data ends it does what
-// libjpeg's own sources do: warns, and makes believe an end-of-image marker
-// follows.
-struct FileSource {
-  jpeg_source_mgr manager{};
-  int fd = -1;
-  uint64_t offset = 0;
-  uint64_t size = 0;
-  JOCTET window[1 << 16];
-};
-
 // Where the compressed data comes from: bytes in memory, or the open file.
 struct JpegInput {
   ByteSpan bytes;
-  FileSource* fileSource = nullptr;
+  JpegFileSource* fileSource = nullptr;
 };
-
-void StartFileSource(j_decompress_ptr) {}
-void EndFileSource(j_decompress_ptr) {}
-
-boolean FillFromFile(j_decompress_ptr info) {
-  FileSource* source = reinterpret_cast<FileSource*>(info->src);
-  ssize_t n = -1;
-  if (source->offset < source->size) {
-    const size_t want =
-        size_t(std::min<uint64_t>(sizeof source->window, source->size - source->offset));
-    do {
-      n = ::pread(source->fd, source->window, want, off_t(source->offset));
-    } while (n < 0 && errno == EINTR);
-  }
-  if (n <= 0) {
-    WARNMS(info, JWRN_JPEG_EOF);
-    source->window[0] = 0xFF;
-    source->window[1] = JPEG_EOI;
-    n = 2;
-  } else {
-    source->offset += uint64_t(n);
-  }
-  source->manager.next_input_byte = source->window;
-  source->manager.bytes_in_buffer = size_t(n);
-  return TRUE;
-}
-
-void SkipInFile(j_decompress_ptr info, long count) {
-  jpeg_source_mgr* manager = info->src;
-  while (count > 0 && size_t(count) > manager->bytes_in_buffer) {
-    count -= long(manager->bytes_in_buffer);
-    FillFromFile(info);
-  }
-  if (count > 0) {
-    manager->next_input_byte += count;
-    manager->bytes_in_buffer -= size_t(count);
-  }
-}
 
 // Where the rows go: rows above `skip` were handed on already (by the band
 // decode that gave up), and are decoded again into scratch only.
@@ -197,13 +146,7 @@ bool DecodeGuarded(Decoder* d, const JpegInput& input, const JpegDecodeOptions& 
   d->info.client_data = d;
   d->info.progress = &d->progress;
   if (input.fileSource != nullptr) {
-    FileSource* source = input.fileSource;
-    source->manager.init_source = StartFileSource;
-    source->manager.fill_input_buffer = FillFromFile;
-    source->manager.skip_input_data = SkipInFile;
-    source->manager.resync_to_restart = jpeg_resync_to_restart;
-    source->manager.term_source = EndFileSource;
-    d->info.src = &source->manager;
+    d->info.src = &input.fileSource->manager;
   } else {
     jpeg_mem_src(&d->info, input.bytes.data(), static_cast<unsigned long>(input.bytes.size()));
   }
@@ -257,29 +200,38 @@ OSErr Decode(const JpegInput& input, const JpegDecodeOptions& options, RowBand* 
   return codecErr;
 }
 
-// Bands first where the file and the budget allow; the serial decode for
-// whatever they leave. The bands' result, or nothing when they were not
-// taken (handedOn then says how many rows they already gave).
-std::optional<OSErr> DecodeInBands(const JpegBytes& bytes, const JpegDecodeOptions& options,
-                                   RowBand* dst, int64_t* handedOn) {
-  switch (DecodeJpegBands(bytes, options, dst, handedOn)) {
-    case JpegBandsOutcome::kDecoded:
+std::optional<OSErr> Result(JpegSplitOutcome outcome, RowBand* dst) {
+  switch (outcome) {
+    case JpegSplitOutcome::kDecoded:
       return noErr;
-    case JpegBandsOutcome::kStopped:
+    case JpegSplitOutcome::kStopped:
       return dst->StopError();
-    case JpegBandsOutcome::kNotTaken:
+    case JpegSplitOutcome::kNotTaken:
       break;
   }
   return std::nullopt;
+}
+
+// Two threads where the file and the budget allow: bands for a file with
+// restart markers, else the entropy stage; the serial decode for whatever
+// they leave. Their result, or nothing when they were not taken (handedOn
+// then says how many rows they already gave).
+std::optional<OSErr> DecodeOnTwoThreads(const JpegBytes& bytes, const JpegDecodeOptions& options,
+                                        RowBand* dst, int64_t* handedOn) {
+  if (const auto banded = Result(DecodeJpegBands(bytes, options, dst, handedOn), dst)) {
+    return banded;
+  }
+  if (*handedOn > 0) return std::nullopt;
+  return Result(DecodeJpegWithEntropyStage(bytes, options, dst, handedOn), dst);
 }
 
 }  // namespace
 
 OSErr DecodeJpegRows(ByteSpan file, const JpegDecodeOptions& options, RowBand* dst) {
   int64_t handedOn = 0;
-  if (const auto banded =
-          DecodeInBands(JpegBytes{file, -1, file.size()}, options, dst, &handedOn)) {
-    return *banded;
+  if (const auto split =
+          DecodeOnTwoThreads(JpegBytes{file, -1, file.size()}, options, dst, &handedOn)) {
+    return *split;
   }
   return Decode(JpegInput{file, nullptr}, options, dst, handedOn);
 }
@@ -287,12 +239,12 @@ OSErr DecodeJpegRows(ByteSpan file, const JpegDecodeOptions& options, RowBand* d
 OSErr DecodeJpegRowsFromFile(int fd, uint64_t size, const JpegDecodeOptions& options,
                              RowBand* dst) {
   int64_t handedOn = 0;
-  if (const auto banded = DecodeInBands(JpegBytes{ByteSpan(), fd, size}, options, dst, &handedOn)) {
-    return *banded;
+  if (const auto split =
+          DecodeOnTwoThreads(JpegBytes{ByteSpan(), fd, size}, options, dst, &handedOn)) {
+    return *split;
   }
-  std::unique_ptr<FileSource> source(new (std::nothrow) FileSource);
+  std::unique_ptr<JpegFileSource> source(new (std::nothrow) JpegFileSource);
   if (source == nullptr) return memFullErr;
-  source->fd = fd;
-  source->size = size;
+  OpenJpegFileSource(source.get(), fd, size);
   return Decode(JpegInput{ByteSpan(), source.get()}, options, dst, handedOn);
 }
