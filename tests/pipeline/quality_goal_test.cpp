@@ -263,8 +263,10 @@ TEST(QualitySearch, WritesThePlainFileAtTheBoundary) {
     const std::vector<uint8_t> beyond =
         plain(c.picture, c.settings, chosen.percent + (bytes ? 1 : -1));
     EXPECT_NE(beyond, written);
-    if (bytes) EXPECT_LE(written.size(), c.goal.maxBytes);
-    if (bytes) EXPECT_GT(beyond.size(), c.goal.maxBytes);
+    if (bytes) {
+      EXPECT_LE(written.size(), c.goal.maxBytes);
+      EXPECT_GT(beyond.size(), c.goal.maxBytes);
+    }
   }
   StopQuickTime();
 }
