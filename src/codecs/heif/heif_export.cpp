@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/encoder_turns.h"
 #include "base/item_types.h"
 #include "base/memory_limit.h"
 #include "codecs/common/begin_export.h"
@@ -21,6 +22,7 @@
 #include "codecs/heif/heif_codec.h"
 #include "metadata_blocks/exif_items.h"
 #include "metadata_blocks/item_access.h"
+#include "platform/image_format.h"
 #include "platform/quality.h"
 
 namespace {
@@ -136,15 +138,6 @@ heif_error WriteToSink(heif_context*, const void* data, size_t size, void* userd
   return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
-// The encoders' working memory beside the buffer being written, measured
-// at quality 75 (peak of the process at 0.7, 2.6 and 12 MP, less that
-// buffer): x265 about 13 bytes a pixel and 14 MB, libaom about 17 and
-// 11 MB; a little more is asked.
-constexpr uint64_t kFixedBytes = uint64_t(16) << 20;
-uint64_t BytesPerPixel(heif_compression_format format) {
-  return format == heif_compression_HEVC ? 14 : 18;
-}
-
 // x265's presets, fastest first: one for each effort 0 ... 9.
 constexpr const char* kX265Presets[] = {"ultrafast", "superfast", "veryfast", "faster",
                                         "fast",      "medium",    "slow",     "slower",
@@ -165,8 +158,10 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, i
   ExportImage begun;
   if (OSErr err = BeginExport(request, out, INT32_MAX, &begun)) return err;
   const uint64_t pixels = uint64_t(begun.width) * uint64_t(begun.height);
-  if (pixels > (UINT64_MAX - kFixedBytes) / BytesPerPixel(format) ||
-      !WorkingBytesFit(pixels * BytesPerPixel(format) + kFixedBytes)) {
+  const ImageFormat& named = format == heif_compression_HEVC ? kHeicFormat : kAvifFormat;
+  const uint64_t fixed = named.encoderFixedBytes;
+  if (pixels > (UINT64_MAX - fixed) / named.encoderBytesPerPixel ||
+      !WorkingBytesFit(pixels * named.encoderBytesPerPixel + fixed)) {
     return memFullErr;
   }
   RowBand& source = *begun.rows;
@@ -196,9 +191,13 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, i
   if (OSErr err = MakeImage(source, channels, deep ? deepBits : 8, &image)) return err;
   if (request.metaData != nullptr) SetIccProfile(request.metaData, image.get());
   heif_image_handle* rawPrimary = nullptr;
-  if (OSErr err = FromHeifError(heif_context_encode_image(context.get(), image.get(), encoder.get(),
-                                                          options.get(), &rawPrimary))) {
-    return err;
+  {
+    // The picture is copied from its rows: only now may it wait its turn.
+    const HeavyEncoderTurn turn;
+    if (OSErr err = FromHeifError(heif_context_encode_image(
+            context.get(), image.get(), encoder.get(), options.get(), &rawPrimary))) {
+      return err;
+    }
   }
   std::unique_ptr<heif_image_handle, HeifRelease> primary(rawPrimary);
   if (request.metaData != nullptr) {
