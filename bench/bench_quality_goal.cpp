@@ -52,7 +52,7 @@ void Goal(benchmark::State& state, QualityGoal goal) {
   QualityChoice chosen;
   for (auto _ : state) {
     ExportForGoal(Picture(), request, Settings(state.range(0)), goal, nullptr, "/dev/null", true,
-                  &chosen);
+                  Deadline(), &chosen);
   }
   state.counters["quality"] = chosen.percent;
   state.counters["trials"] = chosen.trials;
