@@ -77,9 +77,7 @@ const ImageFormat kHeicFormat = {
     .metadata = kExifXmpIcc,
     .metadataWriting = MetadataWriting::kByEncoder,
     .containerOrientation = true,
-    .libraryPrints = true,       // its decoders' (dav1d's, libde265's) messages
-    .encoderBytesPerPixel = 14,  // x265: about 13 and 14 MB, a little more asked
-    .encoderFixedBytes = uint64_t(16) << 20,
+    .libraryPrints = true,  // its decoders' (dav1d's, libde265's) messages
 };
 const ImageFormat kAvifFormat = {
     .name = "AVIF",
@@ -92,8 +90,6 @@ const ImageFormat kAvifFormat = {
     .metadataWriting = MetadataWriting::kByEncoder,
     .containerOrientation = true,
     .libraryPrints = true,
-    .encoderBytesPerPixel = 18,  // libaom: about 17 and 11 MB, a little more asked
-    .encoderFixedBytes = uint64_t(16) << 20,
 };
 const ImageFormat kJxlFormat = {
     .name = "JPEG XL",

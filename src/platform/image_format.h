@@ -47,13 +47,6 @@ struct ImageFormat {
   // irot and imir), whatever its EXIF orientation says.
   bool containerOrientation;
   bool libraryPrints;  // its library writes to the standard error unless quieted
-  // The encoder's working memory beside the picture it is given, in bytes
-  // a pixel plus a fixed part, where it is many times the picture's own (the
-  // whole-picture AV1 and HEVC encoders, measured at quality 75: the peak
-  // of a process at 0.7, 2.6 and 12 MP, less the picture); 0 for the
-  // encoders that need little beyond their rows.
-  uint32_t encoderBytesPerPixel = 0;
-  uint64_t encoderFixedBytes = 0;
 };
 
 extern const ImageFormat kJpegFormat;

@@ -22,7 +22,6 @@
 #include "codecs/heif/heif_codec.h"
 #include "metadata_blocks/exif_items.h"
 #include "metadata_blocks/item_access.h"
-#include "platform/image_format.h"
 #include "platform/quality.h"
 
 namespace {
@@ -138,6 +137,15 @@ heif_error WriteToSink(heif_context*, const void* data, size_t size, void* userd
   return {heif_error_Ok, heif_suberror_Unspecified, "ok"};
 }
 
+// The encoders' working memory beside the buffer being written, measured
+// at quality 75 (peak of the process at 0.7, 2.6 and 12 MP, less that
+// buffer): x265 about 13 bytes a pixel and 14 MB, libaom about 17 and
+// 11 MB; a little more is asked.
+constexpr uint64_t kFixedBytes = uint64_t(16) << 20;
+uint64_t BytesPerPixel(heif_compression_format format) {
+  return format == heif_compression_HEVC ? 14 : 18;
+}
+
 // x265's presets, fastest first: one for each effort 0 ... 9.
 constexpr const char* kX265Presets[] = {"ultrafast", "superfast", "veryfast", "faster",
                                         "fast",      "medium",    "slow",     "slower",
@@ -158,10 +166,8 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, i
   ExportImage begun;
   if (OSErr err = BeginExport(request, out, INT32_MAX, &begun)) return err;
   const uint64_t pixels = uint64_t(begun.width) * uint64_t(begun.height);
-  const ImageFormat& named = format == heif_compression_HEVC ? kHeicFormat : kAvifFormat;
-  const uint64_t fixed = named.encoderFixedBytes;
-  if (pixels > (UINT64_MAX - fixed) / named.encoderBytesPerPixel ||
-      !WorkingBytesFit(pixels * named.encoderBytesPerPixel + fixed)) {
+  if (pixels > (UINT64_MAX - kFixedBytes) / BytesPerPixel(format) ||
+      !WorkingBytesFit(pixels * BytesPerPixel(format) + kFixedBytes)) {
     return memFullErr;
   }
   RowBand& source = *begun.rows;
