@@ -9,9 +9,12 @@
    tavrel run, against one "/w 1500" JPEG run: wall time and peak memory.
 
 Rounds alternate the programs after a warm-up round; the median and minimum
-wall time and the peak resident memory (GNU time's maximum RSS) are given.
+wall time, the median CPU time (user and system, every thread) and the peak
+resident memory (GNU time's maximum RSS) are given. --before adds another
+tavrel build (the main one, say) to every round, so that a change is
+measured against it in the same session.
 
-  bench/site_build.py [--tavrel build/tavrel] [--runs 5] [--photos DIR]
+  bench/site_build.py [--tavrel build/tavrel] [--before OTHER] [--runs 5] [--photos DIR]
 
 Inputs go to bench/.inputs/ (made once, about two minutes): without
 --photos, 84 JPEGs cut from the few real camera photos there are here
@@ -109,13 +112,13 @@ def make_big_input(path):
 
 
 def timed(command, cwd=None):
-    """(seconds, peak RSS in MB) of one run; the run must succeed."""
-    result = subprocess.run(["/usr/bin/time", "-f", "%e %M", *map(str, command)], cwd=cwd,
+    """(seconds, peak RSS in MB, CPU seconds) of one run; the run must succeed."""
+    result = subprocess.run(["/usr/bin/time", "-f", "%e %M %U %S", *map(str, command)], cwd=cwd,
                             capture_output=True, text=True)
     if result.returncode != 0:
         sys.exit(f"failed: {command}\n{result.stderr}")
-    seconds, kilobytes = result.stderr.strip().splitlines()[-1].split()
-    return float(seconds), int(kilobytes) / 1024
+    seconds, kilobytes, user, system = result.stderr.strip().splitlines()[-1].split()
+    return float(seconds), int(kilobytes) / 1024, float(user) + float(system)
 
 
 def folder_bytes(folder):
@@ -135,24 +138,27 @@ def rounds(commands, runs, fresh):
 
 
 def table(times, reference):
-    lines = ["| program | median s | min s | peak MB | median / " + reference + " |",
-             "|---|---|---|---|---|"]
-    ref = statistics.median(t for t, _ in times[reference])
+    lines = ["| program | median s | min s | median CPU s | peak MB | median / " + reference + " |",
+             "|---|---|---|---|---|---|"]
+    ref = statistics.median(t for t, _, _ in times[reference])
     for name, runs in times.items():
-        median = statistics.median(t for t, _ in runs)
-        peak = max(m for _, m in runs)
-        lines.append(f"| {name} | {median:.2f} | {min(t for t, _ in runs):.2f} | "
+        median = statistics.median(t for t, _, _ in runs)
+        cpu = statistics.median(c for _, _, c in runs)
+        peak = max(m for _, m, _ in runs)
+        lines.append(f"| {name} | {median:.2f} | {min(t for t, _, _ in runs):.2f} | {cpu:.2f} | "
                      f"{peak:.0f} | {median / ref:.2f} |")
     return "\n".join(lines)
 
 
-def site_build(tavrel, runs, photos):
+def site_build(tavrel, before, runs, photos):
     work = Path(tempfile.mkdtemp(prefix="site-"))
     script = INPUTS / "sharp" / "site.js"
     script.write_text(SHARP_SCRIPT)
     cores = os.cpu_count()
     outs = {"tavrel": work / "tavrel", "tavrel //shrink-on-load": work / "shrink",
             "sharp": work / "sharp"}
+    if before:
+        outs["tavrel before"] = work / "before"
 
     def fresh(name):
         shutil.rmtree(outs[name], ignore_errors=True)
@@ -168,6 +174,9 @@ def site_build(tavrel, runs, photos):
             *photos],
         "sharp": ["node", script, outs["sharp"], cores, *photos],
     }
+    if before:
+        commands["tavrel before"] = [before, *commands["tavrel"][1:-len(photos) - 2], "/o",
+                                     f"{outs['tavrel before']}/{{name}}-{{size}}.{{ext}}", *photos]
     times = rounds(commands, runs, fresh)
     counts = {n: len(list(outs[n].iterdir())) for n in outs}
     sizes = {n: folder_bytes(outs[n]) for n in outs}
@@ -175,7 +184,7 @@ def site_build(tavrel, runs, photos):
     return times, counts, sizes
 
 
-def srcset(tavrel, runs, big):
+def srcset(tavrel, before, runs, big):
     work = Path(tempfile.mkdtemp(prefix="srcset-"))
     folders = {}
 
@@ -199,6 +208,10 @@ def srcset(tavrel, runs, big):
             tavrel, "//web", "//formats", "webp,jpg", "//sizes", "480w,800w,1200w,1500w", "/o",
             out("4 widths x webp,jpg", "o-{size}.{ext}"), big],
     }
+    if before:
+        commands["before: 4 widths x avif,webp,jpg"] = [
+            before, "//web", *many, "/o",
+            out("before: 4 widths x avif,webp,jpg", "o-{size}.{ext}"), big]
     times = rounds(commands, runs, fresh)
     shutil.rmtree(work)
     return times
@@ -207,22 +220,24 @@ def srcset(tavrel, runs, big):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tavrel", default=str(REPO / "build" / "tavrel"))
+    parser.add_argument("--before", help="another tavrel build, measured in the same rounds")
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--photos", type=Path)
     parser.add_argument("--only", choices=["site", "srcset"])
     args = parser.parse_args()
     tavrel = Path(args.tavrel).resolve()
+    before = Path(args.before).resolve() if args.before else None
     if args.only != "srcset":
         photos = sorted(args.photos.glob("*.jpg")) if args.photos else make_site_inputs(
             INPUTS / "site")
-        times, counts, sizes = site_build(tavrel, args.runs, photos)
+        times, counts, sizes = site_build(tavrel, before, args.runs, photos)
         print(f"### Site build: {len(photos)} JPEGs, {os.cpu_count()} cores, {args.runs} rounds\n")
         print(table(times, "tavrel"))
         print("\noutputs: " + ", ".join(f"{n} {counts[n]} files, {sizes[n]} bytes" for n in counts))
     if args.only != "site":
         big = make_big_input(INPUTS / "big-24mp.jpg")
         print(f"\n### Srcset of one 24 MP JPEG, {args.runs} rounds\n")
-        print(table(srcset(tavrel, args.runs, big), "one /w 1500 JPEG"))
+        print(table(srcset(tavrel, before, args.runs, big), "one /w 1500 JPEG"))
 
 
 if __name__ == "__main__":

@@ -165,8 +165,9 @@ TEST_F(BatchRun, FormatsTimesSizesAreTheSingleRunsBytes) {
     std::vector<std::string> single;
   } codecs[] = {{"jpg", "JPEG", {"/c", "jpeg", "/q", "90"}},
                 {"webp", "WebP", {"/c", "webp", "/q", "60"}},
-                {"png", "PNG", {"/c", "png"}}};  // "auto": the sources are PNG
-  const RunResult r = Run({"//each", "//web", "//formats", "jpg,webp,auto", "//quality",
+                {"avif", "AVIF", {"/c", "avif"}},  // the encoders that take turns
+                {"png", "PNG", {"/c", "png"}}};    // "auto": the sources are PNG
+  const RunResult r = Run({"//each", "//web", "//formats", "jpg,webp,avif,auto", "//quality",
                            "jpeg=90,webp=60", "//sizes", "20,16x16:fill", "//report", "-", "/o",
                            "out/{dir}/{name}-{size}.{ext}", "a/p.png", "b/q.png"});
   ASSERT_EQ(r.status, 0) << r.err;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/encoder_turns_seam.h"
 #include "driver/command_line/checks.h"
 #include "driver/job/image_job.h"
 #include "platform/quicktime.h"
@@ -148,6 +149,45 @@ TEST(SeveralSizes, AFailedReadingFailsEveryOutputAndWritesNone) {
     EXPECT_EQ(output.code, result.code);
     EXPECT_EQ(output.stage, kStageReading);
   }
+}
+
+// Four AVIF sizes of one picture wait for their turns at the encoder: never
+// more at once than allowed, every one through the turns, and each file
+// still the single run's bytes.
+TEST(SeveralSizes, HeavyEncodersTakeTurnsAndWriteTheSingleRunsBytes) {
+  ASSERT_EQ(StartQuickTime(0), noErr);
+  test::TempDir dir;
+  const fs::path png = dir / "pattern.png";
+  ASSERT_TRUE(test::WritePng(png, test::MakeTestPattern(320, 240, 8, 3)));
+  JobSettings base;
+  base.inputPath = png.string();
+  base.exportSettings = {FourCC("AVIF"), 0, 24, 512};
+  JobSettings several;
+  std::vector<fs::path> singles;
+  for (int32_t width : {64, 96, 128, 160}) {
+    singles.push_back(dir / ("single" + std::to_string(width) + ".avif"));
+    const JobSettings one = AtSize(base, {width, 0, BoxRule::kNone}, singles.back());
+    ASSERT_EQ(RunImageJob(one).code, noErr);
+    if (width == 64) {
+      several = one;
+      several.outputs.clear();
+    }
+    several.outputs.push_back(one.outputs[0]);
+    several.outputs.back().path = (dir / ("several" + std::to_string(width) + ".avif")).string();
+  }
+  for (int32_t allowed : {1, 2}) {
+    SCOPED_TRACE(allowed);
+    SetHeavyEncodersAtOnce(allowed);
+    ResetMostHeavyEncodersAtOnce();
+    EXPECT_EQ(RunImageJob(several).code, noErr);
+    EXPECT_GE(MostHeavyEncodersAtOnce(), 1);
+    EXPECT_LE(MostHeavyEncodersAtOnce(), allowed);
+    for (size_t i = 0; i < singles.size(); ++i) {
+      EXPECT_EQ(test::ReadFileBytes(several.outputs[i].path), test::ReadFileBytes(singles[i]))
+          << singles[i];
+    }
+  }
+  SetHeavyEncodersAtOnce(0);
 }
 
 }  // namespace

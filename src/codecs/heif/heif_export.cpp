@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/encoder_turns.h"
 #include "base/item_types.h"
 #include "base/memory_limit.h"
 #include "codecs/common/begin_export.h"
@@ -196,9 +197,13 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, i
   if (OSErr err = MakeImage(source, channels, deep ? deepBits : 8, &image)) return err;
   if (request.metaData != nullptr) SetIccProfile(request.metaData, image.get());
   heif_image_handle* rawPrimary = nullptr;
-  if (OSErr err = FromHeifError(heif_context_encode_image(context.get(), image.get(), encoder.get(),
-                                                          options.get(), &rawPrimary))) {
-    return err;
+  {
+    // The picture is copied from its rows: only now may it wait its turn.
+    const HeavyEncoderTurn turn;
+    if (OSErr err = FromHeifError(heif_context_encode_image(
+            context.get(), image.get(), encoder.get(), options.get(), &rawPrimary))) {
+      return err;
+    }
   }
   std::unique_ptr<heif_image_handle, HeifRelease> primary(rawPrimary);
   if (request.metaData != nullptr) {
