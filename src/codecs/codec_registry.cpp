@@ -1,5 +1,6 @@
-// The codecs in registry order: the commonest formats first. An exporter
-// whose encoder the machine lacks is left out, so that it is never listed.
+// The codecs in registry order: the commonest formats first. A codec whose
+// library or encoder the machine lacks is passed over when the registry is
+// searched (its available entry), so that it is never listed.
 #include "codecs/gif/gif_codec.h"
 #include "codecs/heif/heif_codec.h"
 #include "codecs/jpeg/jpeg_codec.h"
@@ -17,13 +18,8 @@ const std::vector<const ImporterCodec*>& ImporterCodecs() {
 }
 
 const std::vector<const ExporterCodec*>& ExporterCodecs() {
-  static const std::vector<const ExporterCodec*> codecs = [] {
-    std::vector<const ExporterCodec*> list = {&kJpegExporter, &kPngExporter, &kTiffExporter,
-                                              &kWebpExporter, &kGifExporter};
-    if (HeicEncoderAvailable()) list.push_back(&kHeicExporter);
-    if (AvifEncoderAvailable()) list.push_back(&kAvifExporter);
-    list.push_back(&kJxlExporter);
-    return list;
-  }();
+  static const std::vector<const ExporterCodec*> codecs = {
+      &kJpegExporter, &kPngExporter,  &kTiffExporter, &kWebpExporter,
+      &kGifExporter,  &kHeicExporter, &kAvifExporter, &kJxlExporter};
   return codecs;
 }

@@ -80,6 +80,10 @@ struct ImporterCodec {
   // With openAnimation: how many frames openAnimation would give, from the
   // headers alone, nothing decoded and no canvas allocated.
   OSErr (*countFrames)(ByteSpan file, int32_t* frames) = nullptr;
+  // Optional: whether the codec's library can be loaded on this machine.
+  // Asked only when a search reaches the component (nullptr: always there),
+  // so that a run pays for a library only if it comes to it.
+  bool (*available)() = nullptr;
 };
 
 struct ExportRequest {
@@ -111,6 +115,8 @@ struct ExporterCodec {
   // Optional: the encoding with the segments that describe the source's
   // gain map carried into it, for a format that holds one.
   std::vector<uint8_t> (*withGainMap)(ByteSpan source, ByteSpan encoded) = nullptr;
+  // Optional, as the importer's: whether the library and its encoder are there.
+  bool (*available)() = nullptr;
 };
 
 // The registry's codecs, in registry order.

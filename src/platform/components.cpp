@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "platform/components_internal.h"
@@ -49,12 +50,25 @@ int64_t IndexOf(Component c) {
   return -1;
 }
 
-ComponentRecord MakeRecord(OSType type, OSType subtype, std::string name) {
+ComponentRecord MakeRecord(OSType type, OSType subtype) {
   ComponentRecord record;
   record.description.componentType = type;
   record.description.componentSubType = subtype;
-  record.name = std::move(name);
   return record;
+}
+
+// Asked only of a component a search has reached: it may load the codec's
+// library, which a run that never reaches it is spared.
+bool Available(const ComponentRecord& record) {
+  bool (*available)() =
+      record.importer != nullptr ? record.importer->available : record.exporter->available;
+  return available == nullptr || available();
+}
+
+// The codec's name with its library's version, which the library is asked
+// for only here.
+std::string NameOf(const ComponentRecord& record) {
+  return record.importer != nullptr ? record.importer->name() : record.exporter->name();
 }
 
 }  // namespace
@@ -86,13 +100,11 @@ OSErr BuildComponentRegistry() {
   try {
     std::vector<ComponentRecord> built;
     for (const ImporterCodec* codec : importers) {
-      built.push_back(
-          MakeRecord(GraphicsImporterComponentType, codec->format->subtype, codec->name()));
+      built.push_back(MakeRecord(GraphicsImporterComponentType, codec->format->subtype));
       built.back().importer = codec;
     }
     for (const ExporterCodec* codec : exporters) {
-      built.push_back(
-          MakeRecord(GraphicsExporterComponentType, codec->format->subtype, codec->name()));
+      built.push_back(MakeRecord(GraphicsExporterComponentType, codec->format->subtype));
       built.back().exporter = codec;
     }
     registry = std::move(built);
@@ -134,7 +146,7 @@ Component FindNextComponent(Component previous, const ComponentDescription* look
     start = size_t(at) + 1;
   }
   for (size_t i = start; i < registry.size(); ++i) {
-    if (Matches(registry[i].description, *looking)) return &registry[i];
+    if (Matches(registry[i].description, *looking) && Available(registry[i])) return &registry[i];
   }
   return nullptr;
 }
@@ -145,10 +157,16 @@ OSErr GetComponentInfo(Component c, ComponentDescription* cd, Handle name, Handl
   if (IndexOf(c) < 0) return paramErr;
   if (cd != nullptr) *cd = c->description;
   if (name != nullptr) {
-    size_t length = std::min<size_t>(c->name.size(), 255);
+    std::string text;
+    try {
+      text = NameOf(*c);
+    } catch (const std::bad_alloc&) {
+      return memFullErr;
+    }
+    size_t length = std::min<size_t>(text.size(), 255);
     if (OSErr err = SetHandleSize(name, length + 1)) return err;
     (*name)[0] = char(uint8_t(length));
-    std::copy_n(c->name.data(), length, *name + 1);
+    std::copy_n(text.data(), length, *name + 1);
   }
   // There is no information text and no icon: both come back empty.
   if (info != nullptr) {

@@ -14,7 +14,6 @@
 
 struct ComponentRecord {
   ComponentDescription description;
-  std::string name;
   const ImporterCodec* importer = nullptr;  // set for "grip" components
   const ExporterCodec* exporter = nullptr;  // set for "grex" components
 };

@@ -7,8 +7,6 @@
 #include <memory>
 #include <string>
 
-#include <libheif/heif.h>
-
 #include "codecs/heif/heif_release.h"
 #include "platform/codec.h"
 
@@ -17,11 +15,8 @@
 std::string HeicCodecName();
 std::string AvifCodecName();
 
-// libheif's plug-ins are loaded on first use; never unloaded.
-void EnsureHeifInitialised();
-
 // Whether libheif on this machine can write HEVC (HEIC) or AV1 (AVIF); the
-// registry lists an exporter only when it can.
+// registry lists an exporter only when it can. Asking loads libheif.
 bool HeicEncoderAvailable();
 bool AvifEncoderAvailable();
 

@@ -51,16 +51,16 @@ OSErr MakeImage(RowBand& source, ExportChannels channels, int bits,
   if (OSErr err = packer.Prepare(source, layout)) return err;
   heif_image* created = nullptr;
   if (OSErr err = FromHeifError(
-          heif_image_create(int(width), int(height), heif_colorspace_RGB, chroma, &created))) {
+          Heif().image_create(int(width), int(height), heif_colorspace_RGB, chroma, &created))) {
     return err;
   }
   image->reset(created);
-  if (OSErr err = FromHeifError(
-          heif_image_add_plane(created, heif_channel_interleaved, int(width), int(height), bits))) {
+  if (OSErr err = FromHeifError(Heif().image_add_plane(created, heif_channel_interleaved,
+                                                       int(width), int(height), bits))) {
     return err;
   }
   int stride = 0;
-  uint8_t* plane = heif_image_get_plane(created, heif_channel_interleaved, &stride);
+  uint8_t* plane = Heif().image_get_plane(created, heif_channel_interleaved, &stride);
   if (plane == nullptr) return memFullErr;
   const uint32_t max = (1u << bits) - 1;
   const int64_t samples = width * BytesPerPixel(layout) / 2;
@@ -86,9 +86,9 @@ OSErr MakeImage(RowBand& source, ExportChannels channels, int bits,
 // Lossless coding with the identity matrix and 4:4:4 chroma.
 OSErr ConfigureLossless(heif_encoder* encoder, heif_encoding_options* options,
                         std::unique_ptr<heif_color_profile_nclx, HeifRelease>* nclx) {
-  if (OSErr err = FromHeifError(heif_encoder_set_lossless(encoder, 1))) return err;
-  heif_encoder_set_parameter_string(encoder, "chroma", "444");
-  nclx->reset(heif_nclx_color_profile_alloc());
+  if (OSErr err = FromHeifError(Heif().encoder_set_lossless(encoder, 1))) return err;
+  Heif().encoder_set_parameter_string(encoder, "chroma", "444");
+  nclx->reset(Heif().nclx_color_profile_alloc());
   if (!*nclx) return memFullErr;
   (*nclx)->matrix_coefficients = heif_matrix_coefficients_RGB_GBR;
   (*nclx)->color_primaries = heif_color_primaries_ITU_R_BT_709_5;
@@ -104,7 +104,7 @@ OSErr ConfigureLossless(heif_encoder* encoder, heif_encoding_options* options,
 void SetIccProfile(UserData ud, heif_image* image) {
   std::optional<ItemBytes> icc = ReadItem(ud, kIccItem, 1);
   if (icc && !icc->empty()) {
-    heif_image_set_raw_color_profile(image, "prof", icc->data(), icc->size());
+    Heif().image_set_raw_color_profile(image, "prof", icc->data(), icc->size());
   }
 }
 
@@ -113,12 +113,12 @@ void AddMetaDataBlocks(UserData ud, bool exifEnabled, heif_context* context,
   if (exifEnabled) {
     const std::vector<uint8_t> exif = ExifBlockOfItems(ud);
     if (!exif.empty() && exif.size() <= size_t(INT_MAX)) {
-      heif_context_add_exif_metadata(context, primary, exif.data(), int(exif.size()));
+      Heif().context_add_exif_metadata(context, primary, exif.data(), int(exif.size()));
     }
   }
   std::optional<ItemBytes> xmp = ReadItem(ud, kXmpItem, 1);
   if (xmp && !xmp->empty() && xmp->size() <= size_t(INT_MAX)) {
-    heif_context_add_XMP_metadata(context, primary, xmp->data(), int(xmp->size()));
+    Heif().context_add_XMP_metadata(context, primary, xmp->data(), int(xmp->size()));
   }
 }
 
@@ -157,8 +157,8 @@ OSErr SetEffort(heif_encoder* encoder, heif_compression_format format, int32_t e
   if (effort < 0 || effort > 9) return noErr;
   return FromHeifError(
       format == heif_compression_AV1
-          ? heif_encoder_set_parameter_integer(encoder, "speed", 9 - effort)
-          : heif_encoder_set_parameter_string(encoder, "preset", kX265Presets[effort]));
+          ? Heif().encoder_set_parameter_integer(encoder, "speed", 9 - effort)
+          : Heif().encoder_set_parameter_string(encoder, "preset", kX265Presets[effort]));
 }
 
 OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, int deepBits,
@@ -171,22 +171,22 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, i
     return memFullErr;
   }
   RowBand& source = *begun.rows;
-  EnsureHeifInitialised();
-  HeifContext context(heif_context_alloc());
+  if (LoadHeif() == nullptr) return noHandlerErr;
+  HeifContext context(Heif().context_alloc());
   if (!context) return memFullErr;
   heif_encoder* rawEncoder = nullptr;
-  if (heif_context_get_encoder_for_format(context.get(), format, &rawEncoder).code !=
+  if (Heif().context_get_encoder_for_format(context.get(), format, &rawEncoder).code !=
       heif_error_Ok) {
     return codecErr;
   }
   std::unique_ptr<heif_encoder, HeifRelease> encoder(rawEncoder);
-  std::unique_ptr<heif_encoding_options, HeifRelease> options(heif_encoding_options_alloc());
+  std::unique_ptr<heif_encoding_options, HeifRelease> options(Heif().encoding_options_alloc());
   if (!options) return memFullErr;
   std::unique_ptr<heif_color_profile_nclx, HeifRelease> nclx;
   if (request.quality >= codecLosslessQuality) {
     if (OSErr err = ConfigureLossless(encoder.get(), options.get(), &nclx)) return err;
-  } else if (OSErr err = FromHeifError(
-                 heif_encoder_set_lossy_quality(encoder.get(), QualityPercent(request.quality)))) {
+  } else if (OSErr err = FromHeifError(Heif().encoder_set_lossy_quality(
+                 encoder.get(), QualityPercent(request.quality)))) {
     return err;
   }
   if (OSErr err = SetEffort(encoder.get(), format, request.effort)) return err;
@@ -200,7 +200,7 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, i
   {
     // The picture is copied from its rows: only now may it wait its turn.
     const HeavyEncoderTurn turn;
-    if (OSErr err = FromHeifError(heif_context_encode_image(
+    if (OSErr err = FromHeifError(Heif().context_encode_image(
             context.get(), image.get(), encoder.get(), options.get(), &rawPrimary))) {
       return err;
     }
@@ -211,7 +211,7 @@ OSErr EncodeHeif(const ExportRequest& request, heif_compression_format format, i
   }
   SinkWrite sink{out, noErr};
   heif_writer writer = {1, WriteToSink};
-  if (heif_context_write(context.get(), &writer, &sink).code != heif_error_Ok) {
+  if (Heif().context_write(context.get(), &writer, &sink).code != heif_error_Ok) {
     return sink.error != noErr ? sink.error : codecErr;
   }
   return noErr;
@@ -226,11 +226,11 @@ OSErr EncodeAvif(const ExportRequest& request, ByteSink* out) {
 }
 
 bool EncoderAvailable(heif_compression_format format) {
-  EnsureHeifInitialised();
+  if (LoadHeif() == nullptr) return false;
   // Asks the encoder plug-ins themselves: heif_have_encoder_for_format
   // misses the AV1 encoder in some libheif builds.
   const heif_encoder_descriptor* found[1];
-  return heif_context_get_encoder_descriptors(nullptr, format, nullptr, found, 1) > 0;
+  return Heif().context_get_encoder_descriptors(nullptr, format, nullptr, found, 1) > 0;
 }
 
 }  // namespace
@@ -246,10 +246,12 @@ const ExporterCodec kHeicExporter = {
     .format = &kHeicFormat,
     .name = HeicCodecName,
     .encode = EncodeHeic,
+    .available = HeicEncoderAvailable,
 };
 
 const ExporterCodec kAvifExporter = {
     .format = &kAvifFormat,
     .name = AvifCodecName,
     .encode = EncodeAvif,
+    .available = AvifEncoderAvailable,
 };

@@ -7,7 +7,6 @@
 #include <bit>
 #include <climits>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <vector>
 
@@ -40,19 +39,25 @@ HeifFamily FamilyOf(ByteSpan file) {
     return HeifFamily::kHeic;
   }
   if (!BrandIs(major, {"mif1", "msf1", "miaf"})) return HeifFamily::kNone;
+  if (LoadHeif() == nullptr) return HeifFamily::kNone;
   const int length = int(std::min<size_t>(file.size(), INT_MAX));
-  if (heif_has_compatible_brand(file.data(), length, "avif") == 1 ||
-      heif_has_compatible_brand(file.data(), length, "avis") == 1) {
+  if (Heif().has_compatible_brand(file.data(), length, "avif") == 1 ||
+      Heif().has_compatible_brand(file.data(), length, "avis") == 1) {
     return HeifFamily::kAvif;
   }
   return HeifFamily::kHeic;
 }
 
+// Without libheif the files are no one's, as if the codec were not built in.
 bool SniffHeic(ByteSpan file) {
-  return FamilyOf(file) == HeifFamily::kHeic;
+  return FamilyOf(file) == HeifFamily::kHeic && LoadHeif() != nullptr;
 }
 bool SniffAvif(ByteSpan file) {
-  return FamilyOf(file) == HeifFamily::kAvif;
+  return FamilyOf(file) == HeifFamily::kAvif && LoadHeif() != nullptr;
+}
+
+bool HeifLoads() {
+  return LoadHeif() != nullptr;
 }
 
 OSErr FromHeifError(const heif_error& error) {
@@ -74,26 +79,26 @@ struct PrimaryImage {
 };
 
 OSErr OpenPrimary(ByteSpan file, PrimaryImage* primary) {
-  EnsureHeifInitialised();
-  primary->context.reset(heif_context_alloc());
+  if (LoadHeif() == nullptr) return noHandlerErr;
+  primary->context.reset(Heif().context_alloc());
   if (!primary->context) return memFullErr;
   // libheif's own side limit (32768 by default) would refuse long but
   // modest images; the area is weighed against memory before decoding.
-  heif_context_set_maximum_image_size_limit(primary->context.get(), kMaxHeifDimension);
-  if (OSErr err = FromHeifError(heif_context_read_from_memory_without_copy(
+  Heif().context_set_maximum_image_size_limit(primary->context.get(), kMaxHeifDimension);
+  if (OSErr err = FromHeifError(Heif().context_read_from_memory_without_copy(
           primary->context.get(), file.data(), file.size(), nullptr))) {
     return err;
   }
   heif_image_handle* handle = nullptr;
   if (OSErr err =
-          FromHeifError(heif_context_get_primary_image_handle(primary->context.get(), &handle))) {
+          FromHeifError(Heif().context_get_primary_image_handle(primary->context.get(), &handle))) {
     return err;
   }
   primary->handle.reset(handle);
-  primary->width = heif_image_handle_get_width(handle);
-  primary->height = heif_image_handle_get_height(handle);
-  primary->bits = heif_image_handle_get_luma_bits_per_pixel(handle);
-  primary->hasAlpha = heif_image_handle_has_alpha_channel(handle) != 0;
+  primary->width = Heif().image_handle_get_width(handle);
+  primary->height = Heif().image_handle_get_height(handle);
+  primary->bits = Heif().image_handle_get_luma_bits_per_pixel(handle);
+  primary->hasAlpha = Heif().image_handle_has_alpha_channel(handle) != 0;
   if (primary->width < 1 || primary->height < 1) return codecErr;
   if (primary->width > kMaxHeifDimension || primary->height > kMaxHeifDimension) return memFullErr;
   return noErr;
@@ -154,25 +159,25 @@ void ReadHeifColour(ByteSpan file, ColourSource* colour) {
   if (OpenPrimary(file, &primary) != noErr) return;
   colour->model = ColourModel::kRgb;
   const heif_image_handle* handle = primary.handle.get();
-  const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+  const size_t size = Heif().image_handle_get_raw_color_profile_size(handle);
   if (size > 0) {
     std::vector<uint8_t> profile(size);
-    if (heif_image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) {
+    if (Heif().image_handle_get_raw_color_profile(handle, profile.data()).code == heif_error_Ok) {
       colour->icc = std::move(profile);
       return;
     }
   }
   heif_color_profile_nclx* nclx = nullptr;
-  const heif_error got = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+  const heif_error got = Heif().image_handle_get_nclx_color_profile(handle, &nclx);
   if (got.code != heif_error_Ok || nclx == nullptr) {
     // Reserved codes are refused after the profile was made: it is ours.
-    if (nclx != nullptr) heif_nclx_color_profile_free(nclx);
+    if (nclx != nullptr) Heif().nclx_color_profile_free(nclx);
     return;
   }
   colour->hasNclx = true;
   colour->primaries = uint16_t(nclx->color_primaries);
   colour->transfer = uint16_t(nclx->transfer_characteristics);
-  heif_nclx_color_profile_free(nclx);
+  Heif().nclx_color_profile_free(nclx);
 }
 
 OSErr DrawHeif(ByteSpan file, const DrawRequest& request) {
@@ -192,29 +197,29 @@ OSErr DrawHeif(ByteSpan file, const DrawRequest& request) {
   // image's stated size: a file of 500 bytes asked for 65535 x 65535. Only
   // sides up to the weighed size, plus one coding block of padding, decode.
   constexpr int32_t kCodingBlockSlack = 128;
-  heif_context_set_maximum_image_size_limit(
+  Heif().context_set_maximum_image_size_limit(
       primary.context.get(), std::max(primary.width, primary.height) + kCodingBlockSlack);
-  std::unique_ptr<heif_decoding_options, HeifRelease> options(heif_decoding_options_alloc());
+  std::unique_ptr<heif_decoding_options, HeifRelease> options(Heif().decoding_options_alloc());
   if (!options) return memFullErr;
   heif_image* decoded = nullptr;
   heif_error decodeError;
   {
-    decodeError = heif_decode_image(primary.handle.get(), &decoded, heif_colorspace_RGB,
-                                    ChromaFor(primary), options.get());
+    decodeError = Heif().decode_image(primary.handle.get(), &decoded, heif_colorspace_RGB,
+                                      ChromaFor(primary), options.get());
   }
   if (OSErr err = FromHeifError(decodeError)) return err;
   std::unique_ptr<heif_image, HeifRelease> image(decoded);
   int stride = 0;
   const uint8_t* plane =
-      heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+      Heif().image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
   if (plane == nullptr ||
-      heif_image_get_width(image.get(), heif_channel_interleaved) != primary.width ||
-      heif_image_get_height(image.get(), heif_channel_interleaved) != primary.height) {
+      Heif().image_get_width(image.get(), heif_channel_interleaved) != primary.width ||
+      Heif().image_get_height(image.get(), heif_channel_interleaved) != primary.height) {
     return codecErr;
   }
-  const int bits = heif_image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
+  const int bits = Heif().image_get_bits_per_pixel_range(image.get(), heif_channel_interleaved);
   if (bits < 1 || bits > 16 || (primary.bits <= 8) != (bits <= 8)) return codecErr;
-  const bool premultiplied = primary.hasAlpha && heif_image_is_premultiplied_alpha(image.get());
+  const bool premultiplied = primary.hasAlpha && Heif().image_is_premultiplied_alpha(image.get());
   std::vector<uint16_t> rgba;
   try {
     rgba.resize(size_t(primary.width) * 4);
@@ -232,7 +237,8 @@ OSErr DrawHeif(ByteSpan file, const DrawRequest& request) {
 }
 
 std::string LibheifVersion() {
-  return heif_get_version();
+  const HeifLibrary* heif = LoadHeif();
+  return heif != nullptr ? heif->get_version() : "not loaded";
 }
 
 }  // namespace
@@ -244,11 +250,6 @@ std::string AvifCodecName() {
   return "AVIF (libheif " + LibheifVersion() + ")";
 }
 
-void EnsureHeifInitialised() {
-  static std::once_flag once;
-  std::call_once(once, [] { heif_init(nullptr); });
-}
-
 const ImporterCodec kHeicImporter = {
     .format = &kHeicFormat,
     .name = HeicCodecName,
@@ -257,6 +258,7 @@ const ImporterCodec kHeicImporter = {
     .draw = DrawHeif,
     .readMetaData = ReadHeifMetaData,
     .readColour = ReadHeifColour,
+    .available = HeifLoads,
 };
 
 const ImporterCodec kAvifImporter = {
@@ -267,4 +269,5 @@ const ImporterCodec kAvifImporter = {
     .draw = DrawHeif,
     .readMetaData = ReadHeifMetaData,
     .readColour = ReadHeifColour,
+    .available = HeifLoads,
 };

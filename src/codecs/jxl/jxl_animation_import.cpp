@@ -44,7 +44,7 @@ class JxlAnimationReader final : public AnimationReader {
     // Grey is spread to R, G, B by the decoder, as for a still.
     const JxlPixelFormat format = {4, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     for (;;) {
-      switch (JxlDecoderProcessInput(decoder_.get())) {
+      switch (Jxl().DecoderProcessInput(decoder_.get())) {
         case JXL_DEC_BASIC_INFO:
           break;
         case JXL_DEC_COLOR_ENCODING:
@@ -52,15 +52,15 @@ class JxlAnimationReader final : public AnimationReader {
           break;
         case JXL_DEC_FRAME: {
           JxlFrameHeader header;
-          if (JxlDecoderGetFrameHeader(decoder_.get(), &header) != JXL_DEC_SUCCESS) {
+          if (Jxl().DecoderGetFrameHeader(decoder_.get(), &header) != JXL_DEC_SUCCESS) {
             return codecErr;
           }
           ticks_ += header.duration;
           break;
         }
         case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
-          if (JxlDecoderSetImageOutBuffer(decoder_.get(), &format, canvas_.data(),
-                                          canvas_.size()) != JXL_DEC_SUCCESS) {
+          if (Jxl().DecoderSetImageOutBuffer(decoder_.get(), &format, canvas_.data(),
+                                             canvas_.size()) != JXL_DEC_SUCCESS) {
             return codecErr;
           }
           break;
@@ -121,9 +121,9 @@ OSErr CountFrames(ByteSpan file, JxlBasicInfo* info, int32_t* frames) {
   bool haveInfo = false;
   *frames = 0;
   for (;;) {
-    switch (JxlDecoderProcessInput(decoder.get())) {
+    switch (Jxl().DecoderProcessInput(decoder.get())) {
       case JXL_DEC_BASIC_INFO:
-        if (JxlDecoderGetBasicInfo(decoder.get(), info) != JXL_DEC_SUCCESS) return codecErr;
+        if (Jxl().DecoderGetBasicInfo(decoder.get(), info) != JXL_DEC_SUCCESS) return codecErr;
         haveInfo = true;
         break;
       case JXL_DEC_FRAME:

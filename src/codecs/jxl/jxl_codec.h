@@ -10,6 +10,9 @@
 // "JPEG XL (libjxl x.y.z)" with the version linked at run time.
 std::string JxlCodecName();
 
+// Whether libjxl can be loaded on this machine (loading it if not yet done).
+bool JxlLoads();
+
 // Whether the file begins as a JPEG XL codestream or container does.
 bool IsJxlFile(ByteSpan file);
 

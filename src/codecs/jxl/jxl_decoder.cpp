@@ -1,15 +1,14 @@
 #include "codecs/jxl/jxl_decoder.h"
 
-#include <jxl/encode.h>  // JxlColorEncodingSetToSRGB
-
 OSErr StartJxlDecoder(ByteSpan file, int events, OwnedJxlDecoder* decoder) {
-  OwnedJxlDecoder created(JxlDecoderCreate(nullptr));
+  if (LoadJxl() == nullptr) return noHandlerErr;
+  OwnedJxlDecoder created(Jxl().DecoderCreate(nullptr));
   if (!created) return memFullErr;
-  if (JxlDecoderSubscribeEvents(created.get(), events) != JXL_DEC_SUCCESS ||
-      JxlDecoderSetInput(created.get(), file.data(), file.size()) != JXL_DEC_SUCCESS) {
+  if (Jxl().DecoderSubscribeEvents(created.get(), events) != JXL_DEC_SUCCESS ||
+      Jxl().DecoderSetInput(created.get(), file.data(), file.size()) != JXL_DEC_SUCCESS) {
     return codecErr;
   }
-  JxlDecoderCloseInput(created.get());
+  Jxl().DecoderCloseInput(created.get());
   *decoder = std::move(created);
   return noErr;
 }
@@ -22,10 +21,10 @@ void DrawnJxlSize(const JxlBasicInfo& info, int64_t* width, int64_t* height) {
 
 void PreferSrgbSamples(JxlDecoder* decoder) {
   JxlBasicInfo info;
-  if (JxlDecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS || info.uses_original_profile) {
+  if (Jxl().DecoderGetBasicInfo(decoder, &info) != JXL_DEC_SUCCESS || info.uses_original_profile) {
     return;
   }
   JxlColorEncoding srgb;
-  JxlColorEncodingSetToSRGB(&srgb, info.num_color_channels == 1 ? JXL_TRUE : JXL_FALSE);
-  JxlDecoderSetPreferredColorProfile(decoder, &srgb);
+  Jxl().ColorEncodingSetToSRGB(&srgb, info.num_color_channels == 1 ? JXL_TRUE : JXL_FALSE);
+  Jxl().DecoderSetPreferredColorProfile(decoder, &srgb);
 }

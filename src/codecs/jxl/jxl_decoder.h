@@ -2,14 +2,13 @@
 // the metadata reader.
 #pragma once
 
-#include <jxl/decode.h>
-
 #include <memory>
 
+#include "codecs/jxl/jxl_library.h"
 #include "platform/codec.h"
 
 struct JxlDecoderDelete {
-  void operator()(JxlDecoder* decoder) const { JxlDecoderDestroy(decoder); }
+  void operator()(JxlDecoder* decoder) const { Jxl().DecoderDestroy(decoder); }
 };
 using OwnedJxlDecoder = std::unique_ptr<JxlDecoder, JxlDecoderDelete>;
 

@@ -4,9 +4,6 @@
 // the quality percent round(q * 100 / 1023) becomes a distance as cjxl maps
 // its quality. The Exif and XMP boxes and the ICC profile are written here,
 // as libjxl places them; an Exif orientation becomes the codestream's.
-#include <jxl/encode.h>
-#include <jxl/thread_parallel_runner.h>
-
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -20,6 +17,7 @@
 #include "codecs/common/buffer_rows.h"
 #include "codecs/common/row_packer.h"
 #include "codecs/jxl/jxl_codec.h"
+#include "codecs/jxl/jxl_library.h"
 #include "metadata_blocks/exif_items.h"
 #include "metadata_blocks/item_access.h"
 #include "platform/quality.h"
@@ -30,10 +28,10 @@ constexpr int64_t kLargestSide = int64_t(1) << 30;
 constexpr size_t kOutputChunk = size_t(1) << 16;
 
 struct EncoderDelete {
-  void operator()(JxlEncoder* encoder) const { JxlEncoderDestroy(encoder); }
+  void operator()(JxlEncoder* encoder) const { Jxl().EncoderDestroy(encoder); }
 };
 struct RunnerDelete {
-  void operator()(void* runner) const { JxlThreadParallelRunnerDestroy(runner); }
+  void operator()(void* runner) const { Jxl().ThreadParallelRunnerDestroy(runner); }
 };
 
 // cjxl's mapping of a quality percent to a Butteraugli distance.
@@ -89,7 +87,7 @@ OSErr SetInfo(JxlEncoder* encoder, const ExportImage& image, RowLayout layout, b
   const bool deep = layout == RowLayout::kRGB16 || layout == RowLayout::kRGBA16;
   const bool alpha = layout == RowLayout::kRGBA8 || layout == RowLayout::kRGBA16;
   JxlBasicInfo info;
-  JxlEncoderInitBasicInfo(&info);
+  Jxl().EncoderInitBasicInfo(&info);
   info.xsize = uint32_t(image.width);
   info.ysize = uint32_t(image.height);
   info.bits_per_sample = deep ? 16 : 8;
@@ -101,8 +99,8 @@ OSErr SetInfo(JxlEncoder* encoder, const ExportImage& image, RowLayout layout, b
   // Level 5 holds up to 2^18 pixels a side and 2^28 in all; beyond, level 10.
   const bool large = image.width > (int64_t(1) << 18) || image.height > (int64_t(1) << 18) ||
                      image.width * image.height > (int64_t(1) << 28);
-  if (large && JxlEncoderSetCodestreamLevel(encoder, 10) != JXL_ENC_SUCCESS) return codecErr;
-  if (JxlEncoderSetBasicInfo(encoder, &info) != JXL_ENC_SUCCESS) return paramErr;
+  if (large && Jxl().EncoderSetCodestreamLevel(encoder, 10) != JXL_ENC_SUCCESS) return codecErr;
+  if (Jxl().EncoderSetBasicInfo(encoder, &info) != JXL_ENC_SUCCESS) return paramErr;
   return noErr;
 }
 
@@ -111,13 +109,13 @@ OSErr SetColour(JxlEncoder* encoder, UserData ud, bool grey) {
   if (ud != nullptr) {
     std::optional<ItemBytes> icc = ReadItem(ud, kIccItem, 1);
     if (icc && !icc->empty() &&
-        JxlEncoderSetICCProfile(encoder, icc->data(), icc->size()) == JXL_ENC_SUCCESS) {
+        Jxl().EncoderSetICCProfile(encoder, icc->data(), icc->size()) == JXL_ENC_SUCCESS) {
       return noErr;
     }
   }
   JxlColorEncoding srgb;
-  JxlColorEncodingSetToSRGB(&srgb, grey ? JXL_TRUE : JXL_FALSE);
-  return JxlEncoderSetColorEncoding(encoder, &srgb) == JXL_ENC_SUCCESS ? noErr : codecErr;
+  Jxl().ColorEncodingSetToSRGB(&srgb, grey ? JXL_TRUE : JXL_FALSE);
+  return Jxl().EncoderSetColorEncoding(encoder, &srgb) == JXL_ENC_SUCCESS ? noErr : codecErr;
 }
 
 // The Exif box holds a 4-byte offset to the TIFF header (0) before it.
@@ -126,11 +124,12 @@ void AddMetaDataBoxes(JxlEncoder* encoder, UserData ud, bool exifEnabled) {
     std::vector<uint8_t> exif = ExifBlockOfItems(ud);
     if (!exif.empty()) {
       exif.insert(exif.begin(), 4, 0);
-      JxlEncoderAddBox(encoder, "Exif", exif.data(), exif.size(), JXL_FALSE);
+      Jxl().EncoderAddBox(encoder, "Exif", exif.data(), exif.size(), JXL_FALSE);
     }
   }
   std::optional<ItemBytes> xmp = ReadItem(ud, kXmpItem, 1);
-  if (xmp && !xmp->empty()) JxlEncoderAddBox(encoder, "xml ", xmp->data(), xmp->size(), JXL_FALSE);
+  if (xmp && !xmp->empty())
+    Jxl().EncoderAddBox(encoder, "xml ", xmp->data(), xmp->size(), JXL_FALSE);
 }
 
 OSErr WriteOutput(JxlEncoder* encoder, ByteSink* out) {
@@ -138,13 +137,13 @@ OSErr WriteOutput(JxlEncoder* encoder, ByteSink* out) {
   for (;;) {
     uint8_t* next = chunk.data();
     size_t room = chunk.size();
-    const JxlEncoderStatus status = JxlEncoderProcessOutput(encoder, &next, &room);
+    const JxlEncoderStatus status = Jxl().EncoderProcessOutput(encoder, &next, &room);
     if (next != chunk.data()) {
       if (OSErr err = out->Append(chunk.data(), size_t(next - chunk.data()))) return err;
     }
     if (status == JXL_ENC_SUCCESS) return noErr;
     if (status != JXL_ENC_NEED_MORE_OUTPUT) {
-      return JxlEncoderGetError(encoder) == JXL_ENC_ERR_OOM ? memFullErr : codecErr;
+      return Jxl().EncoderGetError(encoder) == JXL_ENC_ERR_OOM ? memFullErr : codecErr;
     }
   }
 }
@@ -156,6 +155,7 @@ constexpr uint64_t kEncoderBytesPerPixel = 84;
 constexpr uint64_t kEncoderFixedBytes = uint64_t(24) << 20;
 
 OSErr EncodeJxl(const ExportRequest& request, ByteSink* out) {
+  if (LoadJxl() == nullptr) return noHandlerErr;
   ExportImage begun;
   if (OSErr err = BeginExport(request, out, kLargestSide, &begun)) return err;
   const uint64_t pixels = uint64_t(begun.width) * uint64_t(begun.height);
@@ -166,43 +166,44 @@ OSErr EncodeJxl(const ExportRequest& request, ByteSink* out) {
   Packed packed;
   if (OSErr err = PackImage(*begun.rows, ChannelsForDepth(request.depth), &packed)) return err;
 
-  std::unique_ptr<JxlEncoder, EncoderDelete> encoder(JxlEncoderCreate(nullptr));
+  std::unique_ptr<JxlEncoder, EncoderDelete> encoder(Jxl().EncoderCreate(nullptr));
   if (!encoder) return memFullErr;
-  std::unique_ptr<void, RunnerDelete> runner(
-      JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
-  if (runner) JxlEncoderSetParallelRunner(encoder.get(), JxlThreadParallelRunner, runner.get());
+  std::unique_ptr<void, RunnerDelete> runner(Jxl().ThreadParallelRunnerCreate(
+      nullptr, Jxl().ThreadParallelRunnerDefaultNumWorkerThreads()));
+  if (runner)
+    Jxl().EncoderSetParallelRunner(encoder.get(), Jxl().ThreadParallelRunner, runner.get());
   const bool lossless = request.quality >= codecLosslessQuality;
   const bool boxes = request.metaData != nullptr;
-  if (boxes) JxlEncoderUseBoxes(encoder.get());
+  if (boxes) Jxl().EncoderUseBoxes(encoder.get());
   const JxlOrientation orientation =
       request.exifEnabled ? OrientationOfItems(request.metaData) : JXL_ORIENT_IDENTITY;
   if (OSErr err = SetInfo(encoder.get(), begun, packed.layout, lossless, orientation)) return err;
   if (OSErr err = SetColour(encoder.get(), request.metaData, packed.layout == RowLayout::kGrey8)) {
     return err;
   }
-  JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder.get(), nullptr);
+  JxlEncoderFrameSettings* settings = Jxl().EncoderFrameSettingsCreate(encoder.get(), nullptr);
   if (settings == nullptr) return memFullErr;
   // Effort 0 ... 9 as libjxl's 1 ... 9 (0 is as fast as it goes).
   if (request.effort >= 0) {
-    JxlEncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
-                                     std::max(1, request.effort));
+    Jxl().EncoderFrameSettingsSetOption(settings, JXL_ENC_FRAME_SETTING_EFFORT,
+                                        std::max(1, request.effort));
   }
   if (lossless) {
-    JxlEncoderSetFrameLossless(settings, JXL_TRUE);
+    Jxl().EncoderSetFrameLossless(settings, JXL_TRUE);
   } else {
-    JxlEncoderSetFrameDistance(settings, DistanceForPercent(QualityPercent(request.quality)));
+    Jxl().EncoderSetFrameDistance(settings, DistanceForPercent(QualityPercent(request.quality)));
   }
   if (boxes) AddMetaDataBoxes(encoder.get(), request.metaData, request.exifEnabled);
 
   const bool deep = packed.layout == RowLayout::kRGB16 || packed.layout == RowLayout::kRGBA16;
   const JxlPixelFormat format = {uint32_t(BytesPerPixel(packed.layout) / (deep ? 2 : 1)),
                                  deep ? JXL_TYPE_UINT16 : JXL_TYPE_UINT8, JXL_BIG_ENDIAN, 0};
-  if (JxlEncoderAddImageFrame(settings, &format, packed.bytes.data(), packed.bytes.size()) !=
+  if (Jxl().EncoderAddImageFrame(settings, &format, packed.bytes.data(), packed.bytes.size()) !=
       JXL_ENC_SUCCESS) {
-    return JxlEncoderGetError(encoder.get()) == JXL_ENC_ERR_OOM ? memFullErr : codecErr;
+    return Jxl().EncoderGetError(encoder.get()) == JXL_ENC_ERR_OOM ? memFullErr : codecErr;
   }
   packed.bytes = {};
-  JxlEncoderCloseInput(encoder.get());
+  Jxl().EncoderCloseInput(encoder.get());
   return WriteOutput(encoder.get(), out);
 }
 
@@ -212,4 +213,5 @@ const ExporterCodec kJxlExporter = {
     .format = &kJxlFormat,
     .name = JxlCodecName,
     .encode = EncodeJxl,
+    .available = JxlLoads,
 };

@@ -31,8 +31,8 @@ bool SniffJxl(ByteSpan file) {
 OSErr ReadInfo(ByteSpan file, JxlBasicInfo* info) {
   OwnedJxlDecoder decoder;
   if (OSErr err = StartJxlDecoder(file, JXL_DEC_BASIC_INFO, &decoder)) return err;
-  if (JxlDecoderProcessInput(decoder.get()) != JXL_DEC_BASIC_INFO ||
-      JxlDecoderGetBasicInfo(decoder.get(), info) != JXL_DEC_SUCCESS) {
+  if (Jxl().DecoderProcessInput(decoder.get()) != JXL_DEC_BASIC_INFO ||
+      Jxl().DecoderGetBasicInfo(decoder.get(), info) != JXL_DEC_SUCCESS) {
     return codecErr;
   }
   return info->xsize < 1 || info->ysize < 1 || info->xsize > INT32_MAX || info->ysize > INT32_MAX
@@ -66,8 +66,8 @@ void ReadJxlColour(ByteSpan file, ColourSource* colour) {
   if (StartJxlDecoder(file, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING, &decoder)) return;
   JxlDecoderStatus status;
   JxlBasicInfo info{};
-  while ((status = JxlDecoderProcessInput(decoder.get())) == JXL_DEC_BASIC_INFO) {
-    JxlDecoderGetBasicInfo(decoder.get(), &info);
+  while ((status = Jxl().DecoderProcessInput(decoder.get())) == JXL_DEC_BASIC_INFO) {
+    Jxl().DecoderGetBasicInfo(decoder.get(), &info);
   }
   if (status != JXL_DEC_COLOR_ENCODING) return;
   PreferSrgbSamples(decoder.get());
@@ -76,8 +76,8 @@ void ReadJxlColour(ByteSpan file, ColourSource* colour) {
   // Grey has no primaries (libjxl leaves them unset): grey on the sRGB
   // curve is sRGB's grey, any other grey is described by its profile.
   JxlColorEncoding encoding{};
-  if (JxlDecoderGetColorAsEncodedProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
-                                         &encoding) == JXL_DEC_SUCCESS &&
+  if (Jxl().DecoderGetColorAsEncodedProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                            &encoding) == JXL_DEC_SUCCESS &&
       encoding.white_point == JXL_WHITE_POINT_D65 &&
       (grey ? encoding.color_space == JXL_COLOR_SPACE_GRAY &&
                   encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB
@@ -90,14 +90,14 @@ void ReadJxlColour(ByteSpan file, ColourSource* colour) {
     return;
   }
   size_t size = 0;
-  if (JxlDecoderGetICCProfileSize(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
-          JXL_DEC_SUCCESS ||
+  if (Jxl().DecoderGetICCProfileSize(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                     &size) != JXL_DEC_SUCCESS ||
       size == 0) {
     return;
   }
   std::vector<uint8_t> icc(size);
-  if (JxlDecoderGetColorAsICCProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
-                                     icc.data(), size) == JXL_DEC_SUCCESS) {
+  if (Jxl().DecoderGetColorAsICCProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                        icc.data(), size) == JXL_DEC_SUCCESS) {
     colour->icc = std::move(icc);
   }
 }
@@ -109,14 +109,15 @@ OSErr Decode(ByteSpan file, const JxlPixelFormat& format, void* pixels, size_t b
     return err;
   }
   for (;;) {
-    switch (JxlDecoderProcessInput(decoder.get())) {
+    switch (Jxl().DecoderProcessInput(decoder.get())) {
       case JXL_DEC_BASIC_INFO:
         break;
       case JXL_DEC_COLOR_ENCODING:
         PreferSrgbSamples(decoder.get());
         break;
       case JXL_DEC_NEED_IMAGE_OUT_BUFFER:
-        if (JxlDecoderSetImageOutBuffer(decoder.get(), &format, pixels, bytes) != JXL_DEC_SUCCESS) {
+        if (Jxl().DecoderSetImageOutBuffer(decoder.get(), &format, pixels, bytes) !=
+            JXL_DEC_SUCCESS) {
           return codecErr;
         }
         break;
@@ -171,4 +172,5 @@ const ImporterCodec kJxlImporter = {
     .readColour = ReadJxlColour,
     .openAnimation = OpenJxlAnimation,
     .countFrames = CountJxlFrames,
+    .available = JxlLoads,
 };

@@ -22,21 +22,21 @@ constexpr size_t kFirstBoxBuffer = size_t(64) << 10;
 // as a profile. (Lossy files are delivered in sRGB.)
 void AddIccProfile(JxlDecoder* decoder, UserData ud) {
   JxlColorEncoding encoding;
-  if (JxlDecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
-                                         &encoding) == JXL_DEC_SUCCESS &&
+  if (Jxl().DecoderGetColorAsEncodedProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                            &encoding) == JXL_DEC_SUCCESS &&
       encoding.white_point == JXL_WHITE_POINT_D65 && encoding.primaries == JXL_PRIMARIES_SRGB &&
       encoding.transfer_function == JXL_TRANSFER_FUNCTION_SRGB) {
     return;
   }
   size_t size = 0;
-  if (JxlDecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
+  if (Jxl().DecoderGetICCProfileSize(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) !=
           JXL_DEC_SUCCESS ||
       size == 0) {
     return;
   }
   std::vector<uint8_t> icc(size);
-  if (JxlDecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(),
-                                     size) == JXL_DEC_SUCCESS) {
+  if (Jxl().DecoderGetColorAsICCProfile(decoder, nullptr, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(),
+                                        size) == JXL_DEC_SUCCESS) {
     AppendItem(ud, kIccItem, icc, 0);
   }
 }
@@ -51,7 +51,7 @@ struct BoxReading {
 void FinishBox(JxlDecoder* decoder, BoxReading* box, UserData ud) {
   if (!box->open) return;
   box->open = false;
-  box->bytes.resize(box->bytes.size() - JxlDecoderReleaseBoxBuffer(decoder));
+  box->bytes.resize(box->bytes.size() - Jxl().DecoderReleaseBoxBuffer(decoder));
   if (std::memcmp(box->type, "Exif", 4) == 0) {
     AddExifBlockItems(box->bytes, ud);
   } else {
@@ -66,11 +66,11 @@ OSErr ReadJxlMetaData(ByteSpan file, UserData ud) {
   OwnedJxlDecoder decoder;
   if (StartJxlDecoder(file, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_BOX, &decoder))
     return noErr;
-  JxlDecoderSetDecompressBoxes(decoder.get(), JXL_TRUE);
+  Jxl().DecoderSetDecompressBoxes(decoder.get(), JXL_TRUE);
   BoxReading box;
   try {
     for (;;) {
-      const JxlDecoderStatus status = JxlDecoderProcessInput(decoder.get());
+      const JxlDecoderStatus status = Jxl().DecoderProcessInput(decoder.get());
       if (status == JXL_DEC_BASIC_INFO) continue;
       if (status == JXL_DEC_COLOR_ENCODING) {
         PreferSrgbSamples(decoder.get());
@@ -78,20 +78,20 @@ OSErr ReadJxlMetaData(ByteSpan file, UserData ud) {
       } else if (status == JXL_DEC_BOX) {
         FinishBox(decoder.get(), &box, ud);
         JxlBoxType type;
-        if (JxlDecoderGetBoxType(decoder.get(), type, JXL_TRUE) != JXL_DEC_SUCCESS) continue;
+        if (Jxl().DecoderGetBoxType(decoder.get(), type, JXL_TRUE) != JXL_DEC_SUCCESS) continue;
         if (std::memcmp(type, "Exif", 4) != 0 && std::memcmp(type, "xml ", 4) != 0) continue;
         std::memcpy(box.type, type, 4);
         box.bytes.assign(kFirstBoxBuffer, 0);
-        box.open = JxlDecoderSetBoxBuffer(decoder.get(), box.bytes.data(), box.bytes.size()) ==
+        box.open = Jxl().DecoderSetBoxBuffer(decoder.get(), box.bytes.data(), box.bytes.size()) ==
                    JXL_DEC_SUCCESS;
       } else if (status == JXL_DEC_BOX_NEED_MORE_OUTPUT && box.open) {
-        const size_t used = box.bytes.size() - JxlDecoderReleaseBoxBuffer(decoder.get());
+        const size_t used = box.bytes.size() - Jxl().DecoderReleaseBoxBuffer(decoder.get());
         if (box.bytes.size() >= kLargestBox) {
           box.open = false;
           continue;
         }
         box.bytes.resize(box.bytes.size() * 2);
-        JxlDecoderSetBoxBuffer(decoder.get(), box.bytes.data() + used, box.bytes.size() - used);
+        Jxl().DecoderSetBoxBuffer(decoder.get(), box.bytes.data() + used, box.bytes.size() - used);
       } else {
         FinishBox(decoder.get(), &box, ud);  // the end, or damage: what was read is kept
         break;
