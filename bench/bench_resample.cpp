@@ -41,7 +41,7 @@ void FillNoise(GWorldPtr gw) {
 void BM_Resample(benchmark::State& state) {
   const int32_t sw = int32_t(state.range(0)), sh = int32_t(state.range(1));
   const int32_t dw = int32_t(state.range(2)), dh = int32_t(state.range(3));
-  const int32_t kernel = int32_t(state.range(4));
+  const KernelKind kernel = KernelKind(state.range(4));
   const OSType format = OSType(state.range(5));
   const SimdLevel level = SetResampleSimdLevel(SimdLevel(state.range(6)));
   const OSType toFormat = state.range(7) != 0 ? OSType(state.range(7)) : format;
