@@ -28,7 +28,7 @@ constexpr int32_t kSecantSteps = 4;
 }  // namespace
 
 bool SizeProxy::Make(GWorldPtr picture, const ExportSettings& settings,
-                     std::function<int32_t(int32_t)> sameFileTop) {
+                     std::function<int32_t(int32_t)> sameFileTop, BandReading reading) {
   const PixelView from = PixelViewOf(picture);
   const int32_t bands = from.height / kStretch;
   if (bands < kLeastBands) return false;
@@ -51,6 +51,7 @@ bool SizeProxy::Make(GWorldPtr picture, const ExportSettings& settings,
   }
   settings_ = settings;
   sameFileTop_ = std::move(sameFileTop);
+  reading_ = reading;
   logRowRatio_ = std::log(double(from.height) / double(bands * kBandRows));
   return true;
 }
@@ -93,25 +94,30 @@ Foresight SizeProxy::Predict(int32_t lo, int32_t hi, const std::vector<TriedPerc
   const double target = std::log(double(budget) + 0.5) - LogScale(lo, hi, tried);
   Foresight f;
   if (!tried.empty()) {
-    f.at = LastFitting(lo, hi, target);
+    f.at = LastFitting(lo, hi, target, false);
   } else if (hedge) {
     // Unscaled, the bands overstate the file by up to kUnscaledSpread:
-    // a pair spans that, a trial alone aims at its middle.
-    f.at = LastFitting(lo, hi, target);
-    if (f.at >= 0) f.other = LastFitting(lo, hi, target + kUnscaledSpread);
+    // a pair spans that.
+    f.at = LastFitting(lo, hi, target, false);
+    if (f.at >= 0) f.other = LastFitting(lo, hi, target + kUnscaledSpread, false);
   } else {
-    f.at = LastFitting(lo, hi, target + kUnscaledSpread / 2);
+    // A trial alone ends the search in two when the answer is it or the
+    // setting beneath it: the percent nearest the boundary.
+    f.at = LastFitting(lo, hi, target + reading_.overstatement, true);
   }
   return f;
 }
 
 // The highest percent in lo + 1 ... hi - 1 whose bands' log size is at
-// most target (lo when none is); -1 when an encode fails.
-int32_t SizeProxy::LastFitting(int32_t lo, int32_t hi, double target) {
+// most target (lo when none is); with nearest, the percent nearest where
+// the bands reach target, which may be the first over it. -1 when an
+// encode fails.
+int32_t SizeProxy::LastFitting(int32_t lo, int32_t hi, double target, bool nearest) {
   // Secant steps, every other one a bisection after the first few, so
   // that a curve the line misjudges still closes: a fits, b does not.
   int32_t a = lo, b = hi;
   for (int32_t step = 0; b - a > 1; ++step) {
+    if (b - a <= reading_.lineWithin && sizes_.count(a) != 0 && sizes_.count(b) != 0) break;
     const bool halve = step >= kSecantSteps && step % 2 == 1;
     const int32_t p = std::clamp(halve ? a + (b - a) / 2 : SecantStep(a, b, target), a + 1, b - 1);
     double logBytes = 0;
@@ -123,7 +129,12 @@ int32_t SizeProxy::LastFitting(int32_t lo, int32_t hi, double target) {
       b = std::max(run.first, a + 1);
     }
   }
-  return a;
+  const auto va = sizes_.find(a), vb = sizes_.find(b);
+  if (va == sizes_.end() || vb == sizes_.end() || vb->second <= va->second) return a;
+  // Where the line between a and b reaches target, in percents past a.
+  const double past = (target - va->second) * double(b - a) / (vb->second - va->second);
+  const int32_t at = a + int32_t(nearest ? std::lround(past) : std::floor(past));
+  return std::clamp(at, a, nearest ? b : b - 1);
 }
 
 // Where log bytes reach target: on the line through the known sizes at a
