@@ -24,14 +24,16 @@ namespace {
 
 std::atomic<int64_t> imagesInBands{0};
 
-// Bytes of decoded rows a band holds at most (SetJpegBandBytes): the
-// second thread's band waits whole for its turn, so this is what the split
-// adds to the serial decode's memory. Where chroma is upsampled
-// vertically each band decodes one iMCU row below its own again, so
-// smaller bands cost more work: 4 MB (10 iMCU rows of a 6000-pixel-wide
-// image) keeps that within 5 %.
-std::atomic<int64_t> bandBytes{int64_t(4) << 20};
-// Nor more iMCU rows than this, however narrow the image.
+// Bytes of decoded rows a band holds (SetJpegBandBytes): the second
+// thread's band waits whole for its turn, so this is what the split adds
+// to the serial decode's memory. Where chroma is upsampled vertically each
+// band decodes one iMCU row below its own again, so smaller bands cost
+// more work: 2 MB (5 iMCU rows of a 6000-pixel-wide image) costs no more
+// CPU than bands of 32 rows that decoded rows above their own too.
+std::atomic<int64_t> bandBytes{int64_t(2) << 20};
+// However wide the image, at least this many iMCU rows (the rows decoded
+// again are at most a quarter more); however narrow, no more than these.
+constexpr int64_t kMinBandRows = 4;
 constexpr int64_t kMaxBandRows = 32;
 
 struct BandLayout {
@@ -40,13 +42,13 @@ struct BandLayout {
   int32_t outPerImcu = 0;
 };
 
-// As many whole restart steps as the budget holds, and at least one.
+// As many iMCU rows as the budget holds, in whole restart steps.
 BandLayout LayOutBands(const JpegRestartMap& map, int32_t scale, int64_t width) {
   BandLayout l;
   l.outPerImcu = map.imcuHeight / scale;
   const int64_t imcuBytes = width * 4 * l.outPerImcu;
   const int64_t fit =
-      std::clamp(bandBytes.load(std::memory_order_relaxed) / imcuBytes, int64_t(1), kMaxBandRows);
+      std::clamp(bandBytes.load(std::memory_order_relaxed) / imcuBytes, kMinBandRows, kMaxBandRows);
   l.rows = int32_t((fit + map.stepRows - 1) / map.stepRows * map.stepRows);
   l.count = (map.imcuRows + l.rows - 1) / l.rows;
   return l;

@@ -47,9 +47,9 @@
 JpegSplitOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
                                  RowBand* dst, int64_t* handedOn);
 
-// Sets the bytes of rows a band may hold (at least one restart step of
-// iMCU rows whatever it says), returning the previous value: for tests
-// that make bands small.
+// Sets the bytes of rows a band may hold (at least a few iMCU rows
+// whatever it says), returning the previous value: for tests that make
+// bands small.
 int64_t SetJpegBandBytes(int64_t bytes);
 
 // Images decoded in bands to the end since the program started: a count

@@ -217,7 +217,7 @@ TEST(JpegTwoThreads, EqualTheSerialDecode) {
         EXPECT_EQ(taken.staged, c.staged) << name << " at 1/" << scale;
       }
     }
-    if (c.banded) {  // bands of one restart step: each band's rows start at a seam
+    if (c.banded) {  // the smallest bands: a band's first row and its seam read together
       const int64_t budget = SetJpegBandBytes(1);
       for (const int32_t scale : {1, 8}) {
         EXPECT_TRUE(ExpectSplitEqualsSerial(out, scale, false).banded) << name << " one step";
