@@ -138,11 +138,11 @@ struct BandDecoder {
   }
 };
 
-// What one band's decoding needs to know.
-// Where chroma is upsampled vertically, a band's stream starts at its own
-// rows, so its first row is upsampled from no row above and comes out
-// wrong; the band above, which decodes the next iMCU row anyway, gives
-// that row instead (its "seam"). No other row reads across the cut.
+// What one band's decoding needs to know. Where chroma is upsampled
+// vertically, a band's stream starts at its own rows, so its first row is
+// upsampled from no row above and comes out wrong; the band above, which
+// decodes the next iMCU row anyway, gives that row instead (its "seam").
+// No other row reads across the cut.
 struct BandJob {
   const JpegDecodeOptions* options = nullptr;
   int64_t width = 0;
