@@ -24,12 +24,17 @@ namespace {
 
 std::atomic<int64_t> imagesInBands{0};
 
-// iMCU rows a band holds. Where chroma is upsampled vertically, each band
-// decodes a restart step above its rows and one row below again: sixteen
-// rows for each of those keep that near 5 % more work. Elsewhere bands
-// decode nothing twice and stay small.
-constexpr int32_t kRowsPerOverlapRow = 16;
-constexpr int32_t kRowsWithoutOverlap = 16;
+// Bytes of decoded rows a band holds (SetJpegBandBytes): the second
+// thread's band waits whole for its turn, so this is what the split adds
+// to the serial decode's memory. Where chroma is upsampled vertically each
+// band decodes one iMCU row below its own again, so smaller bands cost
+// more work: 2 MB (5 iMCU rows of a 6000-pixel-wide image) costs no more
+// CPU than bands of 32 rows that decoded rows above their own too.
+std::atomic<int64_t> bandBytes{int64_t(2) << 20};
+// However wide the image, at least this many iMCU rows (the rows decoded
+// again are at most a quarter more); however narrow, no more than these.
+constexpr int64_t kMinBandRows = 4;
+constexpr int64_t kMaxBandRows = 32;
 
 struct BandLayout {
   int32_t rows = 0;   // iMCU rows a band, the last one perhaps fewer
@@ -37,42 +42,42 @@ struct BandLayout {
   int32_t outPerImcu = 0;
 };
 
-BandLayout LayOutBands(const JpegRestartMap& map, int32_t scale) {
+// As many iMCU rows as the budget holds, in whole restart steps.
+BandLayout LayOutBands(const JpegRestartMap& map, int32_t scale, int64_t width) {
   BandLayout l;
-  const int32_t overlap = map.upsamplesVertically ? map.stepRows + 1 : 0;
-  const int32_t wanted = overlap > 0 ? kRowsPerOverlapRow * overlap : kRowsWithoutOverlap;
-  l.rows = (wanted + map.stepRows - 1) / map.stepRows * map.stepRows;
-  l.count = (map.imcuRows + l.rows - 1) / l.rows;
   l.outPerImcu = map.imcuHeight / scale;
+  const int64_t imcuBytes = width * 4 * l.outPerImcu;
+  const int64_t fit =
+      std::clamp(bandBytes.load(std::memory_order_relaxed) / imcuBytes, kMinBandRows, kMaxBandRows);
+  l.rows = int32_t((fit + map.stepRows - 1) / map.stepRows * map.stepRows);
+  l.count = (map.imcuRows + l.rows - 1) / l.rows;
   return l;
 }
 
-// A band's iMCU rows [first, end), inside the rows [top, bottom) its
-// stream holds.
+// A band's iMCU rows [first, end), the first ones of the rows [first,
+// bottom) its stream holds.
 struct BandRows {
-  int32_t top = 0, first = 0, end = 0, bottom = 0;
+  int32_t first = 0, end = 0, bottom = 0;
 };
 
 BandRows RowsOfBand(const JpegRestartMap& map, const BandLayout& l, int32_t band) {
   BandRows r;
   r.first = band * l.rows;
   r.end = std::min(r.first + l.rows, map.imcuRows);
-  const bool overlap = map.upsamplesVertically;
-  r.top = overlap && r.first > 0 ? r.first - map.stepRows : r.first;
-  r.bottom = overlap ? std::min(r.end + 1, map.imcuRows) : r.end;
+  r.bottom = map.upsamplesVertically ? std::min(r.end + 1, map.imcuRows) : r.end;
   return r;
 }
 
 // The header with the band's height, its intervals with their markers
-// numbered from 0, and an end marker. top starts an interval: it is a
+// numbered from 0, and an end marker. first starts an interval: it is a
 // multiple of the restart step.
 bool BuildStream(const JpegRestartMap& map, const JpegBytes& file, const BandRows& r,
                  std::vector<uint8_t>* out) {
   const bool last = r.bottom == map.imcuRows;
-  const int64_t height = last ? map.imageHeight - int64_t(r.top) * map.imcuHeight
-                              : int64_t(r.bottom - r.top) * map.imcuHeight;
+  const int64_t height = last ? map.imageHeight - int64_t(r.first) * map.imcuHeight
+                              : int64_t(r.bottom - r.first) * map.imcuHeight;
   const int64_t interval = map.restartInterval;
-  const size_t first = size_t(int64_t(r.top) * map.mcusPerImcuRow / interval);
+  const size_t first = size_t(int64_t(r.first) * map.mcusPerImcuRow / interval);
   const int64_t endMcu = last ? map.totalMcus : int64_t(r.bottom) * map.mcusPerImcuRow;
   const size_t final = size_t((endMcu - 1) / interval);
   const uint64_t from = map.starts[first];
@@ -118,8 +123,7 @@ struct BandTarget {
 // A thread's own buffers.
 struct BandWork {
   std::vector<uint8_t> stream;
-  std::vector<uint8_t> scratch;  // kJpegReadRows rows for the rows dropped
-  std::vector<uint8_t> rgb;      // a row of R, G, B for a CMYK profile's match
+  std::vector<uint8_t> rgb;  // a row of R, G, B for a CMYK profile's match
 };
 
 struct BandDecoder {
@@ -134,12 +138,17 @@ struct BandDecoder {
   }
 };
 
-// What one band's decoding needs to know.
+// What one band's decoding needs to know. Where chroma is upsampled
+// vertically, a band's stream starts at its own rows, so its first row is
+// upsampled from no row above and comes out wrong; the band above, which
+// decodes the next iMCU row anyway, gives that row instead (its "seam").
+// No other row reads across the cut.
 struct BandJob {
   const JpegDecodeOptions* options = nullptr;
   int64_t width = 0;
-  int64_t drop = 0;  // rows above the band's own
-  int64_t keep = 0;  // the band's own rows
+  int64_t keep = 0;                 // the band's own rows
+  const uint8_t* seamIn = nullptr;  // the band's first row, from the band above
+  uint8_t* seamOut = nullptr;       // the next band's first row goes here
   bool last = false;
 };
 
@@ -153,7 +162,7 @@ bool DecodeGuarded(BandDecoder* d, const BandJob& job, const BandTarget& target,
   jpeg_read_header(&d->info, TRUE);
   SetJpegOutput(&d->info, *job.options);
   jpeg_start_decompress(&d->info);
-  const int64_t rows = job.drop + job.keep;
+  const int64_t rows = job.keep + (job.seamOut != nullptr ? 1 : 0);
   if (d->info.output_width != job.width || d->info.output_components != 4 ||
       int64_t(d->info.output_height) < rows || (job.last && d->info.output_height != rows)) {
     return false;
@@ -164,15 +173,18 @@ bool DecodeGuarded(BandDecoder* d, const BandJob& job, const BandTarget& target,
     int count = 0;
     for (; count < kJpegReadRows && first + count < rows; ++count) {
       const int64_t y = first + count;
-      out[count] =
-          y < job.drop ? work->scratch.data() + count * job.width * 4 : target.Row(y - job.drop);
+      out[count] = y == job.keep ? job.seamOut : target.Row(y);
     }
     const JDIMENSION read = jpeg_read_scanlines(&d->info, out, JDIMENSION(count));
     if (read == 0) return false;
     for (JDIMENSION i = 0; i < read; ++i) {
-      if (first + i >= job.drop) FinishJpegRow(*job.options, out[i], job.width, work->rgb.data());
+      FinishJpegRow(*job.options, out[i], job.width, work->rgb.data());
     }
-    if (first + read > job.drop && !target.Publish(first + read - job.drop)) return false;
+    if (first == 0 && job.seamIn != nullptr) {
+      std::memcpy(out[0], job.seamIn, size_t(job.width) * 4);
+    }
+    const int64_t own = std::min(first + int64_t(read), job.keep);
+    if (own > first && !target.Publish(own)) return false;
   }
   // The serial decode reads on to the end marker, warning about bytes
   // before it; so does the last band.
@@ -182,7 +194,6 @@ bool DecodeGuarded(BandDecoder* d, const BandJob& job, const BandTarget& target,
 
 bool AllocateWork(int64_t width, BandWork* work) {
   try {
-    work->scratch.resize(size_t(width) * 4 * kJpegReadRows);
     work->rgb.resize(size_t(width) * 3);
   } catch (const std::bad_alloc&) {
     return false;
@@ -200,7 +211,7 @@ class BandRun {
         file_(file),
         options_(options),
         dst_(dst),
-        layout_(LayOutBands(map, options.scale)),
+        layout_(LayOutBands(map, options.scale, BufferWidth(*dst))),
         width_(BufferWidth(*dst)) {}
 
   int32_t Bands() const { return layout_.count; }
@@ -209,7 +220,9 @@ class BandRun {
  private:
   // The rows of the output that band b gives: [*first, *first + *count).
   void OutputRows(int32_t band, int64_t* first, int64_t* count) const;
-  bool Decode(int32_t band, const BandTarget& target, BandWork* work) const;
+  // seamIn and seamOut as BandJob's, taken where the band has them.
+  bool Decode(int32_t band, const BandTarget& target, const uint8_t* seamIn, uint8_t* seamOut,
+              BandWork* work) const;
   void Second();
   bool HandOn(int32_t band);
 
@@ -219,7 +232,10 @@ class BandRun {
   RowBand* dst_;
   const BandLayout layout_;
   const int64_t width_;
-  uint8_t* slot_ = nullptr;  // the second thread's band of rows, while Run runs
+  uint8_t* slot_ = nullptr;  // the second thread's band of rows and its seam, while Run runs
+  // The drawing thread's seams: its bands' for the odd ones, and the odd
+  // bands' (out of slot_) for its next.
+  std::vector<uint8_t> toOdd_, toEven_;
   int64_t handedOn_ = 0;
   // Between the threads, under mutex_: the band whose rows slot_ holds
   // (-1 for none), whether slot_ may be filled, and the ends.
@@ -238,16 +254,18 @@ void BandRun::OutputRows(int32_t band, int64_t* first, int64_t* count) const {
                                   : int64_t(r.end - r.first) * layout_.outPerImcu;
 }
 
-bool BandRun::Decode(int32_t band, const BandTarget& target, BandWork* work) const {
+bool BandRun::Decode(int32_t band, const BandTarget& target, const uint8_t* seamIn,
+                     uint8_t* seamOut, BandWork* work) const {
   const BandRows r = RowsOfBand(map_, layout_, band);
   if (!BuildStream(map_, file_, r, &work->stream)) return false;
   BandJob job;
   job.options = &options_;
   job.width = width_;
-  job.drop = int64_t(r.first - r.top) * layout_.outPerImcu;
   int64_t first = 0;
   OutputRows(band, &first, &job.keep);
   job.last = r.end == map_.imcuRows;
+  job.seamIn = map_.upsamplesVertically && band > 0 ? seamIn : nullptr;
+  job.seamOut = map_.upsamplesVertically && !job.last ? seamOut : nullptr;
   BandDecoder d;
   d.info.err = QuietJpegErrors(&d.errors);
   d.errors.manager.emit_message = JpegFailOnWarning;  // the serial decode will say it
@@ -258,6 +276,7 @@ void BandRun::Second() {
   BandWork work;
   bool ok = AllocateWork(width_, &work);
   const BandTarget target{nullptr, 0, nullptr, slot_, width_ * 4};
+  uint8_t* seam = slot_ + int64_t(layout_.rows) * layout_.outPerImcu * width_ * 4;
   for (int32_t band = 1; band < layout_.count; band += 2) {
     {
       std::unique_lock lock(mutex_);
@@ -265,7 +284,7 @@ void BandRun::Second() {
       if (quit_) return;
       slotFree_ = false;
     }
-    ok = ok && Decode(band, target, &work);
+    ok = ok && Decode(band, target, nullptr, seam, &work);
     {
       std::lock_guard lock(mutex_);
       if (ok) ready_ = band;
@@ -285,12 +304,17 @@ bool BandRun::HandOn(int32_t band) {
   }
   int64_t first = 0, count = 0;
   OutputRows(band, &first, &count);
+  const size_t rowBytes = size_t(width_) * 4;
   for (int64_t y = 0; y < count; ++y) {
-    std::memcpy(BufferRow(*dst_, first + y), slot_ + y * width_ * 4, size_t(width_) * 4);
+    const bool seam = y == 0 && map_.upsamplesVertically;
+    std::memcpy(BufferRow(*dst_, first + y), seam ? toOdd_.data() : slot_ + y * rowBytes, rowBytes);
     if ((y + 1) % RowBand::kRowsInFlight == 0 || y + 1 == count) {
       if (!PublishDrawnRows(dst_, first + y + 1)) return false;
       handedOn_ = first + y + 1;
     }
+  }
+  if (map_.upsamplesVertically && band + 1 < layout_.count) {
+    std::memcpy(toEven_.data(), slot_ + count * rowBytes, rowBytes);
   }
   {
     std::lock_guard lock(mutex_);
@@ -328,12 +352,19 @@ struct SlotBlock {
 
 JpegSplitOutcome BandRun::Run(int64_t* handedOn) {
   BandWork work;
-  const size_t slotBytes = size_t(width_) * 4 * size_t(layout_.rows) * size_t(layout_.outPerImcu);
+  const size_t slotBytes =
+      size_t(width_) * 4 * (size_t(layout_.rows) * size_t(layout_.outPerImcu) + 1);
   const SlotReservation reservation(slotBytes);
   if (!reservation.held) return JpegSplitOutcome::kNotTaken;  // one thread, no more memory
   const SlotBlock block(slotBytes);                           // goes before its reservation
   slot_ = block.bytes;
   if (slot_ == nullptr || !AllocateWork(width_, &work)) return JpegSplitOutcome::kNotTaken;
+  try {
+    toOdd_.resize(size_t(width_) * 4);
+    toEven_.resize(size_t(width_) * 4);
+  } catch (const std::bad_alloc&) {
+    return JpegSplitOutcome::kNotTaken;
+  }
   std::thread second;
   try {
     second = std::thread([this] { Second(); });
@@ -347,7 +378,8 @@ JpegSplitOutcome BandRun::Run(int64_t* handedOn) {
     } else {
       int64_t first = 0, count = 0;
       OutputRows(band, &first, &count);
-      ok = Decode(band, BandTarget{dst_, first, &handedOn_, nullptr, 0}, &work);
+      ok = Decode(band, BandTarget{dst_, first, &handedOn_, nullptr, 0}, toEven_.data(),
+                  toOdd_.data(), &work);
     }
   }
   {
@@ -374,6 +406,10 @@ JpegSplitOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions&
   BandRun run(map, file, options, dst);
   if (run.Bands() < 2) return JpegSplitOutcome::kNotTaken;
   return run.Run(handedOn);
+}
+
+int64_t SetJpegBandBytes(int64_t bytes) {
+  return bandBytes.exchange(bytes, std::memory_order_relaxed);
 }
 
 int64_t JpegImagesDecodedInBands() {

@@ -7,18 +7,20 @@
 // that begin where an interval begins, and each band is decoded by
 // libjpeg-turbo from a stream of its own: the file's header with the
 // frame's height made the band's, then the band's intervals with their
-// markers numbered again from 0, then an end marker. A band that
-// upsamples chroma vertically starts one restart boundary higher and
-// decodes one iMCU row lower than its own rows, whose smooth upsampling
-// reads those neighbours; the extra rows are dropped. Every step after the
+// markers numbered again from 0, then an end marker. Where chroma is
+// upsampled vertically, smooth upsampling reads a sample row of the
+// neighbouring iMCU rows: a band then decodes one iMCU row below its own,
+// and gives the first row of the band below from it, in place of the one
+// that band decodes with nothing above. Every other step after the
 // entropy decoding (dequantisation, inverse DCT, upsampling, colour
-// conversion) works within that window, so every pixel equals the serial
+// conversion) works within one iMCU row, so every pixel equals the serial
 // decode's, at every scale.
 //
 // The drawing thread decodes the even bands straight into the rows it
 // hands on; a second thread decodes the odd ones into a band of rows of
 // its own, which the drawing thread copies out in turn. So at most one
-// band of rows is held beyond the reader's ring.
+// band of rows is held beyond the reader's ring, and a band's rows are
+// bounded in bytes (a few MB).
 //
 // Any warning or error in a band gives up: the second thread stops, and
 // the serial decode runs from the start, decoding again into scratch the
@@ -44,6 +46,11 @@
 // decode must give them again, but into scratch.
 JpegSplitOutcome DecodeJpegBands(const JpegBytes& file, const JpegDecodeOptions& options,
                                  RowBand* dst, int64_t* handedOn);
+
+// Sets the bytes of rows a band may hold (at least a few iMCU rows
+// whatever it says), returning the previous value: for tests that make
+// bands small.
+int64_t SetJpegBandBytes(int64_t bytes);
 
 // Images decoded in bands to the end since the program started: a count
 // for tests that the band path was taken.

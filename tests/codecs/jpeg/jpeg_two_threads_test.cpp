@@ -217,6 +217,13 @@ TEST(JpegTwoThreads, EqualTheSerialDecode) {
         EXPECT_EQ(taken.staged, c.staged) << name << " at 1/" << scale;
       }
     }
+    if (c.banded) {  // the smallest bands: a band's first row and its seam read together
+      const int64_t budget = SetJpegBandBytes(1);
+      for (const int32_t scale : {1, 8}) {
+        EXPECT_TRUE(ExpectSplitEqualsSerial(out, scale, false).banded) << name << " one step";
+      }
+      SetJpegBandBytes(budget);
+    }
     if (name.starts_with("damaged")) {  // the damage is seen
       EXPECT_FALSE(Draw(out, 1, 1, false).warnings.empty()) << name;
     }
