@@ -129,8 +129,11 @@ void RowBand::Raise(Mark& mark, int64_t to) {
 }
 
 uint8_t* RowBand::RowToWrite(int64_t y) const {
-  // Row y overwrites row y - capacity, which the reader must have let go.
+  // Row y overwrites row y - capacity, which the reader must have let go,
+  // and whose preparation must be over: a row let go before its turn came
+  // would otherwise be prepared later, in the new row's place.
   WaitUntil(released_, y - capacity_ + 1);
+  if (y >= capacity_) PrepareThrough(y - capacity_ + 1);
   if (Stopped() && spare_ != nullptr) return SpareRow(kWriter);
   if (y >= rowsGranted_) rowsGranted_ = y + 1;
   return RowAddress(y);
@@ -179,6 +182,18 @@ bool RowBand::PrepareNextRows(std::unique_lock<std::mutex>& lock, int64_t maxRow
   --claimsUnderWay_;
   FinishPrepared(from, to);
   return true;
+}
+
+// Prepares, or waits for the claims under way to prepare, the drawn rows
+// below rows; rows not drawn yet are the writer's own and wait for it.
+void RowBand::PrepareThrough(int64_t rows) const {
+  if (published_.value.load(std::memory_order_acquire) >= rows) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (published_.value.load() < rows && released_.value.load() != kAllRows && !Stopped()) {
+    if (PrepareNextRows(lock, kRowsInFlight)) continue;
+    if (claimsUnderWay_ == 0) return;
+    changed_.wait(lock);
+  }
 }
 
 // Rows become final in order: a claim that finishes before the one above

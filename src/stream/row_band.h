@@ -147,6 +147,7 @@ class RowBand {
   // go of while a claim is worked on).
   bool PrepareNextRows(std::unique_lock<std::mutex>& lock, int64_t maxRows) const;
   void FinishPrepared(int64_t from, int64_t to) const;
+  void PrepareThrough(int64_t rows) const;
   // Rows of each side's own for a stopped band, so that neither touches a
   // row the other may be using; nullptr when they could not be had.
   void AllocateSpareRows();

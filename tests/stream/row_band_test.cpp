@@ -27,7 +27,9 @@ void Pause(bool slow) {
 }
 
 // Rows hold their index; the prepare step adds one to every byte.
-void Stream(Tally* run, bool slowWriter, bool slowReader, bool fail) {
+// The reader lets the first skipped rows go unread, as a resize whose
+// window starts lower does.
+void Stream(Tally* run, bool slowWriter, bool slowReader, bool fail, int32_t skipped = 0) {
   RowBand band;
   ASSERT_EQ(band.AllocateRing(kWidth, kHeight, k32ARGBPixelFormat, kRingRows), noErr);
   const std::thread::id writer = std::this_thread::get_id();
@@ -40,6 +42,9 @@ void Stream(Tally* run, bool slowWriter, bool slowReader, bool fail) {
       if (slowReader) std::this_thread::sleep_for(std::chrono::milliseconds(4));
     } else {
       ++run->byReader;
+      // A reader preparing rows it let go, slowly, while the writer wraps
+      // the ring round over them.
+      if (skipped > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     for (int64_t y = from; y < to; ++y) {
       uint8_t* row = b.RowAddress(y);
@@ -50,7 +55,8 @@ void Stream(Tally* run, bool slowWriter, bool slowReader, bool fail) {
   });
   const int32_t rowsRead = fail ? kHeight / 2 : kHeight;
   std::thread reader([&] {
-    for (int32_t y = 0; y < rowsRead; ++y) {
+    band.Release(skipped);
+    for (int32_t y = skipped; y < rowsRead; ++y) {
       const uint8_t* row = band.RowToRead(y);
       if (band.Stopped()) break;
       if (row[0] != uint8_t(y + 1) || row[kWidth * 4 - 1] != uint8_t(y + 1)) ++run->wrongRows;
@@ -79,12 +85,15 @@ TEST(RowBandPrepare, EveryRowIsPreparedOnceBeforeItIsReadByTheIdleSide) {
   struct Case {
     const char* name;
     bool slowWriter, slowReader;
+    int32_t skipped;
   };
-  for (const Case& c : {Case{"reader waits", true, false}, Case{"writer waits", false, true},
-                        Case{"both busy", false, false}}) {
+  for (const Case& c :
+       {Case{"reader waits", true, false, 0}, Case{"writer waits", false, true, 0},
+        Case{"both busy", false, false, 0}, Case{"rows let go unread", false, false, 600},
+        Case{"rows let go unread, reader waits", true, false, 600}}) {
     SCOPED_TRACE(c.name);
     Tally run;
-    Stream(&run, c.slowWriter, c.slowReader, false);
+    Stream(&run, c.slowWriter, c.slowReader, false, c.skipped);
     for (int32_t y = 0; y < kHeight; ++y) ASSERT_EQ(run.timesPrepared[size_t(y)], 1) << "row " << y;
     EXPECT_EQ(run.wrongRows, 0);
     EXPECT_EQ(run.afterClose, 0);
